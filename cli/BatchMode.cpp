@@ -1,0 +1,185 @@
+#include "BatchMode.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "AnalysisEngine.h"
+#include "ConsolePorts.h"
+#include "MemoryTextGrid.h"
+#include "TableDataFile.h"
+#include "TextFile.h"
+
+namespace kelvorin {
+
+std::string BatchUsage() {
+    return "Usage: kelvorin --batch DATAFILE [--output RESULTFILE] [--details DETAILSFILE]\n"
+           "                [--option NAME=VALUE ...]\n"
+           "Analyses every table of DATAFILE and writes the reports to RESULTFILE\n"
+           "(replaced) or to standard output. NAME is one of Observed, Expected,\n"
+           "Column, Row, ExaLRtest, ExaCStest, AppLRtest, AppCStest, CountPos,\n"
+           "Details, 2x2twotail, 2x2onetail (VALUE 1 or 0), Track (0 to 4) or\n"
+           "InputData (-1 to 1). DETAILSFILE receives the sample-point trace when\n"
+           "Details=1. Ctrl-C breaks the running enumeration off; a second Ctrl-C\n"
+           "ends the program.\n"
+           "Exit status: 0 every table got a report, 1 a table was refused or\n"
+           "unreadable, 2 usage error or unreadable data file.\n";
+}
+
+namespace {
+
+struct BatchArguments {
+    std::string DataFile;
+    std::string OutputFile;
+    std::string DetailsFile;
+    AnalysisOptions Options;
+    bool Help = false;
+};
+
+// Parses the arguments; an error text on failure.
+std::optional<std::string> ParseArguments(const std::vector<std::string>& args, BatchArguments& parsed) {
+    bool batch = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            parsed.Help = true;
+            return std::nullopt;
+        }
+        const bool takesValue = arg == "--batch" || arg == "--output" || arg == "--details" || arg == "--option";
+        if (!takesValue) return "unknown argument '" + arg + "'";
+        if (i + 1 >= args.size()) return arg + " needs a value";
+        const std::string& value = args[++i];
+        if (arg == "--batch") {
+            batch = true;
+            parsed.DataFile = value;
+        } else if (arg == "--output") {
+            parsed.OutputFile = value;
+        } else if (arg == "--details") {
+            parsed.DetailsFile = value;
+        } else {
+            const std::size_t equals = value.find('=');
+            if (equals == std::string::npos) return "--option takes NAME=VALUE, not '" + value + "'";
+            if (auto error = SetOptionByName(parsed.Options, value.substr(0, equals), value.substr(equals + 1)))
+                return error;
+        }
+    }
+    if (!batch || parsed.DataFile.empty()) return std::string("no data file given with --batch");
+    return std::nullopt;
+}
+
+// Reads on to the end of the block that a data error interrupted, so the
+// rest of a broken table is not taken for the next table.
+void SkipRestOfBlock(TextFile& file) {
+    std::int32_t values[kScanLimit];
+    bool outOfRange = false;
+    while (ScanNumberLine(file, values, kScanLimit, outOfRange) > 0 || outOfRange) {
+    }
+}
+
+class UnusedDialog : public FileDialog {
+public:
+    void SetFileName(const std::string&) override {}
+    std::string FileName() const override { return {}; }
+    bool Execute() override { return false; }
+};
+
+}  // namespace
+
+int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal) {
+    BatchArguments arguments;
+    if (auto error = ParseArguments(args, arguments)) {
+        err << "kelvorin: " << *error << "\n" << BatchUsage();
+        return kBatchUsage;
+    }
+    if (arguments.Help) {
+        out << BatchUsage();
+        return kBatchOk;
+    }
+
+    MemoryTextGrid entryGrid(2, 2);
+    MemoryTextGrid proportionsGrid;
+    NoWindow proportionsWindow;
+    MemoryReport report;
+    ConsoleProgress progress(err, terminal);
+    StreamMessages messages(err);
+    SystemClock clock;
+    NoMenus menus;
+    FixedFileDialog detailsDialog(arguments.DetailsFile);
+    FixedOptions options(arguments.Options);
+    UnusedDialog openDialog;
+
+    EnginePorts ports;
+    ports.EntryGrid = &entryGrid;
+    ports.ProportionsGrid = &proportionsGrid;
+    ports.ProportionsWindow = &proportionsWindow;
+    ports.Report = &report;
+    ports.Status = &progress;
+    ports.Pump = &progress;
+    ports.Messages = &messages;
+    ports.LocalClock = &clock;
+    ports.Menus = &menus;
+    ports.SaveDialog1 = &detailsDialog;
+    ports.Options = &options;
+    AnalysisEngine engine(ports);
+    progress.Attach(&engine);
+    AnalysisState& state = engine.State();
+
+    state.DataFileName = arguments.DataFile;
+    if (!state.DataFile.Open(arguments.DataFile, TextFile::Mode::Read)) {
+        err << "kelvorin: cannot open data file " << arguments.DataFile << "\n";
+        return kBatchUsage;
+    }
+    // The result file starts empty, but only once the data file is known to
+    // be readable.
+    TextFile output;
+    if (!arguments.OutputFile.empty()) {
+        std::remove(arguments.OutputFile.c_str());
+        if (!output.Open(arguments.OutputFile, TextFile::Mode::Append)) {
+            err << "kelvorin: cannot write result file " << arguments.OutputFile << "\n";
+            return kBatchTableFailed;
+        }
+    }
+    auto emit = [&](const std::string& line) {
+        if (output.IsOpen())
+            output.Write(line + "\n");
+        else
+            out << line << '\n';
+    };
+
+    int status = kBatchOk;
+    InterruptHandler::Install();
+    for (int table = 1;; ++table) {
+        messages.SetTableNumber(table);
+        const int lines = ReadTableData(state, openDialog, entryGrid, BlockTarget::Table);
+        if (lines == 0) break;
+        if (lines < 0 || lines > 50) {
+            if (lines < 0) SkipRestOfBlock(state.DataFile);
+            messages.Show("Data error reading file " + state.DataFileName, "Error");
+            emit("Data error reading file " + state.DataFileName);
+            status = kBatchTableFailed;
+            continue;
+        }
+        engine.DiscardTable();
+        report.Clear();
+        if (lines == 1 || entryGrid.ColCount() == 1) {
+            const int weights = ReadTableData(state, openDialog, proportionsGrid, BlockTarget::Proportions);
+            if (weights < 0) SkipRestOfBlock(state.DataFile);
+            state.ProportionsFromFile = weights > 0;
+        }
+        progress.Start();
+        engine.RunAnalysis();
+        progress.Finish();
+        const std::vector<std::string> lines_ = report.Lines();
+        if (lines_.empty()) status = kBatchTableFailed;
+        for (const std::string& line : lines_) emit(line);
+        report.Clear();
+        out.flush();
+    }
+    InterruptHandler::Uninstall();
+    if (output.IsOpen() && !output.Close()) {
+        err << "kelvorin: writing the result file " << arguments.OutputFile << " failed\n";
+        status = kBatchTableFailed;
+    }
+    return status;
+}
+
+}  // namespace kelvorin

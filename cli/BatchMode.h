@@ -1,0 +1,28 @@
+// The batch command line:
+//   kelvorin --batch DATAFILE [--output RESULTFILE] [--details DETAILSFILE]
+//            [--option NAME=VALUE ...]
+// analyses every table of a data file as Bulk processing does and writes the
+// reports one after the other to the result file or to standard output.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace kelvorin {
+
+// Exit statuses: 0 every table got a report; 1 a table was refused or
+// unreadable, or a result could not be written; 2 a usage error or a data
+// file that cannot be opened.
+inline constexpr int kBatchOk = 0;
+inline constexpr int kBatchTableFailed = 1;
+inline constexpr int kBatchUsage = 2;
+
+std::string BatchUsage();
+
+// ARGS are the arguments after the program name. Reports go to OUT when no
+// result file is named; messages and progress go to ERR. TERMINAL: ERR is a
+// terminal, so the progress display is drawn there.
+int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal);
+
+}  // namespace kelvorin

@@ -1,0 +1,113 @@
+#include "ConsolePorts.h"
+
+#include <unistd.h>
+
+#include <cmath>
+
+#include "DateTime.h"
+#include "Format.h"
+
+namespace kelvorin {
+
+double SystemClock::Now() const { return LocalNow(); }
+
+std::string SystemClock::ShortDateText(double dateTime) const {
+    const CivilDateTime c = FromDateTime(dateTime);
+    return Format("%04d-%02d-%02d", c.Year, c.Month, c.Day);
+}
+
+std::string SystemClock::LongTimeText(double dateTime) const {
+    const CivilDateTime c = FromDateTime(dateTime);
+    return Format("%02d:%02d:%02d", c.Hour, c.Minute, c.Second);
+}
+
+void StreamMessages::Show(const std::string& text, const std::string& caption) {
+    ++count_;
+    err_ << caption;
+    if (table_ > 0) err_ << " (table " << table_ << ")";
+    err_ << ": " << text << '\n';
+    err_.flush();
+}
+
+bool StreamMessages::AskYesNo(const std::string& text) {
+    err_ << text << " Yes\n";
+    return true;
+}
+
+bool FixedFileDialog::Execute() {
+    if (answer_.empty()) return false;
+    name_ = answer_;
+    return true;
+}
+
+namespace {
+volatile std::sig_atomic_t interruptPresses = 0;
+
+extern "C" void OnInterrupt(int) {
+    if (interruptPresses >= 1) {
+        static const char message[] = "\nInterrupted\n";
+        [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, message, sizeof message - 1);
+        _exit(130);
+    }
+    interruptPresses = interruptPresses + 1;
+}
+}  // namespace
+
+void InterruptHandler::Install() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+void InterruptHandler::Uninstall() { std::signal(SIGINT, SIG_DFL); }
+
+bool InterruptHandler::TakeRequest() {
+    if (interruptPresses == 0) return false;
+    interruptPresses = 0;
+    return true;
+}
+
+std::string ProgressText(std::uint64_t count, double expected, double elapsedSeconds) {
+    std::string text = Format("%llu sample points", static_cast<unsigned long long>(count));
+    if (expected <= 0.0) return text;
+    const double share = std::min(1.0, static_cast<double>(count) / expected);
+    constexpr int kWidth = 30;
+    const int filled = static_cast<int>(share * kWidth);
+    text += "  [" + std::string(static_cast<std::size_t>(filled), '#') +
+            std::string(static_cast<std::size_t>(kWidth - filled), '.') + "]";
+    text += Format(" %5.1f%%", 100.0 * share);
+    if (share > 0.0 && elapsedSeconds > 0.0) {
+        const double left = elapsedSeconds * (1.0 - share) / share;
+        const long long seconds = std::llround(left);
+        if (seconds >= 3600)
+            text += Format("  %lldh%02lldm left", seconds / 3600, seconds / 60 % 60);
+        else
+            text += Format("  %lldm%02llds left", seconds / 60, seconds % 60);
+    }
+    return text;
+}
+
+void ConsoleProgress::ProcessPendingEvents() {
+    if (engine_ == nullptr) return;
+    if (InterruptHandler::TakeRequest()) engine_->BreakOff();
+    if (!terminal_) return;
+    const AnalysisState& state = engine_->State();
+    const auto now = std::chrono::steady_clock::now();
+    const double elapsed = std::chrono::duration<double>(now - started_).count();
+    err_ << '\r' << ProgressText(state.SamplePointCount, state.ExpectedSamplePoints, elapsed) << "\033[K";
+    err_.flush();
+    drawn_ = true;
+}
+
+void ConsoleProgress::Start() { started_ = std::chrono::steady_clock::now(); }
+
+void ConsoleProgress::Finish() {
+    if (drawn_) {
+        err_ << "\r\033[K";
+        err_.flush();
+    }
+    drawn_ = false;
+}
+
+}  // namespace kelvorin

@@ -1,0 +1,234 @@
+#include "TableDataFile.h"
+
+#include <array>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <system_error>
+
+#include "Format.h"
+
+namespace kelvorin {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsSign(char c) { return c == '-' || c == '+'; }
+
+// Magnitudes beyond this are out of range for either sign.
+constexpr std::int64_t kMagnitudeLimit = std::int64_t{1} << 31;
+
+// Scans LINE by the data file's number grammar; see ScanNumberLine.
+int ScanNumbers(const std::string& line, std::int32_t* values, int maxCount, bool& outOfRange) {
+    const std::size_t size = line.size();
+    std::size_t pos = 0;
+    int count = 0;
+    while (count < maxCount) {
+        while (pos < size && IsBlank(line[pos])) ++pos;
+        if (pos == size) break;
+        bool negative = false;
+        if (IsSign(line[pos]) && pos + 1 < size && IsDigit(line[pos + 1])) {
+            negative = line[pos] == '-';
+            ++pos;
+        } else if (!IsDigit(line[pos])) {
+            break;
+        }
+        // Accumulate only while the magnitude can still fit, but consume
+        // every digit of the number.
+        std::int64_t magnitude = 0;
+        for (; pos < size && IsDigit(line[pos]); ++pos) {
+            if (magnitude <= kMagnitudeLimit) magnitude = magnitude * 10 + (line[pos] - '0');
+        }
+        if (magnitude > (negative ? kMagnitudeLimit : kMagnitudeLimit - 1)) {
+            outOfRange = true;
+            break;
+        }
+        values[count++] = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+    }
+    return count;
+}
+
+// A count cell as the entry grid accepts it, but with negatives allowed (a
+// table read from a file may hold them): leading blanks, an optional sign,
+// decimal digits and nothing after them, within the signed 32-bit range.
+bool ParseCount(const std::string& text, std::int32_t& value) {
+    std::size_t pos = 0;
+    while (pos < text.size() && IsBlank(text[pos])) ++pos;
+    bool negative = false;
+    if (pos < text.size() && IsSign(text[pos])) negative = text[pos++] == '-';
+    if (pos == text.size()) return false;
+    std::int64_t magnitude = 0;
+    for (; pos < text.size(); ++pos) {
+        if (!IsDigit(text[pos])) return false;
+        magnitude = magnitude * 10 + (text[pos] - '0');
+        if (magnitude > kMagnitudeLimit) return false;
+    }
+    if (magnitude > (negative ? kMagnitudeLimit : kMagnitudeLimit - 1)) return false;
+    value = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+    return true;
+}
+
+// A weight cell as written: its text as it stands, but "1" (the weight an
+// empty cell stands for) when nothing is left after trimming blanks and
+// control characters, so that no line of blanks is written.
+std::string WeightText(const std::string& text) {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) > ' ') return text;
+    }
+    return "1";
+}
+
+// Builds the text of the current table and its weights; false (and the
+// message) at the first count cell that is not a whole number.
+bool BuildTableText(const AnalysisState& state, const TextGrid& entryGrid, const TextGrid& proportionsGrid,
+                    MessageBoxes& messages, std::string& text) {
+    const int rows = state.Table.Rows;
+    const int cols = state.Table.Cols;
+    text.clear();
+    for (int i = 0; i < rows; ++i) {
+        for (int j = 0; j < cols; ++j) {
+            std::int32_t count = 0;
+            if (!ParseCount(entryGrid.Cell(j, i), count)) {
+                messages.Show(Format("Data error at (%d,%d).", i + 1, j + 1), "Error");
+                return false;
+            }
+            text += Format(" %4d", count);
+        }
+        text += '\n';
+    }
+    text += '\n';
+    if (rows != 1 && cols != 1) return true;
+
+    std::string weights;
+    if (rows == 1) {
+        for (int j = 0; j < cols; ++j) weights += ' ' + WeightText(proportionsGrid.Cell(j, 0));
+    } else {
+        weights = WeightText(proportionsGrid.Cell(0, 0));
+        for (int i = 1; i < rows; ++i) weights += '\n' + WeightText(proportionsGrid.Cell(0, i));
+    }
+    text += weights;
+    text += "\n\n";
+    return true;
+}
+
+bool AppendToFile(const std::string& name, const std::string& text) {
+    TextFile file;
+    if (!file.Open(name, TextFile::Mode::Append)) return false;
+    const bool written = file.Write(text);
+    return file.Close() && written;
+}
+
+// Creates or replaces NAME with TEXT. The text goes to a temporary file in the
+// same folder, which is renamed over NAME only when completely written, so a
+// failed write leaves an existing file as it was.
+bool ReplaceFile(const std::string& name, const std::string& text) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::path target(name);
+    // Replace the file a link points to, not the link.
+    if (fs::is_symlink(target, error)) {
+        fs::path resolved = fs::canonical(target, error);
+        if (!error) target = resolved;
+    }
+    // An existing file must be writable as such (opening it for appending
+    // changes nothing); this also refuses a folder.
+    const fs::file_status existing = fs::status(target, error);
+    const bool exists = !error && fs::exists(existing);
+    if (exists) {
+        TextFile probe;
+        if (!probe.Open(target.string(), TextFile::Mode::Append)) return false;
+        probe.Close();
+    }
+
+    fs::path temporary;
+    for (int attempt = 0;; ++attempt) {
+        if (attempt == 100) return false;
+        temporary = target.parent_path() / ("." + target.filename().string() + Format(".%d.tmp", attempt));
+        if (!fs::exists(fs::symlink_status(temporary, error))) break;
+    }
+    TextFile file;
+    if (!file.Open(temporary.string(), TextFile::Mode::Write)) return false;
+    const bool written = file.Write(text);
+    if (!file.Close() || !written) {
+        fs::remove(temporary, error);
+        return false;
+    }
+    if (exists) fs::permissions(temporary, existing.permissions(), error);
+    fs::rename(temporary, target, error);
+    if (error) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int ScanNumberLine(TextFile& file, std::int32_t* values, int maxCount, bool& outOfRange) {
+    outOfRange = false;
+    std::string line;
+    if (!file.ReadLine(line)) return 0;
+    return ScanNumbers(line, values, maxCount, outOfRange);
+}
+
+int ReadTableData(AnalysisState& state, FileDialog& openDialog1, TextGrid& target, BlockTarget kind) {
+    if (state.DataFileName.empty()) {
+        openDialog1.SetFileName("");
+        if (openDialog1.Execute()) {
+            state.DataFileName = openDialog1.FileName();
+            // A name that cannot be opened leaves no data file.
+            state.DataFile.Open(state.DataFileName, TextFile::Mode::Read);
+        }
+    }
+    if (!state.DataFile.IsOpen()) return 0;
+
+    std::array<std::int32_t, kScanLimit> values{};
+    int lines = 0;
+    int firstWidth = -1;
+    int result = 0;
+    for (;;) {
+        bool outOfRange = false;
+        const int n = ScanNumberLine(state.DataFile, values.data(), kScanLimit, outOfRange);
+        if (firstWidth < 0) firstWidth = n;
+        if (outOfRange) {
+            result = kReadOutOfRange;
+            break;
+        }
+        if (kind == BlockTarget::Table && n > kMaxTableValues) {
+            result = kReadTooManyValues;
+            break;
+        }
+        if (n == 0) {
+            result = lines;
+            break;
+        }
+        ++lines;
+        target.SetRowCount(lines);
+        target.SetColCount(n);
+        for (int j = 0; j < n; ++j) target.SetCell(j, lines - 1, std::to_string(values[static_cast<std::size_t>(j)]));
+        if (n != firstWidth) {
+            result = kReadRagged;
+            break;
+        }
+    }
+    if (lines > 0) target.Redraw();
+    return result;
+}
+
+bool WriteTableData(AnalysisState& state, FileDialog& saveDialog2, const TextGrid& entryGrid,
+                    const TextGrid& proportionsGrid, MessageBoxes& messages) {
+    if (state.Table.Rows < 1 || state.Table.Cols < 1) return false;
+    const bool newFile = state.SaveFileName.empty();
+    if (newFile && saveDialog2.Execute()) state.SaveFileName = saveDialog2.FileName();
+    if (state.SaveFileName.empty()) return false;
+
+    std::string text;
+    if (!BuildTableText(state, entryGrid, proportionsGrid, messages, text)) return false;
+    const bool written = newFile ? ReplaceFile(state.SaveFileName, text) : AppendToFile(state.SaveFileName, text);
+    if (!written) messages.Show("Cannot write file " + state.SaveFileName, "Error");
+    return written;
+}
+
+}  // namespace kelvorin

@@ -1,0 +1,77 @@
+// The table data file: plain text holding one or more tables as lines of
+// whole numbers, each table block ended by a line without numbers and, after
+// a one-row or one-column table, optionally followed by a block of weights in
+// the same form. The reader works on the open DataFile of the analysis state
+// and leaves it positioned after the line that ended the block, so successive
+// calls read successive blocks. The writer appends the current table (or
+// starts a new file) in the layout the reader reads back.
+#pragma once
+
+#include <cstdint>
+
+#include "AnalysisState.h"
+#include "Ports.h"
+#include "TextFile.h"
+
+namespace kelvorin {
+
+// Most numbers scanned from one line; further numbers on the line are ignored.
+inline constexpr int kScanLimit = 64;
+// Most values on a line of a table block.
+inline constexpr int kMaxTableValues = 60;
+
+// Negative results of ReadTableData.
+inline constexpr int kReadTooManyValues = -1;  // a table line of more than 60 values
+inline constexpr int kReadRagged = -2;         // a line whose count differs from the first line's
+inline constexpr int kReadOutOfRange = -3;     // a number outside the signed 32-bit range
+
+// Reads the next line of FILE, whole whatever its length, and scans numbers
+// from it into VALUES, at most MAXCOUNT of them. A number is an optional "+"
+// or "-" directly followed by decimal digits; numbers are separated by runs
+// of spaces and tabs, and a sign may directly follow the digits of the
+// previous number ("3-4" is 3 and -4). The scan stops at the end of the line,
+// after MAXCOUNT numbers, or at the first character (blanks skipped) that
+// cannot start a number; the rest of the line is ignored ("1.5" gives 1, a
+// line that starts with text gives nothing). Returns the count stored, 0 at
+// the end of the file. OUTOFRANGE is cleared on entry and set when a number
+// does not fit a signed 32-bit integer; the scan stops there, without storing
+// that number.
+int ScanNumberLine(TextFile& file, std::int32_t* values, int maxCount, bool& outOfRange);
+
+// What a block read by ReadTableData is: the counts of a table (lines of more
+// than 60 values refused) or the weights that follow a one-way table.
+enum class BlockTarget { Table, Proportions };
+
+// Reads the next block of the data file into TARGET, one grid row per line
+// and one grid column per value, each value as decimal text. When
+// state.DataFileName is empty, OPENDIALOG1 is first emptied and shown; a
+// confirmed name becomes DataFileName and is opened for reading as
+// state.DataFile. The grid is not emptied first: its row count follows the
+// lines read and its column count the latest line's count, so a block of no
+// lines leaves it as it was.
+// Returns the number of lines read (0 when there is no open data file, at the
+// end of the file, or when the first line holds no number), or
+// kReadTooManyValues (the line is not stored), kReadRagged (the offending line
+// is stored) or kReadOutOfRange (the line is not stored). In every case the
+// file is left positioned after the last line scanned.
+int ReadTableData(AnalysisState& state, FileDialog& openDialog1, TextGrid& target, BlockTarget kind);
+
+// Writes the current table, state.Table.Rows x state.Table.Cols cells of
+// ENTRYGRID, one line per row with " %4d" per count, then an empty line; a
+// table of one row or one column is followed by its weights from
+// PROPORTIONSGRID (one line " w1 w2 ..." for a single row, one weight per
+// line for a single column, an empty weight written as 1) and another empty
+// line.
+// When state.SaveFileName is empty, SAVEDIALOG2 is shown and a confirmed name
+// becomes SaveFileName; that file is then created or replaced, through a
+// temporary file in the same folder that replaces it only once completely
+// written. Otherwise the table is appended to SaveFileName.
+// A count cell that is not a whole number gives the message "Data error at
+// (row,col)." and a file that cannot be written "Cannot write file <name>",
+// both with the caption "Error"; nothing of the table is written then.
+// Returns true when the table was written. Without a table (no rows or no
+// columns) nothing is asked and nothing is written.
+bool WriteTableData(AnalysisState& state, FileDialog& saveDialog2, const TextGrid& entryGrid,
+                    const TextGrid& proportionsGrid, MessageBoxes& messages);
+
+}  // namespace kelvorin

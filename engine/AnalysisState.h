@@ -1,0 +1,117 @@
+// Everything the analysis keeps between and during runs: the current table,
+// the one-way data, the run flags, the results of the last run and the open
+// files. The main window (or the batch driver) owns one for the whole life of
+// the program.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "AnalysisOptions.h"
+#include "TextFile.h"
+
+namespace kelvorin {
+
+static_assert(std::numeric_limits<long double>::digits == 64,
+              "factorials and probabilities need the 80-bit extended format");
+
+// The r x c table with its margins in one (r+1) x (c+1) array of 16-bit
+// counts: row 0 holds the column totals, column 0 the row totals, [0][0] N.
+struct ContingencyTable {
+    int Rows = 0;
+    int Cols = 0;
+    std::vector<std::int16_t> Cells;
+    std::vector<std::int16_t> ObservedCells;  // rows and columns from 1 used
+    std::vector<std::int32_t> ColTotals;      // [1..Cols]
+    bool TwoWay = false;
+
+    bool Exists() const { return !Cells.empty(); }
+    std::int16_t& At(int i, int j) { return Cells[static_cast<std::size_t>(i * (Cols + 1) + j)]; }
+    std::int16_t At(int i, int j) const { return Cells[static_cast<std::size_t>(i * (Cols + 1) + j)]; }
+    std::int16_t Observed(int i, int j) const {
+        return ObservedCells[static_cast<std::size_t>(i * (Cols + 1) + j)];
+    }
+    int RowTotal(int i) const { return At(i, 0); }
+    int ColTotal(int j) const { return At(0, j); }
+    int GrandTotal() const { return At(0, 0); }
+};
+
+// Counts and probability masses of the sample points below, equal to and
+// above the observed table in one ordering.
+struct ExactTally {
+    std::int64_t LessCount = 0;
+    std::int64_t EqualCount = 0;
+    std::int64_t GreaterCount = 0;
+    double LessMass = 0.0;
+    double EqualMass = 0.0;
+    double GreaterMass = 0.0;
+};
+
+inline constexpr int kFactorialLimit = 1000;
+using FactorialTable = std::array<long double, kFactorialLimit + 1>;
+
+struct AnalysisState {
+    ContingencyTable Table;
+
+    // One-way data (a single row or column).
+    int Categories = 0;
+    std::vector<std::int32_t> CategoryCounts;
+    std::vector<double> Proportions;
+    std::int32_t CategoryTotal = 0;
+    // Set by a command that read a proportions block for the current table
+    // from a data file; the run then uses those weights instead of emptying
+    // the proportions grid. Cleared by DiscardTable.
+    bool ProportionsFromFile = false;
+
+    // Run flags.
+    bool Running = false;
+    bool Abandoned = false;
+    bool TooManyObservations = false;
+    bool ComputeLR = false;
+    bool ComputeChi = false;
+
+    // The options of the current run, read at its start.
+    AnalysisOptions Options;
+
+    // Results of the last run.
+    double StartTime = 0.0;
+    double MinExpected = 0.0;
+    double G2 = 0.0;
+    double X2 = 0.0;
+    double G2Yates = -1.0;
+    double X2Yates = -1.0;
+    double ObservedProbability = 0.0;
+    long double RowMultinomial = 0.0L;
+    ExactTally ProbabilityTally;
+    ExactTally G2Tally;
+    ExactTally X2Tally;
+    std::uint64_t SamplePointCount = 0;
+    std::int64_t ProgressCounter = 0;
+    std::int64_t ProgressInterval = 10000;
+    std::int64_t TracedCount = 0;
+    double FisherLess = 0.0;
+    double FisherEqual = 0.0;
+    double FisherGreater = 0.0;
+    double FisherOneTail = 0.0;
+    std::int32_t ObservedX11 = 0;
+
+    // The number of sample points of the current table, counted before the
+    // enumeration: exact when ExpectedPointsExact, otherwise an estimate
+    // (0 when unknown).
+    double ExpectedSamplePoints = 0.0;
+    bool ExpectedPointsExact = false;
+
+    FactorialTable Factorials{};
+
+    // Files.
+    TextFile DetailsFile;
+    std::string DetailsFileName;
+    TextFile DataFile;
+    std::string DataFileName;
+    std::string SaveFileName;
+};
+
+}  // namespace kelvorin

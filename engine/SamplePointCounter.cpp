@@ -1,0 +1,518 @@
+// Counting the sample points of the exact tests.
+//
+// Two-way tables are counted by a dynamic programme over the rows. After the
+// first d rows of a table are filled, what is left to fill depends only on the
+// remaining column totals, and only on them as a multiset, since permuting
+// columns permutes the completions. So
+//
+//   T(d, S) = sum over rows x with sum(x) = R_d, x <= S of T(d + 1, S - x),
+//
+// where S is kept sorted (and stripped of zeros) and memoised per depth.
+// Columns with equal remaining totals are interchangeable: for a group of m
+// such columns only the multiset of amounts taken from them is enumerated, and
+// it stands for m! / (k_1! k_2! ...) rows, formed as a product of binomials.
+// The last two rows are not enumerated: the number of ways to complete them is
+// the number of x with 0 <= x_j <= S_j and sum(x) = R, i.e. the coefficient of
+// t^R in prod_j (1 + t + ... + t^S_j), computed by one pass per column.
+//
+// Rows are processed in increasing order of their totals, so that the two
+// largest rows fall to the closed form, and the table is transposed when that
+// promises fewer enumerated rows (the count is symmetric under transposition).
+//
+// Counts are carried exactly in 64 bits with overflow detection and, alongside,
+// in long double, which takes over once the exact value overflows. Every
+// quantity is formed from non-negative values by additions and
+// multiplications only, so the long-double value keeps a small relative error.
+//
+// The counter is run before every analysis, so its work is bounded: every
+// step (a node of the row enumeration, a memo lookup, a cell of the two-row
+// closed form) is charged to a fixed budget, and the count is reported as
+// unknown once the budget is spent.
+#include "SamplePointCounter.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstddef>
+#include <functional>
+#include <limits>
+#include <unordered_map>
+#include <utility>
+
+namespace kelvorin {
+namespace {
+
+__extension__ typedef unsigned __int128 Uint128;
+
+constexpr std::uint64_t kMaxUint64 = std::numeric_limits<std::uint64_t>::max();
+
+// Upper bound on the work units of one two-way count. A unit is one node of
+// the row enumeration, one remaining total sorted and hashed for the memo, or
+// one coefficient update of the two-row closed form; at some nanoseconds each
+// the bound comes to a few tens of milliseconds.
+constexpr long long kWorkBudget = 3'000'000;
+
+// The enumeration of one row recurses at most twice per column, and the rows
+// recurse into each other; shapes that could nest deeper than this are not
+// counted, to keep the stack small.
+constexpr std::size_t kMaxNesting = 10'000;
+
+// A non-negative count: exact in 64 bits until it overflows, and approximate
+// in long double throughout.
+struct Tally {
+    std::uint64_t Exact = 0;
+    long double Approx = 0.0L;
+    bool Overflowed = false;
+};
+
+Tally TallyOf(std::uint64_t value) {
+    return Tally{value, static_cast<long double>(value), false};
+}
+
+bool IsZero(const Tally& t) {
+    return !t.Overflowed && t.Exact == 0;
+}
+
+void AddInto(Tally& sum, const Tally& x) {
+    sum.Approx += x.Approx;
+    if (sum.Overflowed || x.Overflowed || __builtin_add_overflow(sum.Exact, x.Exact, &sum.Exact)) {
+        sum.Overflowed = true;
+    }
+}
+
+Tally Sum(const Tally& a, const Tally& b) {
+    Tally s = a;
+    AddInto(s, b);
+    return s;
+}
+
+Tally Product(const Tally& a, const Tally& b) {
+    if (IsZero(a) || IsZero(b)) {
+        return Tally{};
+    }
+    Tally p;
+    p.Approx = a.Approx * b.Approx;
+    p.Overflowed = a.Overflowed || b.Overflowed || __builtin_mul_overflow(a.Exact, b.Exact, &p.Exact);
+    return p;
+}
+
+SamplePointEstimate ExactEstimate(std::uint64_t count) {
+    SamplePointEstimate e;
+    e.Count = static_cast<double>(count);
+    e.Exact = true;
+    e.ExactCount = count;
+    return e;
+}
+
+// An approximate count as an estimate; unknown when it is not a finite double.
+SamplePointEstimate ApproximateEstimate(long double count) {
+    SamplePointEstimate e;
+    if (std::isfinite(count) && count >= 0.0L && count <= static_cast<long double>(DBL_MAX)) {
+        e.Count = static_cast<double>(count);
+    }
+    return e;
+}
+
+SamplePointEstimate EstimateOf(const Tally& t) {
+    return t.Overflowed ? ApproximateEstimate(t.Approx) : ExactEstimate(t.Exact);
+}
+
+struct StateHash {
+    std::size_t operator()(const std::vector<int>& state) const {
+        std::uint64_t h = 0xCBF29CE484222325ULL;
+        for (int v : state) {
+            h ^= static_cast<std::uint32_t>(v);
+            h *= 0x9E3779B97F4A7C15ULL;
+            h ^= h >> 29;
+        }
+        return static_cast<std::size_t>(h);
+    }
+};
+
+// Counts the tables with the given margins. Preconditions: at least two rows,
+// all totals positive, row and column totals with the same sum.
+class TableCounter {
+public:
+    TableCounter(std::vector<int> rowTotals, std::vector<int> colTotals, long long budget)
+        : rows_(std::move(rowTotals)),
+          cols_(std::move(colTotals)),
+          budget_(budget),
+          memo_(rows_.size()),
+          binomials_(cols_.size() + 1) {}
+
+    // Sets COUNT and returns true, or returns false when the work bound was hit.
+    bool Run(Tally& count) {
+        std::sort(cols_.begin(), cols_.end(), std::greater<int>());
+        count = Count(0, cols_);
+        return !exhausted_;
+    }
+
+private:
+    struct Group {
+        int Value;         // the remaining total shared by the columns of the group
+        int Multiplicity;  // how many columns have it
+    };
+
+    // The enumeration of the rows R_depth that can be taken from one state.
+    struct Expansion {
+        std::size_t Depth = 0;
+        std::vector<Group> Groups;
+        std::vector<long long> CapacityAfter;  // sum of the totals of the groups after g
+        std::vector<int> Next;                 // the non-zero remaining totals chosen so far
+        Tally Total;
+    };
+
+    bool Spend(long long units) {
+        work_ += units;
+        if (work_ > budget_) {
+            exhausted_ = true;
+        }
+        return !exhausted_;
+    }
+
+    // Row M of Pascal's triangle, built on first use. C(m, k + 1) =
+    // C(m, k) (m - k) / (k + 1) is exact in 128 bits while C(m, k) fits in
+    // 64; the row is filled up to the middle and mirrored.
+    const std::vector<Tally>& BinomialRow(int m) {
+        std::vector<Tally>& row = binomials_[static_cast<std::size_t>(m)];
+        if (row.empty()) {
+            row.resize(static_cast<std::size_t>(m) + 1);
+            Uint128 exact = 1;
+            long double approx = 1.0L;
+            bool overflowed = false;
+            for (int k = 0; 2 * k <= m; ++k) {
+                Tally c{overflowed ? 0 : static_cast<std::uint64_t>(exact), approx, overflowed};
+                row[static_cast<std::size_t>(k)] = c;
+                row[static_cast<std::size_t>(m - k)] = c;
+                approx = approx * static_cast<long double>(m - k) / static_cast<long double>(k + 1);
+                if (!overflowed) {
+                    exact = exact * static_cast<Uint128>(m - k) / static_cast<Uint128>(k + 1);
+                    overflowed = exact > kMaxUint64;
+                }
+            }
+            Spend(m + 1);
+        }
+        return row;
+    }
+
+    // T(depth, state), state sorted in decreasing order without zeros.
+    Tally Count(std::size_t depth, std::vector<int> state) {
+        if (state.size() <= 1) {
+            return TallyOf(1);  // the remaining rows all go to the one column left
+        }
+        auto& memo = memo_[depth];
+        if (auto found = memo.find(state); found != memo.end()) {
+            return found->second;
+        }
+        const int rowTotal = rows_[depth];
+        if (depth + 2 == rows_.size()) {
+            const Tally count = CountTwoRows(state, rowTotal);
+            if (exhausted_ || !Spend(static_cast<long long>(state.size()))) {
+                return Tally{};
+            }
+            memo.emplace(std::move(state), count);
+            return count;
+        }
+
+        Expansion ex;
+        ex.Depth = depth;
+        for (int v : state) {
+            if (!ex.Groups.empty() && ex.Groups.back().Value == v) {
+                ++ex.Groups.back().Multiplicity;
+            } else {
+                ex.Groups.push_back(Group{v, 1});
+            }
+        }
+        ex.CapacityAfter.assign(ex.Groups.size(), 0);
+        for (std::size_t g = ex.Groups.size() - 1; g > 0; --g) {
+            ex.CapacityAfter[g - 1] = ex.CapacityAfter[g] +
+                                      static_cast<long long>(ex.Groups[g].Value) * ex.Groups[g].Multiplicity;
+        }
+        ex.Next.reserve(state.size());
+        const Group& first = ex.Groups.front();
+        Distribute(ex, 0, first.Multiplicity, std::min(first.Value, rowTotal), rowTotal, TallyOf(1));
+        if (exhausted_ || !Spend(static_cast<long long>(state.size()))) {
+            return Tally{};
+        }
+        memo.emplace(std::move(state), ex.Total);
+        return ex.Total;
+    }
+
+    // Chooses the amounts taken from group G, whose LEFT columns still to be
+    // assigned take at most TAKE_MAX each, with REMAINING of the row total
+    // still to place; WEIGHT counts the rows the choices so far stand for.
+    // Within a group the amounts are chosen in decreasing order: the largest
+    // amount t goes to k of the LEFT columns, in C(LEFT, k) ways.
+    void Distribute(Expansion& ex, std::size_t g, int left, int takeMax, int remaining, const Tally& weight) {
+        if (!Spend(1)) {
+            return;
+        }
+        const Group& group = ex.Groups[g];
+        if (left == 0) {
+            if (g + 1 == ex.Groups.size()) {
+                if (remaining == 0) {
+                    Emit(ex, weight);
+                }
+                return;
+            }
+            const Group& next = ex.Groups[g + 1];
+            Distribute(ex, g + 1, next.Multiplicity, std::min(next.Value, remaining), remaining, weight);
+            return;
+        }
+        const long long after = ex.CapacityAfter[g];
+        const std::vector<Tally>& binomial = BinomialRow(left);
+        for (int t = takeMax; t >= 1; --t) {
+            if (remaining > static_cast<long long>(left) * t + after) {
+                break;  // even t from every column left cannot place the rest
+            }
+            // The other LEFT - k columns take at most t - 1 each.
+            const long long needed = remaining - static_cast<long long>(left) * (t - 1) - after;
+            const int kMin = static_cast<int>(std::max<long long>(1, needed));
+            const int kept = group.Value - t;
+            for (int k = kMin; k <= left && static_cast<long long>(k) * t <= remaining; ++k) {
+                const std::size_t pushed = kept > 0 ? static_cast<std::size_t>(k) : 0;
+                ex.Next.insert(ex.Next.end(), pushed, kept);
+                const int rest = remaining - k * t;
+                Distribute(ex, g, left - k, std::min(t - 1, rest), rest, Product(weight, binomial[static_cast<std::size_t>(k)]));
+                ex.Next.resize(ex.Next.size() - pushed);
+                if (exhausted_) {
+                    return;
+                }
+            }
+        }
+        if (remaining <= after) {  // every column left takes nothing
+            ex.Next.insert(ex.Next.end(), static_cast<std::size_t>(left), group.Value);
+            Distribute(ex, g, 0, 0, remaining, weight);
+            ex.Next.resize(ex.Next.size() - static_cast<std::size_t>(left));
+        }
+    }
+
+    // One multiset of rows has been chosen: add its completions.
+    void Emit(Expansion& ex, const Tally& weight) {
+        if (!Spend(static_cast<long long>(ex.Next.size()) + 1)) {
+            return;
+        }
+        std::vector<int> next = ex.Next;
+        std::sort(next.begin(), next.end(), std::greater<int>());
+        const Tally completions = Count(ex.Depth + 1, std::move(next));
+        if (!exhausted_) {
+            AddInto(ex.Total, Product(weight, completions));
+        }
+    }
+
+    // Number of two-row tables with column totals COLS and first row total
+    // ROW_TOTAL: the coefficient of t^R in prod_j (1 + t + ... + t^c_j).
+    // Each factor replaces the coefficients by sums over windows of c_j + 1
+    // of them.
+    Tally CountTwoRows(const std::vector<int>& cols, int rowTotal) {
+        long long total = 0;
+        for (int c : cols) {
+            total += c;
+        }
+        // x and cols - x are completions alike, so count for the smaller row.
+        const int r = static_cast<int>(std::min<long long>(rowTotal, total - rowTotal));
+        if (r < 0) {
+            return Tally{};
+        }
+        // The coefficients sum to the product of the window widths, which
+        // bounds every partial sum formed below.
+        long double bound = 1.0L;
+        for (int c : cols) {
+            bound *= static_cast<long double>(std::min(c, r) + 1);
+        }
+        if (bound < 0x1p126L) {
+            return CountTwoRowsIn128Bits(cols, r);
+        }
+        return CountTwoRowsBySums(cols, r);
+    }
+
+    // The window sums as differences of prefix sums, exact in 128 bits when
+    // the coefficients sum to less than 2^126.
+    Tally CountTwoRowsIn128Bits(const std::vector<int>& cols, int r) {
+        if (!Spend(static_cast<long long>(cols.size()) * (r + 1))) {
+            return Tally{};
+        }
+        const std::size_t size = static_cast<std::size_t>(r) + 1;
+        std::vector<Uint128>& a = scratch128_;
+        std::vector<Uint128>& prefix = prefix128_;
+        a.assign(size, 0);
+        prefix.resize(size);
+        a[0] = 1;
+        std::size_t reach = 0;  // a[i] = 0 beyond reach
+        for (int c : cols) {
+            const std::size_t width = static_cast<std::size_t>(std::min(c, r)) + 1;
+            reach = std::min(size - 1, reach + width - 1);
+            Uint128 running = 0;
+            for (std::size_t i = 0; i <= reach; ++i) {
+                running += a[i];
+                prefix[i] = running;
+            }
+            for (std::size_t s = 0; s <= reach; ++s) {
+                a[s] = s < width ? prefix[s] : prefix[s] - prefix[s - width];
+            }
+        }
+        const Uint128 count = a[size - 1];
+        if (count > kMaxUint64) {
+            return Tally{0, static_cast<long double>(count), true};
+        }
+        return TallyOf(static_cast<std::uint64_t>(count));
+    }
+
+    // The same coefficients for counts beyond 128 bits, without
+    // subtraction, so that the long-double values keep their relative
+    // accuracy: a window is the tail of one block of its width plus the head
+    // of the next.
+    Tally CountTwoRowsBySums(const std::vector<int>& cols, int r) {
+        if (!Spend(static_cast<long long>(cols.size()) * (r + 1) * 8)) {
+            return Tally{};
+        }
+        const std::size_t size = static_cast<std::size_t>(r) + 1;
+        std::vector<Tally> a(size);
+        std::vector<Tally> head(size);  // a[start of block .. i]
+        std::vector<Tally> tail(size);  // a[i .. end of block]
+        a[0] = TallyOf(1);
+        std::size_t reach = 0;
+        for (int c : cols) {
+            const std::size_t width = static_cast<std::size_t>(std::min(c, r)) + 1;
+            reach = std::min(size - 1, reach + width - 1);
+            for (std::size_t i = 0; i <= reach; ++i) {
+                head[i] = i % width == 0 ? a[i] : Sum(head[i - 1], a[i]);
+            }
+            for (std::size_t i = reach + 1; i-- > 0;) {
+                tail[i] = (i == reach || i % width == width - 1) ? a[i] : Sum(a[i], tail[i + 1]);
+            }
+            for (std::size_t s = 0; s <= reach; ++s) {
+                if (s < width || (s + 1) % width == 0) {
+                    a[s] = head[s];  // the window is the head of the first block, or a whole block
+                } else {
+                    a[s] = Sum(tail[s + 1 - width], head[s]);
+                }
+            }
+        }
+        return a[size - 1];
+    }
+
+    std::vector<int> rows_;  // increasing
+    std::vector<int> cols_;
+    long long budget_;
+    long long work_ = 0;
+    bool exhausted_ = false;
+    std::vector<std::unordered_map<std::vector<int>, Tally, StateHash>> memo_;
+    std::vector<std::vector<Tally>> binomials_;  // indexed by m, filled on demand
+    std::vector<Uint128> scratch128_;
+    std::vector<Uint128> prefix128_;
+};
+
+// log(exp(x) + exp(y)) without overflow.
+double LogSum(double x, double y) {
+    const double high = std::max(x, y);
+    return high + std::log1p(std::exp(std::min(x, y) - high));
+}
+
+// A rough logarithm of the work of counting with ROWS (increasing) enumerated
+// over COLS: every state at a depth expands into at most as many rows as
+// there are compositions of the row total into the columns, the states at a
+// depth are at most the states before times those compositions and at most
+// the prod_j (C_j + 1) vectors of remaining column totals, and every state
+// before the last two rows costs a pass of the closed form.
+double LogEnumerationWork(const std::vector<int>& rows, const std::vector<int>& cols) {
+    const double c = static_cast<double>(cols.size());
+    double logStateBound = 0.0;
+    for (int total : cols) {
+        logStateBound += std::log(total + 1.0);
+    }
+    double logStates = 0.0;
+    double logWork = -std::numeric_limits<double>::infinity();
+    for (std::size_t i = 0; i + 2 < rows.size(); ++i) {
+        const double r = rows[i];
+        const double logRows = std::lgamma(r + c) - std::lgamma(r + 1.0) - std::lgamma(c);
+        logWork = LogSum(logWork, logStates + logRows);
+        logStates = std::min(logStates + logRows, logStateBound);
+    }
+    const double lastRows = std::min(rows[rows.size() - 2], rows[rows.size() - 1]);
+    return LogSum(logWork, logStates + std::log(c * (lastRows + 1.0)));
+}
+
+}  // namespace
+
+SamplePointEstimate CountTwoWaySamplePoints(const std::vector<int>& rowTotals,
+                                            const std::vector<int>& colTotals) {
+    long long rowSum = 0;
+    long long colSum = 0;
+    std::vector<int> rows;
+    std::vector<int> cols;
+    for (int t : rowTotals) {
+        if (t < 0) {
+            return ExactEstimate(0);
+        }
+        rowSum += t;
+        if (t > 0) {
+            rows.push_back(t);
+        }
+    }
+    for (int t : colTotals) {
+        if (t < 0) {
+            return ExactEstimate(0);
+        }
+        colSum += t;
+        if (t > 0) {
+            cols.push_back(t);
+        }
+    }
+    if (rowSum != colSum) {
+        return ExactEstimate(0);
+    }
+    // A zero row or column is all zeros in every table, and a single row or
+    // column is the table itself.
+    if (rows.size() <= 1 || cols.size() <= 1) {
+        return ExactEstimate(1);
+    }
+    std::sort(rows.begin(), rows.end());
+    std::sort(cols.begin(), cols.end());
+    const double asGiven = LogEnumerationWork(rows, cols);
+    const double transposed = LogEnumerationWork(cols, rows);
+    if (transposed < asGiven || (transposed == asGiven && rows.size() < cols.size())) {
+        std::swap(rows, cols);
+    }
+    if ((rows.size() - 2) * (2 * cols.size() + 3) > kMaxNesting) {
+        return SamplePointEstimate{};
+    }
+    TableCounter counter(std::move(rows), std::move(cols), kWorkBudget);
+    Tally count;
+    if (!counter.Run(count)) {
+        return SamplePointEstimate{};
+    }
+    return EstimateOf(count);
+}
+
+SamplePointEstimate CountOneWaySamplePoints(int n, int k) {
+    if (n < 0 || k < 0) {
+        return ExactEstimate(0);
+    }
+    if (k == 0) {
+        return ExactEstimate(n == 0 ? 1 : 0);
+    }
+    const long long top = static_cast<long long>(n) + k - 1;
+    const long long m = std::min<long long>(k - 1, n);
+    // After step i, value = C(top - m + i, i), which never decreases with i;
+    // once it exceeds 64 bits so does the result. Each step is exact: the
+    // product is i C(top - m + i, i), below 2^97.
+    Uint128 value = 1;
+    bool overflowed = false;
+    for (long long i = 1; i <= m; ++i) {
+        value = value * static_cast<Uint128>(top - m + i) / static_cast<Uint128>(i);
+        if (value > kMaxUint64) {
+            overflowed = true;
+            break;
+        }
+    }
+    if (!overflowed) {
+        return ExactEstimate(static_cast<std::uint64_t>(value));
+    }
+    const long double logCount = std::lgamma(static_cast<long double>(top) + 1.0L) -
+                                 std::lgamma(static_cast<long double>(m) + 1.0L) -
+                                 std::lgamma(static_cast<long double>(top - m) + 1.0L);
+    return ApproximateEstimate(std::exp(logCount));
+}
+
+}  // namespace kelvorin

@@ -1,0 +1,36 @@
+// Counts the sample points of an exact test before it is run: the r x c
+// tables of non-negative integers with given row and column totals, or the
+// one-way count vectors with a given sum. The count drives the progress
+// percentage and the estimate of the time left, so it is computed cheaply
+// and may come back as "unknown".
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace kelvorin {
+
+struct SamplePointEstimate {
+    double Count = 0.0;            // the number of sample points; 0 when unknown
+    bool Exact = false;            // Count is exact (it fits in 64 bits and was counted exactly)
+    std::uint64_t ExactCount = 0;  // valid when Exact
+};
+
+// Number of tables of non-negative integers with the given row and column
+// totals. Exact while the count fits in 64 bits; above that Exact is false
+// and Count is a long-double approximation rounded to double. When the
+// counting would take more than a fixed amount of work, or the count does not
+// fit in a double, Count is 0 and Exact false (unknown).
+// Margins that admit no table (a negative total, or row and column totals
+// with different sums) give an exact count of 0. Zero totals are allowed;
+// a table with a single non-zero row or column has exactly one completion.
+SamplePointEstimate CountTwoWaySamplePoints(const std::vector<int>& rowTotals,
+                                            const std::vector<int>& colTotals);
+
+// Number of vectors of k non-negative counts with sum n: C(n + k - 1, k - 1).
+// Exact while it fits in 64 bits, else approximated through lgammal; 0 and
+// not exact when it does not fit in a double. Negative n or k gives an exact 0;
+// k = 0 gives 1 for n = 0 and 0 otherwise.
+SamplePointEstimate CountOneWaySamplePoints(int n, int k);
+
+}  // namespace kelvorin

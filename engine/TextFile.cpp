@@ -1,0 +1,63 @@
+#include "TextFile.h"
+
+#include <sys/stat.h>
+
+#include <utility>
+
+namespace kelvorin {
+
+TextFile::~TextFile() { Close(); }
+
+TextFile::TextFile(TextFile&& other) noexcept
+    : file_(std::exchange(other.file_, nullptr)), failed_(std::exchange(other.failed_, false)) {}
+
+TextFile& TextFile::operator=(TextFile&& other) noexcept {
+    if (this != &other) {
+        Close();
+        file_ = std::exchange(other.file_, nullptr);
+        failed_ = std::exchange(other.failed_, false);
+    }
+    return *this;
+}
+
+bool TextFile::Open(const std::string& name, Mode mode) {
+    Close();
+    failed_ = false;
+    if (name.empty()) return false;
+    struct stat info {};
+    if (::stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return false;
+    const char* how = mode == Mode::Read ? "rb" : mode == Mode::Write ? "wb" : "ab";
+    file_ = std::fopen(name.c_str(), how);
+    return file_ != nullptr;
+}
+
+bool TextFile::Close() {
+    if (file_ == nullptr) return !failed_;
+    if (std::fclose(file_) != 0) failed_ = true;
+    file_ = nullptr;
+    return !failed_;
+}
+
+bool TextFile::ReadLine(std::string& line) {
+    line.clear();
+    if (file_ == nullptr) return false;
+    int ch = std::getc(file_);
+    if (ch == EOF) return false;
+    while (ch != EOF && ch != '\n') {
+        line.push_back(static_cast<char>(ch));
+        ch = std::getc(file_);
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
+bool TextFile::Write(const std::string& text) {
+    if (file_ == nullptr) {
+        failed_ = true;
+        return false;
+    }
+    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) failed_ = true;
+    return !failed_;
+}
+
+}  // namespace kelvorin
