@@ -57,6 +57,9 @@ public:
     virtual void Show(const std::string& text, const std::string& caption) = 0;
     // A question with Yes and No; true for Yes.
     virtual bool AskYesNo(const std::string& text) = 0;
+    // The platform's standard error dialog (error icon, standard caption) with
+    // a single Abort button; it only informs.
+    virtual void ShowErrorAbort(const std::string& text) { Show(text, "Error"); }
 };
 
 // The local clock and its texts. Date-time values count days since
@@ -71,8 +74,9 @@ public:
     virtual std::string LongTimeText(double dateTime) const = 0;
 };
 
-// Menu items whose enabled state the analysis run changes.
-enum class MenuItem { Save1, Newtable1, Options1, Results1 };
+// Menu items whose enabled state the analysis run (the first four) and the
+// Table commands change.
+enum class MenuItem { Save1, Newtable1, Options1, Results1, fromsamefile1, tosamefile1 };
 
 class MenuStates {
 public:

@@ -16,8 +16,9 @@
 // t^R in prod_j (1 + t + ... + t^S_j), computed by one pass per column.
 //
 // Rows are processed in increasing order of their totals, so that the two
-// largest rows fall to the closed form, and the table is transposed when that
-// promises fewer enumerated rows (the count is symmetric under transposition).
+// largest rows fall to the closed form, and the table is transposed when a
+// rough estimate of the work says so (the count is symmetric under
+// transposition).
 //
 // Counts are carried exactly in 64 bits with overflow detection and, alongside,
 // in long double, which takes over once the exact value overflows. Every
@@ -411,10 +412,10 @@ double LogSum(double x, double y) {
 
 // A rough logarithm of the work of counting with ROWS (increasing) enumerated
 // over COLS: every state at a depth expands into at most as many rows as
-// there are compositions of the row total into the columns, the states at a
-// depth are at most the states before times those compositions and at most
-// the prod_j (C_j + 1) vectors of remaining column totals, and every state
-// before the last two rows costs a pass of the closed form.
+// there are compositions of the row total into the columns; the states at a
+// depth are at most the states before times those compositions, and at most
+// the prod_j (C_j + 1) vectors of remaining column totals; every state that
+// reaches the last two rows costs one closed-form count, about c (R + 1) steps.
 double LogEnumerationWork(const std::vector<int>& rows, const std::vector<int>& cols) {
     const double c = static_cast<double>(cols.size());
     double logStateBound = 0.0;

@@ -1,0 +1,302 @@
+#include "TInputGrid.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QShowEvent>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cstdint>
+
+#include "DialogService.h"
+
+namespace kelvorin {
+
+namespace {
+
+// Trimming stops after this many passes that each removed something.
+constexpr int kTrimPasses = 6;
+
+// A count as the entry grid accepts it: optional leading blanks, an optional
+// sign, at least one decimal digit and nothing after the digits; the value
+// must fit 32 bits signed and be 0 or more.
+bool IsCount(const std::string& text) {
+    std::size_t pos = 0;
+    while (pos < text.size() && text[pos] == ' ') ++pos;
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) negative = text[pos++] == '-';
+    if (pos == text.size()) return false;
+    std::int64_t value = 0;
+    for (; pos < text.size(); ++pos) {
+        const char ch = text[pos];
+        if (ch < '0' || ch > '9') return false;
+        value = value * 10 + (ch - '0');
+        if (value > INT32_MAX) return false;  // also refuses -2147483648, which is negative anyway
+    }
+    return !negative || value == 0;
+}
+
+bool PlainKey(Qt::KeyboardModifiers modifiers) {
+    return (modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) == 0;
+}
+
+}  // namespace
+
+TInputGrid::TInputGrid(const OptionsProvider* options, QWidget* parent)
+    : QDialog(parent),
+      options_(options),
+      StatusBar1(new QStatusBar(this)),
+      MainMenu1(new QMenuBar(this)),
+      ClearAll1(nullptr),
+      Return1(nullptr),
+      StringGrid1(new QTableWidget(2, 2, this)),
+      grid_(StringGrid1),
+      keys_(new GridKeyDelegate(StringGrid1, [this](int key, Qt::KeyboardModifiers shift) {
+          return StringGrid1KeyDown(key, shift);
+      })) {
+    setObjectName("InputGrid");
+    setWindowTitle("InputGrid");
+
+    StatusBar1->setObjectName("StatusBar1");
+    StatusBar1->setSizeGripEnabled(false);
+
+    MainMenu1->setObjectName("MainMenu1");
+    ClearAll1 = MainMenu1->addAction("&Clear All");
+    ClearAll1->setObjectName("ClearAll1");
+    Return1 = MainMenu1->addAction("&Return");
+    Return1->setObjectName("Return1");
+    connect(ClearAll1, &QAction::triggered, this, [this] { ClearAll1Click(); });
+    connect(Return1, &QAction::triggered, this, [this] { Return1Click(); });
+
+    StringGrid1->setObjectName("StringGrid1");
+    StringGrid1->horizontalHeader()->hide();
+    StringGrid1->verticalHeader()->hide();
+    StringGrid1->horizontalHeader()->setDefaultSectionSize(64);
+    StringGrid1->setShowGrid(true);
+    StringGrid1->setSelectionMode(QAbstractItemView::ContiguousSelection);
+    StringGrid1->setSelectionBehavior(QAbstractItemView::SelectItems);
+    StringGrid1->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                                 QAbstractItemView::AnyKeyPressed);
+    connect(StringGrid1, &QTableWidget::currentCellChanged, this, [this](int row, int col, int, int) {
+        if (row >= 0 && col >= 0) StringGrid1SelectCell(col, row);
+    });
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->setMenuBar(MainMenu1);
+    layout->addWidget(StringGrid1);
+    layout->addWidget(StatusBar1);
+
+    resize(420, 300);
+}
+
+bool TInputGrid::ShowModalAt(const Placement& placement) {
+    ApplyPlacement(placement);
+    pendingPlacement_ = placement;
+    const bool ok = exec() == QDialog::Accepted;
+    pendingPlacement_.reset();
+    return ok;
+}
+
+void TInputGrid::ApplyPlacement(const Placement& placement) {
+    // The frame's extent is known once the window is on screen; before that
+    // the outer size is taken as the client size.
+    const QRect frame = frameGeometry();
+    const QSize extra = frame.size() - size();
+    if (placement.Left >= 1 || placement.Top >= 1) {
+        move(placement.Left >= 1 ? placement.Left : frame.left(), placement.Top >= 1 ? placement.Top : frame.top());
+    }
+    if (placement.Width >= 1 || placement.Height >= 1) {
+        const int clientWidth = placement.Width >= 1 ? placement.Width - extra.width() : width();
+        const int clientHeight = placement.Height >= 1 ? placement.Height - extra.height() : height();
+        resize(std::max(clientWidth, 1), std::max(clientHeight, 1));
+    }
+}
+
+Placement TInputGrid::CurrentPlacement() const {
+    const QRect frame = frameGeometry();
+    Placement placement;
+    placement.Top = frame.top();
+    placement.Left = frame.left();
+    placement.Height = frame.height();
+    placement.Width = frame.width();
+    return placement;
+}
+
+bool TInputGrid::LastColumnEmpty() const {
+    const int col = grid_.ColCount() - 1;
+    for (int row = 0; row < grid_.RowCount(); ++row)
+        if (!grid_.Cell(col, row).empty()) return false;
+    return true;
+}
+
+bool TInputGrid::LastRowEmpty() const {
+    const int row = grid_.RowCount() - 1;
+    for (int col = 0; col < grid_.ColCount(); ++col)
+        if (!grid_.Cell(col, row).empty()) return false;
+    return true;
+}
+
+// Returns false when every pass removed something. Removing the only column
+// (row) leaves the grid as it is but still counts as a removal, so a grid
+// without any text never stops trimming by itself.
+bool TInputGrid::TrimEmptyEdges() {
+    bool removed = true;
+    for (int pass = 0; pass < kTrimPasses && removed; ++pass) {
+        removed = false;
+        if (LastColumnEmpty()) {
+            grid_.SetColCount(grid_.ColCount() - 1);
+            removed = true;
+        }
+        if (LastRowEmpty()) {
+            grid_.SetRowCount(grid_.RowCount() - 1);
+            removed = true;
+        }
+    }
+    return !removed;
+}
+
+bool TInputGrid::CheckEntryGrid() {
+    keys_->CommitEdit();
+    if (!TrimEmptyEdges()) return false;
+    bool passed = true;
+    for (int row = 0; row < grid_.RowCount(); ++row) {
+        for (int col = 0; col < grid_.ColCount(); ++col) {
+            if (IsCount(grid_.Cell(col, row))) continue;
+            Dialogs().Message(this, QString("Data error at (%1,%2).").arg(row + 1).arg(col + 1), "Error",
+                              DialogService::Icon::None);
+            SetCurrentCell(col, row);
+            StringGrid1->setFocus();
+            passed = false;
+            break;  // one message per row
+        }
+    }
+    return passed;
+}
+
+void TInputGrid::ClearAll1Click() {
+    keys_->CommitEdit();
+    for (int row = 0; row < grid_.RowCount(); ++row)
+        for (int col = 0; col < grid_.ColCount(); ++col) grid_.SetCell(col, row, "");
+    grid_.Redraw();
+}
+
+void TInputGrid::Return1Click() {
+    if (CheckEntryGrid()) {
+        accept();
+    } else {
+        reject();
+    }
+}
+
+void TInputGrid::CloseIfChecked() {
+    if (CheckEntryGrid()) accept();
+}
+
+void TInputGrid::EnterRowByRow(int col, int row) {
+    if (col < grid_.ColCount() - 1) {
+        SetCurrentCell(col + 1, row);
+    } else if (row < grid_.RowCount() - 1) {
+        SetCurrentCell(0, row + 1);
+    } else {
+        CloseIfChecked();
+    }
+}
+
+void TInputGrid::EnterColumnByColumn(int col, int row) {
+    if (row < grid_.RowCount() - 1) {
+        SetCurrentCell(col, row + 1);
+    } else if (col < grid_.ColCount() - 1) {
+        SetCurrentCell(col + 1, 0);
+    } else {
+        CloseIfChecked();
+    }
+}
+
+bool TInputGrid::StringGrid1KeyDown(int key, Qt::KeyboardModifiers shift) {
+    // Shifted arrows keep selecting a range of cells.
+    if (!PlainKey(shift)) return false;
+    if (key != Qt::Key_Right && key != Qt::Key_Down && key != Qt::Key_Return && key != Qt::Key_Enter &&
+        key != Qt::Key_End)
+        return false;
+
+    keys_->CommitEdit();
+    const int col = std::max(StringGrid1->currentColumn(), 0);
+    const int row = std::max(StringGrid1->currentRow(), 0);
+    switch (key) {
+        case Qt::Key_Right:
+            if (col == grid_.ColCount() - 1) grid_.SetColCount(grid_.ColCount() + 1);
+            SetCurrentCell(col + 1, row);
+            break;
+        case Qt::Key_Down:
+            if (row == grid_.RowCount() - 1) grid_.SetRowCount(grid_.RowCount() + 1);
+            SetCurrentCell(col, row + 1);
+            break;
+        case Qt::Key_End:
+            CloseIfChecked();
+            break;
+        default:  // Enter
+            if (options_ == nullptr || options_->Current().InputData == 0) {
+                EnterRowByRow(col, row);
+            } else {
+                EnterColumnByColumn(col, row);
+            }
+            break;
+    }
+    return true;
+}
+
+void TInputGrid::FormActivate() { SetCurrentCell(0, 0); }
+
+void TInputGrid::StringGrid1SelectCell(int col, int row) {
+    const bool lastCol = col == grid_.ColCount() - 1;
+    const bool lastRow = row == grid_.RowCount() - 1;
+    QString text;
+    if (lastCol && lastRow) {
+        text = "Use Arrow right or Arrow down to extend table";
+    } else if (lastCol) {
+        text = "Use Arrow right to extend table";
+    } else if (lastRow) {
+        text = "Use Arrow down to extend table";
+    }
+    if (text.isEmpty()) {
+        StatusBar1->clearMessage();
+    } else {
+        StatusBar1->showMessage(text);
+    }
+}
+
+void TInputGrid::SetCurrentCell(int col, int row) {
+    if (StringGrid1->currentColumn() == col && StringGrid1->currentRow() == row) {
+        StringGrid1SelectCell(col, row);
+    } else {
+        StringGrid1->setCurrentCell(row, col);
+    }
+}
+
+// Each showing is one activation of the window: it starts at cell (0, 0).
+void TInputGrid::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (event->spontaneous()) return;
+    if (pendingPlacement_) {
+        ApplyPlacement(*pendingPlacement_);
+        pendingPlacement_.reset();
+    }
+    FormActivate();
+    StringGrid1->setFocus();
+}
+
+// Escape is an ordinary key of the grid here, not a way to close the window.
+void TInputGrid::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && PlainKey(event->modifiers())) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+}  // namespace kelvorin

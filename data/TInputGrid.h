@@ -1,0 +1,85 @@
+// The entry grid window, in which the user types a table of counts, one per
+// cell, and grows the grid with the arrow keys. It is also where the current
+// table lives between commands: the Read commands write into its grid, the
+// analysis run and Save read from it. Its contents and size persist between
+// showings.
+#pragma once
+
+#include <QDialog>
+#include <optional>
+
+#include "AnalysisOptions.h"
+#include "TableCommands.h"
+#include "TableWidgetGrid.h"
+
+class QAction;
+class QKeyEvent;
+class QMenuBar;
+class QShowEvent;
+class QStatusBar;
+class QTableWidget;
+
+namespace kelvorin {
+
+class TInputGrid : public QDialog, public EntryGridWindow {
+    Q_OBJECT
+
+public:
+    // OPTIONS gives the entry order (InputData) at the moment Enter is
+    // pressed; without it the order is row by row.
+    explicit TInputGrid(const OptionsProvider* options, QWidget* parent = nullptr);
+
+    // The table: cell (j, i) holds the count of row i + 1, column j + 1.
+    TextGrid& Grid() { return grid_; }
+
+    // Gives the window the outer position and size of PLACEMENT (each value
+    // below 1 is left as it is), shows it modally; true when it closed with OK.
+    bool ShowModalAt(const Placement& placement) override;
+    // The window's outer position and size.
+    Placement CurrentPlacement() const override;
+
+    // Trims empty trailing columns and rows (at most six passes), then checks
+    // that every cell holds a whole number of 0 or more, reporting the first
+    // faulty cell of each row. True when the table may be analysed.
+    bool CheckEntryGrid();
+
+    // Event handlers.
+    void ClearAll1Click();
+    void Return1Click();
+    // True when KEY was handled here; other keys keep the grid's behaviour.
+    bool StringGrid1KeyDown(int key, Qt::KeyboardModifiers shift);
+    void FormActivate();
+    void StringGrid1SelectCell(int col, int row);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    // Makes (COL, ROW) the current cell; the cell-selection handler runs
+    // even when it already was the current one.
+    void SetCurrentCell(int col, int row);
+    // Moves and sizes the window so that its outer frame has the values of
+    // PLACEMENT that are 1 or more.
+    void ApplyPlacement(const Placement& placement);
+    void EnterRowByRow(int col, int row);
+    void EnterColumnByColumn(int col, int row);
+    void CloseIfChecked();
+    bool TrimEmptyEdges();
+    bool LastColumnEmpty() const;
+    bool LastRowEmpty() const;
+
+    const OptionsProvider* options_;
+    QStatusBar* StatusBar1;
+    QMenuBar* MainMenu1;
+    QAction* ClearAll1;
+    QAction* Return1;
+    QTableWidget* StringGrid1;
+    TableWidgetGrid grid_;
+    GridKeyDelegate* keys_;
+    // The placement of the showing under way, applied again once the window
+    // is on screen and the extent of its frame is known.
+    std::optional<Placement> pendingPlacement_;
+};
+
+}  // namespace kelvorin

@@ -1,0 +1,207 @@
+#include "TableCommands.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "TableDataFile.h"
+#include "TextFile.h"
+
+namespace kelvorin {
+
+namespace {
+
+// Most rows of a table that the commands accept from a data file.
+constexpr int kMaxTableRows = 50;
+
+const char* const kNoData = "No data avaiable";
+
+AnalysisState& StateOf(const CommandPorts& ports) { return ports.Engine->State(); }
+
+// A read result that no analysis may be started on: a data error of the
+// reader, or a table of more than 50 rows.
+bool IsDataError(int lines) { return lines < 0 || lines > kMaxTableRows; }
+
+std::string DataErrorText(const AnalysisState& state) { return "Data error reading file " + state.DataFileName; }
+
+// Reads on up to and including the end line of the block that a data error
+// interrupted, so that the rest of a broken block is not taken for the next
+// block. A line whose number is out of range still belongs to the block.
+void SkipRestOfBlock(TextFile& file) {
+    std::int32_t values[kScanLimit];
+    bool outOfRange = false;
+    while (ScanNumberLine(file, values, kScanLimit, outOfRange) > 0 || outOfRange) {
+    }
+}
+
+int ReadTableBlock(const CommandPorts& ports) {
+    return ReadTableData(StateOf(ports), *ports.OpenDialog1, *ports.EntryGrid, BlockTarget::Table);
+}
+
+// A table of LINES rows (LINES >= 1) now in the entry grid that has one row
+// or one column, and so may be followed by a weights block.
+bool IsOneWay(int lines, const TextGrid& entryGrid) { return lines == 1 || entryGrid.ColCount() == 1; }
+
+// Reads the weights block that follows a one-way table into the proportions
+// grid and returns the reader's result. Weights read without error are
+// handed to the run (it uses them when they hold one weight per category);
+// a block broken by a data error counts as no weights (equal proportions),
+// and its rest is skipped. Must be called after DiscardTable, which clears
+// the hand-over.
+int ReadWeights(const CommandPorts& ports) {
+    AnalysisState& state = StateOf(ports);
+    const int lines = ReadTableData(state, *ports.OpenDialog1, *ports.ProportionsGrid, BlockTarget::Proportions);
+    if (lines < 0) SkipRestOfBlock(state.DataFile);
+    state.ProportionsFromFile = lines > 0;
+    return lines;
+}
+
+// The two steps before every table: release the previous table (which
+// disables Save and resets the category count) and empty the report pane.
+void StartTable(const CommandPorts& ports) {
+    ports.Engine->DiscardTable();
+    ports.Report->Clear();
+}
+
+void ReportNoData(const CommandPorts& ports) {
+    ports.Report->AppendLine(kNoData);
+    ports.Status->SetText(kNoData);
+}
+
+// Deletes the result file NAME if it exists, so that Bulk processing starts
+// it empty. A folder of that name is left alone (opening it fails later).
+void DeleteResultFile(const std::string& name) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (fs::is_directory(name, error)) return;
+    fs::remove(name, error);
+}
+
+// Moves the report pane's lines to the end of the result file named by
+// DetailsFileName or, when it cannot be opened (no name chosen), to the
+// results editor, and empties the pane. False when the result file was
+// opened but the lines could not be written to it.
+bool MoveReportToResult(const CommandPorts& ports) {
+    AnalysisState& state = StateOf(ports);
+    const std::vector<std::string> lines = ports.Report->Lines();
+    const bool toFile = state.DetailsFile.Open(state.DetailsFileName, TextFile::Mode::Append);
+    for (const std::string& line : lines) {
+        if (!toFile)
+            ports.Results->AppendLine(line);
+        else if (!state.DetailsFile.Write(line + "\n"))
+            break;
+    }
+    ports.Report->Clear();
+    // Close reports every failed write as well as a failed final flush.
+    return !toFile || state.DetailsFile.Close();
+}
+
+}  // namespace
+
+void TableCommands::New() {
+    AnalysisState& state = StateOf(ports_);
+    // A typed table does not come from a data file: forget the file, so that
+    // the run asks for the weights of a one-way table and the next "from
+    // same file" asks for a file.
+    state.DataFileName.clear();
+    state.DataFile.Close();
+    if (!ports_.InputGrid->ShowModalAt(gridPlacement_)) return;
+    StartTable(ports_);
+    ports_.Engine->RunAnalysis();
+    gridPlacement_ = ports_.InputGrid->CurrentPlacement();
+}
+
+void TableCommands::ReadFromNewFile() {
+    AnalysisState& state = StateOf(ports_);
+    state.DataFile.Close();
+    state.DataFileName.clear();
+    const int lines = ReadTableBlock(ports_);
+    if (IsDataError(lines)) {
+        ports_.Messages->ShowErrorAbort(DataErrorText(state));
+        return;
+    }
+    StartTable(ports_);
+    if (lines == 0) {
+        ReportNoData(ports_);
+        return;
+    }
+    if (IsOneWay(lines, *ports_.EntryGrid)) ReadWeights(ports_);
+    ports_.Engine->RunAnalysis();
+    ports_.Menus->SetEnabled(MenuItem::fromsamefile1, true);
+}
+
+void TableCommands::ReadFromSameFile() {
+    AnalysisState& state = StateOf(ports_);
+    const int lines = ReadTableBlock(ports_);
+    if (IsDataError(lines)) {
+        ports_.Messages->ShowErrorAbort(DataErrorText(state));
+        return;
+    }
+    StartTable(ports_);
+    if (lines == 0) {
+        ReportNoData(ports_);
+        ports_.Menus->SetEnabled(MenuItem::fromsamefile1, false);
+        return;
+    }
+    if (IsOneWay(lines, *ports_.EntryGrid)) ReadWeights(ports_);
+    ports_.Engine->RunAnalysis();
+}
+
+void TableCommands::SaveToNewFile() {
+    AnalysisState& state = StateOf(ports_);
+    state.SaveFileName.clear();
+    WriteTableData(state, *ports_.SaveDialog2, *ports_.EntryGrid, *ports_.ProportionsGrid, *ports_.Messages);
+    ports_.Menus->SetEnabled(MenuItem::tosamefile1, true);
+}
+
+void TableCommands::SaveToSameFile() {
+    WriteTableData(StateOf(ports_), *ports_.SaveDialog2, *ports_.EntryGrid, *ports_.ProportionsGrid,
+                   *ports_.Messages);
+}
+
+void TableCommands::BulkProcessing() {
+    AnalysisState& state = StateOf(ports_);
+    stopRequested_ = false;
+    // The open dialog keeps the name it last held. Cancelled, the processing
+    // goes on with a data file still open from an earlier Read, from where
+    // that read stopped, and with the result file name it already held.
+    if (ports_.OpenDialog1->Execute()) {
+        state.DataFile.Close();
+        state.DataFileName = ports_.OpenDialog1->FileName();
+        // The result file is chosen and emptied only once there is data.
+        if (!state.DataFile.Open(state.DataFileName, TextFile::Mode::Read)) return;
+        state.DetailsFileName.clear();
+        if (ports_.SaveDialog1->Execute()) {
+            state.DetailsFileName = ports_.SaveDialog1->FileName();
+            DeleteResultFile(state.DetailsFileName);
+        }
+    }
+    if (!state.DataFile.IsOpen()) return;
+
+    for (;;) {
+        const int lines = ReadTableBlock(ports_);
+        if (lines == 0) break;
+        StartTable(ports_);
+        // A table after which the weights block was empty is the last one.
+        bool lastTable = false;
+        if (IsDataError(lines)) {
+            // No run on a broken table: its result is one line naming the file.
+            if (lines < 0) SkipRestOfBlock(state.DataFile);
+            ports_.Report->AppendLine(DataErrorText(state));
+        } else {
+            if (IsOneWay(lines, *ports_.EntryGrid)) lastTable = ReadWeights(ports_) == 0;
+            ports_.Engine->RunAnalysis();
+        }
+        // A run with the Details option may have chosen another file under
+        // the same name slot; the report goes to whatever it names now.
+        if (!MoveReportToResult(ports_)) {
+            ports_.Messages->Show("Cannot write file " + state.DetailsFileName, "Error");
+            break;
+        }
+        if (lastTable || stopRequested_) break;
+    }
+}
+
+}  // namespace kelvorin

@@ -1,0 +1,176 @@
+#include "TResults.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFont>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QSaveFile>
+#include <QStatusBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QVBoxLayout>
+#include <utility>
+
+#include "DialogService.h"
+#include "TextPrinting.h"
+
+namespace kelvorin {
+
+namespace {
+
+constexpr int kDesignWidth = 652;
+constexpr int kDesignHeight = 563;
+
+// "Courier New" 9 point, or the system's fixed-pitch font where it is missing.
+QFont EditorFont() {
+    QFont font(QStringLiteral("Courier New"), 9);
+    font.setStyleHint(QFont::TypeWriter);
+    if (!QFontInfo(font).fixedPitch()) {
+        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        font.setPointSize(9);
+    }
+    return font;
+}
+
+}  // namespace
+
+TResults::TResults(QWidget* parent)
+    : QDialog(parent),
+      saveDialog1_(this, QtFileDialog::Kind::Save, QStringLiteral("Text (*.txt)|*.txt"), QStringLiteral("txt")),
+      printer_(PrintPlainText) {
+    setObjectName(QStringLiteral("Results"));
+    setWindowTitle(QStringLiteral("Results"));
+
+    mainMenu1_ = new QMenuBar(this);
+    mainMenu1_->setObjectName(QStringLiteral("MainMenu1"));
+    auto addItem = [this](const char* name, const char* caption, void (TResults::*handler)()) {
+        QAction* action = mainMenu1_->addAction(QString::fromUtf8(caption));
+        action->setObjectName(QString::fromUtf8(name));
+        connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+        return action;
+    };
+    eraseall1_ = addItem("Eraseall1", "&Erase all", &TResults::Eraseall1Click);
+    savetofile1_ = addItem("Savetofile1", "&Save to file", &TResults::Savetofile1Click);
+    print1_ = addItem("Print1", "&Print", &TResults::Print1Click);
+    return1_ = addItem("Return1", "&Return", &TResults::Return1Click);
+
+    richEdit1_ = new QPlainTextEdit(this);
+    richEdit1_->setObjectName(QStringLiteral("RichEdit1"));
+    richEdit1_->setFont(EditorFont());
+    richEdit1_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    richEdit1_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    richEdit1_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    richEdit1_->installEventFilter(this);
+
+    statusBar1_ = new QStatusBar(this);
+    statusBar1_->setObjectName(QStringLiteral("StatusBar1"));
+    statusBar1_->setSizeGripEnabled(false);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->setMenuBar(mainMenu1_);
+    layout->addWidget(richEdit1_, 1);
+    layout->addWidget(statusBar1_);
+
+    resize(kDesignWidth, kDesignHeight);
+}
+
+TResults::~TResults() = default;
+
+void TResults::AppendLine(const std::string& line) {
+    // Every stored line ends with a line break; a last line typed without
+    // one gets it first.
+    QTextCursor cursor(richEdit1_->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.beginEditBlock();
+    if (!cursor.block().text().isEmpty()) cursor.insertBlock();
+    cursor.insertText(QString::fromStdString(line));
+    cursor.insertBlock();
+    cursor.endEditBlock();
+}
+
+QString TResults::CountText(const QString& text) {
+    const qsizetype characters = text.toUcs4().size() + text.count(QLatin1Char('\n'));
+    return QString::number(characters);
+}
+
+void TResults::SetPrinter(TextPrinter printer) { printer_ = printer ? std::move(printer) : TextPrinter(PrintPlainText); }
+
+void TResults::UpdateStatusBar() { statusBar1_->showMessage(CountText(richEdit1_->toPlainText())); }
+
+void TResults::Eraseall1Click() {
+    richEdit1_->clear();
+    UpdateStatusBar();
+}
+
+void TResults::Savetofile1Click() {
+    if (!saveDialog1_.Execute()) return;
+    const QString name = QFile::decodeName(QByteArray::fromStdString(saveDialog1_.FileName()));
+    QString text = richEdit1_->toPlainText();
+    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    const QByteArray bytes = text.toUtf8();
+    // The file is replaced only once the whole text is written. Unbuffered,
+    // so that a short write (a full disk) shows in the count written rather
+    // than going unnoticed in a later flush.
+    QSaveFile file(name);
+    const bool written = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
+                         file.write(bytes) == bytes.size() && file.commit();
+    if (!written) {
+        file.cancelWriting();
+        Dialogs().Message(this, QStringLiteral("Cannot write file ") + name, QStringLiteral("Error"),
+                          DialogService::Icon::Error);
+    }
+}
+
+void TResults::Print1Click() {
+    QString error;
+    if (!printer_(richEdit1_->toPlainText(), richEdit1_->font(), &error)) {
+        if (error.isEmpty()) error = QStringLiteral("Printing failed.");
+        Dialogs().Message(this, error, QStringLiteral("Error"), DialogService::Icon::Error);
+    }
+}
+
+void TResults::Return1Click() { accept(); }
+
+void TResults::FormActivate() { UpdateStatusBar(); }
+
+void TResults::RichEdit1KeyDown() { UpdateStatusBar(); }
+
+bool TResults::eventFilter(QObject* watched, QEvent* event) {
+    // The count is taken before the key reaches the text.
+    if (watched == richEdit1_ && event->type() == QEvent::KeyPress) RichEdit1KeyDown();
+    return QDialog::eventFilter(watched, event);
+}
+
+void TResults::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    FormActivate();
+}
+
+void TResults::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
+}
+
+void TResults::closeEvent(QCloseEvent* event) {
+    // The close box does what Return does.
+    if (isVisible()) Return1Click();
+    event->accept();
+}
+
+void TResults::keyPressEvent(QKeyEvent* event) {
+    // Escape does not close the editor.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+}  // namespace kelvorin

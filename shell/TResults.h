@@ -1,0 +1,79 @@
+// The stored-results editor: the text collected by Results > Store (and by
+// Bulk processing without a result file), which the user can edit, erase,
+// save to a text file and print. Its status bar shows the number of
+// characters of the text, a line break counting two.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <functional>
+#include <string>
+
+#include "QtPorts.h"
+#include "TableCommands.h"
+
+class QAction;
+class QFont;
+class QMenuBar;
+class QPlainTextEdit;
+class QStatusBar;
+
+namespace kelvorin {
+
+class TResults : public QDialog, public ResultsText {
+    Q_OBJECT
+public:
+    explicit TResults(QWidget* parent = nullptr);
+    ~TResults() override;
+
+    // Adds LINE as the new last line of the text.
+    void AppendLine(const std::string& line) override;
+
+    QPlainTextEdit* RichEdit1() const { return richEdit1_; }
+    QStatusBar* StatusBar1() const { return statusBar1_; }
+    QMenuBar* MainMenu1() const { return mainMenu1_; }
+    QAction* Eraseall1() const { return eraseall1_; }
+    QAction* Savetofile1() const { return savetofile1_; }
+    QAction* Print1() const { return print1_; }
+    QAction* Return1() const { return return1_; }
+    QtFileDialog& SaveDialog1() { return saveDialog1_; }
+
+    // Handlers of the menu and of the window's events.
+    void Eraseall1Click();
+    void Savetofile1Click();
+    void Print1Click();
+    void Return1Click();
+    void FormActivate();
+    void RichEdit1KeyDown();
+
+    // The status bar's text for TEXT: its number of characters, each line
+    // break counting two (carriage return and line feed), in decimal.
+    static QString CountText(const QString& text);
+
+    // Prints a text in a font; false with the reason on failure.
+    // PrintPlainText unless replaced.
+    using TextPrinter = std::function<bool(const QString& text, const QFont& font, QString* error)>;
+    void SetPrinter(TextPrinter printer);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void UpdateStatusBar();
+
+    QMenuBar* mainMenu1_ = nullptr;
+    QAction* eraseall1_ = nullptr;
+    QAction* savetofile1_ = nullptr;
+    QAction* print1_ = nullptr;
+    QAction* return1_ = nullptr;
+    QPlainTextEdit* richEdit1_ = nullptr;
+    QStatusBar* statusBar1_ = nullptr;
+    QtFileDialog saveDialog1_;
+    TextPrinter printer_;
+};
+
+}  // namespace kelvorin
