@@ -27,8 +27,4 @@ private:
     AnalysisOptions options_;
 };
 
-// The stored options of section "Option", with the defaults for values that
-// are not stored, Track clamped to 0..4 and InputData to -1..1.
-AnalysisOptions ReadStoredOptions(const SettingsStore& settings);
-
 }  // namespace kelvorin
