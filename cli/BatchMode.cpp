@@ -2,10 +2,14 @@
 
 #include <cstdio>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "AnalysisEngine.h"
 #include "ConsolePorts.h"
 #include "MemoryTextGrid.h"
+#include "SettingsStore.h"
+#include "StoredOptions.h"
 #include "TableDataFile.h"
 #include "TextFile.h"
 
@@ -13,14 +17,16 @@ namespace kelvorin {
 
 std::string BatchUsage() {
     return "Usage: kelvorin --batch DATAFILE [--output RESULTFILE] [--details DETAILSFILE]\n"
-           "                [--option NAME=VALUE ...]\n"
+           "                [--option NAME=VALUE ...] [--no-settings]\n"
            "Analyses every table of DATAFILE and writes the reports to RESULTFILE\n"
-           "(replaced) or to standard output. NAME is one of Observed, Expected,\n"
-           "Column, Row, ExaLRtest, ExaCStest, AppLRtest, AppCStest, CountPos,\n"
-           "Details, 2x2twotail, 2x2onetail (VALUE 1 or 0), Track (0 to 4) or\n"
-           "InputData (-1 to 1). DETAILSFILE receives the sample-point trace when\n"
-           "Details=1. Ctrl-C breaks the running enumeration off; a second Ctrl-C\n"
-           "ends the program.\n"
+           "(replaced) or to standard output. The options are those saved with\n"
+           "\"Save options\" in the program's Options dialog, or the built-in\n"
+           "defaults with --no-settings; each --option overrides one of them.\n"
+           "NAME is one of Observed, Expected, Column, Row, ExaLRtest, ExaCStest,\n"
+           "AppLRtest, AppCStest, CountPos, Details, 2x2twotail, 2x2onetail\n"
+           "(VALUE 1 or 0), Track (0 to 4) or InputData (-1 to 1). DETAILSFILE\n"
+           "receives the sample-point trace when Details=1. Ctrl-C breaks the\n"
+           "running enumeration off; a second Ctrl-C ends the program.\n"
            "Exit status: 0 every table got a report, 1 a table was refused or\n"
            "unreadable, 2 usage error or unreadable data file.\n";
 }
@@ -31,7 +37,9 @@ struct BatchArguments {
     std::string DataFile;
     std::string OutputFile;
     std::string DetailsFile;
-    AnalysisOptions Options;
+    // Each --option NAME=VALUE, in order; applied over the stored options.
+    std::vector<std::pair<std::string, std::string>> Overrides;
+    bool NoSettings = false;
     bool Help = false;
 };
 
@@ -43,6 +51,10 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& args, 
         if (arg == "--help" || arg == "-h") {
             parsed.Help = true;
             return std::nullopt;
+        }
+        if (arg == "--no-settings") {
+            parsed.NoSettings = true;
+            continue;
         }
         const bool takesValue = arg == "--batch" || arg == "--output" || arg == "--details" || arg == "--option";
         if (!takesValue) return "unknown argument '" + arg + "'";
@@ -58,8 +70,13 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& args, 
         } else {
             const std::size_t equals = value.find('=');
             if (equals == std::string::npos) return "--option takes NAME=VALUE, not '" + value + "'";
-            if (auto error = SetOptionByName(parsed.Options, value.substr(0, equals), value.substr(equals + 1)))
-                return error;
+            std::string name = value.substr(0, equals);
+            std::string text = value.substr(equals + 1);
+            // Checked here, so that a faulty value is a usage error whatever
+            // is stored.
+            AnalysisOptions check;
+            if (auto error = SetOptionByName(check, name, text)) return error;
+            parsed.Overrides.emplace_back(std::move(name), std::move(text));
         }
     }
     if (!batch || parsed.DataFile.empty()) return std::string("no data file given with --batch");
@@ -84,7 +101,8 @@ public:
 
 }  // namespace
 
-int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal) {
+int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal,
+             const SettingsStore* settings) {
     BatchArguments arguments;
     if (auto error = ParseArguments(args, arguments)) {
         err << "kelvorin: " << *error << "\n" << BatchUsage();
@@ -94,6 +112,9 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
         out << BatchUsage();
         return kBatchOk;
     }
+    AnalysisOptions chosen =
+        settings != nullptr && !arguments.NoSettings ? ReadStoredOptions(*settings) : AnalysisOptions{};
+    for (const auto& [name, value] : arguments.Overrides) SetOptionByName(chosen, name, value);
 
     MemoryTextGrid entryGrid(2, 2);
     MemoryTextGrid proportionsGrid;
@@ -104,7 +125,7 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     SystemClock clock;
     NoMenus menus;
     FixedFileDialog detailsDialog(arguments.DetailsFile);
-    FixedOptions options(arguments.Options);
+    FixedOptions options(chosen);
     UnusedDialog openDialog;
 
     EnginePorts ports;

@@ -1,8 +1,11 @@
 // The batch command line:
 //   kelvorin --batch DATAFILE [--output RESULTFILE] [--details DETAILSFILE]
-//            [--option NAME=VALUE ...]
+//            [--option NAME=VALUE ...] [--no-settings]
 // analyses every table of a data file as Bulk processing does and writes the
 // reports one after the other to the result file or to standard output.
+// The options are those saved in the section "Option" of the settings
+// store (the defaults for what is not stored, or all defaults with
+// --no-settings); each --option overrides one of them.
 #pragma once
 
 #include <ostream>
@@ -10,6 +13,8 @@
 #include <vector>
 
 namespace kelvorin {
+
+class SettingsStore;
 
 // Exit statuses: 0 every table got a report; 1 a table was refused or
 // unreadable, or a result could not be written; 2 a usage error or a data
@@ -22,7 +27,9 @@ std::string BatchUsage();
 
 // ARGS are the arguments after the program name. Reports go to OUT when no
 // result file is named; messages and progress go to ERR. TERMINAL: ERR is a
-// terminal, so the progress display is drawn there.
-int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal);
+// terminal, so the progress display is drawn there. SETTINGS holds the
+// stored options (only read); nullptr means there are none.
+int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal,
+             const SettingsStore* settings = nullptr);
 
 }  // namespace kelvorin

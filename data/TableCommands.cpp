@@ -82,11 +82,13 @@ void DeleteResultFile(const std::string& name) {
 // Moves the report pane's lines to the end of the result file named by
 // DetailsFileName or, when it cannot be opened (no name chosen), to the
 // results editor, and empties the pane. False when the result file was
-// opened but the lines could not be written to it.
-bool MoveReportToResult(const CommandPorts& ports) {
+// opened but the lines could not be written to it. UNOPENED tells that a
+// result file was named but could not be opened.
+bool MoveReportToResult(const CommandPorts& ports, bool& unopened) {
     AnalysisState& state = StateOf(ports);
     const std::vector<std::string> lines = ports.Report->Lines();
     const bool toFile = state.DetailsFile.Open(state.DetailsFileName, TextFile::Mode::Append);
+    unopened = !toFile && !state.DetailsFileName.empty();
     for (const std::string& line : lines) {
         if (!toFile)
             ports.Results->AppendLine(line);
@@ -180,6 +182,7 @@ void TableCommands::BulkProcessing() {
     }
     if (!state.DataFile.IsOpen()) return;
 
+    bool unopenedShown = false;
     for (;;) {
         const int lines = ReadTableBlock(ports_);
         if (lines == 0) break;
@@ -196,9 +199,16 @@ void TableCommands::BulkProcessing() {
         }
         // A run with the Details option may have chosen another file under
         // the same name slot; the report goes to whatever it names now.
-        if (!MoveReportToResult(ports_)) {
+        bool unopened = false;
+        if (!MoveReportToResult(ports_, unopened)) {
             ports_.Messages->Show("Cannot write file " + state.DetailsFileName, "Error");
             break;
+        }
+        // A result file that cannot be created: the reports go to the
+        // results editor instead, which is said once.
+        if (unopened && !unopenedShown) {
+            ports_.Messages->Show("Cannot write file " + state.DetailsFileName, "Error");
+            unopenedShown = true;
         }
         if (lastTable || stopRequested_) break;
     }

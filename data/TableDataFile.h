@@ -25,7 +25,7 @@ inline constexpr int kReadTooManyValues = -1;  // a table line of more than 60 v
 inline constexpr int kReadRagged = -2;         // a line whose count differs from the first line's
 inline constexpr int kReadOutOfRange = -3;     // a number outside the signed 32-bit range
 
-// Reads the next line of FILE, whole whatever its length, and scans numbers
+// Reads the next line of FILE (TextFile::ReadLine) and scans numbers
 // from it into VALUES, at most MAXCOUNT of them. A number is an optional "+"
 // or "-" directly followed by decimal digits; numbers are separated by runs
 // of spaces and tabs, and a sign may directly follow the digits of the

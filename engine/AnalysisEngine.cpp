@@ -303,7 +303,10 @@ void AnalysisEngine::RunAnalysis() {
         menus.SetEnabled(MenuItem::Newtable1, true);
         menus.SetEnabled(MenuItem::Options1, true);
         menus.SetEnabled(MenuItem::Results1, true);
-        s.DetailsFile.Close();
+        // A trace that could not be written completely (a full disk) is
+        // reported once, when the file is closed.
+        if (s.DetailsFile.IsOpen() && !s.DetailsFile.Close())
+            ports_.Messages->Show("Cannot write file " + s.DetailsFileName, "Error");
     };
     try {
         RunReport();

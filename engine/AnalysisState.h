@@ -106,6 +106,11 @@ struct AnalysisState {
 
     FactorialTable Factorials{};
 
+    // Evaluate every sample point directly from the formulas, never by the
+    // incremental update of the innermost loop; for verification and
+    // benchmarks (the results are the same).
+    bool DirectEvaluation = false;
+
     // Files.
     TextFile DetailsFile;
     std::string DetailsFileName;

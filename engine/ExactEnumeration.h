@@ -49,6 +49,10 @@ enum class TallyKind { Probability, Statistic };
 inline constexpr double kProbabilityTolerance = 1e-10;
 inline constexpr double kStatisticTolerance = 1e-9;
 
+// Where a sample point with value a falls against the observed value b:
+// 0 less, 1 equal (within the tolerance), 2 greater.
+int TallyClass(TallyKind kind, double a, double b);
+
 // Sorts a sample point with value a against the observed value b into the
 // tally, adding the sample point's probability p to the matching mass.
 void UpdateTally(ExactTally& tally, TallyKind kind, double a, double b, double p);
@@ -66,9 +70,22 @@ public:
     bool Available() const { return available_; }
     double LikelihoodRatio(const ContingencyTable& table) const;
     double Pearson(const ContingencyTable& table) const;
+    // The terms of cell (i, j) for the count n (zero when not tabulated).
+    const double& LikelihoodRatioTerm(int i, int j, int n) const {
+        return lrTerm_[Offset(i, j) + static_cast<std::size_t>(n)];
+    }
+    const double& PearsonTerm(int i, int j, int n) const { return chiTerm_[Offset(i, j) + static_cast<std::size_t>(n)]; }
+    // Sum over the cells of the largest magnitude of each statistic's term:
+    // a bound of every partial sum, used to bound rounding errors.
+    double LikelihoodRatioMagnitude() const { return lrMagnitude_; }
+    double PearsonMagnitude() const { return chiMagnitude_; }
 
 private:
+    std::size_t Offset(int i, int j) const { return offset_[static_cast<std::size_t>((i - 1) * cols_ + (j - 1))]; }
+
     bool available_ = false;
+    double lrMagnitude_ = 0.0;
+    double chiMagnitude_ = 0.0;
     int rows_ = 0;
     int cols_ = 0;
     std::vector<std::size_t> offset_;  // per cell (i-1)*c + (j-1)
@@ -92,6 +109,36 @@ public:
 private:
     void Enumerate(int level, const std::int32_t* remaining);
     void VisitCurrentTable();
+    // The innermost run of row 2 over x_(2,c-1) = first..last with the
+    // cells before it fixed: the first sample point is evaluated directly,
+    // each further one updated from the previous, since only four cells
+    // change: (2,c-1) and (1,c) up by one, (2,c) and (1,c-1) down by one.
+    // The first run of row 2 for the current rows 3..r starts from values
+    // evaluated directly; each later run from where the previous one ended.
+    void InnermostRun(const std::int32_t* remaining, std::int32_t partial, std::int32_t first, std::int32_t last);
+    void StartRow2();
+    double DirectValue(int which) const;
+
+    // The values of the last sample point visited by InnermostRun, with
+    // their bounds against the direct evaluation (absolute for the
+    // statistics' half sum and sum, relative for the probability's
+    // extended quotient, of which the direct evaluation's rounding to double
+    // is reproduced exactly).
+    struct Carry {
+        bool Valid = false;
+        std::vector<std::int32_t> Row2;      // row 2 being set up, [1..c]
+        std::vector<std::int32_t> Previous;  // row 2 of the last point, [1..c]
+        long double Q = 0.0L;  // TableNumerator / RowMultinomial
+        double QUlps = 0.0;    // bound of its error, in units of 2^-64 of Q
+        double LrSum = 0.0;
+        double ChiSum = 0.0;
+        double LrError = 0.0;
+        double ChiError = 0.0;
+    };
+
+    bool incremental_ = false;
+    double directUlps_ = 0.0;
+    Carry carry_;
 
     AnalysisState& state_;
     SamplePointStep& step_;

@@ -124,6 +124,10 @@ double IncompleteGammaP(double a, double x) {
     }
     double gln = 0.0;
     if (x < a + 1.0L) return GammaSeries(a, x, gln);
+    // So far out in the tail that e^-x x^a / Gamma(a), and with it Q(a, x),
+    // is below the extended range, the continued fraction's terms (about x^2)
+    // would overflow instead of converging: P(a, x) is 1.
+    if (GammaPrefactor(a, x, LogGamma(a)) == 0.0L) return 1.0;
     return static_cast<double>(1.0L - GammaContinuedFraction(a, x, gln));
 }
 

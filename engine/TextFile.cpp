@@ -44,10 +44,15 @@ bool TextFile::ReadLine(std::string& line) {
     int ch = std::getc(file_);
     if (ch == EOF) return false;
     while (ch != EOF && ch != '\n') {
-        line.push_back(static_cast<char>(ch));
+        if (ch == '\r') {
+            // A line feed right after the carriage return belongs to it.
+            const int next = std::getc(file_);
+            if (next != '\n' && next != EOF) std::ungetc(next, file_);
+            break;
+        }
+        if (line.size() < kMaxLineLength) line.push_back(static_cast<char>(ch));
         ch = std::getc(file_);
     }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
     return true;
 }
 

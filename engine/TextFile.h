@@ -1,9 +1,11 @@
 // A buffered text file of the standard library with ownership, used for the
 // table data file, the details file and every file the program writes.
-// Lines end at a line feed; a carriage return before it is dropped on reading,
-// so files with CR LF line ends read the same as files with LF.
+// Lines end at a line feed, at a carriage return followed by a line feed, or
+// at a carriage return alone, so files with LF, CR LF or CR line ends all
+// read the same.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
@@ -27,8 +29,13 @@ public:
     // Closes the file; false when buffered output could not be written.
     bool Close();
 
-    // Reads the next line of any length without its terminator. False at the
-    // end of the file (when nothing at all was left to read).
+    // Longest line that ReadLine keeps.
+    static constexpr std::size_t kMaxLineLength = std::size_t{1} << 20;
+
+    // Reads the next line without its terminator. Of a longer line only the
+    // first kMaxLineLength characters are kept and the rest is passed over,
+    // so a file without line ends cannot exhaust the memory. False at the end
+    // of the file (when nothing at all was left to read).
     bool ReadLine(std::string& line);
 
     // Writes TEXT as it stands; false when the write failed. The failure is

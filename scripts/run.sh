@@ -12,5 +12,5 @@ if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   exec "$PROGRAM"
 fi
 echo "No display found: running the batch mode on examples/tables.dat instead." >&2
-exec "$PROGRAM" --batch "$ROOT/examples/tables.dat" --option Expected=1 --option AppLRtest=1 \
+exec "$PROGRAM" --batch "$ROOT/examples/tables.dat" --no-settings --option Expected=1 --option AppLRtest=1 \
      --option AppCStest=1 --option 2x2twotail=1 --option 2x2onetail=1

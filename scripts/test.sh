@@ -1,7 +1,18 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs the whole test suite.
+# Sets up, builds and runs the whole test suite; then builds the suite once
+# more with AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/
+# and runs it there. Any failure in either run fails the script.
+# KELVORIN_SANITIZERS=0 leaves the sanitizer run out.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 export QT_QPA_PLATFORM=offscreen
-cd "$BUILD_DIR"
-ctest --output-on-failure -j"$(nproc)"
+(cd "$BUILD_DIR" && ctest --output-on-failure -j"$(nproc)")
+
+if [ "${KELVORIN_SANITIZERS:-1}" != 0 ]; then
+  source "$ROOT/scripts/sanitizer-env.sh"
+  ASAN_BUILD_DIR="${ASAN_BUILD_DIR:-$ROOT/build-asan}"
+  cmake -S "$ROOT" -B "$ASAN_BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DKELVORIN_SANITIZE=ON -DKELVORIN_BUILD_BENCH=OFF >/dev/null
+  cmake --build "$ASAN_BUILD_DIR" -j"$(nproc)"
+  (cd "$ASAN_BUILD_DIR" && ctest --output-on-failure -j"$(nproc)")
+fi

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "BatchMode.h"
+#include "HelpViewer.h"
 #include "NumericError.h"
 #include "QtSettingsStore.h"
 #include "TAbout.h"
@@ -18,6 +19,14 @@
 #include "TOptions.h"
 #include "TProGrid.h"
 #include "TResults.h"
+
+#ifndef KELVORIN_VERSION
+// The project version, for a build that does not pass its own.
+#define KELVORIN_VERSION "0.1.0"
+#endif
+
+// The help pages and the About banner, compiled into this library.
+static void InitHelpResources() { Q_INIT_RESOURCE(help); }
 
 namespace kelvorin {
 
@@ -33,8 +42,12 @@ bool WantsBatch(int argc, char** argv) {
 
 int RunBatchMode(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
+    // The options saved in the desktop program; the store names its
+    // organisation and application itself, so no application object is
+    // needed to read it.
+    const QtSettingsStore settings;
     try {
-        return RunBatch(args, std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
+        return RunBatch(args, std::cout, std::cerr, isatty(STDERR_FILENO) != 0, &settings);
     } catch (const NumericErrorException& error) {
         std::cout.flush();
         std::cerr << "Error: " << error.what() << '\n';
@@ -50,6 +63,16 @@ int RunProgram(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName("Kelvorin");
     QApplication::setApplicationDisplayName("Kelvorin");
+    QApplication::setApplicationVersion(KELVORIN_VERSION);
+
+    // The help viewers, registered before any window is created; they go
+    // after the windows, so the main window closes their windows first.
+    InitHelpResources();
+    HtmlHelpViewer htmlHelp;
+    WinHelpViewer winHelp;
+    RegisterHelpViewer(htmlHelp);
+    RegisterHelpViewer(winHelp);
+
     QtSettingsStore settings;
 
     // The six windows, in their creation order; all live until the end.

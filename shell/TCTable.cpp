@@ -5,6 +5,8 @@
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -13,10 +15,13 @@
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTimer>
+#include <QWindow>
 #include <cstdlib>
 #include <exception>
 
 #include "DialogService.h"
+#include "Fonts.h"
+#include "HelpViewer.h"
 #include "NumericError.h"
 #include "QtPorts.h"
 #include "TAbout.h"
@@ -37,15 +42,9 @@ constexpr int kDesignHeight = 361;
 
 const char* const kPlacementNames[4] = {"Top", "Left", "Height", "Width"};
 
-// "Courier New" 9 point, or the system's fixed-pitch font where it is missing.
-QFont ReportFont() {
-    QFont font("Courier New", 9);
-    if (!QFontInfo(font).fixedPitch()) {
-        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        font.setPointSize(9);
-    }
-    return font;
-}
+// The main window's help file and the context of Help > Contents.
+const char* const kMainHelpFile = "zelkat.chm";
+constexpr int kContentsHelpContext = 12;
 
 }  // namespace
 
@@ -77,10 +76,58 @@ TCTable::TCTable(SettingsStore& settings) : settings_(settings) {
     setStatusBar(statusBar1_);
 
     BuildMenu();
+    InstallMenuHelp();
     FormCreate();
 }
 
-TCTable::~TCTable() = default;
+TCTable::~TCTable() { FormDestroy(); }
+
+void TCTable::FormDestroy() { CloseHelpWindows(); }
+
+void TCTable::InstallMenuHelp() {
+    menuBar()->installEventFilter(this);
+    for (QMenu* menu : menuBar()->findChildren<QMenu*>()) menu->installEventFilter(this);
+}
+
+int TCTable::MenuHelpContext(const QAction* item) {
+    // The chain of enclosing items is short; the bound only guards a cycle.
+    for (int depth = 0; item != nullptr && depth < 32; ++depth) {
+        const int context = item->property("helpContext").toInt();
+        if (context != 0) return context;
+        const QAction* enclosing = nullptr;
+        for (QObject* owner : item->associatedObjects()) {
+            const auto* menu = qobject_cast<const QMenu*>(owner);
+            if (menu != nullptr && menu->menuAction() != item) {
+                enclosing = menu->menuAction();
+                break;
+            }
+        }
+        item = enclosing;
+    }
+    return 0;
+}
+
+bool TCTable::MenuHelpKey(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() != Qt::Key_F1 || key->modifiers() != Qt::NoModifier) return false;
+    QAction* item = nullptr;
+    if (auto* menu = qobject_cast<QMenu*>(watched)) {
+        // A menu just opened has nothing highlighted in it yet: the item
+        // that opened it is the highlighted one.
+        item = menu->activeAction();
+        if (item == nullptr) item = menu->menuAction();
+    } else if (auto* bar = qobject_cast<QMenuBar*>(watched)) {
+        item = bar->activeAction();
+    }
+    if (item == nullptr) return false;
+    const int context = MenuHelpContext(item);
+    // The menu closes, as it does for any command.
+    for (int k = 0; k < 8 && QApplication::activePopupWidget() != nullptr; ++k)
+        QApplication::activePopupWidget()->close();
+    if (context != 0) ShowHelpContext(kMainHelpFile, context);
+    return true;
+}
 
 QAction* TCTable::AddItem(QMenu* menu, const char* name, const char* caption, const char* hint, int helpContext,
                           bool enabled, void (TCTable::*handler)()) {
@@ -283,12 +330,17 @@ void TCTable::Edit1Click() {
     results_->exec();
 }
 
-void TCTable::Contents1Click() {}
+void TCTable::Contents1Click() { ShowHelpContext(kMainHelpFile, kContentsHelpContext); }
 
 void TCTable::About1Click() {
+    // Centred on the main window as it stands now, frame on frame. The
+    // About box's frame is that of its platform window, known once the
+    // window exists.
     about_->adjustSize();
-    const QRect frame = frameGeometry();
-    about_->move(frame.center() - QPoint(about_->width() / 2, about_->height() / 2));
+    about_->winId();
+    const QMargins frame = about_->windowHandle()->frameMargins();
+    const QSize size = about_->size().grownBy(frame);
+    about_->move(frameGeometry().center() - QPoint((size.width() - 1) / 2, (size.height() - 1) / 2));
     about_->exec();
 }
 
@@ -325,6 +377,7 @@ bool TCTable::event(QEvent* event) {
 }
 
 bool TCTable::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != statusBar1_ && MenuHelpKey(watched, event)) return true;
     if (watched == statusBar1_ && event->type() == QEvent::MouseButtonPress) {
         StatusBar1Click();
         return true;
@@ -347,6 +400,9 @@ void TCTable::closeEvent(QCloseEvent* event) {
         FormClose();
         closed_ = true;
     }
+    // Closing the main window ends the program, and the help windows go
+    // with it.
+    FormDestroy();
     event->accept();
 }
 

@@ -77,6 +77,14 @@ public:
 
     void DiscardTable();
 
+    // Runs when the main window goes at the end of the program (and when it
+    // is closed, which ends the program): closes every help window.
+    void FormDestroy();
+
+    // The help context of a menu item: its own, or, when that is 0, the one
+    // of the nearest enclosing item that has one; 0 when none has.
+    static int MenuHelpContext(const QAction* item);
+
 protected:
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -88,6 +96,10 @@ private:
                      bool enabled, void (TCTable::*handler)());
     void FormCreate();
     void FormClose();
+    // F1 on a highlighted menu item opens the main window's help file at
+    // the item's help context.
+    void InstallMenuHelp();
+    bool MenuHelpKey(QObject* watched, QEvent* event);
     // Runs a command; an error that escapes it is shown and the program goes
     // on, a failure of the numeric routines ends the program. A close asked
     // for during the command happens once it has unwound.

@@ -1,5 +1,7 @@
 #include "TResults.h"
 
+#include "Fonts.h"
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QFile>
@@ -26,17 +28,6 @@ namespace {
 constexpr int kDesignWidth = 652;
 constexpr int kDesignHeight = 563;
 
-// "Courier New" 9 point, or the system's fixed-pitch font where it is missing.
-QFont EditorFont() {
-    QFont font(QStringLiteral("Courier New"), 9);
-    font.setStyleHint(QFont::TypeWriter);
-    if (!QFontInfo(font).fixedPitch()) {
-        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        font.setPointSize(9);
-    }
-    return font;
-}
-
 }  // namespace
 
 TResults::TResults(QWidget* parent)
@@ -61,7 +52,7 @@ TResults::TResults(QWidget* parent)
 
     richEdit1_ = new QPlainTextEdit(this);
     richEdit1_->setObjectName(QStringLiteral("RichEdit1"));
-    richEdit1_->setFont(EditorFont());
+    richEdit1_->setFont(ReportFont());
     richEdit1_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     richEdit1_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     richEdit1_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

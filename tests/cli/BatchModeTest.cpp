@@ -1,4 +1,4 @@
-// The batch command line run in-process: the reports of the worked example
+// The batch command line run in-process: the reports of the reference
 // tables, the result and details files, the messages and data errors with
 // their exit statuses, and the usage errors.
 #include "BatchMode.h"
@@ -39,15 +39,6 @@ BatchResult Batch(const std::vector<std::string>& args) {
     return result;
 }
 
-std::vector<std::string> Options(std::initializer_list<const char*> settings) {
-    std::vector<std::string> args;
-    for (const char* setting : settings) {
-        args.push_back("--option");
-        args.push_back(setting);
-    }
-    return args;
-}
-
 class BatchModeTest : public ::testing::Test {
 protected:
     // Writes TEXT as a data file of the temporary folder and returns its name.
@@ -57,19 +48,24 @@ protected:
         return path;
     }
 
-    BatchResult BatchOn(const std::string& dataFile, const std::vector<std::string>& more = {}) {
+    // Runs the batch mode on DATAFILE with every option given explicitly:
+    // those of SETTINGS ("NAME=VALUE"), the defaults of the README's option table for the rest.
+    BatchResult BatchOn(const std::string& dataFile, std::initializer_list<std::string> settings = {},
+                        const std::vector<std::string>& more = {}) {
         std::vector<std::string> args = {"--batch", dataFile};
         args.insert(args.end(), more.begin(), more.end());
+        const std::vector<std::string> options = OptionArguments(settings);
+        args.insert(args.end(), options.begin(), options.end());
         return Batch(args);
     }
 
     TempDir dir_;
 };
 
-// Every worked example table of the documentation, in one file: the 2 x 3
+// The reference tables with known reports, in one file: the 2 x 3
 // table, five 2 x 2 tables, a single row with its weights 1 1 2 and a single
 // column without weights (its empty weights block is the second empty line).
-const char* const kWorkedExamples =
+const char* const kReferenceTables =
     "10 20 30\n5 15 20\n\n"
     "2 0\n0 2\n\n"
     "10 2\n3 15\n\n"
@@ -116,7 +112,7 @@ const std::string kPearson = "Approx. Chi-Square test (Pearson)";
 // --- An independent reckoning of the exact tests of a 2 x 2 table: the
 // hypergeometric distribution of X11 given the margins, each table sorted
 // against the observed one by its probability (relative tolerance 1e-10) and
-// by its G2 and X2 (1e-9), the blocks printed in the documented formats.
+// by its G2 and X2 (1e-9), the blocks printed in the report's formats.
 
 struct Tally {
     long long Less = 0, Equal = 0, Greater = 0;
@@ -203,7 +199,7 @@ std::vector<std::string> ExactBlocksOf2x2(int n11, int n12, int n21, int n22) {
             ""};
 }
 
-// The two 2 x 2 Fisher blocks with both options set, from the documented
+// The two 2 x 2 Fisher blocks with both options set, from the known
 // probabilities of X11 below, at and above the observed value.
 std::vector<std::string> FisherBlocks(int x11, double less, double equal, double greater, double notRecommended,
                                       double corrected, double oneTailed) {
@@ -227,12 +223,12 @@ std::vector<std::string> Closing(long long samplePoints) {
 }
 
 // ---------------------------------------------------------------------------
-// Worked examples
+// Reference tables
 
-TEST_F(BatchModeTest, DescriptiveAndApproximateSectionsOfTheWorkedExamples) {
+TEST_F(BatchModeTest, DescriptiveAndApproximateSectionsOfTheReferenceTables) {
     const BatchResult r =
-        BatchOn(DataFile(kWorkedExamples), Options({"Expected=1", "Column=1", "Row=1", "AppLRtest=1", "AppCStest=1",
-                                                    "ExaLRtest=0", "CountPos=0"}));
+        BatchOn(DataFile(kReferenceTables), {"Expected=1", "Column=1", "Row=1", "AppLRtest=1", "AppCStest=1",
+                                                    "ExaLRtest=0", "CountPos=0"});
     EXPECT_EQ(r.Status, kelvorin::kBatchOk);
     EXPECT_EQ(r.Err, "");
     EXPECT_TRUE(LooseLinesOf(r.Out).empty());
@@ -430,12 +426,12 @@ TEST_F(BatchModeTest, DescriptiveAndApproximateSectionsOfTheWorkedExamples) {
                 "single column 12 7 5");
 }
 
-TEST_F(BatchModeTest, ExactTestsAndFisherBlocksOfTheWorkedExamples) {
-    // The independent reckoning agrees with the documented blocks of 2 0 / 0 2.
+TEST_F(BatchModeTest, ExactTestsAndFisherBlocksOfTheReferenceTables) {
+    // The independent reckoning agrees with the known blocks of 2 0 / 0 2.
     ASSERT_EQ(ExactBlocksOf2x2(2, 0, 0, 2), TwoZeroExactBlocks());
 
     const BatchResult r =
-        BatchOn(DataFile(kWorkedExamples), Options({"ExaCStest=1", "2x2twotail=1", "2x2onetail=1"}));
+        BatchOn(DataFile(kReferenceTables), {"ExaCStest=1", "2x2twotail=1", "2x2onetail=1"});
     EXPECT_EQ(r.Status, kelvorin::kBatchOk);
     EXPECT_EQ(r.Err, "");
     const auto reports = ReportsOf(r.Out);
@@ -487,7 +483,7 @@ TEST_F(BatchModeTest, ExactTestsAndFisherBlocksOfTheWorkedExamples) {
 }
 
 TEST_F(BatchModeTest, OneTailedBlockAloneShowsItsOwnProbabilities) {
-    const BatchResult r = BatchOn(DataFile("10 2\n3 15\n"), Options({"2x2onetail=1"}));
+    const BatchResult r = BatchOn(DataFile("10 2\n3 15\n"), {"2x2onetail=1"});
     EXPECT_EQ(r.Status, kelvorin::kBatchOk);
     const auto reports = ReportsOf(r.Out);
     ASSERT_EQ(reports.size(), 1u);
@@ -504,12 +500,41 @@ TEST_F(BatchModeTest, OneTailedBlockAloneShowsItsOwnProbabilities) {
 }
 
 TEST_F(BatchModeTest, WithoutAnyExactTestOnlyTheUsedTimeClosesTheReport) {
-    const BatchResult r = BatchOn(DataFile("2 0\n0 2\n\n"), Options({"ExaLRtest=0", "CountPos=0"}));
+    const BatchResult r = BatchOn(DataFile("2 0\n0 2\n\n"), {"ExaLRtest=0", "CountPos=0"});
     EXPECT_EQ(r.Status, kelvorin::kBatchOk);
     const auto reports = ReportsOf(r.Out);
     ASSERT_EQ(reports.size(), 1u);
     ExpectLines(CheckedReport(reports[0]), Join({{" ", kBanner}, TwoZeroObservedBlock(), {kUsedTime, ""}}),
                 "2 0 / 0 2 without exact tests");
+}
+
+TEST_F(BatchModeTest, WithoutOptionsTheDefaultsOfTheOptionTableApply) {
+    // Observed, ExaLRtest and CountPos on, every other section off.
+    const std::string data = DataFile("2 0\n0 2\n\n12 7 5\n\n1 1 2\n\n");
+    const BatchResult plain = Batch({"--batch", data});
+    const BatchResult explicitly = BatchOn(data);
+    EXPECT_EQ(plain.Status, kelvorin::kBatchOk);
+    const auto plainReports = ReportsOf(plain.Out);
+    const auto explicitReports = ReportsOf(explicitly.Out);
+    ASSERT_EQ(plainReports.size(), 2u);
+    ASSERT_EQ(explicitReports.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) EXPECT_EQ(CheckedReport(plainReports[i]), CheckedReport(explicitReports[i]));
+    // The likelihood-ratio and Fisher blocks, without the chi-square block.
+    const std::vector<std::string> exact = TwoZeroExactBlocks();
+    ExpectLines(CheckedReport(plainReports[0]),
+                Join({{" ", kBanner}, TwoZeroObservedBlock(), std::vector<std::string>(exact.begin(), exact.begin() + 7),
+                      std::vector<std::string>(exact.begin() + 13, exact.end()), Closing(3)}),
+                "2 0 / 0 2 with the default options");
+}
+
+TEST_F(BatchModeTest, TabsAndCarriageReturnsOfATextModeFileAreReadAsBlanksAndLineEnds) {
+    const BatchResult r = BatchOn(DataFile("2\t0\r\n0\t 2\r\n\r\n1 0\r\n0 1\r\n\r\n"));
+    EXPECT_EQ(r.Status, kelvorin::kBatchOk);
+    EXPECT_EQ(r.Err, "");
+    const auto reports = ReportsOf(r.Out);
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_TRUE(ContainsBlock(reports[0], TwoZeroObservedBlock()));
+    EXPECT_TRUE(ContainsBlock(reports[1], ObservedOneZero()));
 }
 
 // ---------------------------------------------------------------------------
@@ -518,7 +543,7 @@ TEST_F(BatchModeTest, WithoutAnyExactTestOnlyTheUsedTimeClosesTheReport) {
 TEST_F(BatchModeTest, ResultFileIsReplacedAndHoldsTheReportsInOrder) {
     const std::string result = dir_.File("result.txt");
     WriteFile(result, "stale report of an earlier run\n");
-    const BatchResult r = BatchOn(DataFile("2 0\n0 2\n\n1 0\n0 1\n\n10 2\n3 15\n\n"), {"--output", result});
+    const BatchResult r = BatchOn(DataFile("2 0\n0 2\n\n1 0\n0 1\n\n10 2\n3 15\n\n"), {}, {"--output", result});
     EXPECT_EQ(r.Status, kelvorin::kBatchOk);
     EXPECT_EQ(r.Out, "");
     EXPECT_EQ(r.Err, "");
@@ -544,7 +569,7 @@ TEST_F(BatchModeTest, ResultFileIsReplacedAndHoldsTheReportsInOrder) {
 TEST_F(BatchModeTest, UnreadableDataFileKeepsTheResultFile) {
     const std::string result = dir_.File("result.txt");
     WriteFile(result, "report worth keeping\n");
-    const BatchResult r = BatchOn(dir_.File("no-such-file.dat"), {"--output", result});
+    const BatchResult r = BatchOn(dir_.File("no-such-file.dat"), {}, {"--output", result});
     EXPECT_EQ(r.Status, kelvorin::kBatchUsage);
     EXPECT_EQ(r.Out, "");
     EXPECT_NE(r.Err, "");
@@ -614,7 +639,7 @@ TEST_F(BatchModeTest, RaggedTableIsSkippedWhole) {
 TEST_F(BatchModeTest, DataErrorGoesToTheResultFileToo) {
     const std::string data = DataFile("1 2\n3 4 5\n6 7\n\n2 0\n0 2\n\n");
     const std::string result = dir_.File("result.txt");
-    const BatchResult r = BatchOn(data, {"--output", result});
+    const BatchResult r = BatchOn(data, {}, {"--output", result});
     EXPECT_EQ(r.Status, kelvorin::kBatchTableFailed);
     EXPECT_EQ(r.Out, "");
     EXPECT_EQ(r.Err, "Error (table 1): Data error reading file " + data + "\n");
@@ -640,7 +665,7 @@ std::string OnesLine(int values) {
 TEST_F(BatchModeTest, TableOfSixtyOneColumnsIsRefusedAndSixtyAreAccepted) {
     const std::string data =
         DataFile(OnesLine(61) + OnesLine(61) + "\n" + OnesLine(60) + OnesLine(60) + "\n" + "1 0\n0 1\n\n");
-    const BatchResult r = BatchOn(data, Options({"ExaLRtest=0", "CountPos=0"}));
+    const BatchResult r = BatchOn(data, {"ExaLRtest=0", "CountPos=0"});
     EXPECT_EQ(r.Status, kelvorin::kBatchTableFailed);
     EXPECT_EQ(r.Err, "Error (table 1): Data error reading file " + data + "\n");
     const auto items = SplitOutput(r.Out);
@@ -656,7 +681,7 @@ TEST_F(BatchModeTest, TableOfSixtyOneColumnsIsRefusedAndSixtyAreAccepted) {
 TEST_F(BatchModeTest, TableOfFiftyOneRowsIsRefusedAndFiftyAreAccepted) {
     const std::string data =
         DataFile(Repeat("1 1\n", 51) + "\n" + Repeat("1 1\n", 50) + "\n" + "1 0\n0 1\n\n");
-    const BatchResult r = BatchOn(data, Options({"ExaLRtest=0", "CountPos=0"}));
+    const BatchResult r = BatchOn(data, {"ExaLRtest=0", "CountPos=0"});
     EXPECT_EQ(r.Status, kelvorin::kBatchTableFailed);
     EXPECT_EQ(r.Err, "Error (table 1): Data error reading file " + data + "\n");
     const auto items = SplitOutput(r.Out);
@@ -751,7 +776,7 @@ TEST_F(BatchModeTest, GrandTotalOf32767IsAnalysedWithTheApproximateTest) {
 // Weights of one-way tables
 
 TEST_F(BatchModeTest, OneColumnTableReadsItsWeightsOnePerLine) {
-    const BatchResult r = BatchOn(DataFile("12\n7\n5\n\n1\n1\n2\n\n2 0\n0 2\n\n"), Options({"Expected=1"}));
+    const BatchResult r = BatchOn(DataFile("12\n7\n5\n\n1\n1\n2\n\n2 0\n0 2\n\n"), {"Expected=1"});
     EXPECT_EQ(r.Status, kelvorin::kBatchOk);
     EXPECT_EQ(r.Err, "");
     const auto reports = ReportsOf(r.Out);
@@ -763,7 +788,7 @@ TEST_F(BatchModeTest, OneColumnTableReadsItsWeightsOnePerLine) {
 }
 
 TEST_F(BatchModeTest, OneColumnTableTakesItsWeightsFromOneLineToo) {
-    const BatchResult r = BatchOn(DataFile("12\n7\n5\n\n1 1 2\n\n2 0\n0 2\n\n"), Options({"Expected=1"}));
+    const BatchResult r = BatchOn(DataFile("12\n7\n5\n\n1 1 2\n\n2 0\n0 2\n\n"), {"Expected=1"});
     EXPECT_EQ(r.Status, kelvorin::kBatchOk);
     const auto reports = ReportsOf(r.Out);
     ASSERT_EQ(reports.size(), 2u);
@@ -773,7 +798,7 @@ TEST_F(BatchModeTest, OneColumnTableTakesItsWeightsFromOneLineToo) {
 }
 
 TEST_F(BatchModeTest, WeightsThatDoNotFitTheCategoriesGiveEqualProportions) {
-    const BatchResult r = BatchOn(DataFile("12 7 5\n\n1 1\n\n1 0\n0 1\n\n"), Options({"Expected=1"}));
+    const BatchResult r = BatchOn(DataFile("12 7 5\n\n1 1\n\n1 0\n0 1\n\n"), {"Expected=1"});
     EXPECT_EQ(r.Status, kelvorin::kBatchOk);
     const auto reports = ReportsOf(r.Out);
     ASSERT_EQ(reports.size(), 2u);
@@ -784,7 +809,7 @@ TEST_F(BatchModeTest, WeightsThatDoNotFitTheCategoriesGiveEqualProportions) {
 TEST_F(BatchModeTest, BlockAfterAOneWayTableIsAlwaysItsWeights) {
     // Without the second empty line the next table is read as weights (two
     // lines of two values for three categories: equal proportions).
-    const BatchResult r = BatchOn(DataFile("12 7 5\n\n2 0\n0 2\n\n1 0\n0 1\n\n"), Options({"Expected=1"}));
+    const BatchResult r = BatchOn(DataFile("12 7 5\n\n2 0\n0 2\n\n1 0\n0 1\n\n"), {"Expected=1"});
     EXPECT_EQ(r.Status, kelvorin::kBatchOk);
     const auto reports = ReportsOf(r.Out);
     ASSERT_EQ(reports.size(), 2u);
@@ -822,7 +847,7 @@ TEST_F(BatchModeTest, DetailsFileIsAppendedTableAfterTable) {
     const std::string details = dir_.File("trace.txt");
     WriteFile(details, "earlier trace\n");
     const BatchResult r =
-        BatchOn(DataFile("2 0\n0 2\n\n1 0\n0 1\n\n"), Join({{"--details", details}, Options({"Details=1"})}));
+        BatchOn(DataFile("2 0\n0 2\n\n1 0\n0 1\n\n"), {"Details=1"}, {"--details", details});
     EXPECT_EQ(r.Status, kelvorin::kBatchOk);
     EXPECT_EQ(ReportsOf(r.Out).size(), 2u);
     std::vector<std::string> lines = SplitLines(ReadFile(details));
@@ -860,7 +885,7 @@ TEST_F(BatchModeTest, TrackLevelChoosesTheLinesOfTheTrace) {
         SCOPED_TRACE("Track=" + std::to_string(track));
         const std::string details = dir_.File("trace" + std::to_string(track) + ".txt");
         const std::string level = "Track=" + std::to_string(track);
-        const BatchResult r = BatchOn(data, {"--details", details, "--option", "Details=1", "--option", level});
+        const BatchResult r = BatchOn(data, {"Details=1", level}, {"--details", details});
         EXPECT_EQ(r.Status, kelvorin::kBatchOk);
         const std::vector<std::string> lines = SplitLines(ReadFile(details));
         ASSERT_GE(lines.size(), 9u) << ReadFile(details);
@@ -875,10 +900,21 @@ TEST_F(BatchModeTest, TrackLevelChoosesTheLinesOfTheTrace) {
 
 TEST_F(BatchModeTest, NoDetailsFileWithoutTheDetailsOption) {
     const std::string details = dir_.File("trace.txt");
-    const BatchResult r = BatchOn(DataFile("2 0\n0 2\n\n"), {"--details", details});
+    const BatchResult r = BatchOn(DataFile("2 0\n0 2\n\n"), {}, {"--details", details});
     EXPECT_EQ(r.Status, kelvorin::kBatchOk);
     EXPECT_EQ(ReportsOf(r.Out).size(), 1u);
     EXPECT_FALSE(std::filesystem::exists(details));
+}
+
+TEST_F(BatchModeTest, DetailsOptionWithoutADetailsFileLeavesTheReportAlone) {
+    const BatchResult r = BatchOn(DataFile("2 0\n0 2\n\n"), {"Details=1", "ExaCStest=1"});
+    EXPECT_EQ(r.Status, kelvorin::kBatchOk);
+    EXPECT_EQ(r.Err, "");
+    const auto reports = ReportsOf(r.Out);
+    ASSERT_EQ(reports.size(), 1u);
+    ExpectLines(CheckedReport(reports[0]),
+                Join({{" ", kBanner}, TwoZeroObservedBlock(), TwoZeroExactBlocks(), Closing(3)}),
+                "2 0 / 0 2 with Details=1");
 }
 
 // ---------------------------------------------------------------------------

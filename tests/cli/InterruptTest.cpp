@@ -36,7 +36,7 @@ constexpr auto kWaitLimit = std::chrono::seconds(60);
 // three exact tests. The single row after it has C(32, 2) = 496 sample points
 // and so passes four progress displays (one every 100 in a one-way run),
 // where a break-off request left over from the first table would show. The
-// last table is the worked example with rows 2 0 and 0 2.
+// last table is the reference table with rows 2 0 and 0 2.
 const char* const kData =
     "1 3 10 6\n2 3 10 7\n1 6 14 12\n0 1 9 11\n\n"
     "10 10 10\n\n\n"
@@ -202,7 +202,10 @@ private:
 };
 
 std::vector<std::string> Arguments(const std::string& data) {
-    return {"--batch", data, "--option", "ExaLRtest=1", "--option", "ExaCStest=1", "--option", "CountPos=1"};
+    std::vector<std::string> args = {"--batch", data};
+    const std::vector<std::string> options = OptionArguments({"ExaLRtest=1", "ExaCStest=1", "CountPos=1"});
+    args.insert(args.end(), options.begin(), options.end());
+    return args;
 }
 
 TEST(InterruptTest, CtrlCBreaksTheRunningTableOffAndTheNextTableIsAnalysed) {

@@ -56,6 +56,35 @@ inline void WriteFile(const std::string& path, const std::string& text) {
     out << text;
 }
 
+// "--option NAME=VALUE" arguments for every option: the default of each in
+// the README's option table, replaced by the "NAME=VALUE" entries of
+// SETTINGS. Giving them all keeps the tests independent of any defaults
+// stored elsewhere.
+inline std::vector<std::string> OptionArguments(std::initializer_list<std::string> settings) {
+    std::vector<std::pair<std::string, std::string>> options = {
+        {"Observed", "1"},  {"Expected", "0"},  {"Column", "0"},     {"Row", "0"},        {"ExaLRtest", "1"},
+        {"ExaCStest", "0"}, {"CountPos", "1"},  {"AppLRtest", "0"},  {"AppCStest", "0"},  {"Details", "0"},
+        {"2x2twotail", "0"}, {"2x2onetail", "0"}, {"Track", "1"},     {"InputData", "0"}};
+    for (const std::string& setting : settings) {
+        const std::size_t equals = setting.find('=');
+        const std::string name = setting.substr(0, equals);
+        const std::string value = setting.substr(equals + 1);
+        bool known = false;
+        for (auto& option : options)
+            if (option.first == name) {
+                option.second = value;
+                known = true;
+            }
+        if (!known) options.emplace_back(name, value);
+    }
+    std::vector<std::string> args;
+    for (const auto& option : options) {
+        args.push_back("--option");
+        args.push_back(option.first + "=" + option.second);
+    }
+    return args;
+}
+
 // A fresh folder under /tmp (without a '.' in its path), removed at the end.
 class TempDir {
 public:
@@ -216,7 +245,7 @@ inline bool ContainsLine(const std::vector<std::string>& lines, const std::strin
 }
 
 // The 2 x 2 table with rows 2 0 and 0 2: its observed table and, with all
-// three exact tests, the three exact blocks of its worked example (three
+// three exact tests, the three exact blocks of its known report (three
 // sample points of probabilities 1/6, 2/3, 1/6; the observed G2 = 8 ln 2 and
 // X2 = 4 are shared by the mirror table).
 inline std::vector<std::string> TwoZeroObservedBlock() {

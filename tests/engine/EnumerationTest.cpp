@@ -75,6 +75,27 @@ std::vector<Table> AllTables(const std::vector<int>& rows, const std::vector<int
     return out;
 }
 
+// Whether more than `limit` tables have these margins, found without
+// building them: rows are filled from the last, row 1 takes the rest.
+bool CountExceeds(const std::vector<int>& rows, const std::vector<int>& cols, std::uint64_t limit) {
+    std::uint64_t count = 0;
+    auto fill = [&](auto& self, std::size_t level, const std::vector<int>& remaining) -> void {
+        if (count > limit) return;
+        if (level == 0) {
+            ++count;
+            return;
+        }
+        for (const auto& x : reference::RowVectors(rows[level], remaining)) {
+            std::vector<int> next(remaining);
+            for (std::size_t j = 0; j < next.size(); ++j) next[j] -= x[j];
+            self(self, level - 1, next);
+            if (count > limit) return;
+        }
+    };
+    fill(fill, rows.size() - 1, cols);
+    return count > limit;
+}
+
 // --- Exact rational p values -------------------------------------------------------
 
 Int Factorial(int n) {
@@ -264,7 +285,7 @@ TEST_F(EnumerationTest, RandomTablesAgreeWithTheReferencesToTheLastBit) {
         const auto cols = reference::ColTotals(observed);
         const auto expectedOrder = reference::TablesInVisitingOrder(rows, cols);
 
-        // Every table with the margins, each once, in the documented order.
+        // Every table with the margins, each once, in the enumeration order.
         auto all = AllTables(rows, cols);
         auto sortedOrder = expectedOrder;
         std::sort(all.begin(), all.end());
@@ -291,14 +312,18 @@ TEST_F(EnumerationTest, RandomTablesAgreeWithTheReferencesToTheLastBit) {
             reference::Update(lr, false, reference::LikelihoodRatio(t), g2, p);
             reference::Update(chi, false, reference::Pearson(t), x2, p);
         }
-        ExpectTallyEquals(engine.State().ProbabilityTally, prob, "probability");
-        ExpectTallyEquals(engine.State().G2Tally, lr, "likelihood ratio");
-        ExpectTallyEquals(engine.State().X2Tally, chi, "Pearson");
-        if (twoByTwo) {
-            EXPECT_EQ(engine.State().FisherLess, less);
-            EXPECT_EQ(engine.State().FisherEqual, equal);
-            EXPECT_EQ(engine.State().FisherGreater, greater);
-        }
+        auto expectReferenceTallies = [&](const char* run) {
+            SCOPED_TRACE(run);
+            ExpectTallyEquals(engine.State().ProbabilityTally, prob, "probability");
+            ExpectTallyEquals(engine.State().G2Tally, lr, "likelihood ratio");
+            ExpectTallyEquals(engine.State().X2Tally, chi, "Pearson");
+            if (twoByTwo) {
+                EXPECT_EQ(engine.State().FisherLess, less);
+                EXPECT_EQ(engine.State().FisherEqual, equal);
+                EXPECT_EQ(engine.State().FisherGreater, greater);
+            }
+        };
+        expectReferenceTallies("traced");
 
         // The p values, exactly.
         const ExactTwoWay exact = ExactPValues(observed, expectedOrder);
@@ -317,8 +342,56 @@ TEST_F(EnumerationTest, RandomTablesAgreeWithTheReferencesToTheLastBit) {
             EXPECT_NEAR(engine.State().FisherEqual, static_cast<double>(exact.fisherEqual), 1e-12);
             EXPECT_NEAR(engine.State().FisherGreater, static_cast<double>(exact.fisherGreater), 1e-12);
         }
+
+        // The same tallies when nothing is traced.
+        Options().Details = false;
+        Run(observed);
+        expectReferenceTallies("not traced");
     }
     EXPECT_GE(likelihoodRatioCompared, 36);
+}
+
+TEST_F(EnumerationTest, ModerateRandomTablesAgreeWithTheLiteralReference) {
+    const reference::Factorials F;
+    Options().ExaLRtest = Options().ExaCStest = Options().CountPos = true;
+    std::mt19937 random(4242u);
+    int compared = 0;
+    while (compared < 25) {
+        const int r = 2 + static_cast<int>(random() % 3), c = 2 + static_cast<int>(random() % 3);
+        Table observed(static_cast<std::size_t>(r), std::vector<int>(static_cast<std::size_t>(c)));
+        for (auto& row : observed)
+            for (int& v : row) v = static_cast<int>(random() % 7);
+        const auto rows = reference::RowTotals(observed);
+        const auto cols = reference::ColTotals(observed);
+        if (std::count(rows.begin(), rows.end(), 0) || std::count(cols.begin(), cols.end(), 0)) continue;
+        if (CountExceeds(rows, cols, 30000)) continue;
+        const auto order = reference::TablesInVisitingOrder(rows, cols);
+        ++compared;
+        SCOPED_TRACE(Text(observed));
+        Options().Opt2x2twotail = r == 2 && c == 2;
+        Run(observed);
+        const double pObs = reference::Probability(observed, F);
+        const double g2 = reference::LikelihoodRatio(observed);
+        const double x2 = reference::Pearson(observed);
+        reference::Tally prob, lr, chi;
+        double less = 0, equal = 0, greater = 0;
+        for (const Table& t : order) {
+            const double p = reference::Probability(t, F);
+            if (r == 2 && c == 2) (t[0][0] < observed[0][0] ? less : t[0][0] > observed[0][0] ? greater : equal) += p;
+            reference::Update(prob, true, p, pObs, p);
+            reference::Update(lr, false, reference::LikelihoodRatio(t), g2, p);
+            reference::Update(chi, false, reference::Pearson(t), x2, p);
+        }
+        EXPECT_EQ(engine.State().SamplePointCount, order.size());
+        ExpectTallyEquals(engine.State().ProbabilityTally, prob, "probability");
+        ExpectTallyEquals(engine.State().G2Tally, lr, "likelihood ratio");
+        ExpectTallyEquals(engine.State().X2Tally, chi, "Pearson");
+        if (r == 2 && c == 2) {
+            EXPECT_EQ(engine.State().FisherLess, less);
+            EXPECT_EQ(engine.State().FisherEqual, equal);
+            EXPECT_EQ(engine.State().FisherGreater, greater);
+        }
+    }
 }
 
 TEST_F(EnumerationTest, LargerTablesAgreeWithTheLiteralReference) {

@@ -1,5 +1,5 @@
 // A literal, slow reference of the exact tests, written for the tests from
-// the definitions alone: every table with given margins in the documented
+// the definitions alone: every table with given margins in the enumeration's
 // visiting order, the probability of a table from the factorial table, the
 // two statistics cell by cell and the tally rule. The engine is expected to
 // agree with it to the last bit.

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -336,6 +337,10 @@ struct FisherCase {
     const char* corrected;
     const char* oneTailed;
 };
+
+void PrintTo(const FisherCase& c, std::ostream* out) {
+    *out << c.table[0][0] << " " << c.table[0][1] << " / " << c.table[1][0] << " " << c.table[1][1];
+}
 
 class FisherBlockTest : public ReportTest, public ::testing::WithParamInterface<FisherCase> {};
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -162,22 +163,35 @@ TEST_F(TraceTest, MarksFollowTheStrictComparisonsAndLevelZeroKeepsOnlyMarkedLine
 
 // --- Probability formats -------------------------------------------------------------------
 
+std::uint64_t Binomial(int n, int k) {
+    std::uint64_t b = 1;
+    for (int i = 1; i <= k; ++i) b = b * static_cast<std::uint64_t>(n - k + i) / static_cast<std::uint64_t>(i);
+    return b;
+}
+
 TEST_F(TraceTest, ProbabilitiesBelowFiveTenMillionthsUseTheExponentForm) {
-    const Lines lines = AfterHeading(RunAt(1, {{20, 0}, {0, 20}}));
-    ASSERT_EQ(lines.size(), 21u);
-    // P(X11 = x) = C(20, x)^2 / C(40, 20).
-    const double c4020 = 137846528820.0;
-    std::uint64_t c = 1;  // C(20, x)
-    // Row 2 runs x_21 = 0..20; line x_21 holds X11 = 20 - x_21, as probable as X11 = x_21.
-    for (int x21 = 0; x21 <= 20; ++x21) {
-        if (x21 > 0) c = c * static_cast<std::uint64_t>(21 - x21) / static_cast<std::uint64_t>(x21);
-        const double p = static_cast<double>(c) * static_cast<double>(c) / c4020;
+    // R = (15, 18), C = (15, 18): among the probabilities of X11 are
+    // 7.87e-7 and 2.60e-7, on either side of 5e-7.
+    const Lines lines = AfterHeading(RunAt(1, {{8, 7}, {7, 11}}));
+    ASSERT_EQ(lines.size(), 16u);
+    int exponentForms = 0, fixedBelowOneMillionth = 0;
+    for (int x21 = 0; x21 <= 15; ++x21) {
+        // Row 2 runs x_21 = 0..15; row 1 holds X11 = 15 - x_21.
+        const int x11 = 15 - x21;
+        const double p = static_cast<double>(Binomial(15, x11)) * static_cast<double>(Binomial(18, 15 - x11)) /
+                         static_cast<double>(Binomial(33, 15));
         char expected[32];
         std::snprintf(expected, sizeof expected, p >= 5e-7 ? "%11.9f" : "%11.4e", p);
         const trace::SamplePointLine line = trace::ParseSamplePointLine(lines[static_cast<std::size_t>(x21)]);
         EXPECT_EQ(line.probability, expected) << x21;
+        exponentForms += p < 5e-7;
+        fixedBelowOneMillionth += p >= 5e-7 && p < 1e-6;
     }
-    EXPECT_EQ(trace::ParseSamplePointLine(lines[0]).probability, " 7.2544e-12");
+    EXPECT_GT(exponentForms, 0);
+    EXPECT_GT(fixedBelowOneMillionth, 0);
+
+    // P(X11 = 20) for R = C = (20, 20) is 1 / C(40, 20).
+    EXPECT_EQ(trace::ParseSamplePointLine(AfterHeading(RunAt(1, {{20, 0}, {0, 20}}))[0]).probability, " 7.2544e-12");
 }
 
 // --- Numbers at progress displays ----------------------------------------------------------
@@ -193,6 +207,15 @@ TEST_F(TraceTest, SamplePointAtAProgressDisplayCarriesTheNumberZero) {
     EXPECT_EQ(number(20000), 0);
     EXPECT_EQ(number(30000), 0);
     EXPECT_EQ(number(32131), 2131);
+}
+
+TEST_F(TraceTest, BreakAtTheFirstProgressDisplayStillTracesThatSamplePoint) {
+    env.messages.answers = {true};
+    env.pump.onPass = [&] { engine.StatusBar1Click(); };
+    const Lines lines = AfterHeading(RunAt(1, {{10, 6, 5}, {6, 8, 7}, {5, 7, 9}}));
+    ASSERT_EQ(lines.size(), 10000u);
+    EXPECT_EQ(trace::ParseSamplePointLine(lines.back()).number, 0);
+    EXPECT_EQ(engine.State().TracedCount, 10000);
 }
 
 TEST_F(TraceTest, EveryNoAtLevelZeroTellsHowManyLinesWereWritten) {
