@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <optional>
 #include <string>
@@ -22,6 +24,7 @@ QString SettingsFileName() {
 }
 
 void WriteSettingsFile(const QByteArray& bytes) {
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(SettingsFileName()).absolutePath()));
     QFile file(SettingsFileName());
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     ASSERT_EQ(file.write(bytes), bytes.size());
