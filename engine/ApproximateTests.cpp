@@ -8,7 +8,7 @@
 #include "ExactEnumeration.h"
 #include "FloatingPointGuard.h"
 #include "Format.h"
-#include "SpecialFunctions.h"
+#include "GammaFunctions.h"
 
 namespace kelvorin {
 

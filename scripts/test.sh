@@ -6,6 +6,11 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 export QT_QPA_PLATFORM=offscreen
+# Tests that start the program itself read per-user settings: give them an
+# empty settings folder of their own, never the real user's.
+XDG_CONFIG_HOME="$(mktemp -d)"
+export XDG_CONFIG_HOME
+trap 'rm -rf "$XDG_CONFIG_HOME"' EXIT
 (cd "$BUILD_DIR" && ctest --output-on-failure -j"$(nproc)")
 
 if [ "${KELVORIN_SANITIZERS:-1}" != 0 ]; then

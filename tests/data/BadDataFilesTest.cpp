@@ -102,6 +102,12 @@ private:
 // Two tables and a one-row table with its weights, with line feeds.
 const std::string kTables = "2 3\n4 5\n\n6 7 8\n1 2 3\n\n6 8 10\n\n1 1 2\n\n";
 
+// The bytes of a string literal that may hold NUL characters.
+template <std::size_t N>
+std::string Bytes(const char (&text)[N]) {
+    return std::string(text, N - 1);
+}
+
 std::string WithLineEnds(const std::string& text, const std::string& end) {
     std::string changed;
     for (const char c : text) changed += c == '\n' ? end : std::string(1, c);
@@ -135,7 +141,7 @@ TEST_F(BadDataFilesTest, ALastLineWithoutLineEndIsRead) {
 TEST_F(BadDataFilesTest, BinaryBytesEndTheScanOfALineLikeTextAndTheFileReadsOn) {
     // A NUL after the numbers ends the line's scan; a NUL or a byte above 127
     // at the start of a line makes it a line without numbers.
-    const std::string bytes("1 2\0 9\n3 4\n\n\0\n\x80 5 6\n7 8\n9 10\n\n", 32);
+    const std::string bytes = Bytes("1 2\0 9\n3 4\n\n\0\n\x80 5 6\n7 8\n9 10\n\n");
     ReadNew(WriteFile("nul.dat", bytes));
     EXPECT_EQ(TableInState(), (Counts{{1, 2}, {3, 4}}));
     // The command itself reads on past the lines without numbers.
@@ -147,7 +153,7 @@ TEST_F(BadDataFilesTest, BinaryBytesEndTheScanOfALineLikeTextAndTheFileReadsOn) 
     EXPECT_EQ(TableInState(), (Counts{{7, 8}, {9, 10}}));
 
     // The picture file a user picked by mistake holds no table.
-    ReadNew(WriteFile("picture.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\x01\0", 20)));
+    ReadNew(WriteFile("picture.png", Bytes("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\x01\0")));
     EXPECT_EQ(env.report.lines, Lines{kNoData});
     EXPECT_EQ(env.status.Last(), kNoData);
     EXPECT_TRUE(env.messages.errorAborts.empty());

@@ -21,7 +21,7 @@
 
 #include "AnalysisEngine.h"
 #include "FakePorts.h"
-#include "SpecialFunctions.h"
+#include "GammaFunctions.h"
 
 namespace kelvorin {
 namespace {

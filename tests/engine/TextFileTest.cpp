@@ -59,7 +59,8 @@ TEST_F(TextFileTest, ALastLineWithoutLineEndIsReadAndAnEmptyFileHasNoLine) {
 }
 
 TEST_F(TextFileTest, NulAndOtherBytesStayInTheLineAndDoNotEndTheFile) {
-    const std::string bytes("1\0 2\n\x80\xff\x01\n\0\n3", 12);
+    const char text[] = "1\0 2\n\x80\xff\x01\n\0\n3";
+    const std::string bytes(text, sizeof text - 1);
     EXPECT_EQ(LinesOf(bytes), (Lines{std::string("1\0 2", 4), "\x80\xff\x01", std::string(1, '\0'), "3"}));
 }
 

@@ -30,6 +30,12 @@ void WriteSettingsFile(const QByteArray& bytes) {
     ASSERT_EQ(file.write(bytes), bytes.size());
 }
 
+// The bytes of a string literal that may hold NUL characters.
+template <qsizetype N>
+QByteArray Bytes(const char (&text)[N]) {
+    return QByteArray(text, N - 1);
+}
+
 class SettingsFile : public ::testing::Test {
 protected:
     void TearDown() override { QFile::remove(SettingsFileName()); }
@@ -37,9 +43,9 @@ protected:
 
 TEST_F(SettingsFile, JunkGivesTheDefaultsAndTheNextSettingsAreStored) {
     const QByteArray junks[] = {
-        QByteArray("\x00\xff\xfe\x01\x89PNG\r\n\x1a\n", 12),
-        QByteArray("[Option\nTrack=\xff\xfe\nObserved=yes\n[MainSetup]\nTop=@Variant(\x00\x00\x7f)\n==\n", 72),
-        QByteArray("[Option]\nTrack=abc\nInputData=99999999999\nExpected=1.0\nObserved=\n[GridSetup]\nHeight=-\n"),
+        Bytes("\x00\xff\xfe\x01\x89PNG\r\n\x1a\n"),
+        Bytes("[Option\nTrack=\xff\xfe\nObserved=yes\n[MainSetup]\nTop=@Variant(\x00\x00\x7f)\n==\n"),
+        Bytes("[Option]\nTrack=abc\nInputData=99999999999\nExpected=1.0\nObserved=\n[GridSetup]\nHeight=-\n"),
     };
     for (const QByteArray& junk : junks) {
         SCOPED_TRACE(junk.toStdString());

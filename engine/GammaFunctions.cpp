@@ -4,7 +4,7 @@
 // Precision: every named variable is a double. Where a formula combines
 // several operations it is evaluated in long double (80-bit extended on this
 // platform) and rounded to double once, on assignment.
-#include "SpecialFunctions.h"
+#include "GammaFunctions.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "SpecialFunctions.h"
+#include "GammaFunctions.h"
 
 #include <gtest/gtest.h>
 
@@ -33,7 +33,7 @@ std::string FailureOf(Call call) {
     return "no failure";
 }
 
-TEST(SpecialFunctionsTest, WorkedValues) {
+TEST(GammaFunctionsTest, WorkedValues) {
     EXPECT_EQ(ChiSquareCdf(0.0, 1), 0.0);
     EXPECT_NEAR(ChiSquareCdf(3.841459, 1), 0.95, 5e-7);  // series branch
     EXPECT_NEAR(ChiSquareCdf(5.991465, 2), 0.95, 5e-7);  // continued fraction
@@ -42,7 +42,7 @@ TEST(SpecialFunctionsTest, WorkedValues) {
     EXPECT_NEAR(LogGamma(0.5), 0.5723649, 5e-8);
 }
 
-TEST(SpecialFunctionsTest, BothBranchesAndTheirBorder) {
+TEST(GammaFunctionsTest, BothBranchesAndTheirBorder) {
     // a = 1: P = 1 - e^-x; the border is x = 2.
     for (double x : {0.1, 1.5, std::nextafter(2.0, 0.0), 2.0, 5.0, 30.0}) {
         EXPECT_NEAR(IncompleteGammaP(1.0, x), 1.0 - std::exp(-x), 1e-6) << x;
@@ -56,7 +56,7 @@ TEST(SpecialFunctionsTest, BothBranchesAndTheirBorder) {
     EXPECT_NEAR(IncompleteGammaP(3.5, std::nextafter(4.5, 0.0)), IncompleteGammaP(3.5, 4.5), 1e-6);
 }
 
-TEST(SpecialFunctionsTest, Failures) {
+TEST(GammaFunctionsTest, Failures) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
     const double invalid[][2] = {{1.0, -0.5}, {0.0, 1.0}, {-1.0, 1.0}, {nan, 1.0}, {1.0, nan}, {1.0, inf}, {inf, 1.0}};
@@ -73,7 +73,7 @@ TEST(SpecialFunctionsTest, Failures) {
               "a too large, ITMAX too small in routine GCF");
 }
 
-TEST(SpecialFunctionsTest, LargeDegreesOfFreedomConverge) {
+TEST(GammaFunctionsTest, LargeDegreesOfFreedomConverge) {
     // Statistics just below df + 2 once exhausted the classical limit of 100
     // terms. The series stops at a term below 3e-7 of the sum after at least
     // 4 sqrt(a) terms; the neglected tail, about term * a / n, is at most
@@ -87,7 +87,7 @@ TEST(SpecialFunctionsTest, LargeDegreesOfFreedomConverge) {
     }
 }
 
-TEST(SpecialFunctionsTest, MonotoneInTheStatistic) {
+TEST(GammaFunctionsTest, MonotoneInTheStatistic) {
     for (int df : {3, 1000, 2000000}) {
         const double spread = 8.0 * std::sqrt(2.0 * df);
         double previous = 0.0;
