@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs the whole test suite. With KELVORIN_SANITIZERS=1
-# it then builds the suite once more with AddressSanitizer and
-# UndefinedBehaviorSanitizer in build-asan/ and runs it there. Any failure
-# in either run fails the script.
+# Sets up, builds and runs the whole test suite; then builds the suite once
+# more with AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/
+# and runs it there. Any failure in either run fails the script.
+# KELVORIN_SANITIZERS=0 leaves the sanitizer run out.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 export QT_QPA_PLATFORM=offscreen
@@ -13,7 +13,7 @@ export XDG_CONFIG_HOME
 trap 'rm -rf "$XDG_CONFIG_HOME"' EXIT
 (cd "$BUILD_DIR" && ctest --output-on-failure -j"$(nproc)")
 
-if [ "${KELVORIN_SANITIZERS:-0}" != 0 ]; then
+if [ "${KELVORIN_SANITIZERS:-1}" != 0 ]; then
   source "$ROOT/scripts/sanitizer-env.sh"
   ASAN_BUILD_DIR="${ASAN_BUILD_DIR:-$ROOT/build-asan}"
   cmake -S "$ROOT" -B "$ASAN_BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
