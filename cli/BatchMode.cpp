@@ -1,6 +1,5 @@
 #include "BatchMode.h"
 
-#include <cstdio>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -150,11 +149,11 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
         return kBatchUsage;
     }
     // The result file starts empty, but only once the data file is known to
-    // be readable.
+    // be readable. It is emptied by opening it for writing, never deleted by
+    // name, so a folder or a device given as result file is left alone.
     TextFile output;
     if (!arguments.OutputFile.empty()) {
-        std::remove(arguments.OutputFile.c_str());
-        if (!output.Open(arguments.OutputFile, TextFile::Mode::Append)) {
+        if (!output.Open(arguments.OutputFile, TextFile::Mode::Write)) {
             err << "kelvorin: cannot write result file " << arguments.OutputFile << "\n";
             return kBatchTableFailed;
         }
@@ -171,7 +170,16 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     for (int table = 1;; ++table) {
         messages.SetTableNumber(table);
         const int lines = ReadTableData(state, openDialog, entryGrid, BlockTarget::Table);
-        if (lines == 0) break;
+        if (lines == 0) {
+            // A file that holds no table at all is reported, not taken for
+            // an empty success.
+            if (table == 1) {
+                messages.SetTableNumber(0);
+                messages.Show("No data avaiable", "Error");
+                status = kBatchTableFailed;
+            }
+            break;
+        }
         if (lines < 0 || lines > 50) {
             if (lines < 0) SkipRestOfBlock(state.DataFile);
             messages.Show("Data error reading file " + state.DataFileName, "Error");

@@ -213,7 +213,16 @@ bool ReadOneWay(AnalysisState& s, const EnginePorts& ports) {
         ports.Messages->Show("The sum of the proportions is too large", "Error");
         return false;
     }
-    for (double& p : s.Proportions) p /= sum;
+    for (int i = 0; i < k; ++i) {
+        double& p = s.Proportions[static_cast<std::size_t>(i)];
+        p /= sum;
+        // A weight so small beside the others that its share underflows to 0
+        // would leave that category without an expected count.
+        if (!(p > 0.0)) {
+            ports.Messages->Show(Format("The proportion of category %d must be greater than 0", i + 1), "Error");
+            return false;
+        }
+    }
     s.CategoryTotal = 0;
     for (std::int32_t count : s.CategoryCounts) s.CategoryTotal += count;
     return true;

@@ -129,6 +129,24 @@ TEST_F(BatchBadInputsTest, AResultFileThatCannotBeCreatedIsRefusedBeforeAnyTable
     EXPECT_EQ(outcome.Out, "");
 }
 
+TEST_F(BatchBadInputsTest, AFolderGivenAsResultFileIsRefusedAndLeftAlone) {
+    std::filesystem::create_directory(PathOf("results"));
+    const Outcome outcome = RunBatchOn(Arguments(Write("t.dat", "1 2\n3 4\n\n"), {"--output", PathOf("results")}, {}));
+    EXPECT_EQ(outcome.Status, kelvorin::kBatchTableFailed);
+    EXPECT_EQ(outcome.Err, "kelvorin: cannot write result file " + PathOf("results") + "\n");
+    EXPECT_TRUE(std::filesystem::is_directory(PathOf("results")));
+}
+
+TEST_F(BatchBadInputsTest, AFileWithoutAnyTableIsReportedAsNoData) {
+    for (const std::string& contents : {std::string(), std::string("\n1 2\n3 4\n\n"), std::string("text only\n")}) {
+        SCOPED_TRACE(contents);
+        const Outcome outcome = RunBatchOn(Arguments(Write("none.dat", contents), {}, {}));
+        EXPECT_EQ(outcome.Status, kelvorin::kBatchTableFailed);
+        EXPECT_EQ(outcome.Err, "Error: No data avaiable\n");
+        EXPECT_EQ(outcome.Out, "");
+    }
+}
+
 TEST_F(BatchBadInputsTest, WeightsOfZeroOrBelowFromTheFileAreRefusedWithTheTableNumber) {
     const std::string data = Write("w.dat", "2 3\n4 5\n\n5 7 9\n\n1 0 2\n\n5 7 9\n\n-1 1 1\n\n");
     const Outcome outcome = RunBatchOn(Arguments(data, {}, {}));
