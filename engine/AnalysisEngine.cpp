@@ -12,6 +12,7 @@
 #include "FloatingPointGuard.h"
 #include "Format.h"
 #include "OneWay.h"
+#include "NetworkAlgorithm.h"
 #include "SamplePointCounter.h"
 #include "SamplePointStep.h"
 #include "SampleTrace.h"
@@ -262,8 +263,8 @@ void ShowTooManyObservations(AnalysisState& s, const EnginePorts& ports) {
 // The observed probability and the enumeration of every sample point.
 void RunEnumeration(AnalysisState& s, const EnginePorts& ports) {
     ResetEnumeration(s);
+    s.NetworkUsed = false;
     CountSamplePoints(s);
-    SamplePointStep step(s, ports);
     if (s.Table.TwoWay) {
         if (!ComputeRowMultinomial(s.Table, s.Factorials, s.RowMultinomial)) {
             ShowTooManyObservations(s, ports);
@@ -276,9 +277,16 @@ void RunEnumeration(AnalysisState& s, const EnginePorts& ports) {
         }
         s.ObservedProbability = static_cast<double>(numerator / s.RowMultinomial);
         s.ObservedX11 = s.Table.At(1, 1);
+        if (NetworkApplies(s) && RunNetworkAlgorithm(s, ports) != NetworkOutcome::NeedsEnumeration) {
+            s.NetworkUsed = true;
+            return;
+        }
+        ResetEnumeration(s);
+        SamplePointStep step(s, ports);
         TwoWayEnumerator(s, step).EnumerateTables();
         return;
     }
+    SamplePointStep step(s, ports);
     const FloatingPointGuard guard;
     const long double observed = MultinomialProbability(s.Categories, s.CategoryTotal, s.CategoryCounts.data(),
                                                         s.Proportions.data(), s.Factorials);

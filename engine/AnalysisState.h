@@ -51,6 +51,7 @@ struct ExactTally {
 };
 
 inline constexpr int kFactorialLimit = 1000;
+inline constexpr std::uint64_t kDefaultNetworkFrom = 1000000;
 using FactorialTable = std::array<long double, kFactorialLimit + 1>;
 
 struct AnalysisState {
@@ -110,6 +111,13 @@ struct AnalysisState {
     // incremental update of the innermost loop; for verification and
     // benchmarks (the results are the same).
     bool DirectEvaluation = false;
+
+    // Two-way tables with at least this many sample points are settled by
+    // the network algorithm instead of the enumeration when no trace is
+    // written (the results are the same); 0 uses it whenever it applies.
+    std::uint64_t NetworkFrom = kDefaultNetworkFrom;
+    // The last run's exact tests were settled by the network algorithm.
+    bool NetworkUsed = false;
 
     // Files.
     TextFile DetailsFile;

@@ -1,0 +1,68 @@
+// The exact tests of an r x c table without visiting its tables one by one:
+// a network algorithm in the manner of Mehta and Patel (1983, "A network
+// algorithm for performing Fisher's exact test in r x c contingency tables",
+// JASA 78, 427-434), extended to the likelihood-ratio and Pearson orderings.
+//
+// The tables with the observed margins are built column by column (the
+// "stages"; the smaller dimension is taken as the rows, the table transposed
+// if need be, which changes neither statistic nor probability). After s
+// columns a partial table has reached the node "remaining row totals";
+// rows with the same total are interchangeable, so a node is that vector
+// sorted within each group of equal row totals. For every node the number of
+// completions is counted exactly, their probability mass is closed-form,
+//   sum over completions of prod_j C_j!/prod_i n_ij! = M!/prod_i r_i!
+// (M the sum of the remaining r_i), and the least and greatest remaining part
+// of each ordering's value (the product of column factors, the sums of the
+// statistics' cell terms) are found by dynamic programming over the nodes.
+// A partial table whose value, with every completion, lies clearly inside
+// one class of the tally (less, equal within the tolerance, greater) is
+// settled as a whole: its completions are counted and their mass added.
+// Partial tables that reach the same node with the same past values (to
+// within a few units of the last place; the spread is carried as an
+// interval) are merged.
+//
+// Every bound is widened by the rounding error of both this evaluation and
+// the direct one (cell terms from the same table, summed in another order;
+// the probability from the same factorials), so a sample point is sorted
+// into exactly the class the enumeration sorts it into, and the counts are
+// exactly the enumeration's. A sample point that lies so close to a band
+// edge that rounding could decide its class cannot be settled here: the run
+// then reports that the enumeration must do it. The masses are the same
+// sums in another order, equal at the printed precision.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "AnalysisEngine.h"
+#include "AnalysisState.h"
+
+namespace kelvorin {
+
+enum class NetworkOutcome {
+    Completed,       // tallies and SamplePointCount hold the full result
+    BrokenOff,       // the user broke off; they hold what was settled so far
+    NeedsEnumeration // not applicable, or a sample point too close to call
+};
+
+struct NetworkLimits {
+    // Past these the run gives up (NeedsEnumeration) rather than hold more
+    // memory: nodes over all stages, and partial tables held at one stage.
+    std::size_t MaxNodes = std::size_t{1} << 21;
+    std::size_t MaxEntries = std::size_t{1} << 22;
+};
+
+// Whether the network algorithm may replace the enumeration of the table in
+// the state: a two-way table larger than 2 x 2 with N at most 1000, no
+// details trace, no direct evaluation asked for, the number of sample points
+// counted exactly and at least the state's NetworkFrom.
+bool NetworkApplies(const AnalysisState& state);
+
+// Fills ProbabilityTally, G2Tally (when ExaLRtest), X2Tally (when ExaCStest)
+// and SamplePointCount as the enumeration would. ObservedProbability,
+// RowMultinomial, G2 and X2 must be set. Shows progress as the number of
+// sample points settled and lets the user break off through the pump.
+NetworkOutcome RunNetworkAlgorithm(AnalysisState& state, const EnginePorts& ports,
+                                   const NetworkLimits& limits = NetworkLimits{});
+
+}  // namespace kelvorin

@@ -1,0 +1,178 @@
+// The network algorithm against the enumeration: the same counts in every
+// tally, the same masses at the printed precision, the same report; and the
+// ways it hands a table back to the enumeration.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "AnalysisEngine.h"
+#include "FakePorts.h"
+#include "NetworkAlgorithm.h"
+
+namespace kelvorin {
+namespace {
+
+using Table = std::vector<std::vector<int>>;
+
+std::string Text(const Table& t) {
+    std::string text;
+    for (const auto& row : t) {
+        for (int v : row) text += std::to_string(v) + " ";
+        text += "/ ";
+    }
+    return text;
+}
+
+struct Outcome {
+    std::vector<std::string> Lines;
+    ExactTally Tallies[3];
+    std::uint64_t Points = 0;
+    bool Network = false;
+};
+
+class NetworkAlgorithmTest : public fakes::EngineHarness {
+protected:
+    void SetUp() override {
+        Options() = fakes::NoSections();
+        Options().ExaLRtest = Options().ExaCStest = Options().CountPos = true;
+    }
+    Outcome RunWith(const Table& t, std::uint64_t networkFrom) {
+        engine.State().NetworkFrom = networkFrom;
+        Outcome o;
+        o.Lines = Run(t);
+        const AnalysisState& s = engine.State();
+        o.Tallies[0] = s.ProbabilityTally;
+        o.Tallies[1] = s.G2Tally;
+        o.Tallies[2] = s.X2Tally;
+        o.Points = s.SamplePointCount;
+        o.Network = s.NetworkUsed;
+        return o;
+    }
+    // Runs the table both ways; returns whether the network settled it.
+    bool ExpectSameAsEnumeration(const Table& t) {
+        SCOPED_TRACE(Text(t));
+        const Outcome enumerated = RunWith(t, std::numeric_limits<std::uint64_t>::max());
+        const Outcome network = RunWith(t, 0);
+        EXPECT_FALSE(enumerated.Network);
+        EXPECT_EQ(network.Points, enumerated.Points);
+        // The enumeration adds its masses one sample point at a time in
+        // double precision: each sum is within (points) x 2^-52 of the exact
+        // one; the network's sums are closer still.
+        const double slack = static_cast<double>(enumerated.Points) * 0x1p-52 + 1e-15;
+        const char* names[3] = {"probability", "likelihood ratio", "Pearson"};
+        for (int k = 0; k < 3; ++k) {
+            SCOPED_TRACE(names[k]);
+            const ExactTally& a = network.Tallies[k];
+            const ExactTally& b = enumerated.Tallies[k];
+            EXPECT_EQ(a.LessCount, b.LessCount);
+            EXPECT_EQ(a.EqualCount, b.EqualCount);
+            EXPECT_EQ(a.GreaterCount, b.GreaterCount);
+            EXPECT_NEAR(a.LessMass, b.LessMass, slack);
+            EXPECT_NEAR(a.EqualMass, b.EqualMass, slack);
+            EXPECT_NEAR(a.GreaterMass, b.GreaterMass, slack);
+        }
+        EXPECT_EQ(network.Lines, enumerated.Lines);
+        return network.Network;
+    }
+};
+
+Table RandomTable(std::mt19937& random) {
+    for (;;) {
+        const int r = 2 + static_cast<int>(random() % 4), c = 3 + static_cast<int>(random() % 3);
+        const int spread = 1 + static_cast<int>(random() % 6);
+        Table t(static_cast<std::size_t>(r), std::vector<int>(static_cast<std::size_t>(c)));
+        for (auto& row : t)
+            for (int& v : row) v = static_cast<int>(random() % static_cast<unsigned>(spread + 1));
+        bool empty = false;
+        for (const auto& row : t) empty |= std::all_of(row.begin(), row.end(), [](int v) { return v == 0; });
+        for (int j = 0; j < c; ++j) {
+            int sum = 0;
+            for (const auto& row : t) sum += row[static_cast<std::size_t>(j)];
+            empty |= sum == 0;
+        }
+        int n = 0;
+        for (const auto& row : t)
+            for (int v : row) n += v;
+        if (!empty && n <= 22) return t;
+    }
+}
+
+TEST_F(NetworkAlgorithmTest, RandomTablesGetTheEnumerationsCountsMassesAndReport) {
+    std::mt19937 random(77031u);
+    int settled = 0;
+    const int tables = 60;
+    for (int k = 0; k < tables; ++k) settled += ExpectSameAsEnumeration(RandomTable(random));
+    // Handing a table back is for values within rounding of a band edge.
+    EXPECT_GE(settled, tables - 3);
+}
+
+TEST_F(NetworkAlgorithmTest, TablesWithEqualMarginsAndManyTiesAgree) {
+    // Equal row totals merge their rows' remainders; symmetric tables have
+    // many sample points exactly equal to the observed one in each ordering.
+    const std::vector<Table> tables{{{2, 1, 1}, {1, 2, 1}, {1, 1, 2}},
+                                    {{3, 1, 2, 0}, {1, 3, 0, 2}, {2, 0, 3, 1}, {0, 2, 1, 3}},
+                                    {{1, 1, 1, 1, 1}, {1, 1, 1, 1, 1}, {2, 0, 2, 0, 2}},
+                                    {{4, 0, 0}, {0, 4, 0}, {0, 0, 4}},
+                                    {{5, 1}, {1, 5}, {3, 3}, {0, 6}},
+                                    {{2, 2, 2, 2, 2, 2}, {3, 1, 3, 1, 3, 1}}};
+    for (const Table& t : tables) EXPECT_TRUE(ExpectSameAsEnumeration(t)) << Text(t);
+}
+
+TEST_F(NetworkAlgorithmTest, AnObservedTableOnItsExpectedValuesIsLeftToTheEnumeration) {
+    // Both statistics are 0: every other table's class against 0 hangs on
+    // rounding noise, so the network cannot settle them.
+    EXPECT_FALSE(ExpectSameAsEnumeration({{1, 2, 3}, {1, 2, 3}, {2, 4, 6}}));
+}
+
+TEST_F(NetworkAlgorithmTest, OnlyLargeUntracedTablesWithoutDirectEvaluationQualify) {
+    const Table t{{3, 1, 2, 0}, {1, 3, 0, 2}, {2, 0, 3, 1}};
+    EXPECT_TRUE(RunWith(t, 0).Network);
+    EXPECT_FALSE(RunWith(t, 1000000).Network);  // fewer sample points than that
+    engine.State().DirectEvaluation = true;
+    EXPECT_FALSE(RunWith(t, 0).Network);
+    engine.State().DirectEvaluation = false;
+    EXPECT_FALSE(RunWith({{3, 1}, {2, 5}}, 0).Network);  // 2 x 2: the Fisher sums need every point
+    Options().Details = true;
+    fakes::TempDirectory dir;
+    env.saveDialog.chosen = dir.File("trace.txt");
+    EXPECT_FALSE(RunWith(t, 0).Network);
+}
+
+TEST_F(NetworkAlgorithmTest, PastItsMemoryLimitsItHandsTheTableBack) {
+    const Table t{{3, 1, 2, 0, 2}, {1, 3, 0, 2, 1}, {2, 0, 3, 1, 1}};
+    const Outcome enumerated = RunWith(t, std::numeric_limits<std::uint64_t>::max());
+    AnalysisState& s = engine.State();
+    s.NetworkFrom = 0;
+    NetworkLimits few;
+    few.MaxEntries = 2;
+    EXPECT_EQ(RunNetworkAlgorithm(s, env.Ports(), few), NetworkOutcome::NeedsEnumeration);
+    few = NetworkLimits{};
+    few.MaxNodes = 3;
+    EXPECT_EQ(RunNetworkAlgorithm(s, env.Ports(), few), NetworkOutcome::NeedsEnumeration);
+    s.ProbabilityTally = {};
+    ASSERT_EQ(RunNetworkAlgorithm(s, env.Ports()), NetworkOutcome::Completed);
+    EXPECT_EQ(s.ProbabilityTally.LessCount, enumerated.Tallies[0].LessCount);
+    EXPECT_EQ(s.ProbabilityTally.EqualCount, enumerated.Tallies[0].EqualCount);
+    EXPECT_EQ(s.SamplePointCount, enumerated.Points);
+}
+
+TEST_F(NetworkAlgorithmTest, ABreakOffReportsTheSamplePointsSettledSoFar) {
+    const Table t{{1, 2, 2, 1, 1, 0, 1}, {2, 0, 0, 2, 3, 0, 0}, {0, 1, 1, 1, 2, 7, 3}, {1, 1, 2, 0, 0, 0, 1}};
+    env.pump.onPass = [this] { engine.BreakOff(); };
+    const Outcome o = RunWith(t, 0);
+    EXPECT_TRUE(o.Network);
+    EXPECT_GE(env.pump.passes, 1);
+    EXPECT_LT(o.Points, static_cast<std::uint64_t>(engine.State().ExpectedSamplePoints));
+    EXPECT_THAT(o.Lines, ::testing::Contains(" Calculations interrupted at sample point nr " + std::to_string(o.Points)));
+    EXPECT_THAT(env.status.texts, ::testing::Contains(::testing::HasSubstr(" of ")));
+}
+
+}  // namespace
+}  // namespace kelvorin
