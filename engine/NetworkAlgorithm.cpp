@@ -1,6 +1,7 @@
 #include "NetworkAlgorithm.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -52,6 +53,9 @@ struct Node {
     double LrHigh = 0.0;
     double ChiLow = 0.0;
     double ChiHigh = 0.0;
+    // The node's children, kept while memory allows.
+    bool ChildrenKept = false;
+    std::vector<Child> Children;
 };
 
 // Partial tables merged at a node: the orderings still open, and the past
@@ -89,6 +93,15 @@ struct Entry {
 };
 
 class GiveUp {};
+
+// Nodes with at most this many completions have them listed, up to this
+// many listed in all.
+constexpr std::uint64_t kListedNode = std::uint64_t{1} << 14;
+// A child reached by a partial table is listed on the spot up to this many.
+constexpr std::uint64_t kListedChild = std::uint64_t{1} << 10;
+constexpr std::uint64_t kListLimit = std::uint64_t{1} << 22;
+constexpr std::size_t kKeptChildren = std::size_t{1} << 23;
+constexpr std::size_t kNoHint = std::numeric_limits<std::size_t>::max();
 class BrokenOff {};
 
 class Network {
@@ -104,12 +117,51 @@ private:
     std::vector<std::int32_t> Remaining(int stage, std::int32_t node) const;
     void Children(int stage, const std::vector<std::int32_t>& remaining, std::vector<Child>& out);
     void Complete(int stage, std::int32_t node);
+    // The node's children: the kept ones, or else formed into scratch.
+    const std::vector<Child>& ChildrenOf(int stage, std::int32_t node, std::vector<Child>& scratch) {
+        const Node& n = nodes_[static_cast<std::size_t>(stage)][static_cast<std::size_t>(node)];
+        if (n.ChildrenKept) return n.Children;
+        Children(stage, Remaining(stage, node), scratch);
+        return scratch;
+    }
     // The class of every value in [low, high] against the observed b under
     // the tally rule, or -1 when the interval reaches a band edge.
     static int Decide(double tolerance, long double low, long double high, double b);
     void Settle(int ordering, int which, const Entry& e, const Node& n);
+    // The range of ordering o's value over the partial tables of e with a
+    // remaining part in [futureLow, futureHigh], widened by the rounding
+    // slack of both evaluations.
+    std::pair<long double, long double> Range(int o, const Entry& e, long double futureLow,
+                                              long double futureHigh) const;
+    // Every completion of a node in ordering o: its remaining part, sorted,
+    // with running sums of ways and masses; nullptr past the memory limit.
+    struct Completions {
+        std::vector<long double> Value;
+        std::vector<std::uint64_t> Ways;  // Ways[i]: completions before i
+        std::vector<long double> Mass;    // Mass[i]: their factors' sum
+    };
+    const Completions* CompletionsOf(int stage, std::int32_t node, int o);
+    bool Listed(int stage, std::int32_t node) const { return lists_[static_cast<std::size_t>(stage)].count(node) != 0; }
+    // Settles all sample points of e at node n from its sorted completions.
+    // The hints are where the previous call's boundaries were (or npos):
+    // entries are settled in order of their past value, so the boundaries
+    // move little and are found by walking from there.
+    void SettleByCompletions(int o, const Entry& e, const Node& n, const Completions& list,
+                             std::size_t& firstHint, std::size_t& lastHint);
+    // Settles every sample point in one ordering (a bit of Open).
+    void Pass(std::int32_t rootNode, std::uint32_t ordering);
     void Progress();
-    void WriteTallies();
+    // Counts a step of work; every so often shows progress and lets the
+    // user break off (then throws BrokenOff).
+    void Tick() {
+        if ((++work_ & 0x3FFF) != 0) return;
+        Progress();
+        if (state_.Abandoned) throw BrokenOff{};
+    }
+    // The sample points accounted for: the mean over the orderings of the
+    // points each has settled.
+    std::uint64_t Settled() const;
+    void WriteTallies(std::uint64_t points);
 
     AnalysisState& state_;
     const EnginePorts& ports_;
@@ -129,6 +181,7 @@ private:
     std::vector<std::vector<Node>> nodes_;      // per stage 0..S
     std::vector<std::unordered_map<std::string, std::int32_t>> index_;
     std::size_t nodeCount_ = 0;
+    std::size_t kept_ = 0;  // children kept by the nodes
 
     std::uint32_t allOpen_ = 0;
     double observed_[kOrderings] = {0.0, 0.0, 0.0};
@@ -139,10 +192,15 @@ private:
     double chiQuantum_ = 0.0;
 
     std::uint64_t total_ = 0;
-    std::uint64_t settled_ = 0;
+    std::uint64_t settled_ = 0;  // in the current pass
+    std::uint64_t done_ = 0;     // in the passes completed
+    int passes_ = 0;
     std::uint64_t counts_[kOrderings][3] = {};
     long double masses_[kOrderings][3] = {};
     std::uint64_t work_ = 0;
+    // Sorted completions of the nodes with few, for the current pass.
+    std::vector<std::unordered_map<std::int32_t, Completions>> lists_;
+    std::size_t listed_ = 0;
     // N! / prod of the line totals' factorials: the sum of every table's
     // product of column factors, so a table's probability is its product
     // over this (in either orientation).
@@ -335,15 +393,17 @@ void Network::Complete(int stage, std::int32_t node) {
             }
         }
         if (first) throw GiveUp{};  // no completion: margins that cannot be met
+        if (kept_ + children.size() <= kKeptChildren) {
+            kept_ += children.size();
+            result.Children = std::move(children);
+            result.ChildrenKept = true;
+        }
     }
     result.Ready = true;
     Node& target = nodes_[us][static_cast<std::size_t>(node)];
     result.Key = std::move(target.Key);
     target = std::move(result);
-    if ((++work_ & 0xFFF) == 0) {
-        Progress();
-        if (state_.Abandoned) throw BrokenOff{};
-    }
+    Tick();
 }
 
 int Network::Decide(double tolerance, long double low, long double high, double b) {
@@ -360,17 +420,131 @@ int Network::Decide(double tolerance, long double low, long double high, double 
     return -1;
 }
 
+std::pair<long double, long double> Network::Range(int o, const Entry& e, long double futureLow,
+                                                   long double futureHigh) const {
+    if (o == kProbability)
+        return {e.PLow * futureLow / normaliser_ * (1.0L - probabilitySlack_),
+                e.PHigh * futureHigh / normaliser_ * (1.0L + probabilitySlack_)};
+    if (o == kLikelihoodRatio)
+        return {2.0L * (static_cast<long double>(e.LrLow) + futureLow) - lrSlack_,
+                2.0L * (static_cast<long double>(e.LrHigh) + futureHigh) + lrSlack_};
+    return {static_cast<long double>(e.ChiLow) + futureLow - chiSlack_,
+            static_cast<long double>(e.ChiHigh) + futureHigh + chiSlack_};
+}
+
+const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node, int o) {
+    auto& lists = lists_[static_cast<std::size_t>(stage)];
+    if (const auto found = lists.find(node); found != lists.end())
+        return found->second.Value.empty() ? nullptr : &found->second;
+    const Node& n = nodes_[static_cast<std::size_t>(stage)][static_cast<std::size_t>(node)];
+    // A node that cannot be listed is remembered as an empty list.
+    if (listed_ + n.Count > kListLimit) {
+        lists.emplace(node, Completions{});
+        return nullptr;
+    }
+    struct Item {
+        long double Value;
+        long double Mass;
+        std::uint64_t Ways;
+    };
+    std::vector<Item> items;
+    if (stage == stages_) {
+        items.push_back({o == kProbability ? 1.0L : 0.0L, 1.0L, 1});
+    } else {
+        std::vector<Child> scratch;
+        for (const Child& c : ChildrenOf(stage, node, scratch)) {
+            const Completions* below = CompletionsOf(stage + 1, c.Node, o);
+            if (below == nullptr) {
+                lists.emplace(node, Completions{});
+                return nullptr;
+            }
+            const long double own = o == kProbability ? c.Factor : o == kLikelihoodRatio ? c.Lr : c.Chi;
+            for (std::size_t i = 0; i < below->Value.size(); ++i) {
+                const long double value = o == kProbability ? own * below->Value[i] : own + below->Value[i];
+                const long double mass = (below->Mass[i + 1] - below->Mass[i]) * c.Factor * static_cast<long double>(c.Ways);
+                items.push_back({value, mass, (below->Ways[i + 1] - below->Ways[i]) * c.Ways});
+            }
+        }
+        std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.Value < b.Value; });
+    }
+    Completions list;
+    list.Ways.push_back(0);
+    list.Mass.push_back(0.0L);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0 && items[i].Value == items[i - 1].Value) {
+            list.Ways.back() += items[i].Ways;
+            list.Mass.back() += items[i].Mass;
+            continue;
+        }
+        list.Value.push_back(items[i].Value);
+        list.Ways.push_back(list.Ways.back() + items[i].Ways);
+        list.Mass.push_back(list.Mass.back() + items[i].Mass);
+    }
+    listed_ += list.Value.size();
+    return &lists.emplace(node, std::move(list)).first->second;
+}
+
+void Network::SettleByCompletions(int o, const Entry& e, const Node& n, const Completions& list,
+                                  std::size_t& firstHint, std::size_t& lastHint) {
+    const double tolerance = o == kProbability ? kProbabilityTolerance : kStatisticTolerance;
+    auto classOf = [&](std::size_t i) {
+        const auto [low, high] = Range(o, e, list.Value[i], list.Value[i]);
+        return Decide(tolerance, low, high, observed_[o]);
+    };
+    // With the completions in increasing order the classes run: less,
+    // (too close to call), equal, (too close to call), greater.
+    std::size_t first = 0;
+    std::size_t last = list.Value.size();
+    // The end of the prefix of completions for which inFront holds.
+    auto partition = [&](auto&& inFront, std::size_t& hint) {
+        const std::size_t size = list.Value.size();
+        std::size_t i = hint;
+        if (i > size) {
+            std::size_t lo = 0;
+            std::size_t hi = size;
+            while (lo < hi) {
+                const std::size_t mid = lo + (hi - lo) / 2;
+                if (inFront(mid)) lo = mid + 1;
+                else hi = mid;
+            }
+            i = lo;
+        } else {
+            while (i > 0 && !inFront(i - 1)) --i;
+            while (i < size && inFront(i)) ++i;
+        }
+        hint = i;
+        return i;
+    };
+    Tick();
+    first = partition([&](std::size_t i) { return classOf(i) == 0; }, firstHint);
+    last = partition([&](std::size_t i) { return classOf(i) != 2; }, lastHint);
+    if (first < last && (classOf(first) != 1 || classOf(last - 1) != 1)) throw GiveUp{};
+    const std::size_t bounds[4] = {0, first, last, list.Value.size()};
+    for (int which = 0; which < 3; ++which) {
+        const std::size_t from = bounds[which];
+        const std::size_t to = bounds[which + 1];
+        if (from == to) continue;
+        counts_[o][which] += e.Ways * (list.Ways[to] - list.Ways[from]);
+        masses_[o][which] += e.Mass * (list.Mass[to] - list.Mass[from]);
+    }
+    settled_ += e.Ways * n.Count;
+}
+
 void Network::Settle(int ordering, int which, const Entry& e, const Node& n) {
     counts_[ordering][which] += e.Ways * n.Count;
     masses_[ordering][which] += e.Mass * n.Closed;
 }
 
 void Network::Progress() {
-    ports_.Status->SetText(std::to_string(settled_) + " of " + std::to_string(total_) + "  Click to break");
+    ports_.Status->SetText(std::to_string(Settled()) + " of " + std::to_string(total_) + "  Click to break");
     ports_.Pump->ProcessPendingEvents();
 }
 
-void Network::WriteTallies() {
+std::uint64_t Network::Settled() const {
+    return passes_ == 0 ? 0 : (done_ + settled_) / static_cast<std::uint64_t>(passes_);
+}
+
+void Network::WriteTallies(std::uint64_t points) {
     ExactTally* targets[kOrderings] = {&state_.ProbabilityTally, &state_.G2Tally, &state_.X2Tally};
     for (int o = 0; o < kOrderings; ++o) {
         if (!(allOpen_ & (1U << o))) continue;
@@ -382,7 +556,7 @@ void Network::WriteTallies() {
         t.EqualMass = static_cast<double>(masses_[o][1] / normaliser_);
         t.GreaterMass = static_cast<double>(masses_[o][2] / normaliser_);
     }
-    state_.SamplePointCount = settled_;
+    state_.SamplePointCount = points;
 }
 
 NetworkOutcome Network::Run() {
@@ -424,18 +598,45 @@ NetworkOutcome Network::Run() {
         total_ = nodes_[0][static_cast<std::size_t>(rootNode)].Count;
         normaliser_ = nodes_[0][static_cast<std::size_t>(rootNode)].Closed;
 
+        for (int o = 0; o < kOrderings; ++o)
+            if (allOpen_ & (1U << o)) ++passes_;
+        // One pass per ordering: a partial table then carries one past
+        // value, so far more of them merge than if all three were carried.
+        for (int o = 0; o < kOrderings; ++o) {
+            if (!(allOpen_ & (1U << o))) continue;
+            settled_ = 0;
+            Pass(rootNode, 1U << o);
+            if (settled_ != total_) return NetworkOutcome::NeedsEnumeration;
+            done_ += total_;
+        }
+    } catch (const GiveUp&) {
+        return NetworkOutcome::NeedsEnumeration;
+    } catch (const BrokenOff&) {
+        WriteTallies(Settled());
+        return NetworkOutcome::BrokenOff;
+    }
+    WriteTallies(total_);
+    return NetworkOutcome::Completed;
+}
+
+void Network::Pass(std::int32_t rootNode, std::uint32_t ordering) {
+        lists_.assign(static_cast<std::size_t>(stages_ + 1), {});
+        listed_ = 0;
         std::vector<std::pair<EntryKey, Entry>> current;
         Entry start;
         start.Ways = 1;
         start.Mass = start.PLow = start.PHigh = 1.0L;
-        current.emplace_back(EntryKey{rootNode, allOpen_, 0, 0, 0}, start);
-        std::vector<Child> children;
+        current.emplace_back(EntryKey{rootNode, ordering, 0, 0, 0}, start);
+        std::vector<Child> scratch;
         const double tolerances[kOrderings] = {kProbabilityTolerance, kStatisticTolerance, kStatisticTolerance};
         for (int stage = 0; stage <= stages_ && !current.empty(); ++stage) {
             const auto us = static_cast<std::size_t>(stage);
             // Grouped by node, so each node's children are formed once.
-            std::sort(current.begin(), current.end(),
-                      [](const auto& a, const auto& b) { return a.first.Node < b.first.Node; });
+            std::sort(current.begin(), current.end(), [](const auto& a, const auto& b) {
+                if (a.first.Node != b.first.Node) return a.first.Node < b.first.Node;
+                return a.first.P + a.first.Lr + a.first.Chi < b.first.P + b.first.Lr + b.first.Chi;
+            });
+            std::vector<std::size_t> hints;
             std::unordered_map<EntryKey, Entry, EntryKeyHash> next;
             std::int32_t childrenOf = -1;
             for (const auto& [key, e] : current) {
@@ -443,41 +644,43 @@ NetworkOutcome Network::Run() {
                 std::uint32_t open = key.Open;
                 for (int o = 0; o < kOrderings; ++o) {
                     if (!(open & (1U << o))) continue;
-                    long double low = 0.0L;
-                    long double high = 0.0L;
-                    if (o == kProbability) {
-                        low = e.PLow * n.FactorLow / normaliser_ * (1.0L - probabilitySlack_);
-                        high = e.PHigh * n.FactorHigh / normaliser_ * (1.0L + probabilitySlack_);
-                    } else if (o == kLikelihoodRatio) {
-                        low = 2.0L * (static_cast<long double>(e.LrLow) + n.LrLow) - lrSlack_;
-                        high = 2.0L * (static_cast<long double>(e.LrHigh) + n.LrHigh) + lrSlack_;
-                    } else {
-                        low = static_cast<long double>(e.ChiLow) + n.ChiLow - chiSlack_;
-                        high = static_cast<long double>(e.ChiHigh) + n.ChiHigh + chiSlack_;
-                    }
+                    const auto [low, high] =
+                        o == kProbability       ? Range(o, e, n.FactorLow, n.FactorHigh)
+                        : o == kLikelihoodRatio ? Range(o, e, n.LrLow, n.LrHigh)
+                                                : Range(o, e, n.ChiLow, n.ChiHigh);
                     const int which = Decide(tolerances[o], low, high, observed_[o]);
                     if (which < 0) continue;
                     Settle(o, which, e, n);
                     open &= ~(1U << o);
                 }
-                if ((++work_ & 0xFFFF) == 0) {
-                    Progress();
-                    if (state_.Abandoned) {
-                        WriteTallies();
-                        return NetworkOutcome::BrokenOff;
-                    }
-                }
+                Tick();
                 if (open == 0) {
                     settled_ += e.Ways * n.Count;
                     continue;
                 }
+                // A node with few completions settles them one by one, in
+                // order of value.
+                if (n.Count <= kListedNode) {
+                    const int o = std::countr_zero(open);
+                    if (const Completions* list = CompletionsOf(stage, key.Node, o)) {
+                        std::size_t none = kNoHint;
+                        std::size_t none2 = kNoHint;
+                        SettleByCompletions(o, e, n, *list, none, none2);
+                        continue;
+                    }
+                }
                 // A complete table whose class rounding could decide.
                 if (stage == stages_) throw GiveUp{};
                 if (childrenOf != key.Node) {
-                    Children(stage, Remaining(stage, key.Node), children);
                     childrenOf = key.Node;
+                    const std::vector<Child>& kids = ChildrenOf(stage, key.Node, scratch);
+                    if (&kids != &scratch) scratch = kids;
+                    hints.assign(2 * scratch.size(), kNoHint);
                 }
-                for (const Child& c : children) {
+                const std::vector<Child>& children = scratch;
+                const int o = std::countr_zero(open);
+                for (std::size_t ci = 0; ci < children.size(); ++ci) {
+                    const Child& c = children[ci];
                     Entry child;
                     child.Ways = e.Ways * c.Ways;
                     const long double ways = static_cast<long double>(c.Ways);
@@ -488,6 +691,14 @@ NetworkOutcome Network::Run() {
                     child.LrHigh = e.LrHigh + c.Lr;
                     child.ChiLow = e.ChiLow + c.Chi;
                     child.ChiHigh = e.ChiHigh + c.Chi;
+                    // A child with few completions settles them at once.
+                    const Node& childNode = nodes_[us + 1][static_cast<std::size_t>(c.Node)];
+                    if (childNode.Count <= kListedChild || (childNode.Count <= kListedNode && Listed(stage + 1, c.Node))) {
+                        if (const Completions* list = CompletionsOf(stage + 1, c.Node, o)) {
+                            SettleByCompletions(o, child, childNode, *list, hints[2 * ci], hints[2 * ci + 1]);
+                            continue;
+                        }
+                    }
                     EntryKey childKey{c.Node, open, 0, 0, 0};
                     if (open & (1U << kProbability)) {
                         int exponent = 0;
@@ -515,15 +726,6 @@ NetworkOutcome Network::Run() {
             }
             current.assign(next.begin(), next.end());
         }
-    } catch (const GiveUp&) {
-        return NetworkOutcome::NeedsEnumeration;
-    } catch (const BrokenOff&) {
-        WriteTallies();
-        return NetworkOutcome::BrokenOff;
-    }
-    if (settled_ != total_) return NetworkOutcome::NeedsEnumeration;
-    WriteTallies();
-    return NetworkOutcome::Completed;
 }
 
 }  // namespace

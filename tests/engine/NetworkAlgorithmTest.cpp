@@ -146,12 +146,12 @@ TEST_F(NetworkAlgorithmTest, OnlyLargeUntracedTablesWithoutDirectEvaluationQuali
 }
 
 TEST_F(NetworkAlgorithmTest, PastItsMemoryLimitsItHandsTheTableBack) {
-    const Table t{{3, 1, 2, 0, 2}, {1, 3, 0, 2, 1}, {2, 0, 3, 1, 1}};
+    const Table t{{3, 1, 2, 0, 2, 4}, {1, 3, 0, 2, 1, 2}, {2, 0, 3, 1, 1, 3}};
     const Outcome enumerated = RunWith(t, std::numeric_limits<std::uint64_t>::max());
     AnalysisState& s = engine.State();
     s.NetworkFrom = 0;
     NetworkLimits few;
-    few.MaxEntries = 2;
+    few.MaxEntries = 0;
     EXPECT_EQ(RunNetworkAlgorithm(s, env.Ports(), few), NetworkOutcome::NeedsEnumeration);
     few = NetworkLimits{};
     few.MaxNodes = 3;

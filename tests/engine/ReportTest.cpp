@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ostream>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -480,6 +481,7 @@ TEST_F(ReportTest, WarningWhenTheProbabilitiesDoNotAddUpToOne) {
 TEST_F(ReportTest, ProgressIntervalWidensAfterAMillionSamplePoints) {
     Options() = NoSections();
     Options().CountPos = true;
+    engine.State().NetworkFrom = std::numeric_limits<std::uint64_t>::max();  // the enumeration's display
     const std::vector<std::vector<int>> table{{6, 5, 6, 5, 6, 5, 6}, {5, 6, 5, 6, 5, 6, 5}};
     // Two rows: a sample point is a second row x with 0 <= x_j <= 11 and sum 38.
     std::vector<std::uint64_t> ways{1};
