@@ -85,6 +85,9 @@ public:
 // progress display; a second press before that ends the program.
 class InterruptHandler {
 public:
+    // Install puts this handler in place of the SIGINT action in force;
+    // Uninstall puts that action back (a caller's own handler, not just the
+    // default), so a program that runs batch mode keeps its own Ctrl-C.
     static void Install();
     static void Uninstall();
     // True (once) when a break-off was requested since the last call.
