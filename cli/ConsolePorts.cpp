@@ -22,7 +22,7 @@ std::string SystemClock::LongTimeText(double dateTime) const {
 }
 
 void StreamMessages::Show(const std::string& text, const std::string& caption) {
-    ++count_;
+    if (caption == "Error" || caption == "ERROR") ++errors_;
     err_ << caption;
     if (table_ > 0) err_ << " (table " << table_ << ")";
     err_ << ": " << text << '\n';
