@@ -26,8 +26,9 @@ std::string BatchUsage() {
            "(VALUE 1 or 0), Track (0 to 4) or InputData (-1 to 1). DETAILSFILE\n"
            "receives the sample-point trace when Details=1. Ctrl-C breaks the\n"
            "running enumeration off; a second Ctrl-C ends the program.\n"
-           "Exit status: 0 every table got a report, 1 a table was refused or\n"
-           "unreadable, 2 usage error or unreadable data file.\n";
+           "Exit status: 0 every table got a report, 1 an error was reported for\n"
+           "any table or file (later tables are still reported), 2 usage error or\n"
+           "a data file that cannot be opened.\n";
 }
 
 namespace {
@@ -148,6 +149,17 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
         err << "kelvorin: cannot open data file " << arguments.DataFile << "\n";
         return kBatchUsage;
     }
+    // A trace that was asked for but cannot be written ends the run before
+    // any table (and before the result file is emptied), rather than leaving
+    // the trace out without a word as the desktop program does. Each run
+    // appends to it, so opening it for appending here changes nothing in it.
+    if (chosen.Details && !arguments.DetailsFile.empty()) {
+        TextFile details;
+        if (!details.Open(arguments.DetailsFile, TextFile::Mode::Append) || !details.Close()) {
+            messages.Show("Cannot write file " + arguments.DetailsFile, "Error");
+            return kBatchTableFailed;
+        }
+    }
     // The result file starts empty, but only once the data file is known to
     // be readable. It is emptied by opening it for writing, never deleted by
     // name, so a folder or a device given as result file is left alone.
@@ -158,14 +170,30 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
             return kBatchTableFailed;
         }
     }
-    auto emit = [&](const std::string& line) {
-        if (output.IsOpen())
-            output.Write(line + "\n");
-        else
-            out << line << '\n';
+    // Writes LINES to the result file and hands them to the system; false
+    // once a write has failed (a full disk), so that the run stops at the
+    // table where that happened instead of going on writing nothing.
+    auto emit = [&](const std::vector<std::string>& lines) {
+        if (!output.IsOpen()) {
+            for (const std::string& line : lines) out << line << '\n';
+            out.flush();
+            return true;
+        }
+        for (const std::string& line : lines)
+            if (!output.Write(line + "\n")) return false;
+        return output.Flush();
+    };
+    auto reportWriteFailure = [&] { messages.Show("Cannot write file " + arguments.OutputFile, "Error"); };
+    // A data error is said on the error stream and stands in the result in
+    // place of the table's report.
+    const std::string dataError = "Data error reading file " + state.DataFileName;
+    auto reportDataError = [&] {
+        messages.Show(dataError, "Error");
+        return emit({dataError});
     };
 
     int status = kBatchOk;
+    bool writeFailed = false;
     InterruptHandler::Install();
     for (int table = 1;; ++table) {
         messages.SetTableNumber(table);
@@ -176,15 +204,15 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
             if (table == 1) {
                 messages.SetTableNumber(0);
                 messages.Show("No data avaiable", "Error");
-                status = kBatchTableFailed;
             }
             break;
         }
+        // A read error of the system (kReadFailed) ends the run: nothing
+        // after it can be trusted, and reading on would only fail again.
         if (lines < 0 || lines > 50) {
             if (lines < 0) SkipRestOfBlock(state.DataFile);
-            messages.Show("Data error reading file " + state.DataFileName, "Error");
-            emit("Data error reading file " + state.DataFileName);
-            status = kBatchTableFailed;
+            writeFailed = !reportDataError();
+            if (writeFailed || lines == kReadFailed) break;
             continue;
         }
         engine.DiscardTable();
@@ -193,21 +221,33 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
             const int weights = ReadTableData(state, openDialog, proportionsGrid, BlockTarget::Proportions);
             if (weights < 0) SkipRestOfBlock(state.DataFile);
             state.ProportionsFromFile = weights > 0;
+            if (weights == kReadFailed) {
+                writeFailed = !reportDataError();
+                break;
+            }
         }
         progress.Start();
         engine.RunAnalysis();
         progress.Finish();
-        const std::vector<std::string> lines_ = report.Lines();
-        if (lines_.empty()) status = kBatchTableFailed;
-        for (const std::string& line : lines_) emit(line);
+        const std::vector<std::string> reportLines = report.Lines();
+        if (reportLines.empty()) status = kBatchTableFailed;
         report.Clear();
-        out.flush();
+        if (!emit(reportLines)) {
+            writeFailed = true;
+            break;
+        }
     }
     InterruptHandler::Uninstall();
-    if (output.IsOpen() && !output.Close()) {
-        err << "kelvorin: writing the result file " << arguments.OutputFile << " failed\n";
-        status = kBatchTableFailed;
+    // Said once, with the number of the table at which it happened.
+    if (output.IsOpen() && !output.Close() && !writeFailed) {
+        messages.SetTableNumber(0);
+        writeFailed = true;
     }
+    if (writeFailed) reportWriteFailure();
+    // Any error message of the run, a table refused or cut short, a file
+    // that could not be read or written, fails the run as a whole, even
+    // when later tables got their reports.
+    if (messages.ErrorCount() > 0) status = kBatchTableFailed;
     return status;
 }
 

@@ -16,9 +16,11 @@ namespace kelvorin {
 
 class SettingsStore;
 
-// Exit statuses: 0 every table got a report; 1 a table was refused or
-// unreadable, or a result could not be written; 2 a usage error or a data
-// file that cannot be opened.
+// Exit statuses: 0 every table got a report and no error message was shown;
+// 1 any error message (caption "Error" or "ERROR") was shown, even when
+// later tables got their reports: a table refused, cut short or unreadable,
+// a data file that cannot be read, a result or details file that cannot be
+// written; 2 a usage error or a data file that cannot be opened.
 inline constexpr int kBatchOk = 0;
 inline constexpr int kBatchTableFailed = 1;
 inline constexpr int kBatchUsage = 2;

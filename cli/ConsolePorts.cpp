@@ -22,7 +22,7 @@ std::string SystemClock::LongTimeText(double dateTime) const {
 }
 
 void StreamMessages::Show(const std::string& text, const std::string& caption) {
-    ++count_;
+    if (caption == "Error" || caption == "ERROR") ++errors_;
     err_ << caption;
     if (table_ > 0) err_ << " (table " << table_ << ")";
     err_ << ": " << text << '\n';
@@ -42,6 +42,9 @@ bool FixedFileDialog::Execute() {
 
 namespace {
 volatile std::sig_atomic_t interruptPresses = 0;
+// The SIGINT action that Install replaced, put back by Uninstall.
+struct sigaction previousAction {};
+bool installed = false;
 
 extern "C" void OnInterrupt(int) {
     if (interruptPresses >= 1) {
@@ -57,10 +60,16 @@ void InterruptHandler::Install() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    // Installed twice, the first replaced action is the one to keep.
+    sigaction(SIGINT, &action, installed ? nullptr : &previousAction);
+    installed = true;
 }
 
-void InterruptHandler::Uninstall() { std::signal(SIGINT, SIG_DFL); }
+void InterruptHandler::Uninstall() {
+    if (!installed) return;
+    sigaction(SIGINT, &previousAction, nullptr);
+    installed = false;
+}
 
 bool InterruptHandler::TakeRequest() {
     if (interruptPresses == 0) return false;

@@ -40,12 +40,15 @@ public:
     void Show(const std::string& text, const std::string& caption) override;
     // Nothing asks a question in batch mode; a break-off comes from Ctrl-C.
     bool AskYesNo(const std::string& text) override;
-    int Count() const { return count_; }
+    // How many error messages were shown: those with the caption "Error" or
+    // "ERROR" (the exact tests' overflow), which is every message the
+    // program shows for bad data or a file it cannot use.
+    int ErrorCount() const { return errors_; }
 
 private:
     std::ostream& err_;
     int table_ = 0;
-    int count_ = 0;
+    int errors_ = 0;
 };
 
 class NoMenus : public MenuStates {
@@ -85,6 +88,9 @@ public:
 // progress display; a second press before that ends the program.
 class InterruptHandler {
 public:
+    // Install puts this handler in place of the SIGINT action in force;
+    // Uninstall puts that action back (a caller's own handler, not just the
+    // default), so a program that runs batch mode keeps its own Ctrl-C.
     static void Install();
     static void Uninstall();
     // True (once) when a break-off was requested since the last call.

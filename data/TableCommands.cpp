@@ -129,7 +129,10 @@ void TableCommands::ReadFromNewFile() {
         ReportNoData(ports_);
         return;
     }
-    if (IsOneWay(lines, *ports_.EntryGrid)) ReadWeights(ports_);
+    if (IsOneWay(lines, *ports_.EntryGrid) && ReadWeights(ports_) == kReadFailed) {
+        ports_.Messages->ShowErrorAbort(DataErrorText(state));
+        return;
+    }
     ports_.Engine->RunAnalysis();
     ports_.Menus->SetEnabled(MenuItem::fromsamefile1, true);
 }
@@ -147,7 +150,10 @@ void TableCommands::ReadFromSameFile() {
         ports_.Menus->SetEnabled(MenuItem::fromsamefile1, false);
         return;
     }
-    if (IsOneWay(lines, *ports_.EntryGrid)) ReadWeights(ports_);
+    if (IsOneWay(lines, *ports_.EntryGrid) && ReadWeights(ports_) == kReadFailed) {
+        ports_.Messages->ShowErrorAbort(DataErrorText(state));
+        return;
+    }
     ports_.Engine->RunAnalysis();
 }
 
@@ -187,14 +193,19 @@ void TableCommands::BulkProcessing() {
         const int lines = ReadTableBlock(ports_);
         if (lines == 0) break;
         StartTable(ports_);
-        // A table after which the weights block was empty is the last one.
-        bool lastTable = false;
-        if (IsDataError(lines)) {
+        // A table after which the weights block was empty is the last one,
+        // and so is the table at which the file could no longer be read.
+        bool lastTable = lines == kReadFailed;
+        int weights = 1;
+        if (!IsDataError(lines) && IsOneWay(lines, *ports_.EntryGrid)) {
+            weights = ReadWeights(ports_);
+            lastTable = weights == 0 || weights == kReadFailed;
+        }
+        if (IsDataError(lines) || weights == kReadFailed) {
             // No run on a broken table: its result is one line naming the file.
             if (lines < 0) SkipRestOfBlock(state.DataFile);
             ports_.Report->AppendLine(DataErrorText(state));
         } else {
-            if (IsOneWay(lines, *ports_.EntryGrid)) lastTable = ReadWeights(ports_) == 0;
             ports_.Engine->RunAnalysis();
         }
         // A run with the Details option may have chosen another file under

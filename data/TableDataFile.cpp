@@ -191,6 +191,11 @@ int ReadTableData(AnalysisState& state, FileDialog& openDialog1, TextGrid& targe
     for (;;) {
         bool outOfRange = false;
         const int n = ScanNumberLine(state.DataFile, values.data(), kScanLimit, outOfRange);
+        // A read error is no end of the block: what follows is unknown.
+        if (state.DataFile.Failed()) {
+            result = kReadFailed;
+            break;
+        }
         if (firstWidth < 0) firstWidth = n;
         if (outOfRange) {
             result = kReadOutOfRange;

@@ -24,6 +24,7 @@ inline constexpr int kMaxTableValues = 60;
 inline constexpr int kReadTooManyValues = -1;  // a table line of more than 60 values
 inline constexpr int kReadRagged = -2;         // a line whose count differs from the first line's
 inline constexpr int kReadOutOfRange = -3;     // a number outside the signed 32-bit range
+inline constexpr int kReadFailed = -4;         // the system could not read the file (TextFile::Failed)
 
 // Reads the next line of FILE (TextFile::ReadLine) and scans numbers
 // from it into VALUES, at most MAXCOUNT of them. A number is an optional "+"
@@ -33,9 +34,9 @@ inline constexpr int kReadOutOfRange = -3;     // a number outside the signed 32
 // after MAXCOUNT numbers, or at the first character (blanks skipped) that
 // cannot start a number; the rest of the line is ignored ("1.5" gives 1, a
 // line that starts with text gives nothing). Returns the count stored, 0 at
-// the end of the file. OUTOFRANGE is cleared on entry and set when a number
-// does not fit a signed 32-bit integer; the scan stops there, without storing
-// that number.
+// the end of the file and on a read error (FILE.Failed() tells them apart).
+// OUTOFRANGE is cleared on entry and set when a number does not fit a signed
+// 32-bit integer; the scan stops there, without storing that number.
 int ScanNumberLine(TextFile& file, std::int32_t* values, int maxCount, bool& outOfRange);
 
 // What a block read by ReadTableData is: the counts of a table (lines of more
@@ -52,8 +53,10 @@ enum class BlockTarget { Table, Proportions };
 // Returns the number of lines read (0 when there is no open data file, at the
 // end of the file, or when the first line holds no number), or
 // kReadTooManyValues (the line is not stored), kReadRagged (the offending line
-// is stored) or kReadOutOfRange (the line is not stored). In every case the
-// file is left positioned after the last line scanned.
+// is stored), kReadOutOfRange (the line is not stored) or kReadFailed (a read
+// error: the lines before it stay stored, and the file reads as failed from
+// then on, so a caller that reads on gets kReadFailed again). In every other
+// case the file is left positioned after the last line scanned.
 int ReadTableData(AnalysisState& state, FileDialog& openDialog1, TextGrid& target, BlockTarget kind);
 
 // Writes the current table, state.Table.Rows x state.Table.Cols cells of

@@ -40,9 +40,20 @@ bool TextFile::Close() {
 
 bool TextFile::ReadLine(std::string& line) {
     line.clear();
-    if (file_ == nullptr) return false;
+    if (file_ == nullptr || failed_) return false;
+    // getc gives EOF both at the end of the file and on a read error; only
+    // the stream's error indicator tells them apart.
+    auto readError = [&] {
+        if (!std::ferror(file_)) return false;
+        failed_ = true;
+        line.clear();
+        return true;
+    };
     int ch = std::getc(file_);
-    if (ch == EOF) return false;
+    if (ch == EOF) {
+        readError();
+        return false;
+    }
     while (ch != EOF && ch != '\n') {
         if (ch == '\r') {
             // A line feed right after the carriage return belongs to it.
@@ -53,7 +64,7 @@ bool TextFile::ReadLine(std::string& line) {
         if (line.size() < kMaxLineLength) line.push_back(static_cast<char>(ch));
         ch = std::getc(file_);
     }
-    return true;
+    return !readError();
 }
 
 bool TextFile::Write(const std::string& text) {
@@ -62,6 +73,11 @@ bool TextFile::Write(const std::string& text) {
         return false;
     }
     if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) failed_ = true;
+    return !failed_;
+}
+
+bool TextFile::Flush() {
+    if (file_ == nullptr || std::fflush(file_) != 0) failed_ = true;
     return !failed_;
 }
 

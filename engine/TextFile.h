@@ -26,7 +26,8 @@ public:
     // A directory is refused for every mode.
     bool Open(const std::string& name, Mode mode);
     bool IsOpen() const { return file_ != nullptr; }
-    // Closes the file; false when buffered output could not be written.
+    // Closes the file; false when a read or a write failed (Failed()) or
+    // buffered output could not be written.
     bool Close();
 
     // Longest line that ReadLine keeps.
@@ -35,12 +36,19 @@ public:
     // Reads the next line without its terminator. Of a longer line only the
     // first kMaxLineLength characters are kept and the rest is passed over,
     // so a file without line ends cannot exhaust the memory. False at the end
-    // of the file (when nothing at all was left to read).
+    // of the file (when nothing at all was left to read) and when the system
+    // reports a read error; Failed() tells the two apart. After a read error
+    // the line is empty, even if part of it had been read, and every further
+    // call returns false.
     bool ReadLine(std::string& line);
 
     // Writes TEXT as it stands; false when the write failed. The failure is
     // also remembered and reported by Failed().
     bool Write(const std::string& text);
+    // Hands buffered output to the system, so that a full disk shows now and
+    // not only at Close; false (and Failed()) when that failed.
+    bool Flush();
+    // True once a read or a write has failed since the file was opened.
     bool Failed() const { return failed_; }
 
 private:

@@ -1,6 +1,7 @@
 // The batch command line on files that are not what it expects: other line
 // ends, a folder or an unreadable file as data file, weights that cannot be
 // used, and result and details files that cannot be created or fill the disk.
+// Every error message fails the run, even when later tables are reported.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <csignal>
 #endif
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -137,6 +139,47 @@ TEST_F(BatchBadInputsTest, AFolderGivenAsResultFileIsRefusedAndLeftAlone) {
     EXPECT_TRUE(std::filesystem::is_directory(PathOf("results")));
 }
 
+TEST_F(BatchBadInputsTest, ADetailsFileThatCannotBeOpenedIsRefusedBeforeAnyTable) {
+    const std::string data = Write("t.dat", "1 2\n3 4\n\n");
+    const std::string result = Write("result.txt", "report worth keeping\n");
+    std::filesystem::create_directory(PathOf("folder.txt"));
+    for (const std::string& details : {PathOf("no/such/folder/details.txt"), PathOf("folder.txt")}) {
+        SCOPED_TRACE(details);
+        const Outcome outcome = RunBatchOn(Arguments(data, {"--output", result, "--details", details}, {"Details=1"}));
+        EXPECT_EQ(outcome.Status, kelvorin::kBatchTableFailed);
+        EXPECT_EQ(outcome.Err, "Error: Cannot write file " + details + "\n");
+        EXPECT_EQ(Contents(result), "report worth keeping\n");
+        // Without the trace asked for, the name does not matter.
+        const Outcome untraced = RunBatchOn(Arguments(data, {"--details", details}, {}));
+        EXPECT_EQ(untraced.Status, kelvorin::kBatchOk);
+        EXPECT_EQ(untraced.Err, "");
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(PathOf("folder.txt")));
+}
+
+TEST_F(BatchBadInputsTest, AnErrorInAnyTableFailsTheRunThoughTheLaterTablesAreReported) {
+    // The first table's exact test leaves the extended range: its report is
+    // cut short with "To many observations" but is not empty.
+    const std::string data = Write("t.dat", "350 350 400\n350 350 400\n\n2 0\n0 2\n\n");
+    const Outcome outcome = RunBatchOn(Arguments(data, {}, {}));
+    EXPECT_EQ(outcome.Status, kelvorin::kBatchTableFailed);
+    EXPECT_EQ(outcome.Err, "ERROR (table 1): To many observations\n");
+    const std::vector<std::string> lines = TimelessLines(outcome.Out);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), " Calculations interrupted at sample point nr 0"), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Number of sample points = 3"), lines.end());
+}
+
+TEST_F(BatchBadInputsTest, AFileThatOpensButCannotBeReadIsADataErrorAndEndsTheRun) {
+    // Reading the start of a process's memory fails with an input/output
+    // error, which is no end of the data.
+    const std::string unreadable = "/proc/self/mem";
+    if (!std::ifstream(unreadable)) GTEST_SKIP() << unreadable << " cannot be opened";
+    const Outcome outcome = RunBatchOn(Arguments(unreadable, {}, {}));
+    EXPECT_EQ(outcome.Status, kelvorin::kBatchTableFailed);
+    EXPECT_EQ(outcome.Err, "Error (table 1): Data error reading file " + unreadable + "\n");
+    EXPECT_EQ(outcome.Out, "Data error reading file " + unreadable + "\n");
+}
+
 TEST_F(BatchBadInputsTest, AFileWithoutAnyTableIsReportedAsNoData) {
     for (const std::string& contents : {std::string(), std::string("\n1 2\n3 4\n\n"), std::string("text only\n")}) {
         SCOPED_TRACE(contents);
@@ -184,18 +227,34 @@ private:
     void (*handler_)(int) = nullptr;
 };
 
-TEST_F(BatchBadInputsTest, AResultFileThatFillsTheDiskIsReportedWithStatusOne) {
-    const std::string data = Write("t.dat", "10 20 30\n5 15 20\n\n10 2\n3 15\n\n2 0\n0 2\n\n");
+TEST_F(BatchBadInputsTest, AResultFileThatFillsTheDiskStopsTheRunAtTheFirstFailedWrite) {
+    // After the two tables that are written comes one with a row of zeros,
+    // whose message would show if the run went on.
+    const std::string first = "10 20 30\n5 15 20\n\n";
+    const std::string data = Write("t.dat", first + "10 2\n3 15\n\n0 0\n1 2\n\n");
+    const Outcome alone = RunBatchOn(Arguments(Write("first.dat", first), {}, {}));
+    ASSERT_EQ(alone.Status, kelvorin::kBatchOk) << alone.Err;
+
+    // Room for the first report only: the second fails.
     const std::string result = PathOf("result.txt");
     Outcome outcome;
     {
-        const FileSizeLimit limit(300);
+        const FileSizeLimit limit(alone.Out.size() + 10);
         outcome = RunBatchOn(Arguments(data, {"--output", result}, {}));
     }
     EXPECT_EQ(outcome.Status, kelvorin::kBatchTableFailed);
-    EXPECT_NE(outcome.Err.find(result), std::string::npos) << outcome.Err;
-    EXPECT_NE(outcome.Err.find("failed"), std::string::npos) << outcome.Err;
-    EXPECT_LE(std::filesystem::file_size(result), 300u);
+    EXPECT_EQ(outcome.Err, "Error (table 2): Cannot write file " + result + "\n");
+    const std::string written = Contents(result);
+    EXPECT_LE(written.size(), alone.Out.size() + 10);
+    EXPECT_EQ(TimelessLines(written.substr(0, alone.Out.size())), TimelessLines(alone.Out));
+}
+
+TEST_F(BatchBadInputsTest, AResultFileOnAFullDeviceIsSaidOnceAtTheFirstTable) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    const Outcome outcome =
+        RunBatchOn(Arguments(Write("t.dat", "1 2\n3 4\n\n0 0\n1 2\n\n"), {"--output", "/dev/full"}, {}));
+    EXPECT_EQ(outcome.Status, kelvorin::kBatchTableFailed);
+    EXPECT_EQ(outcome.Err, "Error (table 1): Cannot write file /dev/full\n");
 }
 
 TEST_F(BatchBadInputsTest, ADetailsFileThatFillsTheDiskIsReportedAndTheReportsAreWhole) {
@@ -211,6 +270,7 @@ TEST_F(BatchBadInputsTest, ADetailsFileThatFillsTheDiskIsReportedAndTheReportsAr
     }
     EXPECT_NE(outcome.Err.find("Error (table 1): Cannot write file " + details + "\n"), std::string::npos)
         << outcome.Err;
+    EXPECT_EQ(outcome.Status, kelvorin::kBatchTableFailed);
     EXPECT_EQ(TimelessLines(outcome.Out), TimelessLines(plain.Out));
     EXPECT_LE(std::filesystem::file_size(details), 2000u);
 }

@@ -1,7 +1,8 @@
 // Ctrl-C in batch mode, with the real program on a pseudo-terminal: the
 // first SIGINT breaks the running enumeration off at its next progress
 // display and the run goes on with the next table; a second SIGINT before
-// that display ends the program.
+// that display ends the program. In-process, the batch mode's handler gives
+// the SIGINT action it replaced back when it is done.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdint>
 #include <fstream>
@@ -22,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "BatchMode.h"
+#include "ConsolePorts.h"
 #include "ReportLines.h"
 
 namespace {
@@ -308,6 +312,46 @@ TEST(InterruptTest, SecondCtrlCBeforeTheBreakOffEndsTheProgram) {
     EXPECT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) != 0)) << "status " << status;
     // It ended within the first table: no report of a later one.
     EXPECT_EQ(ReadFile(out).find("Number of sample points"), std::string::npos) << ReadFile(out);
+}
+
+volatile std::sig_atomic_t ownHandlerCalls = 0;
+
+extern "C" void OwnInterruptHandler(int) { ownHandlerCalls = ownHandlerCalls + 1; }
+
+TEST(InterruptTest, TheHandlerThatWasInstalledBeforeIsPutBack) {
+    struct sigaction own {};
+    own.sa_handler = OwnInterruptHandler;
+    sigemptyset(&own.sa_mask);
+    struct sigaction saved {};
+    ASSERT_EQ(sigaction(SIGINT, &own, &saved), 0);
+    auto currentHandler = [] {
+        struct sigaction now {};
+        sigaction(SIGINT, nullptr, &now);
+        return now.sa_handler;
+    };
+
+    // While installed, a press is a break-off request and not the program's own.
+    kelvorin::InterruptHandler::Install();
+    ASSERT_EQ(raise(SIGINT), 0);
+    EXPECT_EQ(ownHandlerCalls, 0);
+    EXPECT_TRUE(kelvorin::InterruptHandler::TakeRequest());
+    kelvorin::InterruptHandler::Uninstall();
+    // Checked before raising: the default action would end the test program.
+    ASSERT_EQ(currentHandler(), &OwnInterruptHandler);
+    ASSERT_EQ(raise(SIGINT), 0);
+    EXPECT_EQ(ownHandlerCalls, 1);
+    EXPECT_FALSE(kelvorin::InterruptHandler::TakeRequest());
+
+    // A whole batch run leaves it in place too.
+    TempDir dir;
+    const std::string data = dir.File("t.dat");
+    WriteFile(data, "2 0\n0 2\n\n");
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(kelvorin::RunBatch(Arguments(data), out, err, false), kelvorin::kBatchOk) << err.str();
+    EXPECT_EQ(currentHandler(), &OwnInterruptHandler);
+
+    sigaction(SIGINT, &saved, nullptr);
 }
 
 }  // namespace

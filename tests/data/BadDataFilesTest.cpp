@@ -18,6 +18,7 @@
 
 #include "AnalysisEngine.h"
 #include "CommandFakes.h"
+#include "TextFile.h"
 
 namespace kelvorin {
 namespace {
@@ -164,7 +165,7 @@ TEST_F(BadDataFilesTest, AFolderOrAFileThatCannotBeReadGivesNoData) {
     std::filesystem::create_directory(PathOf("folder.dat"));
     const std::string plain = WriteFile("plain.dat", "1 2\n3 4\n\n");
     const std::vector<std::string> unreadable = {PathOf("folder.dat"), plain + "/inside.dat",
-                                                 PathOf("missing.dat"), "/proc/self/mem"};
+                                                 PathOf("missing.dat")};
     for (const std::string& path : unreadable) {
         SCOPED_TRACE(path);
         env.report.lines = {"previous report"};
@@ -174,6 +175,27 @@ TEST_F(BadDataFilesTest, AFolderOrAFileThatCannotBeReadGivesNoData) {
         EXPECT_FALSE(State().Table.Exists());
     }
     EXPECT_TRUE(env.messages.errorAborts.empty());
+}
+
+TEST_F(BadDataFilesTest, AFileThatOpensButCannotBeReadIsADataErrorAndBulkProcessingStopsAtIt) {
+    // Reading the start of a process's memory fails with an input/output
+    // error: no end of the data, which would say "No data avaiable".
+    const std::string unreadable = "/proc/self/mem";
+    if (!TextFile().Open(unreadable, TextFile::Mode::Read)) GTEST_SKIP() << unreadable << " cannot be opened";
+    const std::string dataError = "Data error reading file " + unreadable;
+    env.report.lines = {"previous report"};
+    ReadNew(unreadable);
+    EXPECT_EQ(env.messages.errorAborts, std::vector<std::string>{dataError});
+    EXPECT_EQ(env.report.lines, Lines{"previous report"});
+    // The file stays failed: reading on gives the error again.
+    commands.ReadFromSameFile();
+    EXPECT_EQ(env.messages.errorAborts, (std::vector<std::string>{dataError, dataError}));
+    EXPECT_FALSE(State().Table.Exists());
+
+    const std::string result = PathOf("result.txt");
+    Bulk(unreadable, result);
+    EXPECT_EQ(Contents(result), dataError + "\n");
+    EXPECT_TRUE(env.messages.shown.empty());
 }
 
 TEST_F(BadDataFilesTest, BulkProcessingOfAFolderDeletesNoResultFile) {

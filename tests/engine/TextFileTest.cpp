@@ -119,13 +119,42 @@ TEST_F(TextFileTest, AFailedWriteIsRememberedAndReportedByClose) {
     EXPECT_TRUE(closed.Failed());
 }
 
-TEST_F(TextFileTest, AFileThatOpensButCannotBeReadReadsAsEnded) {
+TEST_F(TextFileTest, AReadErrorEndsTheLinesButIsToldApartFromTheEndOfTheFile) {
     // Reading the start of a process's memory fails with an input/output error.
     TextFile file;
     if (!file.Open("/proc/self/mem", TextFile::Mode::Read)) GTEST_SKIP() << "/proc/self/mem cannot be opened";
-    std::string line;
+    EXPECT_FALSE(file.Failed());
+    std::string line = "left over";
     EXPECT_FALSE(file.ReadLine(line));
     EXPECT_EQ(line, "");
+    EXPECT_TRUE(file.Failed());
+    // It stays failed, and so does Close.
+    EXPECT_FALSE(file.ReadLine(line));
+    EXPECT_TRUE(file.Failed());
+    EXPECT_FALSE(file.Close());
+
+    // At a clean end of the file nothing has failed.
+    ASSERT_TRUE(file.Open(Write("1 2\n"), TextFile::Mode::Read));
+    EXPECT_TRUE(file.ReadLine(line));
+    EXPECT_FALSE(file.ReadLine(line));
+    EXPECT_FALSE(file.Failed());
+    EXPECT_TRUE(file.Close());
+}
+
+TEST_F(TextFileTest, FlushShowsAFullDiskBeforeClose) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    TextFile file;
+    ASSERT_TRUE(file.Open("/dev/full", TextFile::Mode::Append));
+    // A short line stays in the buffer: only the flush reaches the device.
+    EXPECT_TRUE(file.Write("1 2\n"));
+    EXPECT_FALSE(file.Flush());
+    EXPECT_TRUE(file.Failed());
+    EXPECT_FALSE(file.Close());
+
+    ASSERT_TRUE(file.Open(Write(""), TextFile::Mode::Append));
+    EXPECT_TRUE(file.Write("ok\n"));
+    EXPECT_TRUE(file.Flush());
+    EXPECT_TRUE(file.Close());
 }
 #endif
 
