@@ -1,5 +1,9 @@
 #include "AnalysisEngine.h"
 
+#include <limits>
+
+#include <cstdlib>
+
 #include <cmath>
 #include <stdexcept>
 #include <string>
@@ -34,7 +38,20 @@ constexpr int kLargeMargin = 1000;
 
 }  // namespace
 
-AnalysisEngine::AnalysisEngine(const EnginePorts& ports) : ports_(ports) { FillFactorials(state_.Factorials); }
+AnalysisEngine::AnalysisEngine(const EnginePorts& ports) : ports_(ports) {
+    FillFactorials(state_.Factorials);
+    // KELVORIN_NETWORK_FROM sets the number of sample points from which the
+    // network algorithm settles a table instead of the enumeration ("never"
+    // keeps the enumeration for every table).
+    if (const char* from = std::getenv("KELVORIN_NETWORK_FROM")) {
+        const std::string text(from);
+        if (text == "never") {
+            state_.NetworkFrom = std::numeric_limits<std::uint64_t>::max();
+        } else if (!text.empty() && text.find_first_not_of("0123456789") == std::string::npos && text.size() < 20) {
+            state_.NetworkFrom = std::stoull(text);
+        }
+    }
+}
 
 std::string AnalysisEngine::DateTimeText(double dateTime) const {
     std::string text = ports_.LocalClock->ShortDateText(dateTime);

@@ -3,6 +3,7 @@
 // display and the run goes on with the next table; a second SIGINT before
 // that display ends the program. In-process, the batch mode's handler gives
 // the SIGINT action it replaced back when it is done.
+#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -217,6 +218,7 @@ TEST(InterruptTest, CtrlCBreaksTheRunningTableOffAndTheNextTableIsAnalysed) {
     const std::string data = dir.File("long.dat");
     const std::string out = dir.File("stdout.txt");
     WriteFile(data, kData);
+    setenv("KELVORIN_NETWORK_FROM", "never", 1);  // the long table is enumerated until broken off
     ProgramOnTerminal program(Arguments(data), out);
     ASSERT_TRUE(program.Started());
 
@@ -295,6 +297,7 @@ TEST(InterruptTest, SecondCtrlCBeforeTheBreakOffEndsTheProgram) {
     const std::string data = dir.File("long.dat");
     const std::string out = dir.File("stdout.txt");
     WriteFile(data, kData);
+    setenv("KELVORIN_NETWORK_FROM", "never", 1);  // the long table is enumerated until broken off
     ProgramOnTerminal program(Arguments(data), out);
     ASSERT_TRUE(program.Started());
     ASSERT_TRUE(program.WaitForTerminal([](const std::string& t) { return t.find("sample points") != std::string::npos; }))
