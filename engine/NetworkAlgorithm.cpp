@@ -26,8 +26,7 @@ bool NetworkApplies(const AnalysisState& state) {
 
 namespace {
 
-// The orderings, as bits of a partial table's set of orderings not yet
-// settled, and as indices of the tallies.
+// The orderings, as indices of the tallies and bits of the set to settle.
 enum Ordering { kProbability, kLikelihoodRatio, kPearson, kOrderings };
 
 // A column choice at a node: the node it leads to, the number of column
@@ -47,62 +46,73 @@ struct Node {
     bool Ready = false;
     std::uint64_t Count = 0;
     long double Closed = 0.0L;  // M! / prod r_k!: the sum of the completions' factors
-    long double FactorLow = 0.0L;
-    long double FactorHigh = 0.0L;
-    double LrLow = 0.0;
-    double LrHigh = 0.0;
-    double ChiLow = 0.0;
-    double ChiHigh = 0.0;
+    long double Low[kOrderings] = {0.0L, 0.0L, 0.0L};
+    long double High[kOrderings] = {0.0L, 0.0L, 0.0L};
     // The node's children, kept while memory allows.
     bool ChildrenKept = false;
     std::vector<Child> Children;
 };
 
-// Partial tables merged at a node: the orderings still open, and the past
-// values quantised (zero for a settled ordering).
+// Partial tables merged at a node in one ordering's pass: how many, the sum
+// of their past factors, and the range of their past values (the product
+// of the column factors, or the sum of the statistic's cell terms).
+struct Entry {
+    std::uint64_t Ways = 0;
+    long double Mass = 0.0L;
+    long double Low = 0.0L;
+    long double High = 0.0L;
+};
+
 struct EntryKey {
     std::int32_t Node = 0;
-    std::uint32_t Open = 0;
-    std::int64_t P = 0;
-    std::int64_t Lr = 0;
-    std::int64_t Chi = 0;
+    std::int64_t Value = 0;  // the past value, quantised
     bool operator==(const EntryKey&) const = default;
 };
 
 struct EntryKeyHash {
     std::size_t operator()(const EntryKey& k) const noexcept {
-        std::uint64_t h = static_cast<std::uint64_t>(k.Node) * 0x9E3779B97F4A7C15ULL ^ k.Open;
-        for (std::int64_t v : {k.P, k.Lr, k.Chi}) {
-            h ^= static_cast<std::uint64_t>(v) + 0x9E3779B97F4A7C15ULL + (h << 6) + (h >> 2);
-        }
-        return static_cast<std::size_t>(h);
+        std::uint64_t h = static_cast<std::uint64_t>(static_cast<std::uint32_t>(k.Node)) * 0x9E3779B97F4A7C15ULL;
+        h ^= static_cast<std::uint64_t>(k.Value) * 0xC2B2AE3D27D4EB4FULL;
+        return static_cast<std::size_t>(h ^ (h >> 29));
     }
 };
 
-// The partial tables behind one key: how many, the sum of their past
-// factors, and the range of their past values.
-struct Entry {
-    std::uint64_t Ways = 0;
-    long double Mass = 0.0L;
-    long double PLow = 0.0L;
-    long double PHigh = 0.0L;
-    double LrLow = 0.0;
-    double LrHigh = 0.0;
-    double ChiLow = 0.0;
-    double ChiHigh = 0.0;
-};
-
 class GiveUp {};
+class BrokenOff {};
 
 // Nodes with at most this many completions have them listed, up to this
-// many listed in all.
+// many listed in all (per pass).
 constexpr std::uint64_t kListedNode = std::uint64_t{1} << 14;
-// A child reached by a partial table is listed on the spot up to this many.
-constexpr std::uint64_t kListedChild = std::uint64_t{1} << 10;
-constexpr std::uint64_t kListLimit = std::uint64_t{1} << 22;
+// A child reached from its parent is listed on the spot up to this many.
+constexpr std::uint64_t kListedChild = std::uint64_t{1} << 8;
+constexpr std::uint64_t kListLimit = std::uint64_t{1} << 23;
 constexpr std::size_t kKeptChildren = std::size_t{1} << 23;
 constexpr std::size_t kNoHint = std::numeric_limits<std::size_t>::max();
-class BrokenOff {};
+
+// The end of the prefix of values for which inFront holds, found by
+// walking from the hint (or by bisection without one); the hint is moved
+// there.
+template <typename InFront>
+std::size_t Boundary(std::size_t size, InFront&& inFront, std::size_t& hint) {
+    std::size_t i = hint;
+    if (i > size) {
+        std::size_t lo = 0;
+        std::size_t hi = size;
+        while (lo < hi) {
+            const std::size_t mid = lo + (hi - lo) / 2;
+            if (inFront(mid))
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        i = lo;
+    } else {
+        while (i > 0 && !inFront(i - 1)) --i;
+        while (i < size && inFront(i)) ++i;
+    }
+    hint = i;
+    return i;
+}
 
 class Network {
 public:
@@ -112,44 +122,71 @@ public:
     NetworkOutcome Run();
 
 private:
+    // Every completion of a node in the current ordering: its remaining
+    // part, sorted, with running sums of ways and masses.
+    struct Completions {
+        std::vector<long double> Value;
+        std::vector<std::uint64_t> Ways;  // Ways[i]: completions before i
+        std::vector<long double> Mass;    // Mass[i]: their factors' sum
+    };
+    // The value bounds of a class for an entry's remaining part: a
+    // completion v is less when v < Less, equal when EqualLow < v <
+    // EqualHigh, greater when v > Greater (each already safe against every
+    // rounding); anything else is too close to call this way.
+    struct Cuts {
+        long double Less;
+        long double EqualLow;
+        long double EqualHigh;
+        long double Greater;
+    };
+
     void SetUpLines();
+    // Builds the nodes and their bounds. In the probability's graph every
+    // row is interchangeable with every other (its remaining part depends on
+    // the remaining totals alone); in the statistics' graph only rows of
+    // equal total are.
+    std::int32_t BuildGraph(bool probability);
     std::int32_t Intern(int stage, const std::vector<std::int32_t>& remaining);
     std::vector<std::int32_t> Remaining(int stage, std::int32_t node) const;
     void Children(int stage, const std::vector<std::int32_t>& remaining, std::vector<Child>& out);
-    void Complete(int stage, std::int32_t node);
-    // The node's children: the kept ones, or else formed into scratch.
     const std::vector<Child>& ChildrenOf(int stage, std::int32_t node, std::vector<Child>& scratch) {
         const Node& n = nodes_[static_cast<std::size_t>(stage)][static_cast<std::size_t>(node)];
         if (n.ChildrenKept) return n.Children;
         Children(stage, Remaining(stage, node), scratch);
         return scratch;
     }
+    void Complete(int stage, std::int32_t node);
+    const Node& NodeAt(int stage, std::int32_t node) const {
+        return nodes_[static_cast<std::size_t>(stage)][static_cast<std::size_t>(node)];
+    }
+
+    long double Own(const Child& c) const {
+        return ordering_ == kProbability ? c.Factor : ordering_ == kLikelihoodRatio ? c.Lr : c.Chi;
+    }
+    long double Combine(long double past, long double own) const {
+        return ordering_ == kProbability ? past * own : past + own;
+    }
+    Entry Extend(const Entry& e, const Child& c) const;
+    std::int64_t Quantise(long double value) const;
+    // The range of the ordering's value for the partial tables of e with a
+    // remaining part in [futureLow, futureHigh], widened by the rounding
+    // slack of both evaluations.
+    std::pair<long double, long double> Range(const Entry& e, long double futureLow, long double futureHigh) const;
     // The class of every value in [low, high] against the observed b under
     // the tally rule, or -1 when the interval reaches a band edge.
     static int Decide(double tolerance, long double low, long double high, double b);
-    void Settle(int ordering, int which, const Entry& e, const Node& n);
-    // The range of ordering o's value over the partial tables of e with a
-    // remaining part in [futureLow, futureHigh], widened by the rounding
-    // slack of both evaluations.
-    std::pair<long double, long double> Range(int o, const Entry& e, long double futureLow,
-                                              long double futureHigh) const;
-    // Every completion of a node in ordering o: its remaining part, sorted,
-    // with running sums of ways and masses; nullptr past the memory limit.
-    struct Completions {
-        std::vector<long double> Value;
-        std::vector<std::uint64_t> Ways;  // Ways[i]: completions before i
-        std::vector<long double> Mass;    // Mass[i]: their factors' sum
-    };
-    const Completions* CompletionsOf(int stage, std::int32_t node, int o);
-    bool Listed(int stage, std::int32_t node) const { return lists_[static_cast<std::size_t>(stage)].count(node) != 0; }
-    // Settles all sample points of e at node n from its sorted completions.
-    // The hints are where the previous call's boundaries were (or npos):
-    // entries are settled in order of their past value, so the boundaries
-    // move little and are found by walking from there.
-    void SettleByCompletions(int o, const Entry& e, const Node& n, const Completions& list,
-                             std::size_t& firstHint, std::size_t& lastHint);
-    // Settles every sample point in one ordering (a bit of Open).
-    void Pass(std::int32_t rootNode, std::uint32_t ordering);
+    Cuts CutsFor(const Entry& e) const;
+
+    const Completions* CompletionsOf(int stage, std::int32_t node);
+    // Settles the sample points of e (whose remaining part is one of the
+    // completions of n in the list) by their class. The hints are where the
+    // four cuts fell for the previous entry: entries come in order of past
+    // value, so the cuts move little.
+    void SettleByCompletions(const Entry& e, const Node& n, const Completions& list, std::size_t* hints);
+    void Settle(int which, const Entry& e, const Node& n);
+
+    // Settles every sample point in one ordering.
+    void Pass(int ordering);
     void Progress();
     // Counts a step of work; every so often shows progress and lets the
     // user break off (then throws BrokenOff).
@@ -171,25 +208,28 @@ private:
     int lines_ = 0;   // K: the smaller dimension
     int stages_ = 0;  // S: the larger one
     bool transposed_ = false;
-    std::vector<int> lineCell_;                 // original row or column of line k
-    std::vector<std::int32_t> lineTotal_;       // sorted ascending
-    std::vector<int> groupEnd_;                 // end of the group of equal totals line k is in
+    std::vector<int> lineCell_;            // original row or column of line k
+    std::vector<std::int32_t> lineTotal_;  // sorted ascending
+    std::vector<int> equalTotals_;         // end of the group of equal totals line k is in
+    std::vector<int> groupEnd_;            // the groups of interchangeable lines in use
     std::vector<std::int32_t> stageTotal_;
-    std::vector<const double*> lrTerm_;         // [k * S + s] -> terms indexed by count
+    std::vector<const double*> lrTerm_;  // [k * S + s] -> terms indexed by count
     std::vector<const double*> chiTerm_;
+    bool withTerms_ = false;
+    int graph_ = -1;  // 1 for the probability's graph, 0 for the statistics'
 
-    std::vector<std::vector<Node>> nodes_;      // per stage 0..S
+    std::vector<std::vector<Node>> nodes_;  // per stage 0..S
     std::vector<std::unordered_map<std::string, std::int32_t>> index_;
     std::size_t nodeCount_ = 0;
     std::size_t kept_ = 0;  // children kept by the nodes
 
-    std::uint32_t allOpen_ = 0;
+    int ordering_ = kProbability;
+    bool tallied_[kOrderings] = {true, false, false};
     double observed_[kOrderings] = {0.0, 0.0, 0.0};
+    double tolerance_[kOrderings] = {kProbabilityTolerance, kStatisticTolerance, kStatisticTolerance};
     double probabilitySlack_ = 0.0;  // relative
-    double lrSlack_ = 0.0;           // absolute, of G2
-    double chiSlack_ = 0.0;          // absolute, of X2
-    double lrQuantum_ = 0.0;
-    double chiQuantum_ = 0.0;
+    double slack_[kOrderings] = {0.0, 0.0, 0.0};      // absolute, of G2 and X2
+    double quantum_[kOrderings] = {0.0, 0.0, 0.0};
 
     std::uint64_t total_ = 0;
     std::uint64_t settled_ = 0;  // in the current pass
@@ -198,13 +238,13 @@ private:
     std::uint64_t counts_[kOrderings][3] = {};
     long double masses_[kOrderings][3] = {};
     std::uint64_t work_ = 0;
-    // Sorted completions of the nodes with few, for the current pass.
-    std::vector<std::unordered_map<std::int32_t, Completions>> lists_;
-    std::size_t listed_ = 0;
     // N! / prod of the line totals' factorials: the sum of every table's
     // product of column factors, so a table's probability is its product
     // over this (in either orientation).
     long double normaliser_ = 1.0L;
+    // Sorted completions of the nodes with few, for the current pass.
+    std::vector<std::unordered_map<std::int32_t, Completions>> lists_;
+    std::size_t listed_ = 0;
 };
 
 void Network::SetUpLines() {
@@ -219,10 +259,10 @@ void Network::SetUpLines() {
         lineTotal_.push_back(total);
         lineCell_.push_back(cell);
     }
-    groupEnd_.assign(static_cast<std::size_t>(lines_), lines_);
+    equalTotals_.assign(static_cast<std::size_t>(lines_), lines_);
     for (int k = lines_ - 1; k >= 0; --k) {
         const auto uk = static_cast<std::size_t>(k);
-        groupEnd_[uk] = (k + 1 < lines_ && lineTotal_[uk + 1] == lineTotal_[uk]) ? groupEnd_[uk + 1] : k + 1;
+        equalTotals_[uk] = (k + 1 < lines_ && lineTotal_[uk + 1] == lineTotal_[uk]) ? equalTotals_[uk + 1] : k + 1;
     }
     for (int s = 1; s <= stages_; ++s) stageTotal_.push_back(transposed_ ? t.RowTotal(s) : t.ColTotal(s));
     lrTerm_.assign(static_cast<std::size_t>(lines_ * stages_), nullptr);
@@ -238,6 +278,22 @@ void Network::SetUpLines() {
         }
 }
 
+std::int32_t Network::BuildGraph(bool probability) {
+    withTerms_ = !probability;
+    groupEnd_ = probability ? std::vector<int>(static_cast<std::size_t>(lines_), lines_) : equalTotals_;
+    nodes_.assign(static_cast<std::size_t>(stages_ + 1), {});
+    index_.assign(static_cast<std::size_t>(stages_ + 1), {});
+    nodeCount_ = 0;
+    kept_ = 0;
+    std::vector<std::int32_t> root(lineTotal_.begin(), lineTotal_.end());
+    for (int k = 0; k < lines_; k = groupEnd_[static_cast<std::size_t>(k)])
+        std::sort(root.begin() + k, root.begin() + groupEnd_[static_cast<std::size_t>(k)], std::greater<>());
+    const std::int32_t rootNode = Intern(0, root);
+    Complete(0, rootNode);
+    graph_ = probability ? 1 : 0;
+    return rootNode;
+}
+
 std::int32_t Network::Intern(int stage, const std::vector<std::int32_t>& remaining) {
     std::string key(remaining.size() * sizeof(std::int16_t), '\0');
     for (std::size_t k = 0; k < remaining.size(); ++k) {
@@ -245,18 +301,19 @@ std::int32_t Network::Intern(int stage, const std::vector<std::int32_t>& remaini
         std::memcpy(key.data() + k * sizeof v, &v, sizeof v);
     }
     auto& index = index_[static_cast<std::size_t>(stage)];
-    const auto [it, added] = index.try_emplace(key, static_cast<std::int32_t>(nodes_[static_cast<std::size_t>(stage)].size()));
+    auto& nodes = nodes_[static_cast<std::size_t>(stage)];
+    const auto [it, added] = index.try_emplace(key, static_cast<std::int32_t>(nodes.size()));
     if (added) {
         if (++nodeCount_ > limits_.MaxNodes) throw GiveUp{};
         Node node;
         node.Key = std::move(key);
-        nodes_[static_cast<std::size_t>(stage)].push_back(std::move(node));
+        nodes.push_back(std::move(node));
     }
     return it->second;
 }
 
 std::vector<std::int32_t> Network::Remaining(int stage, std::int32_t node) const {
-    const std::string& key = nodes_[static_cast<std::size_t>(stage)][static_cast<std::size_t>(node)].Key;
+    const std::string& key = NodeAt(stage, node).Key;
     std::vector<std::int32_t> remaining(static_cast<std::size_t>(lines_));
     for (std::size_t k = 0; k < remaining.size(); ++k) {
         std::int16_t v = 0;
@@ -267,7 +324,7 @@ std::vector<std::int32_t> Network::Remaining(int stage, std::int32_t node) const
 }
 
 // Every column vector x of stage s with x_k <= r_k and sum T_s, grouped by
-// the node r - x leads to (sorted within groups of lines of equal total)
+// the node r - x leads to (sorted within groups of interchangeable lines)
 // and by their values.
 void Network::Children(int stage, const std::vector<std::int32_t>& remaining, std::vector<Child>& out) {
     out.clear();
@@ -289,9 +346,11 @@ void Network::Children(int stage, const std::vector<std::int32_t>& remaining, st
         for (int k = 0; k < K; ++k) {
             const auto uk = static_cast<std::size_t>(k);
             product *= f[static_cast<std::size_t>(x[uk])];
-            const auto at = static_cast<std::size_t>(k * stages_ + stage);
-            if (lrTerm_[at]) lr += lrTerm_[at][x[uk]];
-            if (chiTerm_[at]) chi += chiTerm_[at][x[uk]];
+            if (withTerms_) {
+                const auto at = static_cast<std::size_t>(k * stages_ + stage);
+                if (lrTerm_[at]) lr += lrTerm_[at][x[uk]];
+                if (chiTerm_[at]) chi += chiTerm_[at][x[uk]];
+            }
             next[uk] = remaining[uk] - x[uk];
         }
         for (int k = 0; k < K; k = groupEnd_[static_cast<std::size_t>(k)])
@@ -320,9 +379,9 @@ void Network::Children(int stage, const std::vector<std::int32_t>& remaining, st
         }
     };
     if (cap[0] >= total) place(place, 0, total);
-    // Column vectors that differ only by an exchange of lines of equal total
-    // and equal remainder give the same node with the same values: one child
-    // with their number of ways.
+    // Column vectors that differ only by an exchange of interchangeable
+    // lines give the same node with the same values: one child with their
+    // number of ways.
     std::sort(out.begin(), out.end(), [](const Child& a, const Child& b) {
         if (a.Node != b.Node) return a.Node < b.Node;
         if (a.Factor != b.Factor) return a.Factor < b.Factor;
@@ -348,7 +407,7 @@ void Network::Children(int stage, const std::vector<std::int32_t>& remaining, st
 // part over them, from the nodes of the next stage.
 void Network::Complete(int stage, std::int32_t node) {
     const auto us = static_cast<std::size_t>(stage);
-    if (nodes_[us][static_cast<std::size_t>(node)].Ready) return;
+    if (NodeAt(stage, node).Ready) return;
     const std::vector<std::int32_t> remaining = Remaining(stage, node);
     const FactorialTable& f = state_.Factorials;
     std::int32_t sum = 0;
@@ -361,36 +420,25 @@ void Network::Complete(int stage, std::int32_t node) {
     result.Closed = f[static_cast<std::size_t>(sum)] / product;
     if (stage == stages_) {
         result.Count = 1;
-        result.FactorLow = result.FactorHigh = 1.0L;
+        result.Low[kProbability] = result.High[kProbability] = 1.0L;
     } else {
         std::vector<Child> children;
         Children(stage, remaining, children);
         bool first = true;
         for (const Child& c : children) {
             Complete(stage + 1, c.Node);
-            const Node& n = nodes_[us + 1][static_cast<std::size_t>(c.Node)];
+            const Node& n = NodeAt(stage + 1, c.Node);
             std::uint64_t ways = 0;
             if (__builtin_mul_overflow(c.Ways, n.Count, &ways) ||
                 __builtin_add_overflow(result.Count, ways, &result.Count))
                 throw GiveUp{};
-            const long double low = c.Factor * n.FactorLow;
-            const long double high = c.Factor * n.FactorHigh;
-            if (first) {
-                result.FactorLow = low;
-                result.FactorHigh = high;
-                result.LrLow = c.Lr + n.LrLow;
-                result.LrHigh = c.Lr + n.LrHigh;
-                result.ChiLow = c.Chi + n.ChiLow;
-                result.ChiHigh = c.Chi + n.ChiHigh;
-                first = false;
-            } else {
-                result.FactorLow = std::min(result.FactorLow, low);
-                result.FactorHigh = std::max(result.FactorHigh, high);
-                result.LrLow = std::min(result.LrLow, c.Lr + n.LrLow);
-                result.LrHigh = std::max(result.LrHigh, c.Lr + n.LrHigh);
-                result.ChiLow = std::min(result.ChiLow, c.Chi + n.ChiLow);
-                result.ChiHigh = std::max(result.ChiHigh, c.Chi + n.ChiHigh);
+            const long double low[kOrderings] = {c.Factor * n.Low[0], c.Lr + n.Low[1], c.Chi + n.Low[2]};
+            const long double high[kOrderings] = {c.Factor * n.High[0], c.Lr + n.High[1], c.Chi + n.High[2]};
+            for (int o = 0; o < kOrderings; ++o) {
+                result.Low[o] = first ? low[o] : std::min(result.Low[o], low[o]);
+                result.High[o] = first ? high[o] : std::max(result.High[o], high[o]);
             }
+            first = false;
         }
         if (first) throw GiveUp{};  // no completion: margins that cannot be met
         if (kept_ + children.size() <= kKeptChildren) {
@@ -404,6 +452,35 @@ void Network::Complete(int stage, std::int32_t node) {
     result.Key = std::move(target.Key);
     target = std::move(result);
     Tick();
+}
+
+Entry Network::Extend(const Entry& e, const Child& c) const {
+    Entry child;
+    child.Ways = e.Ways * c.Ways;
+    child.Mass = e.Mass * c.Factor * static_cast<long double>(c.Ways);
+    const long double own = Own(c);
+    child.Low = Combine(e.Low, own);
+    child.High = Combine(e.High, own);
+    return child;
+}
+
+std::int64_t Network::Quantise(long double value) const {
+    if (ordering_ == kProbability) {
+        int exponent = 0;
+        const long double mantissa = std::frexp(value, &exponent);
+        return static_cast<std::int64_t>(exponent) * (std::int64_t{1} << 48) +
+               static_cast<std::int64_t>(std::llround(mantissa * 0x1p46L));
+    }
+    return std::llround(value / quantum_[ordering_]);
+}
+
+std::pair<long double, long double> Network::Range(const Entry& e, long double futureLow,
+                                                   long double futureHigh) const {
+    if (ordering_ == kProbability)
+        return {e.Low * futureLow / normaliser_ * (1.0L - probabilitySlack_),
+                e.High * futureHigh / normaliser_ * (1.0L + probabilitySlack_)};
+    const long double scale = ordering_ == kLikelihoodRatio ? 2.0L : 1.0L;
+    return {scale * (e.Low + futureLow) - slack_[ordering_], scale * (e.High + futureHigh) + slack_[ordering_]};
 }
 
 int Network::Decide(double tolerance, long double low, long double high, double b) {
@@ -420,25 +497,51 @@ int Network::Decide(double tolerance, long double low, long double high, double 
     return -1;
 }
 
-std::pair<long double, long double> Network::Range(int o, const Entry& e, long double futureLow,
-                                                   long double futureHigh) const {
-    if (o == kProbability)
-        return {e.PLow * futureLow / normaliser_ * (1.0L - probabilitySlack_),
-                e.PHigh * futureHigh / normaliser_ * (1.0L + probabilitySlack_)};
-    if (o == kLikelihoodRatio)
-        return {2.0L * (static_cast<long double>(e.LrLow) + futureLow) - lrSlack_,
-                2.0L * (static_cast<long double>(e.LrHigh) + futureHigh) + lrSlack_};
-    return {static_cast<long double>(e.ChiLow) + futureLow - chiSlack_,
-            static_cast<long double>(e.ChiHigh) + futureHigh + chiSlack_};
+// For a value a > -b: a is less when a < b (1 - t) / (1 + t) and greater when
+// a > b (1 + t) / (1 - t) (t the tolerance widened by the margin of Decide),
+// equal when strictly between the same bounds for the narrowed tolerance.
+// The value is the past part combined with the completion's, widened by the
+// slack, which gives the cuts on the completion's part; each cut is moved
+// 2^-56 of its size (or of the observed value's) towards the undecided
+// side, which covers the roundings of this arithmetic.
+Network::Cuts Network::CutsFor(const Entry& e) const {
+    const long double t = tolerance_[ordering_];
+    const long double inside = t * (1.0L - 1e-13L);
+    const long double outside = t * (1.0L + 1e-13L);
+    const long double b = observed_[ordering_];
+    const long double lessBound = b * (1.0L - outside) / (1.0L + outside);
+    const long double greaterBound = b * (1.0L + outside) / (1.0L - outside);
+    const long double equalLow = b * (1.0L - inside) / (1.0L + inside);
+    const long double equalHigh = b * (1.0L + inside) / (1.0L - inside);
+    constexpr long double guard = 0x1p-56L;
+    Cuts cuts{};
+    if (ordering_ == kProbability) {
+        // value = past x v / normaliser, within the relative slack.
+        const long double up = 1.0L + probabilitySlack_;
+        const long double down = 1.0L - probabilitySlack_;
+        cuts.Less = lessBound * normaliser_ / (e.High * up) * (1.0L - guard);
+        cuts.EqualLow = equalLow * normaliser_ / (e.Low * down) * (1.0L + guard);
+        cuts.EqualHigh = equalHigh * normaliser_ / (e.High * up) * (1.0L - guard);
+        cuts.Greater = greaterBound * normaliser_ / (e.Low * down) * (1.0L + guard);
+        return cuts;
+    }
+    const long double scale = ordering_ == kLikelihoodRatio ? 2.0L : 1.0L;
+    const long double s = slack_[ordering_];
+    const long double size = guard * (std::fabs(b) + std::fabs(e.Low) + std::fabs(e.High) + s);
+    cuts.Less = (lessBound - s) / scale - e.High - size;
+    cuts.EqualLow = (equalLow + s) / scale - e.Low + size;
+    cuts.EqualHigh = (equalHigh - s) / scale - e.High - size;
+    cuts.Greater = (greaterBound + s) / scale - e.Low + size;
+    return cuts;
 }
 
-const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node, int o) {
+const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node) {
     auto& lists = lists_[static_cast<std::size_t>(stage)];
     if (const auto found = lists.find(node); found != lists.end())
         return found->second.Value.empty() ? nullptr : &found->second;
-    const Node& n = nodes_[static_cast<std::size_t>(stage)][static_cast<std::size_t>(node)];
+    const Node& n = NodeAt(stage, node);
     // A node that cannot be listed is remembered as an empty list.
-    if (listed_ + n.Count > kListLimit) {
+    if (n.Count > kListedNode || listed_ + n.Count > kListLimit) {
         lists.emplace(node, Completions{});
         return nullptr;
     }
@@ -449,20 +552,21 @@ const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node,
     };
     std::vector<Item> items;
     if (stage == stages_) {
-        items.push_back({o == kProbability ? 1.0L : 0.0L, 1.0L, 1});
+        items.push_back({ordering_ == kProbability ? 1.0L : 0.0L, 1.0L, 1});
     } else {
         std::vector<Child> scratch;
         for (const Child& c : ChildrenOf(stage, node, scratch)) {
-            const Completions* below = CompletionsOf(stage + 1, c.Node, o);
+            const Completions* below = CompletionsOf(stage + 1, c.Node);
             if (below == nullptr) {
                 lists.emplace(node, Completions{});
                 return nullptr;
             }
-            const long double own = o == kProbability ? c.Factor : o == kLikelihoodRatio ? c.Lr : c.Chi;
+            const long double own = Own(c);
+            const long double ways = static_cast<long double>(c.Ways);
             for (std::size_t i = 0; i < below->Value.size(); ++i) {
-                const long double value = o == kProbability ? own * below->Value[i] : own + below->Value[i];
-                const long double mass = (below->Mass[i + 1] - below->Mass[i]) * c.Factor * static_cast<long double>(c.Ways);
-                items.push_back({value, mass, (below->Ways[i + 1] - below->Ways[i]) * c.Ways});
+                const long double mass = (below->Mass[i + 1] - below->Mass[i]) * c.Factor * ways;
+                items.push_back(
+                    {Combine(own, below->Value[i]), mass, (below->Ways[i + 1] - below->Ways[i]) * c.Ways});
             }
         }
         std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.Value < b.Value; });
@@ -484,55 +588,46 @@ const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node,
     return &lists.emplace(node, std::move(list)).first->second;
 }
 
-void Network::SettleByCompletions(int o, const Entry& e, const Node& n, const Completions& list,
-                                  std::size_t& firstHint, std::size_t& lastHint) {
-    const double tolerance = o == kProbability ? kProbabilityTolerance : kStatisticTolerance;
-    auto classOf = [&](std::size_t i) {
-        const auto [low, high] = Range(o, e, list.Value[i], list.Value[i]);
-        return Decide(tolerance, low, high, observed_[o]);
-    };
-    // With the completions in increasing order the classes run: less,
-    // (too close to call), equal, (too close to call), greater.
-    std::size_t first = 0;
-    std::size_t last = list.Value.size();
-    // The end of the prefix of completions for which inFront holds.
-    auto partition = [&](auto&& inFront, std::size_t& hint) {
-        const std::size_t size = list.Value.size();
-        std::size_t i = hint;
-        if (i > size) {
-            std::size_t lo = 0;
-            std::size_t hi = size;
-            while (lo < hi) {
-                const std::size_t mid = lo + (hi - lo) / 2;
-                if (inFront(mid)) lo = mid + 1;
-                else hi = mid;
-            }
-            i = lo;
-        } else {
-            while (i > 0 && !inFront(i - 1)) --i;
-            while (i < size && inFront(i)) ++i;
-        }
-        hint = i;
-        return i;
-    };
+void Network::SettleByCompletions(const Entry& e, const Node& n, const Completions& list, std::size_t* hints) {
     Tick();
-    first = partition([&](std::size_t i) { return classOf(i) == 0; }, firstHint);
-    last = partition([&](std::size_t i) { return classOf(i) != 2; }, lastHint);
-    if (first < last && (classOf(first) != 1 || classOf(last - 1) != 1)) throw GiveUp{};
-    const std::size_t bounds[4] = {0, first, last, list.Value.size()};
+    const std::vector<long double>& v = list.Value;
+    const std::size_t size = v.size();
+    const Cuts cuts = CutsFor(e);
+    std::size_t bounds[4] = {
+        Boundary(size, [&](std::size_t i) { return v[i] < cuts.Less; }, hints[0]),
+        Boundary(size, [&](std::size_t i) { return v[i] <= cuts.EqualLow; }, hints[1]),
+        Boundary(size, [&](std::size_t i) { return v[i] < cuts.EqualHigh; }, hints[2]),
+        Boundary(size, [&](std::size_t i) { return v[i] <= cuts.Greater; }, hints[3]),
+    };
+    if (bounds[0] != bounds[1] || bounds[2] != bounds[3] || bounds[1] > bounds[2]) {
+        // Some completion lies near a band edge: the classes by the exact
+        // rule, which run less, (too close to call), equal, (too close to
+        // call), greater in the order of the completions.
+        auto classOf = [&](std::size_t i) {
+            const auto [low, high] = Range(e, v[i], v[i]);
+            return Decide(tolerance_[ordering_], low, high, observed_[ordering_]);
+        };
+        std::size_t none[2] = {kNoHint, kNoHint};
+        const std::size_t first = Boundary(size, [&](std::size_t i) { return classOf(i) == 0; }, none[0]);
+        const std::size_t last = Boundary(size, [&](std::size_t i) { return classOf(i) != 2; }, none[1]);
+        if (first < last && (classOf(first) != 1 || classOf(last - 1) != 1)) throw GiveUp{};
+        bounds[0] = bounds[1] = first;
+        bounds[2] = bounds[3] = last;
+    }
+    const std::size_t from[3] = {0, bounds[1], bounds[3]};
+    const std::size_t to[3] = {bounds[0], bounds[2], size};
     for (int which = 0; which < 3; ++which) {
-        const std::size_t from = bounds[which];
-        const std::size_t to = bounds[which + 1];
-        if (from == to) continue;
-        counts_[o][which] += e.Ways * (list.Ways[to] - list.Ways[from]);
-        masses_[o][which] += e.Mass * (list.Mass[to] - list.Mass[from]);
+        if (from[which] >= to[which]) continue;
+        counts_[ordering_][which] += e.Ways * (list.Ways[to[which]] - list.Ways[from[which]]);
+        masses_[ordering_][which] += e.Mass * (list.Mass[to[which]] - list.Mass[from[which]]);
     }
     settled_ += e.Ways * n.Count;
 }
 
-void Network::Settle(int ordering, int which, const Entry& e, const Node& n) {
-    counts_[ordering][which] += e.Ways * n.Count;
-    masses_[ordering][which] += e.Mass * n.Closed;
+void Network::Settle(int which, const Entry& e, const Node& n) {
+    counts_[ordering_][which] += e.Ways * n.Count;
+    masses_[ordering_][which] += e.Mass * n.Closed;
+    settled_ += e.Ways * n.Count;
 }
 
 void Network::Progress() {
@@ -547,7 +642,7 @@ std::uint64_t Network::Settled() const {
 void Network::WriteTallies(std::uint64_t points) {
     ExactTally* targets[kOrderings] = {&state_.ProbabilityTally, &state_.G2Tally, &state_.X2Tally};
     for (int o = 0; o < kOrderings; ++o) {
-        if (!(allOpen_ & (1U << o))) continue;
+        if (!tallied_[o]) continue;
         ExactTally& t = *targets[o];
         t.LessCount = static_cast<std::int64_t>(counts_[o][0]);
         t.EqualCount = static_cast<std::int64_t>(counts_[o][1]);
@@ -564,9 +659,8 @@ NetworkOutcome Network::Run() {
     terms_.Prepare(t, state_.ComputeLR, state_.ComputeChi);
     if (!terms_.Available() || !(state_.ObservedProbability > 1e-280)) return NetworkOutcome::NeedsEnumeration;
     SetUpLines();
-    allOpen_ = 1U << kProbability;
-    if (state_.Options.ExaLRtest) allOpen_ |= 1U << kLikelihoodRatio;
-    if (state_.Options.ExaCStest) allOpen_ |= 1U << kPearson;
+    tallied_[kLikelihoodRatio] = state_.Options.ExaLRtest;
+    tallied_[kPearson] = state_.Options.ExaCStest;
     observed_[kProbability] = state_.ObservedProbability;
     observed_[kLikelihoodRatio] = state_.G2;
     observed_[kPearson] = state_.X2;
@@ -579,33 +673,26 @@ NetworkOutcome Network::Run() {
     const double cells = static_cast<double>(t.Rows * t.Cols);
     const double roundings = cells + 2.0 * (t.Rows + t.Cols) + 8.0;
     probabilitySlack_ = 0x1p-52 + 4.0 * roundings * 0x1p-64;
-    lrSlack_ = 2.0 * 4.0 * (cells + stages_ + 4.0) * 0x1p-53 * terms_.LikelihoodRatioMagnitude();
-    chiSlack_ = 4.0 * (cells + stages_ + 4.0) * 0x1p-53 * terms_.PearsonMagnitude();
+    slack_[kLikelihoodRatio] = 2.0 * 4.0 * (cells + stages_ + 4.0) * 0x1p-53 * terms_.LikelihoodRatioMagnitude();
+    slack_[kPearson] = 4.0 * (cells + stages_ + 4.0) * 0x1p-53 * terms_.PearsonMagnitude();
     // Past values that agree to within these steps merge (their spread is
     // kept): far below the tolerances, far above the rounding noise.
-    lrQuantum_ = std::max(terms_.LikelihoodRatioMagnitude(), 1e-300) * 0x1p-44;
-    chiQuantum_ = std::max(terms_.PearsonMagnitude(), 1e-300) * 0x1p-44;
+    quantum_[kLikelihoodRatio] = std::max(terms_.LikelihoodRatioMagnitude(), 1e-300) * 0x1p-44;
+    quantum_[kPearson] = std::max(terms_.PearsonMagnitude(), 1e-300) * 0x1p-44;
+    // An observed statistic within rounding of 0 leaves every other table's
+    // class to rounding noise.
+    for (int o = kLikelihoodRatio; o < kOrderings; ++o)
+        if (tallied_[o] && !(observed_[o] > 4.0 * slack_[o])) return NetworkOutcome::NeedsEnumeration;
 
-    nodes_.assign(static_cast<std::size_t>(stages_ + 1), {});
-    index_.assign(static_cast<std::size_t>(stages_ + 1), {});
-    std::vector<std::int32_t> root(lineTotal_.begin(), lineTotal_.end());
-    for (int k = 0; k < lines_; k = groupEnd_[static_cast<std::size_t>(k)])
-        std::sort(root.begin() + k, root.begin() + groupEnd_[static_cast<std::size_t>(k)], std::greater<>());
     total_ = static_cast<std::uint64_t>(state_.ExpectedSamplePoints);
+    for (int o = 0; o < kOrderings; ++o) passes_ += tallied_[o] ? 1 : 0;
     try {
-        const std::int32_t rootNode = Intern(0, root);
-        Complete(0, rootNode);
-        total_ = nodes_[0][static_cast<std::size_t>(rootNode)].Count;
-        normaliser_ = nodes_[0][static_cast<std::size_t>(rootNode)].Closed;
-
-        for (int o = 0; o < kOrderings; ++o)
-            if (allOpen_ & (1U << o)) ++passes_;
         // One pass per ordering: a partial table then carries one past
         // value, so far more of them merge than if all three were carried.
         for (int o = 0; o < kOrderings; ++o) {
-            if (!(allOpen_ & (1U << o))) continue;
+            if (!tallied_[o]) continue;
             settled_ = 0;
-            Pass(rootNode, 1U << o);
+            Pass(o);
             if (settled_ != total_) return NetworkOutcome::NeedsEnumeration;
             done_ += total_;
         }
@@ -619,113 +706,90 @@ NetworkOutcome Network::Run() {
     return NetworkOutcome::Completed;
 }
 
-void Network::Pass(std::int32_t rootNode, std::uint32_t ordering) {
-        lists_.assign(static_cast<std::size_t>(stages_ + 1), {});
-        listed_ = 0;
-        std::vector<std::pair<EntryKey, Entry>> current;
-        Entry start;
-        start.Ways = 1;
-        start.Mass = start.PLow = start.PHigh = 1.0L;
-        current.emplace_back(EntryKey{rootNode, ordering, 0, 0, 0}, start);
-        std::vector<Child> scratch;
-        const double tolerances[kOrderings] = {kProbabilityTolerance, kStatisticTolerance, kStatisticTolerance};
-        for (int stage = 0; stage <= stages_ && !current.empty(); ++stage) {
-            const auto us = static_cast<std::size_t>(stage);
-            // Grouped by node, so each node's children are formed once.
-            std::sort(current.begin(), current.end(), [](const auto& a, const auto& b) {
-                if (a.first.Node != b.first.Node) return a.first.Node < b.first.Node;
-                return a.first.P + a.first.Lr + a.first.Chi < b.first.P + b.first.Lr + b.first.Chi;
-            });
-            std::vector<std::size_t> hints;
-            std::unordered_map<EntryKey, Entry, EntryKeyHash> next;
-            std::int32_t childrenOf = -1;
-            for (const auto& [key, e] : current) {
-                const Node& n = nodes_[us][static_cast<std::size_t>(key.Node)];
-                std::uint32_t open = key.Open;
-                for (int o = 0; o < kOrderings; ++o) {
-                    if (!(open & (1U << o))) continue;
-                    const auto [low, high] =
-                        o == kProbability       ? Range(o, e, n.FactorLow, n.FactorHigh)
-                        : o == kLikelihoodRatio ? Range(o, e, n.LrLow, n.LrHigh)
-                                                : Range(o, e, n.ChiLow, n.ChiHigh);
-                    const int which = Decide(tolerances[o], low, high, observed_[o]);
-                    if (which < 0) continue;
-                    Settle(o, which, e, n);
-                    open &= ~(1U << o);
-                }
+void Network::Pass(int ordering) {
+    ordering_ = ordering;
+    const bool probabilityGraph = ordering == kProbability;
+    std::int32_t root = 0;
+    if (graph_ != (probabilityGraph ? 1 : 0)) {
+        root = BuildGraph(probabilityGraph);
+        total_ = NodeAt(0, root).Count;
+        normaliser_ = NodeAt(0, root).Closed;
+    }
+    lists_.assign(static_cast<std::size_t>(stages_ + 1), {});
+    listed_ = 0;
+
+    std::vector<std::pair<EntryKey, Entry>> current;
+    Entry start;
+    start.Ways = 1;
+    start.Mass = 1.0L;
+    start.Low = start.High = probabilityGraph ? 1.0L : 0.0L;
+    current.emplace_back(EntryKey{root, 0}, start);
+    std::vector<Child> scratch;
+    std::vector<Entry> open;
+    for (int stage = 0; stage <= stages_ && !current.empty(); ++stage) {
+        // Grouped by node, so each node's children are formed once; within
+        // a node in order of past value, so the cuts move little.
+        std::sort(current.begin(), current.end(), [](const auto& a, const auto& b) {
+            if (a.first.Node != b.first.Node) return a.first.Node < b.first.Node;
+            return a.second.Low < b.second.Low;
+        });
+        std::unordered_map<EntryKey, Entry, EntryKeyHash> next;
+        for (std::size_t from = 0; from < current.size();) {
+            const std::int32_t node = current[from].first.Node;
+            std::size_t to = from;
+            while (to < current.size() && current[to].first.Node == node) ++to;
+            const Node& n = NodeAt(stage, node);
+            // Whole subtrees clearly in one class.
+            open.clear();
+            for (std::size_t i = from; i < to; ++i) {
                 Tick();
-                if (open == 0) {
-                    settled_ += e.Ways * n.Count;
+                const Entry& e = current[i].second;
+                const auto [low, high] = Range(e, n.Low[ordering], n.High[ordering]);
+                const int which = Decide(tolerance_[ordering], low, high, observed_[ordering]);
+                if (which >= 0)
+                    Settle(which, e, n);
+                else
+                    open.push_back(e);
+            }
+            from = to;
+            if (open.empty()) continue;
+            // A node with few completions settles them in order of value.
+            if (const Completions* list = CompletionsOf(stage, node)) {
+                std::size_t hints[4] = {kNoHint, kNoHint, kNoHint, kNoHint};
+                for (const Entry& e : open) SettleByCompletions(e, n, *list, hints);
+                continue;
+            }
+            if (stage == stages_) throw GiveUp{};
+            const std::vector<Child>& kids = ChildrenOf(stage, node, scratch);
+            for (const Child& c : kids) {
+                const Node& child = NodeAt(stage + 1, c.Node);
+                // Listing a child costs of the order of its completions;
+                // it pays when the child is small against the partial
+                // tables that reach it, or already listed.
+                const bool listed = lists_[static_cast<std::size_t>(stage + 1)].count(c.Node) != 0;
+                if (const Completions* list =
+                        listed || child.Count <= kListedChild || child.Count <= 64 * open.size() ? CompletionsOf(stage + 1, c.Node) : nullptr) {
+                    std::size_t hints[4] = {kNoHint, kNoHint, kNoHint, kNoHint};
+                    for (const Entry& e : open) SettleByCompletions(Extend(e, c), child, *list, hints);
                     continue;
                 }
-                // A node with few completions settles them one by one, in
-                // order of value.
-                if (n.Count <= kListedNode) {
-                    const int o = std::countr_zero(open);
-                    if (const Completions* list = CompletionsOf(stage, key.Node, o)) {
-                        std::size_t none = kNoHint;
-                        std::size_t none2 = kNoHint;
-                        SettleByCompletions(o, e, n, *list, none, none2);
-                        continue;
-                    }
-                }
-                // A complete table whose class rounding could decide.
-                if (stage == stages_) throw GiveUp{};
-                if (childrenOf != key.Node) {
-                    childrenOf = key.Node;
-                    const std::vector<Child>& kids = ChildrenOf(stage, key.Node, scratch);
-                    if (&kids != &scratch) scratch = kids;
-                    hints.assign(2 * scratch.size(), kNoHint);
-                }
-                const std::vector<Child>& children = scratch;
-                const int o = std::countr_zero(open);
-                for (std::size_t ci = 0; ci < children.size(); ++ci) {
-                    const Child& c = children[ci];
-                    Entry child;
-                    child.Ways = e.Ways * c.Ways;
-                    const long double ways = static_cast<long double>(c.Ways);
-                    child.Mass = e.Mass * c.Factor * ways;
-                    child.PLow = e.PLow * c.Factor;
-                    child.PHigh = e.PHigh * c.Factor;
-                    child.LrLow = e.LrLow + c.Lr;
-                    child.LrHigh = e.LrHigh + c.Lr;
-                    child.ChiLow = e.ChiLow + c.Chi;
-                    child.ChiHigh = e.ChiHigh + c.Chi;
-                    // A child with few completions settles them at once.
-                    const Node& childNode = nodes_[us + 1][static_cast<std::size_t>(c.Node)];
-                    if (childNode.Count <= kListedChild || (childNode.Count <= kListedNode && Listed(stage + 1, c.Node))) {
-                        if (const Completions* list = CompletionsOf(stage + 1, c.Node, o)) {
-                            SettleByCompletions(o, child, childNode, *list, hints[2 * ci], hints[2 * ci + 1]);
-                            continue;
-                        }
-                    }
-                    EntryKey childKey{c.Node, open, 0, 0, 0};
-                    if (open & (1U << kProbability)) {
-                        int exponent = 0;
-                        const long double mantissa = std::frexp(child.PLow, &exponent);
-                        childKey.P = static_cast<std::int64_t>(exponent) * (std::int64_t{1} << 48) +
-                                     static_cast<std::int64_t>(std::llround(mantissa * 0x1p46L));
-                    }
-                    if (open & (1U << kLikelihoodRatio)) childKey.Lr = std::llround(child.LrLow / lrQuantum_);
-                    if (open & (1U << kPearson)) childKey.Chi = std::llround(child.ChiLow / chiQuantum_);
-                    const auto [it, added] = next.try_emplace(childKey, child);
+                for (const Entry& e : open) {
+                    const Entry x = Extend(e, c);
+                    const auto [it, added] = next.try_emplace(EntryKey{c.Node, Quantise(x.Low)}, x);
                     if (!added) {
                         Entry& m = it->second;
-                        m.Ways += child.Ways;
-                        m.Mass += child.Mass;
-                        m.PLow = std::min(m.PLow, child.PLow);
-                        m.PHigh = std::max(m.PHigh, child.PHigh);
-                        m.LrLow = std::min(m.LrLow, child.LrLow);
-                        m.LrHigh = std::max(m.LrHigh, child.LrHigh);
-                        m.ChiLow = std::min(m.ChiLow, child.ChiLow);
-                        m.ChiHigh = std::max(m.ChiHigh, child.ChiHigh);
+                        m.Ways += x.Ways;
+                        m.Mass += x.Mass;
+                        m.Low = std::min(m.Low, x.Low);
+                        m.High = std::max(m.High, x.High);
                     } else if (next.size() > limits_.MaxEntries) {
                         throw GiveUp{};
                     }
                 }
             }
-            current.assign(next.begin(), next.end());
         }
+        current.assign(next.begin(), next.end());
+    }
 }
 
 }  // namespace
