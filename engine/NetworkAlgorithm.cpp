@@ -156,6 +156,9 @@ private:
         return scratch;
     }
     void Complete(int stage, std::int32_t node);
+    // The stage of a node's children: the complete table once two columns
+    // are left (the last column is then the rest).
+    int Next(int stage) const { return stage == stages_ - 2 ? stages_ : stage + 1; }
     const Node& NodeAt(int stage, std::int32_t node) const {
         return nodes_[static_cast<std::size_t>(stage)][static_cast<std::size_t>(node)];
     }
@@ -339,26 +342,44 @@ void Network::Children(int stage, const std::vector<std::int32_t>& remaining, st
     std::vector<std::int32_t> x(static_cast<std::size_t>(K), 0);
     std::vector<std::int32_t> next(static_cast<std::size_t>(K), 0);
     const FactorialTable& f = state_.Factorials;
+    // With two columns left the last one is the rest: the child is the
+    // complete table, its values those of both columns.
+    const bool lastTwo = stage == stages_ - 2;
     auto emit = [&] {
         long double product = 1.0L;
+        long double lastProduct = 1.0L;
         double lr = 0.0;
         double chi = 0.0;
         for (int k = 0; k < K; ++k) {
             const auto uk = static_cast<std::size_t>(k);
             product *= f[static_cast<std::size_t>(x[uk])];
+            next[uk] = remaining[uk] - x[uk];
             if (withTerms_) {
                 const auto at = static_cast<std::size_t>(k * stages_ + stage);
                 if (lrTerm_[at]) lr += lrTerm_[at][x[uk]];
                 if (chiTerm_[at]) chi += chiTerm_[at][x[uk]];
             }
-            next[uk] = remaining[uk] - x[uk];
         }
-        for (int k = 0; k < K; k = groupEnd_[static_cast<std::size_t>(k)])
-            std::sort(next.begin() + k, next.begin() + groupEnd_[static_cast<std::size_t>(k)], std::greater<>());
+        if (lastTwo) {
+            for (int k = 0; k < K; ++k) {
+                const auto uk = static_cast<std::size_t>(k);
+                lastProduct *= f[static_cast<std::size_t>(next[uk])];
+                if (withTerms_) {
+                    const auto at = static_cast<std::size_t>(k * stages_ + stage + 1);
+                    if (lrTerm_[at]) lr += lrTerm_[at][next[uk]];
+                    if (chiTerm_[at]) chi += chiTerm_[at][next[uk]];
+                }
+                next[uk] = 0;
+            }
+        } else {
+            for (int k = 0; k < K; k = groupEnd_[static_cast<std::size_t>(k)])
+                std::sort(next.begin() + k, next.begin() + groupEnd_[static_cast<std::size_t>(k)], std::greater<>());
+        }
         Child child;
-        child.Node = Intern(stage + 1, next);
+        child.Node = Intern(Next(stage), next);
         child.Ways = 1;
         child.Factor = f[static_cast<std::size_t>(total)] / product;
+        if (lastTwo) child.Factor *= f[static_cast<std::size_t>(stageTotal_[us + 1])] / lastProduct;
         child.Lr = lr;
         child.Chi = chi;
         out.push_back(child);
@@ -426,8 +447,8 @@ void Network::Complete(int stage, std::int32_t node) {
         Children(stage, remaining, children);
         bool first = true;
         for (const Child& c : children) {
-            Complete(stage + 1, c.Node);
-            const Node& n = NodeAt(stage + 1, c.Node);
+            Complete(Next(stage), c.Node);
+            const Node& n = NodeAt(Next(stage), c.Node);
             std::uint64_t ways = 0;
             if (__builtin_mul_overflow(c.Ways, n.Count, &ways) ||
                 __builtin_add_overflow(result.Count, ways, &result.Count))
@@ -556,7 +577,7 @@ const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node)
     } else {
         std::vector<Child> scratch;
         for (const Child& c : ChildrenOf(stage, node, scratch)) {
-            const Completions* below = CompletionsOf(stage + 1, c.Node);
+            const Completions* below = CompletionsOf(Next(stage), c.Node);
             if (below == nullptr) {
                 lists.emplace(node, Completions{});
                 return nullptr;
@@ -726,7 +747,7 @@ void Network::Pass(int ordering) {
     current.emplace_back(EntryKey{root, 0}, start);
     std::vector<Child> scratch;
     std::vector<Entry> open;
-    for (int stage = 0; stage <= stages_ && !current.empty(); ++stage) {
+    for (int stage = 0; !current.empty(); stage = Next(stage)) {
         // Grouped by node, so each node's children are formed once; within
         // a node in order of past value, so the cuts move little.
         std::sort(current.begin(), current.end(), [](const auto& a, const auto& b) {
@@ -762,13 +783,14 @@ void Network::Pass(int ordering) {
             if (stage == stages_) throw GiveUp{};
             const std::vector<Child>& kids = ChildrenOf(stage, node, scratch);
             for (const Child& c : kids) {
-                const Node& child = NodeAt(stage + 1, c.Node);
+                const int below = Next(stage);
+                const Node& child = NodeAt(below, c.Node);
                 // Listing a child costs of the order of its completions;
                 // it pays when the child is small against the partial
                 // tables that reach it, or already listed.
-                const bool listed = lists_[static_cast<std::size_t>(stage + 1)].count(c.Node) != 0;
+                const bool listed = lists_[static_cast<std::size_t>(below)].count(c.Node) != 0;
                 if (const Completions* list =
-                        listed || child.Count <= kListedChild || child.Count <= 64 * open.size() ? CompletionsOf(stage + 1, c.Node) : nullptr) {
+                        listed || child.Count <= kListedChild || child.Count <= 64 * open.size() ? CompletionsOf(below, c.Node) : nullptr) {
                     std::size_t hints[4] = {kNoHint, kNoHint, kNoHint, kNoHint};
                     for (const Entry& e : open) SettleByCompletions(Extend(e, c), child, *list, hints);
                     continue;
