@@ -292,6 +292,9 @@ std::int32_t Network::BuildGraph(bool probability) {
     for (int k = 0; k < lines_; k = groupEnd_[static_cast<std::size_t>(k)])
         std::sort(root.begin() + k, root.begin() + groupEnd_[static_cast<std::size_t>(k)], std::greater<>());
     const std::int32_t rootNode = Intern(0, root);
+    // The complete table: node 0 of the last stage, every child of a node
+    // with two columns left.
+    Intern(stages_, std::vector<std::int32_t>(static_cast<std::size_t>(lines_), 0));
     Complete(0, rootNode);
     graph_ = probability ? 1 : 0;
     return rootNode;
@@ -376,7 +379,7 @@ void Network::Children(int stage, const std::vector<std::int32_t>& remaining, st
                 std::sort(next.begin() + k, next.begin() + groupEnd_[static_cast<std::size_t>(k)], std::greater<>());
         }
         Child child;
-        child.Node = Intern(Next(stage), next);
+        child.Node = lastTwo ? 0 : Intern(Next(stage), next);
         child.Ways = 1;
         child.Factor = f[static_cast<std::size_t>(total)] / product;
         if (lastTwo) child.Factor *= f[static_cast<std::size_t>(stageTotal_[us + 1])] / lastProduct;
@@ -400,6 +403,8 @@ void Network::Children(int stage, const std::vector<std::int32_t>& remaining, st
         }
     };
     if (cap[0] >= total) place(place, 0, total);
+    // Complete tables are listed by value later, which merges equal ones.
+    if (lastTwo) return;
     // Column vectors that differ only by an exchange of interchangeable
     // lines give the same node with the same values: one child with their
     // number of ways.
