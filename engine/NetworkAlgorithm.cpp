@@ -342,67 +342,61 @@ void Network::Children(int stage, const std::vector<std::int32_t>& remaining, st
         const auto uk = static_cast<std::size_t>(k);
         cap[uk] = cap[uk + 1] + std::min(remaining[uk], total);
     }
-    std::vector<std::int32_t> x(static_cast<std::size_t>(K), 0);
     std::vector<std::int32_t> next(static_cast<std::size_t>(K), 0);
     const FactorialTable& f = state_.Factorials;
     // With two columns left the last one is the rest: the child is the
     // complete table, its values those of both columns.
     const bool lastTwo = stage == stages_ - 2;
-    auto emit = [&] {
-        long double product = 1.0L;
-        long double lastProduct = 1.0L;
-        double lr = 0.0;
-        double chi = 0.0;
-        for (int k = 0; k < K; ++k) {
-            const auto uk = static_cast<std::size_t>(k);
-            product *= f[static_cast<std::size_t>(x[uk])];
-            next[uk] = remaining[uk] - x[uk];
-            if (withTerms_) {
-                const auto at = static_cast<std::size_t>(k * stages_ + stage);
-                if (lrTerm_[at]) lr += lrTerm_[at][x[uk]];
-                if (chiTerm_[at]) chi += chiTerm_[at][x[uk]];
-            }
-        }
-        if (lastTwo) {
-            for (int k = 0; k < K; ++k) {
-                const auto uk = static_cast<std::size_t>(k);
-                lastProduct *= f[static_cast<std::size_t>(next[uk])];
-                if (withTerms_) {
-                    const auto at = static_cast<std::size_t>(k * stages_ + stage + 1);
-                    if (lrTerm_[at]) lr += lrTerm_[at][next[uk]];
-                    if (chiTerm_[at]) chi += chiTerm_[at][next[uk]];
-                }
-                next[uk] = 0;
-            }
-        } else {
-            for (int k = 0; k < K; k = groupEnd_[static_cast<std::size_t>(k)])
-                std::sort(next.begin() + k, next.begin() + groupEnd_[static_cast<std::size_t>(k)], std::greater<>());
-        }
-        Child child;
-        child.Node = lastTwo ? 0 : Intern(Next(stage), next);
-        child.Ways = 1;
-        child.Factor = f[static_cast<std::size_t>(total)] / product;
-        if (lastTwo) child.Factor *= f[static_cast<std::size_t>(stageTotal_[us + 1])] / lastProduct;
-        child.Lr = lr;
-        child.Chi = chi;
-        out.push_back(child);
+    const long double columnFactorial = f[static_cast<std::size_t>(total)];
+    const long double lastFactorial = lastTwo ? f[static_cast<std::size_t>(stageTotal_[us + 1])] : 1.0L;
+    // The terms of line k's cell in this column and, with two left, in the
+    // last one.
+    auto term = [&](const std::vector<const double*>& table, int k, int column, std::int32_t count) {
+        const double* terms = withTerms_ ? table[static_cast<std::size_t>(k * stages_ + column)] : nullptr;
+        return terms ? terms[count] : 0.0;
     };
-    // Depth-first over k with what is left of the column total.
-    auto place = [&](auto& self, int k, std::int32_t left) -> void {
+    // Depth-first over the lines with what is left of the column total,
+    // carrying the product of the factorials and the sums of the terms.
+    auto place = [&](auto& self, int k, std::int32_t left, long double product, long double lastProduct, double lr,
+                     double chi) -> void {
         const auto uk = static_cast<std::size_t>(k);
-        if (k == K - 1) {
-            x[uk] = left;
-            emit();
-            return;
-        }
-        const std::int32_t low = std::max<std::int32_t>(0, left - cap[uk + 1]);
-        const std::int32_t high = std::min(std::min(remaining[uk], total), left);
+        const std::int32_t low = k == K - 1 ? left : std::max<std::int32_t>(0, left - cap[uk + 1]);
+        const std::int32_t high = k == K - 1 ? left : std::min(std::min(remaining[uk], total), left);
         for (std::int32_t v = low; v <= high; ++v) {
-            x[uk] = v;
-            self(self, k + 1, left - v);
+            const std::int32_t rest = remaining[uk] - v;
+            next[uk] = rest;
+            long double p = product * f[static_cast<std::size_t>(v)];
+            long double q = lastProduct;
+            double g = lr + term(lrTerm_, k, stage, v);
+            double x = chi + term(chiTerm_, k, stage, v);
+            if (lastTwo) {
+                q *= f[static_cast<std::size_t>(rest)];
+                g += term(lrTerm_, k, stage + 1, rest);
+                x += term(chiTerm_, k, stage + 1, rest);
+            }
+            if (k < K - 1) {
+                self(self, k + 1, left - v, p, q, g, x);
+                continue;
+            }
+            Child child;
+            child.Ways = 1;
+            child.Factor = columnFactorial / p;
+            if (lastTwo) {
+                child.Node = 0;
+                child.Factor *= lastFactorial / q;
+            } else {
+                std::vector<std::int32_t> sorted = next;
+                for (int j = 0; j < K; j = groupEnd_[static_cast<std::size_t>(j)])
+                    std::sort(sorted.begin() + j, sorted.begin() + groupEnd_[static_cast<std::size_t>(j)],
+                              std::greater<>());
+                child.Node = Intern(Next(stage), sorted);
+            }
+            child.Lr = g;
+            child.Chi = x;
+            out.push_back(child);
         }
     };
-    if (cap[0] >= total) place(place, 0, total);
+    if (cap[0] >= total) place(place, 0, total, 1.0L, 1.0L, 0.0, 0.0);
     // Complete tables are listed by value later, which merges equal ones.
     if (lastTwo) return;
     // Column vectors that differ only by an exchange of interchangeable
@@ -467,7 +461,7 @@ void Network::Complete(int stage, std::int32_t node) {
             first = false;
         }
         if (first) throw GiveUp{};  // no completion: margins that cannot be met
-        if (kept_ + children.size() <= kKeptChildren) {
+        if (stage != stages_ - 2 && kept_ + children.size() <= kKeptChildren) {
             kept_ += children.size();
             result.Children = std::move(children);
             result.ChildrenKept = true;
