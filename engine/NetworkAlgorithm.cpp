@@ -179,6 +179,10 @@ private:
     // the tally rule, or -1 when the interval reaches a band edge.
     static int Decide(double tolerance, long double low, long double high, double b);
     Cuts CutsFor(const Entry& e) const;
+    // The parts of the cuts that depend on the pass alone.
+    void PrepareCuts();
+    Cuts passCuts_{};
+    long double passGuard_ = 0.0L;
 
     const Completions* CompletionsOf(int stage, std::int32_t node);
     // Settles the sample points of e (whose remaining part is one of the
@@ -521,10 +525,24 @@ int Network::Decide(double tolerance, long double low, long double high, double 
 // a > b (1 + t) / (1 - t) (t the tolerance widened by the margin of Decide),
 // equal when strictly between the same bounds for the narrowed tolerance.
 // The value is the past part combined with the completion's, widened by the
-// slack, which gives the cuts on the completion's part; each cut is moved
-// 2^-56 of its size (or of the observed value's) towards the undecided
-// side, which covers the roundings of this arithmetic.
+// slack, which gives the cuts on the completion's part (PrepareCuts forms
+// what does not depend on the entry); each cut is moved 2^-56 of its size
+// (or of the values it is formed from) towards the undecided side, which
+// covers the roundings of this arithmetic.
 Network::Cuts Network::CutsFor(const Entry& e) const {
+    constexpr long double guard = 0x1p-56L;
+    const Cuts& c = passCuts_;
+    if (ordering_ == kProbability) {
+        // value = past x v / normaliser, within the relative slack.
+        const long double overHigh = (1.0L - guard) / e.High;
+        const long double overLow = (1.0L + guard) / e.Low;
+        return {c.Less * overHigh, c.EqualLow * overLow, c.EqualHigh * overHigh, c.Greater * overLow};
+    }
+    const long double size = guard * (std::fabs(e.Low) + std::fabs(e.High)) + passGuard_;
+    return {c.Less - e.High - size, c.EqualLow - e.Low + size, c.EqualHigh - e.High - size, c.Greater - e.Low + size};
+}
+
+void Network::PrepareCuts() {
     const long double t = tolerance_[ordering_];
     const long double inside = t * (1.0L - 1e-13L);
     const long double outside = t * (1.0L + 1e-13L);
@@ -534,25 +552,17 @@ Network::Cuts Network::CutsFor(const Entry& e) const {
     const long double equalLow = b * (1.0L - inside) / (1.0L + inside);
     const long double equalHigh = b * (1.0L + inside) / (1.0L - inside);
     constexpr long double guard = 0x1p-56L;
-    Cuts cuts{};
     if (ordering_ == kProbability) {
-        // value = past x v / normaliser, within the relative slack.
-        const long double up = 1.0L + probabilitySlack_;
-        const long double down = 1.0L - probabilitySlack_;
-        cuts.Less = lessBound * normaliser_ / (e.High * up) * (1.0L - guard);
-        cuts.EqualLow = equalLow * normaliser_ / (e.Low * down) * (1.0L + guard);
-        cuts.EqualHigh = equalHigh * normaliser_ / (e.High * up) * (1.0L - guard);
-        cuts.Greater = greaterBound * normaliser_ / (e.Low * down) * (1.0L + guard);
-        return cuts;
+        const long double up = normaliser_ / (1.0L + probabilitySlack_);
+        const long double down = normaliser_ / (1.0L - probabilitySlack_);
+        passCuts_ = {lessBound * up, equalLow * down, equalHigh * up, greaterBound * down};
+        passGuard_ = 0.0L;
+        return;
     }
     const long double scale = ordering_ == kLikelihoodRatio ? 2.0L : 1.0L;
     const long double s = slack_[ordering_];
-    const long double size = guard * (std::fabs(b) + std::fabs(e.Low) + std::fabs(e.High) + s);
-    cuts.Less = (lessBound - s) / scale - e.High - size;
-    cuts.EqualLow = (equalLow + s) / scale - e.Low + size;
-    cuts.EqualHigh = (equalHigh - s) / scale - e.High - size;
-    cuts.Greater = (greaterBound + s) / scale - e.Low + size;
-    return cuts;
+    passCuts_ = {(lessBound - s) / scale, (equalLow + s) / scale, (equalHigh - s) / scale, (greaterBound + s) / scale};
+    passGuard_ = guard * (std::fabs(b) + s);
 }
 
 const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node) {
@@ -737,6 +747,7 @@ void Network::Pass(int ordering) {
     }
     lists_.assign(static_cast<std::size_t>(stages_ + 1), {});
     listed_ = 0;
+    PrepareCuts();
 
     std::vector<std::pair<EntryKey, Entry>> current;
     Entry start;
