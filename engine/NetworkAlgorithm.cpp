@@ -220,6 +220,7 @@ private:
     std::vector<int> equalTotals_;         // end of the group of equal totals line k is in
     std::vector<int> groupEnd_;            // the groups of interchangeable lines in use
     std::vector<std::int32_t> stageTotal_;
+    std::vector<int> stageCell_;  // original column or row of stage s
     std::vector<const double*> lrTerm_;  // [k * S + s] -> terms indexed by count
     std::vector<const double*> chiTerm_;
     bool withTerms_ = false;
@@ -271,14 +272,23 @@ void Network::SetUpLines() {
         const auto uk = static_cast<std::size_t>(k);
         equalTotals_[uk] = (k + 1 < lines_ && lineTotal_[uk + 1] == lineTotal_[uk]) ? equalTotals_[uk + 1] : k + 1;
     }
-    for (int s = 1; s <= stages_; ++s) stageTotal_.push_back(transposed_ ? t.RowTotal(s) : t.ColTotal(s));
+    std::vector<std::pair<std::int32_t, int>> stages;
+    for (int s = 1; s <= stages_; ++s) stages.emplace_back(transposed_ ? t.RowTotal(s) : t.ColTotal(s), s);
+    // Columns in increasing order of total: the partial tables multiply
+    // slowest early, and the two columns completed at once are the largest.
+    std::stable_sort(stages.begin(), stages.end());
+    for (const auto& [total, cell] : stages) {
+        stageTotal_.push_back(total);
+        stageCell_.push_back(cell);
+    }
     lrTerm_.assign(static_cast<std::size_t>(lines_ * stages_), nullptr);
     chiTerm_.assign(static_cast<std::size_t>(lines_ * stages_), nullptr);
     for (int k = 0; k < lines_; ++k)
         for (int s = 0; s < stages_; ++s) {
             const int line = lineCell_[static_cast<std::size_t>(k)];
-            const int i = transposed_ ? s + 1 : line;
-            const int j = transposed_ ? line : s + 1;
+            const int stage = stageCell_[static_cast<std::size_t>(s)];
+            const int i = transposed_ ? stage : line;
+            const int j = transposed_ ? line : stage;
             const auto at = static_cast<std::size_t>(k * stages_ + s);
             if (state_.ComputeLR) lrTerm_[at] = &terms_.LikelihoodRatioTerm(i, j, 0);
             if (state_.ComputeChi) chiTerm_[at] = &terms_.PearsonTerm(i, j, 0);
