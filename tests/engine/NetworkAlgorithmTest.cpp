@@ -78,7 +78,13 @@ protected:
             EXPECT_NEAR(a.EqualMass, b.EqualMass, slack);
             EXPECT_NEAR(a.GreaterMass, b.GreaterMass, slack);
         }
-        EXPECT_EQ(network.Lines, enumerated.Lines);
+        // The warning on 1 - the sum of the masses reports the rounding of
+        // the enumeration's running sums, which the network does not share.
+        auto withoutWarning = [](std::vector<std::string> lines) {
+            std::erase_if(lines, [](const std::string& l) { return l.starts_with("Warning :"); });
+            return lines;
+        };
+        EXPECT_EQ(withoutWarning(network.Lines), withoutWarning(enumerated.Lines));
         return network.Network;
     }
 };
@@ -123,6 +129,13 @@ TEST_F(NetworkAlgorithmTest, TablesWithEqualMarginsAndManyTiesAgree) {
                                     {{5, 1}, {1, 5}, {3, 3}, {0, 6}},
                                     {{2, 2, 2, 2, 2, 2}, {3, 1, 3, 1, 3, 1}}};
     for (const Table& t : tables) EXPECT_TRUE(ExpectSameAsEnumeration(t)) << Text(t);
+}
+
+TEST_F(NetworkAlgorithmTest, ABenchmarkTableAndATableOnItsSideAgree) {
+    // 1,887,711 sample points; and a table taken on its side (more rows
+    // than columns), whose columns become the nodes.
+    EXPECT_TRUE(ExpectSameAsEnumeration({{5, 6, 7, 8}, {8, 7, 6, 5}, {3, 4, 6, 5}}));
+    EXPECT_TRUE(ExpectSameAsEnumeration({{2, 1, 4}, {1, 3, 2}, {2, 2, 1}, {3, 1, 2}, {1, 2, 3}}));
 }
 
 TEST_F(NetworkAlgorithmTest, AnObservedTableOnItsExpectedValuesIsLeftToTheEnumeration) {
