@@ -85,8 +85,8 @@ class BrokenOff {};
 constexpr std::uint64_t kListedNode = std::uint64_t{1} << 14;
 // A child reached from its parent is listed on the spot up to this many.
 constexpr std::uint64_t kListedChild = std::uint64_t{1} << 8;
-constexpr std::uint64_t kListLimit = std::uint64_t{1} << 23;
-constexpr std::size_t kKeptChildren = std::size_t{1} << 23;
+constexpr std::uint64_t kListLimit = std::uint64_t{1} << 22;
+constexpr std::size_t kKeptChildren = std::size_t{1} << 22;
 constexpr std::size_t kNoHint = std::numeric_limits<std::size_t>::max();
 
 // The end of the prefix of values for which inFront holds, found by
@@ -671,6 +671,8 @@ void Network::Settle(int which, const Entry& e, const Node& n) {
 }
 
 void Network::Progress() {
+    // What the progress displays and a progress report read.
+    state_.SamplePointCount = Settled();
     ports_.Status->SetText(std::to_string(Settled()) + " of " + std::to_string(total_) + "  Click to break");
     ports_.Pump->ProcessPendingEvents();
 }

@@ -178,10 +178,16 @@ TEST_F(NetworkAlgorithmTest, PastItsMemoryLimitsItHandsTheTableBack) {
 
 TEST_F(NetworkAlgorithmTest, ABreakOffReportsTheSamplePointsSettledSoFar) {
     const Table t{{1, 2, 2, 1, 1, 0, 1}, {2, 0, 0, 2, 3, 0, 0}, {0, 1, 1, 1, 2, 7, 3}, {1, 1, 2, 0, 0, 0, 1}};
-    env.pump.onPass = [this] { engine.BreakOff(); };
+    std::vector<std::uint64_t> shown;  // the sample points accounted for at each pass
+    env.pump.onPass = [&] {
+        shown.push_back(engine.State().SamplePointCount);
+        if (shown.size() == 3) engine.BreakOff();
+    };
     const Outcome o = RunWith(t, 0);
     EXPECT_TRUE(o.Network);
-    EXPECT_GE(env.pump.passes, 1);
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
+    EXPECT_LE(shown.back(), o.Points);
     EXPECT_LT(o.Points, static_cast<std::uint64_t>(engine.State().ExpectedSamplePoints));
     EXPECT_THAT(o.Lines, ::testing::Contains(" Calculations interrupted at sample point nr " + std::to_string(o.Points)));
     EXPECT_THAT(env.status.texts, ::testing::Contains(::testing::HasSubstr(" of ")));
