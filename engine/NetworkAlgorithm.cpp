@@ -148,6 +148,12 @@ private:
     std::int32_t BuildGraph(bool probability);
     std::int32_t Intern(int stage, const std::vector<std::int32_t>& remaining);
     std::vector<std::int32_t> Remaining(int stage, std::int32_t node) const;
+    // Calls emit(remaining after the column, factor, lr, chi) for every
+    // column vector x of the stage with x_k <= r_k and sum T_s; with two
+    // columns left the last column is the rest, and the factor and sums are
+    // those of both columns.
+    template <typename Emit>
+    void Columns(int stage, const std::vector<std::int32_t>& remaining, Emit&& emit);
     void Children(int stage, const std::vector<std::int32_t>& remaining, std::vector<Child>& out);
     const std::vector<Child>& ChildrenOf(int stage, std::int32_t node, std::vector<Child>& scratch) {
         const Node& n = nodes_[static_cast<std::size_t>(stage)][static_cast<std::size_t>(node)];
@@ -346,8 +352,8 @@ std::vector<std::int32_t> Network::Remaining(int stage, std::int32_t node) const
 // Every column vector x of stage s with x_k <= r_k and sum T_s, grouped by
 // the node r - x leads to (sorted within groups of interchangeable lines)
 // and by their values.
-void Network::Children(int stage, const std::vector<std::int32_t>& remaining, std::vector<Child>& out) {
-    out.clear();
+template <typename Emit>
+void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, Emit&& emit) {
     const auto us = static_cast<std::size_t>(stage);
     const std::int32_t total = stageTotal_[us];
     const int K = lines_;
@@ -356,10 +362,9 @@ void Network::Children(int stage, const std::vector<std::int32_t>& remaining, st
         const auto uk = static_cast<std::size_t>(k);
         cap[uk] = cap[uk + 1] + std::min(remaining[uk], total);
     }
+    if (cap[0] < total) return;
     std::vector<std::int32_t> next(static_cast<std::size_t>(K), 0);
     const FactorialTable& f = state_.Factorials;
-    // With two columns left the last one is the rest: the child is the
-    // complete table, its values those of both columns.
     const bool lastTwo = stage == stages_ - 2;
     const long double columnFactorial = f[static_cast<std::size_t>(total)];
     const long double lastFactorial = lastTwo ? f[static_cast<std::size_t>(stageTotal_[us + 1])] : 1.0L;
@@ -379,7 +384,7 @@ void Network::Children(int stage, const std::vector<std::int32_t>& remaining, st
         for (std::int32_t v = low; v <= high; ++v) {
             const std::int32_t rest = remaining[uk] - v;
             next[uk] = rest;
-            long double p = product * f[static_cast<std::size_t>(v)];
+            const long double p = product * f[static_cast<std::size_t>(v)];
             long double q = lastProduct;
             double g = lr + term(lrTerm_, k, stage, v);
             double x = chi + term(chiTerm_, k, stage, v);
@@ -392,25 +397,34 @@ void Network::Children(int stage, const std::vector<std::int32_t>& remaining, st
                 self(self, k + 1, left - v, p, q, g, x);
                 continue;
             }
-            Child child;
-            child.Ways = 1;
-            child.Factor = columnFactorial / p;
-            if (lastTwo) {
-                child.Node = 0;
-                child.Factor *= lastFactorial / q;
-            } else {
-                std::vector<std::int32_t> sorted = next;
-                for (int j = 0; j < K; j = groupEnd_[static_cast<std::size_t>(j)])
-                    std::sort(sorted.begin() + j, sorted.begin() + groupEnd_[static_cast<std::size_t>(j)],
-                              std::greater<>());
-                child.Node = Intern(Next(stage), sorted);
-            }
-            child.Lr = g;
-            child.Chi = x;
-            out.push_back(child);
+            long double factor = columnFactorial / p;
+            if (lastTwo) factor *= lastFactorial / q;
+            emit(next, factor, g, x);
         }
     };
-    if (cap[0] >= total) place(place, 0, total, 1.0L, 1.0L, 0.0, 0.0);
+    place(place, 0, total, 1.0L, 1.0L, 0.0, 0.0);
+}
+
+void Network::Children(int stage, const std::vector<std::int32_t>& remaining, std::vector<Child>& out) {
+    out.clear();
+    // With two columns left the last one is the rest: the child is the
+    // complete table, its values those of both columns.
+    const bool lastTwo = stage == stages_ - 2;
+    std::vector<std::int32_t> sorted;
+    Columns(stage, remaining, [&](const std::vector<std::int32_t>& next, long double factor, double lr, double chi) {
+        Child child;
+        child.Ways = 1;
+        child.Factor = factor;
+        child.Lr = lr;
+        child.Chi = chi;
+        if (!lastTwo) {
+            sorted = next;
+            for (int j = 0; j < lines_; j = groupEnd_[static_cast<std::size_t>(j)])
+                std::sort(sorted.begin() + j, sorted.begin() + groupEnd_[static_cast<std::size_t>(j)], std::greater<>());
+            child.Node = Intern(Next(stage), sorted);
+        }
+        out.push_back(child);
+    });
     // Complete tables are listed by value later, which merges equal ones.
     if (lastTwo) return;
     // Column vectors that differ only by an exchange of interchangeable
@@ -455,6 +469,17 @@ void Network::Complete(int stage, std::int32_t node) {
     if (stage == stages_) {
         result.Count = 1;
         result.Low[kProbability] = result.High[kProbability] = 1.0L;
+    } else if (stage == stages_ - 2) {
+        // The complete tables themselves, not kept.
+        Columns(stage, remaining, [&](const std::vector<std::int32_t>&, long double factor, double lr, double chi) {
+            const long double value[kOrderings] = {factor, lr, chi};
+            for (int o = 0; o < kOrderings; ++o) {
+                result.Low[o] = result.Count == 0 ? value[o] : std::min(result.Low[o], value[o]);
+                result.High[o] = result.Count == 0 ? value[o] : std::max(result.High[o], value[o]);
+            }
+            ++result.Count;
+        });
+        if (result.Count == 0) throw GiveUp{};  // no completion: margins that cannot be met
     } else {
         std::vector<Child> children;
         Children(stage, remaining, children);
@@ -475,7 +500,7 @@ void Network::Complete(int stage, std::int32_t node) {
             first = false;
         }
         if (first) throw GiveUp{};  // no completion: margins that cannot be met
-        if (stage != stages_ - 2 && kept_ + children.size() <= kKeptChildren) {
+        if (kept_ + children.size() <= kKeptChildren) {
             kept_ += children.size();
             result.Children = std::move(children);
             result.ChildrenKept = true;
@@ -593,6 +618,14 @@ const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node)
     std::vector<Item> items;
     if (stage == stages_) {
         items.push_back({ordering_ == kProbability ? 1.0L : 0.0L, 1.0L, 1});
+    } else if (stage == stages_ - 2) {
+        Columns(stage, Remaining(stage, node),
+                [&](const std::vector<std::int32_t>&, long double factor, double lr, double chi) {
+                    const long double value =
+                        ordering_ == kProbability ? factor : ordering_ == kLikelihoodRatio ? lr : chi;
+                    items.push_back({value, factor, 1});
+                });
+        std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.Value < b.Value; });
     } else {
         std::vector<Child> scratch;
         for (const Child& c : ChildrenOf(stage, node, scratch)) {
