@@ -148,10 +148,18 @@ private:
     std::int32_t BuildGraph(bool probability);
     std::int32_t Intern(int stage, const std::vector<std::int32_t>& remaining);
     std::vector<std::int32_t> Remaining(int stage, std::int32_t node) const;
-    // Calls emit(remaining after the column, factor, lr, chi) for every
-    // column vector x of the stage with x_k <= r_k and sum T_s; with two
-    // columns left the last column is the rest, and the factor and sums are
+    // Calls emit(remaining after the column, prod x_k!, lr, chi) for every
+    // column vector x of the stage with x_k <= r_k and sum T_s (its factor
+    // is Numerator(stage) over the product); with two columns left the last
+    // column y is the rest, and the product (of x_k! y_k!) and the sums are
     // those of both columns.
+    long double Numerator(int stage) const {
+        const FactorialTable& f = state_.Factorials;
+        const auto us = static_cast<std::size_t>(stage);
+        long double n = f[static_cast<std::size_t>(stageTotal_[us])];
+        if (stage == stages_ - 2) n *= f[static_cast<std::size_t>(stageTotal_[us + 1])];
+        return n;
+    }
     template <typename Emit>
     void Columns(int stage, const std::vector<std::int32_t>& remaining, Emit&& emit);
     void Children(int stage, const std::vector<std::int32_t>& remaining, std::vector<Child>& out);
@@ -366,8 +374,6 @@ void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, Emi
     std::vector<std::int32_t> next(static_cast<std::size_t>(K), 0);
     const FactorialTable& f = state_.Factorials;
     const bool lastTwo = stage == stages_ - 2;
-    const long double columnFactorial = f[static_cast<std::size_t>(total)];
-    const long double lastFactorial = lastTwo ? f[static_cast<std::size_t>(stageTotal_[us + 1])] : 1.0L;
     // The terms of line k's cell in this column and, with two left, in the
     // last one.
     auto term = [&](const std::vector<const double*>& table, int k, int column, std::int32_t count) {
@@ -397,9 +403,7 @@ void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, Emi
                 self(self, k + 1, left - v, p, q, g, x);
                 continue;
             }
-            long double factor = columnFactorial / p;
-            if (lastTwo) factor *= lastFactorial / q;
-            emit(next, factor, g, x);
+            emit(next, p * q, g, x);
         }
     };
     place(place, 0, total, 1.0L, 1.0L, 0.0, 0.0);
@@ -411,10 +415,11 @@ void Network::Children(int stage, const std::vector<std::int32_t>& remaining, st
     // complete table, its values those of both columns.
     const bool lastTwo = stage == stages_ - 2;
     std::vector<std::int32_t> sorted;
-    Columns(stage, remaining, [&](const std::vector<std::int32_t>& next, long double factor, double lr, double chi) {
+    const long double numerator = Numerator(stage);
+    Columns(stage, remaining, [&](const std::vector<std::int32_t>& next, long double product, double lr, double chi) {
         Child child;
         child.Ways = 1;
-        child.Factor = factor;
+        child.Factor = numerator / product;
         child.Lr = lr;
         child.Chi = chi;
         if (!lastTwo) {
@@ -471,15 +476,22 @@ void Network::Complete(int stage, std::int32_t node) {
         result.Low[kProbability] = result.High[kProbability] = 1.0L;
     } else if (stage == stages_ - 2) {
         // The complete tables themselves, not kept.
-        Columns(stage, remaining, [&](const std::vector<std::int32_t>&, long double factor, double lr, double chi) {
-            const long double value[kOrderings] = {factor, lr, chi};
-            for (int o = 0; o < kOrderings; ++o) {
-                result.Low[o] = result.Count == 0 ? value[o] : std::min(result.Low[o], value[o]);
-                result.High[o] = result.Count == 0 ? value[o] : std::max(result.High[o], value[o]);
-            }
+        // The factor is least where the product is greatest.
+        long double least = 0.0L;
+        long double greatest = 0.0L;
+        Columns(stage, remaining, [&](const std::vector<std::int32_t>&, long double product, double lr, double chi) {
+            const bool first = result.Count == 0;
+            least = first ? product : std::min(least, product);
+            greatest = first ? product : std::max(greatest, product);
+            result.Low[kLikelihoodRatio] = first ? lr : std::min<long double>(result.Low[kLikelihoodRatio], lr);
+            result.High[kLikelihoodRatio] = first ? lr : std::max<long double>(result.High[kLikelihoodRatio], lr);
+            result.Low[kPearson] = first ? chi : std::min<long double>(result.Low[kPearson], chi);
+            result.High[kPearson] = first ? chi : std::max<long double>(result.High[kPearson], chi);
             ++result.Count;
         });
         if (result.Count == 0) throw GiveUp{};  // no completion: margins that cannot be met
+        result.Low[kProbability] = Numerator(stage) / greatest;
+        result.High[kProbability] = Numerator(stage) / least;
     } else {
         std::vector<Child> children;
         Children(stage, remaining, children);
@@ -619,8 +631,11 @@ const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node)
     if (stage == stages_) {
         items.push_back({ordering_ == kProbability ? 1.0L : 0.0L, 1.0L, 1});
     } else if (stage == stages_ - 2) {
+        const long double numerator = Numerator(stage);
+        items.reserve(n.Count);
         Columns(stage, Remaining(stage, node),
-                [&](const std::vector<std::int32_t>&, long double factor, double lr, double chi) {
+                [&](const std::vector<std::int32_t>&, long double product, double lr, double chi) {
+                    const long double factor = numerator / product;
                     const long double value =
                         ordering_ == kProbability ? factor : ordering_ == kLikelihoodRatio ? lr : chi;
                     items.push_back({value, factor, 1});
