@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <limits>
 
 #include "FloatingPointGuard.h"
 #include "SamplePointStep.h"
@@ -112,6 +113,24 @@ void UpdateTally(ExactTally& tally, TallyKind kind, double a, double b, double p
     }
 }
 
+TallyBand::TallyBand(TallyKind kind, double observed, double error) {
+    const double t = kind == TallyKind::Probability ? kProbabilityTolerance : kStatisticTolerance;
+    const double b = observed;
+    const double margin = error * (1.0 + 1e-9) + 1e-12 * std::fabs(b) + 1e-300;
+    floor_ = -b + margin;
+    if (!(b > 0.0)) {
+        // Every value above the floor is greater; no other edge.
+        lowBelow_ = lowAbove_ = highBelow_ = highAbove_ = -std::numeric_limits<double>::infinity();
+        return;
+    }
+    const double low = b * (1.0 - t) / (1.0 + t);
+    const double high = b * (1.0 + t) / (1.0 - t);
+    lowBelow_ = low - margin;
+    lowAbove_ = low + margin;
+    highBelow_ = high - margin;
+    highAbove_ = high + margin;
+}
+
 // --- StatisticTerms ---------------------------------------------------------
 
 void StatisticTerms::Prepare(const ContingencyTable& table, bool likelihoodRatio, bool pearson) {
@@ -183,20 +202,47 @@ enum LevelArray { kLow, kHigh, kSum, kValue, kNext, kLevelArrays };
 
 TwoWayEnumerator::TwoWayEnumerator(AnalysisState& state, SamplePointStep& step)
     : state_(state), step_(step), rows_(state.Table.Rows), cols_(state.Table.Cols) {
-    terms_.Prepare(state.Table, state.ComputeLR, state.ComputeChi);
+    const ContingencyTable& table = state.Table;
+    const bool lr = step.TalliesLikelihoodRatio();
+    const bool chi = step.TalliesPearson();
+    terms_.Prepare(table, state.ComputeLR, state.ComputeChi);
     // The trace prints the values of every sample point and marks the
     // observed table by exact equality of probabilities, so a traced run
     // evaluates every point directly.
-    incremental_ = terms_.Available() && !state.DirectEvaluation && !(state.Options.Details && state.DetailsFile.IsOpen());
+    incremental_ = terms_.Available() && !state.DirectEvaluation && rows_ >= 2 && cols_ >= 2 &&
+                   !(state.Options.Details && state.DetailsFile.IsOpen());
     const std::size_t width = static_cast<std::size_t>(cols_ + 1);
     storage_.assign(static_cast<std::size_t>(rows_ + 1) * kLevelArrays * width, 0);
     rowsBefore_.assign(static_cast<std::size_t>(rows_ + 1), 0);
-    carry_.Row2.assign(static_cast<std::size_t>(cols_ + 1), 0);
-    // The direct quotient TableNumerator / RowMultinomial is formed with
-    // about r c + c + 1 roundings of half a unit (2^-64) each.
-    directUlps_ = 0.5 * (rows_ * cols_ + cols_ + 2);
-    carry_.Previous.assign(static_cast<std::size_t>(cols_ + 1), 0);
-    for (int k = 2; k <= rows_; ++k) rowsBefore_[k] = rowsBefore_[k - 1] + state.Table.RowTotal(k - 1);
+    for (int k = 2; k <= rows_; ++k) rowsBefore_[k] = rowsBefore_[k - 1] + table.RowTotal(k - 1);
+    if (!incremental_) return;
+
+    // Room for every count cell (2, j) can take.
+    columnOffset_.assign(width + 1, 0);
+    for (int j = 1; j <= cols_; ++j)
+        columnOffset_[static_cast<std::size_t>(j + 1)] =
+            columnOffset_[static_cast<std::size_t>(j)] +
+            static_cast<std::size_t>(std::min(table.RowTotal(2), table.ColTotal(j))) + 1;
+    const std::size_t entries = columnOffset_[width];
+    coefficient_.assign(entries, 0.0L);
+    if (lr) lrPair_.assign(entries, 0.0);
+    if (chi) chiPair_.assign(entries, 0.0);
+    columnKey_.assign(static_cast<std::size_t>(cols_ * (rows_ - 1)), -1);
+
+    // Both the direct sum of a statistic and the one formed here add up the
+    // same r c terms in some order, each addition rounding by at most 2^-53
+    // of a partial sum, and no partial sum exceeds the sum of the largest
+    // magnitudes of the cells' terms. The direct sum takes r c additions,
+    // the one here r c + c; twice their total bounds the difference of the
+    // two. G2 is twice the sum.
+    const double additions = 2.0 * (2 * rows_ * cols_ + cols_ + 4);
+    const double lrError = 2.0 * additions * 0x1p-53 * terms_.LikelihoodRatioMagnitude();
+    const double chiError = additions * 0x1p-53 * terms_.PearsonMagnitude();
+    bands_[0] = TallyBand(TallyKind::Probability, state.ObservedProbability, 0.0);
+    bands_[1] = TallyBand(TallyKind::Statistic, state.G2, lrError);
+    bands_[2] = TallyBand(TallyKind::Statistic, state.X2, chiError);
+    sweep_ = lr ? (chi ? &TwoWayEnumerator::SweepRowTwo<true, true> : &TwoWayEnumerator::SweepRowTwo<true, false>)
+                : (chi ? &TwoWayEnumerator::SweepRowTwo<false, true> : &TwoWayEnumerator::SweepRowTwo<false, false>);
 }
 
 void TwoWayEnumerator::EnumerateTables() {
@@ -205,6 +251,10 @@ void TwoWayEnumerator::EnumerateTables() {
 }
 
 void TwoWayEnumerator::Enumerate(int level, const std::int32_t* remaining) {
+    if (level == 2 && incremental_) {
+        (this->*sweep_)(remaining);
+        return;
+    }
     const int c = cols_;
     const std::size_t width = static_cast<std::size_t>(c + 1);
     std::int32_t* base = storage_.data() + static_cast<std::size_t>(level) * kLevelArrays * width;
@@ -229,15 +279,9 @@ void TwoWayEnumerator::Enumerate(int level, const std::int32_t* remaining) {
         }
     };
     reset(1, 0);
-    if (level == 2) StartRow2();
     for (;;) {
         std::int32_t partial = 0;
         for (int j = 1; j <= c - 2; ++j) partial += x[j];
-        if (level == 2 && incremental_) {
-            for (int j = 1; j <= c - 2; ++j) table.At(2, j) = static_cast<std::int16_t>(x[j]);
-            InnermostRun(remaining, partial, lo[c - 1], hi[c - 1]);
-            if (state_.Abandoned) return;
-        } else
         for (std::int32_t v = lo[c - 1]; v <= hi[c - 1]; ++v) {
             x[c - 1] = v;
             x[c] = rowTotal - partial - v;
@@ -263,188 +307,194 @@ void TwoWayEnumerator::Enumerate(int level, const std::int32_t* remaining) {
     }
 }
 
-double TwoWayEnumerator::DirectValue(int which) const {
+void TwoWayEnumerator::PrepareRowTwo(const std::int32_t* remaining) {
     const ContingencyTable& table = state_.Table;
-    if (which == 0) return static_cast<double>(TableNumerator(table, state_.Factorials) / state_.RowMultinomial);
-    return which == 1 ? terms_.LikelihoodRatio(table) : terms_.Pearson(table);
+    const FactorialTable& factorials = state_.Factorials;
+    const int r = rows_;
+    const std::int32_t row1 = table.RowTotal(1);
+    const std::int32_t row2 = table.RowTotal(2);
+    const bool lr = !lrPair_.empty();
+    const bool chi = !chiPair_.empty();
+    for (int j = 1; j <= cols_; ++j) {
+        std::int32_t* key = &columnKey_[static_cast<std::size_t>((j - 1) * (r - 1))];
+        const std::int32_t left = remaining[j];
+        bool same = key[0] == left;
+        for (int i = 3; i <= r; ++i) same = same && key[i - 2] == table.At(i, j);
+        if (same) continue;
+        key[0] = left;
+        for (int i = 3; i <= r; ++i) key[i - 2] = table.At(i, j);
+        const std::size_t base = columnOffset_[static_cast<std::size_t>(j)];
+        const std::int32_t from = std::max<std::int32_t>(0, left - row1);
+        const std::int32_t to = std::min(row2, left);
+        for (std::int32_t x = from; x <= to; ++x) {
+            // ColumnCoefficient(j): the factorials of rows 1..r multiplied
+            // in row order from 1, then the column total's divided by them.
+            long double product = 1.0L;
+            product *= factorials[left - x];
+            product *= factorials[x];
+            for (int i = 3; i <= r; ++i) product *= factorials[table.At(i, j)];
+            coefficient_[base + static_cast<std::size_t>(x)] = factorials[table.ColTotal(j)] / product;
+            if (lr)
+                lrPair_[base + static_cast<std::size_t>(x)] =
+                    terms_.LikelihoodRatioTerm(1, j, left - x) + terms_.LikelihoodRatioTerm(2, j, x);
+            if (chi)
+                chiPair_[base + static_cast<std::size_t>(x)] =
+                    terms_.PearsonTerm(1, j, left - x) + terms_.PearsonTerm(2, j, x);
+        }
+    }
+    lrRest_ = 0.0;
+    chiRest_ = 0.0;
+    for (int i = 3; i <= r; ++i)
+        for (int j = 1; j <= cols_; ++j) {
+            if (lr) lrRest_ += terms_.LikelihoodRatioTerm(i, j, table.At(i, j));
+            if (chi) chiRest_ += terms_.PearsonTerm(i, j, table.At(i, j));
+        }
 }
 
-void TwoWayEnumerator::StartRow2() { carry_.Valid = false; }
-
-void TwoWayEnumerator::InnermostRun(const std::int32_t* remaining, std::int32_t partial, std::int32_t first,
-                                    std::int32_t last) {
+template <bool LikelihoodRatio, bool Pearson>
+void TwoWayEnumerator::SweepRowTwo(const std::int32_t* remaining) {
+    PrepareRowTwo(remaining);
     ContingencyTable& table = state_.Table;
     const int c = cols_;
-    const bool lr = state_.ComputeLR;
-    const bool chi = state_.ComputeChi;
-    // Rounding bounds: one unit is 2^-52; a term update costs a few roundings
-    // of the size of the largest terms, a probability update two relative
-    // units (one quotient, one product).
-    constexpr double kUnit = 0x1p-52;
-    // Below this the probability may have lost precision (or underflow), so
-    // it is evaluated directly rather than updated.
-    constexpr long double kTiny = 1e-280L;
-    // Past this bound of the updated quotient's error (in units of 2^-64 of
-    // its value) it is evaluated directly again, so that it seldom lands too
-    // near a rounding point to be used.
-    constexpr double kMaxUlps = 128;
-    const double lrStep = 16 * kUnit * terms_.LikelihoodRatioMagnitude();
-    const double chiStep = 16 * kUnit * terms_.PearsonMagnitude();
-    Carry& k = carry_;
-
-    // Row 2 of the run's first sample point (cells 1..c-2 were written by
-    // Enumerate) and row 1, the remainder.
-    std::int32_t* x2 = k.Row2.data();
-    for (int j = 1; j <= c - 2; ++j) x2[j] = table.At(2, j);
-    x2[c - 1] = first;
-    x2[c] = table.RowTotal(2) - partial - first;
-
-    auto evaluateDirectly = [&]() -> bool {
-        for (int j = 1; j <= c; ++j) {
-            table.At(2, j) = static_cast<std::int16_t>(x2[j]);
-            table.At(1, j) = static_cast<std::int16_t>(remaining[j] - x2[j]);
+    const std::size_t width = static_cast<std::size_t>(c + 1);
+    std::int32_t* base = storage_.data() + 2 * kLevelArrays * width;
+    std::int32_t* lo = base + kLow * width;
+    std::int32_t* hi = base + kHigh * width;
+    std::int32_t* sum = base + kSum * width;
+    std::int32_t* x = base + kValue * width;
+    const std::int32_t rowTotal = table.RowTotal(2);
+    const std::int32_t before = table.RowTotal(1);
+    sum[0] = 0;
+    for (int j = 1; j <= c; ++j) sum[j] = sum[j - 1] + remaining[j];
+    // Sets positions from..c-2 to their lower bounds given the cells before;
+    // position c-1 is the innermost run.
+    auto reset = [&](int from, std::int32_t partial) {
+        for (int j = from; j <= c - 2; ++j) {
+            lo[j] = std::max<std::int32_t>(0, sum[j] - before - partial);
+            hi[j] = std::min<std::int32_t>(rowTotal - partial, remaining[j]);
+            x[j] = lo[j];
+            partial += x[j];
         }
-        const long double numerator = TableNumerator(table, state_.Factorials);
-        if (!std::isfinite(numerator)) return false;
-        k.Q = numerator / state_.RowMultinomial;
-        k.QUlps = directUlps_;
-        return true;
     };
-    if (!k.Valid) {
-        // The first run of this row 2: every value evaluated directly.
-        if (!evaluateDirectly()) {
-            step_.Overflow();
+    reset(1, 0);
+
+    const long double rowMultinomial = state_.RowMultinomial;
+    const TallyBand probabilityBand = bands_[0];
+    const TallyBand lrBand = bands_[1];
+    const TallyBand chiBand = bands_[2];
+    const bool fisher = step_.TwoByTwo();
+    SamplePointStep::LocalTally probabilityTally(step_.Tally(0));
+    SamplePointStep::LocalTally lrTally(step_.Tally(1));
+    SamplePointStep::LocalTally chiTally(step_.Tally(2));
+    auto store = [&] {
+        probabilityTally.Store(step_.Tally(0));
+        if (LikelihoodRatio) lrTally.Store(step_.Tally(1));
+        if (Pearson) chiTally.Store(step_.Tally(2));
+    };
+
+    const std::size_t offsetA = columnOffset_[static_cast<std::size_t>(c - 1)];
+    const std::size_t offsetB = columnOffset_[static_cast<std::size_t>(c)];
+    const long double* coefficientA = coefficient_.data() + offsetA;
+    const long double* coefficientB = coefficient_.data() + offsetB;
+    const double* lrA = LikelihoodRatio ? lrPair_.data() + offsetA : nullptr;
+    const double* lrB = LikelihoodRatio ? lrPair_.data() + offsetB : nullptr;
+    const double* chiA = Pearson ? chiPair_.data() + offsetA : nullptr;
+    const double* chiB = Pearson ? chiPair_.data() + offsetB : nullptr;
+    const std::int32_t leftA = remaining[c - 1];
+    const std::int32_t leftB = remaining[c];
+    // Writes the cells of columns c-1 and c of the point with (2, c-1) = a
+    // and (2, c) = b; the other columns are written once per run.
+    auto writeCells = [&](std::int32_t a, std::int32_t b) {
+        table.At(2, c - 1) = static_cast<std::int16_t>(a);
+        table.At(2, c) = static_cast<std::int16_t>(b);
+        table.At(1, c - 1) = static_cast<std::int16_t>(leftA - a);
+        table.At(1, c) = static_cast<std::int16_t>(leftB - b);
+    };
+
+    for (;;) {
+        // One run of position c-1 under the current positions 1..c-2.
+        std::int32_t partial = 0;
+        long double leading = 1.0L;  // the product of the first c-2 column coefficients
+        double lrLeading = lrRest_;
+        double chiLeading = chiRest_;
+        for (int j = 1; j <= c - 2; ++j) {
+            const std::size_t at = columnOffset_[static_cast<std::size_t>(j)] + static_cast<std::size_t>(x[j]);
+            partial += x[j];
+            leading *= coefficient_[at];
+            if (LikelihoodRatio) lrLeading += lrPair_[at];
+            if (Pearson) chiLeading += chiPair_[at];
+            table.At(2, j) = static_cast<std::int16_t>(x[j]);
+            table.At(1, j) = static_cast<std::int16_t>(remaining[j] - x[j]);
+        }
+        const std::int32_t first = std::max<std::int32_t>(0, sum[c - 1] - before - partial);
+        const std::int32_t last = std::min<std::int32_t>(rowTotal - partial, remaining[c - 1]);
+        const std::int32_t pair = rowTotal - partial;  // (2, c-1) + (2, c)
+
+        std::int32_t a = first;
+        while (a <= last) {
+            // A block of points up to the run's end or the next progress
+            // display, whichever comes first.
+            const std::int32_t begin = a;
+            const std::int32_t end =
+                static_cast<std::int32_t>(std::min<std::int64_t>(last, a + step_.PointsBeforeProgress() - 1));
+            for (; a <= end; ++a) {
+                const std::int32_t b = pair - a;
+                const double p = static_cast<double>(leading * coefficientA[a] * coefficientB[b] / rowMultinomial);
+                // An infinite TableNumerator gives an infinite p; a finite
+                // one a probability, at most 1 but for rounding.
+                if (!(p <= 2.0)) [[unlikely]] {
+                    writeCells(a, b);
+                    step_.CountVisited(a - begin);
+                    store();
+                    step_.Overflow();
+                    return;
+                }
+                if (fisher) step_.AccumulateFisher(leftA - a, p);
+                int probabilityClass = probabilityBand.Class(p);
+                int lrClass = 0;
+                int chiClass = 0;
+                if (LikelihoodRatio) lrClass = lrBand.Class(2.0 * (lrLeading + (lrA[a] + lrB[b])));
+                if (Pearson) chiClass = chiBand.Class(chiLeading + (chiA[a] + chiB[b]));
+                if ((probabilityClass | lrClass | chiClass) < 0) [[unlikely]] {
+                    // Too close to an edge of a tolerance band: the direct
+                    // values decide.
+                    writeCells(a, b);
+                    if (probabilityClass < 0)
+                        probabilityClass = TallyClass(TallyKind::Probability, p, state_.ObservedProbability);
+                    if (lrClass < 0)
+                        lrClass = TallyClass(TallyKind::Statistic, terms_.LikelihoodRatio(table), state_.G2);
+                    if (chiClass < 0) chiClass = TallyClass(TallyKind::Statistic, terms_.Pearson(table), state_.X2);
+                }
+                probabilityTally.Add(probabilityClass, p);
+                if (LikelihoodRatio) lrTally.Add(lrClass, p);
+                if (Pearson) chiTally.Add(chiClass, p);
+            }
+            const std::int64_t visited = end - begin + 1;
+            if (visited == step_.PointsBeforeProgress()) {
+                // The display shows the last point of the block, and the
+                // user may break off there.
+                writeCells(end, pair - end);
+                store();
+                step_.CountVisited(visited);
+                if (state_.Abandoned) return;
+            } else {
+                step_.CountVisited(visited);
+            }
+        }
+
+        int position = c - 2;
+        while (position >= 1 && x[position] >= hi[position]) --position;
+        if (position < 1) {
+            // The last point of the sweep stays in Cells.
+            writeCells(last, pair - last);
+            store();
             return;
         }
-        const double cells = static_cast<double>(rows_ * c);
-        k.LrSum = lr ? 0.5 * terms_.LikelihoodRatio(table) : 0.0;
-        k.ChiSum = chi ? terms_.Pearson(table) : 0.0;
-        k.LrError = 2 * cells * kUnit * terms_.LikelihoodRatioMagnitude();
-        k.ChiError = cells * kUnit * terms_.PearsonMagnitude();
-        k.Valid = true;
-    } else {
-        // From the last sample point of the previous run: each column whose
-        // row-2 count changed moves counts between rows 1 and 2 one at a time.
-        const bool tiny = k.Q < kTiny;
-        for (int j = 1; j <= c; ++j) {
-            std::int32_t upper = k.Previous[static_cast<std::size_t>(j)];
-            const std::int32_t target = x2[j];
-            if (upper == target) continue;
-            std::int32_t lower = remaining[j] - upper;
-            if (lr) {
-                k.LrSum += (terms_.LikelihoodRatioTerm(2, j, target) - terms_.LikelihoodRatioTerm(2, j, upper)) +
-                           (terms_.LikelihoodRatioTerm(1, j, remaining[j] - target) -
-                            terms_.LikelihoodRatioTerm(1, j, lower));
-                k.LrError += lrStep;
-            }
-            if (chi) {
-                k.ChiSum += (terms_.PearsonTerm(2, j, target) - terms_.PearsonTerm(2, j, upper)) +
-                            (terms_.PearsonTerm(1, j, remaining[j] - target) - terms_.PearsonTerm(1, j, lower));
-                k.ChiError += chiStep;
-            }
-            for (; upper < target; ++upper, --lower) {
-                k.Q *= static_cast<long double>(lower) / static_cast<long double>(upper + 1);
-                k.QUlps += 3;
-            }
-            for (; upper > target; --upper, ++lower) {
-                k.Q *= static_cast<long double>(upper) / static_cast<long double>(lower + 1);
-                k.QUlps += 3;
-            }
-        }
-        for (int j = 1; j <= c; ++j) {
-            table.At(2, j) = static_cast<std::int16_t>(x2[j]);
-            table.At(1, j) = static_cast<std::int16_t>(remaining[j] - x2[j]);
-        }
-        if (tiny && !evaluateDirectly()) {
-            step_.Overflow();
-            return;
-        }
+        ++x[position];
+        std::int32_t through = 0;
+        for (int j = 1; j <= position; ++j) through += x[j];
+        reset(position + 1, through);
     }
-
-    std::int32_t a = x2[c - 1];               // x(2,c-1)
-    std::int32_t b = x2[c];                   // x(2,c)
-    std::int32_t d = remaining[c - 1] - a;    // x(1,c-1)
-    std::int32_t e = remaining[c] - b;        // x(1,c)
-    long double q = k.Q;
-    double qUlps = k.QUlps;
-    // The probability as the direct evaluation rounds it: the quotient q is
-    // known to within (qUlps + directUlps_) units of its last place of the
-    // direct evaluation's quotient, so unless it lies that close to a point
-    // where rounding to double changes, both round to the same double.
-    auto probability = [&]() -> double {
-        const double rounded = static_cast<double>(q);
-        if (q >= kTiny) {
-            // Half a unit in the last place of the rounded value (of the
-            // binade below when q lies under a power of two).
-            const std::uint64_t bits = std::bit_cast<std::uint64_t>(rounded);
-            double half = std::bit_cast<double>((bits & 0x7FF0000000000000ULL) - (53ULL << 52));
-            const long double off = q - static_cast<long double>(rounded);
-            if ((bits & 0x000FFFFFFFFFFFFFULL) == 0 && off < 0) half *= 0.5;
-            if (half - std::fabs(off) > (qUlps + directUlps_) * 0x1p-64L * q) return rounded;
-        }
-        q = TableNumerator(table, state_.Factorials) / state_.RowMultinomial;
-        qUlps = directUlps_;
-        return static_cast<double>(q);
-    };
-    double p = probability();
-    double lrSum = k.LrSum;
-    double chiSum = k.ChiSum;
-    double lrError = k.LrError;
-    double chiError = k.ChiError;
-
-    auto direct = [this](int which) { return DirectValue(which); };
-    // The terms of the four changing cells, indexed by their counts.
-    const double* lrA = lr ? &terms_.LikelihoodRatioTerm(2, c - 1, 0) : nullptr;
-    const double* lrB = lr ? &terms_.LikelihoodRatioTerm(2, c, 0) : nullptr;
-    const double* lrD = lr ? &terms_.LikelihoodRatioTerm(1, c - 1, 0) : nullptr;
-    const double* lrE = lr ? &terms_.LikelihoodRatioTerm(1, c, 0) : nullptr;
-    const double* chiA = chi ? &terms_.PearsonTerm(2, c - 1, 0) : nullptr;
-    const double* chiB = chi ? &terms_.PearsonTerm(2, c, 0) : nullptr;
-    const double* chiD = chi ? &terms_.PearsonTerm(1, c - 1, 0) : nullptr;
-    const double* chiE = chi ? &terms_.PearsonTerm(1, c, 0) : nullptr;
-    std::int16_t& cellA = table.At(2, c - 1);
-    std::int16_t& cellB = table.At(2, c);
-    std::int16_t& cellD = table.At(1, c - 1);
-    std::int16_t& cellE = table.At(1, c);
-    for (std::int32_t v = first;; ++v) {
-        step_.VisitBounded(p, 2.0 * lrSum, chiSum, 0.0, lrError, chiError, direct);
-        if (v == last || state_.Abandoned) break;
-        // Move one count from (2,c) to (2,c-1) and from (1,c-1) to (1,c).
-        q *= static_cast<long double>(static_cast<std::int64_t>(b) * d) /
-             static_cast<long double>(static_cast<std::int64_t>(a + 1) * (e + 1));
-        qUlps += 4;
-        if (lr) {
-            lrSum += (lrA[a + 1] - lrA[a]) + (lrB[b - 1] - lrB[b]) + (lrD[d - 1] - lrD[d]) + (lrE[e + 1] - lrE[e]);
-            lrError += 2 * lrStep;
-        }
-        if (chi) {
-            chiSum += (chiA[a + 1] - chiA[a]) + (chiB[b - 1] - chiB[b]) + (chiD[d - 1] - chiD[d]) +
-                      (chiE[e + 1] - chiE[e]);
-            chiError += chiStep;
-        }
-        ++a;
-        --b;
-        --d;
-        ++e;
-        cellA = static_cast<std::int16_t>(a);
-        cellB = static_cast<std::int16_t>(b);
-        cellD = static_cast<std::int16_t>(d);
-        cellE = static_cast<std::int16_t>(e);
-        if (qUlps > kMaxUlps) {
-            q = TableNumerator(table, state_.Factorials) / state_.RowMultinomial;
-            qUlps = directUlps_;
-        }
-        p = probability();
-    }
-    x2[c - 1] = a;
-    x2[c] = b;
-    for (int j = 1; j <= c; ++j) k.Previous[static_cast<std::size_t>(j)] = x2[j];
-    k.Q = q;
-    k.QUlps = qUlps;
-    k.LrSum = lrSum;
-    k.ChiSum = chiSum;
-    k.LrError = lrError;
-    k.ChiError = chiError;
 }
 
 void TwoWayEnumerator::VisitCurrentTable() {

@@ -57,6 +57,38 @@ int TallyClass(TallyKind kind, double a, double b);
 // tally, adding the sample point's probability p to the matching mass.
 void UpdateTally(ExactTally& tally, TallyKind kind, double a, double b, double p);
 
+// The tally rule (TallyClass) for a value a known to within +-error of the
+// directly evaluated value, against a fixed observed value b, reduced to
+// comparisons with edges worked out once. For b > 0 the relative difference
+// |a - b| / (a + b) is below the tolerance t exactly when a lies between
+// L = b (1 - t) / (1 + t) and H = b (1 + t) / (1 - t); below L is less, above
+// H greater, and a <= -b (possible only for a statistic rounded just below
+// 0) equal, since the quotient is then not positive. For b <= 0 every
+// a > -b is greater (the quotient is at least 1). A value closer to an edge
+// than the margin (its error, 1e-12 b for the rounding of the edges and of
+// the rule's own arithmetic, and 1e-300 near the underflow) is not classed
+// here: the caller applies TallyClass to its direct value.
+class TallyBand {
+public:
+    TallyBand() = default;
+    TallyBand(TallyKind kind, double observed, double error);
+    // 0 less, 1 equal, 2 greater, as TallyClass gives for every value within
+    // the error of a; -1 when the error leaves the class open.
+    int Class(double a) const {
+        const int below = static_cast<int>(a > lowBelow_) + static_cast<int>(a > highBelow_);
+        const int above = static_cast<int>(a > lowAbove_) + static_cast<int>(a > highAbove_);
+        const int open = static_cast<int>(below != above) | static_cast<int>(!(a > floor_));
+        return below | -open;
+    }
+
+private:
+    double lowBelow_ = 0.0;  // L - margin
+    double lowAbove_ = 0.0;  // L + margin
+    double highBelow_ = 0.0;
+    double highAbove_ = 0.0;
+    double floor_ = 0.0;  // -b + margin: at or below it the class is open
+};
+
 // Per-cell terms of the two statistics for every count a cell can take,
 // tabulated once per run: the sums over a table read them in the same order
 // and with the same values as the direct evaluation, so the statistics of
@@ -96,11 +128,12 @@ private:
 // Visits every r x c table with the margins of the table in the state, in
 // the fixed order: the last row is the outermost loop, row 2 the innermost
 // enumerated row, row 1 the remainder; within a row x_1 varies slowest and
-// x_(c-1) fastest, x_c takes the rest. Each table is written into rows 1..r
-// of Cells and handed to the step; the enumeration stops after the sample
-// point at which Abandoned becomes set. Working storage is allocated once per
-// enumeration, so memory does not grow with the number of sample points, and
-// the recursion is as deep as the table has rows.
+// x_(c-1) fastest, x_c takes the rest. Each table is handed to the step (in
+// rows 1..r of Cells whenever the step or the user may look at it, and at
+// the end); the enumeration stops after the sample point at which Abandoned
+// becomes set. Working storage is allocated once per enumeration, so memory
+// does not grow with the number of sample points, and the recursion is as
+// deep as the table has rows.
 class TwoWayEnumerator {
 public:
     TwoWayEnumerator(AnalysisState& state, SamplePointStep& step);
@@ -109,36 +142,29 @@ public:
 private:
     void Enumerate(int level, const std::int32_t* remaining);
     void VisitCurrentTable();
-    // The innermost run of row 2 over x_(2,c-1) = first..last with the
-    // cells before it fixed: the first sample point is evaluated directly,
-    // each further one updated from the previous, since only four cells
-    // change: (2,c-1) and (1,c) up by one, (2,c) and (1,c-1) down by one.
-    // The first run of row 2 for the current rows 3..r starts from values
-    // evaluated directly; each later run from where the previous one ended.
-    void InnermostRun(const std::int32_t* remaining, std::int32_t partial, std::int32_t first, std::int32_t last);
-    void StartRow2();
-    double DirectValue(int which) const;
 
-    // The values of the last sample point visited by InnermostRun, with
-    // their bounds against the direct evaluation (absolute for the
-    // statistics' half sum and sum, relative for the probability's
-    // extended quotient, of which the direct evaluation's rounding to double
-    // is reproduced exactly).
-    struct Carry {
-        bool Valid = false;
-        std::vector<std::int32_t> Row2;      // row 2 being set up, [1..c]
-        std::vector<std::int32_t> Previous;  // row 2 of the last point, [1..c]
-        long double Q = 0.0L;  // TableNumerator / RowMultinomial
-        double QUlps = 0.0;    // bound of its error, in units of 2^-64 of Q
-        double LrSum = 0.0;
-        double ChiSum = 0.0;
-        double LrError = 0.0;
-        double ChiError = 0.0;
-    };
+    // Rows 2 and 1 under fixed rows 3..r, without writing every table:
+    //  - the probability is TableNumerator / RowMultinomial formed with the
+    //    very operations of the direct evaluation, so it has its bits. Of
+    //    ColumnCoefficient(j) only cells (1, j) and (2, j) vary, and (1, j)
+    //    is the column's remaining total less (2, j), so it is tabulated per
+    //    column against x = (2, j); the product over the columns is then
+    //    formed in column order as TableNumerator forms it: the first c - 2
+    //    factors once per run of the innermost position, the last two per
+    //    sample point.
+    //  - each statistic is the sum of the terms of rows 3..r, of the pairs
+    //    (1, j) + (2, j) tabulated per column, taken in another order than
+    //    the direct sum; both sums are within statisticError_ of the exact
+    //    sum of the same terms, which TallyBand allows for.
+    // Instantiated for the statistics that are tallied.
+    template <bool LikelihoodRatio, bool Pearson>
+    void SweepRowTwo(const std::int32_t* remaining);
+    // Tabulates the columns whose cells in rows 3..r changed since their
+    // tables were made, and sums the statistics' terms of rows 3..r.
+    void PrepareRowTwo(const std::int32_t* remaining);
 
     bool incremental_ = false;
-    double directUlps_ = 0.0;
-    Carry carry_;
+    void (TwoWayEnumerator::*sweep_)(const std::int32_t*) = nullptr;
 
     AnalysisState& state_;
     SamplePointStep& step_;
@@ -148,6 +174,20 @@ private:
     // Per level k (1..r): bounds, partial sums and row values, indexed 1..c.
     std::vector<std::int32_t> storage_;
     std::vector<std::int32_t> rowsBefore_;  // R_1 + ... + R_(k-1)
+
+    // Per column j, indexed by x = count of cell (2, j), from
+    // columnOffset_[j]: ColumnCoefficient(j) and the statistics' terms of
+    // (1, j) + (2, j), for the x the current rows 3..r allow.
+    std::vector<std::size_t> columnOffset_;
+    std::vector<long double> coefficient_;
+    std::vector<double> lrPair_;
+    std::vector<double> chiPair_;
+    // Per column: the remaining total and the cells of rows 3..r for which
+    // its tables were made (r - 1 entries each).
+    std::vector<std::int32_t> columnKey_;
+    double lrRest_ = 0.0;   // sum of the likelihood-ratio terms of rows 3..r
+    double chiRest_ = 0.0;  // the same for Pearson
+    TallyBand bands_[3];    // probability, likelihood ratio, Pearson
 };
 
 }  // namespace kelvorin
