@@ -113,22 +113,27 @@ void UpdateTally(ExactTally& tally, TallyKind kind, double a, double b, double p
     }
 }
 
+TallyBand::TallyBand() {
+    for (double& edge : edge_) edge = std::numeric_limits<double>::infinity();
+}
+
 TallyBand::TallyBand(TallyKind kind, double observed, double error) {
     const double t = kind == TallyKind::Probability ? kProbabilityTolerance : kStatisticTolerance;
     const double b = observed;
     const double margin = error * (1.0 + 1e-9) + 1e-12 * std::fabs(b) + 1e-300;
-    floor_ = -b + margin;
-    if (!(b > 0.0)) {
-        // Every value above the floor is greater; no other edge.
-        lowBelow_ = lowAbove_ = highBelow_ = highAbove_ = -std::numeric_limits<double>::infinity();
-        return;
+    edge_[0] = -b + margin;
+    if (b > 0.0) {
+        const double low = b * (1.0 - t) / (1.0 + t);
+        const double high = b * (1.0 + t) / (1.0 - t);
+        edge_[1] = low - margin;
+        edge_[2] = low + margin;
+        edge_[3] = high - margin;
+        edge_[4] = high + margin;
+    } else {
+        // Above the first edge everything is greater.
+        for (int k = 1; k < 5; ++k) edge_[k] = edge_[0];
     }
-    const double low = b * (1.0 - t) / (1.0 + t);
-    const double high = b * (1.0 + t) / (1.0 - t);
-    lowBelow_ = low - margin;
-    lowAbove_ = low + margin;
-    highBelow_ = high - margin;
-    highAbove_ = high + margin;
+    for (int k = 1; k < 5; ++k) edge_[k] = std::max(edge_[k], edge_[k - 1]);
 }
 
 // --- StatisticTerms ---------------------------------------------------------
@@ -209,8 +214,10 @@ TwoWayEnumerator::TwoWayEnumerator(AnalysisState& state, SamplePointStep& step)
     // The trace prints the values of every sample point and marks the
     // observed table by exact equality of probabilities, so a traced run
     // evaluates every point directly.
+    // A 2 x 2 table has at most 1001 sample points and also sums the 2 x 2
+    // probabilities by x11: it is evaluated directly too.
     incremental_ = terms_.Available() && !state.DirectEvaluation && rows_ >= 2 && cols_ >= 2 &&
-                   !(state.Options.Details && state.DetailsFile.IsOpen());
+                   rows_ * cols_ > 4 && !(state.Options.Details && state.DetailsFile.IsOpen());
     const std::size_t width = static_cast<std::size_t>(cols_ + 1);
     storage_.assign(static_cast<std::size_t>(rows_ + 1) * kLevelArrays * width, 0);
     rowsBefore_.assign(static_cast<std::size_t>(rows_ + 1), 0);
@@ -223,11 +230,11 @@ TwoWayEnumerator::TwoWayEnumerator(AnalysisState& state, SamplePointStep& step)
         columnOffset_[static_cast<std::size_t>(j + 1)] =
             columnOffset_[static_cast<std::size_t>(j)] +
             static_cast<std::size_t>(std::min(table.RowTotal(2), table.ColTotal(j))) + 1;
-    const std::size_t entries = columnOffset_[width];
-    coefficient_.assign(entries, 0.0L);
-    if (lr) lrPair_.assign(entries, 0.0);
-    if (chi) chiPair_.assign(entries, 0.0);
+    columnEntries_.assign(columnOffset_[width], ColumnEntry{0.0L, 0.0, 0.0});
     columnKey_.assign(static_cast<std::size_t>(cols_ * (rows_ - 1)), -1);
+    leadingProduct_.assign(width, 1.0L);
+    leadingLr_.assign(width, 0.0);
+    leadingChi_.assign(width, 0.0);
 
     // Both the direct sum of a statistic and the one formed here add up the
     // same r c terms in some order, each addition rounding by at most 2^-53
@@ -313,8 +320,8 @@ void TwoWayEnumerator::PrepareRowTwo(const std::int32_t* remaining) {
     const int r = rows_;
     const std::int32_t row1 = table.RowTotal(1);
     const std::int32_t row2 = table.RowTotal(2);
-    const bool lr = !lrPair_.empty();
-    const bool chi = !chiPair_.empty();
+    const bool lr = step_.TalliesLikelihoodRatio();
+    const bool chi = step_.TalliesPearson();
     for (int j = 1; j <= cols_; ++j) {
         std::int32_t* key = &columnKey_[static_cast<std::size_t>((j - 1) * (r - 1))];
         const std::int32_t left = remaining[j];
@@ -323,7 +330,7 @@ void TwoWayEnumerator::PrepareRowTwo(const std::int32_t* remaining) {
         if (same) continue;
         key[0] = left;
         for (int i = 3; i <= r; ++i) key[i - 2] = table.At(i, j);
-        const std::size_t base = columnOffset_[static_cast<std::size_t>(j)];
+        ColumnEntry* entry = columnEntries_.data() + columnOffset_[static_cast<std::size_t>(j)];
         const std::int32_t from = std::max<std::int32_t>(0, left - row1);
         const std::int32_t to = std::min(row2, left);
         for (std::int32_t x = from; x <= to; ++x) {
@@ -333,22 +340,21 @@ void TwoWayEnumerator::PrepareRowTwo(const std::int32_t* remaining) {
             product *= factorials[left - x];
             product *= factorials[x];
             for (int i = 3; i <= r; ++i) product *= factorials[table.At(i, j)];
-            coefficient_[base + static_cast<std::size_t>(x)] = factorials[table.ColTotal(j)] / product;
-            if (lr)
-                lrPair_[base + static_cast<std::size_t>(x)] =
-                    terms_.LikelihoodRatioTerm(1, j, left - x) + terms_.LikelihoodRatioTerm(2, j, x);
-            if (chi)
-                chiPair_[base + static_cast<std::size_t>(x)] =
-                    terms_.PearsonTerm(1, j, left - x) + terms_.PearsonTerm(2, j, x);
+            entry[x].Coefficient = factorials[table.ColTotal(j)] / product;
+            if (lr) entry[x].LikelihoodRatio = terms_.LikelihoodRatioTerm(1, j, left - x) + terms_.LikelihoodRatioTerm(2, j, x);
+            if (chi) entry[x].Pearson = terms_.PearsonTerm(1, j, left - x) + terms_.PearsonTerm(2, j, x);
         }
     }
-    lrRest_ = 0.0;
-    chiRest_ = 0.0;
+    double lrRest = 0.0;
+    double chiRest = 0.0;
     for (int i = 3; i <= r; ++i)
         for (int j = 1; j <= cols_; ++j) {
-            if (lr) lrRest_ += terms_.LikelihoodRatioTerm(i, j, table.At(i, j));
-            if (chi) chiRest_ += terms_.PearsonTerm(i, j, table.At(i, j));
+            if (lr) lrRest += terms_.LikelihoodRatioTerm(i, j, table.At(i, j));
+            if (chi) chiRest += terms_.PearsonTerm(i, j, table.At(i, j));
         }
+    leadingProduct_[0] = 1.0L;
+    leadingLr_[0] = lrRest;
+    leadingChi_[0] = chiRest;
 }
 
 template <bool LikelihoodRatio, bool Pearson>
@@ -360,140 +366,177 @@ void TwoWayEnumerator::SweepRowTwo(const std::int32_t* remaining) {
     std::int32_t* base = storage_.data() + 2 * kLevelArrays * width;
     std::int32_t* lo = base + kLow * width;
     std::int32_t* hi = base + kHigh * width;
-    std::int32_t* sum = base + kSum * width;
+    std::int32_t* partial = base + kSum * width;  // x_1 + ... + x_j, [0..c-2]
     std::int32_t* x = base + kValue * width;
+    std::int32_t* sum = base + kNext * width;  // remaining[1] + ... + remaining[j]
+    long double* product = leadingProduct_.data();
+    double* lrSum = leadingLr_.data();
+    double* chiSum = leadingChi_.data();
     const std::int32_t rowTotal = table.RowTotal(2);
     const std::int32_t before = table.RowTotal(1);
     sum[0] = 0;
     for (int j = 1; j <= c; ++j) sum[j] = sum[j - 1] + remaining[j];
-    // Sets positions from..c-2 to their lower bounds given the cells before;
-    // position c-1 is the innermost run.
-    auto reset = [&](int from, std::int32_t partial) {
-        for (int j = from; j <= c - 2; ++j) {
-            lo[j] = std::max<std::int32_t>(0, sum[j] - before - partial);
-            hi[j] = std::min<std::int32_t>(rowTotal - partial, remaining[j]);
+    partial[0] = 0;
+    // Position j's lower and upper bound given the cells before it.
+    auto lowest = [&](int j, std::int32_t cellsBefore) {
+        return std::max<std::int32_t>(0, sum[j] - before - cellsBefore);
+    };
+    auto highest = [&](int j, std::int32_t cellsBefore) {
+        return std::min<std::int32_t>(rowTotal - cellsBefore, remaining[j]);
+    };
+    // Takes position j's value x[j] into the products and sums through j.
+    auto take = [&](int j) {
+        const ColumnEntry& entry =
+            columnEntries_[columnOffset_[static_cast<std::size_t>(j)] + static_cast<std::size_t>(x[j])];
+        partial[j] = partial[j - 1] + x[j];
+        product[j] = product[j - 1] * entry.Coefficient;
+        if (LikelihoodRatio) lrSum[j] = lrSum[j - 1] + entry.LikelihoodRatio;
+        if (Pearson) chiSum[j] = chiSum[j - 1] + entry.Pearson;
+    };
+    // Positions 1..c-3 are an odometer; c-2 (the middle) and c-1 (the
+    // innermost run) are loops of their own. Sets positions from..c-3 to
+    // their lower bounds.
+    const int outer = c - 3;
+    auto reset = [&](int from) {
+        for (int j = from; j <= outer; ++j) {
+            lo[j] = lowest(j, partial[j - 1]);
+            hi[j] = highest(j, partial[j - 1]);
             x[j] = lo[j];
-            partial += x[j];
+            take(j);
         }
     };
-    reset(1, 0);
+    reset(1);
 
     const long double rowMultinomial = state_.RowMultinomial;
     const TallyBand probabilityBand = bands_[0];
     const TallyBand lrBand = bands_[1];
     const TallyBand chiBand = bands_[2];
-    const bool fisher = step_.TwoByTwo();
     SamplePointStep::LocalTally probabilityTally(step_.Tally(0));
     SamplePointStep::LocalTally lrTally(step_.Tally(1));
     SamplePointStep::LocalTally chiTally(step_.Tally(2));
-    auto store = [&] {
-        probabilityTally.Store(step_.Tally(0));
-        if (LikelihoodRatio) lrTally.Store(step_.Tally(1));
-        if (Pearson) chiTally.Store(step_.Tally(2));
-    };
+    const ColumnEntry* columnA = columnEntries_.data() + columnOffset_[static_cast<std::size_t>(c - 1)];
+    const ColumnEntry* columnB = columnEntries_.data() + columnOffset_[static_cast<std::size_t>(c)];
+    const ColumnEntry* columnMiddle =
+        c >= 3 ? columnEntries_.data() + columnOffset_[static_cast<std::size_t>(c - 2)] : nullptr;
 
-    const std::size_t offsetA = columnOffset_[static_cast<std::size_t>(c - 1)];
-    const std::size_t offsetB = columnOffset_[static_cast<std::size_t>(c)];
-    const long double* coefficientA = coefficient_.data() + offsetA;
-    const long double* coefficientB = coefficient_.data() + offsetB;
-    const double* lrA = LikelihoodRatio ? lrPair_.data() + offsetA : nullptr;
-    const double* lrB = LikelihoodRatio ? lrPair_.data() + offsetB : nullptr;
-    const double* chiA = Pearson ? chiPair_.data() + offsetA : nullptr;
-    const double* chiB = Pearson ? chiPair_.data() + offsetB : nullptr;
-    const std::int32_t leftA = remaining[c - 1];
-    const std::int32_t leftB = remaining[c];
-    // Writes the cells of columns c-1 and c of the point with (2, c-1) = a
-    // and (2, c) = b; the other columns are written once per run.
+    // Rows 1 and 2 of the point with (2, c-1) = a and (2, c) = b into Cells,
+    // for whatever looks at it.
     auto writeCells = [&](std::int32_t a, std::int32_t b) {
-        table.At(2, c - 1) = static_cast<std::int16_t>(a);
-        table.At(2, c) = static_cast<std::int16_t>(b);
-        table.At(1, c - 1) = static_cast<std::int16_t>(leftA - a);
-        table.At(1, c) = static_cast<std::int16_t>(leftB - b);
-    };
-
-    for (;;) {
-        // One run of position c-1 under the current positions 1..c-2.
-        std::int32_t partial = 0;
-        long double leading = 1.0L;  // the product of the first c-2 column coefficients
-        double lrLeading = lrRest_;
-        double chiLeading = chiRest_;
         for (int j = 1; j <= c - 2; ++j) {
-            const std::size_t at = columnOffset_[static_cast<std::size_t>(j)] + static_cast<std::size_t>(x[j]);
-            partial += x[j];
-            leading *= coefficient_[at];
-            if (LikelihoodRatio) lrLeading += lrPair_[at];
-            if (Pearson) chiLeading += chiPair_[at];
             table.At(2, j) = static_cast<std::int16_t>(x[j]);
             table.At(1, j) = static_cast<std::int16_t>(remaining[j] - x[j]);
         }
-        const std::int32_t first = std::max<std::int32_t>(0, sum[c - 1] - before - partial);
-        const std::int32_t last = std::min<std::int32_t>(rowTotal - partial, remaining[c - 1]);
-        const std::int32_t pair = rowTotal - partial;  // (2, c-1) + (2, c)
+        table.At(2, c - 1) = static_cast<std::int16_t>(a);
+        table.At(2, c) = static_cast<std::int16_t>(b);
+        table.At(1, c - 1) = static_cast<std::int16_t>(remaining[c - 1] - a);
+        table.At(1, c) = static_cast<std::int16_t>(remaining[c] - b);
+    };
+    // The points visited since the step last had them (counted, tallies
+    // stored), and how many more may be before it must have them again: at
+    // the next progress display, or when the packed counts would be full.
+    std::int64_t pending = 0;
+    std::int64_t budget = 0;
+    auto hand = [&] {
+        probabilityTally.Store(step_.Tally(0));
+        if (LikelihoodRatio) lrTally.Store(step_.Tally(1));
+        if (Pearson) chiTally.Store(step_.Tally(2));
+        step_.CountVisited(pending);
+        pending = 0;
+        budget = std::min(step_.PointsBeforeProgress(), SamplePointStep::LocalTally::kStoreInterval);
+    };
+    budget = std::min(step_.PointsBeforeProgress(), SamplePointStep::LocalTally::kStoreInterval);
 
-        std::int32_t a = first;
-        while (a <= last) {
-            // A block of points up to the run's end or the next progress
-            // display, whichever comes first.
-            const std::int32_t begin = a;
-            const std::int32_t end =
-                static_cast<std::int32_t>(std::min<std::int64_t>(last, a + step_.PointsBeforeProgress() - 1));
-            for (; a <= end; ++a) {
-                const std::int32_t b = pair - a;
-                const double p = static_cast<double>(leading * coefficientA[a] * coefficientB[b] / rowMultinomial);
-                // An infinite TableNumerator gives an infinite p; a finite
-                // one a probability, at most 1 but for rounding.
-                if (!(p <= 2.0)) [[unlikely]] {
-                    writeCells(a, b);
-                    step_.CountVisited(a - begin);
-                    store();
-                    step_.Overflow();
+    for (;;) {
+        // Positions 1..c-3 fixed: the middle position over its range (once,
+        // with nothing to take, when c = 2).
+        const std::int32_t outerCells = c >= 3 ? partial[outer] : 0;
+        const long double outerProduct = c >= 3 ? product[outer] : 1.0L;
+        const double outerLr = lrSum[c >= 3 ? outer : 0];
+        const double outerChi = chiSum[c >= 3 ? outer : 0];
+        const std::int32_t middleFirst = c >= 3 ? lowest(c - 2, outerCells) : 0;
+        const std::int32_t middleLast = c >= 3 ? highest(c - 2, outerCells) : 0;
+        for (std::int32_t middle = middleFirst; middle <= middleLast; ++middle) {
+            long double leading = outerProduct;  // the product of the first c-2 column coefficients
+            double lrLeading = outerLr;
+            double chiLeading = outerChi;
+            std::int32_t cells = outerCells;  // x_1 + ... + x_(c-2)
+            if (c >= 3) {
+                x[c - 2] = middle;
+                leading *= columnMiddle[middle].Coefficient;
+                if (LikelihoodRatio) lrLeading += columnMiddle[middle].LikelihoodRatio;
+                if (Pearson) chiLeading += columnMiddle[middle].Pearson;
+                cells += middle;
+            }
+            // The innermost run.
+            const std::int32_t first = lowest(c - 1, cells);
+            const std::int32_t last = highest(c - 1, cells);
+            const std::int32_t pair = rowTotal - cells;  // (2, c-1) + (2, c)
+            std::int32_t a = first;
+            for (;;) {
+                // A block of points up to the run's end or the next
+                // progress display.
+                const std::int64_t count = std::min<std::int64_t>(last - a + 1, budget);
+                const ColumnEntry* entryA = columnA + a;
+                const ColumnEntry* entryB = columnB + (pair - a);
+                for (std::int64_t k = 0; k < count; ++k, ++entryA, --entryB) {
+                    const double p =
+                        static_cast<double>(leading * entryA->Coefficient * entryB->Coefficient / rowMultinomial);
+                    // An infinite TableNumerator gives an infinite p; a
+                    // finite one a probability, at most 1 but for rounding.
+                    if (!(p <= 2.0)) [[unlikely]] {
+                        writeCells(a + static_cast<std::int32_t>(k), pair - a - static_cast<std::int32_t>(k));
+                        pending += k;
+                        hand();
+                        step_.Overflow();
+                        return;
+                    }
+                    int probabilityClass = probabilityBand.Class(p);
+                    int lrClass = 0;
+                    int chiClass = 0;
+                    if (LikelihoodRatio)
+                        lrClass = lrBand.Class(2.0 * (lrLeading + (entryA->LikelihoodRatio + entryB->LikelihoodRatio)));
+                    if (Pearson) chiClass = chiBand.Class(chiLeading + (entryA->Pearson + entryB->Pearson));
+                    if ((probabilityClass | lrClass | chiClass) < 0) [[unlikely]] {
+                        // Too close to an edge of a tolerance band: the
+                        // direct values decide.
+                        writeCells(a + static_cast<std::int32_t>(k), pair - a - static_cast<std::int32_t>(k));
+                        if (probabilityClass < 0)
+                            probabilityClass = TallyClass(TallyKind::Probability, p, state_.ObservedProbability);
+                        if (lrClass < 0)
+                            lrClass = TallyClass(TallyKind::Statistic, terms_.LikelihoodRatio(table), state_.G2);
+                        if (chiClass < 0)
+                            chiClass = TallyClass(TallyKind::Statistic, terms_.Pearson(table), state_.X2);
+                    }
+                    probabilityTally.Add(probabilityClass, p);
+                    if (LikelihoodRatio) lrTally.Add(lrClass, p);
+                    if (Pearson) chiTally.Add(chiClass, p);
+                }
+                a += static_cast<std::int32_t>(count);
+                pending += count;
+                budget -= count;
+                if (budget == 0) {
+                    // A progress display may show the last point, and the
+                    // user may break off there.
+                    writeCells(a - 1, pair - a + 1);
+                    hand();
+                    if (state_.Abandoned) return;
+                }
+                if (a > last) break;
+            }
+            if (middle == middleLast) {
+                int position = outer;
+                while (position >= 1 && x[position] >= hi[position]) --position;
+                if (position < 1) {
+                    // The last point of the sweep stays in Cells.
+                    writeCells(last, pair - last);
+                    hand();
                     return;
                 }
-                if (fisher) step_.AccumulateFisher(leftA - a, p);
-                int probabilityClass = probabilityBand.Class(p);
-                int lrClass = 0;
-                int chiClass = 0;
-                if (LikelihoodRatio) lrClass = lrBand.Class(2.0 * (lrLeading + (lrA[a] + lrB[b])));
-                if (Pearson) chiClass = chiBand.Class(chiLeading + (chiA[a] + chiB[b]));
-                if ((probabilityClass | lrClass | chiClass) < 0) [[unlikely]] {
-                    // Too close to an edge of a tolerance band: the direct
-                    // values decide.
-                    writeCells(a, b);
-                    if (probabilityClass < 0)
-                        probabilityClass = TallyClass(TallyKind::Probability, p, state_.ObservedProbability);
-                    if (lrClass < 0)
-                        lrClass = TallyClass(TallyKind::Statistic, terms_.LikelihoodRatio(table), state_.G2);
-                    if (chiClass < 0) chiClass = TallyClass(TallyKind::Statistic, terms_.Pearson(table), state_.X2);
-                }
-                probabilityTally.Add(probabilityClass, p);
-                if (LikelihoodRatio) lrTally.Add(lrClass, p);
-                if (Pearson) chiTally.Add(chiClass, p);
-            }
-            const std::int64_t visited = end - begin + 1;
-            if (visited == step_.PointsBeforeProgress()) {
-                // The display shows the last point of the block, and the
-                // user may break off there.
-                writeCells(end, pair - end);
-                store();
-                step_.CountVisited(visited);
-                if (state_.Abandoned) return;
-            } else {
-                step_.CountVisited(visited);
+                ++x[position];
+                take(position);
+                reset(position + 1);
             }
         }
-
-        int position = c - 2;
-        while (position >= 1 && x[position] >= hi[position]) --position;
-        if (position < 1) {
-            // The last point of the sweep stays in Cells.
-            writeCells(last, pair - last);
-            store();
-            return;
-        }
-        ++x[position];
-        std::int32_t through = 0;
-        for (int j = 1; j <= position; ++j) through += x[j];
-        reset(position + 1, through);
     }
 }
 

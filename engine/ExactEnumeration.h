@@ -70,23 +70,26 @@ void UpdateTally(ExactTally& tally, TallyKind kind, double a, double b, double p
 // here: the caller applies TallyClass to its direct value.
 class TallyBand {
 public:
-    TallyBand() = default;
+    TallyBand();
     TallyBand(TallyKind kind, double observed, double error);
     // 0 less, 1 equal, 2 greater, as TallyClass gives for every value within
-    // the error of a; -1 when the error leaves the class open.
+    // the error of a; -1 when the error leaves the class open. The edges
+    // rise, so the number of them below a says where it lies: above the
+    // first (-b + margin) and at most the second (L - margin) is less, and
+    // so on; an even number is in a margin.
     int Class(double a) const {
-        const int below = static_cast<int>(a > lowBelow_) + static_cast<int>(a > highBelow_);
-        const int above = static_cast<int>(a > lowAbove_) + static_cast<int>(a > highAbove_);
-        const int open = static_cast<int>(below != above) | static_cast<int>(!(a > floor_));
-        return below | -open;
+        const int above = static_cast<int>(a > edge_[0]) + static_cast<int>(a > edge_[1]) +
+                          static_cast<int>(a > edge_[2]) + static_cast<int>(a > edge_[3]) +
+                          static_cast<int>(a > edge_[4]);
+        return kClassAbove[above];
     }
 
 private:
-    double lowBelow_ = 0.0;  // L - margin
-    double lowAbove_ = 0.0;  // L + margin
-    double highBelow_ = 0.0;
-    double highAbove_ = 0.0;
-    double floor_ = 0.0;  // -b + margin: at or below it the class is open
+    static constexpr int kClassAbove[6] = {-1, 0, -1, 1, -1, 2};
+    // -b + margin, L - margin, L + margin, H - margin, H + margin, each
+    // raised to the one before where margins overlap: the open stretches
+    // then merge and the class between them has no room.
+    double edge_[5];
 };
 
 // Per-cell terms of the two statistics for every count a cell can take,
@@ -178,15 +181,22 @@ private:
     // Per column j, indexed by x = count of cell (2, j), from
     // columnOffset_[j]: ColumnCoefficient(j) and the statistics' terms of
     // (1, j) + (2, j), for the x the current rows 3..r allow.
+    struct ColumnEntry {
+        long double Coefficient;
+        double LikelihoodRatio;
+        double Pearson;
+    };
     std::vector<std::size_t> columnOffset_;
-    std::vector<long double> coefficient_;
-    std::vector<double> lrPair_;
-    std::vector<double> chiPair_;
+    std::vector<ColumnEntry> columnEntries_;
     // Per column: the remaining total and the cells of rows 3..r for which
-    // its tables were made (r - 1 entries each).
+    // its entries were made (r - 1 numbers each).
     std::vector<std::int32_t> columnKey_;
-    double lrRest_ = 0.0;   // sum of the likelihood-ratio terms of rows 3..r
-    double chiRest_ = 0.0;  // the same for Pearson
+    // Per position j = 0..c-2 of row 2: the product of the coefficients of
+    // columns 1..j in column order from 1, and the sums of the terms of rows
+    // 3..r and of the pairs of columns 1..j.
+    std::vector<long double> leadingProduct_;
+    std::vector<double> leadingLr_;
+    std::vector<double> leadingChi_;
     TallyBand bands_[3];    // probability, likelihood ratio, Pearson
 };
 

@@ -63,33 +63,39 @@ public:
     Accumulator& Tally(int which) { return tallies_[which]; }
 
     // A tally kept in local variables (registers) while an enumerator runs
-    // through a block of sample points, stored back at the end of the block.
-    // A point's probability goes to its class without a branch (which class
-    // comes next is not predictable): every mass gets p or +0, and adding +0
-    // leaves a mass unchanged, as masses are never -0. So each mass is the
-    // same sum, in the same order, as Visit forms it.
+    // through a sweep of sample points, stored back at the end of the sweep
+    // or before anything else may look at the tallies. A point goes to its
+    // class without a branch (which class comes next is not predictable):
+    // every mass gets p times 1 or 0, that is p or +0, and adding +0 leaves
+    // a mass unchanged, as masses are never -0; so each mass is the same
+    // sum, in the same order, as Visit forms it. The counts are packed into
+    // one word of three 21-bit fields, which Store empties: it must be
+    // called at least every kStoreInterval points.
     struct LocalTally {
+        static constexpr std::int64_t kStoreInterval = (std::int64_t{1} << 21) - 1;
         explicit LocalTally(const Accumulator& from)
-            : Less(from.Mass[0]), Equal(from.Mass[1]), Greater(from.Mass[2]),
-              LessCount(from.Count[0]), EqualCount(from.Count[1]), GreaterCount(from.Count[2]) {}
+            : Less(from.Mass[0]), Equal(from.Mass[1]), Greater(from.Mass[2]) {}
         void Add(int which, double p) {
-            Less += which == 0 ? p : 0.0;
-            Equal += which == 1 ? p : 0.0;
-            Greater += which == 2 ? p : 0.0;
-            LessCount += static_cast<std::int64_t>(which == 0);
-            EqualCount += static_cast<std::int64_t>(which == 1);
-            GreaterCount += static_cast<std::int64_t>(which == 2);
+            static constexpr double kOneHot[3][3] = {{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}};
+            static constexpr std::uint64_t kCount[3] = {1, std::uint64_t{1} << 21, std::uint64_t{1} << 42};
+            const double* weight = kOneHot[which];
+            Less += p * weight[0];
+            Equal += p * weight[1];
+            Greater += p * weight[2];
+            Counts += kCount[which];
         }
-        void Store(Accumulator& to) const {
+        void Store(Accumulator& to) {
+            constexpr std::uint64_t kField = (std::uint64_t{1} << 21) - 1;
             to.Mass[0] = Less;
             to.Mass[1] = Equal;
             to.Mass[2] = Greater;
-            to.Count[0] = LessCount;
-            to.Count[1] = EqualCount;
-            to.Count[2] = GreaterCount;
+            to.Count[0] += static_cast<std::int64_t>(Counts & kField);
+            to.Count[1] += static_cast<std::int64_t>((Counts >> 21) & kField);
+            to.Count[2] += static_cast<std::int64_t>(Counts >> 42);
+            Counts = 0;
         }
         double Less, Equal, Greater;
-        std::int64_t LessCount, EqualCount, GreaterCount;
+        std::uint64_t Counts = 0;
     };
 
 private:
