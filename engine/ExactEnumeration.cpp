@@ -114,26 +114,30 @@ void UpdateTally(ExactTally& tally, TallyKind kind, double a, double b, double p
 }
 
 TallyBand::TallyBand() {
-    for (double& edge : edge_) edge = std::numeric_limits<double>::infinity();
+    for (std::uint64_t& edge : edge_) edge = OrderKey(std::numeric_limits<double>::infinity());
 }
 
 TallyBand::TallyBand(TallyKind kind, double observed, double error) {
     const double t = kind == TallyKind::Probability ? kProbabilityTolerance : kStatisticTolerance;
     const double b = observed;
     const double margin = error * (1.0 + 1e-9) + 1e-12 * std::fabs(b) + 1e-300;
-    edge_[0] = -b + margin;
+    double edges[5];
+    edges[0] = -b + margin;
     if (b > 0.0) {
         const double low = b * (1.0 - t) / (1.0 + t);
         const double high = b * (1.0 + t) / (1.0 - t);
-        edge_[1] = low - margin;
-        edge_[2] = low + margin;
-        edge_[3] = high - margin;
-        edge_[4] = high + margin;
+        edges[1] = low - margin;
+        edges[2] = low + margin;
+        edges[3] = high - margin;
+        edges[4] = high + margin;
     } else {
         // Above the first edge everything is greater.
-        for (int k = 1; k < 5; ++k) edge_[k] = edge_[0];
+        for (int k = 1; k < 5; ++k) edges[k] = edges[0];
     }
-    for (int k = 1; k < 5; ++k) edge_[k] = std::max(edge_[k], edge_[k - 1]);
+    for (int k = 0; k < 5; ++k) {
+        if (k > 0) edges[k] = std::max(edges[k], edges[k - 1]);
+        edge_[k] = OrderKey(edges[k] == 0.0 ? 0.0 : edges[k]);
+    }
 }
 
 // --- StatisticTerms ---------------------------------------------------------
@@ -235,6 +239,7 @@ TwoWayEnumerator::TwoWayEnumerator(AnalysisState& state, SamplePointStep& step)
     leadingProduct_.assign(width, 1.0L);
     leadingLr_.assign(width, 0.0);
     leadingChi_.assign(width, 0.0);
+    probabilities_.assign(static_cast<std::size_t>(std::min(table.RowTotal(2), table.ColTotal(cols_ - 1))) + 1, 0.0);
 
     // Both the direct sum of a statistic and the one formed here add up the
     // same r c terms in some order, each addition rounding by at most 2^-53
@@ -478,9 +483,12 @@ void TwoWayEnumerator::SweepRowTwo(const std::int32_t* remaining) {
                 const std::int64_t count = std::min<std::int64_t>(last - a + 1, budget);
                 const ColumnEntry* entryA = columnA + a;
                 const ColumnEntry* entryB = columnB + (pair - a);
+                double* probabilities = probabilities_.data();
+                for (std::int64_t k = 0; k < count; ++k)
+                    probabilities[k] =
+                        static_cast<double>(leading * entryA[k].Coefficient * entryB[-k].Coefficient / rowMultinomial);
                 for (std::int64_t k = 0; k < count; ++k, ++entryA, --entryB) {
-                    const double p =
-                        static_cast<double>(leading * entryA->Coefficient * entryB->Coefficient / rowMultinomial);
+                    const double p = probabilities[k];
                     // An infinite TableNumerator gives an infinite p; a
                     // finite one a probability, at most 1 but for rounding.
                     if (!(p <= 2.0)) [[unlikely]] {

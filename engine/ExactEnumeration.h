@@ -6,6 +6,7 @@
 // enumerator that visits every table with the observed margins.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <vector>
 
@@ -76,20 +77,32 @@ public:
     // the error of a; -1 when the error leaves the class open. The edges
     // rise, so the number of them below a says where it lies: above the
     // first (-b + margin) and at most the second (L - margin) is less, and
-    // so on; an even number is in a margin.
+    // so on; an even number is in a margin. The comparisons are made on
+    // OrderKey, one integer compare and add each.
     int Class(double a) const {
-        const int above = static_cast<int>(a > edge_[0]) + static_cast<int>(a > edge_[1]) +
-                          static_cast<int>(a > edge_[2]) + static_cast<int>(a > edge_[3]) +
-                          static_cast<int>(a > edge_[4]);
+        const std::uint64_t key = OrderKey(a);
+        const int above = static_cast<int>(key > edge_[0]) + static_cast<int>(key > edge_[1]) +
+                          static_cast<int>(key > edge_[2]) + static_cast<int>(key > edge_[3]) +
+                          static_cast<int>(key > edge_[4]);
         return kClassAbove[above];
+    }
+
+    // An unsigned integer in the order of the doubles (for every double
+    // but NaN, with -0 just below +0): the bits with the sign bit set for a
+    // positive number, all bits flipped for a negative one.
+    static std::uint64_t OrderKey(double a) {
+        const std::uint64_t bits = std::bit_cast<std::uint64_t>(a);
+        const std::uint64_t negative = static_cast<std::uint64_t>(static_cast<std::int64_t>(bits) >> 63);
+        return bits ^ (negative | (std::uint64_t{1} << 63));
     }
 
 private:
     static constexpr int kClassAbove[6] = {-1, 0, -1, 1, -1, 2};
-    // -b + margin, L - margin, L + margin, H - margin, H + margin, each
-    // raised to the one before where margins overlap: the open stretches
-    // then merge and the class between them has no room.
-    double edge_[5];
+    // The OrderKey of -b + margin, L - margin, L + margin, H - margin,
+    // H + margin, each raised to the one before where margins overlap: the
+    // open stretches then merge and the class between them has no room.
+    // None is -0, so comparing keys is comparing the doubles.
+    std::uint64_t edge_[5];
 };
 
 // Per-cell terms of the two statistics for every count a cell can take,
@@ -197,6 +210,7 @@ private:
     std::vector<long double> leadingProduct_;
     std::vector<double> leadingLr_;
     std::vector<double> leadingChi_;
+    std::vector<double> probabilities_;  // of the points of a block
     TallyBand bands_[3];    // probability, likelihood ratio, Pearson
 };
 
