@@ -114,7 +114,9 @@ void UpdateTally(ExactTally& tally, TallyKind kind, double a, double b, double p
 }
 
 TallyBand::TallyBand() {
-    for (std::uint64_t& edge : edge_) edge = OrderKey(std::numeric_limits<double>::infinity());
+    const double infinity = std::numeric_limits<double>::infinity();
+    for (std::uint64_t& edge : edge_) edge = OrderKey(infinity);
+    for (int k = 0; k < 3; ++k) lower_[k] = upper_[k] = infinity;
 }
 
 TallyBand::TallyBand(TallyKind kind, double observed, double error) {
@@ -136,7 +138,12 @@ TallyBand::TallyBand(TallyKind kind, double observed, double error) {
     }
     for (int k = 0; k < 5; ++k) {
         if (k > 0) edges[k] = std::max(edges[k], edges[k - 1]);
-        edge_[k] = OrderKey(edges[k] == 0.0 ? 0.0 : edges[k]);
+        if (edges[k] == 0.0) edges[k] = 0.0;
+        edge_[k] = OrderKey(edges[k]);
+    }
+    for (int k = 0; k < 3; ++k) {
+        lower_[k] = edges[2 * k];
+        upper_[k] = k < 2 ? edges[2 * k + 1] : std::numeric_limits<double>::infinity();
     }
 }
 
@@ -239,7 +246,11 @@ TwoWayEnumerator::TwoWayEnumerator(AnalysisState& state, SamplePointStep& step)
     leadingProduct_.assign(width, 1.0L);
     leadingLr_.assign(width, 0.0);
     leadingChi_.assign(width, 0.0);
-    probabilities_.assign(static_cast<std::size_t>(std::min(table.RowTotal(2), table.ColTotal(cols_ - 1))) + 1, 0.0);
+    // A block is at most a run: as many points as cell (2, c-1) has counts.
+    const std::size_t block = static_cast<std::size_t>(std::min(table.RowTotal(2), table.ColTotal(cols_ - 1))) + 1;
+    bufferP_.assign(block, 0.0);
+    bufferLr_.assign(block, 0.0);
+    bufferChi_.assign(block, 0.0);
 
     // Both the direct sum of a statistic and the one formed here add up the
     // same r c terms in some order, each addition rounding by at most 2^-53
@@ -413,12 +424,6 @@ void TwoWayEnumerator::SweepRowTwo(const std::int32_t* remaining) {
     reset(1);
 
     const long double rowMultinomial = state_.RowMultinomial;
-    const TallyBand probabilityBand = bands_[0];
-    const TallyBand lrBand = bands_[1];
-    const TallyBand chiBand = bands_[2];
-    SamplePointStep::LocalTally probabilityTally(step_.Tally(0));
-    SamplePointStep::LocalTally lrTally(step_.Tally(1));
-    SamplePointStep::LocalTally chiTally(step_.Tally(2));
     const ColumnEntry* columnA = columnEntries_.data() + columnOffset_[static_cast<std::size_t>(c - 1)];
     const ColumnEntry* columnB = columnEntries_.data() + columnOffset_[static_cast<std::size_t>(c)];
     const ColumnEntry* columnMiddle =
@@ -436,20 +441,47 @@ void TwoWayEnumerator::SweepRowTwo(const std::int32_t* remaining) {
         table.At(1, c - 1) = static_cast<std::int16_t>(remaining[c - 1] - a);
         table.At(1, c) = static_cast<std::int16_t>(remaining[c] - b);
     };
-    // The points visited since the step last had them (counted, tallies
-    // stored), and how many more may be before it must have them again: at
-    // the next progress display, or when the packed counts would be full.
+    // The points visited since the step last counted them, and how many
+    // more may be before the next progress display.
     std::int64_t pending = 0;
-    std::int64_t budget = 0;
+    std::int64_t budget = step_.PointsBeforeProgress();
     auto hand = [&] {
-        probabilityTally.Store(step_.Tally(0));
-        if (LikelihoodRatio) lrTally.Store(step_.Tally(1));
-        if (Pearson) chiTally.Store(step_.Tally(2));
         step_.CountVisited(pending);
         pending = 0;
-        budget = std::min(step_.PointsBeforeProgress(), SamplePointStep::LocalTally::kStoreInterval);
+        budget = step_.PointsBeforeProgress();
     };
-    budget = std::min(step_.PointsBeforeProgress(), SamplePointStep::LocalTally::kStoreInterval);
+
+    // A block of points (a run, or part of one up to a progress display)
+    // is formed into the buffers first, with the range of each value; then
+    // each tally takes the block. Runs mostly lie within one class of a
+    // tally (they cross an edge of its band at most a few times, and only
+    // near the observed value), so a tally whose range lies within one
+    // class adds the block's probabilities to its mass in order, without
+    // looking at each point; the class of the previous block is tried
+    // first. Otherwise every point is classed.
+    double* const blockP = bufferP_.data();
+    double* const blockLr = bufferLr_.data();
+    double* const blockChi = bufferChi_.data();
+    int guess[3] = {0, 0, 0};
+    auto tally = [&](int which, const double* values, std::int64_t count, double low, double high, auto&& direct) {
+        SamplePointStep::Accumulator& accumulator = step_.Tally(which);
+        const TallyBand& band = bands_[which];
+        const int common = band.Common(low, high, guess[which]);
+        if (common >= 0) {
+            double mass = accumulator.Mass[common];
+            for (std::int64_t k = 0; k < count; ++k) mass += blockP[k];
+            accumulator.Mass[common] = mass;
+            accumulator.Count[common] += count;
+            return;
+        }
+        for (std::int64_t k = 0; k < count; ++k) {
+            int which = band.Class(values[k]);
+            // Too close to an edge of the band: the direct value decides.
+            if (which < 0) [[unlikely]] which = direct(k);
+            ++accumulator.Count[which];
+            accumulator.Mass[which] += blockP[k];
+        }
+    };
 
     for (;;) {
         // Positions 1..c-3 fixed: the middle position over its range (once,
@@ -478,46 +510,62 @@ void TwoWayEnumerator::SweepRowTwo(const std::int32_t* remaining) {
             const std::int32_t pair = rowTotal - cells;  // (2, c-1) + (2, c)
             std::int32_t a = first;
             for (;;) {
-                // A block of points up to the run's end or the next
-                // progress display.
-                const std::int64_t count = std::min<std::int64_t>(last - a + 1, budget);
+                std::int64_t count = std::min<std::int64_t>(last - a + 1, budget);
                 const ColumnEntry* entryA = columnA + a;
                 const ColumnEntry* entryB = columnB + (pair - a);
-                double* probabilities = probabilities_.data();
-                for (std::int64_t k = 0; k < count; ++k)
-                    probabilities[k] =
+                constexpr double kInfinity = std::numeric_limits<double>::infinity();
+                double lowP = kInfinity, highP = -kInfinity;
+                double lowLr = kInfinity, highLr = -kInfinity;
+                double lowChi = kInfinity, highChi = -kInfinity;
+                for (std::int64_t k = 0; k < count; ++k) {
+                    const double p =
                         static_cast<double>(leading * entryA[k].Coefficient * entryB[-k].Coefficient / rowMultinomial);
-                for (std::int64_t k = 0; k < count; ++k, ++entryA, --entryB) {
-                    const double p = probabilities[k];
-                    // An infinite TableNumerator gives an infinite p; a
-                    // finite one a probability, at most 1 but for rounding.
-                    if (!(p <= 2.0)) [[unlikely]] {
-                        writeCells(a + static_cast<std::int32_t>(k), pair - a - static_cast<std::int32_t>(k));
-                        pending += k;
-                        hand();
-                        step_.Overflow();
-                        return;
+                    blockP[k] = p;
+                    lowP = std::min(lowP, p);
+                    highP = std::max(highP, p);
+                    if (LikelihoodRatio) {
+                        const double g = 2.0 * (lrLeading + (entryA[k].LikelihoodRatio + entryB[-k].LikelihoodRatio));
+                        blockLr[k] = g;
+                        lowLr = std::min(lowLr, g);
+                        highLr = std::max(highLr, g);
                     }
-                    int probabilityClass = probabilityBand.Class(p);
-                    int lrClass = 0;
-                    int chiClass = 0;
-                    if (LikelihoodRatio)
-                        lrClass = lrBand.Class(2.0 * (lrLeading + (entryA->LikelihoodRatio + entryB->LikelihoodRatio)));
-                    if (Pearson) chiClass = chiBand.Class(chiLeading + (entryA->Pearson + entryB->Pearson));
-                    if ((probabilityClass | lrClass | chiClass) < 0) [[unlikely]] {
-                        // Too close to an edge of a tolerance band: the
-                        // direct values decide.
-                        writeCells(a + static_cast<std::int32_t>(k), pair - a - static_cast<std::int32_t>(k));
-                        if (probabilityClass < 0)
-                            probabilityClass = TallyClass(TallyKind::Probability, p, state_.ObservedProbability);
-                        if (lrClass < 0)
-                            lrClass = TallyClass(TallyKind::Statistic, terms_.LikelihoodRatio(table), state_.G2);
-                        if (chiClass < 0)
-                            chiClass = TallyClass(TallyKind::Statistic, terms_.Pearson(table), state_.X2);
+                    if (Pearson) {
+                        const double chi = chiLeading + (entryA[k].Pearson + entryB[-k].Pearson);
+                        blockChi[k] = chi;
+                        lowChi = std::min(lowChi, chi);
+                        highChi = std::max(highChi, chi);
                     }
-                    probabilityTally.Add(probabilityClass, p);
-                    if (LikelihoodRatio) lrTally.Add(lrClass, p);
-                    if (Pearson) chiTally.Add(chiClass, p);
+                }
+                // An infinite TableNumerator gives an infinite p; a finite
+                // one a probability, at most 1 but for rounding. The points
+                // before the first infinite one are visited, and the run
+                // is abandoned at it.
+                std::int64_t overflowAt = -1;
+                if (!(highP <= 2.0)) [[unlikely]] {
+                    overflowAt = 0;
+                    while (blockP[overflowAt] <= 2.0) ++overflowAt;
+                    count = overflowAt;
+                    lowP = lowLr = lowChi = -kInfinity;  // so that every point is classed
+                }
+                tally(0, blockP, count, lowP, highP, [&](std::int64_t k) {
+                    return TallyClass(TallyKind::Probability, blockP[k], state_.ObservedProbability);
+                });
+                if (LikelihoodRatio)
+                    tally(1, blockLr, count, lowLr, highLr, [&](std::int64_t k) {
+                        writeCells(a + static_cast<std::int32_t>(k), pair - a - static_cast<std::int32_t>(k));
+                        return TallyClass(TallyKind::Statistic, terms_.LikelihoodRatio(table), state_.G2);
+                    });
+                if (Pearson)
+                    tally(2, blockChi, count, lowChi, highChi, [&](std::int64_t k) {
+                        writeCells(a + static_cast<std::int32_t>(k), pair - a - static_cast<std::int32_t>(k));
+                        return TallyClass(TallyKind::Statistic, terms_.Pearson(table), state_.X2);
+                    });
+                if (overflowAt >= 0) [[unlikely]] {
+                    writeCells(a + static_cast<std::int32_t>(overflowAt), pair - a - static_cast<std::int32_t>(overflowAt));
+                    pending += overflowAt;
+                    hand();
+                    step_.Overflow();
+                    return;
                 }
                 a += static_cast<std::int32_t>(count);
                 pending += count;

@@ -90,6 +90,17 @@ public:
     // An unsigned integer in the order of the doubles (for every double
     // but NaN, with -0 just below +0): the bits with the sign bit set for a
     // positive number, all bits flipped for a negative one.
+    // The class shared by every value in [low, high] when none of them is
+    // left open and all have the same; -1 otherwise. Guess is tried first
+    // and set to the class found.
+    int Common(double low, double high, int& guess) const {
+        if (low > lower_[guess] && high <= upper_[guess]) return guess;
+        const int found = Class(low);
+        if (found < 0 || !(high <= upper_[found])) return -1;
+        guess = found;
+        return found;
+    }
+
     static std::uint64_t OrderKey(double a) {
         const std::uint64_t bits = std::bit_cast<std::uint64_t>(a);
         const std::uint64_t negative = static_cast<std::uint64_t>(static_cast<std::int64_t>(bits) >> 63);
@@ -103,6 +114,10 @@ private:
     // open stretches then merge and the class between them has no room.
     // None is -0, so comparing keys is comparing the doubles.
     std::uint64_t edge_[5];
+    // The same edges as doubles: each class holds the values above lower_
+    // and at most upper_ (+infinity for greater).
+    double lower_[3];
+    double upper_[3];
 };
 
 // Per-cell terms of the two statistics for every count a cell can take,
@@ -210,7 +225,10 @@ private:
     std::vector<long double> leadingProduct_;
     std::vector<double> leadingLr_;
     std::vector<double> leadingChi_;
-    std::vector<double> probabilities_;  // of the points of a block
+    // The probabilities and statistics of the points of a block.
+    std::vector<double> bufferP_;
+    std::vector<double> bufferLr_;
+    std::vector<double> bufferChi_;
     TallyBand bands_[3];    // probability, likelihood ratio, Pearson
 };
 

@@ -25,10 +25,10 @@ public:
     // with probability p and, where computed, statistics g and x.
     void Visit(double p, double g, double x);
 
-    // For an enumerator that visits runs of sample points itself, keeping
-    // the tallies in registers (RunTallies) and counting the points in
-    // blocks: how many points may be visited before the next progress
-    // display is due (at least 1), and the count of N points visited since.
+    // For an enumerator that visits blocks of sample points itself, adding
+    // to the tallies (Tally) and counting the points in blocks: how many
+    // points may be visited before the next progress display is due (at
+    // least 1), and the count of N points visited since.
     // When the last of them is due for a display, the table of that point
     // must be in Cells: the display may show it, and the user may break off
     // there (Abandoned then set).
@@ -59,44 +59,8 @@ public:
         double Mass[3] = {0.0, 0.0, 0.0};
     };
     // The accumulators of the probability (0), likelihood-ratio (1) and
-    // Pearson (2) tallies.
+    // Pearson (2) tallies, for such an enumerator to add to.
     Accumulator& Tally(int which) { return tallies_[which]; }
-
-    // A tally kept in local variables (registers) while an enumerator runs
-    // through a sweep of sample points, stored back at the end of the sweep
-    // or before anything else may look at the tallies. A point goes to its
-    // class without a branch (which class comes next is not predictable):
-    // every mass gets p times 1 or 0, that is p or +0, and adding +0 leaves
-    // a mass unchanged, as masses are never -0; so each mass is the same
-    // sum, in the same order, as Visit forms it. The counts are packed into
-    // one word of three 21-bit fields, which Store empties: it must be
-    // called at least every kStoreInterval points.
-    struct LocalTally {
-        static constexpr std::int64_t kStoreInterval = (std::int64_t{1} << 21) - 1;
-        explicit LocalTally(const Accumulator& from)
-            : Less(from.Mass[0]), Equal(from.Mass[1]), Greater(from.Mass[2]) {}
-        void Add(int which, double p) {
-            static constexpr double kOneHot[3][3] = {{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}};
-            static constexpr std::uint64_t kCount[3] = {1, std::uint64_t{1} << 21, std::uint64_t{1} << 42};
-            const double* weight = kOneHot[which];
-            Less += p * weight[0];
-            Equal += p * weight[1];
-            Greater += p * weight[2];
-            Counts += kCount[which];
-        }
-        void Store(Accumulator& to) {
-            constexpr std::uint64_t kField = (std::uint64_t{1} << 21) - 1;
-            to.Mass[0] = Less;
-            to.Mass[1] = Equal;
-            to.Mass[2] = Greater;
-            to.Count[0] += static_cast<std::int64_t>(Counts & kField);
-            to.Count[1] += static_cast<std::int64_t>((Counts >> 21) & kField);
-            to.Count[2] += static_cast<std::int64_t>(Counts >> 42);
-            Counts = 0;
-        }
-        double Less, Equal, Greater;
-        std::uint64_t Counts = 0;
-    };
 
 private:
     static void Add(Accumulator& tally, int which, double p) {
