@@ -243,6 +243,7 @@ TwoWayEnumerator::TwoWayEnumerator(AnalysisState& state, SamplePointStep& step)
             static_cast<std::size_t>(std::min(table.RowTotal(2), table.ColTotal(j))) + 1;
     columnEntries_.assign(columnOffset_[width], ColumnEntry{0.0L, 0.0, 0.0});
     columnKey_.assign(static_cast<std::size_t>(cols_ * (rows_ - 1)), -1);
+    rowsAboveFactorials_.assign(static_cast<std::size_t>(rows_), 0.0L);
     leadingProduct_.assign(width, 1.0L);
     leadingLr_.assign(width, 0.0);
     leadingChi_.assign(width, 0.0);
@@ -338,27 +339,43 @@ void TwoWayEnumerator::PrepareRowTwo(const std::int32_t* remaining) {
     const std::int32_t row2 = table.RowTotal(2);
     const bool lr = step_.TalliesLikelihoodRatio();
     const bool chi = step_.TalliesPearson();
+    long double* rowsAbove = rowsAboveFactorials_.data();
     for (int j = 1; j <= cols_; ++j) {
         std::int32_t* key = &columnKey_[static_cast<std::size_t>((j - 1) * (r - 1))];
         const std::int32_t left = remaining[j];
-        bool same = key[0] == left;
+        bool same = true;
         for (int i = 3; i <= r; ++i) same = same && key[i - 2] == table.At(i, j);
-        if (same) continue;
-        key[0] = left;
-        for (int i = 3; i <= r; ++i) key[i - 2] = table.At(i, j);
+        if (same && key[0] == left) continue;
         ColumnEntry* entry = columnEntries_.data() + columnOffset_[static_cast<std::size_t>(j)];
         const std::int32_t from = std::max<std::int32_t>(0, left - row1);
         const std::int32_t to = std::min(row2, left);
-        for (std::int32_t x = from; x <= to; ++x) {
+        if (!same || key[0] != left) {
             // ColumnCoefficient(j): the factorials of rows 1..r multiplied
             // in row order from 1, then the column total's divided by them.
-            long double product = 1.0L;
-            product *= factorials[left - x];
-            product *= factorials[x];
-            for (int i = 3; i <= r; ++i) product *= factorials[table.At(i, j)];
-            entry[x].Coefficient = factorials[table.ColTotal(j)] / product;
-            if (lr) entry[x].LikelihoodRatio = terms_.LikelihoodRatioTerm(1, j, left - x) + terms_.LikelihoodRatioTerm(2, j, x);
-            if (chi) entry[x].Pearson = terms_.PearsonTerm(1, j, left - x) + terms_.PearsonTerm(2, j, x);
+            for (int i = 3; i <= r; ++i) {
+                key[i - 2] = table.At(i, j);
+                rowsAbove[i - 3] = factorials[table.At(i, j)];
+            }
+            const long double columnTotal = factorials[table.ColTotal(j)];
+            for (std::int32_t x = from; x <= to; ++x) {
+                long double product = 1.0L;
+                product *= factorials[left - x];
+                product *= factorials[x];
+                for (int i = 0; i < r - 2; ++i) product *= rowsAbove[i];
+                entry[x].Coefficient = columnTotal / product;
+            }
+        }
+        if (key[0] != left) {
+            // The pairs depend on the column's remaining total alone.
+            key[0] = left;
+            const double* lr1 = lr ? &terms_.LikelihoodRatioTerm(1, j, 0) : nullptr;
+            const double* lr2 = lr ? &terms_.LikelihoodRatioTerm(2, j, 0) : nullptr;
+            const double* chi1 = chi ? &terms_.PearsonTerm(1, j, 0) : nullptr;
+            const double* chi2 = chi ? &terms_.PearsonTerm(2, j, 0) : nullptr;
+            for (std::int32_t x = from; x <= to; ++x) {
+                if (lr) entry[x].LikelihoodRatio = lr1[left - x] + lr2[x];
+                if (chi) entry[x].Pearson = chi1[left - x] + chi2[x];
+            }
         }
     }
     double lrRest = 0.0;
@@ -452,21 +469,30 @@ void TwoWayEnumerator::SweepRowTwo(const std::int32_t* remaining) {
     };
 
     // A block of points (a run, or part of one up to a progress display)
-    // is formed into the buffers first, with the range of each value; then
-    // each tally takes the block. Runs mostly lie within one class of a
-    // tally (they cross an edge of its band at most a few times, and only
-    // near the observed value), so a tally whose range lies within one
-    // class adds the block's probabilities to its mass in order, without
-    // looking at each point; the class of the previous block is tried
-    // first. Otherwise every point is classed.
+    // is formed first, with the range of each value. Runs mostly lie within
+    // one class of a tally (they cross an edge of its band at most a few
+    // times, and only near the observed value), and mostly in the class of
+    // the run before: so while the block is formed, its probabilities are
+    // already added, in order, to the mass of that class of each tally, and
+    // that sum is kept when the block's range lies within the class
+    // (TallyBand::Common). When it lies within another class the block's
+    // probabilities are added to that one; otherwise every point is
+    // classed.
     double* const blockP = bufferP_.data();
     double* const blockLr = bufferLr_.data();
     double* const blockChi = bufferChi_.data();
     int guess[3] = {0, 0, 0};
-    auto tally = [&](int which, const double* values, std::int64_t count, double low, double high, auto&& direct) {
+    auto tally = [&](int which, const double* values, std::int64_t count, double low, double high, double guessedMass,
+                     auto&& direct) {
         SamplePointStep::Accumulator& accumulator = step_.Tally(which);
         const TallyBand& band = bands_[which];
+        const int guessed = guess[which];
         const int common = band.Common(low, high, guess[which]);
+        if (common == guessed) {
+            accumulator.Mass[common] = guessedMass;
+            accumulator.Count[common] += count;
+            return;
+        }
         if (common >= 0) {
             double mass = accumulator.Mass[common];
             for (std::int64_t k = 0; k < count; ++k) mass += blockP[k];
@@ -517,23 +543,29 @@ void TwoWayEnumerator::SweepRowTwo(const std::int32_t* remaining) {
                 double lowP = kInfinity, highP = -kInfinity;
                 double lowLr = kInfinity, highLr = -kInfinity;
                 double lowChi = kInfinity, highChi = -kInfinity;
+                double massP = step_.Tally(0).Mass[guess[0]];
+                double massLr = step_.Tally(1).Mass[guess[1]];
+                double massChi = step_.Tally(2).Mass[guess[2]];
                 for (std::int64_t k = 0; k < count; ++k) {
                     const double p =
                         static_cast<double>(leading * entryA[k].Coefficient * entryB[-k].Coefficient / rowMultinomial);
                     blockP[k] = p;
                     lowP = std::min(lowP, p);
                     highP = std::max(highP, p);
+                    massP += p;
                     if (LikelihoodRatio) {
                         const double g = 2.0 * (lrLeading + (entryA[k].LikelihoodRatio + entryB[-k].LikelihoodRatio));
                         blockLr[k] = g;
                         lowLr = std::min(lowLr, g);
                         highLr = std::max(highLr, g);
+                        massLr += p;
                     }
                     if (Pearson) {
                         const double chi = chiLeading + (entryA[k].Pearson + entryB[-k].Pearson);
                         blockChi[k] = chi;
                         lowChi = std::min(lowChi, chi);
                         highChi = std::max(highChi, chi);
+                        massChi += p;
                     }
                 }
                 // An infinite TableNumerator gives an infinite p; a finite
@@ -547,16 +579,16 @@ void TwoWayEnumerator::SweepRowTwo(const std::int32_t* remaining) {
                     count = overflowAt;
                     lowP = lowLr = lowChi = -kInfinity;  // so that every point is classed
                 }
-                tally(0, blockP, count, lowP, highP, [&](std::int64_t k) {
+                tally(0, blockP, count, lowP, highP, massP, [&](std::int64_t k) {
                     return TallyClass(TallyKind::Probability, blockP[k], state_.ObservedProbability);
                 });
                 if (LikelihoodRatio)
-                    tally(1, blockLr, count, lowLr, highLr, [&](std::int64_t k) {
+                    tally(1, blockLr, count, lowLr, highLr, massLr, [&](std::int64_t k) {
                         writeCells(a + static_cast<std::int32_t>(k), pair - a - static_cast<std::int32_t>(k));
                         return TallyClass(TallyKind::Statistic, terms_.LikelihoodRatio(table), state_.G2);
                     });
                 if (Pearson)
-                    tally(2, blockChi, count, lowChi, highChi, [&](std::int64_t k) {
+                    tally(2, blockChi, count, lowChi, highChi, massChi, [&](std::int64_t k) {
                         writeCells(a + static_cast<std::int32_t>(k), pair - a - static_cast<std::int32_t>(k));
                         return TallyClass(TallyKind::Statistic, terms_.Pearson(table), state_.X2);
                     });

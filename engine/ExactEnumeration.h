@@ -219,6 +219,7 @@ private:
     // Per column: the remaining total and the cells of rows 3..r for which
     // its entries were made (r - 1 numbers each).
     std::vector<std::int32_t> columnKey_;
+    std::vector<long double> rowsAboveFactorials_;  // of a column's cells in rows 3..r
     // Per position j = 0..c-2 of row 2: the product of the coefficients of
     // columns 1..j in column order from 1, and the sums of the terms of rows
     // 3..r and of the pairs of columns 1..j.
