@@ -122,7 +122,7 @@ TallyBand::TallyBand() {
 TallyBand::TallyBand(TallyKind kind, double observed, double error) {
     const double t = kind == TallyKind::Probability ? kProbabilityTolerance : kStatisticTolerance;
     const double b = observed;
-    const double margin = error * (1.0 + 1e-9) + 1e-12 * std::fabs(b) + 1e-300;
+    const double margin = error * (1.0 + 1e-9) + 1e-12 * std::fabs(b) + 1e-318;
     double edges[5];
     edges[0] = -b + margin;
     if (b > 0.0) {

@@ -67,8 +67,9 @@ void UpdateTally(ExactTally& tally, TallyKind kind, double a, double b, double p
 // 0) equal, since the quotient is then not positive. For b <= 0 every
 // a > -b is greater (the quotient is at least 1). A value closer to an edge
 // than the margin (its error, 1e-12 b for the rounding of the edges and of
-// the rule's own arithmetic, and 1e-300 near the underflow) is not classed
-// here: the caller applies TallyClass to its direct value.
+// the rule's own arithmetic, and 1e-318 for that rounding among subnormal
+// numbers, whose units are absolute) is not classed here: the caller
+// applies TallyClass to its direct value.
 class TallyBand {
 public:
     TallyBand();
