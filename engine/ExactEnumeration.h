@@ -88,9 +88,6 @@ public:
         return kClassAbove[above];
     }
 
-    // An unsigned integer in the order of the doubles (for every double
-    // but NaN, with -0 just below +0): the bits with the sign bit set for a
-    // positive number, all bits flipped for a negative one.
     // The class shared by every value in [low, high] when none of them is
     // left open and all have the same; -1 otherwise. Guess is tried first
     // and set to the class found.
@@ -102,6 +99,9 @@ public:
         return found;
     }
 
+    // An unsigned integer in the order of the doubles (for every double
+    // but NaN, with -0 just below +0): the bits with the sign bit set for a
+    // positive number, all bits flipped for a negative one.
     static std::uint64_t OrderKey(double a) {
         const std::uint64_t bits = std::bit_cast<std::uint64_t>(a);
         const std::uint64_t negative = static_cast<std::uint64_t>(static_cast<std::int64_t>(bits) >> 63);
@@ -184,10 +184,11 @@ private:
     //    formed in column order as TableNumerator forms it: the first c - 2
     //    factors once per run of the innermost position, the last two per
     //    sample point.
-    //  - each statistic is the sum of the terms of rows 3..r, of the pairs
-    //    (1, j) + (2, j) tabulated per column, taken in another order than
-    //    the direct sum; both sums are within statisticError_ of the exact
-    //    sum of the same terms, which TallyBand allows for.
+    //  - each statistic is the sum of the terms of rows 3..r and of the
+    //    pairs (1, j) + (2, j) tabulated per column, taken in another order
+    //    than the direct sum; both are within a bound of the exact sum of
+    //    the same terms, so their difference is the error that the
+    //    statistic's TallyBand allows for.
     // Instantiated for the statistics that are tallied.
     template <bool LikelihoodRatio, bool Pearson>
     void SweepRowTwo(const std::int32_t* remaining);
@@ -231,7 +232,7 @@ private:
     std::vector<double> bufferP_;
     std::vector<double> bufferLr_;
     std::vector<double> bufferChi_;
-    TallyBand bands_[3];    // probability, likelihood ratio, Pearson
+    TallyBand bands_[3];  // probability, likelihood ratio, Pearson
 };
 
 }  // namespace kelvorin

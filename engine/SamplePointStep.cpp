@@ -38,17 +38,19 @@ void SamplePointStep::Visit(double p, double g, double x) {
     ++state_.SamplePointCount;
     ++state_.ProgressCounter;
     ShowProgress();
-    if (twoByTwo_) AccumulateFisher(state_.Table.At(1, 1), p);
+    if (twoByTwo_) AccumulateFisher(p);
     Add(tallies_[0], TallyClass(TallyKind::Probability, p, state_.ObservedProbability), p);
     if (tallyLR_) Add(tallies_[1], TallyClass(TallyKind::Statistic, g, state_.G2), p);
     if (tallyChi_) Add(tallies_[2], TallyClass(TallyKind::Statistic, x, state_.X2), p);
     if (trace_) TraceSamplePoint(state_, p, g, x);
 }
 
-void SamplePointStep::AccumulateFisher(std::int32_t x11, double p) {
-    if (x11 < state_.ObservedX11)
+void SamplePointStep::AccumulateFisher(double p) {
+    const auto x11 = static_cast<std::uint32_t>(state_.Table.At(1, 1));
+    const auto observed = static_cast<std::uint32_t>(state_.ObservedX11);
+    if (x11 < observed)
         state_.FisherLess += p;
-    else if (x11 > state_.ObservedX11)
+    else if (x11 > observed)
         state_.FisherGreater += p;
     else
         state_.FisherEqual += p;

@@ -26,12 +26,12 @@ public:
     void Visit(double p, double g, double x);
 
     // For an enumerator that visits blocks of sample points itself, adding
-    // to the tallies (Tally) and counting the points in blocks: how many
-    // points may be visited before the next progress display is due (at
-    // least 1), and the count of N points visited since.
-    // When the last of them is due for a display, the table of that point
-    // must be in Cells: the display may show it, and the user may break off
-    // there (Abandoned then set).
+    // to the tallies (Tally) in visiting order and counting the points in
+    // blocks, not for 2 x 2 or traced runs: how many points may be visited
+    // before the next progress display is due (at least 1), and the count
+    // of n points visited since. When the last of them is due for a
+    // display, the table of that point must be in Cells: the display may
+    // show it, and the user may break off there (Abandoned then set).
     std::int64_t PointsBeforeProgress() const { return state_.ProgressInterval - state_.ProgressCounter; }
     void CountVisited(std::int64_t n) {
         state_.SamplePointCount += static_cast<std::uint64_t>(n);
@@ -40,9 +40,6 @@ public:
     }
     bool TalliesLikelihoodRatio() const { return tallyLR_; }
     bool TalliesPearson() const { return tallyChi_; }
-    bool TwoByTwo() const { return twoByTwo_; }
-    // The 2 x 2 sums of a sample point whose x11 is given.
-    void AccumulateFisher(std::int32_t x11, double p);
 
     // The probability of the current sample point overflowed the extended
     // range: "To many observations" (caption "ERROR"), the run is abandoned.
@@ -69,6 +66,7 @@ private:
     }
 
     void ShowProgress();
+    void AccumulateFisher(double p);
 
     AnalysisState& state_;
     const EnginePorts& ports_;
