@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <limits>
 
 #include "FloatingPointGuard.h"
 #include "SamplePointStep.h"
@@ -112,6 +113,40 @@ void UpdateTally(ExactTally& tally, TallyKind kind, double a, double b, double p
     }
 }
 
+TallyBand::TallyBand() {
+    const double infinity = std::numeric_limits<double>::infinity();
+    for (std::uint64_t& edge : edge_) edge = OrderKey(infinity);
+    for (int k = 0; k < 3; ++k) lower_[k] = upper_[k] = infinity;
+}
+
+TallyBand::TallyBand(TallyKind kind, double observed, double error) {
+    const double t = kind == TallyKind::Probability ? kProbabilityTolerance : kStatisticTolerance;
+    const double b = observed;
+    const double margin = error * (1.0 + 1e-9) + 1e-12 * std::fabs(b) + 1e-318;
+    double edges[5];
+    edges[0] = -b + margin;
+    if (b > 0.0) {
+        const double low = b * (1.0 - t) / (1.0 + t);
+        const double high = b * (1.0 + t) / (1.0 - t);
+        edges[1] = low - margin;
+        edges[2] = low + margin;
+        edges[3] = high - margin;
+        edges[4] = high + margin;
+    } else {
+        // Above the first edge everything is greater.
+        for (int k = 1; k < 5; ++k) edges[k] = edges[0];
+    }
+    for (int k = 0; k < 5; ++k) {
+        if (k > 0) edges[k] = std::max(edges[k], edges[k - 1]);
+        if (edges[k] == 0.0) edges[k] = 0.0;
+        edge_[k] = OrderKey(edges[k]);
+    }
+    for (int k = 0; k < 3; ++k) {
+        lower_[k] = edges[2 * k];
+        upper_[k] = k < 2 ? edges[2 * k + 1] : std::numeric_limits<double>::infinity();
+    }
+}
+
 // --- StatisticTerms ---------------------------------------------------------
 
 void StatisticTerms::Prepare(const ContingencyTable& table, bool likelihoodRatio, bool pearson) {
@@ -183,20 +218,55 @@ enum LevelArray { kLow, kHigh, kSum, kValue, kNext, kLevelArrays };
 
 TwoWayEnumerator::TwoWayEnumerator(AnalysisState& state, SamplePointStep& step)
     : state_(state), step_(step), rows_(state.Table.Rows), cols_(state.Table.Cols) {
-    terms_.Prepare(state.Table, state.ComputeLR, state.ComputeChi);
+    const ContingencyTable& table = state.Table;
+    const bool lr = step.TalliesLikelihoodRatio();
+    const bool chi = step.TalliesPearson();
+    terms_.Prepare(table, state.ComputeLR, state.ComputeChi);
     // The trace prints the values of every sample point and marks the
     // observed table by exact equality of probabilities, so a traced run
     // evaluates every point directly.
-    incremental_ = terms_.Available() && !state.DirectEvaluation && !(state.Options.Details && state.DetailsFile.IsOpen());
+    // A 2 x 2 table has at most 1001 sample points and also sums the 2 x 2
+    // probabilities by x11: it is evaluated directly too.
+    incremental_ = terms_.Available() && !state.DirectEvaluation && rows_ >= 2 && cols_ >= 2 &&
+                   rows_ * cols_ > 4 && !(state.Options.Details && state.DetailsFile.IsOpen());
     const std::size_t width = static_cast<std::size_t>(cols_ + 1);
     storage_.assign(static_cast<std::size_t>(rows_ + 1) * kLevelArrays * width, 0);
     rowsBefore_.assign(static_cast<std::size_t>(rows_ + 1), 0);
-    carry_.Row2.assign(static_cast<std::size_t>(cols_ + 1), 0);
-    // The direct quotient TableNumerator / RowMultinomial is formed with
-    // about r c + c + 1 roundings of half a unit (2^-64) each.
-    directUlps_ = 0.5 * (rows_ * cols_ + cols_ + 2);
-    carry_.Previous.assign(static_cast<std::size_t>(cols_ + 1), 0);
-    for (int k = 2; k <= rows_; ++k) rowsBefore_[k] = rowsBefore_[k - 1] + state.Table.RowTotal(k - 1);
+    for (int k = 2; k <= rows_; ++k) rowsBefore_[k] = rowsBefore_[k - 1] + table.RowTotal(k - 1);
+    if (!incremental_) return;
+
+    // Room for every count cell (2, j) can take.
+    columnOffset_.assign(width + 1, 0);
+    for (int j = 1; j <= cols_; ++j)
+        columnOffset_[static_cast<std::size_t>(j + 1)] =
+            columnOffset_[static_cast<std::size_t>(j)] +
+            static_cast<std::size_t>(std::min(table.RowTotal(2), table.ColTotal(j))) + 1;
+    columnEntries_.assign(columnOffset_[width], ColumnEntry{0.0L, 0.0, 0.0});
+    columnKey_.assign(static_cast<std::size_t>(cols_ * (rows_ - 1)), -1);
+    rowsAboveFactorials_.assign(static_cast<std::size_t>(rows_), 0.0L);
+    leadingProduct_.assign(width, 1.0L);
+    leadingLr_.assign(width, 0.0);
+    leadingChi_.assign(width, 0.0);
+    // A block is at most a run: as many points as cell (2, c-1) has counts.
+    const std::size_t block = static_cast<std::size_t>(std::min(table.RowTotal(2), table.ColTotal(cols_ - 1))) + 1;
+    bufferP_.assign(block, 0.0);
+    bufferLr_.assign(block, 0.0);
+    bufferChi_.assign(block, 0.0);
+
+    // Both the direct sum of a statistic and the one formed here add up the
+    // same r c terms in some order, each addition rounding by at most 2^-53
+    // of a partial sum, and no partial sum exceeds the sum of the largest
+    // magnitudes of the cells' terms. The direct sum takes r c additions,
+    // the one here r c + c; twice their total bounds the difference of the
+    // two. G2 is twice the sum.
+    const double additions = 2.0 * (2 * rows_ * cols_ + cols_ + 4);
+    const double lrError = 2.0 * additions * 0x1p-53 * terms_.LikelihoodRatioMagnitude();
+    const double chiError = additions * 0x1p-53 * terms_.PearsonMagnitude();
+    bands_[0] = TallyBand(TallyKind::Probability, state.ObservedProbability, 0.0);
+    bands_[1] = TallyBand(TallyKind::Statistic, state.G2, lrError);
+    bands_[2] = TallyBand(TallyKind::Statistic, state.X2, chiError);
+    sweep_ = lr ? (chi ? &TwoWayEnumerator::SweepRowTwo<true, true> : &TwoWayEnumerator::SweepRowTwo<true, false>)
+                : (chi ? &TwoWayEnumerator::SweepRowTwo<false, true> : &TwoWayEnumerator::SweepRowTwo<false, false>);
 }
 
 void TwoWayEnumerator::EnumerateTables() {
@@ -205,6 +275,10 @@ void TwoWayEnumerator::EnumerateTables() {
 }
 
 void TwoWayEnumerator::Enumerate(int level, const std::int32_t* remaining) {
+    if (level == 2 && incremental_) {
+        (this->*sweep_)(remaining);
+        return;
+    }
     const int c = cols_;
     const std::size_t width = static_cast<std::size_t>(c + 1);
     std::int32_t* base = storage_.data() + static_cast<std::size_t>(level) * kLevelArrays * width;
@@ -229,15 +303,9 @@ void TwoWayEnumerator::Enumerate(int level, const std::int32_t* remaining) {
         }
     };
     reset(1, 0);
-    if (level == 2) StartRow2();
     for (;;) {
         std::int32_t partial = 0;
         for (int j = 1; j <= c - 2; ++j) partial += x[j];
-        if (level == 2 && incremental_) {
-            for (int j = 1; j <= c - 2; ++j) table.At(2, j) = static_cast<std::int16_t>(x[j]);
-            InnermostRun(remaining, partial, lo[c - 1], hi[c - 1]);
-            if (state_.Abandoned) return;
-        } else
         for (std::int32_t v = lo[c - 1]; v <= hi[c - 1]; ++v) {
             x[c - 1] = v;
             x[c] = rowTotal - partial - v;
@@ -263,188 +331,301 @@ void TwoWayEnumerator::Enumerate(int level, const std::int32_t* remaining) {
     }
 }
 
-double TwoWayEnumerator::DirectValue(int which) const {
+void TwoWayEnumerator::PrepareRowTwo(const std::int32_t* remaining) {
     const ContingencyTable& table = state_.Table;
-    if (which == 0) return static_cast<double>(TableNumerator(table, state_.Factorials) / state_.RowMultinomial);
-    return which == 1 ? terms_.LikelihoodRatio(table) : terms_.Pearson(table);
+    const FactorialTable& factorials = state_.Factorials;
+    const int r = rows_;
+    const std::int32_t row1 = table.RowTotal(1);
+    const std::int32_t row2 = table.RowTotal(2);
+    const bool lr = step_.TalliesLikelihoodRatio();
+    const bool chi = step_.TalliesPearson();
+    long double* rowsAbove = rowsAboveFactorials_.data();
+    for (int j = 1; j <= cols_; ++j) {
+        std::int32_t* key = &columnKey_[static_cast<std::size_t>((j - 1) * (r - 1))];
+        const std::int32_t left = remaining[j];
+        bool same = true;
+        for (int i = 3; i <= r; ++i) same = same && key[i - 2] == table.At(i, j);
+        if (same && key[0] == left) continue;
+        ColumnEntry* entry = columnEntries_.data() + columnOffset_[static_cast<std::size_t>(j)];
+        const std::int32_t from = std::max<std::int32_t>(0, left - row1);
+        const std::int32_t to = std::min(row2, left);
+        if (!same || key[0] != left) {
+            // ColumnCoefficient(j): the factorials of rows 1..r multiplied
+            // in row order from 1, then the column total's divided by them.
+            for (int i = 3; i <= r; ++i) {
+                key[i - 2] = table.At(i, j);
+                rowsAbove[i - 3] = factorials[table.At(i, j)];
+            }
+            const long double columnTotal = factorials[table.ColTotal(j)];
+            for (std::int32_t x = from; x <= to; ++x) {
+                long double product = 1.0L;
+                product *= factorials[left - x];
+                product *= factorials[x];
+                for (int i = 0; i < r - 2; ++i) product *= rowsAbove[i];
+                entry[x].Coefficient = columnTotal / product;
+            }
+        }
+        if (key[0] != left) {
+            // The pairs depend on the column's remaining total alone.
+            key[0] = left;
+            const double* lr1 = lr ? &terms_.LikelihoodRatioTerm(1, j, 0) : nullptr;
+            const double* lr2 = lr ? &terms_.LikelihoodRatioTerm(2, j, 0) : nullptr;
+            const double* chi1 = chi ? &terms_.PearsonTerm(1, j, 0) : nullptr;
+            const double* chi2 = chi ? &terms_.PearsonTerm(2, j, 0) : nullptr;
+            for (std::int32_t x = from; x <= to; ++x) {
+                if (lr) entry[x].LikelihoodRatio = lr1[left - x] + lr2[x];
+                if (chi) entry[x].Pearson = chi1[left - x] + chi2[x];
+            }
+        }
+    }
+    double lrRest = 0.0;
+    double chiRest = 0.0;
+    for (int i = 3; i <= r; ++i)
+        for (int j = 1; j <= cols_; ++j) {
+            if (lr) lrRest += terms_.LikelihoodRatioTerm(i, j, table.At(i, j));
+            if (chi) chiRest += terms_.PearsonTerm(i, j, table.At(i, j));
+        }
+    leadingProduct_[0] = 1.0L;
+    leadingLr_[0] = lrRest;
+    leadingChi_[0] = chiRest;
 }
 
-void TwoWayEnumerator::StartRow2() { carry_.Valid = false; }
-
-void TwoWayEnumerator::InnermostRun(const std::int32_t* remaining, std::int32_t partial, std::int32_t first,
-                                    std::int32_t last) {
+template <bool LikelihoodRatio, bool Pearson>
+void TwoWayEnumerator::SweepRowTwo(const std::int32_t* remaining) {
+    PrepareRowTwo(remaining);
     ContingencyTable& table = state_.Table;
     const int c = cols_;
-    const bool lr = state_.ComputeLR;
-    const bool chi = state_.ComputeChi;
-    // Rounding bounds: one unit is 2^-52; a term update costs a few roundings
-    // of the size of the largest terms, a probability update two relative
-    // units (one quotient, one product).
-    constexpr double kUnit = 0x1p-52;
-    // Below this the probability may have lost precision (or underflow), so
-    // it is evaluated directly rather than updated.
-    constexpr long double kTiny = 1e-280L;
-    // Past this bound of the updated quotient's error (in units of 2^-64 of
-    // its value) it is evaluated directly again, so that it seldom lands too
-    // near a rounding point to be used.
-    constexpr double kMaxUlps = 128;
-    const double lrStep = 16 * kUnit * terms_.LikelihoodRatioMagnitude();
-    const double chiStep = 16 * kUnit * terms_.PearsonMagnitude();
-    Carry& k = carry_;
-
-    // Row 2 of the run's first sample point (cells 1..c-2 were written by
-    // Enumerate) and row 1, the remainder.
-    std::int32_t* x2 = k.Row2.data();
-    for (int j = 1; j <= c - 2; ++j) x2[j] = table.At(2, j);
-    x2[c - 1] = first;
-    x2[c] = table.RowTotal(2) - partial - first;
-
-    auto evaluateDirectly = [&]() -> bool {
-        for (int j = 1; j <= c; ++j) {
-            table.At(2, j) = static_cast<std::int16_t>(x2[j]);
-            table.At(1, j) = static_cast<std::int16_t>(remaining[j] - x2[j]);
-        }
-        const long double numerator = TableNumerator(table, state_.Factorials);
-        if (!std::isfinite(numerator)) return false;
-        k.Q = numerator / state_.RowMultinomial;
-        k.QUlps = directUlps_;
-        return true;
+    const std::size_t width = static_cast<std::size_t>(c + 1);
+    std::int32_t* base = storage_.data() + 2 * kLevelArrays * width;
+    std::int32_t* lo = base + kLow * width;
+    std::int32_t* hi = base + kHigh * width;
+    std::int32_t* partial = base + kSum * width;  // x_1 + ... + x_j, [0..c-2]
+    std::int32_t* x = base + kValue * width;
+    std::int32_t* sum = base + kNext * width;  // remaining[1] + ... + remaining[j]
+    long double* product = leadingProduct_.data();
+    double* lrSum = leadingLr_.data();
+    double* chiSum = leadingChi_.data();
+    const std::int32_t rowTotal = table.RowTotal(2);
+    const std::int32_t before = table.RowTotal(1);
+    sum[0] = 0;
+    for (int j = 1; j <= c; ++j) sum[j] = sum[j - 1] + remaining[j];
+    partial[0] = 0;
+    // Position j's lower and upper bound given the cells before it.
+    auto lowest = [&](int j, std::int32_t cellsBefore) {
+        return std::max<std::int32_t>(0, sum[j] - before - cellsBefore);
     };
-    if (!k.Valid) {
-        // The first run of this row 2: every value evaluated directly.
-        if (!evaluateDirectly()) {
-            step_.Overflow();
+    auto highest = [&](int j, std::int32_t cellsBefore) {
+        return std::min<std::int32_t>(rowTotal - cellsBefore, remaining[j]);
+    };
+    // Takes position j's value x[j] into the products and sums through j.
+    auto take = [&](int j) {
+        const ColumnEntry& entry =
+            columnEntries_[columnOffset_[static_cast<std::size_t>(j)] + static_cast<std::size_t>(x[j])];
+        partial[j] = partial[j - 1] + x[j];
+        product[j] = product[j - 1] * entry.Coefficient;
+        if (LikelihoodRatio) lrSum[j] = lrSum[j - 1] + entry.LikelihoodRatio;
+        if (Pearson) chiSum[j] = chiSum[j - 1] + entry.Pearson;
+    };
+    // Positions 1..c-3 are an odometer; c-2 (the middle) and c-1 (the
+    // innermost run) are loops of their own. Sets positions from..c-3 to
+    // their lower bounds.
+    const int outer = c - 3;
+    auto reset = [&](int from) {
+        for (int j = from; j <= outer; ++j) {
+            lo[j] = lowest(j, partial[j - 1]);
+            hi[j] = highest(j, partial[j - 1]);
+            x[j] = lo[j];
+            take(j);
+        }
+    };
+    reset(1);
+
+    const long double rowMultinomial = state_.RowMultinomial;
+    const ColumnEntry* columnA = columnEntries_.data() + columnOffset_[static_cast<std::size_t>(c - 1)];
+    const ColumnEntry* columnB = columnEntries_.data() + columnOffset_[static_cast<std::size_t>(c)];
+    const ColumnEntry* columnMiddle =
+        c >= 3 ? columnEntries_.data() + columnOffset_[static_cast<std::size_t>(c - 2)] : nullptr;
+
+    // Rows 1 and 2 of the point with (2, c-1) = a and (2, c) = b into Cells,
+    // for whatever looks at it.
+    auto writeCells = [&](std::int32_t a, std::int32_t b) {
+        for (int j = 1; j <= c - 2; ++j) {
+            table.At(2, j) = static_cast<std::int16_t>(x[j]);
+            table.At(1, j) = static_cast<std::int16_t>(remaining[j] - x[j]);
+        }
+        table.At(2, c - 1) = static_cast<std::int16_t>(a);
+        table.At(2, c) = static_cast<std::int16_t>(b);
+        table.At(1, c - 1) = static_cast<std::int16_t>(remaining[c - 1] - a);
+        table.At(1, c) = static_cast<std::int16_t>(remaining[c] - b);
+    };
+    // The points visited since the step last counted them, and how many
+    // more may be before the next progress display.
+    std::int64_t pending = 0;
+    std::int64_t budget = step_.PointsBeforeProgress();
+    auto hand = [&] {
+        step_.CountVisited(pending);
+        pending = 0;
+        budget = step_.PointsBeforeProgress();
+    };
+
+    // A block of points (a run, or part of one up to a progress display)
+    // is formed first, with the range of each value. Runs mostly lie within
+    // one class of a tally (they cross an edge of its band at most a few
+    // times, and only near the observed value), and mostly in the class of
+    // the run before: so while the block is formed, its probabilities are
+    // already added, in order, to the mass of that class of each tally, and
+    // that sum is kept when the block's range lies within the class
+    // (TallyBand::Common). When it lies within another class the block's
+    // probabilities are added to that one; otherwise every point is
+    // classed.
+    double* const blockP = bufferP_.data();
+    double* const blockLr = bufferLr_.data();
+    double* const blockChi = bufferChi_.data();
+    int guess[3] = {0, 0, 0};
+    auto tally = [&](int which, const double* values, std::int64_t count, double low, double high, double guessedMass,
+                     auto&& direct) {
+        SamplePointStep::Accumulator& accumulator = step_.Tally(which);
+        const TallyBand& band = bands_[which];
+        const int guessed = guess[which];
+        const int common = band.Common(low, high, guess[which]);
+        if (common == guessed) {
+            accumulator.Mass[common] = guessedMass;
+            accumulator.Count[common] += count;
             return;
         }
-        const double cells = static_cast<double>(rows_ * c);
-        k.LrSum = lr ? 0.5 * terms_.LikelihoodRatio(table) : 0.0;
-        k.ChiSum = chi ? terms_.Pearson(table) : 0.0;
-        k.LrError = 2 * cells * kUnit * terms_.LikelihoodRatioMagnitude();
-        k.ChiError = cells * kUnit * terms_.PearsonMagnitude();
-        k.Valid = true;
-    } else {
-        // From the last sample point of the previous run: each column whose
-        // row-2 count changed moves counts between rows 1 and 2 one at a time.
-        const bool tiny = k.Q < kTiny;
-        for (int j = 1; j <= c; ++j) {
-            std::int32_t upper = k.Previous[static_cast<std::size_t>(j)];
-            const std::int32_t target = x2[j];
-            if (upper == target) continue;
-            std::int32_t lower = remaining[j] - upper;
-            if (lr) {
-                k.LrSum += (terms_.LikelihoodRatioTerm(2, j, target) - terms_.LikelihoodRatioTerm(2, j, upper)) +
-                           (terms_.LikelihoodRatioTerm(1, j, remaining[j] - target) -
-                            terms_.LikelihoodRatioTerm(1, j, lower));
-                k.LrError += lrStep;
-            }
-            if (chi) {
-                k.ChiSum += (terms_.PearsonTerm(2, j, target) - terms_.PearsonTerm(2, j, upper)) +
-                            (terms_.PearsonTerm(1, j, remaining[j] - target) - terms_.PearsonTerm(1, j, lower));
-                k.ChiError += chiStep;
-            }
-            for (; upper < target; ++upper, --lower) {
-                k.Q *= static_cast<long double>(lower) / static_cast<long double>(upper + 1);
-                k.QUlps += 3;
-            }
-            for (; upper > target; --upper, ++lower) {
-                k.Q *= static_cast<long double>(upper) / static_cast<long double>(lower + 1);
-                k.QUlps += 3;
-            }
-        }
-        for (int j = 1; j <= c; ++j) {
-            table.At(2, j) = static_cast<std::int16_t>(x2[j]);
-            table.At(1, j) = static_cast<std::int16_t>(remaining[j] - x2[j]);
-        }
-        if (tiny && !evaluateDirectly()) {
-            step_.Overflow();
+        if (common >= 0) {
+            double mass = accumulator.Mass[common];
+            for (std::int64_t k = 0; k < count; ++k) mass += blockP[k];
+            accumulator.Mass[common] = mass;
+            accumulator.Count[common] += count;
             return;
         }
-    }
-
-    std::int32_t a = x2[c - 1];               // x(2,c-1)
-    std::int32_t b = x2[c];                   // x(2,c)
-    std::int32_t d = remaining[c - 1] - a;    // x(1,c-1)
-    std::int32_t e = remaining[c] - b;        // x(1,c)
-    long double q = k.Q;
-    double qUlps = k.QUlps;
-    // The probability as the direct evaluation rounds it: the quotient q is
-    // known to within (qUlps + directUlps_) units of its last place of the
-    // direct evaluation's quotient, so unless it lies that close to a point
-    // where rounding to double changes, both round to the same double.
-    auto probability = [&]() -> double {
-        const double rounded = static_cast<double>(q);
-        if (q >= kTiny) {
-            // Half a unit in the last place of the rounded value (of the
-            // binade below when q lies under a power of two).
-            const std::uint64_t bits = std::bit_cast<std::uint64_t>(rounded);
-            double half = std::bit_cast<double>((bits & 0x7FF0000000000000ULL) - (53ULL << 52));
-            const long double off = q - static_cast<long double>(rounded);
-            if ((bits & 0x000FFFFFFFFFFFFFULL) == 0 && off < 0) half *= 0.5;
-            if (half - std::fabs(off) > (qUlps + directUlps_) * 0x1p-64L * q) return rounded;
+        for (std::int64_t k = 0; k < count; ++k) {
+            int which = band.Class(values[k]);
+            // Too close to an edge of the band: the direct value decides.
+            if (which < 0) [[unlikely]] which = direct(k);
+            ++accumulator.Count[which];
+            accumulator.Mass[which] += blockP[k];
         }
-        q = TableNumerator(table, state_.Factorials) / state_.RowMultinomial;
-        qUlps = directUlps_;
-        return static_cast<double>(q);
     };
-    double p = probability();
-    double lrSum = k.LrSum;
-    double chiSum = k.ChiSum;
-    double lrError = k.LrError;
-    double chiError = k.ChiError;
 
-    auto direct = [this](int which) { return DirectValue(which); };
-    // The terms of the four changing cells, indexed by their counts.
-    const double* lrA = lr ? &terms_.LikelihoodRatioTerm(2, c - 1, 0) : nullptr;
-    const double* lrB = lr ? &terms_.LikelihoodRatioTerm(2, c, 0) : nullptr;
-    const double* lrD = lr ? &terms_.LikelihoodRatioTerm(1, c - 1, 0) : nullptr;
-    const double* lrE = lr ? &terms_.LikelihoodRatioTerm(1, c, 0) : nullptr;
-    const double* chiA = chi ? &terms_.PearsonTerm(2, c - 1, 0) : nullptr;
-    const double* chiB = chi ? &terms_.PearsonTerm(2, c, 0) : nullptr;
-    const double* chiD = chi ? &terms_.PearsonTerm(1, c - 1, 0) : nullptr;
-    const double* chiE = chi ? &terms_.PearsonTerm(1, c, 0) : nullptr;
-    std::int16_t& cellA = table.At(2, c - 1);
-    std::int16_t& cellB = table.At(2, c);
-    std::int16_t& cellD = table.At(1, c - 1);
-    std::int16_t& cellE = table.At(1, c);
-    for (std::int32_t v = first;; ++v) {
-        step_.VisitBounded(p, 2.0 * lrSum, chiSum, 0.0, lrError, chiError, direct);
-        if (v == last || state_.Abandoned) break;
-        // Move one count from (2,c) to (2,c-1) and from (1,c-1) to (1,c).
-        q *= static_cast<long double>(static_cast<std::int64_t>(b) * d) /
-             static_cast<long double>(static_cast<std::int64_t>(a + 1) * (e + 1));
-        qUlps += 4;
-        if (lr) {
-            lrSum += (lrA[a + 1] - lrA[a]) + (lrB[b - 1] - lrB[b]) + (lrD[d - 1] - lrD[d]) + (lrE[e + 1] - lrE[e]);
-            lrError += 2 * lrStep;
+    for (;;) {
+        // Positions 1..c-3 fixed: the middle position over its range (once,
+        // with nothing to take, when c = 2).
+        const std::int32_t outerCells = c >= 3 ? partial[outer] : 0;
+        const long double outerProduct = c >= 3 ? product[outer] : 1.0L;
+        const double outerLr = lrSum[c >= 3 ? outer : 0];
+        const double outerChi = chiSum[c >= 3 ? outer : 0];
+        const std::int32_t middleFirst = c >= 3 ? lowest(c - 2, outerCells) : 0;
+        const std::int32_t middleLast = c >= 3 ? highest(c - 2, outerCells) : 0;
+        for (std::int32_t middle = middleFirst; middle <= middleLast; ++middle) {
+            long double leading = outerProduct;  // the product of the first c-2 column coefficients
+            double lrLeading = outerLr;
+            double chiLeading = outerChi;
+            std::int32_t cells = outerCells;  // x_1 + ... + x_(c-2)
+            if (c >= 3) {
+                x[c - 2] = middle;
+                leading *= columnMiddle[middle].Coefficient;
+                if (LikelihoodRatio) lrLeading += columnMiddle[middle].LikelihoodRatio;
+                if (Pearson) chiLeading += columnMiddle[middle].Pearson;
+                cells += middle;
+            }
+            // The innermost run.
+            const std::int32_t first = lowest(c - 1, cells);
+            const std::int32_t last = highest(c - 1, cells);
+            const std::int32_t pair = rowTotal - cells;  // (2, c-1) + (2, c)
+            std::int32_t a = first;
+            for (;;) {
+                std::int64_t count = std::min<std::int64_t>(last - a + 1, budget);
+                const ColumnEntry* entryA = columnA + a;
+                const ColumnEntry* entryB = columnB + (pair - a);
+                constexpr double kInfinity = std::numeric_limits<double>::infinity();
+                double lowP = kInfinity, highP = -kInfinity;
+                double lowLr = kInfinity, highLr = -kInfinity;
+                double lowChi = kInfinity, highChi = -kInfinity;
+                double massP = step_.Tally(0).Mass[guess[0]];
+                double massLr = step_.Tally(1).Mass[guess[1]];
+                double massChi = step_.Tally(2).Mass[guess[2]];
+                for (std::int64_t k = 0; k < count; ++k) {
+                    const double p =
+                        static_cast<double>(leading * entryA[k].Coefficient * entryB[-k].Coefficient / rowMultinomial);
+                    blockP[k] = p;
+                    lowP = std::min(lowP, p);
+                    highP = std::max(highP, p);
+                    massP += p;
+                    if (LikelihoodRatio) {
+                        const double g = 2.0 * (lrLeading + (entryA[k].LikelihoodRatio + entryB[-k].LikelihoodRatio));
+                        blockLr[k] = g;
+                        lowLr = std::min(lowLr, g);
+                        highLr = std::max(highLr, g);
+                        massLr += p;
+                    }
+                    if (Pearson) {
+                        const double chi = chiLeading + (entryA[k].Pearson + entryB[-k].Pearson);
+                        blockChi[k] = chi;
+                        lowChi = std::min(lowChi, chi);
+                        highChi = std::max(highChi, chi);
+                        massChi += p;
+                    }
+                }
+                // An infinite TableNumerator gives an infinite p; a finite
+                // one a probability, at most 1 but for rounding. The points
+                // before the first infinite one are visited, and the run
+                // is abandoned at it.
+                std::int64_t overflowAt = -1;
+                if (!(highP <= 2.0)) [[unlikely]] {
+                    overflowAt = 0;
+                    while (blockP[overflowAt] <= 2.0) ++overflowAt;
+                    count = overflowAt;
+                    lowP = lowLr = lowChi = -kInfinity;  // so that every point is classed
+                }
+                tally(0, blockP, count, lowP, highP, massP, [&](std::int64_t k) {
+                    return TallyClass(TallyKind::Probability, blockP[k], state_.ObservedProbability);
+                });
+                if (LikelihoodRatio)
+                    tally(1, blockLr, count, lowLr, highLr, massLr, [&](std::int64_t k) {
+                        writeCells(a + static_cast<std::int32_t>(k), pair - a - static_cast<std::int32_t>(k));
+                        return TallyClass(TallyKind::Statistic, terms_.LikelihoodRatio(table), state_.G2);
+                    });
+                if (Pearson)
+                    tally(2, blockChi, count, lowChi, highChi, massChi, [&](std::int64_t k) {
+                        writeCells(a + static_cast<std::int32_t>(k), pair - a - static_cast<std::int32_t>(k));
+                        return TallyClass(TallyKind::Statistic, terms_.Pearson(table), state_.X2);
+                    });
+                if (overflowAt >= 0) [[unlikely]] {
+                    writeCells(a + static_cast<std::int32_t>(overflowAt), pair - a - static_cast<std::int32_t>(overflowAt));
+                    pending += overflowAt;
+                    hand();
+                    step_.Overflow();
+                    return;
+                }
+                a += static_cast<std::int32_t>(count);
+                pending += count;
+                budget -= count;
+                if (budget == 0) {
+                    // A progress display may show the last point, and the
+                    // user may break off there.
+                    writeCells(a - 1, pair - a + 1);
+                    hand();
+                    if (state_.Abandoned) return;
+                }
+                if (a > last) break;
+            }
+            if (middle == middleLast) {
+                int position = outer;
+                while (position >= 1 && x[position] >= hi[position]) --position;
+                if (position < 1) {
+                    // The last point of the sweep stays in Cells.
+                    writeCells(last, pair - last);
+                    hand();
+                    return;
+                }
+                ++x[position];
+                take(position);
+                reset(position + 1);
+            }
         }
-        if (chi) {
-            chiSum += (chiA[a + 1] - chiA[a]) + (chiB[b - 1] - chiB[b]) + (chiD[d - 1] - chiD[d]) +
-                      (chiE[e + 1] - chiE[e]);
-            chiError += chiStep;
-        }
-        ++a;
-        --b;
-        --d;
-        ++e;
-        cellA = static_cast<std::int16_t>(a);
-        cellB = static_cast<std::int16_t>(b);
-        cellD = static_cast<std::int16_t>(d);
-        cellE = static_cast<std::int16_t>(e);
-        if (qUlps > kMaxUlps) {
-            q = TableNumerator(table, state_.Factorials) / state_.RowMultinomial;
-            qUlps = directUlps_;
-        }
-        p = probability();
     }
-    x2[c - 1] = a;
-    x2[c] = b;
-    for (int j = 1; j <= c; ++j) k.Previous[static_cast<std::size_t>(j)] = x2[j];
-    k.Q = q;
-    k.QUlps = qUlps;
-    k.LrSum = lrSum;
-    k.ChiSum = chiSum;
-    k.LrError = lrError;
-    k.ChiError = chiError;
 }
 
 void TwoWayEnumerator::VisitCurrentTable() {

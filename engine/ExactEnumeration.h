@@ -6,6 +6,7 @@
 // enumerator that visits every table with the observed margins.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <vector>
 
@@ -57,6 +58,69 @@ int TallyClass(TallyKind kind, double a, double b);
 // tally, adding the sample point's probability p to the matching mass.
 void UpdateTally(ExactTally& tally, TallyKind kind, double a, double b, double p);
 
+// The tally rule (TallyClass) for a value a known to within +-error of the
+// directly evaluated value, against a fixed observed value b, reduced to
+// comparisons with edges worked out once. For b > 0 the relative difference
+// |a - b| / (a + b) is below the tolerance t exactly when a lies between
+// L = b (1 - t) / (1 + t) and H = b (1 + t) / (1 - t); below L is less, above
+// H greater, and a <= -b (possible only for a statistic rounded just below
+// 0) equal, since the quotient is then not positive. For b <= 0 every
+// a > -b is greater (the quotient is at least 1). A value closer to an edge
+// than the margin (its error, 1e-12 b for the rounding of the edges and of
+// the rule's own arithmetic, and 1e-318 for that rounding among subnormal
+// numbers, whose units are absolute) is not classed here: the caller
+// applies TallyClass to its direct value.
+class TallyBand {
+public:
+    TallyBand();
+    TallyBand(TallyKind kind, double observed, double error);
+    // 0 less, 1 equal, 2 greater, as TallyClass gives for every value within
+    // the error of a; -1 when the error leaves the class open. The edges
+    // rise, so the number of them below a says where it lies: above the
+    // first (-b + margin) and at most the second (L - margin) is less, and
+    // so on; an even number is in a margin. The comparisons are made on
+    // OrderKey, one integer compare and add each.
+    int Class(double a) const {
+        const std::uint64_t key = OrderKey(a);
+        const int above = static_cast<int>(key > edge_[0]) + static_cast<int>(key > edge_[1]) +
+                          static_cast<int>(key > edge_[2]) + static_cast<int>(key > edge_[3]) +
+                          static_cast<int>(key > edge_[4]);
+        return kClassAbove[above];
+    }
+
+    // The class shared by every value in [low, high] when none of them is
+    // left open and all have the same; -1 otherwise. Guess is tried first
+    // and set to the class found.
+    int Common(double low, double high, int& guess) const {
+        if (low > lower_[guess] && high <= upper_[guess]) return guess;
+        const int found = Class(low);
+        if (found < 0 || !(high <= upper_[found])) return -1;
+        guess = found;
+        return found;
+    }
+
+    // An unsigned integer in the order of the doubles (for every double
+    // but NaN, with -0 just below +0): the bits with the sign bit set for a
+    // positive number, all bits flipped for a negative one.
+    static std::uint64_t OrderKey(double a) {
+        const std::uint64_t bits = std::bit_cast<std::uint64_t>(a);
+        const std::uint64_t negative = static_cast<std::uint64_t>(static_cast<std::int64_t>(bits) >> 63);
+        return bits ^ (negative | (std::uint64_t{1} << 63));
+    }
+
+private:
+    static constexpr int kClassAbove[6] = {-1, 0, -1, 1, -1, 2};
+    // The OrderKey of -b + margin, L - margin, L + margin, H - margin,
+    // H + margin, each raised to the one before where margins overlap: the
+    // open stretches then merge and the class between them has no room.
+    // None is -0, so comparing keys is comparing the doubles.
+    std::uint64_t edge_[5];
+    // The same edges as doubles: each class holds the values above lower_
+    // and at most upper_ (+infinity for greater).
+    double lower_[3];
+    double upper_[3];
+};
+
 // Per-cell terms of the two statistics for every count a cell can take,
 // tabulated once per run: the sums over a table read them in the same order
 // and with the same values as the direct evaluation, so the statistics of
@@ -96,11 +160,12 @@ private:
 // Visits every r x c table with the margins of the table in the state, in
 // the fixed order: the last row is the outermost loop, row 2 the innermost
 // enumerated row, row 1 the remainder; within a row x_1 varies slowest and
-// x_(c-1) fastest, x_c takes the rest. Each table is written into rows 1..r
-// of Cells and handed to the step; the enumeration stops after the sample
-// point at which Abandoned becomes set. Working storage is allocated once per
-// enumeration, so memory does not grow with the number of sample points, and
-// the recursion is as deep as the table has rows.
+// x_(c-1) fastest, x_c takes the rest. Each table is handed to the step (in
+// rows 1..r of Cells whenever the step or the user may look at it, and at
+// the end); the enumeration stops after the sample point at which Abandoned
+// becomes set. Working storage is allocated once per enumeration, so memory
+// does not grow with the number of sample points, and the recursion is as
+// deep as the table has rows.
 class TwoWayEnumerator {
 public:
     TwoWayEnumerator(AnalysisState& state, SamplePointStep& step);
@@ -109,36 +174,30 @@ public:
 private:
     void Enumerate(int level, const std::int32_t* remaining);
     void VisitCurrentTable();
-    // The innermost run of row 2 over x_(2,c-1) = first..last with the
-    // cells before it fixed: the first sample point is evaluated directly,
-    // each further one updated from the previous, since only four cells
-    // change: (2,c-1) and (1,c) up by one, (2,c) and (1,c-1) down by one.
-    // The first run of row 2 for the current rows 3..r starts from values
-    // evaluated directly; each later run from where the previous one ended.
-    void InnermostRun(const std::int32_t* remaining, std::int32_t partial, std::int32_t first, std::int32_t last);
-    void StartRow2();
-    double DirectValue(int which) const;
 
-    // The values of the last sample point visited by InnermostRun, with
-    // their bounds against the direct evaluation (absolute for the
-    // statistics' half sum and sum, relative for the probability's
-    // extended quotient, of which the direct evaluation's rounding to double
-    // is reproduced exactly).
-    struct Carry {
-        bool Valid = false;
-        std::vector<std::int32_t> Row2;      // row 2 being set up, [1..c]
-        std::vector<std::int32_t> Previous;  // row 2 of the last point, [1..c]
-        long double Q = 0.0L;  // TableNumerator / RowMultinomial
-        double QUlps = 0.0;    // bound of its error, in units of 2^-64 of Q
-        double LrSum = 0.0;
-        double ChiSum = 0.0;
-        double LrError = 0.0;
-        double ChiError = 0.0;
-    };
+    // Rows 2 and 1 under fixed rows 3..r, without writing every table:
+    //  - the probability is TableNumerator / RowMultinomial formed with the
+    //    very operations of the direct evaluation, so it has its bits. Of
+    //    ColumnCoefficient(j) only cells (1, j) and (2, j) vary, and (1, j)
+    //    is the column's remaining total less (2, j), so it is tabulated per
+    //    column against x = (2, j); the product over the columns is then
+    //    formed in column order as TableNumerator forms it: the first c - 2
+    //    factors once per run of the innermost position, the last two per
+    //    sample point.
+    //  - each statistic is the sum of the terms of rows 3..r and of the
+    //    pairs (1, j) + (2, j) tabulated per column, taken in another order
+    //    than the direct sum; both are within a bound of the exact sum of
+    //    the same terms, so their difference is the error that the
+    //    statistic's TallyBand allows for.
+    // Instantiated for the statistics that are tallied.
+    template <bool LikelihoodRatio, bool Pearson>
+    void SweepRowTwo(const std::int32_t* remaining);
+    // Tabulates the columns whose cells in rows 3..r changed since their
+    // tables were made, and sums the statistics' terms of rows 3..r.
+    void PrepareRowTwo(const std::int32_t* remaining);
 
     bool incremental_ = false;
-    double directUlps_ = 0.0;
-    Carry carry_;
+    void (TwoWayEnumerator::*sweep_)(const std::int32_t*) = nullptr;
 
     AnalysisState& state_;
     SamplePointStep& step_;
@@ -148,6 +207,32 @@ private:
     // Per level k (1..r): bounds, partial sums and row values, indexed 1..c.
     std::vector<std::int32_t> storage_;
     std::vector<std::int32_t> rowsBefore_;  // R_1 + ... + R_(k-1)
+
+    // Per column j, indexed by x = count of cell (2, j), from
+    // columnOffset_[j]: ColumnCoefficient(j) and the statistics' terms of
+    // (1, j) + (2, j), for the x the current rows 3..r allow.
+    struct ColumnEntry {
+        long double Coefficient;
+        double LikelihoodRatio;
+        double Pearson;
+    };
+    std::vector<std::size_t> columnOffset_;
+    std::vector<ColumnEntry> columnEntries_;
+    // Per column: the remaining total and the cells of rows 3..r for which
+    // its entries were made (r - 1 numbers each).
+    std::vector<std::int32_t> columnKey_;
+    std::vector<long double> rowsAboveFactorials_;  // of a column's cells in rows 3..r
+    // Per position j = 0..c-2 of row 2: the product of the coefficients of
+    // columns 1..j in column order from 1, and the sums of the terms of rows
+    // 3..r and of the pairs of columns 1..j.
+    std::vector<long double> leadingProduct_;
+    std::vector<double> leadingLr_;
+    std::vector<double> leadingChi_;
+    // The probabilities and statistics of the points of a block.
+    std::vector<double> bufferP_;
+    std::vector<double> bufferLr_;
+    std::vector<double> bufferChi_;
+    TallyBand bands_[3];  // probability, likelihood ratio, Pearson
 };
 
 }  // namespace kelvorin
