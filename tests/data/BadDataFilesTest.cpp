@@ -39,42 +39,10 @@ AnalysisOptions Descriptive() {
     return options;
 }
 
-class BadDataFilesTest : public ::testing::Test {
+class BadDataFilesTest : public commandfakes::CommandsHarness {
 protected:
-    BadDataFilesTest() {
-        env.options.options = Descriptive();
-        std::string pattern = (std::filesystem::temp_directory_path() / "kelvorin_baddata_XXXXXX").string();
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        if (::mkdtemp(buffer.data()) == nullptr) ADD_FAILURE() << "cannot create a folder from " << pattern;
-        folder_ = buffer.data();
-    }
-    ~BadDataFilesTest() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
+    BadDataFilesTest() : CommandsHarness(Descriptive(), "kelvorin_baddata") {}
 
-    AnalysisState& State() { return engine.State(); }
-    std::string PathOf(const std::string& name) const { return folder_ + "/" + name; }
-    std::string WriteFile(const std::string& name, const std::string& bytes) const {
-        std::ofstream(PathOf(name), std::ios::binary) << bytes;
-        return PathOf(name);
-    }
-    static std::string Contents(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    Counts TableInState() {
-        const ContingencyTable& table = State().Table;
-        Counts rows(static_cast<std::size_t>(table.Rows));
-        for (int i = 1; i <= table.Rows; ++i)
-            for (int j = 1; j <= table.Cols; ++j) rows[static_cast<std::size_t>(i - 1)].push_back(table.Observed(i, j));
-        return rows;
-    }
-    void ReadNew(const std::string& path) {
-        env.openDialog1.Confirm(path);
-        commands.ReadFromNewFile();
-    }
     // The tables of PATH as "from new file" and then "from same file" read
     // them, each with its report, until no table is left.
     std::vector<std::pair<Counts, Lines>> ReadAll(const std::string& path) {
@@ -86,18 +54,6 @@ protected:
         }
         return tables;
     }
-    void Bulk(const std::string& dataPath, const std::string& resultPath) {
-        env.openDialog1.Confirm(dataPath);
-        env.saveDialog1.Confirm(resultPath);
-        commands.BulkProcessing();
-    }
-
-    CommandEnvironment env;
-    AnalysisEngine engine{env.ForEngine()};
-    TableCommands commands{env.ForCommands(engine)};
-
-private:
-    std::string folder_;
 };
 
 // Two tables and a one-row table with its weights, with line feeds.

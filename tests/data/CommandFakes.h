@@ -3,12 +3,17 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -204,6 +209,66 @@ struct CommandEnvironment {
         ports.Results = &results;
         return ports;
     }
+};
+
+// The table commands over the fakes, with a folder of their own for data
+// and result files (removed at the end) and the steps the tests share.
+class CommandsHarness : public ::testing::Test {
+protected:
+    using Counts = std::vector<std::vector<int>>;
+
+    CommandsHarness(const AnalysisOptions& options, const std::string& folderStem) {
+        env.options.options = options;
+        std::string pattern = (std::filesystem::temp_directory_path() / (folderStem + "_XXXXXX")).string();
+        std::vector<char> buffer(pattern.begin(), pattern.end());
+        buffer.push_back('\0');
+        if (::mkdtemp(buffer.data()) == nullptr) ADD_FAILURE() << "cannot create a folder from " << pattern;
+        folder_ = buffer.data();
+    }
+    ~CommandsHarness() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+
+    AnalysisState& State() { return engine.State(); }
+    std::string PathOf(const std::string& name) const { return folder_ + "/" + name; }
+    std::string WriteFile(const std::string& name, const std::string& bytes) const {
+        std::ofstream(PathOf(name), std::ios::binary) << bytes;
+        return PathOf(name);
+    }
+    static std::string Contents(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    // The counts of the table of the last run, as the run took them.
+    Counts TableInState() {
+        const ContingencyTable& table = State().Table;
+        Counts rows(static_cast<std::size_t>(table.Rows));
+        for (int i = 1; i <= table.Rows; ++i)
+            for (int j = 1; j <= table.Cols; ++j) rows[static_cast<std::size_t>(i - 1)].push_back(table.Observed(i, j));
+        return rows;
+    }
+    void ReadNew(const std::string& path) {
+        env.openDialog1.Confirm(path);
+        commands.ReadFromNewFile();
+    }
+    // Bulk processing of the data file into the result file (an empty name
+    // cancels the result file's dialog).
+    void Bulk(const std::string& dataPath, const std::string& resultPath) {
+        env.openDialog1.Confirm(dataPath);
+        if (resultPath.empty())
+            env.saveDialog1.Cancel();
+        else
+            env.saveDialog1.Confirm(resultPath);
+        commands.BulkProcessing();
+    }
+
+    CommandEnvironment env;
+    AnalysisEngine engine{env.ForEngine()};
+    TableCommands commands{env.ForCommands(engine)};
+
+private:
+    std::string folder_;
 };
 
 }  // namespace kelvorin::commandfakes

@@ -68,31 +68,10 @@ Lines Concatenated(const std::vector<Lines>& parts) {
     return all;
 }
 
-class TableCommandsTest : public ::testing::Test {
+class TableCommandsTest : public commandfakes::CommandsHarness {
 protected:
-    TableCommandsTest() {
-        env.options.options = ObservedOnly();
-        std::string pattern = (std::filesystem::temp_directory_path() / "kelvorin_commands_XXXXXX").string();
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        if (::mkdtemp(buffer.data()) == nullptr) ADD_FAILURE() << "cannot create a folder from " << pattern;
-        folder_ = buffer.data();
-    }
-    ~TableCommandsTest() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
+    TableCommandsTest() : CommandsHarness(ObservedOnly(), "kelvorin_commands") {}
 
-    AnalysisState& State() { return engine.State(); }
-    std::string PathOf(const std::string& name) const { return folder_ + "/" + name; }
-    std::string WriteFile(const std::string& name, const std::string& text) const {
-        std::ofstream(PathOf(name), std::ios::binary) << text;
-        return PathOf(name);
-    }
-    static std::string Contents(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
     static Lines FileLines(const std::string& path) {
         Lines lines;
         std::istringstream in(Contents(path));
@@ -100,14 +79,6 @@ protected:
         return lines;
     }
 
-    // The counts of the table of the last run, as the run took them.
-    Counts TableInState() {
-        const ContingencyTable& table = State().Table;
-        Counts rows(static_cast<std::size_t>(table.Rows));
-        for (int i = 1; i <= table.Rows; ++i)
-            for (int j = 1; j <= table.Cols; ++j) rows[static_cast<std::size_t>(i - 1)].push_back(table.Observed(i, j));
-        return rows;
-    }
     Counts EntryGridCounts() {
         Counts rows(static_cast<std::size_t>(env.entryGrid.RowCount()));
         for (int i = 0; i < env.entryGrid.RowCount(); ++i)
@@ -121,10 +92,6 @@ protected:
             EXPECT_DOUBLE_EQ(State().Proportions[k], expected[k]) << "category " << k;
     }
 
-    void ReadNew(const std::string& path) {
-        env.openDialog1.Confirm(path);
-        commands.ReadFromNewFile();
-    }
     // The reports of the first N tables of PATH as the Read commands give
     // them, one after the other.
     Lines ReadThrough(const std::string& path, int n) {
@@ -141,21 +108,8 @@ protected:
     Lines ReportOf(const std::string& text) {
         return ReadThrough(WriteFile("single" + std::to_string(++singles_) + ".dat", text), 1);
     }
-    void Bulk(const std::string& dataPath, const std::string& resultPath) {
-        env.openDialog1.Confirm(dataPath);
-        if (resultPath.empty())
-            env.saveDialog1.Cancel();
-        else
-            env.saveDialog1.Confirm(resultPath);
-        commands.BulkProcessing();
-    }
-
-    CommandEnvironment env;
-    AnalysisEngine engine{env.ForEngine()};
-    TableCommands commands{env.ForCommands(engine)};
 
 private:
-    std::string folder_;
     int singles_ = 0;
 };
 
