@@ -294,7 +294,7 @@ void RunEnumeration(AnalysisState& s, const EnginePorts& ports) {
         }
         s.ObservedProbability = static_cast<double>(numerator / s.RowMultinomial);
         s.ObservedX11 = s.Table.At(1, 1);
-        if (NetworkApplies(s) && RunNetworkAlgorithm(s, ports) != NetworkOutcome::NeedsEnumeration) {
+        if (RunNetworkAlgorithm(s, ports) != NetworkOutcome::NeedsEnumeration) {
             s.NetworkUsed = true;
             return;
         }
