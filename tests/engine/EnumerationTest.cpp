@@ -30,15 +30,7 @@ using ::testing::ElementsAreArray;
 
 __extension__ typedef __int128 Int;
 
-std::string Text(const Table& t) {
-    std::ostringstream out;
-    for (const auto& row : t) {
-        out << "[";
-        for (int v : row) out << " " << v;
-        out << " ]";
-    }
-    return out.str();
-}
+using reference::Text;
 
 // --- Independent brute force ----------------------------------------------------
 

@@ -15,20 +15,13 @@
 #include "AnalysisEngine.h"
 #include "FakePorts.h"
 #include "NetworkAlgorithm.h"
+#include "ReferenceTables.h"
 
 namespace kelvorin {
 namespace {
 
-using Table = std::vector<std::vector<int>>;
-
-std::string Text(const Table& t) {
-    std::string text;
-    for (const auto& row : t) {
-        for (int v : row) text += std::to_string(v) + " ";
-        text += "/ ";
-    }
-    return text;
-}
+using reference::Table;
+using reference::Text;
 
 struct Outcome {
     std::vector<std::string> Lines;

@@ -8,11 +8,24 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace kelvorin::reference {
 
 using Table = std::vector<std::vector<int>>;  // rows of counts, 0-based
+
+// The table as text for test messages: "[ 1 2 ][ 3 4 ]".
+inline std::string Text(const Table& t) {
+    std::ostringstream out;
+    for (const auto& row : t) {
+        out << "[";
+        for (int v : row) out << " " << v;
+        out << " ]";
+    }
+    return out.str();
+}
 
 inline std::vector<int> RowTotals(const Table& t) {
     std::vector<int> totals;

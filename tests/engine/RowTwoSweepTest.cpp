@@ -15,11 +15,12 @@
 #include "AnalysisEngine.h"
 #include "ExactEnumeration.h"
 #include "FakePorts.h"
+#include "ReferenceTables.h"
 
 namespace kelvorin {
 namespace {
 
-using Table = std::vector<std::vector<int>>;
+using reference::Table;
 
 // --- TallyBand against the tally rule ------------------------------------------------
 
@@ -205,15 +206,7 @@ protected:
     void SetUp() override { Options() = fakes::NoSections(); }
 };
 
-std::string Text(const Table& t) {
-    std::ostringstream out;
-    for (const auto& row : t) {
-        out << "[";
-        for (int v : row) out << " " << v;
-        out << " ]";
-    }
-    return out.str();
-}
+using reference::Text;
 
 // Shapes for every way the sweep's positions fall (two rows; two columns;
 // three columns with no position before the middle one; five with two),

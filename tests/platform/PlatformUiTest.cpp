@@ -29,6 +29,7 @@
 
 #include "DateTime.h"
 #include "DialogService.h"
+#include "MockDialogs.h"
 #include "QtPorts.h"
 #include "QtSettingsStore.h"
 #include "TextPrinting.h"
@@ -44,16 +45,7 @@ using ::testing::Return;
 using ::testing::StrictMock;
 using Icon = DialogService::Icon;
 
-class MockDialogs : public DialogService {
-public:
-    MOCK_METHOD(void, Message, (QWidget*, const QString&, const QString&, Icon), (override));
-    MOCK_METHOD(bool, Question, (QWidget*, const QString&, const QString&), (override));
-    MOCK_METHOD(void, ErrorAbort, (QWidget*, const QString&), (override));
-    MOCK_METHOD(std::optional<QString>, OpenFileName, (QWidget*, const QString&, const QString&, const QString&),
-                (override));
-    MOCK_METHOD(std::optional<QString>, SaveFileName, (QWidget*, const QString&, const QString&, const QString&),
-                (override));
-};
+using testdialogs::MockDialogs;
 
 // Installs a service for the length of a test.
 class InstalledDialogs {

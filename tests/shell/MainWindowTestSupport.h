@@ -26,6 +26,7 @@
 #include <utility>
 
 #include "DialogService.h"
+#include "MockDialogs.h"
 #include "SettingsStore.h"
 #include "TAbout.h"
 #include "TCTable.h"
@@ -36,17 +37,7 @@
 
 namespace kelvorin::mainwindowtest {
 
-// Message boxes and file dialogs as the tests answer them.
-class MockDialogs : public DialogService {
-public:
-    MOCK_METHOD(void, Message, (QWidget*, const QString&, const QString&, Icon), (override));
-    MOCK_METHOD(bool, Question, (QWidget*, const QString&, const QString&), (override));
-    MOCK_METHOD(void, ErrorAbort, (QWidget*, const QString&), (override));
-    MOCK_METHOD(std::optional<QString>, OpenFileName, (QWidget*, const QString&, const QString&, const QString&),
-                (override));
-    MOCK_METHOD(std::optional<QString>, SaveFileName, (QWidget*, const QString&, const QString&, const QString&),
-                (override));
-};
+using MockDialogs = testdialogs::MockDialogs;
 
 // The six windows in the order the program creates them, connected as at
 // start-up. The main window is not shown yet.

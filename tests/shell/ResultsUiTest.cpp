@@ -19,6 +19,7 @@
 #include <string>
 
 #include "DialogService.h"
+#include "MockDialogs.h"
 #include "TResults.h"
 
 [[maybe_unused]] static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
@@ -32,16 +33,7 @@ using ::testing::Return;
 using ::testing::StrictMock;
 using Icon = DialogService::Icon;
 
-class MockDialogs : public DialogService {
-public:
-    MOCK_METHOD(void, Message, (QWidget*, const QString&, const QString&, Icon), (override));
-    MOCK_METHOD(bool, Question, (QWidget*, const QString&, const QString&), (override));
-    MOCK_METHOD(void, ErrorAbort, (QWidget*, const QString&), (override));
-    MOCK_METHOD(std::optional<QString>, OpenFileName, (QWidget*, const QString&, const QString&, const QString&),
-                (override));
-    MOCK_METHOD(std::optional<QString>, SaveFileName, (QWidget*, const QString&, const QString&, const QString&),
-                (override));
-};
+using testdialogs::MockDialogs;
 
 QByteArray ReadAll(const QString& path) {
     QFile file(path);
