@@ -35,7 +35,7 @@ struct Child {
     std::int32_t Node = 0;
     std::uint64_t Ways = 0;
     long double Factor = 0.0L;  // T! / prod x_k!
-    double Lr = 0.0;            // sum of the column's likelihood-ratio cell terms
+    long double Lr = 0.0L;      // sum of n ln n over the column's cells
     double Chi = 0.0;           // sum of the column's Pearson cell terms
 };
 
@@ -235,8 +235,10 @@ private:
     std::vector<int> groupEnd_;            // the groups of interchangeable lines in use
     std::vector<std::int32_t> stageTotal_;
     std::vector<int> stageCell_;  // original column or row of stage s
-    std::vector<const double*> lrTerm_;  // [k * S + s] -> terms indexed by count
-    std::vector<const double*> chiTerm_;
+    std::vector<const double*> chiTerm_;  // [k * S + s] -> terms indexed by count
+    // n ln n for n = 0..N: the likelihood ratio's part that depends on the
+    // table, the same function for every cell.
+    std::vector<long double> nLogN_;
     bool withTerms_ = false;
     int graph_ = -1;  // 1 for the probability's graph, 0 for the statistics'
 
@@ -252,6 +254,11 @@ private:
     double probabilitySlack_ = 0.0;  // relative
     double slack_[kOrderings] = {0.0, 0.0, 0.0};      // absolute, of G2 and X2
     double quantum_[kOrderings] = {0.0, 0.0, 0.0};
+    // What the statistic is, as a function of the carried sum V: scale x
+    // (V - offset). G2 = 2 (sum n_ij ln n_ij - sum r_i ln r_i - sum c_j ln
+    // c_j + N ln N); X2 is the sum of its cell terms itself.
+    long double offset_[kOrderings] = {0.0L, 0.0L, 0.0L};
+    long double scale_[kOrderings] = {1.0L, 2.0L, 1.0L};
 
     std::uint64_t total_ = 0;
     std::uint64_t settled_ = 0;  // in the current pass
@@ -295,7 +302,6 @@ void Network::SetUpLines() {
         stageTotal_.push_back(total);
         stageCell_.push_back(cell);
     }
-    lrTerm_.assign(static_cast<std::size_t>(lines_ * stages_), nullptr);
     chiTerm_.assign(static_cast<std::size_t>(lines_ * stages_), nullptr);
     for (int k = 0; k < lines_; ++k)
         for (int s = 0; s < stages_; ++s) {
@@ -304,7 +310,6 @@ void Network::SetUpLines() {
             const int i = transposed_ ? stage : line;
             const int j = transposed_ ? line : stage;
             const auto at = static_cast<std::size_t>(k * stages_ + s);
-            if (state_.ComputeLR) lrTerm_[at] = &terms_.LikelihoodRatioTerm(i, j, 0);
             if (state_.ComputeChi) chiTerm_[at] = &terms_.PearsonTerm(i, j, 0);
         }
 }
@@ -382,7 +387,7 @@ void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, Emi
     };
     // Depth-first over the lines with what is left of the column total,
     // carrying the product of the factorials and the sums of the terms.
-    auto place = [&](auto& self, int k, std::int32_t left, long double product, long double lastProduct, double lr,
+    auto place = [&](auto& self, int k, std::int32_t left, long double product, long double lastProduct, long double lr,
                      double chi) -> void {
         const auto uk = static_cast<std::size_t>(k);
         const std::int32_t low = k == K - 1 ? left : std::max<std::int32_t>(0, left - cap[uk + 1]);
@@ -392,11 +397,11 @@ void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, Emi
             next[uk] = rest;
             const long double p = product * f[static_cast<std::size_t>(v)];
             long double q = lastProduct;
-            double g = lr + term(lrTerm_, k, stage, v);
+            long double g = withTerms_ ? 0.0L : lr + nLogN_[static_cast<std::size_t>(v)];
             double x = chi + term(chiTerm_, k, stage, v);
             if (lastTwo) {
                 q *= f[static_cast<std::size_t>(rest)];
-                g += term(lrTerm_, k, stage + 1, rest);
+                if (!withTerms_) g += nLogN_[static_cast<std::size_t>(rest)];
                 x += term(chiTerm_, k, stage + 1, rest);
             }
             if (k < K - 1) {
@@ -406,7 +411,7 @@ void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, Emi
             emit(next, p * q, g, x);
         }
     };
-    place(place, 0, total, 1.0L, 1.0L, 0.0, 0.0);
+    place(place, 0, total, 1.0L, 1.0L, 0.0L, 0.0);
 }
 
 void Network::Children(int stage, const std::vector<std::int32_t>& remaining, std::vector<Child>& out) {
@@ -416,7 +421,7 @@ void Network::Children(int stage, const std::vector<std::int32_t>& remaining, st
     const bool lastTwo = stage == stages_ - 2;
     std::vector<std::int32_t> sorted;
     const long double numerator = Numerator(stage);
-    Columns(stage, remaining, [&](const std::vector<std::int32_t>& next, long double product, double lr, double chi) {
+    Columns(stage, remaining, [&](const std::vector<std::int32_t>& next, long double product, long double lr, double chi) {
         Child child;
         child.Ways = 1;
         child.Factor = numerator / product;
@@ -479,7 +484,7 @@ void Network::Complete(int stage, std::int32_t node) {
         // The factor is least where the product is greatest.
         long double least = 0.0L;
         long double greatest = 0.0L;
-        Columns(stage, remaining, [&](const std::vector<std::int32_t>&, long double product, double lr, double chi) {
+        Columns(stage, remaining, [&](const std::vector<std::int32_t>&, long double product, long double lr, double chi) {
             const bool first = result.Count == 0;
             least = first ? product : std::min(least, product);
             greatest = first ? product : std::max(greatest, product);
@@ -550,8 +555,10 @@ std::pair<long double, long double> Network::Range(const Entry& e, long double f
     if (ordering_ == kProbability)
         return {e.Low * futureLow / normaliser_ * (1.0L - probabilitySlack_),
                 e.High * futureHigh / normaliser_ * (1.0L + probabilitySlack_)};
-    const long double scale = ordering_ == kLikelihoodRatio ? 2.0L : 1.0L;
-    return {scale * (e.Low + futureLow) - slack_[ordering_], scale * (e.High + futureHigh) + slack_[ordering_]};
+    const long double scale = scale_[ordering_];
+    const long double offset = offset_[ordering_];
+    return {scale * (e.Low + futureLow - offset) - slack_[ordering_],
+            scale * (e.High + futureHigh - offset) + slack_[ordering_]};
 }
 
 int Network::Decide(double tolerance, long double low, long double high, double b) {
@@ -606,10 +613,12 @@ void Network::PrepareCuts() {
         passGuard_ = 0.0L;
         return;
     }
-    const long double scale = ordering_ == kLikelihoodRatio ? 2.0L : 1.0L;
+    const long double scale = scale_[ordering_];
     const long double s = slack_[ordering_];
-    passCuts_ = {(lessBound - s) / scale, (equalLow + s) / scale, (equalHigh - s) / scale, (greaterBound + s) / scale};
-    passGuard_ = guard * (std::fabs(b) + s);
+    const long double offset = offset_[ordering_];
+    passCuts_ = {(lessBound - s) / scale + offset, (equalLow + s) / scale + offset, (equalHigh - s) / scale + offset,
+                 (greaterBound + s) / scale + offset};
+    passGuard_ = guard * (std::fabs(b) + s + 4.0L * std::fabs(offset));
 }
 
 const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node) {
@@ -634,7 +643,7 @@ const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node)
         const long double numerator = Numerator(stage);
         items.reserve(n.Count);
         Columns(stage, Remaining(stage, node),
-                [&](const std::vector<std::int32_t>&, long double product, double lr, double chi) {
+                [&](const std::vector<std::int32_t>&, long double product, long double lr, double chi) {
                     const long double factor = numerator / product;
                     const long double value =
                         ordering_ == kProbability ? factor : ordering_ == kLikelihoodRatio ? lr : chi;
@@ -763,11 +772,31 @@ NetworkOutcome Network::Run() {
     const double cells = static_cast<double>(t.Rows * t.Cols);
     const double roundings = cells + 2.0 * (t.Rows + t.Cols) + 8.0;
     probabilitySlack_ = 0x1p-52 + 4.0 * roundings * 0x1p-64;
-    slack_[kLikelihoodRatio] = 2.0 * 4.0 * (cells + stages_ + 4.0) * 0x1p-53 * terms_.LikelihoodRatioMagnitude();
     slack_[kPearson] = 4.0 * (cells + stages_ + 4.0) * 0x1p-53 * terms_.PearsonMagnitude();
+    // The likelihood ratio is carried as sum n ln n (the same for every
+    // cell, so rows are interchangeable as for the probability). The
+    // direct G2 differs from 2 (V - offset) by its summation (as X2 above)
+    // and by its cell terms n ln(n / e): e and n / e rounded, the logarithm
+    // and the product each to within 2^-52, an error of at most
+    // 2^-52 (2 n + 2 |term|) per cell. V, the offset and their difference
+    // are sums of at most rc + r + c + 1 values n ln n in extended
+    // precision, each at most N ln N in sum.
+    const std::int32_t grand = t.GrandTotal();
+    nLogN_.assign(static_cast<std::size_t>(grand) + 1, 0.0L);
+    for (std::int32_t n = 1; n <= grand; ++n)
+        nLogN_[static_cast<std::size_t>(n)] = static_cast<long double>(n) * std::log(static_cast<long double>(n));
+    long double offset = nLogN_[static_cast<std::size_t>(grand)];
+    for (int i = 1; i <= t.Rows; ++i) offset -= nLogN_[static_cast<std::size_t>(t.RowTotal(i))];
+    for (int j = 1; j <= t.Cols; ++j) offset -= nLogN_[static_cast<std::size_t>(t.ColTotal(j))];
+    offset_[kLikelihoodRatio] = -offset;
+    const double lrMagnitude = terms_.LikelihoodRatioMagnitude();
+    const double nLogNMagnitude = 4.0 * static_cast<double>(nLogN_[static_cast<std::size_t>(grand)]) + 1.0;
+    slack_[kLikelihoodRatio] = 2.0 * (4.0 * (cells + stages_ + 4.0) * 0x1p-53 * lrMagnitude +
+                                      4.0 * 0x1p-52 * (grand + lrMagnitude) +
+                                      4.0 * (cells + t.Rows + t.Cols + 8.0) * 0x1p-64 * nLogNMagnitude);
     // Past values that agree to within these steps merge (their spread is
     // kept): far below the tolerances, far above the rounding noise.
-    quantum_[kLikelihoodRatio] = std::max(terms_.LikelihoodRatioMagnitude(), 1e-300) * 0x1p-44;
+    quantum_[kLikelihoodRatio] = nLogNMagnitude * 0x1p-46;
     quantum_[kPearson] = std::max(terms_.PearsonMagnitude(), 1e-300) * 0x1p-44;
     // An observed statistic within rounding of 0 leaves every other table's
     // class to rounding noise.
@@ -798,7 +827,9 @@ NetworkOutcome Network::Run() {
 
 void Network::Pass(int ordering) {
     ordering_ = ordering;
-    const bool probabilityGraph = ordering == kProbability;
+    // The probability and the likelihood ratio treat every row alike;
+    // Pearson's terms depend on the row total.
+    const bool probabilityGraph = ordering != kPearson;
     std::int32_t root = 0;
     if (graph_ != (probabilityGraph ? 1 : 0)) {
         root = BuildGraph(probabilityGraph);
@@ -813,7 +844,7 @@ void Network::Pass(int ordering) {
     Entry start;
     start.Ways = 1;
     start.Mass = 1.0L;
-    start.Low = start.High = probabilityGraph ? 1.0L : 0.0L;
+    start.Low = start.High = ordering == kProbability ? 1.0L : 0.0L;
     current.emplace_back(EntryKey{root, 0}, start);
     std::vector<Child> scratch;
     std::vector<Entry> open;
