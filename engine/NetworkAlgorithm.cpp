@@ -87,6 +87,9 @@ constexpr std::uint64_t kListedNode = std::uint64_t{1} << 14;
 constexpr std::uint64_t kListedChild = std::uint64_t{1} << 8;
 constexpr std::uint64_t kListLimit = std::uint64_t{1} << 22;
 constexpr std::size_t kKeptChildren = std::size_t{1} << 22;
+// A node with two columns left is listed when it has at most this many
+// completions per partial table reaching it, else settled directly.
+constexpr std::uint64_t kDirectPerEntry = 16;
 constexpr std::size_t kNoHint = std::numeric_limits<std::size_t>::max();
 
 // The end of the prefix of values for which inFront holds, found by
@@ -170,6 +173,9 @@ private:
         return scratch;
     }
     void Complete(int stage, std::int32_t node);
+    // Complete for a node with two columns left, without visiting its
+    // complete tables.
+    void CompleteTwoColumns(int stage, const std::vector<std::int32_t>& remaining, Node& result) const;
     // The stage of a node's children: the complete table once two columns
     // are left (the last column is then the rest).
     int Next(int stage) const { return stage == stages_ - 2 ? stages_ : stage + 1; }
@@ -205,6 +211,10 @@ private:
     // value, so the cuts move little.
     void SettleByCompletions(const Entry& e, const Node& n, const Completions& list, std::size_t* hints);
     void Settle(int which, const Entry& e, const Node& n);
+    // Settles the partial tables of a node with two columns left against
+    // its complete tables one by one, unsorted: cheaper than listing them
+    // when few partial tables reach the node.
+    void SettleDirectly(int stage, std::int32_t node, const std::vector<Entry>& open);
 
     // Settles every sample point in one ordering.
     void Pass(int ordering);
@@ -480,23 +490,7 @@ void Network::Complete(int stage, std::int32_t node) {
         result.Count = 1;
         result.Low[kProbability] = result.High[kProbability] = 1.0L;
     } else if (stage == stages_ - 2) {
-        // The complete tables themselves, not kept.
-        // The factor is least where the product is greatest.
-        long double least = 0.0L;
-        long double greatest = 0.0L;
-        Columns(stage, remaining, [&](const std::vector<std::int32_t>&, long double product, long double lr, double chi) {
-            const bool first = result.Count == 0;
-            least = first ? product : std::min(least, product);
-            greatest = first ? product : std::max(greatest, product);
-            result.Low[kLikelihoodRatio] = first ? lr : std::min<long double>(result.Low[kLikelihoodRatio], lr);
-            result.High[kLikelihoodRatio] = first ? lr : std::max<long double>(result.High[kLikelihoodRatio], lr);
-            result.Low[kPearson] = first ? chi : std::min<long double>(result.Low[kPearson], chi);
-            result.High[kPearson] = first ? chi : std::max<long double>(result.High[kPearson], chi);
-            ++result.Count;
-        });
-        if (result.Count == 0) throw GiveUp{};  // no completion: margins that cannot be met
-        result.Low[kProbability] = Numerator(stage) / greatest;
-        result.High[kProbability] = Numerator(stage) / least;
+        CompleteTwoColumns(stage, remaining, result);
     } else {
         std::vector<Child> children;
         Children(stage, remaining, children);
@@ -528,6 +522,144 @@ void Network::Complete(int stage, std::int32_t node) {
     result.Key = std::move(target.Key);
     target = std::move(result);
     Tick();
+}
+
+// With two columns left, line k has x_k in the first and r_k - x_k in the
+// second, lo_k <= x_k <= hi_k and sum x_k = T. Each ordering's value is
+// separable, a sum over the lines of g_k(x_k) (for the probability a
+// product, of 1 / (x! (r - x)!)), and every g_k is convex in x_k: ln x! +
+// ln (r - x)!, h(x) + h(r - x) with h(n) = n ln n, and the Pearson terms,
+// quadratic in x. Hence
+//  - the number of completions is a convolution of the lines' ranges;
+//  - the least value is reached greedily, adding the T - sum lo units one
+//    at a time to the line whose value grows least (marginal allocation,
+//    exact for separable convex functions);
+//  - the greatest is at a vertex of the polytope: every x_k at lo_k or hi_k
+//    but at most one, found for each free line by a subset-sum recursion.
+// The greedy choices of the probability compare exact ratios; those of
+// the statistics compare rounded differences, which can only miss the
+// least value by rounding noise, so the statistics' bounds are widened by
+// far more than that noise (and far less than any tolerance).
+void Network::CompleteTwoColumns(int stage, const std::vector<std::int32_t>& remaining, Node& result) const {
+    const auto us = static_cast<std::size_t>(stage);
+    const FactorialTable& f = state_.Factorials;
+    const int K = lines_;
+    const auto uK = static_cast<std::size_t>(K);
+    const std::int32_t T = stageTotal_[us];
+    std::int32_t sum = 0;
+    for (std::int32_t r : remaining) sum += r;
+    const std::int32_t second = sum - T;
+    std::vector<std::int32_t> lo(uK), hi(uK);
+    std::int32_t units = T;
+    std::int32_t room = 0;
+    for (std::size_t k = 0; k < uK; ++k) {
+        lo[k] = std::max<std::int32_t>(0, remaining[k] - second);
+        hi[k] = std::min(remaining[k], T);
+        units -= lo[k];
+        room += hi[k] - lo[k];
+    }
+    if (second < 0 || units < 0 || units > room) throw GiveUp{};  // margins that cannot be met
+
+    // The number of completions: ways[t] vectors of the lines so far with
+    // sum t, extended line by line through prefix sums.
+    const auto uT = static_cast<std::size_t>(T);
+    // (Sums past 2^64 give up: far beyond any count this is used for.)
+    std::vector<std::uint64_t> ways(uT + 1, 0), prefix(uT + 2, 0);
+    ways[0] = 1;
+    for (std::size_t k = 0; k < uK; ++k) {
+        for (std::size_t t = 0; t <= uT; ++t)
+            if (__builtin_add_overflow(prefix[t], ways[t], &prefix[t + 1])) throw GiveUp{};
+        for (std::size_t t = 0; t <= uT; ++t) {
+            const auto low = static_cast<std::int64_t>(t) - hi[k];
+            const auto high = static_cast<std::int64_t>(t) - lo[k];
+            ways[t] = high < 0 ? 0
+                               : prefix[static_cast<std::size_t>(high) + 1] -
+                                     prefix[static_cast<std::size_t>(std::max<std::int64_t>(low, 0))];
+        }
+    }
+    result.Count = ways[uT];
+
+    const bool probability = !withTerms_;
+    // g_k(x) of an ordering, and how values combine.
+    auto product = [&](std::size_t k, std::int32_t x) {
+        return f[static_cast<std::size_t>(x)] * f[static_cast<std::size_t>(remaining[k] - x)];
+    };
+    auto lr = [&](std::size_t k, std::int32_t x) {
+        return nLogN_[static_cast<std::size_t>(x)] + nLogN_[static_cast<std::size_t>(remaining[k] - x)];
+    };
+    auto chi = [&](std::size_t k, std::int32_t x) -> long double {
+        const double* first = chiTerm_[k * static_cast<std::size_t>(stages_) + us];
+        const double* last = chiTerm_[k * static_cast<std::size_t>(stages_) + us + 1];
+        return static_cast<long double>(first[x]) + static_cast<long double>(last[remaining[k] - x]);
+    };
+    // The least of sum g_k (or of prod g_k) by marginal allocation; less(a,
+    // b) tells whether raising line a costs less than raising line b.
+    auto least = [&](auto&& g, bool multiply, auto&& less) {
+        std::vector<std::int32_t> x = lo;
+        for (std::int32_t u = 0; u < units; ++u) {
+            std::size_t best = uK;
+            for (std::size_t k = 0; k < uK; ++k)
+                if (x[k] < hi[k] && (best == uK || less(k, x[k], best, x[best]))) best = k;
+            ++x[best];
+        }
+        long double value = multiply ? 1.0L : 0.0L;
+        for (std::size_t k = 0; k < uK; ++k) value = multiply ? value * g(k, x[k]) : value + g(k, x[k]);
+        return value;
+    };
+    // The greatest, over the vertices.
+    auto greatest = [&](auto&& g, bool multiply) {
+        constexpr long double none = -std::numeric_limits<long double>::max();
+        long double best = none;
+        std::vector<long double> reach(uT + 1), step(uT + 1);
+        for (std::size_t free = 0; free < uK; ++free) {
+            std::fill(reach.begin(), reach.end(), none);
+            reach[0] = multiply ? 1.0L : 0.0L;
+            for (std::size_t k = 0; k < uK; ++k) {
+                if (k == free) continue;
+                std::fill(step.begin(), step.end(), none);
+                for (std::size_t t = 0; t <= uT; ++t) {
+                    if (reach[t] == none) continue;
+                    for (const std::int32_t x : {lo[k], hi[k]}) {
+                        const std::size_t to = t + static_cast<std::size_t>(x);
+                        if (to > uT) continue;
+                        const long double v = multiply ? reach[t] * g(k, x) : reach[t] + g(k, x);
+                        step[to] = std::max(step[to], v);
+                    }
+                }
+                reach.swap(step);
+            }
+            for (std::size_t t = 0; t <= uT; ++t) {
+                const auto x = static_cast<std::int32_t>(uT - t);
+                if (reach[t] == none || x < lo[free] || x > hi[free]) continue;
+                best = std::max(best, multiply ? reach[t] * g(free, x) : reach[t] + g(free, x));
+            }
+        }
+        return best;
+    };
+    auto byDifference = [](auto&& g) {
+        return [g](std::size_t a, std::int32_t xa, std::size_t b, std::int32_t xb) {
+            return g(a, xa + 1) - g(a, xa) < g(b, xb + 1) - g(b, xb);
+        };
+    };
+    // Raising x_k multiplies the product by (x + 1) / (r_k - x): compared
+    // exactly as integers.
+    auto byRatio = [&](std::size_t a, std::int32_t xa, std::size_t b, std::int32_t xb) {
+        return static_cast<std::int64_t>(xa + 1) * (remaining[b] - xb) <
+               static_cast<std::int64_t>(xb + 1) * (remaining[a] - xa);
+    };
+    constexpr long double widen = 0x1p-50L;
+    if (probability) {
+        // The factor is least where the product is greatest.
+        result.Low[kProbability] = Numerator(stage) / greatest(product, true) * (1.0L - widen);
+        result.High[kProbability] = Numerator(stage) / least(product, true, byRatio) * (1.0L + widen);
+        const long double margin = widen * (static_cast<long double>(nLogN_[static_cast<std::size_t>(sum)]) + 1.0L);
+        result.Low[kLikelihoodRatio] = least(lr, false, byDifference(lr)) - margin;
+        result.High[kLikelihoodRatio] = greatest(lr, false) + margin;
+    } else {
+        const long double margin = widen * (terms_.PearsonMagnitude() + 1.0L);
+        result.Low[kPearson] = least(chi, false, byDifference(chi)) - margin;
+        result.High[kPearson] = greatest(chi, false) + margin;
+    }
 }
 
 Entry Network::Extend(const Entry& e, const Child& c) const {
@@ -721,6 +853,49 @@ void Network::SettleByCompletions(const Entry& e, const Node& n, const Completio
     settled_ += e.Ways * n.Count;
 }
 
+void Network::SettleDirectly(int stage, std::int32_t node, const std::vector<Entry>& open) {
+    const Node& n = NodeAt(stage, node);
+    const std::size_t count = open.size();
+    std::vector<Cuts> cuts(count);
+    for (std::size_t i = 0; i < count; ++i) cuts[i] = CutsFor(open[i]);
+    // Per partial table and class: completions and their factors' sum.
+    std::vector<std::uint64_t> ways(3 * count, 0);
+    std::vector<long double> mass(3 * count, 0.0L);
+    const long double numerator = Numerator(stage);
+    const int ordering = ordering_;
+    Columns(stage, Remaining(stage, node),
+            [&](const std::vector<std::int32_t>&, long double product, long double lr, double chi) {
+                const long double factor = numerator / product;
+                const long double v = ordering == kProbability ? factor : ordering == kLikelihoodRatio ? lr : chi;
+                for (std::size_t i = 0; i < count; ++i) {
+                    const Cuts& c = cuts[i];
+                    int which = 0;
+                    if (v < c.Less)
+                        which = 0;
+                    else if (v > c.Greater)
+                        which = 2;
+                    else if (v > c.EqualLow && v < c.EqualHigh)
+                        which = 1;
+                    else {
+                        const auto [low, high] = Range(open[i], v, v);
+                        which = Decide(tolerance_[ordering], low, high, observed_[ordering]);
+                        if (which < 0) throw GiveUp{};
+                    }
+                    ++ways[3 * i + static_cast<std::size_t>(which)];
+                    mass[3 * i + static_cast<std::size_t>(which)] += factor;
+                }
+            });
+    for (std::size_t i = 0; i < count; ++i) {
+        const Entry& e = open[i];
+        for (std::size_t which = 0; which < 3; ++which) {
+            counts_[ordering_][which] += e.Ways * ways[3 * i + which];
+            masses_[ordering_][which] += e.Mass * mass[3 * i + which];
+        }
+        settled_ += e.Ways * n.Count;
+    }
+    Tick();
+}
+
 void Network::Settle(int which, const Entry& e, const Node& n) {
     counts_[ordering_][which] += e.Ways * n.Count;
     masses_[ordering_][which] += e.Mass * n.Closed;
@@ -876,6 +1051,11 @@ void Network::Pass(int ordering) {
             from = to;
             if (open.empty()) continue;
             // A node with few completions settles them in order of value.
+            if (stage == stages_ - 2 && open.size() * kDirectPerEntry < n.Count &&
+                lists_[static_cast<std::size_t>(stage)].count(node) == 0) {
+                SettleDirectly(stage, node, open);
+                continue;
+            }
             if (const Completions* list = CompletionsOf(stage, node)) {
                 std::size_t hints[4] = {kNoHint, kNoHint, kNoHint, kNoHint};
                 for (const Entry& e : open) SettleByCompletions(e, n, *list, hints);
@@ -889,9 +1069,12 @@ void Network::Pass(int ordering) {
                 // Listing a child costs of the order of its completions;
                 // it pays when the child is small against the partial
                 // tables that reach it, or already listed.
+                // A child with two columns left is settled at its own
+                // stage, directly or by its list, once the partial tables
+                // of every parent have reached it.
                 const bool listed = lists_[static_cast<std::size_t>(below)].count(c.Node) != 0;
-                if (const Completions* list =
-                        listed || child.Count <= kListedChild || child.Count <= 64 * open.size() ? CompletionsOf(below, c.Node) : nullptr) {
+                const bool small = below == stages_ - 2 ? false : child.Count <= kListedChild || child.Count <= 64 * open.size();
+                if (const Completions* list = listed || small ? CompletionsOf(below, c.Node) : nullptr) {
                     std::size_t hints[4] = {kNoHint, kNoHint, kNoHint, kNoHint};
                     for (const Entry& e : open) SettleByCompletions(Extend(e, c), child, *list, hints);
                     continue;
