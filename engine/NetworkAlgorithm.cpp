@@ -4,6 +4,9 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <deque>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <limits>
 #include <string>
@@ -79,6 +82,54 @@ struct EntryKeyHash {
 
 class GiveUp {};
 class BrokenOff {};
+
+// Partial tables merged by node and quantised past value, in the order
+// they were added: open addressing with linear probing over a power-of-two
+// table of keys kept at most half full, the entries themselves dense.
+class EntryTable {
+public:
+    using Item = std::pair<EntryKey, Entry>;
+
+    // The entry under the key, and whether it was added (with value).
+    std::pair<Entry*, bool> Insert(const EntryKey& key, const Entry& value) {
+        if (2 * (items_.size() + 1) > slots_.size()) Grow();
+        std::size_t at = EntryKeyHash{}(key) & (slots_.size() - 1);
+        for (;; at = (at + 1) & (slots_.size() - 1)) {
+            Slot& slot = slots_[at];
+            if (slot.Index < 0) {
+                slot = {key, static_cast<std::int64_t>(items_.size())};
+                items_.emplace_back(key, value);
+                return {&items_.back().second, true};
+            }
+            if (slot.Key == key) return {&items_[static_cast<std::size_t>(slot.Index)].second, false};
+        }
+    }
+    std::size_t Size() const { return items_.size(); }
+    // Hands the entries over and empties the table.
+    void MoveTo(std::vector<Item>& out) {
+        out.swap(items_);
+        items_.clear();
+        std::fill(slots_.begin(), slots_.end(), Slot{});
+    }
+
+private:
+    struct Slot {
+        EntryKey Key;
+        std::int64_t Index = -1;
+    };
+    void Grow() {
+        std::vector<Slot> old(std::max<std::size_t>(64, 2 * slots_.size()));
+        old.swap(slots_);
+        for (const Slot& slot : old) {
+            if (slot.Index < 0) continue;
+            std::size_t at = EntryKeyHash{}(slot.Key) & (slots_.size() - 1);
+            while (slots_[at].Index >= 0) at = (at + 1) & (slots_.size() - 1);
+            slots_[at] = slot;
+        }
+    }
+    std::vector<Slot> slots_;
+    std::vector<Item> items_;
+};
 
 // Nodes with at most this many completions have them listed, up to this
 // many listed in all (per pass).
@@ -282,7 +333,27 @@ private:
     // over this (in either orientation).
     long double normaliser_ = 1.0L;
     // Sorted completions of the nodes with few, for the current pass.
-    std::vector<std::unordered_map<std::int32_t, Completions>> lists_;
+    // Per stage and node: kNotListed, kUnlistable or the list's index.
+    std::vector<std::vector<std::int32_t>> listOf_;
+    std::deque<Completions> lists_;  // stays in place as it grows
+    static constexpr std::int32_t kNotListed = -1;
+    static constexpr std::int32_t kUnlistable = -2;
+    bool Listed(int stage, std::int32_t node) const {
+        const auto& of = listOf_[static_cast<std::size_t>(stage)];
+        return static_cast<std::size_t>(node) < of.size() && of[static_cast<std::size_t>(node)] != kNotListed;
+    }
+    // Records what became of a node's list.
+    const Completions* Remember(int stage, std::int32_t node, Completions&& list) {
+        auto& of = listOf_[static_cast<std::size_t>(stage)];
+        if (of.size() <= static_cast<std::size_t>(node)) of.resize(nodes_[static_cast<std::size_t>(stage)].size(), kNotListed);
+        if (list.Value.empty()) {
+            of[static_cast<std::size_t>(node)] = kUnlistable;
+            return nullptr;
+        }
+        of[static_cast<std::size_t>(node)] = static_cast<std::int32_t>(lists_.size());
+        lists_.push_back(std::move(list));
+        return &lists_.back();
+    }
     std::size_t listed_ = 0;
 };
 
@@ -754,14 +825,14 @@ void Network::PrepareCuts() {
 }
 
 const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node) {
-    auto& lists = lists_[static_cast<std::size_t>(stage)];
-    if (const auto found = lists.find(node); found != lists.end())
-        return found->second.Value.empty() ? nullptr : &found->second;
+    if (Listed(stage, node)) {
+        const std::int32_t at = listOf_[static_cast<std::size_t>(stage)][static_cast<std::size_t>(node)];
+        return at == kUnlistable ? nullptr : &lists_[static_cast<std::size_t>(at)];
+    }
     const Node& n = NodeAt(stage, node);
     // A node that cannot be listed is remembered as an empty list.
     if (n.Count > kListedNode || listed_ + n.Count > kListLimit) {
-        lists.emplace(node, Completions{});
-        return nullptr;
+        return Remember(stage, node, Completions{});
     }
     struct Item {
         long double Value;
@@ -787,8 +858,7 @@ const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node)
         for (const Child& c : ChildrenOf(stage, node, scratch)) {
             const Completions* below = CompletionsOf(Next(stage), c.Node);
             if (below == nullptr) {
-                lists.emplace(node, Completions{});
-                return nullptr;
+                return Remember(stage, node, Completions{});
             }
             const long double own = Own(c);
             const long double ways = static_cast<long double>(c.Ways);
@@ -814,7 +884,7 @@ const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node)
         list.Mass.push_back(list.Mass.back() + items[i].Mass);
     }
     listed_ += list.Value.size();
-    return &lists.emplace(node, std::move(list)).first->second;
+    return Remember(stage, node, std::move(list));
 }
 
 void Network::SettleByCompletions(const Entry& e, const Node& n, const Completions& list, std::size_t* hints) {
@@ -1011,7 +1081,8 @@ void Network::Pass(int ordering) {
         total_ = NodeAt(0, root).Count;
         normaliser_ = NodeAt(0, root).Closed;
     }
-    lists_.assign(static_cast<std::size_t>(stages_ + 1), {});
+    listOf_.assign(static_cast<std::size_t>(stages_ + 1), {});
+    lists_.clear();
     listed_ = 0;
     PrepareCuts();
 
@@ -1023,6 +1094,7 @@ void Network::Pass(int ordering) {
     current.emplace_back(EntryKey{root, 0}, start);
     std::vector<Child> scratch;
     std::vector<Entry> open;
+    EntryTable next;
     for (int stage = 0; !current.empty(); stage = Next(stage)) {
         // Grouped by node, so each node's children are formed once; within
         // a node in order of past value, so the cuts move little.
@@ -1030,7 +1102,6 @@ void Network::Pass(int ordering) {
             if (a.first.Node != b.first.Node) return a.first.Node < b.first.Node;
             return a.second.Low < b.second.Low;
         });
-        std::unordered_map<EntryKey, Entry, EntryKeyHash> next;
         for (std::size_t from = 0; from < current.size();) {
             const std::int32_t node = current[from].first.Node;
             std::size_t to = from;
@@ -1052,7 +1123,7 @@ void Network::Pass(int ordering) {
             if (open.empty()) continue;
             // A node with few completions settles them in order of value.
             if (stage == stages_ - 2 && open.size() * kDirectPerEntry < n.Count &&
-                lists_[static_cast<std::size_t>(stage)].count(node) == 0) {
+                !Listed(stage, node)) {
                 SettleDirectly(stage, node, open);
                 continue;
             }
@@ -1072,7 +1143,7 @@ void Network::Pass(int ordering) {
                 // A child with two columns left is settled at its own
                 // stage, directly or by its list, once the partial tables
                 // of every parent have reached it.
-                const bool listed = lists_[static_cast<std::size_t>(below)].count(c.Node) != 0;
+                const bool listed = Listed(below, c.Node);
                 const bool small = below == stages_ - 2 ? false : child.Count <= kListedChild || child.Count <= 64 * open.size();
                 if (const Completions* list = listed || small ? CompletionsOf(below, c.Node) : nullptr) {
                     std::size_t hints[4] = {kNoHint, kNoHint, kNoHint, kNoHint};
@@ -1081,20 +1152,20 @@ void Network::Pass(int ordering) {
                 }
                 for (const Entry& e : open) {
                     const Entry x = Extend(e, c);
-                    const auto [it, added] = next.try_emplace(EntryKey{c.Node, Quantise(x.Low)}, x);
+                    const auto [it, added] = next.Insert(EntryKey{c.Node, Quantise(x.Low)}, x);
                     if (!added) {
-                        Entry& m = it->second;
+                        Entry& m = *it;
                         m.Ways += x.Ways;
                         m.Mass += x.Mass;
                         m.Low = std::min(m.Low, x.Low);
                         m.High = std::max(m.High, x.High);
-                    } else if (next.size() > limits_.MaxEntries) {
+                    } else if (next.Size() > limits_.MaxEntries) {
                         throw GiveUp{};
                     }
                 }
             }
         }
-        current.assign(next.begin(), next.end());
+        next.MoveTo(current);
     }
 }
 
