@@ -20,11 +20,12 @@ protected:
     const std::string data_ = WriteFile(dir_.File("t.dat"), "1 2\n3 4\n\n");
 };
 
-// A data file that cannot be opened is a usage error; a result file, or a
-// details file asked for, that cannot be created ends the run before any
-// table. Folders given for any of them are left alone, and so is the result
-// file. Without Details=1 the details file's name is not used.
-TEST_F(BatchBadInputsTest, FilesThatCannotBeOpenedAreRefusedBeforeAnyTable) {
+// A data file that cannot be opened is a usage error, one that cannot be
+// read a data error; a result file, or a details file asked for, that cannot
+// be created ends the run before any table. Folders given for any of them
+// are left alone, and so is the result file. Without Details=1 the details
+// file's name is not used.
+TEST_F(BatchBadInputsTest, FilesThatCannotBeOpenedOrReadAreRefused) {
     const std::string missing = dir_.File("no/such/folder/file.txt");
     const std::string folder = dir_.File("folder.txt");
     std::filesystem::create_directory(folder);
@@ -37,6 +38,9 @@ TEST_F(BatchBadInputsTest, FilesThatCannotBeOpenedAreRefusedBeforeAnyTable) {
         {dir_.File("missing.dat"), {"--output", kept_}, {}, 2, "kelvorin: cannot open data file " + dir_.File("missing.dat") + "\n"},
         {folder, {"--output", kept_}, {}, 2, "kelvorin: cannot open data file " + folder + "\n"},
         {data_ + "/inside.dat", {"--output", kept_}, {}, 2, "kelvorin: cannot open data file " + data_ + "/inside.dat\n"},
+        // A read error (reading the start of a process's memory fails) is
+        // no end of the data: a data error, and the run ends there.
+        {"/proc/self/mem", {}, {}, 1, "Error (table 1): Data error reading file /proc/self/mem\n"},
         {data_, {"--output", missing}, {}, 1, "kelvorin: cannot write result file " + missing + "\n"},
         {data_, {"--output", folder}, {}, 1, "kelvorin: cannot write result file " + folder + "\n"},
         {data_, {"--output", kept_, "--details", missing}, {"Details=1"}, 1, "Error: Cannot write file " + missing + "\n"},
@@ -69,17 +73,6 @@ TEST_F(BatchBadInputsTest, TheResultFileIsReplacedAndHoldsReportsAndDataErrorsIn
     EXPECT_EQ(items[1], std::vector<std::string>{"Data error reading file " + data});
     EXPECT_TRUE(Contains(items[2], {" ", kBanner, "Observed Numbers.", "    10     2  |     12"}));
     EXPECT_TRUE(Contains(items[2], {"Number of sample points = 13", kUsedTime, ""}));
-}
-
-// A read error (reading the start of a process's memory fails) is no end of
-// the data: a data error, and the run ends there.
-TEST_F(BatchBadInputsTest, AFileThatOpensButCannotBeReadIsADataErrorAndEndsTheRun) {
-    const std::string unreadable = "/proc/self/mem";
-    if (!std::ifstream(unreadable)) GTEST_SKIP() << unreadable << " cannot be opened";
-    const BatchResult r = BatchOn(unreadable);
-    EXPECT_EQ(r.Status, kelvorin::kBatchTableFailed);
-    EXPECT_EQ(r.Err, "Error (table 1): Data error reading file " + unreadable + "\n");
-    EXPECT_EQ(r.Out, "Data error reading file " + unreadable + "\n");
 }
 
 // The batch run on DATA with MORE arguments and the full trace asked for,

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <csignal>
 #include <regex>
 
 #include "ConsolePorts.h"
@@ -60,30 +62,25 @@ TEST(InterruptTest, CtrlCBreaksTheRunningTableOffAndTheNextTableIsAnalysed) {
     ASSERT_EQ(Items(r.Out).size(), 3u) << r.Out;
     ASSERT_EQ(reports.size(), 3u) << r.Out;
 
-    // Pressed at the first display (10000), broken off at the next; no exact
-    // block; the sample point being visited, which has the observed margins.
+    // Pressed at the first display (10000), broken off at the next: no exact
+    // block, but the sample point being visited, which has the observed
+    // margins, and the probability visited so far.
     const std::vector<std::string>& first = reports[0];
     ASSERT_EQ(first.size(), 18u) << r.Out;
-    EXPECT_EQ(std::vector<std::string>(first.begin() + 2, first.begin() + 11),
-              (std::vector<std::string>{"Observed Numbers.", "     1     3    10     6  |     20",
-                                        "     2     3    10     7  |     22", "     1     6    14    12  |     33",
-                                        "     0     1     9    11  |     21", "--------------------------+-------",
+    EXPECT_EQ(std::vector<std::string>(first.begin() + 6, first.begin() + 11),
+              (std::vector<std::string>{"     0     1     9    11  |     21", "--------------------------+-------",
                                         "     4    13    43    36  |     96", "",
                                         " Calculations interrupted at sample point nr 20000"}));
-    const int rowTotals[4] = {20, 22, 33, 21};
-    int colTotals[4] = {4, 13, 43, 36};
+    std::array<int, 4> rows{}, cols{};
     for (int i = 0; i < 4; ++i) {
-        const std::string& row = first[static_cast<std::size_t>(11 + i)];
-        ASSERT_EQ(row.size(), 16u) << row;
-        int sum = 0;
+        EXPECT_EQ(first[11 + i].size(), 16u) << first[11 + i];
         for (int j = 0; j < 4; ++j) {
-            const int v = std::stoi(row.substr(static_cast<std::size_t>(4 * j), 4));
-            sum += v;
-            colTotals[j] -= v;
+            rows[i] += std::stoi(first[11 + i].substr(4 * j, 4));
+            cols[j] += std::stoi(first[11 + i].substr(4 * j, 4));
         }
-        EXPECT_EQ(sum, rowTotals[i]) << row;
     }
-    for (int j = 0; j < 4; ++j) EXPECT_EQ(colTotals[j], 0);
+    EXPECT_EQ(rows, (std::array<int, 4>{20, 22, 33, 21}));
+    EXPECT_EQ(cols, (std::array<int, 4>{4, 13, 43, 36}));
     EXPECT_TRUE(std::regex_match(first[15], std::regex(R"( Sum of probabilities \d\.\d{3}E[-+]\d{2,3} )"))) << first[15];
 
     // The next tables get their whole reports.
@@ -104,35 +101,21 @@ volatile std::sig_atomic_t ownHandlerCalls = 0;
 
 extern "C" void OwnInterruptHandler(int) { ownHandlerCalls = ownHandlerCalls + 1; }
 
+// A program that runs batch mode keeps its own Ctrl-C: during the run a
+// press is a break-off request, afterwards the program's handler is back.
 TEST(InterruptTest, TheHandlerThatWasInstalledBeforeIsPutBack) {
-    struct sigaction own {};
-    own.sa_handler = OwnInterruptHandler;
-    sigemptyset(&own.sa_mask);
-    struct sigaction saved {};
-    ASSERT_EQ(sigaction(SIGINT, &own, &saved), 0);
-    auto currentHandler = [] {
-        struct sigaction now {};
-        sigaction(SIGINT, nullptr, &now);
-        return now.sa_handler;
-    };
-
-    // While installed, a press is a break-off request and not the program's own.
-    kelvorin::InterruptHandler::Install();
-    ASSERT_EQ(raise(SIGINT), 0);
-    EXPECT_EQ(ownHandlerCalls, 0);
-    EXPECT_TRUE(kelvorin::InterruptHandler::TakeRequest());
-    kelvorin::InterruptHandler::Uninstall();
-    // Checked before raising: the default action would end the test program.
-    ASSERT_EQ(currentHandler(), &OwnInterruptHandler);
-    ASSERT_EQ(raise(SIGINT), 0);
-    EXPECT_EQ(ownHandlerCalls, 1);
-    EXPECT_FALSE(kelvorin::InterruptHandler::TakeRequest());
-
-    // A whole batch run leaves it in place too.
+    const auto saved = std::signal(SIGINT, OwnInterruptHandler);
     TempDir dir;
-    EXPECT_EQ(Batch({"--batch", WriteFile(dir.File("t.dat"), "2 0\n0 2\n\n")}).Status, kelvorin::kBatchOk);
-    EXPECT_EQ(currentHandler(), &OwnInterruptHandler);
-    sigaction(SIGINT, &saved, nullptr);
+    const BatchResult r = RunPressing(WriteFile(dir.File("long.dat"), kData), 1);
+    EXPECT_NE(r.Out.find(" Calculations interrupted at sample point nr "), std::string::npos);
+    EXPECT_EQ(ownHandlerCalls, 0);
+    struct sigaction now {};
+    sigaction(SIGINT, nullptr, &now);
+    // Checked before raising: the default action would end the test program.
+    ASSERT_EQ(now.sa_handler, &OwnInterruptHandler);
+    raise(SIGINT);
+    EXPECT_EQ(ownHandlerCalls, 1);
+    std::signal(SIGINT, saved);
 }
 
 }  // namespace

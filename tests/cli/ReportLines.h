@@ -15,9 +15,6 @@
 #include <string>
 #include <vector>
 
-#include <map>
-#include <optional>
-
 #include "BatchMode.h"
 #include "SettingsStore.h"
 
@@ -44,42 +41,21 @@ inline std::vector<std::string> SplitLines(const std::string& text) {
 }
 
 // A fresh folder under /tmp, removed with everything in it at the end.
-class TempDir {
-public:
-    TempDir() {
+struct TempDir {
+    const std::string Path = [] {
         char pattern[] = "/tmp/kelvorin_cli_XXXXXX";
-        path_ = mkdtemp(pattern) != nullptr ? pattern : "";
-    }
+        return std::string(mkdtemp(pattern) != nullptr ? pattern : "/nonexistent");
+    }();
     ~TempDir() {
         std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+        std::filesystem::remove_all(Path, ignored);
     }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-// Stored options in memory: VALUES by section and name (nullopt: stored as
-// something other than text, which reads as not stored); counts the writes.
-class TestStore : public kelvorin::SettingsStore {
-public:
-    std::optional<std::string> ReadText(const std::string& section, const std::string& name) const override {
-        const auto found = values.find({section, name});
-        return found == values.end() ? std::nullopt : found->second;
-    }
-    void WriteText(const std::string&, const std::string&, const std::string&) override { ++writes; }
-
-    std::map<std::pair<std::string, std::string>, std::optional<std::string>> values;
-    int writes = 0;
+    std::string File(const std::string& name) const { return Path + "/" + name; }
 };
 
 struct BatchResult {
     int Status = -1;
-    std::string Out;
-    std::string Err;
+    std::string Out, Err;
 };
 
 // Runs the batch mode on ARGS with STORE as the stored options (none: the built-in defaults).
