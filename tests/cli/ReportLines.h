@@ -3,6 +3,7 @@
 // lines that depend on the clock (banner, used time) replaced by markers.
 #pragma once
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -108,21 +109,13 @@ inline std::vector<std::vector<std::string>> Items(const std::string& text) {
 }
 
 inline std::vector<std::vector<std::string>> Reports(const std::string& text) {
-    std::vector<std::vector<std::string>> reports;
-    for (const auto& item : Items(text))
-        if (item.size() > 1) reports.push_back(item);
-    return reports;
+    auto items = Items(text);
+    std::erase_if(items, [](const auto& item) { return item.size() == 1; });
+    return items;
 }
 
 inline bool Contains(const std::vector<std::string>& lines, const std::vector<std::string>& block) {
     return std::search(lines.begin(), lines.end(), block.begin(), block.end()) != lines.end();
-}
-
-// Line by line, so that a failure names the first lines that differ.
-inline void ExpectLines(const std::vector<std::string>& actual, const std::vector<std::string>& expected) {
-    for (std::size_t i = 0; i < std::min(actual.size(), expected.size()); ++i)
-        EXPECT_EQ(actual[i], expected[i]) << "line " << i;
-    EXPECT_EQ(actual.size(), expected.size());
 }
 
 }  // namespace kelvorin_cli_test
