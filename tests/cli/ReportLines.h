@@ -34,13 +34,6 @@ inline std::string WriteFile(const std::string& path, const std::string& text) {
     return path;
 }
 
-inline std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
 // A fresh folder under /tmp, removed with everything in it at the end.
 struct TempDir {
     const std::string Path = [] {
@@ -61,8 +54,7 @@ struct BatchResult {
 
 // Runs the batch mode on ARGS with STORE as the stored options (none: the built-in defaults).
 inline BatchResult Batch(const std::vector<std::string>& args, const kelvorin::SettingsStore* store = nullptr) {
-    std::ostringstream out;
-    std::ostringstream err;
+    std::ostringstream out, err;
     const int status = kelvorin::RunBatch(args, out, err, false, store);
     return {status, out.str(), err.str()};
 }
@@ -81,11 +73,10 @@ inline BatchResult BatchOn(const std::string& data, const std::vector<std::strin
 inline std::vector<std::string> Masked(const std::string& text) {
     static const std::regex banner(R"(Zelkat {16}\d{4}-\d{2}-\d{2}( \d{2}:\d{2}:\d{2})?)");
     static const std::regex usedTime(R"(  Used time : \d{2}:\d{2}:\d{2}\.\d{3})");
-    std::vector<std::string> lines = SplitLines(text);
-    for (std::string& line : lines) {
-        if (std::regex_match(line, banner)) line = kBanner;
-        if (std::regex_match(line, usedTime)) line = kUsedTime;
-    }
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(std::regex_match(line, banner) ? kBanner : std::regex_match(line, usedTime) ? kUsedTime : line);
     return lines;
 }
 
@@ -98,12 +89,13 @@ inline std::vector<std::vector<std::string>> Items(const std::string& text) {
     for (const std::string& line : Masked(text)) {
         if (!inReport) items.emplace_back();
         items.back().push_back(line);
-        if (closing)
+        if (closing) {
             inReport = closing = false;
-        else if (!inReport)
+        } else if (!inReport) {
             inReport = line == " ";
-        else
+        } else {
             closing = line == kUsedTime;
+        }
     }
     return items;
 }

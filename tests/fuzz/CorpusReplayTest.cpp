@@ -13,8 +13,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
 struct Input {
     std::string Name;
     std::vector<std::uint8_t> Bytes;
@@ -24,9 +22,9 @@ struct Input {
 std::vector<Input> Inputs() {
     std::vector<Input> inputs;
     for (const char* folder : {"corpus", "regressions"}) {
-        const fs::path path = fs::path(KELVORIN_FUZZ_DIR) / folder;
-        if (!fs::is_directory(path)) continue;
-        for (const fs::directory_entry& entry : fs::directory_iterator(path)) {
+        const std::filesystem::path path = std::filesystem::path(KELVORIN_FUZZ_DIR) / folder;
+        if (!std::filesystem::is_directory(path)) continue;
+        for (const auto& entry : std::filesystem::directory_iterator(path)) {
             if (!entry.is_regular_file()) continue;
             std::ifstream in(entry.path(), std::ios::binary);
             inputs.push_back({std::string(folder) + "/" + entry.path().filename().string(),
