@@ -136,6 +136,8 @@ TEST_F(BatchModeTest, RefusedSkippedAndOneWayTablesWithTheirMessagesAndStatus) {
         {"350 350 400\n350 350 400\n\n" + twoZero, {}, 1, "ERROR (table 1): To many observations\n",
          {"   700   700   800  |   2200", n4}, {" Calculations interrupted at sample point nr 0"}},
         {"3\n0\n4\n\n\n", {}, 0, "", {"     7"}, {"Number of sample points = 36"}},
+        // A trace asked for without a details file leaves the report alone.
+        {twoZero, {"Details=1"}, 0, "", {n4}, {"Number of sample points = 3"}},
         // Weights of a one-way table: one per line or on one line; a block of
         // another size (here the next table, read as weights) gives equal
         // proportions; zero or below is refused naming the category.
@@ -144,6 +146,7 @@ TEST_F(BatchModeTest, RefusedSkippedAndOneWayTablesWithTheirMessagesAndStatus) {
         {"12 7 5\n\n1 1 2\n\n", {"Expected=1"}, 0, "", {"    12     7     5  |     24"}, {"   6.0   6.0  12.0  |     24"}},
         {"12 7 5\n\n1 1\n\n" + oneZero, {"Expected=1"}, 0, "", {"    12     7     5  |     24", n2}, thirds},
         {"12 7 5\n\n" + twoZero + oneZero, {"Expected=1"}, 0, "", {"    12     7     5  |     24", n2}, thirds},
+        {"12 7 5\n\n1 99999999999 2\n3 4\n\n" + oneZero, {"Expected=1"}, 0, "", {"    12     7     5  |     24", n2}, thirds},
         {"2 3\n4 5\n\n5 7 9\n\n1 0 2\n\n5 7 9\n\n-1 1 1\n\n", {}, 1,
          "Error (table 2): The proportion of category 2 must be greater than 0\n"
          "Error (table 3): The proportion of category 1 must be greater than 0\n",
