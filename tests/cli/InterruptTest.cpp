@@ -74,9 +74,8 @@ TEST(InterruptTest, CtrlCBreaksTheRunningTableOffAndTheNextTableIsAnalysed) {
 // Both presses come before the next display: the program ends in the first table.
 TEST(InterruptTest, SecondCtrlCBeforeTheBreakOffEndsTheProgram) {
     TempDir dir;
-    const std::string data = WriteFile(dir.File("long.dat"), kData);
-    EXPECT_EXIT(RunPressing(data, 2), [](int s) { return WIFSIGNALED(s) || (WIFEXITED(s) && WEXITSTATUS(s) != 0); },
-                "");
+    EXPECT_EXIT(RunPressing(WriteFile(dir.File("long.dat"), kData), 2),
+                [](int s) { return WIFSIGNALED(s) || (WIFEXITED(s) && WEXITSTATUS(s) != 0); }, "");
 }
 
 volatile std::sig_atomic_t ownHandlerCalls = 0;
