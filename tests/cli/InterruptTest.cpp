@@ -8,7 +8,6 @@
 #include <csignal>
 #include <regex>
 
-#include "ConsolePorts.h"
 #include "ReportLines.h"
 
 namespace {
