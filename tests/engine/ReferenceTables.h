@@ -8,6 +8,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <numeric>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -29,11 +30,7 @@ inline std::string Text(const Table& t) {
 
 inline std::vector<int> RowTotals(const Table& t) {
     std::vector<int> totals;
-    for (const auto& row : t) {
-        int s = 0;
-        for (int v : row) s += v;
-        totals.push_back(s);
-    }
+    for (const auto& row : t) totals.push_back(std::accumulate(row.begin(), row.end(), 0));
     return totals;
 }
 
@@ -44,27 +41,20 @@ inline std::vector<int> ColTotals(const Table& t) {
     return totals;
 }
 
-// Every vector x with x_1 + ... + x_c = total and 0 <= x_j <= limits_j, in
-// lexicographic order (x_1 slowest).
-inline void RowVectorsFrom(int total, const std::vector<int>& limits, std::vector<int>& x, std::size_t j,
-                           std::vector<std::vector<int>>& out) {
-    if (j + 1 == limits.size()) {
-        if (total >= 0 && total <= limits[j]) {
-            x[j] = total;
-            out.push_back(x);
-        }
-        return;
-    }
-    for (int v = 0; v <= limits[j] && v <= total; ++v) {
-        x[j] = v;
-        RowVectorsFrom(total - v, limits, x, j + 1, out);
-    }
-}
-
+// Every vector x with sum `total` and 0 <= x_j <= limits_j, in lexicographic
+// order (x_1 slowest).
 inline std::vector<std::vector<int>> RowVectors(int total, const std::vector<int>& limits) {
     std::vector<std::vector<int>> out;
     std::vector<int> x(limits.size(), 0);
-    RowVectorsFrom(total, limits, x, 0, out);
+    auto fill = [&](auto& self, std::size_t j, int left) -> void {
+        if (j + 1 == limits.size()) {
+            x[j] = left;
+            if (left <= limits[j]) out.push_back(x);
+            return;
+        }
+        for (x[j] = 0; x[j] <= limits[j] && x[j] <= left; ++x[j]) self(self, j + 1, left - x[j]);
+    };
+    fill(fill, 0, total);
     return out;
 }
 
@@ -73,26 +63,24 @@ inline std::vector<std::vector<int>> RowVectors(int total, const std::vector<int
 // the vectors of each row in lexicographic order. Any non-negative remainder
 // of the column totals can be completed by the rows above, so a row vector is
 // admitted whenever it fits under the remaining column totals.
-inline void TablesFrom(std::size_t level, const std::vector<int>& rowTotals, const std::vector<int>& remaining,
-                       Table& table, std::vector<Table>& out) {
-    if (level == 0) {
-        table[0] = remaining;
-        out.push_back(table);
-        return;
-    }
-    for (const auto& x : RowVectors(rowTotals[level], remaining)) {
-        std::vector<int> next(remaining);
-        for (std::size_t j = 0; j < next.size(); ++j) next[j] -= x[j];
-        table[level] = x;
-        TablesFrom(level - 1, rowTotals, next, table, out);
-    }
-}
-
 inline std::vector<Table> TablesInVisitingOrder(const std::vector<int>& rowTotals,
                                                 const std::vector<int>& colTotals) {
     std::vector<Table> out;
-    Table table(rowTotals.size(), std::vector<int>(colTotals.size(), 0));
-    TablesFrom(rowTotals.size() - 1, rowTotals, colTotals, table, out);
+    Table table(rowTotals.size());
+    auto fill = [&](auto& self, std::size_t level, const std::vector<int>& remaining) -> void {
+        if (level == 0) {
+            table[0] = remaining;
+            out.push_back(table);
+            return;
+        }
+        for (const auto& x : RowVectors(rowTotals[level], remaining)) {
+            std::vector<int> next(remaining);
+            for (std::size_t j = 0; j < next.size(); ++j) next[j] -= x[j];
+            table[level] = x;
+            self(self, level - 1, next);
+        }
+    };
+    fill(fill, rowTotals.size() - 1, colTotals);
     return out;
 }
 
@@ -107,7 +95,7 @@ struct Factorials {
     std::array<long double, 1001> f{};
     Factorials() {
         f[0] = 1.0L;
-        for (int k = 1; k <= 1000; ++k) f[static_cast<std::size_t>(k)] = static_cast<long double>(k) * f[static_cast<std::size_t>(k - 1)];
+        for (std::size_t k = 1; k <= 1000; ++k) f[k] = static_cast<long double>(k) * f[k - 1];
     }
     long double operator[](int k) const { return f[static_cast<std::size_t>(k)]; }
 };
@@ -115,13 +103,10 @@ struct Factorials {
 // p = TableNumerator / RowMultinomial, in extended precision, rounded to
 // double; every product is formed from 1 in row (or column) order.
 inline double Probability(const Table& t, const Factorials& F) {
-    const std::vector<int> rows = RowTotals(t);
-    const std::vector<int> cols = ColTotals(t);
-    int n = 0;
-    for (int r : rows) n += r;
+    const std::vector<int> rows = RowTotals(t), cols = ColTotals(t);
     long double rowProduct = 1.0L;
     for (int r : rows) rowProduct *= F[r];
-    const long double rowMultinomial = F[n] / rowProduct;
+    const long double rowMultinomial = F[std::accumulate(rows.begin(), rows.end(), 0)] / rowProduct;
     long double numerator = 1.0L;
     for (std::size_t j = 0; j < cols.size(); ++j) {
         long double product = 1.0L;
@@ -138,74 +123,45 @@ inline double Expected(int rowTotal, int colTotal, int n) {
     return static_cast<double>(static_cast<long double>(product) / static_cast<long double>(n));
 }
 
-inline double LikelihoodRatio(const Table& t) {
-    const std::vector<int> rows = RowTotals(t);
-    const std::vector<int> cols = ColTotals(t);
-    int n = 0;
-    for (int r : rows) n += r;
+// The likelihood ratio (pearson false) or Pearson statistic, cell by cell.
+inline double Statistic(const Table& t, bool pearson) {
+    const std::vector<int> rows = RowTotals(t), cols = ColTotals(t);
+    const int n = std::accumulate(rows.begin(), rows.end(), 0);
     double sum = 0.0;
     for (std::size_t i = 0; i < t.size(); ++i)
         for (std::size_t j = 0; j < cols.size(); ++j) {
-            if (t[i][j] == 0) continue;
-            const double o = t[i][j];
-            const double e = Expected(rows[i], cols[j], n);
-            sum += o * std::log(o / e);
+            const double o = t[i][j], e = Expected(rows[i], cols[j], n);
+            if (pearson) sum += (o - e) * (o - e) / e;
+            else if (t[i][j] != 0) sum += o * std::log(o / e);
         }
-    return 2.0 * sum;
+    return pearson ? sum : 2.0 * sum;
 }
-
-inline double Pearson(const Table& t) {
-    const std::vector<int> rows = RowTotals(t);
-    const std::vector<int> cols = ColTotals(t);
-    int n = 0;
-    for (int r : rows) n += r;
-    double sum = 0.0;
-    for (std::size_t i = 0; i < t.size(); ++i)
-        for (std::size_t j = 0; j < cols.size(); ++j) {
-            const double e = Expected(rows[i], cols[j], n);
-            const double d = t[i][j] - e;
-            sum += d * d / e;
-        }
-    return sum;
-}
+inline double LikelihoodRatio(const Table& t) { return Statistic(t, false); }
+inline double Pearson(const Table& t) { return Statistic(t, true); }
 
 // The multinomial probability of counts x against proportions p for n up to
 // 1000: n! over the product of the x_i! (from 1, in order), times p_i^x_i by
 // the extended power function; rounded to double.
 inline double MultinomialProbability(const std::vector<int>& x, const std::vector<double>& p, const Factorials& F) {
-    int n = 0;
-    for (int v : x) n += v;
     long double denominator = 1.0L;
     for (int v : x) denominator *= F[v];
-    long double coefficient = F[n] / denominator;
+    long double coefficient = F[std::accumulate(x.begin(), x.end(), 0)] / denominator;
     for (std::size_t i = 0; i < x.size(); ++i)
         if (x[i] != 0) coefficient *= std::pow(static_cast<long double>(p[i]), static_cast<long double>(x[i]));
     return static_cast<double>(coefficient);
 }
 
-inline double OneWayLikelihoodRatio(const std::vector<int>& x, const std::vector<double>& p) {
-    double n = 0.0;
-    for (int v : x) n += v;
+// The one-way likelihood ratio (pearson false) or Pearson statistic against
+// the expected counts n p_i.
+inline double OneWayStatistic(const std::vector<int>& x, const std::vector<double>& p, bool pearson) {
+    const double n = std::accumulate(x.begin(), x.end(), 0);
     double sum = 0.0;
     for (std::size_t i = 0; i < x.size(); ++i) {
-        if (x[i] == 0) continue;
-        const double e = n * p[i];
-        const double o = x[i];
-        sum += o * std::log(o / e);
+        const double o = x[i], e = n * p[i];
+        if (pearson) sum += (o - e) * (o - e) / e;
+        else if (x[i] != 0) sum += o * std::log(o / e);
     }
-    return 2.0 * sum;
-}
-
-inline double OneWayPearson(const std::vector<int>& x, const std::vector<double>& p) {
-    double n = 0.0;
-    for (int v : x) n += v;
-    double sum = 0.0;
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        const double e = n * p[i];
-        const double d = x[i] - e;
-        sum += d * d / e;
-    }
-    return sum;
+    return pearson ? sum : 2.0 * sum;
 }
 
 struct Tally {
@@ -220,12 +176,10 @@ struct Tally {
 inline void Update(Tally& tally, bool probability, double a, double b, double p) {
     double d = 0.0;
     if (probability ? a + b > 0.0 : a + b != 0.0) {
-        const long double la = a;
-        const long double lb = b;
+        const long double la = a, lb = b;
         d = static_cast<double>(std::fabs(la - lb) / (la + lb));
     }
-    const double tolerance = probability ? 1e-10 : 1e-9;
-    if (d < tolerance) {
+    if (d < (probability ? 1e-10 : 1e-9)) {
         ++tally.equal;
         tally.equalMass += p;
     } else if (a >= b) {
