@@ -1,13 +1,18 @@
 // The exact enumeration against the literal reference: the order in which
 // sample points are visited, their number, the observed values and the three
-// tallies to the last bit, for r x c tables and one-way tables; and the tally
-// rule's tolerances.
+// tallies to the last bit, for r x c and one-way tables; its fast path (the
+// sweep of rows 2 and 1, the tally rule reduced to edges) against the direct
+// evaluation of every sample point; the tolerances of the tally rule.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <numeric>
 #include <random>
+#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "AnalysisEngine.h"
@@ -15,81 +20,79 @@
 #include "FakePorts.h"
 #include "ReferenceTables.h"
 #include "SamplePointCounter.h"
-#include "TraceLines.h"
 
 namespace kelvorin {
 namespace {
 
 using reference::Table;
+using Values = std::array<double, 3>;  // probability, likelihood ratio, Pearson statistic
 
-void ExpectTallyEquals(const ExactTally& engine, const reference::Tally& ref, const char* name) {
-    SCOPED_TRACE(name);
-    EXPECT_EQ(engine.LessCount, ref.less);
-    EXPECT_EQ(engine.EqualCount, ref.equal);
-    EXPECT_EQ(engine.GreaterCount, ref.greater);
-    EXPECT_EQ(engine.LessMass, ref.lessMass);
-    EXPECT_EQ(engine.EqualMass, ref.equalMass);
-    EXPECT_EQ(engine.GreaterMass, ref.greaterMass);
-}
+auto Key(const ExactTally& t) { return std::tuple(t.LessCount, t.EqualCount, t.GreaterCount, t.LessMass, t.EqualMass, t.GreaterMass); }
+auto Key(const reference::Tally& t) { return std::tuple(t.less, t.equal, t.greater, t.lessMass, t.equalMass, t.greaterMass); }
 
 class EnumerationTest : public fakes::EngineHarness {
 protected:
     void SetUp() override { Options() = fakes::With("ExaLRtest ExaCStest CountPos"); }
 
-    // Runs the table traced at level 1 into a new file; returns the lines.
-    std::vector<trace::SamplePointLine> RunTraced(const Table& table) {
+    // Runs the table traced; returns the counts of each sample-point line, row after row.
+    std::vector<std::vector<int>> RunTraced(const Table& table) {
         Options().Details = true;
         env.saveDialog.chosen = dir.File("trace" + std::to_string(++files) + ".txt");
         Run(table);
         Options().Details = false;
-        return trace::SamplePointLines(fakes::FileLines(env.saveDialog.chosen));
-    }
-    static std::vector<std::vector<int>> Visited(const std::vector<trace::SamplePointLine>& lines) {
-        std::vector<std::vector<int>> counts;
-        for (const auto& l : lines) counts.push_back(trace::AllCounts(l));
-        return counts;
+        std::vector<std::vector<int>> visited;
+        for (std::string line : fakes::FileLines(env.saveDialog.chosen)) {
+            if (line.find("  :: ") == std::string::npos || line.starts_with(" number")) continue;
+            EXPECT_TRUE(visited.size() >= 99 || std::stoi(line.substr(0, 6)) == static_cast<int>(visited.size() + 1)) << line;
+            std::ranges::replace(line, '/', ' ');
+            std::istringstream in(line.substr(8, line.find("  :: ") - 8));
+            visited.emplace_back();
+            for (int v; in >> v;) visited.back().push_back(v);
+        }
+        return visited;
     }
 
-    // Runs the table (traced: also compares every visited table in order)
-    // and compares the count, observed values and tallies with the reference.
+    // Runs the table (traced: every visited table compared in order) and
+    // compares the count, the observed values and the tallies with the
+    // reference over the sample points (their counts, row after row, and values).
+    void ExpectReference(const Table& table, const std::vector<std::vector<int>>& order, const std::vector<Values>& values,
+                         const Values& observed, bool traced) {
+        if (traced) {
+            EXPECT_EQ(RunTraced(table), order);
+        } else {
+            Run(table);
+        }
+        const AnalysisState& s = engine.State();
+        EXPECT_EQ(s.SamplePointCount, order.size());
+        EXPECT_EQ((Values{s.ObservedProbability, s.G2, s.X2}), observed);
+        reference::Tally tallies[3];
+        for (const Values& v : values)
+            for (int k = 0; k < 3; ++k) reference::Update(tallies[k], k == 0, v[k], observed[k], v[0]);
+        EXPECT_EQ(Key(s.ProbabilityTally), Key(tallies[0])) << "probability";
+        EXPECT_EQ(Key(s.G2Tally), Key(tallies[1])) << "likelihood ratio";
+        EXPECT_EQ(Key(s.X2Tally), Key(tallies[2])) << "Pearson";
+    }
+
     void ExpectSameAsReference(const Table& observed, bool traced) {
         SCOPED_TRACE(reference::Text(observed));
         const auto rows = reference::RowTotals(observed), cols = reference::ColTotals(observed);
-        const auto order = reference::TablesInVisitingOrder(rows, cols);
-        // The reference visits every table once (the counter is checked by brute force).
-        ASSERT_EQ(order.size(), CountTwoWaySamplePoints(rows, cols).ExactCount);
-        const bool twoByTwo = rows.size() == 2 && cols.size() == 2;
-        Options().Opt2x2twotail = twoByTwo;
-        if (traced) {
-            const auto lines = RunTraced(observed);
-            ASSERT_EQ(lines.size(), order.size());
-            for (std::size_t k = 0; k < order.size(); ++k) ASSERT_EQ(lines[k].groups, order[k]) << k;
-        } else {
-            Run(observed);
+        const auto tables = reference::TablesInVisitingOrder(rows, cols);
+        ASSERT_EQ(tables.size(), CountTwoWaySamplePoints(rows, cols).ExactCount);  // every table once
+        auto values = [&](const Table& t) { return Values{reference::Probability(t, F), reference::LikelihoodRatio(t), reference::Pearson(t)}; };
+        std::vector<std::vector<int>> order;
+        std::vector<Values> all;
+        Values fisher{};  // X11 below, at, above the observed one
+        for (const Table& t : tables) {
+            order.push_back({});
+            for (const auto& row : t) order.back().insert(order.back().end(), row.begin(), row.end());
+            all.push_back(values(t));
+            fisher[t[0][0] < observed[0][0] ? 0 : t[0][0] == observed[0][0] ? 1 : 2] += all.back()[0];
         }
-        const AnalysisState& s = engine.State();
-        const double pObs = reference::Probability(observed, F), g2 = reference::LikelihoodRatio(observed),
-                     x2 = reference::Pearson(observed);
-        EXPECT_EQ(s.SamplePointCount, order.size());
-        EXPECT_EQ(s.ObservedProbability, pObs);
-        EXPECT_EQ(s.G2, g2);
-        EXPECT_EQ(s.X2, x2);
-        reference::Tally prob, lr, chi;
-        double fisher[3] = {0, 0, 0};  // X11 below, at, above the observed one
-        for (const Table& t : order) {
-            const double p = reference::Probability(t, F);
-            fisher[t[0][0] < observed[0][0] ? 0 : t[0][0] == observed[0][0] ? 1 : 2] += p;
-            reference::Update(prob, true, p, pObs, p);
-            reference::Update(lr, false, reference::LikelihoodRatio(t), g2, p);
-            reference::Update(chi, false, reference::Pearson(t), x2, p);
-        }
-        ExpectTallyEquals(s.ProbabilityTally, prob, "probability");
-        ExpectTallyEquals(s.G2Tally, lr, "likelihood ratio");
-        ExpectTallyEquals(s.X2Tally, chi, "Pearson");
-        if (twoByTwo) {
-            EXPECT_EQ(s.FisherLess, fisher[0]);
-            EXPECT_EQ(s.FisherEqual, fisher[1]);
-            EXPECT_EQ(s.FisherGreater, fisher[2]);
+        Options().Opt2x2twotail = rows.size() == 2 && cols.size() == 2;
+        ExpectReference(observed, order, all, values(observed), traced);
+        if (Options().Opt2x2twotail) {
+            const AnalysisState& s = engine.State();
+            EXPECT_EQ((Values{s.FisherLess, s.FisherEqual, s.FisherGreater}), fisher);
         }
     }
 
@@ -98,120 +101,167 @@ protected:
     int files = 0;
 };
 
-// Random tables without empty rows or columns, with counts below `spread`
-// and at most `maxPoints` sample points.
-std::vector<Table> RandomTables(int count, unsigned seed, int spread, double maxPoints) {
+// Random tables without empty rows or columns, counts below `spread`, at most `maxPoints` sample points.
+std::vector<Table> RandomTables(int count, unsigned seed, unsigned spread, double maxPoints) {
     std::mt19937 random(seed);
     std::vector<Table> tables;
     while (static_cast<int>(tables.size()) < count) {
         const std::size_t r = 2 + random() % 3, c = 2 + random() % 3;
         Table t(r, std::vector<int>(c));
-        for (auto& row : t)
-            for (int& v : row) v = static_cast<int>(random() % static_cast<unsigned>(spread));
+        for (auto& row : t) std::ranges::generate(row, [&] { return static_cast<int>(random() % spread); });
         const auto rows = reference::RowTotals(t), cols = reference::ColTotals(t);
-        if (std::count(rows.begin(), rows.end(), 0) || std::count(cols.begin(), cols.end(), 0)) continue;
-        if (CountTwoWaySamplePoints(rows, cols).Count <= maxPoints) tables.push_back(t);
+        if (!std::ranges::count(rows, 0) && !std::ranges::count(cols, 0) && CountTwoWaySamplePoints(rows, cols).Count <= maxPoints)
+            tables.push_back(t);
     }
     return tables;
 }
 
-// The visiting order of the worked tables, written out: the last row is the
-// outer loop, row 2 the inner one, row 1 the remainder; one-way counts in
-// lexicographic order, as a row or as a column.
+// The worked orders written out: the last row is the outer loop, row 2 the
+// inner one, row 1 the remainder; one-way counts in lexicographic order.
 TEST_F(EnumerationTest, WorkedVisitingOrders) {
-    EXPECT_EQ(Visited(RunTraced({{2, 1}, {1, 3}})),
-              (std::vector<std::vector<int>>{{3, 0, 0, 4}, {2, 1, 1, 3}, {1, 2, 2, 2}, {0, 3, 3, 1}}));
-    const auto lines = RunTraced({{1, 1, 0}, {0, 1, 1}, {1, 0, 1}});
-    const auto visited = Visited(lines);
+    EXPECT_EQ(RunTraced({{2, 1}, {1, 3}}), (std::vector<std::vector<int>>{{3, 0, 0, 4}, {2, 1, 1, 3}, {1, 2, 2, 2}, {0, 3, 3, 1}}));
+    const auto visited = RunTraced({{1, 1, 0}, {0, 1, 1}, {1, 0, 1}});
     ASSERT_EQ(visited.size(), 21u);
-    EXPECT_EQ(visited[0], (std::vector<int>{2, 0, 0, 0, 2, 0, 0, 0, 2}));
-    EXPECT_EQ(visited[1], (std::vector<int>{1, 1, 0, 1, 1, 0, 0, 0, 2}));
-    EXPECT_EQ(visited[2], (std::vector<int>{0, 2, 0, 2, 0, 0, 0, 0, 2}));
-    EXPECT_EQ(std::vector<int>(visited[3].begin() + 6, visited[3].end()), (std::vector<int>{0, 1, 1}));
-    for (std::size_t k = 0; k < lines.size(); ++k) EXPECT_EQ(lines[k].number, static_cast<int>(k + 1));
+    EXPECT_EQ(std::vector(visited.begin(), visited.begin() + 4),
+              (std::vector<std::vector<int>>{{2, 0, 0, 0, 2, 0, 0, 0, 2}, {1, 1, 0, 1, 1, 0, 0, 0, 2}, {0, 2, 0, 2, 0, 0, 0, 0, 2},
+                                             {2, 0, 0, 0, 1, 1, 0, 1, 1}}));
     const std::vector<std::vector<int>> compositions{{0, 0, 2}, {0, 1, 1}, {0, 2, 0}, {1, 0, 1}, {1, 1, 0}, {2, 0, 0}};
-    EXPECT_EQ(Visited(RunTraced({{1, 1, 0}})), compositions);
-    EXPECT_EQ(Visited(RunTraced({{1}, {1}, {0}})), compositions);
+    EXPECT_EQ(RunTraced({{1, 1, 0}}), compositions);
+    EXPECT_EQ(RunTraced({{1}, {1}, {0}}), compositions);
 }
 
-// Small random tables traced (every table in order), larger ones untraced
-// (the fast path of the enumeration), each against the reference.
+// Small random tables traced (every table in order, every value directly),
+// larger ones untraced (the fast path), each against the reference.
 TEST_F(EnumerationTest, RandomTablesAgreeWithTheReferenceToTheLastBit) {
     for (const Table& t : RandomTables(40, 20240611u, 3, 3000)) ExpectSameAsReference(t, true);
     for (const Table& t : RandomTables(25, 4242u, 7, 30000)) ExpectSameAsReference(t, false);
-    for (const Table& t : std::vector<Table>{{{10, 6, 5}, {6, 8, 7}, {5, 7, 9}},
-                                             {{4, 0, 3, 2}, {1, 5, 0, 2}, {2, 2, 6, 1}},
-                                             {{7, 1}, {2, 9}, {4, 4}, {0, 6}, {3, 3}}})
+    for (const Table& t : {Table{{10, 6, 5}, {6, 8, 7}, {5, 7, 9}}, Table{{4, 0, 3, 2}, {1, 5, 0, 2}, {2, 2, 6, 1}},
+                           Table{{7, 1}, {2, 9}, {4, 4}, {0, 6}, {3, 3}}})
         ExpectSameAsReference(t, false);
 }
 
-// One-way tables as a row or a column with random typed weights: visiting
-// order, observed values and tallies against the multinomial reference.
+// One-way tables as a row or a column with random typed weights, against
+// the multinomial reference.
 TEST_F(EnumerationTest, RandomOneWayTablesAgreeWithTheReference) {
     std::mt19937 random(77u);
     for (int done = 0; done < 30;) {
-        const int k = 2 + static_cast<int>(random() % 3);
-        std::vector<int> counts, weights;
+        std::vector<int> counts(2 + random() % 3), weights(counts.size());
         std::vector<std::string> typed;
-        for (int i = 0; i < k; ++i) {
-            counts.push_back(static_cast<int>(random() % 4));
-            weights.push_back(1 + static_cast<int>(random() % 3));
-            typed.push_back(std::to_string(weights.back()));
-        }
+        for (std::size_t i = 0; i < counts.size(); ++i)
+            counts[i] = static_cast<int>(random() % 4), weights[i] = 1 + static_cast<int>(random() % 3), typed.push_back(std::to_string(weights[i]));
         const bool column = random() % 2 == 0;
         const int n = std::accumulate(counts.begin(), counts.end(), 0), w = std::accumulate(weights.begin(), weights.end(), 0);
         if (n < 1 || n > 8 || w > 8) continue;
         ++done;
-        Table table;
-        if (column) for (int v : counts) table.push_back({v});
-        else table.push_back(counts);
-        SCOPED_TRACE(reference::Text(table) + " weights " + reference::Text({weights}));
-        TypeWeights(typed);
-        const auto order = reference::Compositions(k, n);
-        EXPECT_EQ(Visited(RunTraced(table)), order);
-
         std::vector<double> p;
         for (int v : weights) p.push_back(static_cast<double>(v) / w);
-        const double pObs = reference::MultinomialProbability(counts, p, F);
-        const double g2 = reference::OneWayStatistic(counts, p, false), x2 = reference::OneWayStatistic(counts, p, true);
-        EXPECT_EQ(engine.State().ObservedProbability, pObs);
-        EXPECT_EQ(engine.State().G2, g2);
-        EXPECT_EQ(engine.State().X2, x2);
-        reference::Tally prob, lr, chi;
-        for (const auto& x : order) {
-            const double px = reference::MultinomialProbability(x, p, F);
-            reference::Update(prob, true, px, pObs, px);
-            reference::Update(lr, false, reference::OneWayStatistic(x, p, false), g2, px);
-            reference::Update(chi, false, reference::OneWayStatistic(x, p, true), x2, px);
+        auto values = [&](const std::vector<int>& x) {
+            return Values{reference::MultinomialProbability(x, p, F), reference::OneWayStatistic(x, p, false), reference::OneWayStatistic(x, p, true)};
+        };
+        const auto order = reference::Compositions(static_cast<int>(counts.size()), n);
+        std::vector<Values> all;
+        for (const auto& x : order) all.push_back(values(x));
+        Table table{counts};
+        if (column) {  // the same counts as a column
+            table.clear();
+            for (int v : counts) table.push_back({v});
         }
-        ExpectTallyEquals(engine.State().ProbabilityTally, prob, "probability");
-        ExpectTallyEquals(engine.State().G2Tally, lr, "likelihood ratio");
-        ExpectTallyEquals(engine.State().X2Tally, chi, "Pearson");
+        SCOPED_TRACE(reference::Text(table) + " weights " + reference::Text({weights}));
+        TypeWeights(typed);
+        ExpectReference(table, order, all, values(counts), true);
     }
 }
 
 // The tolerances of the tally rule: 1e-10 relative for probabilities, 1e-9
 // for statistics; a tie at zero is equal; the probability goes to the mass.
 TEST(TallyRuleTest, RelativeTolerancesDecideEqual) {
-    struct Case {
-        TallyKind kind;
-        double a, b;
-        int expected;  // 0 less, 1 equal, 2 greater
-    };
     const TallyKind P = TallyKind::Probability, S = TallyKind::Statistic;
-    for (const Case& c : {Case{P, 0.2 * (1 + 1.5e-10), 0.2, 1}, Case{P, 0.2 * (1 + 3e-10), 0.2, 2},
-                          Case{P, 0.2, 0.2 * (1 + 3e-10), 0}, Case{P, 0.0, 0.0, 1}, Case{S, 4.0 * (1 + 3e-10), 4.0, 1},
-                          Case{S, 4.0 * (1 + 1.5e-9), 4.0, 1}, Case{S, 4.0 * (1 + 3e-9), 4.0, 2},
-                          Case{S, 4.0, 4.0 * (1 + 3e-9), 0}, Case{S, 0.0, 0.0, 1}}) {
-        EXPECT_EQ(TallyClass(c.kind, c.a, c.b), c.expected) << c.a << " against " << c.b;
+    for (const auto& [kind, a, b, expected] :
+         {std::tuple{P, 0.2 * (1 + 1.5e-10), 0.2, 1}, {P, 0.2 * (1 + 3e-10), 0.2, 2}, {P, 0.2, 0.2 * (1 + 3e-10), 0}, {P, 0.0, 0.0, 1},
+          {S, 4.0 * (1 + 1.5e-9), 4.0, 1}, {S, 4.0 * (1 + 3e-9), 4.0, 2}, {S, 4.0, 4.0 * (1 + 3e-9), 0}, {S, 0.0, 0.0, 1}}) {
         ExactTally t;
-        UpdateTally(t, c.kind, c.a, c.b, 0.25);
-        const double masses[3] = {t.LessMass, t.EqualMass, t.GreaterMass};
-        const std::int64_t counts[3] = {t.LessCount, t.EqualCount, t.GreaterCount};
-        EXPECT_EQ(masses[c.expected], 0.25);
-        EXPECT_EQ(counts[c.expected], 1);
-        EXPECT_EQ(t.LessCount + t.EqualCount + t.GreaterCount, 1);
+        UpdateTally(t, kind, a, b, 0.25);
+        const int k = expected;
+        EXPECT_EQ(Key(t), std::tuple(k == 0, k == 1, k == 2, k == 0 ? 0.25 : 0.0, k == 1 ? 0.25 : 0.0, k == 2 ? 0.25 : 0.0)) << a << " " << b;
+        EXPECT_EQ(TallyClass(kind, a, b), expected);
     }
+}
+
+// A class the band gives must be the rule's class for every value the direct
+// evaluation may give within the error, and a common class of a range every
+// probe's class in it; probes sit at and around 0, +-b and the band's edges,
+// and at random. Outside the subnormal range some values are classed; exactly
+// on an edge (where the rule hangs on its last bits) the value is left open.
+TEST(TallyBandTest, ClassesOnlyWhereTheRuleAgreesThroughoutTheError) {
+    const TallyKind P = TallyKind::Probability, S = TallyKind::Statistic;
+    std::mt19937 random(77u);
+    for (const auto& [kind, b, error] : {std::tuple{P, 0.2, 0.0}, {P, 3.0e-7, 0.0}, {P, 1e-305, 0.0}, {P, 5e-320, 0.0}, {P, 0.0, 0.0},
+                                         {S, 12.5, 0.0}, {S, 12.5, 1e-11}, {S, 4.0, 1e-3}, {S, 0.0, 1e-13}, {S, -2e-15, 1e-13}, {S, 1e-200, 0.0}}) {
+        SCOPED_TRACE(testing::Message() << (kind == P ? "probability " : "statistic ") << b << " +- " << error);
+        const double t = kind == P ? kProbabilityTolerance : kStatisticTolerance;
+        std::vector<double> probes;
+        for (double anchor : {0.0, b, -b, b * (1 - t) / (1 + t), b * (1 + t) / (1 - t), 2 * b, 0.5 * b}) {
+            for (double step : {error, anchor * 1e-15, anchor * 1e-12, anchor * 1e-11, anchor * 1e-10})
+                for (int k = -3; k <= 3; ++k) probes.push_back(anchor + k * step);
+            double below = anchor, above = anchor;
+            for (int k = 0; k < 4; ++k) probes.insert(probes.end(), {below = std::nextafter(below, -1e300), above = std::nextafter(above, 1e300)});
+        }
+        for (int k = 0; k < 200; ++k) probes.push_back(std::uniform_real_distribution<double>(-1.0, 3.0)(random) * (b == 0.0 ? 1e-12 : std::fabs(b)));
+        std::ranges::sort(probes);
+        const TallyBand band(kind, b, error);
+        int classed = 0, common = 0;
+        for (double a : probes) {
+            const int found = band.Class(a);
+            classed += found >= 0;
+            for (double delta : {-error, -0.5 * error, 0.0, 0.5 * error, error})
+                ASSERT_TRUE(found < 0 || found == TallyClass(kind, a + delta, b)) << "a = " << a << ", delta = " << delta;
+        }
+        for (std::size_t low = 0; low < probes.size(); low += 7)
+            for (std::size_t high = low; high < probes.size(); high += 5)
+                for (int start = 0; start < 3; ++start) {
+                    int guess = start;
+                    const int found = band.Common(probes[low], probes[high], guess);
+                    EXPECT_EQ(guess, found < 0 ? start : found);
+                    for (std::size_t k = low; found >= 0 && k <= high; ++k) ASSERT_EQ(band.Class(probes[k]), found) << k;
+                    common += found >= 0;
+                }
+        EXPECT_TRUE((std::fabs(b) <= 1e-300 && b != 0.0) || (classed > 0 && (error >= 1e-6 || common > 0)));
+    }
+    EXPECT_EQ(TallyBand(P, 0.2, 0.0).Class(0.2 * (1 + 1e-10) / (1 - 1e-10)), -1);
+    EXPECT_EQ(TallyBand(S, 0.0, 1e-13).Class(0.0), -1);
+}
+
+// The sweep gives the very counts, masses, last table and break-off of the
+// direct evaluation: every way its positions fall (two rows; two columns;
+// three columns with no position before the middle one; five with two),
+// counts above 25 (rounded factorials), observed statistics of exactly 0,
+// ties in probability; all tests, one of them, a break-off at the 2nd display.
+TEST_F(EnumerationTest, TheSweepAgreesWithTheDirectEvaluationToTheLastBit) {
+    auto outcome = [&](const Table& table, bool direct) {
+        engine.State().DirectEvaluation = direct;
+        env.pump.passes = 0;
+        Run(table);
+        const AnalysisState& s = engine.State();
+        return std::tuple(s.SamplePointCount, s.ObservedProbability, Key(s.ProbabilityTally), Key(s.G2Tally), Key(s.X2Tally), s.Table.Cells,
+                          s.Abandoned);
+    };
+    auto expectSame = [&](const Table& t) { EXPECT_EQ(outcome(t, false), outcome(t, true)) << reference::Text(t); };
+    for (const Table& t : {Table{{3, 1, 4}, {1, 5, 2}}, Table{{2, 1, 0, 3, 1}, {0, 2, 2, 1, 1}}, Table{{4, 1}, {2, 3}, {1, 5}},
+                           Table{{2, 0}, {1, 2}, {0, 3}, {2, 1}, {1, 1}}, Table{{3, 2, 1}, {1, 3, 2}, {2, 1, 4}},
+                           Table{{2, 1, 1, 0, 2}, {0, 2, 1, 2, 1}, {1, 1, 2, 1, 0}}, Table{{40, 5, 30}, {10, 35, 20}},
+                           Table{{30, 1, 2}, {25, 2, 1}, {28, 1, 1}}, Table{{1, 2, 6}, {2, 4, 12}}, Table{{1, 1, 1}, {1, 1, 1}, {2, 2, 2}},
+                           Table{{2, 1, 1}, {1, 2, 1}, {1, 1, 2}}, Table{{1, 3, 10, 6}, {2, 3, 10, 7}, {0, 1, 2, 1}}})
+        expectSame(t);
+    for (const char* tests : {"ExaLRtest CountPos", "ExaCStest CountPos", "CountPos"}) {
+        Options() = fakes::With(tests);
+        expectSame({{3, 2, 1, 2}, {1, 3, 2, 0}, {2, 1, 4, 1}});
+    }
+    env.pump.onPass = [&] {
+        if (env.pump.passes == 2) engine.BreakOff();
+    };
+    expectSame({{10, 6, 5}, {6, 8, 7}, {5, 7, 9}});
+    EXPECT_EQ(engine.State().SamplePointCount, 20000u);
+    EXPECT_TRUE(engine.State().Abandoned);
 }
 
 }  // namespace

@@ -19,8 +19,6 @@
 #include <vector>
 
 #include "AnalysisEngine.h"
-#include "AnalysisOptions.h"
-#include "Ports.h"
 
 namespace kelvorin::fakes {
 
@@ -41,15 +39,12 @@ public:
     void Redraw() override { ++redraws; }
     void SetTexts(const std::vector<std::vector<std::string>>& rows) {
         cells_ = rows;
-        rows_ = static_cast<int>(rows.size());
-        cols_ = rows.empty() ? 0 : static_cast<int>(rows[0].size());
+        rows_ = static_cast<int>(rows.size()), cols_ = rows.empty() ? 0 : static_cast<int>(rows[0].size());
     }
     void SetCounts(const std::vector<std::vector<int>>& rows) {
-        std::vector<std::vector<std::string>> texts;
-        for (const auto& row : rows) {
-            texts.emplace_back();
-            for (int v : row) texts.back().push_back(std::to_string(v));
-        }
+        std::vector<std::vector<std::string>> texts(rows.size());
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            for (int v : rows[i]) texts[i].push_back(std::to_string(v));
         SetTexts(texts);
     }
     int redraws = 0;
@@ -62,10 +57,8 @@ private:
     }
     static std::size_t At(int index) { return static_cast<std::size_t>(index); }
     void Resize(int cols, int rows) {
-        cols_ = cols;
-        rows_ = rows;
-        cells_.resize(At(rows));
-        for (auto& row : cells_) row.resize(At(cols));
+        cells_.resize(At(rows_ = rows));
+        for (auto& row : cells_) row.resize(At(cols_ = cols));
     }
     int cols_ = 0, rows_ = 0;
     std::vector<std::vector<std::string>> cells_;
@@ -79,7 +72,6 @@ public:
     }
     void Clear() override { lines_.clear(); }
     std::vector<std::string> Lines() const override { return lines_; }
-
 private:
     std::vector<std::string> lines_;
 };
@@ -131,24 +123,26 @@ public:
     }
     std::string ShortDateText(double dateTime) const override {
         using namespace std::chrono;
-        const year_month_day date{sys_days{year{1899} / December / 30} + days{static_cast<long>(std::floor(dateTime))}};
-        char text[32];
-        std::snprintf(text, sizeof text, "%02u.%02u.%04d", static_cast<unsigned>(date.day()),
-                      static_cast<unsigned>(date.month()), static_cast<int>(date.year()));
-        return text;
+        const year_month_day d{sys_days{year{1899} / December / 30} + days{static_cast<long>(std::floor(dateTime))}};
+        return Text("%02u.%02u.%04u", unsigned(d.day()), unsigned(d.month()), unsigned(int(d.year())));
     }
     std::string LongTimeText(double dateTime) const override {
         longTimeArguments.push_back(dateTime);
         const long s = static_cast<long>(std::floor((dateTime - std::floor(dateTime)) * 86400.0 + 1e-6));
-        char text[32];
-        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
-        return text;
+        return Text("%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
     }
     mutable double now = 45000.4375;  // 15.03.2023 10:30:00
     double step = 0.0;
     mutable std::deque<double> script;
     mutable int nowCalls = 0;
     mutable std::vector<double> longTimeArguments;
+private:
+    template <typename... Args>
+    static std::string Text(const char* format, Args... args) {
+        char text[32];
+        std::snprintf(text, sizeof text, format, args...);
+        return text;
+    }
 };
 
 class RecordingMenus : public MenuStates {
@@ -200,22 +194,17 @@ public:
     AnalysisOptions options;
 };
 
-// Options with every report section off; tests switch on what they look at.
-inline AnalysisOptions NoSections() {
+// Every report section off, or only those of these stored names on, as in
+// With("CountPos 2x2twotail").
+inline AnalysisOptions With(const std::string& names) {
     AnalysisOptions o;
     for (int i = 0; i < 12; ++i) BooleanOption(o, i) = false;
-    o.Track = 1;
-    return o;
-}
-
-// NoSections with the options of these stored names on: With("CountPos 2x2twotail").
-inline AnalysisOptions With(const std::string& names) {
-    AnalysisOptions o = NoSections();
     std::istringstream in(names);
     for (std::string name; in >> name;)
         if (const auto error = SetOptionByName(o, name, "1")) ADD_FAILURE() << *error;
     return o;
 }
+inline AnalysisOptions NoSections() { return With(""); }
 
 // Every fake, wired into one set of engine ports.
 struct FakeEnvironment {

@@ -77,5 +77,13 @@ TEST(GammaFunctionsTest, LargeDegreesOfFreedomConverge) {
     }
 }
 
+// Statistics beyond the square root of the double range (weights far apart
+// give them) have the value 1, hence p = 0, instead of failing.
+TEST(ChiSquareTail, StatisticsBeyondTheSquareRootOfTheDoubleRangeHaveCdfOne) {
+    for (const double x : {1e155, 1e200, 1e300, std::numeric_limits<double>::max()})
+        for (const int df : {1, 2, 30, 3000}) EXPECT_EQ(ChiSquareCdf(x, df), 1.0) << x << " df " << df;
+    EXPECT_NEAR(ChiSquareCdf(60.0, 2), 1.0 - std::exp(-30.0), 1e-15);
+}
+
 }  // namespace
 }  // namespace kelvorin

@@ -33,7 +33,6 @@ inline std::vector<int> RowTotals(const Table& t) {
     for (const auto& row : t) totals.push_back(std::accumulate(row.begin(), row.end(), 0));
     return totals;
 }
-
 inline std::vector<int> ColTotals(const Table& t) {
     std::vector<int> totals(t.empty() ? 0 : t[0].size(), 0);
     for (const auto& row : t)
@@ -116,21 +115,16 @@ inline double Probability(const Table& t, const Factorials& F) {
     return static_cast<double>(numerator / rowMultinomial);
 }
 
-// e_ij = (C_j x R_i) / N: the product in 32-bit integers, the quotient in
-// extended precision, rounded to double.
-inline double Expected(int rowTotal, int colTotal, int n) {
-    const std::int32_t product = colTotal * rowTotal;
-    return static_cast<double>(static_cast<long double>(product) / static_cast<long double>(n));
-}
-
-// The likelihood ratio (pearson false) or Pearson statistic, cell by cell.
+// G2 = 2 sum o ln(o / e) over the non-zero cells (pearson false) or
+// X2 = sum (o - e)^2 / e, cell by cell, with e = (C_j x R_i) / N: the product
+// in 32-bit integers, the quotient in extended precision rounded to double.
 inline double Statistic(const Table& t, bool pearson) {
     const std::vector<int> rows = RowTotals(t), cols = ColTotals(t);
-    const int n = std::accumulate(rows.begin(), rows.end(), 0);
+    const long double n = std::accumulate(rows.begin(), rows.end(), 0);
     double sum = 0.0;
     for (std::size_t i = 0; i < t.size(); ++i)
         for (std::size_t j = 0; j < cols.size(); ++j) {
-            const double o = t[i][j], e = Expected(rows[i], cols[j], n);
+            const double o = t[i][j], e = static_cast<double>(static_cast<std::int32_t>(cols[j] * rows[i]) / n);
             if (pearson) sum += (o - e) * (o - e) / e;
             else if (t[i][j] != 0) sum += o * std::log(o / e);
         }
@@ -174,21 +168,12 @@ struct Tally {
 // a + b is 0 for statistics); below the tolerance equal, otherwise greater
 // when a >= b, else less; the sample point's probability goes to the mass.
 inline void Update(Tally& tally, bool probability, double a, double b, double p) {
-    double d = 0.0;
-    if (probability ? a + b > 0.0 : a + b != 0.0) {
-        const long double la = a, lb = b;
-        d = static_cast<double>(std::fabs(la - lb) / (la + lb));
-    }
-    if (d < (probability ? 1e-10 : 1e-9)) {
-        ++tally.equal;
-        tally.equalMass += p;
-    } else if (a >= b) {
-        ++tally.greater;
-        tally.greaterMass += p;
-    } else {
-        ++tally.less;
-        tally.lessMass += p;
-    }
+    const long double la = a, lb = b;
+    const bool formed = probability ? a + b > 0.0 : a + b != 0.0;
+    const double d = formed ? static_cast<double>(std::fabs(la - lb) / (la + lb)) : 0.0;
+    if (d < (probability ? 1e-10 : 1e-9)) ++tally.equal, tally.equalMass += p;
+    else if (a >= b) ++tally.greater, tally.greaterMass += p;
+    else ++tally.less, tally.lessMass += p;
 }
 
 }  // namespace kelvorin::reference
