@@ -1,8 +1,5 @@
-// The exact enumeration against the literal reference: the order in which
-// sample points are visited, their number, the observed values and the three
-// tallies to the last bit, for r x c and one-way tables; its fast path (the
-// sweep of rows 2 and 1, the tally rule reduced to edges) against the direct
-// evaluation of every sample point; the tolerances of the tally rule.
+// The exact enumeration against the literal reference, to the last bit; its
+// fast path (row sweep, tally band) against the direct evaluation.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -52,9 +49,8 @@ protected:
         return visited;
     }
 
-    // Runs the table (traced: every visited table compared in order) and
-    // compares the count, the observed values and the tallies with the
-    // reference over the sample points (their counts, row after row, and values).
+    // Count, observed values and tallies (traced: also the visiting order)
+    // against the reference's sample points and their values.
     void ExpectReference(const Table& table, const std::vector<std::vector<int>>& order, const std::vector<Values>& values,
                          const Values& observed, bool traced) {
         if (traced) {
@@ -116,8 +112,8 @@ std::vector<Table> RandomTables(int count, unsigned seed, unsigned spread, doubl
     return tables;
 }
 
-// The worked orders written out: the last row is the outer loop, row 2 the
-// inner one, row 1 the remainder; one-way counts in lexicographic order.
+// The last row is the outer loop, row 2 the inner one, row 1 the remainder;
+// one-way counts run in lexicographic order.
 TEST_F(EnumerationTest, WorkedVisitingOrders) {
     EXPECT_EQ(RunTraced({{2, 1}, {1, 3}}), (std::vector<std::vector<int>>{{3, 0, 0, 4}, {2, 1, 1, 3}, {1, 2, 2, 2}, {0, 3, 3, 1}}));
     const auto visited = RunTraced({{1, 1, 0}, {0, 1, 1}, {1, 0, 1}});
@@ -130,8 +126,7 @@ TEST_F(EnumerationTest, WorkedVisitingOrders) {
     EXPECT_EQ(RunTraced({{1}, {1}, {0}}), compositions);
 }
 
-// Small random tables traced (every table in order, every value directly),
-// larger ones untraced (the fast path), each against the reference.
+// Small tables traced (every value evaluated directly), larger ones not (the fast path).
 TEST_F(EnumerationTest, RandomTablesAgreeWithTheReferenceToTheLastBit) {
     for (const Table& t : RandomTables(40, 20240611u, 3, 3000)) ExpectSameAsReference(t, true);
     for (const Table& t : RandomTables(25, 4242u, 7, 30000)) ExpectSameAsReference(t, false);
@@ -140,8 +135,7 @@ TEST_F(EnumerationTest, RandomTablesAgreeWithTheReferenceToTheLastBit) {
         ExpectSameAsReference(t, false);
 }
 
-// One-way tables as a row or a column with random typed weights, against
-// the multinomial reference.
+// One-way rows and columns with random typed weights against the multinomial reference.
 TEST_F(EnumerationTest, RandomOneWayTablesAgreeWithTheReference) {
     std::mt19937 random(77u);
     for (int done = 0; done < 30;) {
@@ -172,8 +166,7 @@ TEST_F(EnumerationTest, RandomOneWayTablesAgreeWithTheReference) {
     }
 }
 
-// The tolerances of the tally rule: 1e-10 relative for probabilities, 1e-9
-// for statistics; a tie at zero is equal; the probability goes to the mass.
+// Relative tolerances 1e-10 for probabilities, 1e-9 for statistics; 0 ties 0.
 TEST(TallyRuleTest, RelativeTolerancesDecideEqual) {
     const TallyKind P = TallyKind::Probability, S = TallyKind::Statistic;
     for (const auto& [kind, a, b, expected] :
@@ -187,11 +180,8 @@ TEST(TallyRuleTest, RelativeTolerancesDecideEqual) {
     }
 }
 
-// A class the band gives must be the rule's class for every value the direct
-// evaluation may give within the error, and a common class of a range every
-// probe's class in it; probes sit at and around 0, +-b and the band's edges,
-// and at random. Outside the subnormal range some values are classed; exactly
-// on an edge (where the rule hangs on its last bits) the value is left open.
+// A class from the band must be the rule's for every value within the error
+// (probes around 0, +-b, the edges, and at random); on an edge it is left open.
 TEST(TallyBandTest, ClassesOnlyWhereTheRuleAgreesThroughoutTheError) {
     const TallyKind P = TallyKind::Probability, S = TallyKind::Statistic;
     std::mt19937 random(77u);
@@ -231,11 +221,8 @@ TEST(TallyBandTest, ClassesOnlyWhereTheRuleAgreesThroughoutTheError) {
     EXPECT_EQ(TallyBand(S, 0.0, 1e-13).Class(0.0), -1);
 }
 
-// The sweep gives the very counts, masses, last table and break-off of the
-// direct evaluation: every way its positions fall (two rows; two columns;
-// three columns with no position before the middle one; five with two),
-// counts above 25 (rounded factorials), observed statistics of exactly 0,
-// ties in probability; all tests, one of them, a break-off at the 2nd display.
+// Every way the sweep's positions fall, counts above 25, statistics of 0, ties;
+// all tests or one; a break-off at the second display.
 TEST_F(EnumerationTest, TheSweepAgreesWithTheDirectEvaluationToTheLastBit) {
     auto outcome = [&](const Table& table, bool direct) {
         engine.State().DirectEvaluation = direct;

@@ -72,6 +72,7 @@ public:
     }
     void Clear() override { lines_.clear(); }
     std::vector<std::string> Lines() const override { return lines_; }
+
 private:
     std::vector<std::string> lines_;
 };
@@ -83,8 +84,7 @@ public:
     std::vector<std::string> texts;
 };
 
-// Counts its passes and runs the test's callback (a click on the status bar,
-// a break-off) at each of them.
+// Counts its passes and runs the test's callback (a click, a break-off) at each.
 class CallbackPump : public EventPump {
 public:
     void ProcessPendingEvents() override {
@@ -229,8 +229,7 @@ struct FakeEnvironment {
 // A fresh environment and engine per test.
 class EngineHarness : public ::testing::Test {
 protected:
-    // Runs the table in the entry grid as a Table command does (discard the
-    // previous table, empty the report, run); returns the report lines.
+    // Runs the entry grid's table as a Table command does; returns the report.
     std::vector<std::string> Run() {
         engine.DiscardTable();
         env.report.Clear();
@@ -259,9 +258,8 @@ protected:
     AnalysisEngine engine{env.Ports()};
 };
 
-// A directory of its own for the files of one test, removed at the end. Its
-// path holds no '.', so the stem of a file name in it is the name before its
-// extension.
+// A directory for the files of one test, removed at the end. Its path holds
+// no '.', so the stem of a file name in it is the name before its extension.
 class TempDirectory {
 public:
     TempDirectory() {

@@ -1,8 +1,5 @@
-// A literal, slow reference of the exact tests, written for the tests from
-// the definitions alone: every table with given margins in the enumeration's
-// visiting order, the probability of a table from the factorial table, the
-// two statistics cell by cell and the tally rule. The engine is expected to
-// agree with it to the last bit.
+// A literal, slow reference of the exact tests from their definitions alone,
+// which the engine is expected to match to the last bit.
 #pragma once
 
 #include <array>
@@ -21,8 +18,7 @@ using Table = std::vector<std::vector<int>>;  // rows of counts, 0-based
 inline std::string Text(const Table& t) {
     std::ostringstream out;
     for (const auto& row : t) {
-        out << "[";
-        for (int v : row) out << " " << v;
+        for (const int& v : row) out << (&v == &row.front() ? "[ " : " ") << v;
         out << " ]";
     }
     return out.str();
@@ -57,11 +53,9 @@ inline std::vector<std::vector<int>> RowVectors(int total, const std::vector<int
     return out;
 }
 
-// All tables with these margins, in the order of the exact enumeration: the
-// last row is the outermost loop, row 2 the innermost, row 1 the remainder;
-// the vectors of each row in lexicographic order. Any non-negative remainder
-// of the column totals can be completed by the rows above, so a row vector is
-// admitted whenever it fits under the remaining column totals.
+// All tables with these margins in the enumeration's order: the last row
+// outermost, row 2 innermost, row 1 the remainder, each row's vectors in
+// lexicographic order (any that fits under the remaining column totals).
 inline std::vector<Table> TablesInVisitingOrder(const std::vector<int>& rowTotals,
                                                 const std::vector<int>& colTotals) {
     std::vector<Table> out;
@@ -88,8 +82,7 @@ inline std::vector<std::vector<int>> Compositions(int k, int n) {
     return RowVectors(n, std::vector<int>(static_cast<std::size_t>(k), n));
 }
 
-// k! for k = 0..1000 in extended precision, each the product of k and the
-// one before.
+// k! for k = 0..1000 in extended precision, each k times the one before.
 struct Factorials {
     std::array<long double, 1001> f{};
     Factorials() {
@@ -133,9 +126,7 @@ inline double Statistic(const Table& t, bool pearson) {
 inline double LikelihoodRatio(const Table& t) { return Statistic(t, false); }
 inline double Pearson(const Table& t) { return Statistic(t, true); }
 
-// The multinomial probability of counts x against proportions p for n up to
-// 1000: n! over the product of the x_i! (from 1, in order), times p_i^x_i by
-// the extended power function; rounded to double.
+// n! / prod x_i! (from 1, in order) x prod p_i^x_i (extended power), n <= 1000.
 inline double MultinomialProbability(const std::vector<int>& x, const std::vector<double>& p, const Factorials& F) {
     long double denominator = 1.0L;
     for (int v : x) denominator *= F[v];
@@ -145,8 +136,7 @@ inline double MultinomialProbability(const std::vector<int>& x, const std::vecto
     return static_cast<double>(coefficient);
 }
 
-// The one-way likelihood ratio (pearson false) or Pearson statistic against
-// the expected counts n p_i.
+// The one-way G2 (pearson false) or X2 against the expected counts n p_i.
 inline double OneWayStatistic(const std::vector<int>& x, const std::vector<double>& p, bool pearson) {
     const double n = std::accumulate(x.begin(), x.end(), 0);
     double sum = 0.0;

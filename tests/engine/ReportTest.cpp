@@ -1,6 +1,5 @@
-// The report line for line: the worked examples of every block, the used
-// time, tables above a thousand observations, the warning on the summed
-// probabilities, progress displays and interruptions.
+// The report line for line: worked examples, used time, more than 1000
+// observations, the warning on the summed probabilities, progress, breaks.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -34,7 +33,6 @@ std::string Printf(const char* format, double value) {
 class ReportTest : public fakes::EngineHarness {
 protected:
     void SetUp() override { env.saveDialog.chosen = dir.File("details.txt"); }
-    // The report between the banner and the used-time line.
     Lines Middle(const Lines& lines) {
         const Lines body = Body(lines);
         if (body.size() < 2 || !body[body.size() - 2].starts_with("  Used time : ") || !body.back().empty())
@@ -55,8 +53,7 @@ Lines FisherBlocks(int x11, const std::string& less, const std::string& equal, c
             "  (Remember to check the direction)", ""};
 }
 
-// The three exact blocks and the count: greater, equal and less points (and
-// masses) of each ordering, and p.
+// The three exact blocks: no greater, these equal and less points, and the count.
 Lines ExactBlocks(int equal, int less, const char* pEqual, const char* pLess, int points) {
     const std::string e = Printf("%5.0f", equal) + " points with prob", l = Printf("%5.0f", less) + " points with prob.  ";
     const std::string p = std::string("p =    ") + pEqual;
@@ -78,8 +75,7 @@ struct WorkedCase {
     bool whole = true;  // otherwise the expected lines are among the report's
 };
 
-// The worked examples: descriptive, exact, approximate and Fisher blocks,
-// and reports with no section or only the trace.
+// Descriptive, exact, approximate and Fisher blocks; no section; the trace only.
 TEST_F(ReportTest, WorkedExamples) {
     const char *descriptive = "Observed Expected Column Row", *exact = "ExaLRtest ExaCStest CountPos", *approx = "AppLRtest AppCStest";
     const std::string lr = "Approx. Likelihood Ratio test", pearson = "Approx. Chi-Square test (Pearson)";
@@ -154,10 +150,8 @@ TEST_F(ReportTest, UsedTimeShowsTheMilliseconds) {
     }
 }
 
-// Above N = 1000 the row coefficient divides the largest row total out: the
-// sums are still the hypergeometric distribution of X11 (weights from the
-// ratio of successive terms). A single column of 2100 observations: sample
-// points with two counts above 1000 get their true binomial probability.
+// Above N = 1000 the sums stay hypergeometric in X11, and one-way sample points
+// with two counts above 1000 get their true binomial probability.
 TEST_F(ReportTest, ProbabilitiesAboveAThousandObservations) {
     Options() = fakes::With("ExaLRtest CountPos 2x2twotail");
     long double weight = 1.0L, total = 0.0L, sums[3] = {0, 0, 0};
@@ -180,9 +174,8 @@ TEST_F(ReportTest, ProbabilitiesAboveAThousandObservations) {
     EXPECT_TRUE(env.messages.shown.empty());
 }
 
-// Proportions whose doubles add up to slightly more or less than 1 make
-// 20000 observations miss a total probability of 1 by about 20000 times that
-// deviation, beyond 1e-12: the warning shows 1 - the sum.
+// Proportions whose doubles miss a sum of 1 make 20000 observations miss a
+// total probability of 1 by about 20000 times as much: the warning shows it.
 TEST_F(ReportTest, WarningWhenTheProbabilitiesDoNotAddUpToOne) {
     Options() = fakes::With("CountPos");
     const std::string warning = "Warning :  1 - sum of probabilities = ";
@@ -199,26 +192,9 @@ TEST_F(ReportTest, WarningWhenTheProbabilitiesDoNotAddUpToOne) {
     }
 }
 
-// Progress every 10000 sample points until one million, then every 100000;
-// a one-way run every 100.
-TEST_F(ReportTest, ProgressIntervals) {
-    Options() = fakes::With("CountPos");
-    engine.State().NetworkFrom = std::numeric_limits<std::uint64_t>::max();  // the enumeration's display
-    Lines shown, expected;
-    env.pump.onPass = [&] { shown.push_back(env.status.Last()); };
-    Run({{6, 5, 6, 5, 6, 5, 6}, {5, 6, 5, 6, 5, 6, 5}});
-    ASSERT_GT(engine.State().SamplePointCount, 1210000u);
-    for (std::uint64_t at = 10000; at <= engine.State().SamplePointCount; at += at <= 1000000 ? 10000 : 100000)
-        expected.push_back(std::to_string(at) + "  Click to break");
-    Run({{10, 5, 5}});  // 231 sample points
-    expected.insert(expected.end(), {"100  Click to break", "200  Click to break"});
-    EXPECT_EQ(shown, expected);
-}
-
 // A 3 x 3 table of 32131 sample points, progress at 10000, 20000, 30000.
 class InterruptionTest : public ReportTest {
 protected:
-    // The rows of the table visited at this sample point, as the report shows them.
     Lines VisitedAt(std::size_t point) {
         Lines lines;
         for (const auto& row : visits[point - 1]) {
@@ -231,9 +207,8 @@ protected:
     const std::vector<Table> visits = reference::TablesInVisitingOrder(reference::RowTotals(table), reference::ColTotals(table));
 };
 
-// Yes at the first display (or a break-off without the question): the
-// approximate block stays, the exact blocks go, and the report says where it
-// stopped, the table then visited and the probability visited so far.
+// Yes at the first display, or a break-off: no exact blocks; where it stopped,
+// the table then visited and the probability visited so far.
 TEST_F(InterruptionTest, BreakConfirmedAtTheFirstProgressDisplay) {
     const reference::Factorials F;
     double visited = 0.0;
@@ -257,8 +232,7 @@ TEST_F(InterruptionTest, BreakConfirmedAtTheFirstProgressDisplay) {
     }
 }
 
-// No three times: each click appends the sample point being visited, and
-// the report goes on.
+// No three times: each appends the sample point being visited; the report goes on.
 TEST_F(InterruptionTest, EveryNoAppendsTheSamplePointBeingVisited) {
     Options() = fakes::With("CountPos");
     env.messages.answers = {false, false, false};

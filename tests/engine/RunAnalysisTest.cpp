@@ -1,7 +1,5 @@
-// The analysis run as a whole: the tables and weights it refuses, and how;
-// runs that end early; the menus around it; the proportions of a one-way
-// table; tables too large for the exact tests; a details file that cannot be
-// written; the banner.
+// The analysis run as a whole: what it refuses and how, runs that end early,
+// menus, proportions, tables too large for the exact tests, the details file.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -31,14 +29,13 @@ using Table = std::vector<std::vector<int>>;
 
 class RunAnalysisTest : public fakes::EngineHarness {
 protected:
-    // The end step has run: the menus are back and no run is under way.
     void ExpectEndStepRan() {
         for (MenuItem item : {MenuItem::Newtable1, MenuItem::Options1, MenuItem::Results1, MenuItem::Save1})
             EXPECT_EQ(env.menus.Enabled(item), 1) << static_cast<int>(item);
         EXPECT_FALSE(engine.State().Running);
         EXPECT_FALSE(engine.State().DetailsFile.IsOpen());
     }
-    // A run refused with these messages (caption "Error"): no report.
+    // No report, these messages (caption "Error"), and the end step run.
     void ExpectRefused(const Lines& report, const Lines& texts) {
         std::vector<Message> expected;
         for (const auto& text : texts) expected.emplace_back(text, "Error");
@@ -50,7 +47,6 @@ protected:
     static bool EndsWithUsedTime(const Lines& report) {
         return report.size() >= 2 && report[report.size() - 2].starts_with("  Used time : ") && report.back().empty();
     }
-    // Makes the run treat the table as read from a data file.
     void OpenDataFile() {
         std::ofstream(dir.File("tables.dat")) << "1 2\n";
         ASSERT_TRUE(engine.State().DataFile.Open(dir.File("tables.dat"), TextFile::Mode::Read));
@@ -61,10 +57,8 @@ protected:
 
 class BadInputsTest : public RunAnalysisTest {};
 
-// Empty rows and columns (every row before every column), counts and margins
-// outside the 16-bit table: one box each, nothing enumerated. A 1 x 1 table,
-// or the proportions window closed without OK, ends the run silently. The
-// next table runs normally; zero cells of one-way tables are no error.
+// Empty rows and columns (all rows first), counts and margins beyond 16 bits;
+// a 1 x 1 table or a cancelled window end silently; then runs are normal.
 TEST_F(RunAnalysisTest, RefusedTablesShowTheirMessagesAndWriteNoReport) {
     const std::pair<Table, Lines> cases[] = {
         {{{1, 2}, {0, 0}, {3, 4}}, {"All zeros in row 2"}},
@@ -94,8 +88,7 @@ TEST_F(RunAnalysisTest, RefusedTablesShowTheirMessagesAndWriteNoReport) {
     EXPECT_THAT(env.messages.shown, IsEmpty());
 }
 
-// The entry grid lets only whole counts through, but a grid changed behind
-// its check still reaches the run.
+// A grid changed behind the entry grid's check still reaches the run.
 TEST_F(BadInputsTest, ACellThatIsNoWholeNumberEndsTheRunWithItsText) {
     for (const std::string text : {"x", "1.5", "", "3,4", "2147483648", "1e3", "0x10"}) {
         env.entryGrid.SetTexts({{"1", "2"}, {"3", text}});
@@ -103,9 +96,8 @@ TEST_F(BadInputsTest, ACellThatIsNoWholeNumberEndsTheRunWithItsText) {
     }
 }
 
-// Typed weights that are no finite decimal number, 0 or below (or vanishing
-// beside the others once normalised), or with a sum that overflows: one box,
-// no report, no trace.
+// Weights that are no finite number, 0 or below (also once normalised), or
+// overflow in their sum: one box, no report, no trace.
 TEST_F(BadInputsTest, UnusableWeightsEndTheRunWithTheirMessage) {
     std::vector<std::pair<Lines, std::string>> cases{
         {{" abc ", "1", "1"}, "'abc' is not a valid floating point value"},
@@ -122,8 +114,7 @@ TEST_F(BadInputsTest, UnusableWeightsEndTheRunWithTheirMessage) {
         ExpectRefused(Run({{12, 7, 5}}), {message});
     }
     EXPECT_THAT(fakes::FileLines(dir.File("details.txt")), IsEmpty());
-    // Weights far apart give statistics beyond the square root of the double
-    // range: p = 0 in a whole report, not an end of the program.
+    // Weights far apart: statistics beyond sqrt(DBL_MAX) give p = 0, not an end.
     Options() = fakes::With("AppLRtest AppCStest");
     for (const Lines& weights : {Lines{"1e-300", "1", "1"}, Lines{"1", "1e300", "1e300"}, Lines{"1e-160", "1", "1"}}) {
         TypeWeights(weights);
@@ -132,8 +123,8 @@ TEST_F(BadInputsTest, UnusableWeightsEndTheRunWithTheirMessage) {
     EXPECT_THAT(env.messages.shown, IsEmpty());
 }
 
-// Table and Options are disabled while the run shows its windows and
-// progress; Results is never disabled; discarding the table disables Save.
+// Table and Options are disabled while the run shows its window and progress;
+// Results never; discarding the table disables Save.
 TEST_F(RunAnalysisTest, MenusAreDisabledDuringTheRunAndEnabledAfterIt) {
     std::string during;
     env.proportionsWindow.onShow = env.pump.onPass = [&] {
@@ -149,11 +140,8 @@ TEST_F(RunAnalysisTest, MenusAreDisabledDuringTheRunAndEnabledAfterIt) {
     EXPECT_EQ(env.menus.Enabled(MenuItem::Save1), 0);
 }
 
-// Typed weights are normalised, a blank cell counts as 1, what an earlier
-// table left in the grid is emptied first; a column gets a column of cells.
-// A table from a data file never shows the window: it takes the weights the
-// file put in the grid when they fit its shape (a column takes them as a
-// row too), and equal proportions otherwise or without the file's flag.
+// Typed weights are normalised, blank counts as 1, old cells are emptied; a
+// data file's weights are used (flagged, fitting the shape), else equal ones.
 TEST_F(RunAnalysisTest, ProportionsOfAOneWayTable) {
     Options() = fakes::With("Expected");
     env.proportionsGrid.SetTexts({{"7", "7"}});
@@ -172,8 +160,7 @@ TEST_F(RunAnalysisTest, ProportionsOfAOneWayTable) {
     const std::string typed = "   6.0   6.0  12.0  |     24", equal = "   8.0   8.0   8.0  |     24";
     for (const auto& [table, weights, fromFile, expected] :
          {std::tuple<Table, std::vector<Lines>, bool, std::string>{{{12, 7, 5}}, {{"1", "1", "2"}}, true, typed},
-          {{{12, 7, 5}}, {{"1", "1", "2"}}, false, equal}, {{{12, 7, 5}}, {{"1"}, {"1"}, {"2"}}, true, equal},
-          {{{7}, {5}, {12}}, {{"1", "1", "2"}}, true, "  12.0"}}) {
+          {{{12, 7, 5}}, {{"1", "1", "2"}}, false, equal}, {{{7}, {5}, {12}}, {{"1", "1", "2"}}, true, "  12.0"}}) {
         engine.DiscardTable();
         env.report.Clear();
         env.entryGrid.SetCounts(table);
@@ -185,10 +172,8 @@ TEST_F(RunAnalysisTest, ProportionsOfAOneWayTable) {
     EXPECT_EQ(env.proportionsWindow.shows, 2);
 }
 
-// A column total above 1000 (exactly 1000 is not large) leaves the exact
-// tests out: their titles with "To many observations.", the approximate
-// tests in their place, no 2 x 2 block, no count even after an enumerated
-// run. A one-way table is too large with two counts above 1000.
+// A column total above 1000 (not 1000), or two one-way counts above 1000,
+// leave the exact tests out, the approximate ones in their place, no count.
 TEST_F(RunAnalysisTest, TablesTooLargeForTheExactTests) {
     Options() = fakes::With("ExaLRtest ExaCStest CountPos 2x2twotail");
     Run({{2, 0}, {0, 2}});
@@ -214,10 +199,8 @@ TEST_F(RunAnalysisTest, TablesTooLargeForTheExactTests) {
     EXPECT_THAT(env.messages.shown, IsEmpty());
 }
 
-// What the extended range cannot hold (another row total above 1000, an
-// overflow of the row coefficient or of the observed one-way probability)
-// is said with "To many observations" and ends as an interruption at 0,
-// showing the table.
+// What the extended range cannot hold ends as "To many observations" and an
+// interruption at 0 showing the table.
 TEST_F(RunAnalysisTest, OverflowsAreRefusedAsTooManyObservations) {
     Table wide(3, std::vector<int>(27, 37));  // 27 columns of 1000, rows of 25000, 1000, 1000
     wide[1][0] = wide[2][0] = 38;
@@ -242,9 +225,8 @@ TEST_F(RunAnalysisTest, OverflowsAreRefusedAsTooManyObservations) {
     }
 }
 
-// Astronomically many sample points (800 rows recurse 800 deep) run until the
-// user breaks off at the first display, or are refused as too large for the
-// extended range; the approximate test is still reported.
+// Astronomically many sample points (800 rows: 800 deep) are broken off at
+// the first display or refused; the approximate test is still reported.
 TEST_F(BadInputsTest, AHugeEnumerationCanBeBrokenOffAtItsFirstProgressDisplay) {
     Options() = fakes::With("ExaCStest AppLRtest");
     env.pump.onPass = [this] { engine.BreakOff(); };
@@ -264,10 +246,8 @@ TEST_F(BadInputsTest, AHugeEnumerationCanBeBrokenOffAtItsFirstProgressDisplay) {
     }
 }
 
-// A details file on a full disk, or one that fills up, is said once at the
-// end; the report is whole, what the file held before stays, and the next run
-// with a writable file is quiet again. One that cannot be created is left out
-// quietly.
+// A full disk is said once at the end, the report whole, the file's old
+// content kept; a file that cannot be created is left out quietly.
 TEST_F(BadInputsTest, ADetailsFileThatCannotBeWrittenIsReportedOnceAtTheEnd) {
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     Options() = fakes::With("Details CountPos");
@@ -300,9 +280,8 @@ TEST_F(BadInputsTest, ADetailsFileThatCannotBeWrittenIsReportedOnceAtTheEnd) {
     EXPECT_FALSE(fakes::FileLines(dir.File("other.txt")).empty());
 }
 
-// Every report opens with a blank line and the banner; the start time is
-// taken after the proportions window; at midnight the time is left out. A
-// click on the status bar outside a run does nothing.
+// The banner takes the start after the proportions window, without the time
+// at midnight; a click on the status bar outside a run does nothing.
 TEST_F(RunAnalysisTest, BannerAndClicksOutsideARun) {
     const Lines first = Run({{2, 0}, {0, 2}});
     EXPECT_EQ(Lines(first.begin(), first.begin() + 2), (Lines{" ", "Zelkat                15.03.2023 10:30:00"}));
