@@ -248,7 +248,7 @@ TEST_F(BadInputsTest, AHugeEnumerationCanBeBrokenOffAtItsFirstProgressDisplay) {
 
 // A full disk is said once at the end, the report whole, the file's old
 // content kept; a file that cannot be created is left out quietly.
-TEST_F(BadInputsTest, ADetailsFileThatCannotBeWrittenIsReportedOnceAtTheEnd) {
+TEST_F(BadInputsTest, DetailsFilesThatCannotBeWrittenOrCreated) {
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     Options() = fakes::With("Details CountPos");
     Options().Track = 4;
