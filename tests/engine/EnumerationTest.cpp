@@ -77,7 +77,9 @@ protected:
         const auto rows = reference::RowTotals(observed), cols = reference::ColTotals(observed);
         const auto tables = reference::TablesInVisitingOrder(rows, cols);
         ASSERT_EQ(tables.size(), CountTwoWaySamplePoints(rows, cols).ExactCount);  // every table once
-        auto values = [&](const Table& t) { return Values{reference::Probability(t, F), reference::LikelihoodRatio(t), reference::Pearson(t)}; };
+        auto values = [&](const Table& t) {
+            return Values{reference::Probability(t, F), reference::LikelihoodRatio(t), reference::Pearson(t)};
+        };
         std::vector<std::vector<int>> order;
         std::vector<Values> all;
         Values fisher{};  // X11 below, at, above the observed one
@@ -144,8 +146,10 @@ TEST_F(EnumerationTest, RandomOneWayTablesAgreeWithTheReference) {
     for (int done = 0; done < 30;) {
         std::vector<int> counts(2 + random() % 3), weights(counts.size());
         std::vector<std::string> typed;
-        for (std::size_t i = 0; i < counts.size(); ++i)
-            counts[i] = static_cast<int>(random() % 4), weights[i] = 1 + static_cast<int>(random() % 3), typed.push_back(std::to_string(weights[i]));
+        for (std::size_t i = 0; i < counts.size(); ++i) {
+            counts[i] = static_cast<int>(random() % 4), weights[i] = 1 + static_cast<int>(random() % 3);
+            typed.push_back(std::to_string(weights[i]));
+        }
         const bool column = random() % 2 == 0;
         const int n = std::accumulate(counts.begin(), counts.end(), 0), w = std::accumulate(weights.begin(), weights.end(), 0);
         if (n < 1 || n > 8 || w > 8) continue;
@@ -153,7 +157,8 @@ TEST_F(EnumerationTest, RandomOneWayTablesAgreeWithTheReference) {
         std::vector<double> p;
         for (int v : weights) p.push_back(static_cast<double>(v) / w);
         auto values = [&](const std::vector<int>& x) {
-            return Values{reference::MultinomialProbability(x, p, F), reference::OneWayStatistic(x, p, false), reference::OneWayStatistic(x, p, true)};
+            return Values{reference::MultinomialProbability(x, p, F), reference::OneWayStatistic(x, p, false),
+                          reference::OneWayStatistic(x, p, true)};
         };
         const auto order = reference::Compositions(static_cast<int>(counts.size()), n);
         std::vector<Values> all;
@@ -178,7 +183,8 @@ TEST(TallyRuleTest, RelativeTolerancesDecideEqual) {
         ExactTally t;
         UpdateTally(t, kind, a, b, 0.25);
         const int k = expected;
-        EXPECT_EQ(Key(t), std::tuple(k == 0, k == 1, k == 2, k == 0 ? 0.25 : 0.0, k == 1 ? 0.25 : 0.0, k == 2 ? 0.25 : 0.0)) << a << " " << b;
+        EXPECT_EQ(Key(t), std::tuple(k == 0, k == 1, k == 2, k == 0 ? 0.25 : 0.0, k == 1 ? 0.25 : 0.0, k == 2 ? 0.25 : 0.0))
+            << a << " " << b;
         EXPECT_EQ(TallyClass(kind, a, b), expected);
     }
 }
@@ -188,8 +194,9 @@ TEST(TallyRuleTest, RelativeTolerancesDecideEqual) {
 TEST(TallyBandTest, ClassesOnlyWhereTheRuleAgreesThroughoutTheError) {
     const TallyKind P = TallyKind::Probability, S = TallyKind::Statistic;
     std::mt19937 random(77u);
-    for (const auto& [kind, b, error] : {std::tuple{P, 0.2, 0.0}, {P, 3.0e-7, 0.0}, {P, 1e-305, 0.0}, {P, 5e-320, 0.0}, {P, 0.0, 0.0},
-                                         {S, 12.5, 0.0}, {S, 12.5, 1e-11}, {S, 4.0, 1e-3}, {S, 0.0, 1e-13}, {S, -2e-15, 1e-13}, {S, 1e-200, 0.0}}) {
+    for (const auto& [kind, b, error] : {std::tuple{P, 0.2, 0.0}, {P, 3.0e-7, 0.0}, {P, 1e-305, 0.0}, {P, 5e-320, 0.0},
+                                         {P, 0.0, 0.0}, {S, 12.5, 0.0}, {S, 12.5, 1e-11}, {S, 4.0, 1e-3}, {S, 0.0, 1e-13},
+                                         {S, -2e-15, 1e-13}, {S, 1e-200, 0.0}}) {
         SCOPED_TRACE(testing::Message() << (kind == P ? "probability " : "statistic ") << b << " +- " << error);
         const double t = kind == P ? kProbabilityTolerance : kStatisticTolerance;
         std::vector<double> probes;
@@ -197,9 +204,11 @@ TEST(TallyBandTest, ClassesOnlyWhereTheRuleAgreesThroughoutTheError) {
             for (double step : {error, anchor * 1e-15, anchor * 1e-12, anchor * 1e-11, anchor * 1e-10})
                 for (int k = -3; k <= 3; ++k) probes.push_back(anchor + k * step);
             double below = anchor, above = anchor;
-            for (int k = 0; k < 4; ++k) probes.insert(probes.end(), {below = std::nextafter(below, -1e300), above = std::nextafter(above, 1e300)});
+            for (int k = 0; k < 4; ++k)
+                probes.insert(probes.end(), {below = std::nextafter(below, -1e300), above = std::nextafter(above, 1e300)});
         }
-        for (int k = 0; k < 200; ++k) probes.push_back(std::uniform_real_distribution<double>(-1.0, 3.0)(random) * (b == 0.0 ? 1e-12 : std::fabs(b)));
+        std::uniform_real_distribution<double> spread(-1.0, 3.0);
+        for (int k = 0; k < 200; ++k) probes.push_back(spread(random) * (b == 0.0 ? 1e-12 : std::fabs(b)));
         std::ranges::sort(probes);
         const TallyBand band(kind, b, error);
         int classed = 0, common = 0;

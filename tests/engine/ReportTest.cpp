@@ -60,11 +60,14 @@ Lines ExactBlocks(int equal, int less, const char* pEqual, const char* pLess, in
     const std::string e = Printf("%5.0f", equal) + " points with prob", l = Printf("%5.0f", less) + " points with prob.  ";
     const std::string p = std::string("p =    ") + pEqual;
     return {"", "Exact (multi tailed) Likelihood Ratio ", "  Greater than:        0 points with prob.  0.000000",
-            "  Equal to:        " + e + ".  " + pEqual, "  Less than:       " + l + pLess, " ==>  Significance (recommended)     " + p + " <==",
+            "  Equal to:        " + e + ".  " + pEqual, "  Less than:       " + l + pLess,
+            " ==>  Significance (recommended)     " + p + " <==",
             "", "Exact (multi tailed) Chi Square ", "  Greater than:        0 points with prob.  0.000000",
-            "  Equal to:        " + e + "   " + pEqual, "  Less than:       " + l + pLess, " -->  Significance                   " + p + " <--",
+            "  Equal to:        " + e + "   " + pEqual, "  Less than:       " + l + pLess,
+            " -->  Significance                   " + p + " <--",
             "", "Exact (multi tailed) Fisher test ", "  Less prob:           0 points with prob.  0.000000",
-            "  Same prob:       " + e + ".  " + pEqual, "  Greater prob:    " + l + pLess, " -->  Significance                   " + p + " <--",
+            "  Same prob:       " + e + ".  " + pEqual, "  Greater prob:    " + l + pLess,
+            " -->  Significance                   " + p + " <--",
             " This value is used by many statistical", " programs - like SPSS, Stata, SAS and R", "",
             "Number of sample points = " + std::to_string(points)};
 }
@@ -79,7 +82,8 @@ struct WorkedCase {
 
 // Descriptive, exact, approximate and Fisher blocks; no section; the trace only.
 TEST_F(ReportTest, WorkedExamples) {
-    const char *descriptive = "Observed Expected Column Row", *exact = "ExaLRtest ExaCStest CountPos", *approx = "AppLRtest AppCStest";
+    const char *descriptive = "Observed Expected Column Row", *exact = "ExaLRtest ExaCStest CountPos", *approx = "AppLRtest AppCStest",
+               *fisher = "2x2twotail 2x2onetail";
     const std::string lr = "Approx. Likelihood Ratio test", pearson = "Approx. Chi-Square test (Pearson)";
     const std::string line = "--------------------+-------", df1 = ", df=  1,           p  =   ", df2 = ", df=  2,           p  =   ";
     const std::string yates = "  Yates:  Chi^2 =   0.000,           p  =   1.000000";
@@ -103,7 +107,8 @@ TEST_F(ReportTest, WorkedExamples) {
         {"", {{2, 0}, {0, 2}}, {}, {}},
         {approx, {{10, 2}, {3, 15}}, {},
          {lr, "  Chi^2 =  14.020" + df1 + "0.000181", "  Yates:  Chi^2 =  11.038,           p  =   0.000892", "  (min.expected = 5.2)", "",
-          pearson, "  Chi^2 =  13.032" + df1 + "0.000306", "  Yates:  Chi^2 =  10.458,           p  =   0.001221", "  (min.expected = 5.2)", ""}},
+          pearson, "  Chi^2 =  13.032" + df1 + "0.000306", "  Yates:  Chi^2 =  10.458,           p  =   0.001221",
+          "  (min.expected = 5.2)", ""}},
         {approx, {{5, 5}, {5, 5}}, {},
          {lr, "  Chi^2 =   0.000" + df1 + "1.000000", yates, "  (min.expected = 5.0)", "", pearson, "  Chi^2 =   0.000" + df1 + "1.000000",
           "  Yates:  Chi^2 =   0.200,           p  =   0.654721", "  (min.expected = 5.0)", ""}},
@@ -117,16 +122,16 @@ TEST_F(ReportTest, WorkedExamples) {
         {approx, {{12, 7, 5}}, {"", "", "2"},
          {lr, "  Chi^2 =  10.039" + df2 + "0.006608", "  (min.expected = 6.0)", "", pearson, "  Chi^2 =  10.250" + df2 + "0.005946",
           "  (min.expected = 6.0)", ""}},
-        {"2x2twotail 2x2onetail", {{10, 2}, {3, 15}}, {},
+        {fisher, {{10, 2}, {3, 15}}, {},
          FisherBlocks(10, "0.999535", "0.000450", "0.000015", "0.000930", "0.000481", "0.000465")},
         // The one-tailed block alone shows the three sums itself.
         {"2x2onetail", {{10, 2}, {3, 15}}, {},
          {"", "2 x 2 Fisher exact test - one tailed.", "              p( X11 <  10 )   =            0.999535",
           "              P( X11 =  10 )   =            0.000450", "              p( X11 >  10 )   =            0.000015",
           "                p-one tailed   =            0.000465", "  (Remember to check the direction)", ""}},
-        {"2x2twotail 2x2onetail", {{3, 1}, {1, 3}}, {}, FisherBlocks(3, "0.757143", "0.228571", "0.014286", "0.485714", "0.257143", "0.242857")},
-        {"2x2twotail 2x2onetail", {{5, 5}, {5, 5}}, {}, FisherBlocks(5, "0.328141", "0.343718", "0.328141", "1.000000", "1.000000", "0.671859")},
-        {"2x2twotail 2x2onetail", {{1, 0}, {0, 1}}, {}, FisherBlocks(1, "0.500000", "0.500000", "0.000000", "1.000000", "0.500000", "0.500000")},
+        {fisher, {{3, 1}, {1, 3}}, {}, FisherBlocks(3, "0.757143", "0.228571", "0.014286", "0.485714", "0.257143", "0.242857")},
+        {fisher, {{5, 5}, {5, 5}}, {}, FisherBlocks(5, "0.328141", "0.343718", "0.328141", "1.000000", "1.000000", "0.671859")},
+        {fisher, {{1, 0}, {0, 1}}, {}, FisherBlocks(1, "0.500000", "0.500000", "0.000000", "1.000000", "0.500000", "0.500000")},
     };
     for (const WorkedCase& c : cases) {
         SCOPED_TRACE(std::string(c.options) + " " + reference::Text(c.table));
@@ -161,17 +166,21 @@ TEST_F(ReportTest, ProbabilitiesAboveAThousandObservations) {
         total += weight, sums[x < 550 ? 0 : x == 550 ? 1 : 2] += weight;
     auto fixed = [&](long double v) { return Printf("%9.6f", static_cast<double>(v)); };
     const Lines fisher = Middle(Run({{550, 550}, {50, 50}}));
-    EXPECT_THAT(fisher, IsSupersetOf(Lines{"Number of sample points = 101", "              p( X11 < 550 )     =         " + fixed(sums[0] / total),
+    EXPECT_THAT(fisher, IsSupersetOf(Lines{"Number of sample points = 101",
+                                           "              p( X11 < 550 )     =         " + fixed(sums[0] / total),
                                       "              P( X11 = 550 )     =         " + fixed(sums[1] / total),
                                       "              p( X11 > 550 )     =         " + fixed(sums[2] / total),
                                       " (corrected)      p-two tailed   =         " +
                                           fixed(std::min(1.0L, (2 * std::min(sums[0], sums[2]) + sums[1]) / total))}));
     long double pmf = std::ldexp(1.0L, -2100), tails = 0.0L, same = 0.0L, middle = 0.0L;
-    for (int v = 0; v <= 2100; pmf = pmf * (2100 - v) / (v + 1), ++v) (v < 999 || v > 1101 ? tails : v == 999 || v == 1101 ? same : middle) += pmf;
+    for (int v = 0; v <= 2100; pmf = pmf * (2100 - v) / (v + 1), ++v)
+        (v < 999 || v > 1101 ? tails : v == 999 || v == 1101 ? same : middle) += pmf;
     const Lines oneWay = Middle(Run({{1101}, {999}}));
-    EXPECT_THAT(oneWay, IsSupersetOf(Lines{"  Greater than:     1998 points with prob. " + fixed(tails), "  Equal to:            2 points with prob. " + fixed(same),
+    EXPECT_THAT(oneWay, IsSupersetOf(Lines{"  Greater than:     1998 points with prob. " + fixed(tails),
+                                           "  Equal to:            2 points with prob. " + fixed(same),
                                       "  Less than:         101 points with prob. " + fixed(middle),
-                                      " -->  Significance                   p =   " + fixed(tails + same) + " <--", "Number of sample points = 2101"}));
+                                      " -->  Significance                   p =   " + fixed(tails + same) + " <--",
+                                      "Number of sample points = 2101"}));
     for (const Lines& lines : {fisher, oneWay}) EXPECT_THAT(lines, ::testing::Not(Contains(StartsWith("Warning"))));
     EXPECT_TRUE(env.messages.shown.empty());
 }
@@ -330,7 +339,8 @@ TEST_F(TraceTest, EveryLineAgainstTheReferenceAndLevelZeroKeepsTheMarkedOnes) {
         const auto order = reference::TablesInVisitingOrder(reference::RowTotals(observed), reference::ColTotals(observed));
         const Lines all = AfterHeading(RunAt(1, observed));
         ASSERT_EQ(all.size(), order.size());
-        const double pObs = reference::Probability(observed, F), g2 = reference::LikelihoodRatio(observed), x2 = reference::Pearson(observed);
+        const double pObs = reference::Probability(observed, F), g2 = reference::LikelihoodRatio(observed);
+        const double x2 = reference::Pearson(observed);
         auto mark = [&](double p, double v, double b) { return p > pObs && v > b ? '>' : p < pObs && v < b ? '<' : ' '; };
         Lines marked;
         before = 0;

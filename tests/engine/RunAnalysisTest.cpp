@@ -63,7 +63,8 @@ TEST_F(RunAnalysisTest, RefusedTablesShowTheirMessagesAndWriteNoReport) {
     const std::pair<Table, Lines> cases[] = {
         {{{1, 2}, {0, 0}, {3, 4}}, {"All zeros in row 2"}},
         {{{0, 0, 0}, {4, 0, 5}}, {"All zeros in row 1", "All zeros in column 2"}},
-        {{{0, 0, 0, 0}, {1, 0, 2, 0}, {0, 0, 0, 0}}, {"All zeros in row 1", "All zeros in row 3", "All zeros in column 2", "All zeros in column 4"}},
+        {{{0, 0, 0, 0}, {1, 0, 2, 0}, {0, 0, 0, 0}},
+         {"All zeros in row 1", "All zeros in row 3", "All zeros in column 2", "All zeros in column 4"}},
         {{{0, 0, 0}}, {"All zeros in row 1"}},
         {{{0}, {0}}, {"All zeros in column 1"}},
         {{{1, 2, 3}, {4, 5, -7}, {1, 1, 1}}, {"Count -7 at (2,3) is outside the range 0 to 32767"}},

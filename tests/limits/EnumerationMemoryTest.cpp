@@ -67,7 +67,8 @@ struct Watch : StatusLine, EventPump {
 // be made in between: r x c, traced at level 4 to /dev/null, one-way.
 TEST(EnumerationMemory, TheMemoryHeldDoesNotGrowAsTheEnumerationGoesOn) {
     for (const auto& [table, details, points, displays] :
-         {std::tuple<std::vector<std::vector<int>>, bool, std::uint64_t, int>{{{12, 24, 12}, {24, 12, 12}, {12, 12, 24}}, false, 500000, 50},
+         {std::tuple<std::vector<std::vector<int>>, bool, std::uint64_t, int>{
+              {{12, 24, 12}, {24, 12, 12}, {12, 12, 24}}, false, 500000, 50},
           {{{6, 12, 6}, {12, 6, 6}, {6, 6, 12}}, true, 30000, 3}, {{{10, 15, 5, 12, 8}}, false, 316251, 3000}}) {
         fakes::FakeEnvironment env;
         env.entryGrid.SetCounts(table);
