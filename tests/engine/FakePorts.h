@@ -8,81 +8,59 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <system_error>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "AnalysisEngine.h"
-#include "AnalysisOptions.h"
-#include "Ports.h"
 
 namespace kelvorin::fakes {
 
-// A grid of text cells kept in a vector of rows. Changing the row or column
-// count keeps the cells that remain inside, like the toolkit's grid.
+// A grid of text cells; changing the row or column count keeps the cells
+// that remain inside. Access outside the grid fails the test.
 class VectorGrid : public TextGrid {
 public:
     VectorGrid() = default;
     VectorGrid(int cols, int rows) { Resize(cols, rows); }
-
     int RowCount() const override { return rows_; }
     int ColCount() const override { return cols_; }
     void SetRowCount(int rows) override { Resize(cols_, rows); }
     void SetColCount(int cols) override { Resize(cols, rows_); }
-    std::string Cell(int col, int row) const override {
-        if (col < 0 || row < 0 || col >= cols_ || row >= rows_) {
-            ADD_FAILURE() << "cell (" << col << ", " << row << ") read outside a " << cols_ << " x " << rows_
-                          << " grid";
-            return "";
-        }
-        return cells_[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)];
-    }
+    std::string Cell(int col, int row) const override { return Inside(col, row) ? cells_[At(row)][At(col)] : ""; }
     void SetCell(int col, int row, const std::string& text) override {
-        if (col < 0 || row < 0 || col >= cols_ || row >= rows_) {
-            ADD_FAILURE() << "cell (" << col << ", " << row << ") written outside a " << cols_ << " x " << rows_
-                          << " grid";
-            return;
-        }
-        cells_[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)] = text;
+        if (Inside(col, row)) cells_[At(row)][At(col)] = text;
     }
     void Redraw() override { ++redraws; }
-
-    // Fills the grid with the rows of texts (all rows of one length).
     void SetTexts(const std::vector<std::vector<std::string>>& rows) {
-        Resize(rows.empty() ? 0 : static_cast<int>(rows[0].size()), static_cast<int>(rows.size()));
-        for (std::size_t i = 0; i < rows.size(); ++i)
-            for (std::size_t j = 0; j < rows[i].size(); ++j) cells_[i][j] = rows[i][j];
+        cells_ = rows;
+        rows_ = static_cast<int>(rows.size()), cols_ = rows.empty() ? 0 : static_cast<int>(rows[0].size());
     }
-    // Fills the grid with a table of whole counts, row by row.
     void SetCounts(const std::vector<std::vector<int>>& rows) {
-        std::vector<std::vector<std::string>> texts;
-        for (const auto& row : rows) {
-            std::vector<std::string> line;
-            for (int v : row) line.push_back(std::to_string(v));
-            texts.push_back(line);
-        }
+        std::vector<std::vector<std::string>> texts(rows.size());
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            for (int v : rows[i]) texts[i].push_back(std::to_string(v));
         SetTexts(texts);
     }
-
     int redraws = 0;
 
 private:
-    void Resize(int cols, int rows) {
-        cols_ = cols;
-        rows_ = rows;
-        cells_.resize(static_cast<std::size_t>(rows));
-        for (auto& row : cells_) row.resize(static_cast<std::size_t>(cols));
+    bool Inside(int col, int row) const {
+        const bool inside = col >= 0 && row >= 0 && col < cols_ && row < rows_;
+        if (!inside) ADD_FAILURE() << "cell (" << col << ", " << row << ") outside a " << cols_ << " x " << rows_ << " grid";
+        return inside;
     }
-
-    int cols_ = 0;
-    int rows_ = 0;
+    static std::size_t At(int index) { return static_cast<std::size_t>(index); }
+    void Resize(int cols, int rows) {
+        cells_.resize(At(rows_ = rows));
+        for (auto& row : cells_) row.resize(At(cols_ = cols));
+    }
+    int cols_ = 0, rows_ = 0;
     std::vector<std::vector<std::string>> cells_;
 };
 
@@ -106,8 +84,7 @@ public:
     std::vector<std::string> texts;
 };
 
-// Counts its passes and runs the test's callback (a click on the status bar,
-// a break-off) at each of them.
+// Counts its passes and runs the test's callback (a click, a break-off) at each.
 class CallbackPump : public EventPump {
 public:
     void ProcessPendingEvents() override {
@@ -123,12 +100,9 @@ public:
     void Show(const std::string& text, const std::string& caption) override { shown.emplace_back(text, caption); }
     bool AskYesNo(const std::string& text) override {
         questions.push_back(text);
-        if (answers.empty()) {
-            ADD_FAILURE() << "unexpected question: " << text;
-            return false;
-        }
-        const bool answer = answers.front();
-        answers.pop_front();
+        if (answers.empty()) ADD_FAILURE() << "unexpected question: " << text;
+        const bool answer = !answers.empty() && answers.front();
+        if (!answers.empty()) answers.pop_front();
         return answer;
     }
     std::vector<std::pair<std::string, std::string>> shown;  // (text, caption)
@@ -136,44 +110,39 @@ public:
     std::deque<bool> answers;  // true for Yes
 };
 
-// A clock that returns Now() from a script, then from `now`, which advances by
-// `step` after every call. Its date is "dd.mm.yyyy" and its time "h:mm:ss".
+// Now() comes from the script, then from `now`, which advances by `step`
+// after every call. The date is "dd.mm.yyyy", the time "h:mm:ss".
 class FakeClock : public Clock {
 public:
     double Now() const override {
         ++nowCalls;
-        if (!script.empty()) {
-            const double value = script.front();
-            script.pop_front();
-            return value;
-        }
-        const double value = now;
-        now += step;
+        const double value = script.empty() ? now : script.front();
+        if (script.empty()) now += step;
+        else script.pop_front();
         return value;
     }
     std::string ShortDateText(double dateTime) const override {
         using namespace std::chrono;
-        const auto day = sys_days{year{1899} / December / 30} + days{static_cast<long>(std::floor(dateTime))};
-        const year_month_day date{day};
-        char text[32];
-        std::snprintf(text, sizeof text, "%02u.%02u.%04d", static_cast<unsigned>(date.day()),
-                      static_cast<unsigned>(date.month()), static_cast<int>(date.year()));
-        return text;
+        const year_month_day d{sys_days{year{1899} / December / 30} + days{static_cast<long>(std::floor(dateTime))}};
+        return Text("%02u.%02u.%04u", unsigned(d.day()), unsigned(d.month()), unsigned(int(d.year())));
     }
     std::string LongTimeText(double dateTime) const override {
         longTimeArguments.push_back(dateTime);
-        const double seconds = (dateTime - std::floor(dateTime)) * 86400.0;
-        const long whole = static_cast<long>(std::floor(seconds + 1e-6));
-        char text[32];
-        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", whole / 3600, whole / 60 % 60, whole % 60);
-        return text;
+        const long s = static_cast<long>(std::floor((dateTime - std::floor(dateTime)) * 86400.0 + 1e-6));
+        return Text("%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
     }
-
     mutable double now = 45000.4375;  // 15.03.2023 10:30:00
     double step = 0.0;
     mutable std::deque<double> script;
     mutable int nowCalls = 0;
     mutable std::vector<double> longTimeArguments;
+private:
+    template <typename... Args>
+    static std::string Text(const char* format, Args... args) {
+        char text[32];
+        std::snprintf(text, sizeof text, format, args...);
+        return text;
+    }
 };
 
 class RecordingMenus : public MenuStates {
@@ -183,37 +152,28 @@ public:
         log.emplace_back(item, enabled);
     }
     // The state last set, or `unset` when the item was never touched.
-    int Enabled(MenuItem item) const {
-        const auto found = state.find(item);
-        return found == state.end() ? unset : (found->second ? 1 : 0);
-    }
+    int Enabled(MenuItem item) const { return state.contains(item) ? state.at(item) : unset; }
     static constexpr int unset = -1;
     std::map<MenuItem, bool> state;
     std::vector<std::pair<MenuItem, bool>> log;
 };
 
-// The save dialog: remembers its name between showings; on Execute the
-// "user" confirms `chosen` (when not empty) or cancels.
+// The save dialog keeps its name between showings; on Execute the "user"
+// confirms `chosen` (when not empty) or cancels.
 class FakeFileDialog : public FileDialog {
 public:
-    void SetFileName(const std::string& name) override {
-        namesSet.push_back(name);
-        current = name;
-    }
+    void SetFileName(const std::string& name) override { namesSet.push_back(current = name); }
     std::string FileName() const override { return current; }
     bool Execute() override {
         ++executions;
         proposedAtExecution.push_back(current);
-        if (!confirm) return false;
-        if (!chosen.empty()) current = chosen;
-        return true;
+        if (confirm && !chosen.empty()) current = chosen;
+        return confirm;
     }
     bool confirm = true;
-    std::string chosen;
-    std::string current;
+    std::string chosen, current;
     int executions = 0;
-    std::vector<std::string> namesSet;
-    std::vector<std::string> proposedAtExecution;
+    std::vector<std::string> namesSet, proposedAtExecution;
 };
 
 class FakeModalWindow : public ModalWindow {
@@ -234,19 +194,21 @@ public:
     AnalysisOptions options;
 };
 
-// Options with every report section switched off; tests switch on what they
-// look at.
-inline AnalysisOptions NoSections() {
+// Every report section off, or only those of these stored names on, as in
+// With("CountPos 2x2twotail").
+inline AnalysisOptions With(const std::string& names) {
     AnalysisOptions o;
     for (int i = 0; i < 12; ++i) BooleanOption(o, i) = false;
-    o.Track = 1;
+    std::istringstream in(names);
+    for (std::string name; in >> name;)
+        if (const auto error = SetOptionByName(o, name, "1")) ADD_FAILURE() << *error;
     return o;
 }
+inline AnalysisOptions NoSections() { return With(""); }
 
 // Every fake, wired into one set of engine ports.
 struct FakeEnvironment {
-    VectorGrid entryGrid;
-    VectorGrid proportionsGrid;
+    VectorGrid entryGrid, proportionsGrid;
     FakeModalWindow proportionsWindow;
     RecordingReport report;
     RecordingStatus status;
@@ -258,27 +220,16 @@ struct FakeEnvironment {
     SettableOptions options;
 
     EnginePorts Ports() {
-        EnginePorts ports;
-        ports.EntryGrid = &entryGrid;
-        ports.ProportionsGrid = &proportionsGrid;
-        ports.ProportionsWindow = &proportionsWindow;
-        ports.Report = &report;
-        ports.Status = &status;
-        ports.Pump = &pump;
-        ports.Messages = &messages;
-        ports.LocalClock = &clock;
-        ports.Menus = &menus;
-        ports.SaveDialog1 = &saveDialog;
-        ports.Options = &options;
-        return ports;
+        return {.EntryGrid = &entryGrid, .ProportionsGrid = &proportionsGrid, .ProportionsWindow = &proportionsWindow,
+                .Report = &report, .Status = &status, .Pump = &pump, .Messages = &messages, .LocalClock = &clock,
+                .Menus = &menus, .SaveDialog1 = &saveDialog, .Options = &options};
     }
 };
 
-// A fixture with a fresh environment and engine per test.
+// A fresh environment and engine per test.
 class EngineHarness : public ::testing::Test {
 protected:
-    // Runs the table in the entry grid as a Table command does: discard the
-    // previous table, empty the report, run. Returns the report lines.
+    // Runs the entry grid's table as a Table command does; returns the report.
     std::vector<std::string> Run() {
         engine.DiscardTable();
         env.report.Clear();
@@ -291,29 +242,28 @@ protected:
     }
     // The report without its first two lines (the blank line and the banner).
     std::vector<std::string> Body(const std::vector<std::string>& lines) {
-        if (lines.size() < 2) return {};
-        return {lines.begin() + 2, lines.end()};
+        return lines.size() < 2 ? std::vector<std::string>{} : std::vector<std::string>(lines.begin() + 2, lines.end());
     }
     AnalysisOptions& Options() { return env.options.options; }
+    // Types the weights into the proportions window, along its one row or column.
+    void TypeWeights(const std::vector<std::string>& weights) {
+        env.proportionsWindow.onShow = [this, weights] {
+            const bool column = env.proportionsGrid.ColCount() == 1;
+            for (int k = 0; k < static_cast<int>(weights.size()); ++k)
+                env.proportionsGrid.SetCell(column ? 0 : k, column ? k : 0, weights[static_cast<std::size_t>(k)]);
+        };
+    }
 
     FakeEnvironment env;
     AnalysisEngine engine{env.Ports()};
 };
 
-// A directory of its own for the files of one test, removed at the end. Its
-// path holds no '.', so the stem of a file name in it is the name before its
-// extension.
+// A directory for the files of one test, removed at the end. Its path holds
+// no '.', so the stem of a file name in it is the name before its extension.
 class TempDirectory {
 public:
     TempDirectory() {
-        std::string base = ::testing::TempDir();
-        if (base.empty() || base.find('.') != std::string::npos) base = "/tmp/";
-        if (base.back() != '/') base += '/';
-        std::string pattern = base + "kelvorin_engine_XXXXXX";
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        if (::mkdtemp(buffer.data()) == nullptr) ADD_FAILURE() << "cannot create a directory from " << pattern;
-        path_ = buffer.data();
+        if (::mkdtemp(path_.data()) == nullptr) ADD_FAILURE() << "cannot create a directory from " << path_;
     }
     ~TempDirectory() {
         std::error_code ignored;
@@ -321,20 +271,18 @@ public:
     }
     TempDirectory(const TempDirectory&) = delete;
     TempDirectory& operator=(const TempDirectory&) = delete;
-
     std::string File(const std::string& name) const { return path_ + "/" + name; }
     const std::string& Path() const { return path_; }
 
 private:
-    std::string path_;
+    std::string path_ = "/tmp/kelvorin_engine_XXXXXX";
 };
 
 // The lines of a text file, without their line feeds; empty when missing.
 inline std::vector<std::string> FileLines(const std::string& name) {
     std::vector<std::string> lines;
     std::ifstream in(name);
-    std::string line;
-    while (std::getline(in, line)) lines.push_back(line);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
 }
 
