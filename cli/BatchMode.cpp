@@ -226,6 +226,10 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
                 break;
             }
         }
+        // A Ctrl-C pressed while no table was being analysed (a message
+        // shown, a table too short to reach a progress display) belongs to
+        // no run: it must not break this table off.
+        InterruptHandler::TakeRequest();
         progress.Start();
         engine.RunAnalysis();
         progress.Finish();

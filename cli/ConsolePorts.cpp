@@ -63,6 +63,8 @@ void InterruptHandler::Install() {
     // Installed twice, the first replaced action is the one to keep.
     sigaction(SIGINT, &action, installed ? nullptr : &previousAction);
     installed = true;
+    // A new run starts with no press pending from an earlier one.
+    interruptPresses = 0;
 }
 
 void InterruptHandler::Uninstall() {

@@ -3,6 +3,9 @@
 // exit statuses, the usage errors and the stored options.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <ctime>
 #include <iomanip>
 #include <map>
@@ -286,3 +289,19 @@ TEST_F(BatchModeTest, StoredOptionsAndArgumentsChooseTheSections) {
 }
 
 }  // namespace
+
+// The program itself: its batch door gives the reports of the examples file
+// (worked examples among them) as the batch mode does in-process, and its
+// exit status is the batch mode's.
+TEST_F(BatchModeTest, TheProgramWritesTheBatchModesReportsAndExitStatus) {
+    const std::string examples = std::string(KELVORIN_EXAMPLES_DIR) + "/tables.dat";
+    const std::string out = dir_.File("out.txt");
+    const std::string command = std::string(KELVORIN_PROGRAM) + " --batch '" + examples + "' --no-settings > '" + out +
+                                "' 2>/dev/null";
+    const int status = std::system(command.c_str());
+    const BatchResult r = BatchOn(examples, {}, {"--no-settings"});
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), r.Status);
+    EXPECT_GT(Reports(r.Out).size(), 3u);
+    EXPECT_EQ(Masked(ReadFile(out)), Masked(r.Out));
+}

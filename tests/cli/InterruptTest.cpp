@@ -20,11 +20,12 @@ using namespace kelvorin_cli_test;
 const char* const kData = "1 3 10 6\n2 3 10 7\n1 6 14 12\n0 1 9 11\n\n10 10 10\n\n\n2 0\n0 2\n\n";
 
 // An error stream that presses Ctrl-C PRESSES times in a row when the
-// progress display is first drawn on it.
+// progress display (or another text) is first written to it.
 struct PressingBuffer : std::stringbuf {
     int presses = 0;
+    std::string at = "sample points";
     int sync() override {
-        if (str().find("sample points") != std::string::npos)
+        if (str().find(at) != std::string::npos)
             for (; presses > 0; --presses) raise(SIGINT);
         return 0;
     }
@@ -32,10 +33,11 @@ struct PressingBuffer : std::stringbuf {
 
 // Runs the batch mode with the progress display on, all three exact tests
 // and the enumeration kept for every table, pressing Ctrl-C PRESSES times.
-BatchResult RunPressing(const std::string& data, int presses) {
+BatchResult RunPressing(const std::string& data, int presses, const std::string& at = "sample points") {
     setenv("KELVORIN_NETWORK_FROM", "never", 1);
     PressingBuffer buffer;
     buffer.presses = presses;
+    buffer.at = at;
     std::ostream err(&buffer);
     std::ostringstream out;
     const int status = kelvorin::RunBatch({"--batch", data, "--option", "ExaCStest=1"}, out, err, true);
@@ -68,6 +70,17 @@ TEST(InterruptTest, CtrlCBreaksTheRunningTableOffAndTheNextTableIsAnalysed) {
     EXPECT_TRUE(Contains(reports[1], {"Number of sample points = 496"}));
     const BatchResult alone = RunPressing(WriteFile(dir.File("short.dat"), "2 0\n0 2\n\n"), 0);
     EXPECT_EQ(reports[2], Reports(alone.Out).at(0));
+}
+
+// A press while no table is analysed (here while a refused table's message
+// is shown) breaks nothing off: the next table gets its whole report.
+TEST(InterruptTest, APressBetweenTablesDoesNotBreakTheNextOneOff) {
+    TempDir dir;
+    const BatchResult r = RunPressing(WriteFile(dir.File("data.dat"), "0 0\n1 2\n\n10 10 10\n\n"), 1, "All zeros");
+    EXPECT_NE(r.Err.find("All zeros"), std::string::npos) << r.Err;
+    const auto reports = Reports(r.Out);
+    ASSERT_EQ(reports.size(), 1u) << r.Out;
+    EXPECT_TRUE(Contains(reports[0], {"Number of sample points = 496"})) << r.Out;
 }
 
 // Both presses come before the next display: the program ends in the first table.
