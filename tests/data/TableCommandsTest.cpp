@@ -1,678 +1,429 @@
+// The Table commands over fakes of every port and real data files: New, Read,
+// Save and Bulk processing, their messages and menu states, and data files
+// that are not what they expect.
 #include "TableCommands.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#if defined(__linux__)
-#include <sys/resource.h>
-
-#include <csignal>
-#endif
-
-#include <cstdlib>
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <sstream>
-#include <string>
-#include <system_error>
-#include <vector>
+#include <functional>
 
-#include "AnalysisEngine.h"
-#include "CommandFakes.h"
+#include "DataFiles.h"
+#include "MemoryTextGrid.h"
+#include "engine/FakePorts.h"
 
 namespace kelvorin {
 namespace {
 
-using namespace commandfakes;
+using namespace datafiles;
 using Counts = std::vector<std::vector<int>>;
 using Lines = std::vector<std::string>;
+using Messages = std::vector<std::pair<std::string, std::string>>;
+using Weights = std::vector<double>;
 
-const std::string kBanner = "Zelkat                15.03.2023 10:30:00";
+const std::string kNoData = "No data avaiable";
 
-// Options that make every run quick: the observed table and nothing that
-// needs the exact enumeration.
-AnalysisOptions ObservedOnly() {
-    AnalysisOptions options;
-    for (int i = 0; i < 12; ++i) BooleanOption(options, i) = false;
-    options.Observed = true;
-    return options;
-}
+// Keeps the error dialog of the Read commands apart from the ordinary boxes;
+// ONSHOW runs while an ordinary box is up.
+class MessageFake : public fakes::RecordingMessages {
+public:
+    void Show(const std::string& text, const std::string& caption) override {
+        RecordingMessages::Show(text, caption);
+        if (onShow) onShow();
+    }
+    void ShowErrorAbort(const std::string& text) override { errorAborts.push_back(text); }
+    Lines errorAborts;
+    std::function<void()> onShow;
+};
 
-void FillGrid(TextGrid& grid, const Counts& rows) {
-    grid.SetRowCount(static_cast<int>(rows.size()));
-    grid.SetColCount(static_cast<int>(rows[0].size()));
-    for (std::size_t i = 0; i < rows.size(); ++i)
-        for (std::size_t j = 0; j < rows[i].size(); ++j)
-            grid.SetCell(static_cast<int>(j), static_cast<int>(i), std::to_string(rows[i][j]));
-}
+class EntryWindow : public EntryGridWindow {
+public:
+    bool ShowModalAt(const Placement& placement) override { return shownAt.push_back(placement), accept; }
+    Placement CurrentPlacement() const override { return after; }
+    bool accept = true;
+    Placement after;
+    std::vector<Placement> shownAt;
+};
+
+class Results : public ResultsText {
+public:
+    void AppendLine(const std::string& line) override { lines.push_back(line); }
+    Lines lines;
+};
 
 std::string Repeat(const std::string& text, int times) {
     std::string all;
-    for (int i = 0; i < times; ++i) all += text;
+    while (times-- > 0) all += text;
     return all;
 }
 
-// N lines each holding TEXT and a line feed.
-std::string RepeatLine(const std::string& text, int n) { return Repeat(text + "\n", n); }
-
-int BannerCount(const Lines& lines) {
-    int count = 0;
-    for (const std::string& line : lines) count += line == kBanner ? 1 : 0;
-    return count;
+// Reports hold one banner each.
+int Reports(const Lines& lines) {
+    return int(std::count(lines.begin(), lines.end(), "Zelkat                15.03.2023 10:30:00"));
 }
 
-Lines Concatenated(const std::vector<Lines>& parts) {
-    Lines all;
-    for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
+Lines Joined(Lines all, const Lines& more) { return all.insert(all.end(), more.begin(), more.end()), all; }
+
+void Answer(fakes::FakeFileDialog& dialog, const std::string& name) {
+    dialog.confirm = !name.empty();
+    dialog.chosen = name;
 }
 
-class TableCommandsTest : public commandfakes::CommandsHarness {
+// The runs report the observed table only, so every run is quick.
+class TableCommandsTest : public ::testing::Test {
 protected:
-    TableCommandsTest() : CommandsHarness(ObservedOnly(), "kelvorin_commands") {}
-
-    static Lines FileLines(const std::string& path) {
-        Lines lines;
-        std::istringstream in(Contents(path));
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
-        return lines;
+    TableCommandsTest() {
+        options.options = fakes::NoSections();
+        options.options.Observed = true;
     }
 
-    Counts EntryGridCounts() {
-        Counts rows(static_cast<std::size_t>(env.entryGrid.RowCount()));
-        for (int i = 0; i < env.entryGrid.RowCount(); ++i)
-            for (int j = 0; j < env.entryGrid.ColCount(); ++j)
-                rows[static_cast<std::size_t>(i)].push_back(std::stoi(env.entryGrid.Cell(j, i)));
+    AnalysisState& State() { return engine.State(); }
+    std::string Write(const std::string& name, const std::string& bytes) { return WriteFile(dir.File(name), bytes); }
+    Counts Table() {
+        if (!State().Table.Exists()) return {};
+        Counts rows(std::size_t(State().Table.Rows));
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            for (int j = 1; j <= State().Table.Cols; ++j) rows[i].push_back(State().Table.Observed(int(i) + 1, j));
         return rows;
     }
-    void ExpectProportions(const std::vector<double>& expected) {
-        ASSERT_EQ(State().Proportions.size(), expected.size());
-        for (std::size_t k = 0; k < expected.size(); ++k)
-            EXPECT_DOUBLE_EQ(State().Proportions[k], expected[k]) << "category " << k;
+    void ReadNew(const std::string& path) {
+        Answer(openDialog, path);
+        commands.ReadFromNewFile();
     }
-
-    // The reports of the first N tables of PATH as the Read commands give
-    // them, one after the other.
+    // The reports of the first N tables of PATH as the Read commands give them.
     Lines ReadThrough(const std::string& path, int n) {
-        std::vector<Lines> reports;
         ReadNew(path);
-        reports.push_back(env.report.lines);
-        for (int i = 1; i < n; ++i) {
-            commands.ReadFromSameFile();
-            reports.push_back(env.report.lines);
-        }
-        return Concatenated(reports);
+        Lines all = report.Lines();
+        while (--n > 0) commands.ReadFromSameFile(), all = Joined(all, report.Lines());
+        return all;
     }
-    // The report of the first table of a data file holding TEXT.
-    Lines ReportOf(const std::string& text) {
-        return ReadThrough(WriteFile("single" + std::to_string(++singles_) + ".dat", text), 1);
+    void Bulk(const std::string& data, const std::string& result) {
+        Answer(openDialog, data);
+        Answer(resultDialog, result);
+        commands.BulkProcessing();
     }
 
-private:
-    int singles_ = 0;
+    fakes::TempDirectory dir;
+    MemoryTextGrid entryGrid{2, 2}, proportionsGrid;
+    fakes::FakeModalWindow proportionsWindow;
+    EntryWindow inputGrid;
+    fakes::RecordingReport report;
+    fakes::RecordingStatus status;
+    fakes::CallbackPump pump;
+    MessageFake messages;
+    fakes::FakeClock clock;
+    fakes::RecordingMenus menus;
+    fakes::FakeFileDialog openDialog, resultDialog, saveDialog;
+    fakes::SettableOptions options;
+    Results results;
+    AnalysisEngine engine{EnginePorts{&entryGrid, &proportionsGrid, &proportionsWindow, &report, &status, &pump,
+                                      &messages, &clock, &menus, &resultDialog, &options}};
+    TableCommands commands{CommandPorts{&engine, &entryGrid, &proportionsGrid, &inputGrid, &openDialog, &resultDialog,
+                                        &saveDialog, &report, &status, &messages, &menus, &results}};
 };
 
-// ---------------------------------------------------------------- New
+// Data files that are not what the commands expect.
+class BadDataFilesTest : public TableCommandsTest {};
 
-TEST_F(TableCommandsTest, NewShowsTheGridAtItsPlacementRunsAndTakesThePlacementBack) {
+// New shows the grid at its placement and takes the placement back after the
+// run; cancelled, it only forgets the data file. It closes that file, so a
+// typed one-row table gets the proportions window and "from same file" asks.
+TEST_F(TableCommandsTest, NewRunsTheTypedTableOrChangesNothingWhenCancelled) {
+    const std::string path = Write("a.dat", "1 2\n3 4\n\n");
+    ReadNew(path);
+    const Lines before = report.Lines();
+    const std::size_t menuChanges = menus.log.size();
     commands.GridPlacement() = Placement{10, 20, 300, 400};
-    env.inputGrid.placementAfter = Placement{11, 22, 333, 444};
-    FillGrid(env.entryGrid, {{1, 2}, {3, 4}});
-    env.report.AppendLine("previous report");
-
+    inputGrid.after = Placement{11, 22, 333, 444};
+    inputGrid.accept = false;
     commands.New();
+    EXPECT_EQ(report.Lines(), before);
+    EXPECT_EQ(menus.log.size(), menuChanges);
+    EXPECT_TRUE(State().DataFileName.empty());
 
-    ASSERT_EQ(env.inputGrid.shownAt.size(), 1u);
-    EXPECT_EQ(env.inputGrid.shownAt[0], (Placement{10, 20, 300, 400}));
-    ASSERT_GE(env.report.lines.size(), 2u);
-    EXPECT_EQ(env.report.lines[0], " ");
-    EXPECT_EQ(env.report.lines[1], kBanner);
-    EXPECT_EQ(TableInState(), (Counts{{1, 2}, {3, 4}}));
+    inputGrid.accept = true;
+    entryGrid.SetColCount(3);
+    entryGrid.SetCell(2, 0, "5");
+    entryGrid.SetRowCount(1);
+    proportionsWindow.onShow = [&] { proportionsGrid.SetCell(1, 0, "2"); };
+    commands.New();
+    EXPECT_EQ(inputGrid.shownAt, (std::vector<Placement>(2, Placement{10, 20, 300, 400})));
+    EXPECT_EQ(Table(), (Counts{{1, 2, 5}}));
+    EXPECT_EQ(State().Proportions, (Weights{0.25, 0.5, 0.25}));
+    EXPECT_EQ(Reports(report.Lines()), 1);
     EXPECT_EQ(commands.GridPlacement(), (Placement{11, 22, 333, 444}));
-    EXPECT_EQ(env.menus.Enabled(MenuItem::Save1), 1);
-}
-
-TEST_F(TableCommandsTest, NewCancelledChangesNothingButTheDataFileName) {
-    ReadNew(WriteFile("a.dat", "1 2\n3 4\n\n5 6\n7 8\n\n"));
-    const Lines report = env.report.lines;
-    const std::size_t menuChanges = env.menus.log.size();
-    commands.GridPlacement() = Placement{10, 20, 300, 400};
-    env.inputGrid.placementAfter = Placement{1, 2, 3, 4};
-    env.inputGrid.accept = false;
-
-    commands.New();
-
-    EXPECT_EQ(env.report.lines, report);
-    EXPECT_EQ(env.menus.log.size(), menuChanges);
-    EXPECT_EQ(commands.GridPlacement(), (Placement{10, 20, 300, 400}));
-    EXPECT_TRUE(State().DataFileName.empty());
-    EXPECT_TRUE(State().Table.Exists());
-}
-
-TEST_F(TableCommandsTest, NewClosesTheDataFileSoTheProportionsWindowIsShownAndSameFileAsksAgain) {
-    const std::string path = WriteFile("a.dat", "1 2\n3 4\n\n5 6\n7 8\n\n");
-    ReadNew(path);
-    FillGrid(env.entryGrid, {{3, 4, 5}});
-    env.proportionsWindow.onShow = [&] {
-        env.proportionsGrid.SetCell(0, 0, "1");
-        env.proportionsGrid.SetCell(1, 0, "2");
-        env.proportionsGrid.SetCell(2, 0, "1");
-    };
-
-    commands.New();
-
-    EXPECT_FALSE(State().DataFile.IsOpen());
-    EXPECT_TRUE(State().DataFileName.empty());
-    EXPECT_EQ(env.proportionsWindow.shows, 1);
-    EXPECT_EQ(TableInState(), (Counts{{3, 4, 5}}));
-    ExpectProportions({0.25, 0.5, 0.25});
-
-    // The file is asked for again and read from its start.
-    env.openDialog1.Confirm(path);
+    Answer(openDialog, path);
     commands.ReadFromSameFile();
-    EXPECT_EQ(env.openDialog1.executions, 2);
-    EXPECT_EQ(TableInState(), (Counts{{1, 2}, {3, 4}}));
+    EXPECT_EQ(openDialog.executions, 2);
+    EXPECT_EQ(Table(), (Counts{{1, 2}, {3, 4}}));
 }
 
-// ---------------------------------------------------------------- Read
-
+// Each table discards the previous one first (Save off) and its run enables
+// Save, even when it refuses the table; "from same file" enables itself never,
+// and disables itself when it finds no table.
 TEST_F(TableCommandsTest, ThreeTablesAreReadOneAfterAnotherThenNoDataDisablesSameFile) {
-    const std::string path = WriteFile("three.dat", "1 2\n3 4\n\n5 6 7\n8 9 10\n\n11 12\n13 14\n15 16\n\n");
-
-    ReadNew(path);
-    EXPECT_EQ(env.openDialog1.namesSet, Lines{""});  // the name is emptied before asking
-    EXPECT_EQ(State().DataFileName, path);
-    EXPECT_EQ(TableInState(), (Counts{{1, 2}, {3, 4}}));
-    EXPECT_EQ(BannerCount(env.report.lines), 1);
-    EXPECT_EQ(env.menus.Enabled(MenuItem::fromsamefile1), 1);
-
+    Answer(openDialog, Write("three.dat", "1 2\n3 4\n\n0 0\n5 6\n\n11 12\n13 14\n15 16\n\n"));
     commands.ReadFromSameFile();
-    EXPECT_EQ(TableInState(), (Counts{{5, 6, 7}, {8, 9, 10}}));
-    EXPECT_EQ(BannerCount(env.report.lines), 1);
+    EXPECT_EQ(Table(), (Counts{{1, 2}, {3, 4}}));
+    EXPECT_EQ(menus.Enabled(MenuItem::fromsamefile1), fakes::RecordingMenus::unset);
+    menus.log.clear();
     commands.ReadFromSameFile();
-    EXPECT_EQ(TableInState(), (Counts{{11, 12}, {13, 14}, {15, 16}}));
-    EXPECT_EQ(env.menus.Enabled(MenuItem::Save1), 1);
+    EXPECT_EQ(messages.shown, (Messages{{"All zeros in row 1", "Error"}}));
+    EXPECT_EQ(menus.log.at(0), std::make_pair(MenuItem::Save1, false));
+    EXPECT_EQ(menus.Enabled(MenuItem::Save1), 1);
+    commands.ReadFromSameFile();
+    EXPECT_EQ(Table(), (Counts{{11, 12}, {13, 14}, {15, 16}}));
+    EXPECT_EQ(Reports(report.Lines()), 1);
 
     commands.ReadFromSameFile();
-    EXPECT_EQ(env.report.lines, Lines{"No data avaiable"});
-    EXPECT_EQ(env.status.Last(), "No data avaiable");
-    EXPECT_EQ(env.menus.Enabled(MenuItem::fromsamefile1), 0);
-    EXPECT_EQ(env.menus.Enabled(MenuItem::Save1), 0);
-    EXPECT_FALSE(State().Table.Exists());
-    EXPECT_EQ(env.openDialog1.executions, 1);
-    EXPECT_TRUE(env.messages.errorAborts.empty());
+    EXPECT_EQ(report.Lines(), Lines{kNoData});
+    EXPECT_EQ(status.Last(), kNoData);
+    EXPECT_EQ(menus.Enabled(MenuItem::fromsamefile1), 0);
+    EXPECT_EQ(menus.Enabled(MenuItem::Save1), 0);
+    EXPECT_EQ(openDialog.executions, 1);
 }
 
-TEST_F(TableCommandsTest, FiftyRowsAreReadAndFiftyOneRowsAreADataError) {
-    const std::string path =
-        WriteFile("rows.dat", RepeatLine("1 2", 50) + "\n" + RepeatLine("1 2", 51) + "\n" + "3 4\n5 6\n\n");
+// Fifty rows are read; 51 rows, a ragged table, 61 values or a number beyond
+// 32 bits give the error dialog naming the file, no run, the report and menus
+// as they were, and the next read goes on after the block or the line.
+TEST_F(TableCommandsTest, ReadErrorsShowTheDialogAndTheRestOfTheTableIsReadNext) {
+    const std::string path = Write("errors.dat", Repeat("1 2\n", 50) + "\n" + Repeat("1 2\n", 51) +
+                                                     "\n3 4\n5 6\n\n1 2\n3 4 5\n6 7\n8 9\n\n" + Repeat(" 1", 61) +
+                                                     "\n9 9\n8 8\n\n1 99999999999\n2 3\n4 5\n\n");
     ReadNew(path);
     EXPECT_EQ(State().Table.Rows, 50);
-    EXPECT_EQ(BannerCount(env.report.lines), 1);
-    const Lines report = env.report.lines;
-    const std::size_t menuChanges = env.menus.log.size();
-
-    commands.ReadFromSameFile();
-    EXPECT_EQ(env.messages.errorAborts, Lines{"Data error reading file " + path});
-    EXPECT_EQ(env.report.lines, report);
-    EXPECT_EQ(env.menus.log.size(), menuChanges);
-    EXPECT_EQ(State().Table.Rows, 50);          // no table discarded, no run
-    EXPECT_EQ(env.entryGrid.RowCount(), 51);    // the rows read stay in the grid
-
-    // The whole block was read: the next table follows.
-    commands.ReadFromSameFile();
-    EXPECT_EQ(TableInState(), (Counts{{3, 4}, {5, 6}}));
-
-    // From a new file alike, and "from same file" keeps its state.
-    const std::string tooLong = WriteFile("long.dat", RepeatLine("1 2", 51) + "\n");
-    ReadNew(tooLong);
-    EXPECT_EQ(env.messages.errorAborts,
-              (Lines{"Data error reading file " + path, "Data error reading file " + tooLong}));
-    EXPECT_EQ(env.menus.Enabled(MenuItem::fromsamefile1), 1);
-    EXPECT_EQ(TableInState(), (Counts{{3, 4}, {5, 6}}));
+    for (const Counts& next : {Counts{{3, 4}, {5, 6}}, Counts{{6, 7}, {8, 9}}, Counts{{9, 9}, {8, 8}},
+                               Counts{{2, 3}, {4, 5}}}) {
+        const Lines before = report.Lines();
+        const std::size_t menuChanges = menus.log.size();
+        commands.ReadFromSameFile();
+        EXPECT_EQ(messages.errorAborts.back(), "Data error reading file " + path);
+        EXPECT_EQ(report.Lines(), before);
+        EXPECT_EQ(menus.log.size(), menuChanges);
+        commands.ReadFromSameFile();
+        EXPECT_EQ(Table(), next);
+    }
+    ReadNew(Write("long.dat", Repeat("1 2\n", 51)));
+    EXPECT_EQ(messages.errorAborts.size(), 5u);
+    EXPECT_EQ(menus.Enabled(MenuItem::fromsamefile1), 1);
+    EXPECT_TRUE(messages.shown.empty());
 }
 
-TEST_F(TableCommandsTest, ReadErrorsShowTheDialogAndTheRestOfTheTableIsReadNext) {
-    env.report.AppendLine("previous report");
-    const std::string ragged = WriteFile("ragged.dat", "1 2\n3 4 5\n6 7 8\n\n");
-    ReadNew(ragged);
-    EXPECT_EQ(env.messages.errorAborts, Lines{"Data error reading file " + ragged});
-    EXPECT_EQ(env.report.lines, Lines{"previous report"});
-    EXPECT_EQ(env.menus.Enabled(MenuItem::fromsamefile1), RecordingMenus::kUnset);
-    EXPECT_EQ(env.menus.Enabled(MenuItem::Save1), RecordingMenus::kUnset);
-    EXPECT_EQ(env.entryGrid.RowCount(), 2);
-    EXPECT_EQ(env.entryGrid.ColCount(), 3);
-
-    // The file stays open after the offending line.
-    commands.ReadFromSameFile();
-    EXPECT_EQ(TableInState(), (Counts{{6, 7, 8}}));
-
-    const std::string wide = WriteFile("wide.dat", Repeat(" 1", 61) + "\n\n");
-    ReadNew(wide);
-    const std::string huge = WriteFile("huge.dat", "1 99999999999\n2 3\n\n");
-    ReadNew(huge);
-    EXPECT_EQ(env.messages.errorAborts, (Lines{"Data error reading file " + ragged, "Data error reading file " + wide,
-                                               "Data error reading file " + huge}));
-    EXPECT_TRUE(env.messages.shown.empty());
-}
-
+// Whatever gives no table (a cancelled dialog, a missing file, a folder, an
+// empty file, a picture) reports no data, disables Save and leaves "from same
+// file" enabled; with nothing open, "from same file" asks again.
 TEST_F(TableCommandsTest, NoTableFromNewFileReportsNoDataAndKeepsSameFileEnabled) {
-    const std::string good = WriteFile("good.dat", "1 2\n3 4\n\n");
-    const std::string blankFirst = WriteFile("blank.dat", "\n1 2\n3 4\n\n");
-    const std::string empty = WriteFile("empty.dat", "");
-    for (const std::string& answer : {std::string(), PathOf("missing.dat"), blankFirst, empty}) {
-        SCOPED_TRACE("answer '" + answer + "'");
+    const std::string good = Write("good.dat", "1 2\n3 4\n\n");
+    std::filesystem::create_directory(dir.File("folder.dat"));
+    for (const std::string& answer :
+         {dir.File("missing.dat"), dir.File("folder.dat"), good + "/in.dat", Write("blank.dat", "\n1 2\n3 4\n\n"),
+          Write("empty.dat", ""), Write("picture.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\x01\0", 20)),
+          std::string()}) {
         ReadNew(good);
-        ASSERT_EQ(env.menus.Enabled(MenuItem::fromsamefile1), 1);
-        ASSERT_EQ(env.menus.Enabled(MenuItem::Save1), 1);
-        if (answer.empty())
-            env.openDialog1.Cancel();
-        else
-            env.openDialog1.Confirm(answer);
-
-        commands.ReadFromNewFile();
-
-        EXPECT_EQ(env.report.lines, Lines{"No data avaiable"});
-        EXPECT_EQ(env.status.Last(), "No data avaiable");
-        EXPECT_EQ(env.menus.Enabled(MenuItem::Save1), 0);
-        EXPECT_EQ(env.menus.Enabled(MenuItem::fromsamefile1), 1);
-        EXPECT_FALSE(State().Table.Exists());
-        EXPECT_TRUE(env.messages.errorAborts.empty());
+        ReadNew(answer);
+        EXPECT_EQ(report.Lines(), Lines{kNoData}) << answer;
+        EXPECT_EQ(status.Last(), kNoData);
+        EXPECT_EQ(menus.Enabled(MenuItem::Save1), 0);
+        EXPECT_EQ(menus.Enabled(MenuItem::fromsamefile1), 1) << answer;
     }
-    // After a cancelled dialog nothing is open: "from same file" asks again.
-    env.openDialog1.Cancel();
-    commands.ReadFromNewFile();
-    EXPECT_FALSE(State().DataFile.IsOpen());
-    EXPECT_TRUE(State().DataFileName.empty());
-    const int shown = env.openDialog1.executions;
-    env.openDialog1.Cancel();
+    EXPECT_TRUE(messages.errorAborts.empty() && messages.shown.empty());
+    const int shown = openDialog.executions;
     commands.ReadFromSameFile();
-    EXPECT_EQ(env.openDialog1.executions, shown + 1);
-    EXPECT_EQ(env.report.lines, Lines{"No data avaiable"});
-    EXPECT_EQ(env.menus.Enabled(MenuItem::fromsamefile1), 0);
+    EXPECT_EQ(openDialog.executions, shown + 1);
 }
 
-TEST_F(TableCommandsTest, OneRowTablesUseTheWeightsBlockThatFollowsThem) {
-    ReadNew(WriteFile("row.dat", "5 7 9\n\n1 1 2\n\n2 3\n4 5\n\n8 8 8 8\n\n3 1 2 2\n\n"));
-    EXPECT_EQ(TableInState(), (Counts{{5, 7, 9}}));
-    ExpectProportions({0.25, 0.25, 0.5});
-    EXPECT_EQ(BannerCount(env.report.lines), 1);
-    EXPECT_EQ(env.menus.Enabled(MenuItem::fromsamefile1), 1);
-
-    commands.ReadFromSameFile();
-    EXPECT_EQ(TableInState(), (Counts{{2, 3}, {4, 5}}));
-    commands.ReadFromSameFile();
-    EXPECT_EQ(TableInState(), (Counts{{8, 8, 8, 8}}));
-    ExpectProportions({0.375, 0.125, 0.25, 0.25});
-    EXPECT_EQ(env.proportionsWindow.shows, 0);
-}
-
-TEST_F(TableCommandsTest, OneColumnTablesUseTheWeightsBlockThatFollowsThem) {
-    ReadNew(WriteFile("column.dat", "5\n7\n9\n\n1\n1\n2\n\n3 4\n5 6\n\n7\n8\n\n3\n1\n\n"));
-    EXPECT_EQ(TableInState(), (Counts{{5}, {7}, {9}}));
-    ExpectProportions({0.25, 0.25, 0.5});
-
-    commands.ReadFromSameFile();
-    EXPECT_EQ(TableInState(), (Counts{{3, 4}, {5, 6}}));
-    commands.ReadFromSameFile();
-    EXPECT_EQ(TableInState(), (Counts{{7}, {8}}));
-    ExpectProportions({0.75, 0.25});
-    EXPECT_EQ(env.proportionsWindow.shows, 0);
-}
-
-TEST_F(TableCommandsTest, OneRowTableFollowedDirectlyByATableTakesThatTableAsItsWeights) {
-    ReadNew(WriteFile("next.dat", "5 7 9\n\n1 2 3\n4 5 6\n\n7 8\n9 10\n\n"));
-    EXPECT_EQ(TableInState(), (Counts{{5, 7, 9}}));
-    // Two lines are no weights for three categories: equal proportions.
-    ExpectProportions({1.0 / 3, 1.0 / 3, 1.0 / 3});
-
-    commands.ReadFromSameFile();
-    EXPECT_EQ(TableInState(), (Counts{{7, 8}, {9, 10}}));
-}
-
-TEST_F(TableCommandsTest, OneRowTableWithoutWeightsFromNewFileRunsWithEqualProportions) {
-    for (const std::string& text : {std::string("5 7 9\n"), std::string("5 7 9\n\n\n2 3\n4 5\n\n")}) {
-        SCOPED_TRACE(text);
-        const std::size_t shownBefore = env.messages.shown.size();
-        ReadNew(WriteFile("noweights.dat", text));
-        EXPECT_EQ(TableInState(), (Counts{{5, 7, 9}}));
-        ExpectProportions({1.0 / 3, 1.0 / 3, 1.0 / 3});
-        EXPECT_EQ(BannerCount(env.report.lines), 1);
-        EXPECT_EQ(env.menus.Enabled(MenuItem::fromsamefile1), 1);
-        EXPECT_EQ(env.messages.shown.size(), shownBefore);
-    }
-    commands.ReadFromSameFile();
-    EXPECT_EQ(TableInState(), (Counts{{2, 3}, {4, 5}}));
-    EXPECT_EQ(env.proportionsWindow.shows, 0);
-}
-
+// A one-row or one-column table takes the block after it as weights when it
+// holds one whole number per category, else equal proportions, and reading
+// goes on after that block. CR, CR LF and mixed line ends read as LF; a NUL
+// or a byte above 127 ends a line's numbers like text.
 TEST_F(TableCommandsTest, FaultyWeightsBlockMeansEqualProportionsAndIsSkippedToItsEnd) {
-    ReadNew(WriteFile("faulty.dat",
-                      "5 7 9\n\n1 2 3\n4\n5 5\n\n"        // ragged weights
-                      "6 8\n\n99999999999 1\n7 7 7\n\n"   // a weight out of range
-                      "10 20\n30 40\n\n"));
-    EXPECT_EQ(TableInState(), (Counts{{5, 7, 9}}));
-    ExpectProportions({1.0 / 3, 1.0 / 3, 1.0 / 3});
-    EXPECT_EQ(BannerCount(env.report.lines), 1);
-    EXPECT_EQ(env.menus.Enabled(MenuItem::fromsamefile1), 1);
-
-    commands.ReadFromSameFile();
-    EXPECT_EQ(TableInState(), (Counts{{6, 8}}));
-    ExpectProportions({0.5, 0.5});
-
-    commands.ReadFromSameFile();
-    EXPECT_EQ(TableInState(), (Counts{{10, 20}, {30, 40}}));
-    EXPECT_TRUE(env.messages.errorAborts.empty());
-}
-
-// ---------------------------------------------------------------- Save
-
-TEST_F(TableCommandsTest, SaveToNewFileThenFourToSameFileHoldsFiveCopies) {
-    FillGrid(env.entryGrid, {{1, 2, 3}, {10, 20, 300}});
-    commands.New();
-    const std::string path = WriteFile("saved.dat", "an older file\n");
-    env.saveDialog2.Confirm(path);
-
-    commands.SaveToNewFile();
-    EXPECT_EQ(env.menus.Enabled(MenuItem::tosamefile1), 1);
-    for (int i = 0; i < 4; ++i) commands.SaveToSameFile();
-
-    EXPECT_EQ(Contents(path), Repeat("    1    2    3\n   10   20  300\n\n", 5));
-    EXPECT_EQ(env.saveDialog2.executions, 1);
-    EXPECT_EQ(State().SaveFileName, path);
-
-    // The saved file reads back table by table.
-    ReadNew(path);
-    EXPECT_EQ(TableInState(), (Counts{{1, 2, 3}, {10, 20, 300}}));
-
-    // "to new file" asks again and starts the other file afresh.
-    const std::string other = PathOf("other.dat");
-    env.saveDialog2.Confirm(other);
-    commands.SaveToNewFile();
-    EXPECT_EQ(env.saveDialog2.executions, 2);
-    EXPECT_EQ(Contents(other), "    1    2    3\n   10   20  300\n\n");
-    EXPECT_EQ(Contents(path), Repeat("    1    2    3\n   10   20  300\n\n", 5));
-}
-
-TEST_F(TableCommandsTest, SavedOneRowTableCarriesItsTypedWeights) {
-    FillGrid(env.entryGrid, {{5, 7, 9}});
-    env.proportionsWindow.onShow = [&] {
-        env.proportionsGrid.SetCell(0, 0, "1");
-        env.proportionsGrid.SetCell(1, 0, "1");
-        env.proportionsGrid.SetCell(2, 0, "2");
+    struct Case {
+        std::string text;
+        Counts table;
+        Weights proportions;
+        Counts next;  // empty: no table follows
     };
-    commands.New();
-    const std::string path = PathOf("row.dat");
-    env.saveDialog2.Confirm(path);
+    const double third = 1.0 / 3;
+    const Weights quarters = {0.25, 0.25, 0.5}, thirds = {third, third, third};
+    const std::vector<Case> cases = {
+        {"5 7 9\n\n1 1 2\n\n2 3\n4 5\n\n", {{5, 7, 9}}, quarters, {{2, 3}, {4, 5}}},
+        {"5\r\n7\r\n9\r\n\r\n1\r\n1\r\n2\r\n\r\n3 4\r\n5 6\r\n", {{5}, {7}, {9}}, quarters, {{3, 4}, {5, 6}}},
+        {"5 7 9\r\r1 1 2\r\r3 4\r5 6\r", {{5, 7, 9}}, quarters, {{3, 4}, {5, 6}}},
+        {"5 7 9\r\n\r1 1 2\n\r3 4\r\n5 6", {{5, 7, 9}}, quarters, {{3, 4}, {5, 6}}},
+        {std::string("1 2\0 9\n3 4\x80 7\n\n5 6\n7 8\n", 23), {{1, 2}, {3, 4}}, {}, {{5, 6}, {7, 8}}},
+        {"5 7 9\n\n1 2 3\n4 5 6\n\n7 8\n9 10\n\n", {{5, 7, 9}}, thirds, {{7, 8}, {9, 10}}},
+        {"5 7 9\n\n1 2 3\n4\n5 5\n\n6 8\n6 8\n\n", {{5, 7, 9}}, thirds, {{6, 8}, {6, 8}}},
+        {"6 8\n\n99999999999 1\n7 7\n\n1 2\n3 4\n\n", {{6, 8}}, {0.5, 0.5}, {{1, 2}, {3, 4}}},
+        {"5 7 9\n", {{5, 7, 9}}, thirds, {}},
+        {"5 7 9\n\n\n2 3\n4 5\n\n", {{5, 7, 9}}, thirds, {{2, 3}, {4, 5}}},
+        {"5 7 9\n\n0.25 0.25 0.5\n\n", {{5, 7, 9}}, thirds, {}},
+        {"5 7 9\n\na b c\n\n", {{5, 7, 9}}, thirds, {}},
+        {"5 7 9\n\n1,1,2\n\n", {{5, 7, 9}}, thirds, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        ReadNew(Write("weights.dat", c.text));
+        EXPECT_EQ(Table(), c.table);
+        EXPECT_EQ(State().Proportions, c.proportions);
+        EXPECT_EQ(Reports(report.Lines()), 1);
+        commands.ReadFromSameFile();
+        EXPECT_EQ(Table(), c.next);
+    }
+    EXPECT_EQ(proportionsWindow.shows, 0);
+    EXPECT_TRUE(messages.errorAborts.empty() && messages.shown.empty());
+}
 
+TEST_F(BadDataFilesTest, WeightsOfZeroOrBelowFromAFileAreRefusedNamingTheCategory) {
+    ReadNew(Write("weights.dat", "5 7 9\n\n1 0 2\n\n5 7 9\n\n1 1 -2\n\n"));
+    commands.ReadFromSameFile();
+    EXPECT_EQ(messages.shown, (Messages{{"The proportion of category 2 must be greater than 0", "Error"},
+                                        {"The proportion of category 3 must be greater than 0", "Error"}}));
+    EXPECT_TRUE(report.Lines().empty());
+}
+
+// A file that opens but cannot be read is no end of the data: a data error at
+// every read, and the one line Bulk processing writes before it stops.
+TEST_F(BadDataFilesTest, AFileThatOpensButCannotBeReadIsADataErrorAndBulkProcessingStopsAtIt) {
+    const std::string unreadable = "/proc/self/mem", error = "Data error reading file /proc/self/mem";
+    if (!TextFile().Open(unreadable, TextFile::Mode::Read)) GTEST_SKIP() << unreadable << " cannot be opened";
+    report.AppendLine("previous report");
+    ReadNew(unreadable);
+    commands.ReadFromSameFile();
+    EXPECT_EQ(messages.errorAborts, (Lines{error, error}));
+    EXPECT_EQ(report.Lines(), Lines{"previous report"});
+    Bulk(unreadable, dir.File("result.txt"));
+    EXPECT_EQ(Contents(dir.File("result.txt")), error + "\n");
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+// "to new file" (here cancelled) enables "to same file", which then asks and
+// replaces; further saves append, a one-row table with its weights; the file
+// reads back with them.
+TEST_F(TableCommandsTest, SaveToNewFileThenFourToSameFileHoldsFiveCopies) {
+    entryGrid.SetRowCount(1);
+    entryGrid.SetColCount(3);
+    for (int j = 0; j < 3; ++j) entryGrid.SetCell(j, 0, std::to_string(5 + 2 * j));
+    proportionsWindow.onShow = [&] { proportionsGrid.SetCell(2, 0, "2"); };
+    commands.New();
+    Answer(saveDialog, "");
     commands.SaveToNewFile();
-    for (int i = 0; i < 4; ++i) commands.SaveToSameFile();
+    EXPECT_EQ(menus.Enabled(MenuItem::tosamefile1), 1);
+    const std::string path = Write("saved.dat", "an older file\n"), copy = "    5    7    9\n\n 1 1 2\n\n";
+    Answer(saveDialog, path);
+    for (int i = 0; i < 5; ++i) commands.SaveToSameFile();
+    EXPECT_EQ(saveDialog.executions, 2);
+    EXPECT_EQ(Contents(path), Repeat(copy, 5));
 
-    EXPECT_EQ(Contents(path), Repeat("    5    7    9\n\n 1 1 2\n\n", 5));
-    // Read back, each table gets its weights.
     ReadNew(path);
-    ExpectProportions({0.25, 0.25, 0.5});
     commands.ReadFromSameFile();
-    EXPECT_EQ(TableInState(), (Counts{{5, 7, 9}}));
-    ExpectProportions({0.25, 0.25, 0.5});
-}
-
-TEST_F(TableCommandsTest, SaveWithTheDialogCancelledStillEnablesToSameFileWhichAsksAgain) {
-    FillGrid(env.entryGrid, {{1, 2}, {3, 4}});
-    commands.New();
-    env.saveDialog2.Cancel();
-
+    EXPECT_EQ(State().Proportions, (Weights{0.25, 0.25, 0.5}));
+    Answer(saveDialog, dir.File("other.dat"));
     commands.SaveToNewFile();
-    EXPECT_EQ(env.menus.Enabled(MenuItem::tosamefile1), 1);
-    EXPECT_TRUE(State().SaveFileName.empty());
-
-    const std::string path = PathOf("later.dat");
-    env.saveDialog2.Confirm(path);
-    commands.SaveToSameFile();
-    EXPECT_EQ(env.saveDialog2.executions, 2);
-    EXPECT_EQ(Contents(path), "    1    2\n    3    4\n\n");
+    EXPECT_EQ(Contents(dir.File("other.dat")), copy);
+    EXPECT_EQ(Contents(path), Repeat(copy, 5));
 }
 
-// ---------------------------------------------------------------- Enabled states
-
-TEST_F(TableCommandsTest, EnabledStatesOfReadAndSaveItemsFollowTheCommands) {
-    const std::string path = WriteFile("two.dat", "1 2\n3 4\n\n0 0\n5 6\n\n");
-    FillGrid(env.entryGrid, {{1, 2}, {3, 4}});
-    commands.New();
-    EXPECT_EQ(env.menus.Enabled(MenuItem::Save1), 1);
-    EXPECT_EQ(env.menus.Enabled(MenuItem::fromsamefile1), RecordingMenus::kUnset);
-    EXPECT_EQ(env.menus.Enabled(MenuItem::tosamefile1), RecordingMenus::kUnset);
-
-    // "from same file" that asks for the file does not enable itself.
-    env.openDialog1.Confirm(path);
-    commands.ReadFromSameFile();
-    EXPECT_EQ(TableInState(), (Counts{{1, 2}, {3, 4}}));
-    EXPECT_EQ(env.menus.Enabled(MenuItem::fromsamefile1), RecordingMenus::kUnset);
-
-    // A run that refuses its table leaves Save enabled.
-    commands.ReadFromSameFile();
-    EXPECT_EQ(env.messages.shown, (std::vector<std::pair<std::string, std::string>>{{"All zeros in row 1", "Error"}}));
-    EXPECT_EQ(env.menus.Enabled(MenuItem::Save1), 1);
-
-    ReadNew(path);
-    EXPECT_EQ(env.menus.Enabled(MenuItem::fromsamefile1), 1);
-
-    // Every table discards the previous one before its run.
-    env.menus.log.clear();
-    commands.ReadFromSameFile();
-    ASSERT_FALSE(env.menus.log.empty());
-    EXPECT_EQ(env.menus.log.front(), std::make_pair(MenuItem::Save1, false));
-    EXPECT_EQ(env.menus.Enabled(MenuItem::Save1), 1);
-    EXPECT_EQ(env.menus.Enabled(MenuItem::Results1), 1);
-    EXPECT_EQ(env.menus.Enabled(MenuItem::Newtable1), 1);
-}
-
-// ---------------------------------------------------------------- Bulk processing
-
-const std::string kFiveTables =
-    "1 2\n3 4\n\n5 6 7\n8 9 10\n\n2 2\n3 3\n4 4\n\n9 1\n1 9\n\n12 13 14 15\n1 2 3 4\n\n";
-
-TEST_F(TableCommandsTest, BulkWritesTheFiveReportsToTheResultFile) {
-    const std::string data = WriteFile("five.dat", kFiveTables);
-    const std::string result = PathOf("result.txt");
-    env.report.AppendLine("previous report");
-
+// The five reports go to the result file, emptied first, exactly as the Read
+// commands give them, or are appended to the results editor; the data file is
+// the one chosen, not one a Read left open.
+TEST_F(TableCommandsTest, BulkWritesTheFiveReportsToTheResultFileOrTheEditor) {
+    const std::string data =
+        Write("five.dat", "1 2\n3 4\n\n5 6 7\n8 9 10\n\n2 2\n3 3\n4 4\n\n9 1\n1 9\n\n12 13 14 15\n1 2 3 4\n\n");
+    const std::string result = Write("result.txt", "an older result\n");
+    ReadNew(Write("other.dat", "7 7\n1 1\n\n"));
     Bulk(data, result);
-
-    EXPECT_TRUE(env.report.lines.empty());
-    EXPECT_TRUE(env.results.lines.empty());
-    EXPECT_EQ(State().DetailsFileName, result);
-    EXPECT_TRUE(State().DataFile.IsOpen());
-    EXPECT_TRUE(env.openDialog1.namesSet.empty());  // shown with the name it held
-    EXPECT_EQ(env.menus.Enabled(MenuItem::fromsamefile1), RecordingMenus::kUnset);
-    EXPECT_EQ(TableInState(), (Counts{{12, 13, 14, 15}, {1, 2, 3, 4}}));
-    const Lines written = FileLines(result);
-    EXPECT_EQ(BannerCount(written), 5);
-    EXPECT_EQ(written, ReadThrough(data, 5));
-}
-
-TEST_F(TableCommandsTest, BulkWithoutResultFileAppendsTheReportsToTheResultsEditor) {
-    const std::string data = WriteFile("five.dat", kFiveTables);
-    env.results.AppendLine("stored earlier");
-
+    Bulk(data, result);
+    EXPECT_TRUE(report.Lines().empty());
+    EXPECT_EQ(openDialog.namesSet.size(), 1u);  // Bulk shows it with the name it held
+    const Lines expected = ReadThrough(data, 5);
+    EXPECT_EQ(Reports(expected), 5);
+    EXPECT_EQ(fakes::FileLines(result), expected);
+    results.AppendLine("stored earlier");
     Bulk(data, "");
-
-    EXPECT_TRUE(State().DetailsFileName.empty());
-    EXPECT_TRUE(env.report.lines.empty());
-    ASSERT_FALSE(env.results.lines.empty());
-    EXPECT_EQ(env.results.lines.front(), "stored earlier");
-    const Lines added(env.results.lines.begin() + 1, env.results.lines.end());
-    EXPECT_EQ(BannerCount(added), 5);
-    EXPECT_EQ(added, ReadThrough(data, 5));
+    EXPECT_EQ(results.lines, Joined({"stored earlier"}, expected));
 }
 
-TEST_F(TableCommandsTest, BulkTwiceWithTheSameResultFileHoldsOnlyTheNewReports) {
-    const std::string data = WriteFile("five.dat", kFiveTables);
-    const std::string result = WriteFile("result.txt", "an older result\n");
-
-    Bulk(data, result);
-    const std::string first = Contents(result);
-    Bulk(data, result);
-
-    EXPECT_EQ(Contents(result), first);
-    EXPECT_EQ(BannerCount(FileLines(result)), 5);
-    EXPECT_EQ(FileLines(result), ReadThrough(data, 5));
-}
-
+// Each broken table (ragged, 51 rows, 61 values, out of range) becomes one
+// line naming the file, without a message, and the next table follows.
 TEST_F(TableCommandsTest, BulkWritesADataErrorLineInPlaceOfABrokenTableAndGoesOn) {
-    const Lines first = ReportOf("1 2\n3 4\n\n");
-    const Lines last = ReportOf("5 6\n7 8\n\n");
-    const std::string data = WriteFile("broken.dat",
-                                       "1 2\n3 4\n\n" +
-                                           std::string("1 2\n3 4 5\n6 7\n\n") +            // ragged
-                                           RepeatLine("1 1", 51) + "\n" +                  // 51 rows
-                                           "1 2\n" + Repeat(" 1", 61) + "\n2 2\n\n" +     // 61 values
-                                           "5 99999999999\n1 1\n\n" +                     // out of range
-                                           "5 6\n7 8\n\n");
-    const std::string result = PathOf("result.txt");
-    const std::size_t shownBefore = env.messages.shown.size();
-
-    Bulk(data, result);
-
+    const Lines first = ReadThrough(Write("first.dat", "1 2\n3 4\n\n"), 1);
+    const Lines last = ReadThrough(Write("last.dat", "5 6\n7 8\n\n"), 1);
+    const std::string data = Write("broken.dat", "1 2\n3 4\n\n1 2\n3 4 5\n6 7\n\n" + Repeat("1 1\n", 51) + "\n1 2\n" +
+                                                     Repeat(" 1", 61) + "\n2 2\n\n5 99999999999\n1 1\n\n5 6\n7 8\n\n");
+    Bulk(data, dir.File("result.txt"));
     const std::string error = "Data error reading file " + data;
-    EXPECT_EQ(FileLines(result), Concatenated({first, {error, error, error, error}, last}));
-    EXPECT_TRUE(env.messages.errorAborts.empty());
-    EXPECT_EQ(env.messages.shown.size(), shownBefore);
-    EXPECT_TRUE(env.report.lines.empty());
+    EXPECT_EQ(fakes::FileLines(dir.File("result.txt")), Joined(Joined(first, {error, error, error, error}), last));
+    EXPECT_TRUE(messages.errorAborts.empty() && messages.shown.empty());
 }
 
-TEST_F(TableCommandsTest, BulkDataErrorLineGoesToTheResultsEditorWithoutResultFile) {
-    const Lines last = ReportOf("5 6\n7 8\n\n");
-    const std::string data = WriteFile("broken.dat", "1 2\n3 4 5\n6 7\n\n5 6\n7 8\n\n");
-
-    Bulk(data, "");
-
-    EXPECT_EQ(env.results.lines, Concatenated({{"Data error reading file " + data}, last}));
-}
-
-TEST_F(TableCommandsTest, BulkUsesWeightsBlocksAndSkipsBrokenOnes) {
-    Bulk(WriteFile("weights.dat", "2 3\n4 5\n\n5 7 9\n\n1 2 3\n4\n5 5\n\n5\n7\n9\n\n1\n1\n2\n\n"), "");
-    EXPECT_EQ(BannerCount(env.results.lines), 3);
-    EXPECT_EQ(TableInState(), (Counts{{5}, {7}, {9}}));
-    ExpectProportions({0.25, 0.25, 0.5});
-
-    env.results.lines.clear();
-    Bulk(WriteFile("row.dat", "5 7 9\n\n1 1 2\n\n"), "");
-    EXPECT_EQ(BannerCount(env.results.lines), 1);
-    ExpectProportions({0.25, 0.25, 0.5});
-    EXPECT_EQ(env.proportionsWindow.shows, 0);
-}
-
-TEST_F(TableCommandsTest, BulkStopsAfterAOneWayTableWithAnEmptyWeightsBlock) {
-    Bulk(WriteFile("stop.dat", "5 7 9\n\n\n2 3\n4 5\n\n"), "");
-    EXPECT_EQ(BannerCount(env.results.lines), 1);
-    EXPECT_EQ(TableInState(), (Counts{{5, 7, 9}}));
-    ExpectProportions({1.0 / 3, 1.0 / 3, 1.0 / 3});
-
-    // The file stays open where the reading stopped.
+// Bulk processing takes weights blocks, skips broken ones, and stops after a
+// one-way table whose weights block is empty, with the file left open there.
+TEST_F(TableCommandsTest, BulkUsesWeightsBlocksAndStopsAfterAnEmptyOne) {
+    Bulk(Write("weights.dat", "2 3\n4 5\n\n5 7 9\n\n1 2 3\n4\n5 5\n\n5\n7\n9\n\n1\n1\n2\n\n"), "");
+    EXPECT_EQ(Reports(results.lines), 3);
+    EXPECT_EQ(State().Proportions, (Weights{0.25, 0.25, 0.5}));
+    Bulk(Write("stop.dat", "5 7 9\n\n\n2 3\n4 5\n\n"), "");
+    EXPECT_EQ(Reports(results.lines), 4);
     commands.ReadFromSameFile();
-    EXPECT_EQ(TableInState(), (Counts{{2, 3}, {4, 5}}));
+    EXPECT_EQ(Table(), (Counts{{2, 3}, {4, 5}}));
+    EXPECT_EQ(proportionsWindow.shows, 0);
 }
 
-TEST_F(TableCommandsTest, BulkWithADataFileThatCannotBeOpenedDeletesNothing) {
-    const std::string result = WriteFile("result.txt", "an older result\n");
-    env.report.AppendLine("previous report");
-    env.openDialog1.Confirm(PathOf("missing.dat"));
-
-    commands.BulkProcessing();
-
-    EXPECT_EQ(Contents(result), "an older result\n");
-    EXPECT_EQ(env.saveDialog1.executions, 0);
-    EXPECT_TRUE(env.results.lines.empty());
-    EXPECT_EQ(env.report.lines, Lines{"previous report"});
-    EXPECT_FALSE(State().DataFile.IsOpen());
-}
-
-TEST_F(TableCommandsTest, BulkWithTheOpenDialogCancelledGoesOnWithTheOpenDataFile) {
-    const std::string data = WriteFile("three.dat", "1 2\n3 4\n\n5 6\n7 8\n\n9 10\n11 12\n\n");
-    const Lines rest = [&] {
-        ReadNew(data);
-        commands.ReadFromSameFile();
-        const Lines second = env.report.lines;
-        commands.ReadFromSameFile();
-        return Concatenated({second, env.report.lines});
-    }();
-    ReadNew(data);
-    env.openDialog1.Cancel();
-
-    commands.BulkProcessing();
-
-    EXPECT_EQ(env.saveDialog1.executions, 0);
-    EXPECT_EQ(env.results.lines, rest);
-    EXPECT_EQ(TableInState(), (Counts{{9, 10}, {11, 12}}));
-
-    // Nothing open at all: nothing happens.
-    ReadNew(PathOf("missing.dat"));
-    env.results.lines.clear();
-    env.report.lines = {"previous report"};
-    env.openDialog1.Cancel();
-    commands.BulkProcessing();
-    EXPECT_EQ(env.saveDialog1.executions, 0);
-    EXPECT_TRUE(env.results.lines.empty());
-    EXPECT_EQ(env.report.lines, Lines{"previous report"});
-}
-
-TEST_F(TableCommandsTest, BulkReplacesADataFileLeftOpenByARead) {
-    ReadNew(WriteFile("a.dat", "1 2\n3 4\n\n5 6\n7 8\n\n"));
-    const std::string b = WriteFile("b.dat", "9 10\n11 12\n\n");
-
-    Bulk(b, "");
-
-    EXPECT_EQ(State().DataFileName, b);
-    EXPECT_EQ(BannerCount(env.results.lines), 1);
-    EXPECT_EQ(TableInState(), (Counts{{9, 10}, {11, 12}}));
-    commands.ReadFromSameFile();
-    EXPECT_EQ(env.report.lines, Lines{"No data avaiable"});
-}
-
+// Closing the main window during Bulk processing ends it after the current
+// table; with its dialog cancelled, a later one goes on with the open file.
 TEST_F(TableCommandsTest, StopBulkProcessingEndsTheLoopAfterTheCurrentTable) {
-    const std::string data = WriteFile("stop.dat", "0 0\n1 2\n\n3 4\n5 6\n\n7 8\n9 10\n\n11 12\n13 14\n\n");
-    // The window closes while the run's message box is up.
-    env.messages.onShow = [&] { commands.StopBulkProcessing(); };
-
-    Bulk(data, "");
-
-    EXPECT_EQ(env.messages.shown, (std::vector<std::pair<std::string, std::string>>{{"All zeros in row 1", "Error"}}));
-    EXPECT_TRUE(env.results.lines.empty());  // the refused table has no report
-    env.messages.onShow = nullptr;
+    messages.onShow = [&] { commands.StopBulkProcessing(); };
+    Bulk(Write("stop.dat", "0 0\n1 2\n\n3 4\n5 6\n\n7 8\n9 10\n\n11 12\n13 14\n\n"), "");
+    EXPECT_EQ(messages.shown, (Messages{{"All zeros in row 1", "Error"}}));
+    EXPECT_TRUE(results.lines.empty());
+    messages.onShow = nullptr;
     commands.ReadFromSameFile();
-    EXPECT_EQ(TableInState(), (Counts{{3, 4}, {5, 6}}));
-
-    // A later bulk processing runs to the end again.
-    env.openDialog1.Cancel();
+    Answer(openDialog, "");
     commands.BulkProcessing();
-    EXPECT_EQ(BannerCount(env.results.lines), 2);
-    EXPECT_EQ(TableInState(), (Counts{{11, 12}, {13, 14}}));
+    EXPECT_EQ(resultDialog.executions, 1);
+    EXPECT_EQ(Reports(results.lines), 2);
+    EXPECT_EQ(Table(), (Counts{{11, 12}, {13, 14}}));
 }
 
-#if defined(__linux__)
+// A data file that cannot be opened (missing, a folder), or a cancelled
+// dialog with nothing open: nothing is asked, deleted or written.
+TEST_F(TableCommandsTest, BulkWithADataFileThatCannotBeOpenedDeletesNothing) {
+    const std::string result = Write("result.txt", "an older result\n");
+    std::filesystem::create_directory(dir.File("folder.dat"));
+    report.AppendLine("previous report");
+    for (const std::string& data : {dir.File("missing.dat"), dir.File("folder.dat"), std::string()}) {
+        Answer(openDialog, data);
+        commands.BulkProcessing();
+    }
+    EXPECT_EQ(Contents(result), "an older result\n");
+    EXPECT_EQ(resultDialog.executions, 0);
+    EXPECT_EQ(report.Lines(), Lines{"previous report"});
+    EXPECT_TRUE(results.lines.empty());
+}
+
+// A result file that cannot be created is said once and the reports go to the
+// editor; one that fails while written is said once and processing stops,
+// with the data file open after the table.
 TEST_F(TableCommandsTest, BulkStopsWithOneMessageWhenTheResultFileCannotBeWritten) {
-    const std::string data = WriteFile("three.dat", "1 2\n3 4\n\n5 6\n7 8\n\n9 10\n11 12\n\n");
-    const std::string result = PathOf("result.txt");
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small{10, saved.rlim_max};
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::string data = Write("three.dat", "1 2\n3 4\n\n5 6\n7 8\n\n9 10\n11 12\n\n");
+    std::filesystem::create_directory(dir.File("folder.txt"));
+    for (const std::string& result : {dir.File("no/such/folder/result.txt"), dir.File("folder.txt")}) {
+        messages.shown.clear();
+        Bulk(data, result);
+        EXPECT_EQ(messages.shown, (Messages{{"Cannot write file " + result, "Error"}}));
+    }
+    EXPECT_EQ(Reports(results.lines), 6);
+    EXPECT_TRUE(std::filesystem::is_directory(dir.File("folder.txt")));
 
-    Bulk(data, result);
-
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(env.messages.shown,
-              (std::vector<std::pair<std::string, std::string>>{{"Cannot write file " + result, "Error"}}));
-    EXPECT_TRUE(env.report.lines.empty());
-    EXPECT_TRUE(env.results.lines.empty());
+    messages.shown.clear();
+    WithFileSizeLimit(10, [&] { Bulk(data, dir.File("result.txt")); });
+    EXPECT_EQ(messages.shown, (Messages{{"Cannot write file " + dir.File("result.txt"), "Error"}}));
+    EXPECT_EQ(Reports(results.lines), 6);
+    EXPECT_TRUE(report.Lines().empty());
     commands.ReadFromSameFile();
-    EXPECT_EQ(TableInState(), (Counts{{5, 6}, {7, 8}}));
+    EXPECT_EQ(Table(), (Counts{{5, 6}, {7, 8}}));
 }
-#endif
 
 }  // namespace
 }  // namespace kelvorin

@@ -1,52 +1,20 @@
+// The data file reader and writer on their own: the number grammar, blocks
+// and their results, the written layout, and files that must not be lost.
 #include "TableDataFile.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
-#include <sstream>
-#include <string>
-#include <utility>
-#include <vector>
 
-#if defined(__linux__)
-#include <sys/resource.h>
-
-#include <csignal>
-#endif
-
+#include "DataFiles.h"
 #include "MemoryTextGrid.h"
+#include "engine/FakePorts.h"
 
 namespace kelvorin {
 namespace {
 
-namespace fs = std::filesystem;
+using namespace datafiles;
 using Rows = std::vector<std::vector<std::string>>;
-
-// A dialog whose user confirms CHOSEN (or cancels); it counts its showings.
-class FakeDialog : public FileDialog {
-public:
-    std::string chosen, current;
-    bool confirm = true;
-    int shown = 0;
-    std::vector<std::string> namesSet;
-    void SetFileName(const std::string& name) override { namesSet.push_back(current = name); }
-    std::string FileName() const override { return current; }
-    bool Execute() override {
-        ++shown;
-        if (confirm) current = chosen;
-        return confirm;
-    }
-};
-
-struct FakeMessages : MessageBoxes {
-    std::vector<std::pair<std::string, std::string>> shown;  // text, caption
-    void Show(const std::string& text, const std::string& caption) override { shown.emplace_back(text, caption); }
-    bool AskYesNo(const std::string&) override { return false; }
-};
 
 Rows GridRows(const TextGrid& grid) {
     Rows rows(static_cast<std::size_t>(grid.RowCount()));
@@ -64,43 +32,26 @@ void Fill(TextGrid& grid, const Rows& rows) {
 
 class TableDataFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("kelvorin_data_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-                "_" + std::to_string(std::random_device{}()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
-    std::string WriteFile(const std::string& name, const std::string& text) const {
-        std::ofstream(PathOf(name), std::ios::binary) << text;
-        return PathOf(name);
-    }
-    static std::string Contents(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    // Opens TEXT as the state's data file, as after an earlier read.
     void OpenData(const std::string& text) {
-        state.DataFileName = WriteFile("in.dat", text);
+        state.DataFileName = WriteFile(dir.File("in.dat"), text);
         ASSERT_TRUE(state.DataFile.Open(state.DataFileName, TextFile::Mode::Read));
     }
-    int ReadTable() { return ReadTableData(state, dialog, grid, BlockTarget::Table); }
-    bool Save() { return WriteTableData(state, dialog, grid, weights, messages); }
-    void SetTable(const Rows& rows) {
-        Fill(grid, rows);
-        state.Table.Rows = static_cast<int>(rows.size());
-        state.Table.Cols = static_cast<int>(rows[0].size());
+    int Read(TextGrid& target, BlockTarget kind = BlockTarget::Table) {
+        return ReadTableData(state, dialog, target, kind);
+    }
+    // Saves TABLE, as the table of the last run, with the weights WEIGHTS.
+    bool Save(const Rows& table, const Rows& weightRows = {{""}}) {
+        Fill(grid, table);
+        Fill(weights, weightRows);
+        state.Table.Rows = static_cast<int>(table.size());
+        state.Table.Cols = static_cast<int>(table[0].size());
+        return WriteTableData(state, dialog, grid, weights, messages);
     }
 
-    fs::path dir_;
+    fakes::TempDirectory dir;
     AnalysisState state;
-    FakeDialog dialog;
-    FakeMessages messages;
+    fakes::FakeFileDialog dialog;
+    fakes::RecordingMessages messages;
     MemoryTextGrid grid;
     MemoryTextGrid weights;
 };
@@ -121,7 +72,7 @@ TEST_F(TableDataFileTest, ScannerGrammar) {
     std::string text;
     for (const auto& c : cases) text += c.line + "\n";
     TextFile file;
-    ASSERT_TRUE(file.Open(WriteFile("scan.txt", text), TextFile::Mode::Read));
+    ASSERT_TRUE(file.Open(WriteFile(dir.File("scan.txt"), text), TextFile::Mode::Read));
     for (const auto& c : cases) {
         std::int32_t values[3] = {};
         bool outOfRange = !c.outOfRange;
@@ -135,18 +86,28 @@ TEST_F(TableDataFileTest, ScannerGrammar) {
     EXPECT_FALSE(outOfRange);
 }
 
+// The dialog only while no file is named (its name emptied first); then each
+// call reads the next block, and a block of no lines leaves the grid alone.
 TEST_F(TableDataFileTest, ReadsBlocksOneAfterAnother) {
-    OpenData("1 2 3\r\n10 20 300\r\n\r\n4 5\n\n\n6\n");
-    EXPECT_EQ(ReadTable(), 2);
+    dialog.confirm = false;
+    EXPECT_EQ(Read(grid), 0);
+    dialog.confirm = true;
+    dialog.chosen = dir.File("missing.dat");
+    EXPECT_EQ(Read(grid), 0);
+    EXPECT_FALSE(state.DataFile.IsOpen());
+
+    state.DataFileName.clear();
+    dialog.chosen = WriteFile(dir.File("t.dat"), "1 2 3\r\n10 20 300\r\n\r\n4 5\n\n\n6\n");
+    EXPECT_EQ(Read(grid), 2);
     EXPECT_EQ(GridRows(grid), (Rows{{"1", "2", "3"}, {"10", "20", "300"}}));
-    EXPECT_EQ(ReadTable(), 1);
+    EXPECT_EQ(Read(grid), 1);
+    EXPECT_EQ(Read(grid), 0);  // the second empty line is an empty table
     EXPECT_EQ(GridRows(grid), (Rows{{"4", "5"}}));
-    EXPECT_EQ(ReadTable(), 0);  // the second empty line is an empty table
-    EXPECT_EQ(GridRows(grid), (Rows{{"4", "5"}}));  // left as it was
-    EXPECT_EQ(ReadTable(), 1);  // ended by the end of the file
-    EXPECT_EQ(ReadTable(), 0);
+    EXPECT_EQ(Read(grid), 1);  // ended by the end of the file
+    EXPECT_EQ(Read(grid), 0);
     EXPECT_EQ(GridRows(grid), (Rows{{"6"}}));
-    EXPECT_EQ(dialog.shown, 0);
+    EXPECT_EQ(dialog.executions, 3);
+    EXPECT_EQ(dialog.namesSet, (std::vector<std::string>{"", "", ""}));
 }
 
 TEST_F(TableDataFileTest, DataErrorsLeaveFilePositionedAfterTheLine) {
@@ -154,148 +115,99 @@ TEST_F(TableDataFileTest, DataErrorsLeaveFilePositionedAfterTheLine) {
     for (int j = 1; j <= 70; ++j) (j <= 60 ? sixty : seventy) += " " + std::to_string(j);
     seventy = sixty + seventy;
     OpenData(sixty + "\n" + sixty + " 61\n9 9\n1 2\n3 4 5\n6 7\n\n1 2\n3 2147483648\n5 6\n\n" + seventy + "\n");
-    EXPECT_EQ(ReadTable(), -1);
+    EXPECT_EQ(Read(grid), kReadTooManyValues);  // 60 values pass, the 61 are not stored
     EXPECT_EQ(grid.RowCount(), 1);
     EXPECT_EQ(grid.ColCount(), 60);
     EXPECT_EQ(grid.Cell(59, 0), "60");
-    EXPECT_EQ(ReadTable(), -2);  // the offending line is stored and sets the width
+    EXPECT_EQ(Read(grid), kReadRagged);  // the offending line is stored and sets the width
     EXPECT_EQ(GridRows(grid), (Rows{{"9", "9", ""}, {"1", "2", ""}, {"3", "4", "5"}}));
-    EXPECT_EQ(ReadTable(), 1);  // "6 7"
-    EXPECT_EQ(ReadTable(), -3);
+    EXPECT_EQ(Read(grid), 1);  // "6 7"
+    EXPECT_EQ(Read(grid), kReadOutOfRange);
     EXPECT_EQ(GridRows(grid), (Rows{{"1", "2"}}));
-    EXPECT_EQ(ReadTable(), 1);  // "5 6"
+    EXPECT_EQ(Read(grid), 1);  // "5 6"
     // Weights have no 60-value limit; the scan takes the first 64.
-    EXPECT_EQ(ReadTableData(state, dialog, weights, BlockTarget::Proportions), 1);
+    EXPECT_EQ(Read(weights, BlockTarget::Proportions), 1);
     EXPECT_EQ(weights.ColCount(), 64);
     EXPECT_EQ(weights.Cell(63, 0), "64");
 }
 
-TEST_F(TableDataFileTest, OpenDialogOnlyWhenNoFileIsNamed) {
-    dialog.confirm = false;
-    EXPECT_EQ(ReadTable(), 0);
-    EXPECT_EQ(dialog.shown, 1);
-    EXPECT_TRUE(state.DataFileName.empty());
-
-    dialog.confirm = true;
-    dialog.chosen = PathOf("missing.dat");
-    EXPECT_EQ(ReadTable(), 0);
-    EXPECT_EQ(state.DataFileName, dialog.chosen);
-    EXPECT_FALSE(state.DataFile.IsOpen());
-
-    state.DataFileName.clear();
-    dialog.chosen = WriteFile("t.dat", "1 2\n\n3 4\n");
-    EXPECT_EQ(ReadTable(), 1);
-    EXPECT_EQ(ReadTable(), 1);
-    EXPECT_EQ(dialog.shown, 3);
-    EXPECT_EQ(dialog.namesSet, (std::vector<std::string>{"", "", ""}));
-    EXPECT_EQ(GridRows(grid), (Rows{{"3", "4"}}));
-}
-
+// " %4d" per count; weights as typed, an empty one as 1; "to same file"
+// appends, "to new file" asks and replaces.
 TEST_F(TableDataFileTest, WritesFixedWidthLayout) {
-    dialog.chosen = PathOf("out.dat");
-    SetTable({{"1", "2", "3"}, {"10", "20", "300"}});
-    EXPECT_TRUE(Save());
+    dialog.chosen = WriteFile(dir.File("out.dat"), "an older file\n");
+    EXPECT_TRUE(Save({{"1", "2", "3"}, {"10", "20", "300"}}));
     EXPECT_EQ(Contents(dialog.chosen), "    1    2    3\n   10   20  300\n\n");
+    EXPECT_TRUE(Save({{"5", "7", "9"}}, {{"1", "1", "2"}}));
+    EXPECT_TRUE(Save({{"4"}, {"5"}}, {{"2"}, {" "}}));
+    EXPECT_EQ(dialog.executions, 1);
+    EXPECT_EQ(Contents(dialog.chosen),
+              "    1    2    3\n   10   20  300\n\n    5    7    9\n\n 1 1 2\n\n    4\n    5\n\n2\n1\n\n");
 
-    SetTable({{"5", "7", "9"}});
-    Fill(weights, {{"1", "1", "2"}});
-    EXPECT_TRUE(Save());  // appended: the name is set
-    EXPECT_EQ(dialog.shown, 1);
-    EXPECT_EQ(Contents(dialog.chosen), "    1    2    3\n   10   20  300\n\n    5    7    9\n\n 1 1 2\n\n");
-    EXPECT_TRUE(messages.shown.empty());
-
-    state.SaveFileName.clear();  // to new file: asks again and replaces the file
-    SetTable({{" 007", "-5"}, {"+0", "12345"}});
-    EXPECT_TRUE(Save());
-    EXPECT_EQ(dialog.shown, 2);
+    state.SaveFileName.clear();
+    EXPECT_TRUE(Save({{" 007", "-5"}, {"+0", "12345"}}));
+    EXPECT_EQ(dialog.executions, 2);
     EXPECT_EQ(Contents(dialog.chosen), "    7   -5\n    0 12345\n\n");
+    EXPECT_TRUE(messages.shown.empty());
 }
 
+// A row longer than any line buffer and a blank weight read back as written.
 TEST_F(TableDataFileTest, SavedTablesReadBackWhole) {
     Rows wide(2);
     for (int j = 0; j < 60; ++j) {
         wide[0].push_back(std::to_string(1000 + j));
         wide[1].push_back(std::to_string(9999 - j));
     }
-    state.SaveFileName = PathOf("round.dat");
-    SetTable(wide);
-    EXPECT_TRUE(Save());
-    SetTable({{"4"}, {"5"}, {"6"}});
-    Fill(weights, {{"1"}, {" "}, {"3"}});  // one-column table, a blank weight
-    EXPECT_TRUE(Save());
-    SetTable({{"8", "9"}});
-    Fill(weights, {{"", "\t"}});
-    EXPECT_TRUE(Save());
-    SetTable({{"1", "0"}, {"0", "1"}});
-    EXPECT_TRUE(Save());
-
-    MemoryTextGrid table, props;
+    state.SaveFileName = dir.File("round.dat");
+    EXPECT_TRUE(Save(wide));
+    EXPECT_TRUE(Save({{"8", "9"}}, {{"", "\t"}}));
     state.DataFileName = state.SaveFileName;
     ASSERT_TRUE(state.DataFile.Open(state.DataFileName, TextFile::Mode::Read));
-    EXPECT_EQ(ReadTableData(state, dialog, table, BlockTarget::Table), 2);
-    EXPECT_EQ(GridRows(table), wide);
-    EXPECT_EQ(ReadTableData(state, dialog, table, BlockTarget::Table), 3);
-    EXPECT_EQ(ReadTableData(state, dialog, props, BlockTarget::Proportions), 3);
-    EXPECT_EQ(GridRows(props), (Rows{{"1"}, {"1"}, {"3"}}));
-    EXPECT_EQ(ReadTableData(state, dialog, table, BlockTarget::Table), 1);
-    EXPECT_EQ(ReadTableData(state, dialog, props, BlockTarget::Proportions), 1);
-    EXPECT_EQ(GridRows(props), (Rows{{"1", "1"}}));
-    EXPECT_EQ(ReadTableData(state, dialog, table, BlockTarget::Table), 2);
-    EXPECT_EQ(GridRows(table), (Rows{{"1", "0"}, {"0", "1"}}));
-    EXPECT_EQ(ReadTableData(state, dialog, table, BlockTarget::Table), 0);
+    EXPECT_EQ(Read(grid), 2);
+    EXPECT_EQ(GridRows(grid), wide);
+    EXPECT_EQ(Read(grid), 1);
+    EXPECT_EQ(Read(weights, BlockTarget::Proportions), 1);
+    EXPECT_EQ(GridRows(weights), (Rows{{"1", "1"}}));
 }
 
+// A count cell that is no whole number: its message, and nothing written.
 TEST_F(TableDataFileTest, BadCountCellWritesNothing) {
-    state.SaveFileName = WriteFile("old.dat", "    1\n\n");
-    for (const std::string bad : {"x", "3.5", "", "12 ", "2147483648"}) {
-        SetTable({{"1", "2", "3"}, {"4", "5", bad}});
-        EXPECT_FALSE(Save()) << bad;
-    }
+    state.SaveFileName = WriteFile(dir.File("old.dat"), "    1\n\n");
+    for (const std::string bad : {"x", "3.5", "", "12 ", "2147483648"}) EXPECT_FALSE(Save({{"1", "2", "3"}, {"4", "5", bad}}));
     ASSERT_EQ(messages.shown.size(), 5u);
     EXPECT_EQ(messages.shown[0], (std::pair<std::string, std::string>{"Data error at (2,3).", "Error"}));
-    SetTable({{"1", "2"}});
-    state.Table.Cols = 3;  // the grid has lost a column since the run
-    state.SaveFileName.clear();  // to new file, over the old one
-    dialog.chosen = PathOf("old.dat");
-    EXPECT_FALSE(Save());
+    // The grid has lost a column since the run; to new file, over the old one.
+    Fill(grid, {{"1", "2"}});
+    state.Table.Cols = 3;
+    state.SaveFileName.clear();
+    dialog.chosen = dir.File("old.dat");
+    EXPECT_FALSE(WriteTableData(state, dialog, grid, weights, messages));
     EXPECT_EQ(messages.shown.back().first, "Data error at (1,3).");
     EXPECT_EQ(Contents(dialog.chosen), "    1\n\n");
 }
 
+// A folder, a missing folder, a full disk: "Cannot write file", and a
+// replaced file stays whole with no temporary file left beside it.
 TEST_F(TableDataFileTest, UnwritableFileIsReported) {
-    SetTable({{"1", "2"}, {"3", "4"}});
-    dialog.chosen = dir_.string();  // a folder
-    EXPECT_FALSE(Save());
-    state.SaveFileName = PathOf("no/such/folder.dat");
-    EXPECT_FALSE(Save());
-    ASSERT_EQ(messages.shown.size(), 2u);
-    EXPECT_EQ(messages.shown[0], (std::pair<std::string, std::string>{"Cannot write file " + dir_.string(), "Error"}));
-    EXPECT_EQ(messages.shown[1].first, "Cannot write file " + PathOf("no/such/folder.dat"));
-    EXPECT_EQ(state.SaveFileName, PathOf("no/such/folder.dat"));
-#if defined(__linux__)
-    if (fs::exists("/dev/full")) {  // opens for appending, every write fails
-        state.SaveFileName = "/dev/full";
-        EXPECT_FALSE(Save());
-        EXPECT_EQ(messages.shown.back().first, "Cannot write file /dev/full");
-    }
-    // A replacing save whose write fails midway leaves the old file intact.
-    Rows wide(20, std::vector<std::string>(60, "1234"));
-    SetTable(wide);
+    dialog.chosen = dir.Path();
+    EXPECT_FALSE(Save({{"1", "2"}, {"3", "4"}}));
+    state.SaveFileName = dir.File("no/such/folder.dat");
+    EXPECT_FALSE(Save({{"1", "2"}, {"3", "4"}}));
+    state.SaveFileName = "/dev/full";
+    EXPECT_FALSE(Save({{"1", "2"}, {"3", "4"}}));
+    using Message = std::pair<std::string, std::string>;
+    EXPECT_EQ(messages.shown, (std::vector<Message>{{"Cannot write file " + dir.Path(), "Error"},
+                                                    {"Cannot write file " + dir.File("no/such/folder.dat"), "Error"},
+                                                    {"Cannot write file /dev/full", "Error"}}));
+
     state.SaveFileName.clear();
-    dialog.chosen = WriteFile("keep.dat", "    9\n\n");
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small{1000, saved.rlim_max};
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool written = Save();
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
+    dialog.chosen = WriteFile(dir.File("keep.dat"), "    9\n\n");
+    bool written = true;
+    WithFileSizeLimit(1000, [&] { written = Save(Rows(20, std::vector<std::string>(60, "1234"))); });
     EXPECT_FALSE(written);
     EXPECT_EQ(messages.shown.back().first, "Cannot write file " + dialog.chosen);
     EXPECT_EQ(Contents(dialog.chosen), "    9\n\n");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);  // no temporary left
-#endif
+    const auto files = std::filesystem::directory_iterator(dir.Path());
+    EXPECT_EQ(std::distance(begin(files), end(files)), 1);
 }
 
 }  // namespace

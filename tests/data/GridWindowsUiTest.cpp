@@ -1,0 +1,349 @@
+// The entry grid and proportions windows as the user drives them: keys (also
+// from an open cell editor), status texts, menu commands, the entry grid's
+// check and the modal showing.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTimer>
+
+#include "MockDialogs.h"
+#include "TInputGrid.h"
+#include "TProGrid.h"
+
+namespace kelvorin {
+namespace {
+
+using Cell = std::pair<int, int>;  // (column, row), or (columns, rows)
+using Texts = std::vector<std::string>;
+using QTexts = std::vector<QString>;
+
+void Press(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, const QString& text = {}) {
+    QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
+    QApplication::sendEvent(target, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
+    QApplication::sendEvent(target, &release);
+}
+
+// Types DIGIT into the current cell, which opens its editor; returns the editor.
+QWidget* TypeInto(QTableWidget* grid, char digit) {
+    Press(grid, Qt::Key_0 + (digit - '0'), Qt::NoModifier, QString(QChar(digit)));
+    for (QLineEdit* edit : grid->viewport()->findChildren<QLineEdit*>())
+        if (edit->isVisible()) return edit;
+    ADD_FAILURE() << "no cell editor opened";
+    return grid;
+}
+
+void Fill(TextGrid& grid, int cols, int rows, const Texts& texts = {}) {
+    grid.SetColCount(cols);
+    grid.SetRowCount(rows);
+    for (int i = 0; i < rows; ++i)
+        for (int j = 0; j < cols; ++j) grid.SetCell(j, i, texts.empty() ? "" : texts[std::size_t(i * cols + j)]);
+}
+
+// Shows the window without a modal loop; its handlers close it with accept()
+// or reject() as they would close exec().
+void Open(QDialog& window) {
+    window.setResult(-1);
+    window.show();
+}
+
+bool ClosedWith(const QDialog& window, int result) { return !window.isVisible() && window.result() == result; }
+
+Cell Current(const QTableWidget* grid) { return {grid->currentColumn(), grid->currentRow()}; }
+
+// Runs SHOW (a modal loop) while ACT drives the window; one still open after
+// ten seconds is closed with Cancel, so no test can hang.
+template <typename Act, typename Show>
+bool RunModal(QDialog& window, Act act, Show show) {
+    QTimer::singleShot(0, &window, act);
+    QTimer::singleShot(10000, &window, [&window] {
+        ADD_FAILURE() << "the window stayed open";
+        window.done(QDialog::Rejected);
+    });
+    return show();
+}
+
+class Options : public OptionsProvider {
+public:
+    AnalysisOptions Current() const override { return options; }
+    AnalysisOptions options;
+};
+
+// Every message the entry grid shows must be a box captioned "Error" without
+// an icon; the fixture collects their texts.
+class InputGridTest : public ::testing::Test {
+protected:
+    InputGridTest() {
+        SetDialogService(&dialogs);
+        EXPECT_CALL(dialogs, Message(&window, ::testing::_, QString("Error"), DialogService::Icon::None))
+            .WillRepeatedly([this](QWidget*, const QString& text, const QString&, DialogService::Icon) {
+                messages.push_back(text);
+            });
+    }
+    ~InputGridTest() override { SetDialogService(nullptr); }
+    QString Status() const { return window.findChild<QStatusBar*>("StatusBar1")->currentMessage(); }
+
+    ::testing::StrictMock<testdialogs::MockDialogs> dialogs;
+    Options options;
+    TInputGrid window{&options};
+    QTableWidget* grid = window.findChild<QTableWidget*>("StringGrid1");
+    QTexts messages;
+};
+
+// The order is read at each key press: row by row for 0, else column by column.
+TEST_F(InputGridTest, EnterFollowsTheEntryOrderThenChecksAndCloses) {
+    for (const auto& [inputData, expected] : std::vector<std::pair<int, std::vector<Cell>>>{
+             {0, {{1, 0}, {0, 1}, {1, 1}}}, {1, {{0, 1}, {1, 0}, {1, 1}}}, {-1, {{0, 1}, {1, 0}, {1, 1}}}}) {
+        Fill(window.Grid(), 2, 2, {"1", "2", "3", "4"});
+        Open(window);
+        options.options.InputData = inputData;
+        std::vector<Cell> visited;
+        for (int i = 0; i < 3; ++i) {
+            Press(grid, Qt::Key_Return);
+            visited.push_back(Current(grid));
+        }
+        EXPECT_EQ(visited, expected) << inputData;
+        Press(grid, Qt::Key_Enter, Qt::KeypadModifier);
+        EXPECT_TRUE(ClosedWith(window, QDialog::Accepted)) << inputData;
+    }
+    EXPECT_TRUE(messages.empty());
+}
+
+// The check trims empty trailing columns and rows in at most six passes (a
+// blank is not empty), then names the first faulty cell of each row.
+TEST_F(InputGridTest, CheckTrimsEmptyEdgesThenNamesTheFirstFaultyCellOfEachRow) {
+    struct Case {
+        Cell shape;
+        Texts texts;
+        bool passes;
+        Cell shapeAfter;
+        QTexts messages;
+    };
+    const Texts five = {"5", "", "", "", "", ""}, eight = {"5", "", "", "", "", "", "", ""};
+    const std::vector<Case> cases = {
+        {{4, 4}, {"5", "6", "", "", "7", "8", "", "", "", "", "", "", "", "", "", ""}, true, {2, 2}, {}},
+        {{3, 3}, {"1", "2", "", "3", "4", "9", "5", "6", ""}, false, {3, 3}, {"Data error at (1,3).", "Data error at (3,3)."}},
+        {{3, 3}, {"1", "x", "-1", "4", "5", "6", "3.5", "8", "9"}, false, {3, 3}, {"Data error at (1,2).", "Data error at (3,1)."}},
+        {{2, 2}, {"1", " ", "3", ""}, false, {2, 2}, {"Data error at (1,2).", "Data error at (2,2)."}},
+        {{6, 1}, five, true, {1, 1}, {}},
+        {{1, 6}, five, true, {1, 1}, {}},
+        {{8, 1}, eight, false, {2, 1}, {}},
+        {{1, 8}, eight, false, {1, 2}, {}},
+        {{2, 2}, {}, false, {1, 1}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.shape.first << " x " << c.shape.second);
+        Fill(window.Grid(), c.shape.first, c.shape.second, c.texts);
+        messages.clear();
+        EXPECT_EQ(window.CheckEntryGrid(), c.passes);
+        EXPECT_EQ(Cell(window.Grid().ColCount(), window.Grid().RowCount()), c.shapeAfter);
+        EXPECT_EQ(messages, c.messages);
+    }
+}
+
+TEST_F(InputGridTest, CountCellsMustBeWholeNumbersOfZeroOrMore) {
+    for (const auto& [text, passes] : std::vector<std::pair<std::string, bool>>{
+             {"0", true}, {"007", true}, {"  12", true}, {"+3", true}, {"-0", true}, {"2147483647", true},
+             {"2147483648", false}, {"3.5", false}, {"-1", false}, {"", false}, {" ", false}, {"a", false},
+             {"12 ", false}, {"1 2", false}, {"+", false}, {"1e3", false}, {"0x1F", false}}) {
+        Fill(window.Grid(), 2, 2, {text, "2", "3", "4"});
+        messages.clear();
+        EXPECT_EQ(window.CheckEntryGrid(), passes) << "'" << text << "'";
+        EXPECT_EQ(messages, passes ? QTexts{} : QTexts{"Data error at (1,1)."}) << "'" << text << "'";
+    }
+}
+
+// After End the window stays open with the last faulty cell current and the
+// grid focused; after Return it closes with Cancel, the faulty text kept.
+TEST_F(InputGridTest, FaultyCellsAfterReturnCloseWithCancelAndKeepTheirText) {
+    Fill(window.Grid(), 3, 3, {"1", "x", "-1", "4", "5", "6", "3.5", "8", "9"});
+    Open(window);
+    Press(grid, Qt::Key_End);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(Current(grid), Cell(0, 2));
+    EXPECT_EQ(window.focusWidget(), grid);
+    EXPECT_EQ(messages.size(), 2u);
+    window.findChild<QAction*>("Return1")->trigger();
+    EXPECT_TRUE(ClosedWith(window, QDialog::Rejected));
+    EXPECT_EQ(messages.size(), 4u);
+    EXPECT_EQ(window.Grid().Cell(1, 0), "x");
+}
+
+// Right and Down grow the grid from its last column and row (not when
+// shifted); the status names the ways to extend from the current cell; Clear
+// All keeps the size and the current cell.
+TEST_F(InputGridTest, ArrowsExtendTheGridAndTheStatusNamesTheWays) {
+    Fill(window.Grid(), 2, 2, {"1", "2", "3", "4"});
+    Open(window);
+    EXPECT_EQ(Status(), QString());
+    Press(grid, Qt::Key_Right);
+    EXPECT_EQ(Status(), QString("Use Arrow right to extend table"));
+    Press(grid, Qt::Key_Right, Qt::ShiftModifier);
+    Press(grid, Qt::Key_Right);
+    EXPECT_EQ(window.Grid().ColCount(), 3);
+    EXPECT_EQ(Current(grid), Cell(2, 0));
+    EXPECT_EQ(window.Grid().Cell(2, 1) + window.Grid().Cell(1, 1), "4");
+    Press(grid, Qt::Key_Down);
+    EXPECT_EQ(Status(), QString("Use Arrow right or Arrow down to extend table"));
+    Press(grid, Qt::Key_Down);
+    EXPECT_EQ(window.Grid().RowCount(), 3);
+    grid->setCurrentCell(2, 0);  // by program, as a mouse click would
+    EXPECT_EQ(Status(), QString("Use Arrow down to extend table"));
+    grid->setCurrentCell(1, 1);
+    EXPECT_EQ(Status(), QString());
+
+    window.findChild<QAction*>("ClearAll1")->trigger();
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(window.Grid().Cell(i % 3, i / 3), "") << i;
+    EXPECT_EQ(Cell(window.Grid().ColCount(), window.Grid().RowCount()), Cell(3, 3));
+    EXPECT_EQ(Current(grid), Cell(1, 1));
+}
+
+// Escape does not close the window; each showing starts at the first cell
+// with the table as left, its status set even when that cell was current
+// already (the grid reshaped by a Read while hidden).
+TEST_F(InputGridTest, EachShowingStartsAtTheFirstCellWithTheTableAsLeft) {
+    Fill(window.Grid(), 2, 2, {"1", "2", "3", "4"});
+    Open(window);
+    grid->setCurrentCell(1, 1);
+    Press(grid, Qt::Key_Escape);
+    EXPECT_TRUE(window.isVisible());
+    window.close();
+    EXPECT_TRUE(ClosedWith(window, QDialog::Rejected));
+    Open(window);
+    EXPECT_EQ(Current(grid), Cell(0, 0));
+    EXPECT_EQ(window.Grid().Cell(1, 1), "4");
+    window.close();
+    Fill(window.Grid(), 1, 3, {"1", "2", "3"});
+    Open(window);
+    EXPECT_EQ(Status(), QString("Use Arrow right to extend table"));
+}
+
+// Enter, Right, End and Return act on the text of an open cell editor.
+TEST_F(InputGridTest, KeysInAnOpenEditorActOnTheCommittedText) {
+    Fill(window.Grid(), 2, 2, {"", "2", "3", ""});
+    Open(window);
+    Press(TypeInto(grid, '1'), Qt::Key_Return);
+    EXPECT_EQ(window.Grid().Cell(0, 0), "1");
+    EXPECT_EQ(Current(grid), Cell(1, 0));
+    grid->setCurrentCell(1, 1);
+    Press(TypeInto(grid, '9'), Qt::Key_Right);
+    EXPECT_EQ(window.Grid().Cell(1, 1), "9");
+    EXPECT_EQ(Current(grid), Cell(2, 1));
+    grid->setCurrentCell(0, 1);
+    Press(TypeInto(grid, '7'), Qt::Key_End);  // the new empty column is trimmed
+    EXPECT_TRUE(ClosedWith(window, QDialog::Accepted));
+    EXPECT_EQ(window.Grid().Cell(1, 0), "7");
+
+    window.Grid().SetCell(1, 1, "");
+    Open(window);
+    grid->setCurrentCell(1, 1);
+    TypeInto(grid, '4');
+    window.Return1Click();
+    EXPECT_TRUE(ClosedWith(window, QDialog::Accepted));
+    EXPECT_EQ(window.Grid().Cell(1, 1), "4");
+    EXPECT_TRUE(messages.empty());
+}
+
+// The placement is applied (values below 1 left as they are); OK and Cancel
+// are told apart.
+TEST_F(InputGridTest, ShowModalAtPlacesTheWindowAndReportsOkOrCancel) {
+    Fill(window.Grid(), 2, 2, {"1", "2", "3", "4"});
+    Placement shown;
+    const auto show = [&](Placement placement) { return [&, placement] { return window.ShowModalAt(placement); }; };
+    const auto look = [&](bool accept) {
+        return [&, accept] {
+            shown = window.CurrentPlacement();
+            accept ? Press(grid, Qt::Key_End) : void(window.close());
+        };
+    };
+    EXPECT_TRUE(RunModal(window, look(true), show({120, 80, 260, 340})));
+    EXPECT_EQ(shown, (Placement{120, 80, 260, 340}));
+    EXPECT_FALSE(RunModal(window, look(false), show({-1, 0, -1, 250})));
+    EXPECT_EQ(shown, (Placement{120, 80, 260, 250}));
+}
+
+class ProGridTest : public ::testing::Test {
+protected:
+    TProGrid window;
+    QTableWidget* grid = window.findChild<QTableWidget*>("StringGrid1");
+};
+
+// Each showing starts at the first cell with the grid focused and the uniform
+// hint; Right, Down and Enter move through a one-row or one-column grid and
+// close it with OK from its last cell, and across the grid at once.
+TEST_F(ProGridTest, KeysMoveThroughTheCategoriesAndCloseWithOkAtTheLastOne) {
+    struct Case {
+        Cell shape;
+        int key;
+        Cell start;
+        std::vector<Cell> visits;
+    };
+    const std::vector<Case> cases = {
+        {{1, 3}, Qt::Key_Down, {0, 0}, {{0, 1}, {0, 2}}}, {{3, 1}, Qt::Key_Right, {0, 0}, {{1, 0}, {2, 0}}},
+        {{1, 3}, Qt::Key_Return, {0, 0}, {{0, 1}, {0, 2}}}, {{3, 1}, Qt::Key_Enter, {0, 0}, {{1, 0}, {2, 0}}},
+        {{1, 3}, Qt::Key_Right, {0, 1}, {}}, {{3, 1}, Qt::Key_Down, {1, 0}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.shape.first << " x " << c.shape.second << ", key " << c.key);
+        Fill(window.Grid(), c.shape.first, c.shape.second);
+        Open(window);
+        EXPECT_EQ(Current(grid), Cell(0, 0));
+        EXPECT_EQ(window.focusWidget(), grid);
+        grid->setCurrentCell(c.start.second, c.start.first);
+        for (const Cell& next : c.visits) {
+            Press(grid, c.key);
+            EXPECT_EQ(Current(grid), next);
+        }
+        EXPECT_TRUE(window.isVisible());
+        Press(grid, c.key);
+        EXPECT_TRUE(ClosedWith(window, QDialog::Accepted));
+        EXPECT_EQ(Cell(window.Grid().ColCount(), window.Grid().RowCount()), c.shape);
+    }
+    EXPECT_EQ(window.findChild<QStatusBar*>("StatusBar1")->currentMessage(),
+              QString("Type nothing  ==> Uniform distribution"));
+}
+
+// End sets every weight to 1 and moves to the last cell; Escape does not
+// close the window; Enter then does.
+TEST_F(ProGridTest, EndFillsOnesAndMovesToTheLastCellThenEnterCloses) {
+    for (const Cell& shape : {Cell(4, 1), Cell(1, 4)}) {
+        Fill(window.Grid(), shape.first, shape.second, {"7", "", "", ""});
+        Open(window);
+        Press(grid, Qt::Key_End);
+        Press(grid, Qt::Key_Escape);
+        EXPECT_TRUE(window.isVisible());
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(window.Grid().Cell(i % shape.first, i / shape.first), "1") << i;
+        EXPECT_EQ(Current(grid), Cell(shape.first - 1, shape.second - 1));
+        Press(grid, Qt::Key_Return);
+        EXPECT_TRUE(ClosedWith(window, QDialog::Accepted));
+    }
+}
+
+// Clear all empties every cell; typed weights are committed by the keys and
+// by Return, which closes with OK whatever the cells hold; the close box
+// cancels.
+TEST_F(ProGridTest, ClearAllAndReturnTakeTheWeightsAsTyped) {
+    Fill(window.Grid(), 3, 1, {"2", "0.5", "x"});
+    Open(window);
+    window.findChild<QAction*>("Clearall1")->trigger();
+    EXPECT_EQ(window.Grid().Cell(0, 0) + window.Grid().Cell(1, 0) + window.Grid().Cell(2, 0), "");
+    Press(TypeInto(grid, '2'), Qt::Key_Return);
+    EXPECT_EQ(Current(grid), Cell(1, 0));
+    window.Grid().SetCell(2, 0, "abc");
+    TypeInto(grid, '3');
+    window.findChild<QAction*>("Return1")->trigger();
+    EXPECT_TRUE(ClosedWith(window, QDialog::Accepted));
+    EXPECT_EQ(window.Grid().Cell(0, 0) + window.Grid().Cell(1, 0) + window.Grid().Cell(2, 0), "23abc");
+
+    EXPECT_TRUE(RunModal(window, [&] { Press(grid, Qt::Key_Down); }, [&] { return window.ShowModalOk(); }));
+    EXPECT_FALSE(RunModal(window, [&] { window.close(); }, [&] { return window.ShowModalOk(); }));
+}
+
+}  // namespace
+}  // namespace kelvorin
