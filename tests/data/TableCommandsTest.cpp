@@ -175,15 +175,15 @@ TEST_F(TableCommandsTest, ThreeTablesAreReadOneAfterAnotherThenNoDataDisablesSam
     EXPECT_EQ(openDialog.executions, 1);
 }
 
-// Fifty rows are read; 51 rows, a ragged table, 61 values or a number beyond
+// Fifty rows of 60 values are read; 51 rows, a ragged table, 61 values or a number beyond
 // 32 bits give the error dialog naming the file, no run, the report and menus
 // as they were, and the next read goes on after the block or the line.
 TEST_F(TableCommandsTest, ReadErrorsShowTheDialogAndTheRestOfTheTableIsReadNext) {
-    const std::string path = Write("errors.dat", Repeat("1 2\n", 50) + "\n" + Repeat("1 2\n", 51) +
+    const std::string path = Write("errors.dat", Repeat(Repeat(" 1", 60) + "\n", 50) + "\n" + Repeat("1 2\n", 51) +
                                                      "\n3 4\n5 6\n\n1 2\n3 4 5\n6 7\n8 9\n\n" + Repeat(" 1", 61) +
                                                      "\n9 9\n8 8\n\n1 99999999999\n2 3\n4 5\n\n");
     ReadNew(path);
-    EXPECT_EQ(State().Table.Rows, 50);
+    EXPECT_EQ(State().Table.Rows * State().Table.Cols, 50 * 60);
     for (const Counts& next : {Counts{{3, 4}, {5, 6}}, Counts{{6, 7}, {8, 9}}, Counts{{9, 9}, {8, 8}},
                                Counts{{2, 3}, {4, 5}}}) {
         const Lines before = report.Lines();
@@ -239,7 +239,7 @@ TEST_F(TableCommandsTest, FaultyWeightsBlockMeansEqualProportionsAndIsSkippedToI
     const Weights quarters = {0.25, 0.25, 0.5}, thirds = {third, third, third};
     const std::vector<Case> cases = {
         {"5 7 9\n\n1 1 2\n\n2 3\n4 5\n\n", {{5, 7, 9}}, quarters, {{2, 3}, {4, 5}}},
-        {"5\r\n7\r\n9\r\n\r\n1\r\n1\r\n2\r\n\r\n3 4\r\n5 6\r\n", {{5}, {7}, {9}}, quarters, {{3, 4}, {5, 6}}},
+        {"5\n7\n9\n\n1\n1\n2\n\n3 4\n5 6\n", {{5}, {7}, {9}}, quarters, {{3, 4}, {5, 6}}},
         {"5 7 9\r\r1 1 2\r\r3 4\r5 6\r", {{5, 7, 9}}, quarters, {{3, 4}, {5, 6}}},
         {"5 7 9\r\n\r1 1 2\n\r3 4\r\n5 6", {{5, 7, 9}}, quarters, {{3, 4}, {5, 6}}},
         {std::string("1 2\0 9\n3 4\x80 7\n\n5 6\n7 8\n", 23), {{1, 2}, {3, 4}}, {}, {{5, 6}, {7, 8}}},
