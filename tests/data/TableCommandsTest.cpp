@@ -152,32 +152,10 @@ TEST_F(TableCommandsTest, NewRunsTheTypedTableOrChangesNothingWhenCancelled) {
     EXPECT_EQ(Table(), (Counts{{1, 2}, {3, 4}}));
 }
 
-// Each table discards the previous one first (Save off) and its run enables
-// Save, even when it refuses the table; "from same file" enables itself never,
-// and disables itself when it finds no table.
-TEST_F(TableCommandsTest, ThreeTablesAreReadOneAfterAnotherThenNoDataDisablesSameFile) {
-    Answer(openDialog, Write("three.dat", "1 2\n3 4\n\n0 0\n5 6\n\n11 12\n13 14\n15 16\n\n"));
-    commands.ReadFromSameFile();
-    EXPECT_EQ(Table(), (Counts{{1, 2}, {3, 4}}));
-    EXPECT_EQ(menus.Enabled(MenuItem::fromsamefile1), fakes::RecordingMenus::unset);
-    menus.log.clear();
-    commands.ReadFromSameFile();
-    EXPECT_EQ(messages.shown, (Messages{{"All zeros in row 1", "Error"}}));
-    EXPECT_EQ(menus.log.at(0), std::make_pair(MenuItem::Save1, false));
-    EXPECT_EQ(menus.Enabled(MenuItem::Save1), 1);
-    commands.ReadFromSameFile();
-    EXPECT_EQ(Table(), (Counts{{11, 12}, {13, 14}, {15, 16}}));
-    commands.ReadFromSameFile();
-    EXPECT_EQ(report.Lines(), Lines{kNoData});
-    EXPECT_EQ(status.Last(), kNoData);
-    EXPECT_EQ(menus.Enabled(MenuItem::fromsamefile1), 0);
-    EXPECT_EQ(menus.Enabled(MenuItem::Save1), 0);
-    EXPECT_EQ(openDialog.executions, 1);
-}
-
-// Fifty rows of 60 values are read; 51 rows, a ragged table, 61 values or a number beyond
-// 32 bits give the error dialog naming the file, no run, the report and menus
-// as they were, and the next read goes on after the block or the line.
+// Fifty rows of 60 values are read; 51 rows, a ragged table, 61 values or a
+// number beyond 32 bits give the error dialog naming the file, no run, the
+// report and menus as they were; the next read goes on after the block or
+// the line.
 TEST_F(TableCommandsTest, ReadErrorsShowTheDialogAndTheRestOfTheTableIsReadNext) {
     const std::string path = Write("errors.dat", Repeat(Repeat(" 1", 60) + "\n", 50) + "\n" + Repeat("1 2\n", 51) +
                                                      "\n3 4\n5 6\n\n1 2\n3 4 5\n6 7\n8 9\n\n" + Repeat(" 1", 61) +
@@ -203,7 +181,8 @@ TEST_F(TableCommandsTest, ReadErrorsShowTheDialogAndTheRestOfTheTableIsReadNext)
 
 // Whatever gives no table (a cancelled dialog, a missing file, a folder, an
 // empty file, a picture) reports no data, disables Save and leaves "from same
-// file" enabled; with nothing open, "from same file" asks again.
+// file" enabled. With nothing open "from same file" asks for a file; finding
+// no table it disables itself, and it never enables itself.
 TEST_F(TableCommandsTest, NoTableFromNewFileReportsNoDataAndKeepsSameFileEnabled) {
     const std::string good = Write("good.dat", "1 2\n3 4\n\n");
     std::filesystem::create_directory(dir.File("folder.dat"));
@@ -219,9 +198,15 @@ TEST_F(TableCommandsTest, NoTableFromNewFileReportsNoDataAndKeepsSameFileEnabled
         EXPECT_EQ(menus.Enabled(MenuItem::fromsamefile1), 1) << answer;
     }
     EXPECT_TRUE(messages.errorAborts.empty() && messages.shown.empty());
-    const int shown = openDialog.executions;
+    const int asked = openDialog.executions;
     commands.ReadFromSameFile();
-    EXPECT_EQ(openDialog.executions, shown + 1);
+    EXPECT_EQ(report.Lines(), Lines{kNoData});
+    EXPECT_EQ(menus.Enabled(MenuItem::fromsamefile1), 0);
+    Answer(openDialog, good);
+    commands.ReadFromSameFile();
+    EXPECT_EQ(Table(), (Counts{{1, 2}, {3, 4}}));
+    EXPECT_EQ(menus.Enabled(MenuItem::fromsamefile1), 0);
+    EXPECT_EQ(openDialog.executions, asked + 2);
 }
 
 // A one-row or one-column table takes the block after it as weights when it
@@ -345,13 +330,15 @@ TEST_F(TableCommandsTest, BulkWritesADataErrorLineInPlaceOfABrokenTableAndGoesOn
 }
 
 // Closing the main window during Bulk processing (here while a run refuses
-// a weight from the file) ends it after the current table; with its dialog
+// a weight of the file) ends it after the current table; with its dialog
 // cancelled, a later one goes on with the open file.
 TEST_F(TableCommandsTest, StopBulkProcessingEndsTheLoopAfterTheCurrentTable) {
     messages.onShow = [&] { commands.StopBulkProcessing(); };
     Bulk(Write("stop.dat", "5 7 9\n\n1 0 2\n\n3 4\n5 6\n\n7 8\n9 10\n\n11 12\n13 14\n\n"), "");
     EXPECT_EQ(messages.shown, (Messages{{"The proportion of category 2 must be greater than 0", "Error"}}));
     EXPECT_TRUE(results.lines.empty());
+    EXPECT_EQ(menus.log.at(0), std::make_pair(MenuItem::Save1, false));  // the table discarded first
+    EXPECT_EQ(menus.Enabled(MenuItem::Save1), 1);                          // and Save on, refused or not
     messages.onShow = nullptr;
     commands.ReadFromSameFile();
     Answer(openDialog, "");
