@@ -1,28 +1,163 @@
-// The Table commands over fakes of every port and real data files: New, Read,
-// Save and Bulk processing, their messages and menu states, and data files
-// that are not what they expect.
-#include "TableCommands.h"
-
+// The data library without its windows: the data file reader and writer,
+// and the Table commands over fakes of every port and real files (New, Read,
+// Save, Bulk processing, their messages and menu states, and data files that
+// are not what they expect).
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 
-#include "DataFiles.h"
 #include "MemoryTextGrid.h"
+#include "TableCommands.h"
+#include "TableDataFile.h"
 #include "engine/FakePorts.h"
 
 namespace kelvorin {
 namespace {
 
-using namespace datafiles;
 using Counts = std::vector<std::vector<int>>;
+using Rows = std::vector<std::vector<std::string>>;
 using Lines = std::vector<std::string>;
 using Messages = std::vector<std::pair<std::string, std::string>>;
 using Weights = std::vector<double>;
 
 const std::string kNoData = "No data avaiable";
+
+std::string WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
+std::string Contents(const std::string& path) {
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+// Runs ACT with files limited to BYTES, so that a write fails midway as on a
+// full disk (SIGXFSZ ignored).
+template <typename Act>
+void WithFileSizeLimit(rlim_t bytes, Act act) {
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit small{bytes, saved.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small);
+    act();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, handler);
+}
+
+std::string Repeat(const std::string& text, int times) {
+    std::string all;
+    while (times-- > 0) all += text;
+    return all;
+}
+
+void Fill(TextGrid& grid, const Rows& rows) {
+    grid.SetRowCount(int(rows.size()));
+    grid.SetColCount(int(rows[0].size()));
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        for (std::size_t j = 0; j < rows[i].size(); ++j) grid.SetCell(int(j), int(i), rows[i][j]);
+}
+
+class TableDataFileTest : public ::testing::Test {
+protected:
+    // Saves TABLE, as the table of the last run, with the weights WEIGHTROWS.
+    bool Save(const Rows& table, const Rows& weightRows = {{""}}) {
+        Fill(grid, table);
+        Fill(weights, weightRows);
+        state.Table.Rows = int(table.size());
+        state.Table.Cols = int(table[0].size());
+        return WriteTableData(state, dialog, grid, weights, messages);
+    }
+
+    fakes::TempDirectory dir;
+    AnalysisState state;
+    fakes::FakeFileDialog dialog;
+    fakes::RecordingMessages messages;
+    MemoryTextGrid grid, weights;
+};
+
+// Signs, decimals, text and 32-bit bounds, each line scanned into three values.
+TEST_F(TableDataFileTest, ScannerGrammar) {
+    const std::vector<std::tuple<std::string, std::vector<std::int32_t>, bool>> cases = {
+        {"1.5 2.5", {1}, false}, {"1, 2, 3", {1}, false}, {"3-4", {3, -4}, false}, {"- 7", {}, false},
+        {" \t+12\t-5 6x 9", {12, -5, 6}, false}, {"3+4--5", {3, 4}, false}, {"abc 5", {}, false},
+        {"\xA0" "5", {}, false}, {"1 2 3 4", {1, 2, 3}, false},
+        {"2147483647 -2147483648", {2147483647, -2147483647 - 1}, false},
+        {"5 2147483648 6", {5}, true}, {"-2147483649", {}, true}, {"4294967297", {}, true},  // never wrapped
+    };
+    std::string text;
+    for (const auto& c : cases) text += std::get<0>(c) + "\n";
+    TextFile file;
+    ASSERT_TRUE(file.Open(WriteFile(dir.File("scan.txt"), text), TextFile::Mode::Read));
+    for (const auto& [line, expected, outOfRangeExpected] : cases) {
+        std::int32_t values[3] = {};
+        bool outOfRange = !outOfRangeExpected;
+        const int n = ScanNumberLine(file, values, 3, outOfRange);
+        EXPECT_EQ(std::vector<std::int32_t>(values, values + n), expected) << line;
+        EXPECT_EQ(outOfRange, outOfRangeExpected) << line;
+    }
+}
+
+// " %4d" per count; weights as typed, an empty one as 1; "to same file"
+// appends, "to new file" asks and replaces.
+TEST_F(TableDataFileTest, WritesFixedWidthLayout) {
+    dialog.chosen = WriteFile(dir.File("out.dat"), "an older file\n");
+    EXPECT_TRUE(Save({{"1", "2", "3"}, {"10", "20", "300"}}));
+    EXPECT_EQ(Contents(dialog.chosen), "    1    2    3\n   10   20  300\n\n");
+    EXPECT_TRUE(Save({{"5", "7", "9"}}, {{"1", "1", "2"}}));
+    EXPECT_TRUE(Save({{"4"}, {"5"}}, {{"2"}, {" "}}));
+    EXPECT_EQ(Contents(dialog.chosen),
+              "    1    2    3\n   10   20  300\n\n    5    7    9\n\n 1 1 2\n\n    4\n    5\n\n2\n1\n\n");
+    state.SaveFileName.clear();
+    EXPECT_TRUE(Save({{" 007", "-5"}, {"+0", "12345"}}));
+    EXPECT_EQ(dialog.executions, 2);
+    EXPECT_EQ(Contents(dialog.chosen), "    7   -5\n    0 12345\n\n");
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+// A count cell that is no whole number, or a lost column: its message, and
+// nothing written.
+TEST_F(TableDataFileTest, BadCountCellWritesNothing) {
+    state.SaveFileName = WriteFile(dir.File("old.dat"), "    1\n\n");
+    for (const std::string bad : {"x", "3.5", "", "12 ", "2147483648"}) EXPECT_FALSE(Save({{"1", "2", "3"}, {"4", "5", bad}}));
+    EXPECT_EQ(messages.shown, Messages(5, {"Data error at (2,3).", "Error"}));
+    Fill(grid, {{"1", "2"}});
+    state.Table.Cols = 3;
+    state.SaveFileName.clear();
+    dialog.chosen = dir.File("old.dat");
+    EXPECT_FALSE(WriteTableData(state, dialog, grid, weights, messages));
+    EXPECT_EQ(messages.shown.back().first, "Data error at (1,3).");
+    EXPECT_EQ(Contents(dialog.chosen), "    1\n\n");
+}
+
+// A folder, a missing folder, a full disk: "Cannot write file", and a
+// replaced file stays whole with no temporary file left beside it.
+TEST_F(TableDataFileTest, UnwritableFileIsReported) {
+    dialog.chosen = dir.Path();
+    EXPECT_FALSE(Save({{"1", "2"}, {"3", "4"}}));
+    for (const std::string& name : {dir.File("no/such/folder.dat"), std::string("/dev/full")}) {
+        state.SaveFileName = name;
+        EXPECT_FALSE(Save({{"1", "2"}, {"3", "4"}}));
+    }
+    EXPECT_EQ(messages.shown, (Messages{{"Cannot write file " + dir.Path(), "Error"},
+                                        {"Cannot write file " + dir.File("no/such/folder.dat"), "Error"},
+                                        {"Cannot write file /dev/full", "Error"}}));
+    state.SaveFileName.clear();
+    dialog.chosen = WriteFile(dir.File("keep.dat"), "    9\n\n");
+    WithFileSizeLimit(1000, [&] { EXPECT_FALSE(Save(Rows(20, std::vector<std::string>(60, "1234")))); });
+    EXPECT_EQ(messages.shown.back().first, "Cannot write file " + dialog.chosen);
+    EXPECT_EQ(Contents(dialog.chosen), "    9\n\n");
+    const auto files = std::filesystem::directory_iterator(dir.Path());
+    EXPECT_EQ(std::distance(begin(files), end(files)), 1);
+}
 
 // Keeps the error dialog of the Read commands apart from the ordinary boxes;
 // ONSHOW runs while an ordinary box is up.
@@ -51,12 +186,6 @@ public:
     void AppendLine(const std::string& line) override { lines.push_back(line); }
     Lines lines;
 };
-
-std::string Repeat(const std::string& text, int times) {
-    std::string all;
-    while (times-- > 0) all += text;
-    return all;
-}
 
 // Reports hold one banner each.
 int Reports(const Lines& lines) {
@@ -135,7 +264,6 @@ TEST_F(TableCommandsTest, NewRunsTheTypedTableOrChangesNothingWhenCancelled) {
     inputGrid.accept = false;
     commands.New();
     EXPECT_EQ(report.Lines(), before);
-    EXPECT_TRUE(State().DataFileName.empty());
 
     inputGrid.accept = true;
     entryGrid.SetColCount(3);
