@@ -66,26 +66,8 @@ void Fill(TextGrid& grid, const Rows& rows) {
         for (std::size_t j = 0; j < rows[i].size(); ++j) grid.SetCell(int(j), int(i), rows[i][j]);
 }
 
-class TableDataFileTest : public ::testing::Test {
-protected:
-    // Saves TABLE, as the table of the last run, with the weights WEIGHTROWS.
-    bool Save(const Rows& table, const Rows& weightRows = {{""}}) {
-        Fill(grid, table);
-        Fill(weights, weightRows);
-        state.Table.Rows = int(table.size());
-        state.Table.Cols = int(table[0].size());
-        return WriteTableData(state, dialog, grid, weights, messages);
-    }
-
-    fakes::TempDirectory dir;
-    AnalysisState state;
-    fakes::FakeFileDialog dialog;
-    fakes::RecordingMessages messages;
-    MemoryTextGrid grid, weights;
-};
-
 // Signs, decimals, text and 32-bit bounds, each line scanned into three values.
-TEST_F(TableDataFileTest, ScannerGrammar) {
+TEST(TableDataFileTest, ScannerGrammar) {
     const std::vector<std::tuple<std::string, std::vector<std::int32_t>, bool>> cases = {
         {"1.5 2.5", {1}, false}, {"1, 2, 3", {1}, false}, {"3-4", {3, -4}, false}, {"- 7", {}, false},
         {" \t+12\t-5 6x 9", {12, -5, 6}, false}, {"3+4--5", {3, 4}, false}, {"abc 5", {}, false},
@@ -95,6 +77,7 @@ TEST_F(TableDataFileTest, ScannerGrammar) {
     };
     std::string text;
     for (const auto& c : cases) text += std::get<0>(c) + "\n";
+    fakes::TempDirectory dir;
     TextFile file;
     ASSERT_TRUE(file.Open(WriteFile(dir.File("scan.txt"), text), TextFile::Mode::Read));
     for (const auto& [line, expected, outOfRangeExpected] : cases) {
@@ -104,59 +87,6 @@ TEST_F(TableDataFileTest, ScannerGrammar) {
         EXPECT_EQ(std::vector<std::int32_t>(values, values + n), expected) << line;
         EXPECT_EQ(outOfRange, outOfRangeExpected) << line;
     }
-}
-
-// " %4d" per count; weights as typed, an empty one as 1; "to same file"
-// appends, "to new file" asks and replaces.
-TEST_F(TableDataFileTest, WritesFixedWidthLayout) {
-    dialog.chosen = WriteFile(dir.File("out.dat"), "an older file\n");
-    EXPECT_TRUE(Save({{"1", "2", "3"}, {"10", "20", "300"}}));
-    EXPECT_EQ(Contents(dialog.chosen), "    1    2    3\n   10   20  300\n\n");
-    EXPECT_TRUE(Save({{"5", "7", "9"}}, {{"1", "1", "2"}}));
-    EXPECT_TRUE(Save({{"4"}, {"5"}}, {{"2"}, {" "}}));
-    EXPECT_EQ(Contents(dialog.chosen),
-              "    1    2    3\n   10   20  300\n\n    5    7    9\n\n 1 1 2\n\n    4\n    5\n\n2\n1\n\n");
-    state.SaveFileName.clear();
-    EXPECT_TRUE(Save({{" 007", "-5"}, {"+0", "12345"}}));
-    EXPECT_EQ(dialog.executions, 2);
-    EXPECT_EQ(Contents(dialog.chosen), "    7   -5\n    0 12345\n\n");
-    EXPECT_TRUE(messages.shown.empty());
-}
-
-// A count cell that is no whole number, or a lost column: its message, and
-// nothing written.
-TEST_F(TableDataFileTest, BadCountCellWritesNothing) {
-    state.SaveFileName = WriteFile(dir.File("old.dat"), "    1\n\n");
-    for (const std::string bad : {"x", "3.5", "", "12 ", "2147483648"}) EXPECT_FALSE(Save({{"1", "2", "3"}, {"4", "5", bad}}));
-    EXPECT_EQ(messages.shown, Messages(5, {"Data error at (2,3).", "Error"}));
-    Fill(grid, {{"1", "2"}});
-    state.Table.Cols = 3;
-    state.SaveFileName.clear();
-    dialog.chosen = dir.File("old.dat");
-    EXPECT_FALSE(WriteTableData(state, dialog, grid, weights, messages));
-    EXPECT_EQ(messages.shown.back().first, "Data error at (1,3).");
-    EXPECT_EQ(Contents(dialog.chosen), "    1\n\n");
-}
-
-// A folder, a missing folder, a full disk: "Cannot write file", and a
-// replaced file stays whole with no temporary file left beside it.
-TEST_F(TableDataFileTest, UnwritableFileIsReported) {
-    dialog.chosen = dir.Path();
-    EXPECT_FALSE(Save({{"1", "2"}, {"3", "4"}}));
-    for (const std::string& name : {dir.File("no/such/folder.dat"), std::string("/dev/full")}) {
-        state.SaveFileName = name;
-        EXPECT_FALSE(Save({{"1", "2"}, {"3", "4"}}));
-    }
-    EXPECT_EQ(messages.shown, (Messages{{"Cannot write file " + dir.Path(), "Error"},
-                                        {"Cannot write file " + dir.File("no/such/folder.dat"), "Error"},
-                                        {"Cannot write file /dev/full", "Error"}}));
-    state.SaveFileName.clear();
-    dialog.chosen = WriteFile(dir.File("keep.dat"), "    9\n\n");
-    WithFileSizeLimit(1000, [&] { EXPECT_FALSE(Save(Rows(20, std::vector<std::string>(60, "1234")))); });
-    EXPECT_EQ(messages.shown.back().first, "Cannot write file " + dialog.chosen);
-    EXPECT_EQ(Contents(dialog.chosen), "    9\n\n");
-    const auto files = std::filesystem::directory_iterator(dir.Path());
-    EXPECT_EQ(std::distance(begin(files), end(files)), 1);
 }
 
 // Keeps the error dialog of the Read commands apart from the ordinary boxes;
@@ -216,6 +146,14 @@ protected:
             for (int j = 1; j <= State().Table.Cols; ++j) rows[i].push_back(State().Table.Observed(int(i) + 1, j));
         return rows;
     }
+    // Types TABLE and the WEIGHTS of a one-way table into the windows of New.
+    void NewTable(const Rows& table, const Lines& weights = {}) {
+        Fill(entryGrid, table);
+        proportionsWindow.onShow = [this, weights, oneRow = table.size() == 1] {
+            for (int k = 0; k < int(weights.size()); ++k) proportionsGrid.SetCell(oneRow ? k : 0, oneRow ? 0 : k, weights[k]);
+        };
+        commands.New();
+    }
     void ReadNew(const std::string& path) {
         Answer(openDialog, path);
         commands.ReadFromNewFile();
@@ -266,11 +204,7 @@ TEST_F(TableCommandsTest, NewRunsTheTypedTableOrChangesNothingWhenCancelled) {
     EXPECT_EQ(report.Lines(), before);
 
     inputGrid.accept = true;
-    entryGrid.SetColCount(3);
-    entryGrid.SetCell(2, 0, "5");
-    entryGrid.SetRowCount(1);
-    proportionsWindow.onShow = [&] { proportionsGrid.SetCell(1, 0, "2"); };
-    commands.New();
+    NewTable({{"1", "2", "5"}}, {"", "2"});
     EXPECT_EQ(inputGrid.shownAt, (std::vector<Placement>(2, Placement{10, 20, 300, 400})));
     EXPECT_EQ(Table(), (Counts{{1, 2, 5}}));
     EXPECT_EQ(State().Proportions, (Weights{0.25, 0.5, 0.25}));
@@ -394,14 +328,10 @@ TEST_F(TableCommandsTest, AFileThatOpensButCannotBeReadIsADataErrorAndBulkProces
 }
 
 // "to new file" (here cancelled) enables "to same file", which then asks and
-// replaces; further saves append, a one-row table with its weights; the file
-// reads back with them.
+// replaces; further saves append. " %4d" per count; a one-way table is
+// followed by its weights as typed, one a line for a column, an empty one as 1.
 TEST_F(TableCommandsTest, SaveToNewFileThenFourToSameFileHoldsFiveCopies) {
-    entryGrid.SetRowCount(1);
-    entryGrid.SetColCount(3);
-    for (int j = 0; j < 3; ++j) entryGrid.SetCell(j, 0, std::to_string(5 + 2 * j));
-    proportionsWindow.onShow = [&] { proportionsGrid.SetCell(2, 0, "2"); };
-    commands.New();
+    NewTable({{"5", "7", "9"}}, {"1", "", "2"});
     Answer(saveDialog, "");
     commands.SaveToNewFile();
     EXPECT_EQ(menus.Enabled(MenuItem::tosamefile1), 1);
@@ -411,13 +341,53 @@ TEST_F(TableCommandsTest, SaveToNewFileThenFourToSameFileHoldsFiveCopies) {
     EXPECT_EQ(saveDialog.executions, 2);
     EXPECT_EQ(Contents(path), Repeat(copy, 5));
 
-    ReadNew(path);
-    commands.ReadFromSameFile();
-    EXPECT_EQ(State().Proportions, (Weights{0.25, 0.25, 0.5}));
+    NewTable({{"4"}, {"5"}}, {"2", " "});
     Answer(saveDialog, dir.File("other.dat"));
     commands.SaveToNewFile();
-    EXPECT_EQ(Contents(dir.File("other.dat")), copy);
+    NewTable({{"1", "2", "3"}, {"10", "20", "300"}});
+    commands.SaveToSameFile();
+    EXPECT_EQ(Contents(dir.File("other.dat")), "    4\n    5\n\n2\n1\n\n    1    2    3\n   10   20  300\n\n");
     EXPECT_EQ(Contents(path), Repeat(copy, 5));
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+// A count cell changed behind the run to no whole number, or a column lost
+// since: its message, and nothing written, not even over the old file.
+TEST_F(TableCommandsTest, BadCountCellWritesNothing) {
+    NewTable({{"1", "2", "3"}, {"4", "5", "6"}});
+    const std::string old = Write("old.dat", "    1\n\n");
+    Answer(saveDialog, old);
+    for (const std::string bad : {"x", "3.5", "", "12 ", "2147483648"}) {
+        entryGrid.SetCell(2, 1, bad);
+        commands.SaveToNewFile();
+    }
+    EXPECT_EQ(messages.shown, Messages(5, {"Data error at (2,3).", "Error"}));
+    entryGrid.SetColCount(2);
+    commands.SaveToNewFile();
+    EXPECT_EQ(messages.shown.back().first, "Data error at (1,3).");
+    EXPECT_EQ(Contents(old), "    1\n\n");
+}
+
+// A folder, a missing folder, a full disk: "Cannot write file", and a
+// replaced file stays whole with no temporary file left beside it.
+TEST_F(TableCommandsTest, UnwritableFileIsReported) {
+    NewTable(Rows(20, Lines(60, "1")));
+    for (const std::string& name : {dir.Path(), dir.File("no/such/folder.dat")}) {
+        Answer(saveDialog, name);
+        commands.SaveToNewFile();
+    }
+    State().SaveFileName = "/dev/full";
+    commands.SaveToSameFile();
+    const std::string keep = Write("keep.dat", "    9\n\n");
+    Answer(saveDialog, keep);
+    WithFileSizeLimit(1000, [&] { commands.SaveToNewFile(); });
+    EXPECT_EQ(messages.shown, (Messages{{"Cannot write file " + dir.Path(), "Error"},
+                                        {"Cannot write file " + dir.File("no/such/folder.dat"), "Error"},
+                                        {"Cannot write file /dev/full", "Error"},
+                                        {"Cannot write file " + keep, "Error"}}));
+    EXPECT_EQ(Contents(keep), "    9\n\n");
+    const auto files = std::filesystem::directory_iterator(dir.Path());
+    EXPECT_EQ(std::distance(begin(files), end(files)), 1);
 }
 
 // The five reports go to the result file, emptied first, exactly as the Read
