@@ -1,6 +1,5 @@
 // The entry grid and proportions windows as the user drives them: keys (also
-// from an open cell editor), status texts, menu commands, the entry grid's
-// check.
+// in an open cell editor), status texts, menu commands, the entry grid's check.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -49,9 +48,8 @@ bool ClosedWith(const QDialog& window, int result) { return !window.isVisible() 
 Cell Current(const QTableWidget* grid) { return {grid->currentColumn(), grid->currentRow()}; }
 Cell Shape(TextGrid& grid) { return {grid.ColCount(), grid.RowCount()}; }
 
-// The windows are shown without a modal loop: their handlers close them with
-// accept() or reject() as they would close exec(). Every message the entry
-// grid shows must be a box captioned "Error" without an icon.
+// Windows are shown without a modal loop (accept() and reject() close them as
+// exec()); every message must be a box captioned "Error" without an icon.
 class InputGridTest : public ::testing::Test {
 protected:
     InputGridTest() {
@@ -101,7 +99,8 @@ TEST_F(InputGridTest, CheckTrimsEmptyEdgesThenNamesTheFirstFaultyCellOfEachRow) 
     const std::vector<Case> cases = {
         {{4, 4}, {"5", "6", "", "", "7", "8"}, {2, 2}, {}, true},
         {{3, 3}, {"1", "2", "", "3", "4", "9", "5", "6", ""}, {3, 3}, {"Data error at (1,3).", "Data error at (3,3)."}},
-        {{3, 3}, {"1", "x", "-1", "4", "5", "6", "3.5", "8", "9"}, {3, 3}, {"Data error at (1,2).", "Data error at (3,1)."}},
+        {{3, 3}, {"1", "x", "-1", "4", "5", "6", "3.5", "8", "9"}, {3, 3},
+         {"Data error at (1,2).", "Data error at (3,1)."}},
         {{2, 2}, {"1", " ", "3", ""}, {2, 2}, {"Data error at (1,2).", "Data error at (2,2)."}},
         {{6, 1}, {"5"}, {1, 1}, {}, true},
         {{1, 6}, {"5"}, {1, 1}, {}, true},
@@ -146,9 +145,8 @@ TEST_F(InputGridTest, FaultyCellsAfterReturnCloseWithCancelAndKeepTheirText) {
     EXPECT_EQ(window.Grid().Cell(1, 0), "x");
 }
 
-// Right and Down grow the grid from its last column and row (not when
-// shifted); the status names the ways to extend from the current cell; Clear
-// All keeps the size and the current cell.
+// Right and Down grow the grid at its edge (not when shifted), the status names
+// the ways to extend, Clear All keeps the size and the current cell.
 TEST_F(InputGridTest, ArrowsExtendTheGridAndTheStatusNamesTheWays) {
     Fill(window.Grid(), 2, 2, {"1", "2", "3", "4"});
     window.show();
@@ -195,9 +193,8 @@ TEST_F(InputGridTest, KeysInAnOpenEditorActOnTheCommittedText) {
     EXPECT_TRUE(messages.empty());
 }
 
-// Each showing starts at the first cell with the grid focused and the uniform
-// hint; Right, Down and Enter move through a one-row or one-column grid and
-// close it with OK from its last cell, and across the grid at once.
+// Each showing starts focused at the first cell; Right, Down and Enter move along
+// a one-way grid and close it with OK past its end (across it at once).
 TEST(ProGridTest, KeysMoveThroughTheCategoriesAndCloseWithOkAtTheLastOne) {
     struct Case {
         Cell shape;
@@ -232,9 +229,8 @@ TEST(ProGridTest, KeysMoveThroughTheCategoriesAndCloseWithOkAtTheLastOne) {
               QString("Type nothing  ==> Uniform distribution"));
 }
 
-// Clear all empties every cell; End sets them all to 1 and moves to the last;
-// typed weights are committed by the keys and by Return, which closes with OK
-// whatever the cells hold.
+// Clear all empties, End sets every weight to 1 and goes to the last; the keys
+// and Return commit typed weights, and Return closes with OK whatever they are.
 TEST(ProGridTest, ClearAllEndAndReturnTakeTheWeightsAsTyped) {
     TProGrid window;
     auto* grid = window.findChild<QTableWidget*>("StringGrid1");

@@ -26,11 +26,6 @@ using Weights = std::vector<double>;
 
 const std::string kNoData = "No data avaiable";
 
-std::string WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-}
-
 std::string Contents(const std::string& path) {
     std::ostringstream text;
     text << std::ifstream(path, std::ios::binary).rdbuf();
@@ -63,8 +58,7 @@ void Fill(TextGrid& grid, const Rows& rows) {
         for (std::size_t j = 0; j < rows[i].size(); ++j) grid.SetCell(int(j), int(i), rows[i][j]);
 }
 
-// Keeps the error dialog of the Read commands apart from the ordinary boxes;
-// ONSHOW runs while an ordinary box is up.
+// The Read commands' error dialog kept apart; ONSHOW runs while a box is up.
 class MessageFake : public fakes::RecordingMessages {
 public:
     void Show(const std::string& text, const std::string& caption) override {
@@ -112,7 +106,10 @@ protected:
     }
 
     AnalysisState& State() { return engine.State(); }
-    std::string Write(const std::string& name, const std::string& bytes) { return WriteFile(dir.File(name), bytes); }
+    std::string Write(const std::string& name, const std::string& bytes) {
+        std::ofstream(dir.File(name), std::ios::binary) << bytes;
+        return dir.File(name);
+    }
     Counts Table() {
         if (!State().Table.Exists()) return {};
         Counts rows(std::size_t(State().Table.Rows));
@@ -124,7 +121,8 @@ protected:
     void NewTable(const Rows& table, const Lines& weights = {}) {
         Fill(entryGrid, table);
         proportionsWindow.onShow = [this, weights, oneRow = table.size() == 1] {
-            for (int k = 0; k < int(weights.size()); ++k) proportionsGrid.SetCell(oneRow ? k : 0, oneRow ? 0 : k, weights[k]);
+            for (int k = 0; k < int(weights.size()); ++k)
+                proportionsGrid.SetCell(oneRow ? k : 0, oneRow ? 0 : k, weights[std::size_t(k)]);
         };
         commands.New();
     }
@@ -164,9 +162,8 @@ protected:
                                         &saveDialog, &report, &status, &messages, &menus, &results}};
 };
 
-// New shows the grid at its placement and takes the placement back after the
-// run; cancelled, it only forgets the data file. It closes that file, so a
-// typed one-row table gets the proportions window and "from same file" asks.
+// New: the grid at its placement, taken back after the run; cancelled, nothing
+// changes; the data file is closed (proportions window shown, "same file" asks).
 TEST_F(TableCommandsTest, NewRunsTheTypedTableOrChangesNothingWhenCancelled) {
     const std::string path = Write("a.dat", "1 2\n3 4\n\n");
     ReadNew(path);
@@ -188,10 +185,8 @@ TEST_F(TableCommandsTest, NewRunsTheTypedTableOrChangesNothingWhenCancelled) {
     EXPECT_EQ(Table(), (Counts{{1, 2}, {3, 4}}));
 }
 
-// Fifty rows of 60 values are read; 51 rows, a ragged table, 61 values or a
-// number beyond 32 bits give the error dialog naming the file, no run, the
-// report and menus as they were; the next read goes on after the block or
-// the line.
+// 50 x 60 is read; 51 rows, ragged rows, 61 values, 32-bit overflow: the error
+// dialog, no run, report and menus kept, reading on after the block or line.
 TEST_F(TableCommandsTest, ReadErrorsShowTheDialogAndTheRestOfTheTableIsReadNext) {
     const std::string path = Write("errors.dat", Repeat(Repeat(" 1", 60) + "\n", 50) + "\n" + Repeat("1 2\n", 51) +
                                                      "\n3 4\n5 6\n\n1 2\n3 4 5\n6 7\n8 9\n\n" + Repeat(" 1", 61) +
@@ -214,10 +209,8 @@ TEST_F(TableCommandsTest, ReadErrorsShowTheDialogAndTheRestOfTheTableIsReadNext)
     EXPECT_EQ(menus.Enabled(MenuItem::fromsamefile1), 1);
 }
 
-// Whatever gives no table (a cancelled dialog, a missing file, a folder, an
-// empty file, a picture) reports no data, disables Save and leaves "from same
-// file" enabled. With nothing open "from same file" asks for a file; finding
-// no table it disables itself, and it never enables itself.
+// No table from a new file: "No data avaiable", Save off, "same file" kept on;
+// "same file" asks when nothing is open, never enables itself, disables itself.
 TEST_F(TableCommandsTest, NoTableFromNewFileReportsNoDataAndKeepsSameFileEnabled) {
     const std::string good = Write("good.dat", "1 2\n3 4\n\n");
     std::filesystem::create_directory(dir.File("folder.dat"));
@@ -244,10 +237,8 @@ TEST_F(TableCommandsTest, NoTableFromNewFileReportsNoDataAndKeepsSameFileEnabled
     EXPECT_EQ(openDialog.executions, asked + 2);
 }
 
-// A one-way table takes the next block as weights when it holds one whole
-// number per category, else equal proportions; reading goes on after that
-// block. CR and CR LF end lines as LF does; a lone sign, a decimal point, a
-// comma, a NUL or a byte above 127 ends a line's numbers.
+// A one-way table's weights block is used when it fits, else equal proportions,
+// and skipped to its end; CR, CR LF, signs, decimals and binary bytes read right.
 TEST_F(TableCommandsTest, FaultyWeightsBlockMeansEqualProportionsAndIsSkippedToItsEnd) {
     struct Case {
         std::string text;
@@ -298,9 +289,8 @@ TEST_F(TableCommandsTest, AFileThatOpensButCannotBeReadIsADataErrorAndBulkProces
     EXPECT_TRUE(messages.shown.empty());
 }
 
-// "to new file" (here cancelled) enables "to same file", which then asks and
-// replaces; further saves append. " %4d" per count; a one-way table is
-// followed by its weights as typed, one a line for a column, an empty one as 1.
+// A cancelled "to new file" enables "to same file", which asks, replaces, then
+// appends; " %4d" per count, weights as typed (one a line for a column, "" as 1).
 TEST_F(TableCommandsTest, SaveToNewFileThenFourToSameFileHoldsFiveCopies) {
     NewTable({{"5", "7", "9"}}, {"1", "", "2"});
     Answer(saveDialog, "");
@@ -322,9 +312,8 @@ TEST_F(TableCommandsTest, SaveToNewFileThenFourToSameFileHoldsFiveCopies) {
     EXPECT_TRUE(messages.shown.empty());
 }
 
-// Save writes nothing when a count cell changed behind the run is no whole
-// number, a column was lost since, or the file cannot be written (a folder, a
-// missing folder, a full disk); a replaced file stays whole, no temporary left.
+// Save refuses a bad count cell or an unwritable file (folder, missing folder,
+// full disk) with its message; the replaced file stays whole, no temporary left.
 TEST_F(TableCommandsTest, UnwritableFileIsReported) {
     const Rows ones(20, Lines(60, "1"));
     NewTable(ones);
@@ -356,9 +345,8 @@ TEST_F(TableCommandsTest, UnwritableFileIsReported) {
     EXPECT_EQ(std::distance(begin(files), end(files)), 1);
 }
 
-// The five reports go to the result file, emptied first, exactly as the Read
-// commands give them, or are appended to the results editor; the data file is
-// the one chosen, not one a Read left open.
+// Bulk: the reports as Read gives them, in the result file (emptied first) or
+// appended to the results editor; the file chosen replaces one left open.
 TEST_F(TableCommandsTest, BulkWritesTheFiveReportsToTheResultFileOrTheEditor) {
     const std::string data =
         Write("five.dat", "1 2\n3 4\n\n5 6 7\n8 9 10\n\n2 2\n3 3\n4 4\n\n9 1\n1 9\n\n12 13 14 15\n1 2 3 4\n\n");
@@ -376,15 +364,14 @@ TEST_F(TableCommandsTest, BulkWritesTheFiveReportsToTheResultFileOrTheEditor) {
     EXPECT_EQ(results.lines, Joined({"stored earlier"}, expected));
 }
 
-// Each broken table (ragged, 51 rows, 61 values, out of range) becomes one
-// line naming the file, without a message, and the next table follows; a
-// broken weights block gives equal proportions, and an empty one ends the
-// processing after its table, the file left open there.
+// Bulk: a broken table becomes one error line, no message; a broken weights block
+// is skipped, an empty one ends the processing, the file left open there.
 TEST_F(TableCommandsTest, BulkWritesADataErrorLineInPlaceOfABrokenTableAndGoesOn) {
     const std::string good = "1 2\n3 4\n\n5 7 9\n\n1 2 3\n4\n5 5\n\n", last = "5\n7\n9\n\n1\n1\n2\n\n6 8\n\n\n";
     const Lines first = ReadThrough(Write("first.dat", good), 2), final = ReadThrough(Write("last.dat", last), 2);
     const std::string data = Write("broken.dat", good + "1 2\n3 4 5\n6 7\n\n" + Repeat("1 1\n", 51) + "\n1 2\n" +
-                                                     Repeat(" 1", 61) + "\n2 2\n\n5 99999999999\n1 1\n\n" + last + "2 3\n4 5\n");
+                                                     Repeat(" 1", 61) + "\n2 2\n\n5 99999999999\n1 1\n\n" + last +
+                                                     "2 3\n4 5\n");
     Bulk(data, dir.File("result.txt"));
     const std::string error = "Data error reading file " + data;
     EXPECT_EQ(fakes::FileLines(dir.File("result.txt")), Joined(Joined(first, {error, error, error, error}), final));
@@ -393,9 +380,8 @@ TEST_F(TableCommandsTest, BulkWritesADataErrorLineInPlaceOfABrokenTableAndGoesOn
     EXPECT_EQ(Table(), (Counts{{2, 3}, {4, 5}}));
 }
 
-// Closing the main window during Bulk processing (here while a run refuses
-// a weight of the file) ends it after the current table; with its dialog
-// cancelled, a later one goes on with the open file.
+// A stop (the main window closing during a run's message) ends Bulk processing
+// after that table; a later one with its dialog cancelled goes on with the file.
 TEST_F(TableCommandsTest, StopBulkProcessingEndsTheLoopAfterTheCurrentTable) {
     messages.onShow = [&] { commands.StopBulkProcessing(); };
     Bulk(Write("stop.dat", "5 7 9\n\n1 0 2\n\n3 4\n5 6\n\n7 8\n9 10\n\n11 12\n13 14\n\n"), "");
@@ -412,11 +398,9 @@ TEST_F(TableCommandsTest, StopBulkProcessingEndsTheLoopAfterTheCurrentTable) {
     EXPECT_EQ(Table(), (Counts{{11, 12}, {13, 14}}));
 }
 
-// No result file is lost: with a data file that cannot be opened, or a
-// cancelled dialog and nothing open, nothing is asked, deleted or written. A
-// result file that cannot be created is said once and the reports go to the
-// editor; one that fails while written is said once and processing stops
-// after the table, the data file left open there.
+// Bulk loses no result file when there is no data file; a result file that
+// cannot be created is said once (reports to the editor), one that fails while
+// written is said once and stops the processing after the table.
 TEST_F(TableCommandsTest, BulkStopsWithOneMessageWhenTheResultFileCannotBeWritten) {
     const std::string result = Write("result.txt", "an older result\n");
     std::filesystem::create_directory(dir.File("folder.dat"));
