@@ -85,10 +85,8 @@ public:
     Lines lines;
 };
 
-// Reports hold one banner each.
-int Reports(const Lines& lines) {
-    return int(std::count(lines.begin(), lines.end(), "Zelkat                15.03.2023 10:30:00"));
-}
+// Each report holds the observed table once.
+int Reports(const Lines& lines) { return int(std::count(lines.begin(), lines.end(), "Observed Numbers.")); }
 
 Lines Joined(Lines all, const Lines& more) { return all.insert(all.end(), more.begin(), more.end()), all; }
 
