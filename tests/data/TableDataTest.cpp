@@ -1,0 +1,427 @@
+// The Table commands with the data file reader and writer, over fakes of
+// every port and real files, including files that are not what they expect.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "MemoryTextGrid.h"
+#include "TableCommands.h"
+#include "TableDataFile.h"
+#include "engine/FakePorts.h"
+
+namespace kelvorin {
+namespace {
+
+using Counts = std::vector<std::vector<int>>;
+using Rows = std::vector<std::vector<std::string>>;
+using Lines = std::vector<std::string>;
+using Messages = std::vector<std::pair<std::string, std::string>>;
+using Weights = std::vector<double>;
+
+const std::string kNoData = "No data avaiable";
+
+std::string Contents(const std::string& path) {
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+// Runs ACT with files limited to BYTES: writes fail midway as on a full disk.
+template <typename Act>
+void WithFileSizeLimit(rlim_t bytes, Act act) {
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit small{bytes, saved.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small);
+    act();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, handler);
+}
+
+std::string Repeat(const std::string& text, int times) {
+    std::string all;
+    while (times-- > 0) all += text;
+    return all;
+}
+
+void Fill(TextGrid& grid, const Rows& rows) {
+    grid.SetRowCount(int(rows.size()));
+    grid.SetColCount(int(rows[0].size()));
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        for (std::size_t j = 0; j < rows[i].size(); ++j) grid.SetCell(int(j), int(i), rows[i][j]);
+}
+
+// The Read commands' error dialog kept apart; ONSHOW runs while a box is up.
+class MessageFake : public fakes::RecordingMessages {
+public:
+    void Show(const std::string& text, const std::string& caption) override {
+        RecordingMessages::Show(text, caption);
+        if (onShow) onShow();
+    }
+    void ShowErrorAbort(const std::string& text) override { errorAborts.push_back(text); }
+    Lines errorAborts;
+    std::function<void()> onShow;
+};
+
+class EntryWindow : public EntryGridWindow {
+public:
+    bool ShowModalAt(const Placement& placement) override { return shownAt.push_back(placement), accept; }
+    Placement CurrentPlacement() const override { return after; }
+    bool accept = true;
+    Placement after;
+    std::vector<Placement> shownAt;
+};
+
+class Results : public ResultsText {
+public:
+    void AppendLine(const std::string& line) override { lines.push_back(line); }
+    Lines lines;
+};
+
+// Each report holds the observed table once.
+int Reports(const Lines& lines) { return int(std::count(lines.begin(), lines.end(), "Observed Numbers.")); }
+
+Lines Joined(Lines all, const Lines& more) { return all.insert(all.end(), more.begin(), more.end()), all; }
+
+void Answer(fakes::FakeFileDialog& dialog, const std::string& name) {
+    dialog.confirm = !name.empty();
+    dialog.chosen = name;
+}
+
+// The runs report the observed table only, so every run is quick.
+class TableCommandsTest : public ::testing::Test {
+protected:
+    TableCommandsTest() {
+        options.options = fakes::NoSections();
+        options.options.Observed = true;
+    }
+
+    AnalysisState& State() { return engine.State(); }
+    std::string Write(const std::string& name, const std::string& bytes) {
+        std::ofstream(dir.File(name), std::ios::binary) << bytes;
+        return dir.File(name);
+    }
+    Counts Table() {
+        if (!State().Table.Exists()) return {};
+        Counts rows(std::size_t(State().Table.Rows));
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            for (int j = 1; j <= State().Table.Cols; ++j) rows[i].push_back(State().Table.Observed(int(i) + 1, j));
+        return rows;
+    }
+    // Types TABLE and the WEIGHTS of a one-way table into the windows of New.
+    void NewTable(const Rows& table, const Lines& weights = {}) {
+        Fill(entryGrid, table);
+        proportionsWindow.onShow = [this, weights, oneRow = table.size() == 1] {
+            for (int k = 0; k < int(weights.size()); ++k)
+                proportionsGrid.SetCell(oneRow ? k : 0, oneRow ? 0 : k, weights[std::size_t(k)]);
+        };
+        commands.New();
+    }
+    void ReadNew(const std::string& path) {
+        Answer(openDialog, path);
+        commands.ReadFromNewFile();
+    }
+    // The reports of the first N tables of PATH as the Read commands give them.
+    Lines ReadThrough(const std::string& path, int n) {
+        ReadNew(path);
+        Lines all = report.Lines();
+        while (--n > 0) commands.ReadFromSameFile(), all = Joined(all, report.Lines());
+        return all;
+    }
+    void Bulk(const std::string& data, const std::string& result) {
+        Answer(openDialog, data);
+        Answer(resultDialog, result);
+        commands.BulkProcessing();
+    }
+
+    fakes::TempDirectory dir;
+    MemoryTextGrid entryGrid{2, 2}, proportionsGrid;
+    fakes::FakeModalWindow proportionsWindow;
+    EntryWindow inputGrid;
+    fakes::RecordingReport report;
+    fakes::RecordingStatus status;
+    fakes::CallbackPump pump;
+    MessageFake messages;
+    fakes::FakeClock clock;
+    fakes::RecordingMenus menus;
+    fakes::FakeFileDialog openDialog, resultDialog, saveDialog;
+    fakes::SettableOptions options;
+    Results results;
+    AnalysisEngine engine{EnginePorts{&entryGrid, &proportionsGrid, &proportionsWindow, &report, &status, &pump,
+                                      &messages, &clock, &menus, &resultDialog, &options}};
+    TableCommands commands{CommandPorts{&engine, &entryGrid, &proportionsGrid, &inputGrid, &openDialog, &resultDialog,
+                                        &saveDialog, &report, &status, &messages, &menus, &results}};
+};
+
+// New: the grid at its placement, taken back after the run; cancelled, nothing
+// changes; the data file is closed (proportions window shown, "same file" asks).
+TEST_F(TableCommandsTest, NewRunsTheTypedTableOrChangesNothingWhenCancelled) {
+    const std::string path = Write("a.dat", "1 2\n3 4\n\n");
+    ReadNew(path);
+    const Lines before = report.Lines();
+    commands.GridPlacement() = Placement{10, 20, 300, 400};
+    inputGrid.after = Placement{11, 22, 333, 444};
+    inputGrid.accept = false;
+    commands.New();
+    EXPECT_EQ(report.Lines(), before);
+    inputGrid.accept = true;
+    NewTable({{"1", "2", "5"}}, {"", "2"});
+    EXPECT_EQ(inputGrid.shownAt, (std::vector<Placement>(2, Placement{10, 20, 300, 400})));
+    EXPECT_EQ(Table(), (Counts{{1, 2, 5}}));
+    EXPECT_EQ(State().Proportions, (Weights{0.25, 0.5, 0.25}));
+    EXPECT_EQ(commands.GridPlacement(), (Placement{11, 22, 333, 444}));
+    commands.ReadFromSameFile();
+    EXPECT_EQ(openDialog.executions, 2);
+    EXPECT_EQ(Table(), (Counts{{1, 2}, {3, 4}}));
+}
+
+// 50 x 60 is read; 51 rows, ragged rows, 61 values, 32-bit overflow: the error
+// dialog, no run, report and menus kept, reading on after the block or line.
+TEST_F(TableCommandsTest, ReadErrorsShowTheDialogAndTheRestOfTheTableIsReadNext) {
+    const std::string path = Write("errors.dat", Repeat(Repeat(" 1", 60) + "\n", 50) + "\n" + Repeat("1 2\n", 51) +
+                                                     "\n3 4\n5 6\n\n1 2\n3 4 5\n6 7\n8 9\n\n" + Repeat(" 1", 61) +
+                                                     "\n9 9\n8 8\n\n1 99999999999\n2 3\n4 5\n\n");
+    ReadNew(path);
+    EXPECT_EQ(State().Table.Rows * State().Table.Cols, 50 * 60);
+    for (const Counts& next : {Counts{{3, 4}, {5, 6}}, Counts{{6, 7}, {8, 9}}, Counts{{9, 9}, {8, 8}},
+                               Counts{{2, 3}, {4, 5}}}) {
+        const Lines before = report.Lines();
+        const std::size_t menuChanges = menus.log.size();
+        commands.ReadFromSameFile();
+        EXPECT_EQ(report.Lines(), before);
+        EXPECT_EQ(menus.log.size(), menuChanges);
+        commands.ReadFromSameFile();
+        EXPECT_EQ(Table(), next);
+    }
+    EXPECT_EQ(messages.errorAborts, Lines(4, "Data error reading file " + path));
+    ReadNew(Write("long.dat", Repeat("1 2\n", 51)));
+    EXPECT_EQ(messages.errorAborts.size(), 5u);
+    EXPECT_EQ(menus.Enabled(MenuItem::fromsamefile1), 1);
+}
+
+// No table from a new file: "No data avaiable", Save off, "same file" kept on;
+// "same file" asks when nothing is open, never enables itself, disables itself.
+TEST_F(TableCommandsTest, NoTableFromNewFileReportsNoDataAndKeepsSameFileEnabled) {
+    const std::string good = Write("good.dat", "1 2\n3 4\n\n");
+    std::filesystem::create_directory(dir.File("folder.dat"));
+    for (const std::string& answer :
+         {dir.File("missing.dat"), dir.File("folder.dat"), good + "/in.dat", Write("blank.dat", "\n1 2\n3 4\n\n"),
+          Write("empty.dat", ""), Write("picture.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\x01\0", 20)),
+          std::string()}) {
+        ReadNew(good);
+        ReadNew(answer);
+        EXPECT_EQ(report.Lines(), Lines{kNoData}) << answer;
+        EXPECT_EQ(status.Last(), kNoData);
+        EXPECT_EQ(menus.Enabled(MenuItem::Save1), 0);
+        EXPECT_EQ(menus.Enabled(MenuItem::fromsamefile1), 1) << answer;
+    }
+    EXPECT_TRUE(messages.errorAborts.empty() && messages.shown.empty());
+    const int asked = openDialog.executions;
+    commands.ReadFromSameFile();
+    EXPECT_EQ(report.Lines(), Lines{kNoData});
+    EXPECT_EQ(menus.Enabled(MenuItem::fromsamefile1), 0);
+    Answer(openDialog, good);
+    commands.ReadFromSameFile();
+    EXPECT_EQ(Table(), (Counts{{1, 2}, {3, 4}}));
+    EXPECT_EQ(menus.Enabled(MenuItem::fromsamefile1), 0);
+    EXPECT_EQ(openDialog.executions, asked + 2);
+}
+
+// A one-way table's weights block is used when it fits, else equal proportions,
+// and skipped to its end; CR, CR LF, signs, decimals and binary bytes read right.
+TEST_F(TableCommandsTest, FaultyWeightsBlockMeansEqualProportionsAndIsSkippedToItsEnd) {
+    struct Case {
+        std::string text;
+        Counts table;
+        Weights proportions;
+        Counts next;  // empty: no table follows
+    };
+    const double third = 1.0 / 3;
+    const Weights quarters = {0.25, 0.25, 0.5}, thirds = {third, third, third};
+    const std::vector<Case> cases = {
+        {"+5 7 9- 8\n\n1 1 2\n\n2 3\n4 5\n\n", {{5, 7, 9}}, quarters, {{2, 3}, {4, 5}}},
+        {"5\n7\n9\n\n1\n1\n2\n\n3 4\n5 6\n", {{5}, {7}, {9}}, quarters, {{3, 4}, {5, 6}}},
+        {"5 7 9\r\r1 1 2\r\r3 4\r5 6\r", {{5, 7, 9}}, quarters, {{3, 4}, {5, 6}}},
+        {"5 7 9\r\n\r1 1 2\n\r3 4\r\n5 6", {{5, 7, 9}}, quarters, {{3, 4}, {5, 6}}},
+        {std::string("1 2\0 9\n3 4\x80 7\n\n5 6\n7 8\n", 23), {{1, 2}, {3, 4}}, {}, {{5, 6}, {7, 8}}},
+        {"5 7 9\n\n1 2 3\n4 5 6\n\n7 8\n9 10\n\n", {{5, 7, 9}}, thirds, {{7, 8}, {9, 10}}},
+        {"5 7 9\n\n1 2 3\n4\n5 5\n\n6 8\n6 8\n\n", {{5, 7, 9}}, thirds, {{6, 8}, {6, 8}}},
+        {"6 8\n\n99999999999 1\n7 7\n\n1 2\n3 4\n\n", {{6, 8}}, {0.5, 0.5}, {{1, 2}, {3, 4}}},
+        {"5 7 9\n", {{5, 7, 9}}, thirds, {}},
+        {"5 7 9\n\n\n2 3\n4 5\n\n", {{5, 7, 9}}, thirds, {{2, 3}, {4, 5}}},
+        {"5 7 9\n\n0.25 0.25 0.5\n\n", {{5, 7, 9}}, thirds, {}},
+        {"5 7 9\n\n1,1,2\n\n", {{5, 7, 9}}, thirds, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        ReadNew(Write("weights.dat", c.text));
+        EXPECT_EQ(Table(), c.table);
+        EXPECT_EQ(State().Proportions, c.proportions);
+        commands.ReadFromSameFile();
+        EXPECT_EQ(Table(), c.next);
+    }
+    EXPECT_EQ(proportionsWindow.shows, 0);
+    EXPECT_TRUE(messages.errorAborts.empty() && messages.shown.empty());
+}
+
+// A file that opens but cannot be read is no end of the data: a data error at
+// every read, and the one line Bulk processing writes before it stops.
+TEST_F(TableCommandsTest, AFileThatOpensButCannotBeReadIsADataErrorAndBulkProcessingStopsAtIt) {
+    const std::string unreadable = "/proc/self/mem", error = "Data error reading file /proc/self/mem";
+    if (!TextFile().Open(unreadable, TextFile::Mode::Read)) GTEST_SKIP() << unreadable << " cannot be opened";
+    report.AppendLine("previous report");
+    ReadNew(unreadable);
+    commands.ReadFromSameFile();
+    EXPECT_EQ(messages.errorAborts, (Lines{error, error}));
+    EXPECT_EQ(report.Lines(), Lines{"previous report"});
+    Bulk(unreadable, dir.File("result.txt"));
+    EXPECT_EQ(Contents(dir.File("result.txt")), error + "\n");
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+// A cancelled "to new file" enables "to same file", which asks, replaces, then
+// appends; " %4d" per count, weights as typed (one a line for a column, "" as 1).
+TEST_F(TableCommandsTest, SaveToNewFileThenFourToSameFileHoldsFiveCopies) {
+    NewTable({{"5", "7", "9"}}, {"1", "", "2"});
+    Answer(saveDialog, "");
+    commands.SaveToNewFile();
+    EXPECT_EQ(menus.Enabled(MenuItem::tosamefile1), 1);
+    const std::string path = Write("saved.dat", "an older file\n"), copy = "    5    7    9\n\n 1 1 2\n\n";
+    Answer(saveDialog, path);
+    for (int i = 0; i < 5; ++i) commands.SaveToSameFile();
+    EXPECT_EQ(saveDialog.executions, 2);
+    EXPECT_EQ(Contents(path), Repeat(copy, 5));
+
+    NewTable({{"4"}, {"5"}}, {"2", " "});
+    Answer(saveDialog, dir.File("other.dat"));
+    commands.SaveToNewFile();
+    NewTable({{"1", "2", "3"}, {"10", "20", "300"}});
+    commands.SaveToSameFile();
+    EXPECT_EQ(Contents(dir.File("other.dat")), "    4\n    5\n\n2\n1\n\n    1    2    3\n   10   20  300\n\n");
+    EXPECT_EQ(Contents(path), Repeat(copy, 5));
+}
+
+// Save refuses a bad count cell or an unwritable file (folder, missing folder,
+// full disk) with its message; the replaced file stays whole, no temporary left.
+TEST_F(TableCommandsTest, UnwritableFileIsReported) {
+    const Rows ones(20, Lines(60, "1"));
+    NewTable(ones);
+    const std::string keep = Write("keep.dat", "    9\n\n");
+    Answer(saveDialog, keep);
+    for (const std::string bad : {"x", "3.5", "", "12 ", "2147483648"}) {
+        entryGrid.SetCell(59, 19, bad);
+        commands.SaveToNewFile();
+    }
+    EXPECT_EQ(messages.shown, Messages(5, {"Data error at (20,60).", "Error"}));
+    entryGrid.SetColCount(59);
+    commands.SaveToNewFile();
+    EXPECT_EQ(messages.shown.back().first, "Data error at (1,60).");
+    messages.shown.clear();
+    Fill(entryGrid, ones);
+    WithFileSizeLimit(1000, [&] { commands.SaveToNewFile(); });
+    for (const std::string& name : {dir.Path(), dir.File("no/such/folder.dat")}) {
+        Answer(saveDialog, name);
+        commands.SaveToNewFile();
+    }
+    State().SaveFileName = "/dev/full";
+    commands.SaveToSameFile();
+    EXPECT_EQ(messages.shown, (Messages{{"Cannot write file " + keep, "Error"},
+                                        {"Cannot write file " + dir.Path(), "Error"},
+                                        {"Cannot write file " + dir.File("no/such/folder.dat"), "Error"},
+                                        {"Cannot write file /dev/full", "Error"}}));
+    EXPECT_EQ(Contents(keep), "    9\n\n");
+    const auto files = std::filesystem::directory_iterator(dir.Path());
+    EXPECT_EQ(std::distance(begin(files), end(files)), 1);
+}
+
+// Bulk: the reports as Read gives them, in the result file (emptied first) or
+// appended to the results editor; the file chosen replaces one left open.
+TEST_F(TableCommandsTest, BulkWritesTheFiveReportsToTheResultFileOrTheEditor) {
+    const std::string data =
+        Write("five.dat", "1 2\n3 4\n\n5 6 7\n8 9 10\n\n2 2\n3 3\n4 4\n\n9 1\n1 9\n\n12 13 14 15\n1 2 3 4\n\n");
+    const std::string result = Write("result.txt", "an older result\n");
+    ReadNew(Write("other.dat", "7 7\n1 1\n\n"));
+    Bulk(data, result);
+    Bulk(data, result);
+    EXPECT_TRUE(report.Lines().empty());
+    EXPECT_EQ(openDialog.namesSet.size(), 1u);  // Bulk shows it with the name it held
+    const Lines expected = ReadThrough(data, 5);
+    EXPECT_EQ(Reports(expected), 5);
+    EXPECT_EQ(fakes::FileLines(result), expected);
+    results.AppendLine("stored earlier");
+    Bulk(data, "");
+    EXPECT_EQ(results.lines, Joined({"stored earlier"}, expected));
+}
+
+// Bulk: a broken table becomes one error line, no message; a broken weights block
+// is skipped, an empty one ends the processing, the file left open there.
+TEST_F(TableCommandsTest, BulkWritesADataErrorLineInPlaceOfABrokenTableAndGoesOn) {
+    const std::string good = "1 2\n3 4\n\n5 7 9\n\n1 2 3\n4\n5 5\n\n", last = "5\n7\n9\n\n1\n1\n2\n\n6 8\n\n\n";
+    const Lines first = ReadThrough(Write("first.dat", good), 2), final = ReadThrough(Write("last.dat", last), 2);
+    const std::string data = Write("broken.dat", good + "1 2\n3 4 5\n6 7\n\n" + Repeat("1 1\n", 51) + "\n1 2\n" +
+                                                     Repeat(" 1", 61) + "\n2 2\n\n5 99999999999\n1 1\n\n" + last +
+                                                     "2 3\n4 5\n");
+    Bulk(data, dir.File("result.txt"));
+    const std::string error = "Data error reading file " + data;
+    EXPECT_EQ(fakes::FileLines(dir.File("result.txt")), Joined(Joined(first, {error, error, error, error}), final));
+    EXPECT_TRUE(messages.errorAborts.empty() && messages.shown.empty());
+    commands.ReadFromSameFile();
+    EXPECT_EQ(Table(), (Counts{{2, 3}, {4, 5}}));
+}
+
+// A stop (the main window closing during a run's message) ends Bulk processing
+// after that table; a later one with its dialog cancelled goes on with the file.
+TEST_F(TableCommandsTest, StopBulkProcessingEndsTheLoopAfterTheCurrentTable) {
+    messages.onShow = [&] { commands.StopBulkProcessing(); };
+    Bulk(Write("stop.dat", "5 7 9\n\n1 0 2\n\n3 4\n5 6\n\n7 8\n9 10\n\n11 12\n13 14\n\n"), "");
+    EXPECT_EQ(messages.shown, (Messages{{"The proportion of category 2 must be greater than 0", "Error"}}));
+    EXPECT_TRUE(results.lines.empty());
+    EXPECT_EQ(menus.log.at(0), std::make_pair(MenuItem::Save1, false));  // the table discarded first
+    EXPECT_EQ(menus.Enabled(MenuItem::Save1), 1);                          // and Save on, refused or not
+    messages.onShow = nullptr;
+    commands.ReadFromSameFile();
+    Answer(openDialog, "");
+    commands.BulkProcessing();
+    EXPECT_EQ(resultDialog.executions, 1);
+    EXPECT_EQ(Reports(results.lines), 2);
+    EXPECT_EQ(Table(), (Counts{{11, 12}, {13, 14}}));
+}
+
+// Bulk loses no result file when there is no data file; a result file that
+// cannot be created is said once (reports to the editor), one that fails while
+// written is said once and stops the processing after the table.
+TEST_F(TableCommandsTest, BulkStopsWithOneMessageWhenTheResultFileCannotBeWritten) {
+    const std::string result = Write("result.txt", "an older result\n");
+    std::filesystem::create_directory(dir.File("folder.dat"));
+    report.AppendLine("previous report");
+    for (const std::string& data : {dir.File("missing.dat"), dir.File("folder.dat"), std::string()}) Bulk(data, result);
+    EXPECT_EQ(Contents(result), "an older result\n");
+    EXPECT_EQ(resultDialog.executions, 0);
+    EXPECT_EQ(report.Lines(), Lines{"previous report"});
+    EXPECT_TRUE(results.lines.empty());
+
+    const std::string data = Write("three.dat", "1 2\n3 4\n\n5 6\n7 8\n\n9 10\n11 12\n\n");
+    for (const std::string& unwritable : {dir.File("no/such/folder/result.txt"), dir.File("folder.dat")}) {
+        messages.shown.clear();
+        Bulk(data, unwritable);
+        EXPECT_EQ(messages.shown, (Messages{{"Cannot write file " + unwritable, "Error"}}));
+    }
+    EXPECT_EQ(Reports(results.lines), 6);
+    EXPECT_TRUE(std::filesystem::is_directory(dir.File("folder.dat")));
+    messages.shown.clear();
+    WithFileSizeLimit(10, [&] { Bulk(data, result); });
+    EXPECT_EQ(messages.shown, (Messages{{"Cannot write file " + result, "Error"}}));
+    EXPECT_EQ(Reports(results.lines), 6);
+    commands.ReadFromSameFile();
+    EXPECT_EQ(Table(), (Counts{{5, 6}, {7, 8}}));
+}
+
+}  // namespace
+}  // namespace kelvorin
