@@ -96,7 +96,10 @@ public:
         QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
         timer_.start(0);
     }
-    void At(std::function<void()> action) { actions_.push_back(std::move(action)); }
+    void At(std::function<void()> action) {
+        if (actions_.empty()) lastCount_ = 0;
+        actions_.push_back(std::move(action));
+    }
     bool Done() const { return actions_.empty(); }
     void StartRun() { running_.start(); }
 
