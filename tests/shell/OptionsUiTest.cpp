@@ -1,12 +1,11 @@
-// The options dialog: its controls, the options it loads from the settings
-// store, the controls that follow their check boxes, what the analysis sees
-// (Current), Return and the close box, and "Sa&ve options".
+// The options dialog: the options it loads from the settings store, the
+// controls that follow their check boxes, what the analysis sees (Current),
+// Return and the close box, and "Sa&ve options".
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
-#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -33,79 +32,26 @@ protected:
     }
     QCheckBox* Box(int number) const { return dialog->CheckBox(number); }
     bool TrackShown() const { return dialog->TrackBar1()->isVisibleTo(dialog.get()); }
-    QRadioButton* Item(int index) const {
-        return dialog->RadioGroup1()->findChildren<QRadioButton*>().value(index);
-    }
+    // 0: "Row by row", 1: "Column by column".
+    QRadioButton* Item(int index) const { return dialog->RadioGroup1()->findChildren<QRadioButton*>().value(index); }
+
     MemorySettingsStore settings;
     std::unique_ptr<TOptions> dialog;
 };
 
-// The groups from top to bottom with their check boxes, the captions, the
-// track bar of five ticked steps and the buttons from left to right.
-TEST_F(OptionsDialog, ControlsSitInTheirGroupsWithTheirCaptions) {
-    Create().show();
-    const std::pair<QString, QString> groups[] = {
-        {"Tables", "CheckBox1 CheckBox2 CheckBox7 CheckBox12"}, {"Exact tests", "CheckBox3 CheckBox4 CheckBox11"},
-        {"Approximately tests", "CheckBox5 CheckBox6"},        {"Sample points", "CheckBox8"},
-        {"2 x 2 tables", "CheckBox9 CheckBox10"},               {"Input of data", ""}};
-    auto byY = [](QWidget* a, QWidget* b) { return a->y() < b->y(); };
-    QList<QGroupBox*> boxes = dialog->findChildren<QGroupBox*>(QString(), Qt::FindDirectChildrenOnly);
-    std::sort(boxes.begin(), boxes.end(), byY);
-    ASSERT_EQ(boxes.size(), 6);
-    for (int k = 0; k < 6; ++k) {
-        EXPECT_EQ(boxes[k]->title(), groups[k].first);
-        QList<QCheckBox*> inside = boxes[k]->findChildren<QCheckBox*>();
-        std::sort(inside.begin(), inside.end(), byY);
-        QStringList names;
-        for (QCheckBox* box : inside) names << box->objectName();
-        EXPECT_EQ(names.join(' '), groups[k].second);
-    }
-    EXPECT_EQ(boxes.last(), dialog->RadioGroup1());
-    EXPECT_EQ(Item(0)->text() + "/" + Item(1)->text(), QString("Row by row/Column by column"));
-    for (const auto& [number, caption] : kBoxes) EXPECT_EQ(Box(number)->text(), QString(caption));
-    EXPECT_EQ(dialog->TrackBar1()->parentWidget(), Box(8)->parentWidget());
-    EXPECT_EQ(dialog->TrackBar1()->minimum(), 0);
-    EXPECT_EQ(dialog->TrackBar1()->maximum(), 4);
-    EXPECT_TRUE(dialog->Button3()->x() < dialog->Button1()->x() && dialog->Button1()->x() < dialog->Button2()->x());
-    EXPECT_EQ(dialog->Button3()->text() + dialog->Button1()->text() + dialog->Button2()->text(),
-              QString("&HelpSa&ve optionsRet&urn"));
-}
-
-// Without settings the defaults show; stored options, each the opposite of
-// its default, are loaded, and loading runs the change handlers (the track
-// bar shows with Details, the two-tailed caption warns). Reading writes nothing.
-TEST_F(OptionsDialog, StoredOptionsAreLoadedIntoTheControls) {
+// Without settings the defaults show, reading writes nothing. A boolean is
+// true for any non-zero integer; out of range values are clamped (Track to
+// 0..4, InputData to -1..1, -1 selecting no item, saved as -1); text that is
+// no decimal integer, or a value that is no text, gives the default and the
+// values after it are still read. Loading runs the change handlers.
+TEST_F(OptionsDialog, StoredOptionsAreLoadedClampedOrReadAsTheirDefaults) {
     Create();
     EXPECT_EQ(dialog->Current(), AnalysisOptions{});
     EXPECT_TRUE(Box(1)->isChecked() && Box(3)->isChecked() && Box(11)->isChecked() && Item(0)->isChecked());
+    EXPECT_FALSE(Box(2)->isChecked() || TrackShown());
     EXPECT_EQ(dialog->TrackBar1()->value(), 1);
-    EXPECT_FALSE(TrackShown());
-    EXPECT_EQ(Box(9)->text(), QString("&Two tailed test"));
+    EXPECT_TRUE(settings.Writes().empty());
 
-    AnalysisOptions opposite;
-    for (int k = 0; k < 12; ++k) {
-        BooleanOption(opposite, k) = !BooleanOption(opposite, k);
-        settings.WriteText("Option", kBooleanOptionNames[k], BooleanOption(opposite, k) ? "1" : "0");
-    }
-    opposite.Track = 3;
-    opposite.InputData = 1;
-    settings.WriteText("Option", "Track", "3");
-    settings.WriteText("Option", "InputData", "1");
-    const std::size_t writes = settings.Writes().size();
-    Create();
-    EXPECT_EQ(dialog->Current(), opposite);
-    EXPECT_TRUE(Box(2)->isChecked() && !Box(1)->isChecked() && Item(1)->isChecked());
-    EXPECT_EQ(dialog->TrackBar1()->value(), 3);
-    EXPECT_TRUE(TrackShown());
-    EXPECT_EQ(Box(9)->text(), kTwoTailedWarning);
-    EXPECT_EQ(settings.Writes().size(), writes);
-}
-
-// A boolean is true for any non-zero integer; values out of range are
-// clamped (Track to 0..4, InputData to -1..1, -1 selecting no item); text
-// that is no decimal integer, or a value that is no text, gives the
-// default, and the values after it are still read.
-TEST_F(OptionsDialog, StoredValuesAreClampedOrReadAsTheirDefaults) {
     struct Case {
         std::vector<std::pair<const char*, const char*>> Stored;  // nullptr: a value that is not text
         std::function<void(AnalysisOptions&)> Expected;
@@ -116,7 +62,8 @@ TEST_F(OptionsDialog, StoredValuesAreClampedOrReadAsTheirDefaults) {
         {{{"Observed", nullptr}, {"Track", nullptr}, {"CountPos", "yes"}, {"InputData", "1.0"}, {"Expected", "1"},
           {"2x2onetail", "1"}},
          [](AnalysisOptions& o) { o.Expected = o.Opt2x2onetail = true; }},
-        {{{"Track", "7"}, {"InputData", "5"}}, [](AnalysisOptions& o) { o.Track = 4, o.InputData = 1; }},
+        {{{"Track", "7"}, {"InputData", "5"}, {"Details", "1"}, {"2x2twotail", "1"}},
+         [](AnalysisOptions& o) { o.Track = 4, o.InputData = 1, o.Details = o.Opt2x2twotail = true; }},
         {{{"Track", "-2"}, {"InputData", "-3"}}, [](AnalysisOptions& o) { o.Track = 0, o.InputData = -1; }},
     };
     for (const Case& c : cases) {
@@ -126,46 +73,45 @@ TEST_F(OptionsDialog, StoredValuesAreClampedOrReadAsTheirDefaults) {
         AnalysisOptions expected;
         c.Expected(expected);
         Create();
-        EXPECT_EQ(dialog->Current(), expected) << c.Stored.front().first << "=" << c.Stored.front().second;
+        EXPECT_EQ(dialog->Current(), expected) << c.Stored.front().first;
+        EXPECT_EQ(TrackShown(), expected.Details);
+        EXPECT_EQ(Box(9)->text(), expected.Opt2x2twotail ? kTwoTailedWarning : "&Two tailed test");
     }
     EXPECT_FALSE(Item(0)->isChecked() || Item(1)->isChecked());
-    EXPECT_EQ(dialog->TrackBar1()->value(), 0);
-    settings.Clear();
     dialog->Button1()->click();
     EXPECT_EQ(settings.Writes().back(), (MemorySettingsStore::Write{"Option", "InputData", "-1"}));
 }
 
-// Each check box sets its own option and no other; Details shows and hides
-// the track bar without moving it; the two-tailed caption warns while
-// checked; SetCurrent sets every control.
+// Each check box has its caption and sets its own option and no other;
+// Details shows and hides the track bar without moving it; the two-tailed
+// caption warns while checked; SetCurrent sets every control.
 TEST_F(OptionsDialog, ControlsFollowTheirCheckBoxesAndSetCurrent) {
     Create();
     for (int k = 0; k < 12; ++k) {
+        const auto& [number, caption] = kBoxes[k];
+        EXPECT_EQ(Box(number)->text(), QString(caption));
         AnalysisOptions expected = dialog->Current();
         BooleanOption(expected, k) = !BooleanOption(expected, k);
-        Box(kBoxes[k].first)->click();
-        EXPECT_EQ(dialog->Current(), expected) << "CheckBox" << kBoxes[k].first;
-        if (kBoxes[k].first == 8) {
-            EXPECT_TRUE(TrackShown());
-            dialog->TrackBar1()->setValue(3);
-        }
+        Box(number)->click();
+        EXPECT_EQ(dialog->Current(), expected) << "CheckBox" << number;
     }
+    EXPECT_TRUE(TrackShown());
     EXPECT_EQ(Box(9)->text(), kTwoTailedWarning);
+    dialog->TrackBar1()->setValue(3);
     Box(8)->click();
     Box(9)->click();
     EXPECT_FALSE(TrackShown());
     EXPECT_EQ(dialog->TrackBar1()->value(), 3);
     EXPECT_EQ(Box(9)->text(), QString("Two tailed test"));
-    Item(1)->click();
-    EXPECT_EQ(dialog->Current().InputData, 1);
 
     AnalysisOptions options;
     options.Details = options.Opt2x2twotail = options.Column = true;
     options.Observed = false;
     options.Track = 2;
+    options.InputData = 1;
     dialog->SetCurrent(options);
     EXPECT_EQ(dialog->Current(), options);
-    EXPECT_TRUE(TrackShown());
+    EXPECT_TRUE(TrackShown() && Item(1)->isChecked() && Box(7)->isChecked());
     EXPECT_EQ(Box(9)->text(), kTwoTailedWarning);
 }
 

@@ -41,6 +41,10 @@ protected:
             .WillOnce(Return(path));
         results.Savetofile1()->trigger();
     }
+    void WriteFile(const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    }
     void ExpectCannotWrite(const QString& path) {
         EXPECT_CALL(dialogs, Message(&results, "Cannot write file " + path, QString("Error"), Icon::Error));
     }
@@ -56,15 +60,18 @@ TEST(ResultsCountText, CountsCharactersWithEachLineBreakAsTwo) {
     for (const auto& [text, count] : cases) EXPECT_EQ(TResults::CountText(text), count) << text.toStdString();
 }
 
-// Activation shows the count of the whole text; a key shows the count
-// before its own change; Erase all empties the text and shows 0; Escape
-// does not close the editor.
+// Appended lines follow typed text and one another without separator.
+// Activation shows the count of the whole text; a key shows the count before
+// its own change; Erase all empties the text and shows 0; Escape does not
+// close the editor.
 TEST_F(ResultsEditor, TheCountFollowsActivationKeysAndEraseAll) {
-    results.AppendLine("abc");
+    results.RichEdit1()->setPlainText("typed");
     results.AppendLine("");
+    results.AppendLine(" Zelkat");
+    EXPECT_EQ(Text(), QString("typed\n\n Zelkat\n"));
     EXPECT_EQ(Count(), QString(""));
     results.show();
-    EXPECT_EQ(Count(), QString("7"));
+    EXPECT_EQ(Count(), QString("18"));
     results.Eraseall1()->trigger();
     EXPECT_EQ(Text(), QString(""));
     EXPECT_EQ(Count(), QString("0"));
@@ -78,52 +85,33 @@ TEST_F(ResultsEditor, TheCountFollowsActivationKeysAndEraseAll) {
     EXPECT_EQ(Count(), QString("3"));
     results.FormActivate();
     EXPECT_EQ(Count(), QString("4"));
-    EXPECT_EQ(Text(), QString("a\nc"));
-}
-
-// Appended lines follow one another without separator, below typed text.
-TEST_F(ResultsEditor, AppendedLinesFollowOneAnotherBelowTypedText) {
-    results.RichEdit1()->setPlainText("typed");
-    results.AppendLine("");
-    results.AppendLine(" Zelkat");
-    EXPECT_EQ(Text(), QString("typed\n\n Zelkat\n"));
 }
 
 // Save writes the whole text with CR LF, replacing a file without asking,
 // and proposes the same name next time; a cancelled dialog writes nothing.
 TEST_F(ResultsEditor, SaveWritesTheWholeTextWithCarriageReturnLineFeed) {
     const QString path = folder.filePath("results.txt");
-    QFile old(path);
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("a much longer text that was there before\r\n") > 0);
-    old.close();
+    WriteFile(path, "a much longer text that was there before\r\n");
     results.RichEdit1()->setPlainText("line one\n\nlast without break");
     SaveTo(path);
     EXPECT_EQ(ReadAll(path), QByteArray("line one\r\n\r\nlast without break"));
     ASSERT_TRUE(QFile::remove(path));
     SaveTo(std::nullopt, path);
     EXPECT_TRUE(QDir(folder.path()).isEmpty());
-    EXPECT_EQ(Text(), QString("line one\n\nlast without break"));
 }
 
-// A file that cannot be created is reported; the text stays.
-TEST_F(ResultsEditor, AFileThatCannotBeCreatedIsReportedAndTheTextStays) {
-    results.AppendLine("report");
-    const QString path = folder.filePath("missing/results.txt");
-    ExpectCannotWrite(path);
-    SaveTo(path);
-    EXPECT_FALSE(QFile::exists(path));
-    EXPECT_EQ(Text(), QString("report\n"));
-}
-
-// A write that fails halfway (files limited to 100 bytes, which holds for the
-// super-user too) is reported and leaves the old file as it was, with no
-// temporary file left behind.
-TEST_F(ResultsEditor, AWriteThatFailsHalfwayKeepsTheOldFile) {
-    const QString path = folder.filePath("kept.txt");
-    QFile old(path);
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old content\r\n") > 0);
-    old.close();
+// A file that cannot be created, and a write that fails halfway (files
+// limited to 100 bytes, which holds for the super-user too), are reported;
+// the text stays, the old file is as it was, no temporary file is left.
+TEST_F(ResultsEditor, ASaveThatFailsKeepsTheTextAndTheOldFile) {
     results.AppendLine(std::string(4096, 'x'));
+    const QString missing = folder.filePath("missing/results.txt");
+    ExpectCannotWrite(missing);
+    SaveTo(missing);
+    EXPECT_FALSE(QFile::exists(missing));
+
+    const QString path = folder.filePath("kept.txt");
+    WriteFile(path, "old content\r\n");
     ExpectCannotWrite(path);
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -131,7 +119,7 @@ TEST_F(ResultsEditor, AWriteThatFailsHalfwayKeepsTheOldFile) {
     small.rlim_cur = 100;
     void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    SaveTo(path);
+    SaveTo(path, missing);
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);
     EXPECT_EQ(ReadAll(path), QByteArray("old content\r\n"));
