@@ -1,14 +1,18 @@
 // The platform services: the settings store over QSettings (also over a
 // settings file of junk), the file-dialog filters, the ports over the dialog
-// service, the report pane, the clock texts and printing.
+// service, the report pane, the clock texts, printing, and the text grid over
+// a table widget with the delegate that routes its keys.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QPrinter>
@@ -16,6 +20,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSize>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTime>
 
@@ -24,6 +29,7 @@
 #include "QtPorts.h"
 #include "QtSettingsStore.h"
 #include "StoredOptions.h"
+#include "TableWidgetGrid.h"
 #include "TextPrinting.h"
 
 [[maybe_unused]] static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
@@ -38,49 +44,34 @@ using ::testing::Return;
 class QtSettingsStoreTest : public ::testing::Test {
 protected:
     void SetUp() override { raw.clear(); }
-    void TearDown() override {
-        raw.clear();
-        raw.sync();
-    }
-    void Put(const char* key, const QVariant& value) {
-        raw.setValue(key, value);
-        raw.sync();
-    }
+    void TearDown() override { raw.clear(); }
     QSettings raw{QSettings::NativeFormat, QSettings::UserScope, "Morvo", "Zelkat"};
 };
 
-// Missing values, text that is not a decimal integer and values that are not
-// text all read as not stored, giving the caller's default; bytes that are
-// text read as text; a boolean is true for every non-zero integer.
+// Only decimal text (bytes that are such text too) reads as a number; other
+// text, values that are not text and missing values give the caller's
+// default. A boolean is true for every non-zero integer.
 TEST_F(QtSettingsStoreTest, OnlyDecimalTextIsReadAndAnythingElseGivesTheDefault) {
-    for (const char* text : {"", "abc", "12.5", "0x10", "1e3", "7 8", "99999999999", "-"}) {
-        Put("GridSetup/Height", QString::fromLatin1(text));
+    const std::pair<QVariant, int> values[] = {
+        {"12", 12},       {"-1", -1},           {"0", 0},        {QByteArray("42"), 42},
+        {"", 7},          {"abc", 7},           {"12.5", 7},     {"0x10", 7},
+        {"1e3", 7},       {"7 8", 7},           {"99999999999", 7}, {"-", 7},
+        {QVariantList{3, 4}, 7}, {QByteArray("\x00\xff\x01", 3), 7}, {QSize(5, 6), 7}};
+    for (const auto& [value, expected] : values) {
+        raw.setValue("Option/Value", value);
+        raw.sync();
         QtSettingsStore store;
-        EXPECT_EQ(store.ReadText("GridSetup", "Height"), std::optional<std::string>(text));
-        EXPECT_EQ(store.ReadInteger("GridSetup", "Height", -1), -1) << text;
-        EXPECT_TRUE(store.ReadBool("GridSetup", "Height", true)) << text;
+        EXPECT_EQ(store.ReadInteger("Option", "Value", 7), expected) << value.toString().toStdString();
+        EXPECT_EQ(store.ReadBool("Option", "Value", true), expected != 0) << value.toString().toStdString();
+        EXPECT_EQ(store.ReadInteger("MainSetup", "Top", 7), 7);
     }
-    Put("Option/Track", QVariantList{3, 4});
-    Put("Option/Observed", QByteArray("\x00\xff\x01", 3));
-    Put("MainSetup/Width", QSize(5, 6));
-    Put("GridSetup/Left", QByteArray("42"));
-    Put("Option/Row", "-1");
-    Put("Option/AppLRtest", "0");
-    QtSettingsStore store;
-    EXPECT_EQ(store.ReadText("Option", "Track"), std::nullopt);
-    EXPECT_EQ(store.ReadInteger("Option", "Track", 1), 1);
-    EXPECT_TRUE(store.ReadBool("Option", "Observed", true));
-    EXPECT_EQ(store.ReadInteger("MainSetup", "Width", -1), -1);
-    EXPECT_EQ(store.ReadInteger("MainSetup", "Top", -1), -1);
-    EXPECT_EQ(store.ReadInteger("GridSetup", "Left", -1), 42);
-    EXPECT_TRUE(store.ReadBool("Option", "Row", false));
-    EXPECT_FALSE(store.ReadBool("Option", "AppLRtest", true));
 }
 
 // Integers are written as decimal text and booleans as 1 and 0, over a value
 // of another type too, and are on disk once the store is gone.
 TEST_F(QtSettingsStoreTest, WritesDecimalTextThatTheNextStoreReads) {
-    Put("Option/Track", QVariantList{1});
+    raw.setValue("Option/Track", QVariantList{1});
+    raw.sync();
     {
         QtSettingsStore store;
         store.WriteInteger("MainSetup", "Top", -15);
@@ -205,13 +196,13 @@ TEST(QtClockTexts, ShowTheDateAndWholeSecondsWithoutAZone) {
     civil.Year = 2024, civil.Month = 3, civil.Day = 5, civil.Hour = 14, civil.Minute = 7, civil.Second = 9;
     civil.Millisecond = 600;
     QtClock clock;
-    const QLocale locale = QLocale::system();
-    EXPECT_EQ(clock.ShortDateText(ToDateTime(civil)), locale.toString(QDate(2024, 3, 5), QLocale::ShortFormat).toStdString());
-    EXPECT_EQ(clock.ShortDateText(0.0), locale.toString(QDate(1899, 12, 30), QLocale::ShortFormat).toStdString());
-    auto time = [&](double at) { return QString::fromStdString(clock.LongTimeText(at)); };
-    EXPECT_TRUE(time(ToDateTime(civil)).contains(QRegularExpression("07\\D09(\\D|$)"))) << time(ToDateTime(civil)).toStdString();
-    EXPECT_FALSE(time(ToDateTime(civil)).contains(QRegularExpression("600|\\D10(\\D|$)")));
-    const QString used = time(1.0 + (2 * 3600 + 2 * 60 + 3.25) / 86400.0);
+    auto date = [](int y, int m, int d) { return QLocale::system().toString(QDate(y, m, d), QLocale::ShortFormat); };
+    EXPECT_EQ(clock.ShortDateText(ToDateTime(civil)), date(2024, 3, 5).toStdString());
+    EXPECT_EQ(clock.ShortDateText(0.0), date(1899, 12, 30).toStdString());
+    const QString at = QString::fromStdString(clock.LongTimeText(ToDateTime(civil)));
+    EXPECT_TRUE(at.contains(QRegularExpression("07\\D09(\\D|$)"))) << at.toStdString();
+    EXPECT_FALSE(at.contains(QRegularExpression("600|\\D10(\\D|$)"))) << at.toStdString();
+    const QString used = QString::fromStdString(clock.LongTimeText(1.0 + (2 * 3600 + 2 * 60 + 3.25) / 86400.0));
     EXPECT_TRUE(used.contains(QRegularExpression("02\\D03(\\D|$)"))) << used.toStdString();
     EXPECT_FALSE(used.contains("26") || used.contains("25")) << used.toStdString();
 
@@ -236,22 +227,87 @@ TEST(PrintPlainText, FillsPagesAndFailsWithoutAPrinter) {
         QString error;
         if (!PrintPlainTextOn(printer, text, font, &error)) return 0;
         QFile file(folder.filePath("out.pdf"));
-        return file.open(QIODevice::ReadOnly)
-                   ? static_cast<int>(QString::fromLatin1(file.readAll()).count(QRegularExpression("/Type\\s*/Page[^s]")))
-                   : 0;
+        const QString pdf = file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
+        return static_cast<int>(pdf.count(QRegularExpression("/Type\\s*/Page[^s]")));
     };
     QStringList lines;
     for (int k = 1; k <= 300; ++k) lines << QString("line %1").arg(k);
     EXPECT_EQ(pages("one line"), 1);
-    const int pagesOf300Lines = pages(lines.join('\n'));
-    EXPECT_GE(pagesOf300Lines, 3);
-    EXPECT_LE(pagesOf300Lines, 10);
+    EXPECT_THAT(pages(lines.join('\n')), ::testing::AllOf(::testing::Ge(3), ::testing::Le(10)));
     EXPECT_GE(pages(QString("word ").repeated(12000)), 2);
     if (!QPrinterInfo::defaultPrinter().isNull()) return;
     QString error;
     EXPECT_FALSE(PrintPlainText("text", QFont(), &error));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_FALSE(PrintPlainText("text", QFont(), nullptr));
+}
+
+// ------------------------------------------------------------- table grid
+
+void Press(QWidget* target, int key, const QString& text = QString()) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(target, &press);
+}
+
+// Counts never drop below one; cells are addressed column first, read empty
+// without an item, are ignored outside the grid, go with a shrink, and are
+// UTF-8 on the grid's side.
+TEST(TableWidgetGrid, AddressesCellsColumnFirstWithinItsCounts) {
+    QTableWidget table(2, 3);  // 2 rows, 3 columns
+    TableWidgetGrid grid(&table);
+    EXPECT_EQ(QSize(grid.ColCount(), grid.RowCount()), QSize(3, 2));
+    EXPECT_EQ(grid.Cell(2, 1), "");
+    grid.SetCell(2, 1, "17");
+    EXPECT_EQ(table.item(1, 2)->text(), QString("17"));
+    grid.SetCell(0, 0, "Gr\xC3\xB6\xC3\x9F" "e");
+    EXPECT_EQ(table.item(0, 0)->text(), QString::fromUtf8("Gr\xC3\xB6\xC3\x9F" "e"));
+    grid.SetCell(3, 0, "5");
+    grid.SetCell(-1, 0, "5");
+    EXPECT_EQ(QSize(table.columnCount(), table.rowCount()), QSize(3, 2));
+    grid.SetColCount(2);
+    grid.SetColCount(3);
+    EXPECT_EQ(grid.Cell(2, 1), "");
+    grid.SetColCount(0);
+    grid.SetRowCount(-2);
+    EXPECT_EQ(QSize(table.columnCount(), table.rowCount()), QSize(1, 1));
+}
+
+// A handled key is consumed, others keep the grid's behaviour; a key from an
+// open editor is handled with the typed text committed; Right and End stay
+// in the editor until the caret is at the end.
+TEST(GridKeyDelegate, HandledKeysAreConsumedWithTheTypedTextCommitted) {
+    QTableWidget table(2, 3);
+    std::vector<int> keys;
+    GridKeyDelegate* delegate = nullptr;
+    delegate = new GridKeyDelegate(&table, [&](int key, Qt::KeyboardModifiers) {
+        keys.push_back(key);
+        if (key != Qt::Key_Down && key != Qt::Key_Right) return false;
+        delegate->CommitEdit();  // the handler sees the committed text
+        return true;
+    });
+    table.show();
+    table.setCurrentCell(1, 1);
+    delegate->CommitEdit();
+    EXPECT_EQ(table.item(1, 1), nullptr);
+    Press(&table, Qt::Key_Down);
+    Press(&table, Qt::Key_Left);
+    EXPECT_EQ(keys, (std::vector<int>{Qt::Key_Down, Qt::Key_Left}));
+    EXPECT_EQ(QPoint(table.currentColumn(), table.currentRow()), QPoint(0, 1));
+
+    Press(&table, Qt::Key_1, "1");
+    QLineEdit* editor = table.viewport()->findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr);
+    Press(editor, Qt::Key_2, "2");
+    editor->setCursorPosition(0);
+    keys.clear();
+    Press(editor, Qt::Key_Right);
+    Press(editor, Qt::Key_End);
+    EXPECT_TRUE(keys.empty());
+    EXPECT_TRUE(delegate->Editing());
+    Press(editor, Qt::Key_Right);
+    EXPECT_EQ(keys, std::vector<int>{Qt::Key_Right});
+    EXPECT_FALSE(delegate->Editing());
+    EXPECT_EQ(table.item(1, 0)->text(), QString("12"));
 }
 
 }  // namespace

@@ -31,6 +31,7 @@
 namespace kelvorin::mainwindowtest {
 
 using MockDialogs = testdialogs::MockDialogs;
+inline constexpr int kBoundMs = 10000;
 
 // The six windows in the order the program creates them, connected as at
 // start-up; the main window not shown yet.
@@ -48,12 +49,9 @@ struct Program {
     TProGrid ProGrid;
 };
 
-inline constexpr int kBoundMs = 10000;
-inline constexpr int kRunBoundMs = 40000;
-
 // Runs each step's action once its window is the active modal window, then
-// closes the window if the action left it open. A window that does not come, or one no step expects,
-// is reported and closed after the bound.
+// closes the window if the action left it open. A window that does not come,
+// or one no step expects, is reported and closed after the bound.
 class ModalDriver {
 public:
     ModalDriver() {
@@ -67,20 +65,21 @@ private:
     void Tick() {
         QWidget* modal = QApplication::activeModalWidget();
         if (!steps_.empty() && modal == steps_.front().first) {
-            auto step = std::move(steps_.front());
+            auto [window, action] = std::move(steps_.front());
             steps_.pop_front();
             waiting_.invalidate();
-            step.second();
-            if (step.first->isVisible()) step.first->close();
-            return;
+            action();
+            if (window->isVisible()) window->close();
+        } else if (steps_.empty() && modal == nullptr) {
+            waiting_.invalidate();
+        } else if (!waiting_.isValid()) {
+            waiting_.start();
+        } else if (waiting_.elapsed() > kBoundMs) {
+            waiting_.invalidate();
+            ADD_FAILURE() << (steps_.empty() ? "an unexpected modal window" : "an expected modal window never came");
+            if (!steps_.empty()) steps_.pop_front();
+            if (modal != nullptr) modal->close();
         }
-        if (steps_.empty() && modal == nullptr) return waiting_.invalidate();
-        if (!waiting_.isValid()) waiting_.start();
-        if (waiting_.elapsed() < kBoundMs) return;
-        waiting_.invalidate();
-        ADD_FAILURE() << (steps_.empty() ? "an unexpected modal window" : "an expected modal window never came");
-        if (!steps_.empty()) steps_.pop_front();
-        if (modal != nullptr) modal->close();
     }
     QTimer timer_;
     std::deque<std::pair<QWidget*, std::function<void()>>> steps_;
@@ -107,17 +106,17 @@ private:
     void Tick() {
         const AnalysisState& state = window_.Engine().State();
         if (!state.Running) return;
-        if (running_.isValid() && running_.elapsed() > kRunBoundMs) {
+        if (running_.isValid() && running_.elapsed() > 4 * kBoundMs) {
             running_.invalidate();
             actions_.clear();
             ADD_FAILURE() << "the run was still going after the bound; broken off";
-            return window_.Engine().BreakOff();
+            window_.Engine().BreakOff();
+        } else if (!actions_.empty() && state.SamplePointCount != 0 && state.SamplePointCount != lastCount_) {
+            lastCount_ = state.SamplePointCount;
+            auto action = std::move(actions_.front());
+            actions_.pop_front();
+            action();
         }
-        if (actions_.empty() || state.SamplePointCount == 0 || state.SamplePointCount == lastCount_) return;
-        lastCount_ = state.SamplePointCount;
-        auto action = std::move(actions_.front());
-        actions_.pop_front();
-        action();
     }
     TCTable& window_;
     QTimer timer_;
@@ -129,18 +128,16 @@ private:
 // A left click on the status bar as the window system delivers it.
 inline void ClickStatusBar(TCTable& window) {
     QStatusBar* bar = window.StatusBar1();
-    const QPointF local(bar->width() / 2.0, bar->height() / 2.0);
-    QMouseEvent press(QEvent::MouseButtonPress, local, bar->mapToGlobal(local), Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
+    const QPointF at(bar->width() / 2.0, bar->height() / 2.0);
+    QMouseEvent press(QEvent::MouseButtonPress, at, bar->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, {});
     QApplication::sendEvent(bar, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, local, bar->mapToGlobal(local), Qt::LeftButton, Qt::NoButton,
-                        Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, bar->mapToGlobal(at), Qt::LeftButton, Qt::NoButton, {});
     QApplication::sendEvent(bar, &release);
 }
 
 inline bool ProcessEventsUntil(const std::function<bool()>& done) {
-    QDeadlineTimer deadline(kBoundMs);
-    while (!done() && !deadline.hasExpired()) QApplication::processEvents(QEventLoop::AllEvents, 20);
+    for (QDeadlineTimer deadline(kBoundMs); !done() && !deadline.hasExpired();)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
     return done();
 }
 
