@@ -45,23 +45,19 @@ const QStringList kObservedLong = {
 // Whether LINES[FROM..] are the rows, in fields of four, of a sample point
 // of the long table (a table with its row and column totals).
 bool IsLongTablePoint(const QStringList& lines, qsizetype from) {
-    const std::vector<int> rowTotals = {20, 22, 33, 21}, colTotals = {4, 13, 43, 36};
-    std::vector<int> colSums(4, 0);
-    for (std::size_t i = 0; i < 4; ++i) {
-        const QString line = lines.value(from + static_cast<qsizetype>(i));
-        int rowSum = 0;
-        for (std::size_t j = 0; j < 4; ++j) {
-            rowSum += line.mid(static_cast<qsizetype>(4 * j), 4).trimmed().toInt();
-            colSums[j] += line.mid(static_cast<qsizetype>(4 * j), 4).trimmed().toInt();
+    std::vector<int> rowSums(4, 0), colSums(4, 0);
+    for (qsizetype i = 0; i < 4; ++i)
+        for (qsizetype j = 0; j < 4; ++j) {
+            const int cell = lines.value(from + i).leftJustified(16).mid(4 * j, 4).trimmed().toInt();
+            rowSums[static_cast<std::size_t>(i)] += cell;
+            colSums[static_cast<std::size_t>(j)] += cell;
         }
-        if (rowSum != rowTotals[i] || line.size() != 16) return false;
-    }
-    return colSums == colTotals;
+    return rowSums == std::vector<int>{20, 22, 33, 21} && colSums == std::vector<int>{4, 13, 43, 36} &&
+           lines.value(from).size() == 16;
 }
+// Where BLOCK stands as consecutive lines of LINES (-1: nowhere).
 qsizetype IndexOfBlock(const QStringList& lines, const QStringList& block) {
-    for (qsizetype k = 0; k + block.size() <= lines.size(); ++k)
-        if (lines.mid(k, block.size()) == block) return k;
-    return -1;
+    return lines.join('\n').indexOf(block.join('\n'));
 }
 qsizetype CountStartingWith(const QStringList& lines, const QString& start) {
     return std::count_if(lines.begin(), lines.end(), [&](const QString& line) { return line.startsWith(start); });
@@ -397,7 +393,8 @@ TEST_F(MainWindow, BreakingOffOneTableOfBulkProcessingGoesOnWithTheNext) {
     EXPECT_CALL(dialogs, Question(_, kAbort, _)).WillOnce(Return(true));
     const QStringList lines = BulkWithTheLongTableFirst();
     const qsizetype broken = IndexOfBlock(lines, kObservedLong);
-    const qsizetype stop = lines.indexOf(QRegularExpression("^ Calculations interrupted at sample point nr \\d+$"));
+    const QRegularExpression interrupted("\n Calculations interrupted at sample point nr \\d+\n");
+    const qsizetype stop = lines.join('\n').indexOf(interrupted);
     EXPECT_GT(broken, 0);
     EXPECT_GT(stop, broken);
     EXPECT_GT(IndexOfBlock(lines, kObserved2x3), stop);
