@@ -1,7 +1,7 @@
 // The platform services: the settings store over QSettings (also over a
 // settings file of junk), the file-dialog filters, the ports over the dialog
-// service, the report pane, the clock texts, printing, and the text grid over
-// a table widget with the delegate that routes its keys.
+// service, the clock texts, printing, and the delegate that routes the keys
+// of a table widget's open cell editor.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -206,34 +206,9 @@ TEST(PrintPlainText, FillsPagesAndFailsWithoutAPrinter) {
     EXPECT_FALSE(error.isEmpty());
 }
 
-// ------------------------------------------------------------- table grid
-
 void Press(QWidget* target, int key, const QString& text = QString()) {
     QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
     QApplication::sendEvent(target, &press);
-}
-
-// Counts never drop below one; cells are addressed column first, read empty
-// without an item, are ignored outside the grid, go with a shrink, and are
-// UTF-8 on the grid's side.
-TEST(TableWidgetGrid, AddressesCellsColumnFirstWithinItsCounts) {
-    QTableWidget table(2, 3);  // 2 rows, 3 columns
-    TableWidgetGrid grid(&table);
-    EXPECT_EQ(QSize(grid.ColCount(), grid.RowCount()), QSize(3, 2));
-    EXPECT_EQ(grid.Cell(2, 1), "");
-    grid.SetCell(2, 1, "17");
-    EXPECT_EQ(table.item(1, 2)->text(), QString("17"));
-    grid.SetCell(0, 0, "Gr\xC3\xB6\xC3\x9F" "e");
-    EXPECT_EQ(table.item(0, 0)->text(), QString::fromUtf8("Gr\xC3\xB6\xC3\x9F" "e"));
-    grid.SetCell(3, 0, "5");
-    grid.SetCell(-1, 0, "5");
-    EXPECT_EQ(QSize(table.columnCount(), table.rowCount()), QSize(3, 2));
-    grid.SetColCount(2);
-    grid.SetColCount(3);
-    EXPECT_EQ(grid.Cell(2, 1), "");
-    grid.SetColCount(0);
-    grid.SetRowCount(-2);
-    EXPECT_EQ(QSize(table.columnCount(), table.rowCount()), QSize(1, 1));
 }
 
 // A key from an open editor reaches the handler with the typed text

@@ -344,11 +344,19 @@ TEST_F(MainWindow, TablesThatCannotBeAnalysedLeaveThePaneEmptyAndTheMenusOn) {
     }
 }
 
-// Reading walks through every table of the file, its name in the "*1" hint,
+// A ragged table is a data error: its message, no run, the report stays.
+// Reading walks through every table of a file, its name in the "*1" hint,
 // then gives "No data avaiable" in the pane and the status bar and turns
 // "from same file" and Save off. Exit closes the data file kept open.
-TEST_F(MainWindow, ReadsEveryTableOfAFileThenReportsNoData) {
+TEST_F(MainWindow, ReadsEveryTableOfAFileThenReportsNoDataAndRefusesARaggedOne) {
     Start();
+    TypeTable(kTable2x3);
+    const QStringList before = Report();
+    const QString ragged = WriteFile("ragged.dat", "1 2 3\n4 5\n\n");
+    EXPECT_CALL(dialogs, ErrorAbort(_, "Data error reading file " + ragged));
+    ReadFromNewFile(ragged);
+    EXPECT_EQ(Report(), before);
+
     const QString path = WriteFile("two.dat", kTable2x3 + "\n" + kTable2x2);
     ReadFromNewFile(path);
     EXPECT_EQ(Hint("*1"), "Read table data from " + path);
@@ -371,18 +379,6 @@ TEST_F(MainWindow, ReadsEveryTableOfAFileThenReportsNoData) {
     EXPECT_EQ(isOpen(), descriptors.exists());
     Item("Exit2")->trigger();
     EXPECT_FALSE(isOpen());
-}
-
-// A ragged table is a data error: its message, no run, the report stays.
-TEST_F(MainWindow, ARaggedTableGivesTheErrorAndKeepsTheReport) {
-    Start();
-    TypeTable(kTable2x3);
-    const QStringList before = Report();
-    const QString path = WriteFile("ragged.dat", "1 2 3\n4 5\n\n");
-    EXPECT_CALL(dialogs, ErrorAbort(_, "Data error reading file " + path));
-    ReadFromNewFile(path);
-    EXPECT_EQ(Report(), before);
-    EXPECT_TRUE(Enabled("Save1"));
 }
 
 // Breaking off one table of bulk processing writes its interruption and
