@@ -30,7 +30,9 @@
 #include "TableWidgetGrid.h"
 #include "TextPrinting.h"
 
-[[maybe_unused]] static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+[[maybe_unused]] static void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace kelvorin {
 namespace {

@@ -126,8 +126,10 @@ protected:
             TextGrid& grid = program->InputGrid.Grid();
             grid.SetRowCount(static_cast<int>(rows.size()));
             grid.SetColCount(static_cast<int>(rows[0].split(' ').size()));
-            for (int i = 0; i < rows.size(); ++i)
-                for (int j = 0; j < rows[i].split(' ').size(); ++j) grid.SetCell(j, i, rows[i].split(' ')[j].toStdString());
+            for (int i = 0; i < rows.size(); ++i) {
+                const QList<QByteArray> cells = rows[i].split(' ');
+                for (int j = 0; j < cells.size(); ++j) grid.SetCell(j, i, cells[j].toStdString());
+            }
             program->InputGrid.Return1Click();
         });
         if (weights) modals.When(&program->ProGrid, weights);
@@ -150,12 +152,13 @@ protected:
     QStringList BulkWithTheLongTableFirst() {
         const QString data = WriteFile("long.dat", kLongTable + "\n" + kTable2x3);
         EXPECT_CALL(dialogs, OpenFileName(_, kDataFilter, QString("dat"), _)).WillOnce(Return(data));
-        EXPECT_CALL(dialogs, SaveFileName(_, kTextFilter, QString("txt"), _)).WillOnce(Return(folder.filePath("r.txt")));
+        const QString result = folder.filePath("r.txt");
+        EXPECT_CALL(dialogs, SaveFileName(_, kTextFilter, QString("txt"), _)).WillOnce(Return(result));
         progress->StartRun();
         Item("Bulkprocessing1")->trigger();
         EXPECT_TRUE(progress->Done());
         EXPECT_FALSE(State().Running);
-        return FileLines(folder.filePath("r.txt"));
+        return FileLines(result);
     }
 
     ::testing::StrictMock<MockDialogs> dialogs;
@@ -265,10 +268,9 @@ TEST_F(MainWindow, StoredPlacementAppliesOnlyWhereItIsAValidValue) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Window.x());
         settings.Clear();
-        for (std::size_t k = 0; k < c.Main.size(); ++k)
-            c.Main[k] ? settings.WriteText("MainSetup", names[k], c.Main[k]) : settings.SetNonText("MainSetup", names[k]);
-        for (std::size_t k = 0; k < c.Grid.size(); ++k)
-            c.Grid[k] ? settings.WriteText("GridSetup", names[k], c.Grid[k]) : settings.SetNonText("GridSetup", names[k]);
+        for (const auto& [section, values] : {std::pair("MainSetup", c.Main), std::pair("GridSetup", c.Grid)})
+            for (std::size_t k = 0; k < values.size(); ++k)
+                values[k] ? settings.WriteText(section, names[k], values[k]) : settings.SetNonText(section, names[k]);
         Start();
         EXPECT_EQ(Frame(), c.Window);
         const Placement derived = DerivedGrid(), want = c.ExpectedGrid;
