@@ -37,10 +37,7 @@ const QStringList kObserved2x2 = {"Observed Numbers.", "     1     2  |      3",
                                   "--------------+-------", "     4     6  |     10", ""};
 // About ninety million sample points: runs until broken off.
 const QByteArray kLongTable = "1 3 10 6\n2 3 10 7\n1 6 14 12\n0 1 9 11\n";
-const QStringList kObservedLong = {
-    "Observed Numbers.",           "     1     3    10     6  |     20", "     2     3    10     7  |     22",
-    "     1     6    14    12  |     33", "     0     1     9    11  |     21", "--------------------------+-------",
-    "     4    13    43    36  |     96", ""};
+const QStringList kObservedLong = {"Observed Numbers.", "     1     3    10     6  |     20"};
 
 // Whether LINES[FROM..] are the rows, in fields of four, of a sample point
 // of the long table (a table with its row and column totals).
