@@ -58,7 +58,7 @@ TEST_F(OptionsDialog, StoredOptionsAreLoadedClampedOrReadAsTheirDefaults) {
     };
     const Case cases[] = {
         {{{"Expected", "2"}, {"Observed", "0"}, {"Row", "-1"}},
-         [](AnalysisOptions& o) { o.Expected = o.Row = !(o.Observed = false); }},
+         [](AnalysisOptions& o) { o.Expected = o.Row = true, o.Observed = false; }},
         {{{"Observed", nullptr}, {"Track", nullptr}, {"CountPos", "yes"}, {"InputData", "1.0"}, {"Expected", "1"},
           {"2x2onetail", "1"}},
          [](AnalysisOptions& o) { o.Expected = o.Opt2x2onetail = true; }},

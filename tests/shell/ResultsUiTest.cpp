@@ -53,16 +53,10 @@ protected:
     TResults results;
 };
 
-// Characters counted with each line break as two.
-TEST(ResultsCountText, CountsCharactersWithEachLineBreakAsTwo) {
-    const std::pair<QString, QString> cases[] = {{"", "0"}, {"abc", "3"}, {"\n", "2"}, {"a\n\nb\n", "8"}};
-    for (const auto& [text, count] : cases) EXPECT_EQ(TResults::CountText(text), count) << text.toStdString();
-}
-
 // Appended lines follow typed text and one another without separator.
-// Activation shows the count of the whole text; a key shows the count before
-// its own change; Erase all empties the text and shows 0; Escape does not
-// close the editor.
+// Activation shows the count of the whole text, each line break counted as
+// two; a key shows the count before its own change; Erase all empties the
+// text and shows 0; Escape does not close the editor.
 TEST_F(ResultsEditor, TheCountFollowsActivationKeysAndEraseAll) {
     results.RichEdit1()->setPlainText("typed");
     results.AppendLine("");
