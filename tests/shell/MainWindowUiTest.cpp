@@ -223,45 +223,26 @@ TEST_F(MainWindow, HintsShowThePartAfterTheFirstBarAndReplaceStarOneAndTwo) {
     for (const auto& [hint, shown] : cases) EXPECT_EQ(Hint(hint), shown) << hint.toStdString();
 }
 
-// First start: the design placement and the grid derived from it. Nothing
-// is stored before the close, which writes both placements once, in order,
-// as decimal text.
-TEST_F(MainWindow, FirstStartUsesTheDesignPlacementAndTheCloseStoresBoth) {
-    Start();
-    EXPECT_EQ(Frame(), QRect(280, 201, 559, 361));
-    const Placement grid = Window().Commands().GridPlacement();
-    EXPECT_EQ(grid, DerivedGrid());
-    TypeTable(kTable2x3);
-    EXPECT_TRUE(settings.Writes().empty());
-    Window().move(312, 147);
-    Window().resize(600, 400);
-    Item("Exit2")->trigger();
-    EXPECT_FALSE(Window().isVisible());
-    std::vector<MemorySettingsStore::Write> expected;
-    for (const int value : {147, 312, 400, 600, grid.Top, grid.Left, grid.Height, grid.Width})
-        expected.push_back({expected.size() < 4 ? "MainSetup" : "GridSetup",
-                            std::vector<std::string>{"Top", "Left", "Height", "Width"}[expected.size() % 4],
-                            std::to_string(value)});
-    EXPECT_EQ(settings.Writes(), expected);
-}
-
-// A stored window value applies only above 0, a grid value only from 1 on;
-// text that is no number, or a value that is no text, counts as not stored.
-// Grid values not applied are derived from the window as it then stands.
-TEST_F(MainWindow, StoredPlacementAppliesOnlyWhereItIsAValidValue) {
+// Without stored values the design placement applies and the grid's is
+// derived from it. A stored window value applies only above 0, a grid value
+// only from 1 on; text that is no number, or a value that is no text, counts
+// as not stored. Nothing is stored before the close, which writes both
+// placements once, in order, as decimal text.
+TEST_F(MainWindow, PlacementIsReadAtStartAndStoredOnceAtClose) {
     struct Case {
         std::vector<const char*> Main, Grid;  // Top, Left, Height, Width; nullptr: not text
         QRect Window;
         Placement ExpectedGrid;  // -1: derived
     };
     const Case cases[] = {
+        {{}, {}, {280, 201, 559, 361}, {}},
         {{"150", "320", "400", "620"}, {"10", "20", "300", "500"}, {320, 150, 620, 400}, {10, 20, 300, 500}},
         {{"150", "0", "400", "620"}, {}, {280, 150, 620, 400}, {}},
         {{"-5", "-300", "0", "-1"}, {}, {280, 201, 559, 361}, {}},
         {{}, {"0", "77", "abc", "12x"}, {280, 201, 559, 361}, {-1, 77, -1, -1}},
         {{nullptr, "300"}, {"", "", nullptr, ""}, {300, 201, 559, 361}, {}},
     };
-    const char* const names[] = {"Top", "Left", "Height", "Width"};
+    const std::string names[] = {"Top", "Left", "Height", "Width"};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Window.x());
         settings.Clear();
@@ -276,8 +257,19 @@ TEST_F(MainWindow, StoredPlacementAppliesOnlyWhereItIsAValidValue) {
                              want.Height < 0 ? derived.Height : want.Height,
                              want.Width < 0 ? derived.Width : want.Width}));
     }
-    // The rest of the start-up happened: the hint handler is in place.
-    EXPECT_EQ(Hint("*1"), QString("You have not yet read data"));
+    settings.Clear();
+    TypeTable(kTable2x3);
+    EXPECT_TRUE(settings.Writes().empty());
+    const Placement grid = Window().Commands().GridPlacement();
+    Window().move(312, 147);
+    Window().resize(600, 400);
+    Item("Exit2")->trigger();
+    EXPECT_FALSE(Window().isVisible());
+    std::vector<MemorySettingsStore::Write> expected;
+    for (const int value : {147, 312, 400, 600, grid.Top, grid.Left, grid.Height, grid.Width})
+        expected.push_back({expected.size() < 4 ? "MainSetup" : "GridSetup", names[expected.size() % 4],
+                            std::to_string(value)});
+    EXPECT_EQ(settings.Writes(), expected);
 }
 
 // Options open at the main window's top, 50 pixels right of its left; the
