@@ -1,135 +1,77 @@
-// The platform services: the settings store over QSettings and in memory,
-// the file-dialog filters and default extension, the ports over the dialog
-// service, the report pane, the status line, the clock texts and printing
-// without a printer.
+// The platform services: the settings store over QSettings (also over a
+// settings file of junk), the file-dialog filters, the ports over the dialog
+// service, the clock texts, printing, and the delegate that routes the keys
+// of a table widget's open cell editor.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <QByteArray>
+#include <QApplication>
 #include <QDate>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
-#include <QFontMetricsF>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QLocale>
-#include <QPlainTextEdit>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSize>
-#include <QStatusBar>
+#include <QTableWidget>
 #include <QTemporaryDir>
-#include <QTime>
-#include <QVariant>
-#include <QWidget>
-#include <algorithm>
-#include <ostream>
-#include <string>
-#include <vector>
 
 #include "DateTime.h"
-#include "DialogService.h"
 #include "MockDialogs.h"
 #include "QtPorts.h"
 #include "QtSettingsStore.h"
+#include "StoredOptions.h"
+#include "TableWidgetGrid.h"
 #include "TextPrinting.h"
 
-[[maybe_unused]] static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+[[maybe_unused]] static void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace kelvorin {
 namespace {
 
 using ::testing::_;
-using ::testing::Eq;
 using ::testing::Return;
-using ::testing::StrictMock;
-using Icon = DialogService::Icon;
 
-using testdialogs::MockDialogs;
-
-// Installs a service for the length of a test.
-class InstalledDialogs {
-public:
-    explicit InstalledDialogs(DialogService& service) { SetDialogService(&service); }
-    ~InstalledDialogs() { SetDialogService(nullptr); }
-    InstalledDialogs(const InstalledDialogs&) = delete;
-    InstalledDialogs& operator=(const InstalledDialogs&) = delete;
-};
-
-// The program's own settings, as any other QSettings user sees them.
-QSettings RawSettings() { return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Morvo", "Zelkat"); }
-
-// ------------------------------------------------------------ settings store
-
+// The program's own settings as any other QSettings user sees them, emptied.
 class QtSettingsStoreTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        QSettings raw(QSettings::NativeFormat, QSettings::UserScope, "Morvo", "Zelkat");
-        raw.clear();
-        raw.sync();
-    }
+    void SetUp() override { raw.clear(); }
+    void TearDown() override { raw.clear(); }
+    QSettings raw{QSettings::NativeFormat, QSettings::UserScope, "Morvo", "Zelkat"};
 };
 
-TEST_F(QtSettingsStoreTest, MissingSectionOrValueGivesTheDefault) {
-    QSettings raw(QSettings::NativeFormat, QSettings::UserScope, "Morvo", "Zelkat");
-    raw.setValue("MainSetup/Top", "12");
-    raw.sync();
-
-    QtSettingsStore store;
-    EXPECT_EQ(store.ReadText("GridSetup", "Top"), std::nullopt);
-    EXPECT_EQ(store.ReadText("MainSetup", "Left"), std::nullopt);
-    EXPECT_EQ(store.ReadInteger("GridSetup", "Top", -1), -1);
-    EXPECT_EQ(store.ReadInteger("MainSetup", "Left", -1), -1);
-    EXPECT_TRUE(store.ReadBool("Option", "Observed", true));
-    EXPECT_FALSE(store.ReadBool("Option", "Expected", false));
-    // The value next to them is there.
-    EXPECT_EQ(store.ReadInteger("MainSetup", "Top", -1), 12);
-}
-
-TEST_F(QtSettingsStoreTest, TextThatIsNotADecimalIntegerGivesTheDefault) {
-    QSettings raw(QSettings::NativeFormat, QSettings::UserScope, "Morvo", "Zelkat");
-    const char* const texts[] = {"", "abc", "12.5", "0x10", "1e3", "7 8", "99999999999", "-"};
-    for (const char* text : texts) {
-        raw.setValue("GridSetup/Height", QString::fromLatin1(text));
+// Only decimal text (bytes that are such text too) reads as a number; other
+// text, values that are not text and missing values give the caller's
+// default. A boolean is true for every non-zero integer.
+TEST_F(QtSettingsStoreTest, OnlyDecimalTextIsReadAndAnythingElseGivesTheDefault) {
+    const std::pair<QVariant, int> values[] = {
+        {"12", 12},       {"-1", -1},           {"0", 0},        {QByteArray("42"), 42},
+        {"", 7},          {"abc", 7},           {"12.5", 7},     {"0x10", 7},
+        {"1e3", 7},       {"7 8", 7},           {"99999999999", 7}, {"-", 7},
+        {QVariantList{3, 4}, 7}, {QByteArray("\x00\xff\x01", 3), 7}, {QSize(5, 6), 7}};
+    for (const auto& [value, expected] : values) {
+        raw.setValue("Option/Value", value);
         raw.sync();
         QtSettingsStore store;
-        EXPECT_EQ(store.ReadText("GridSetup", "Height"), std::optional<std::string>(text)) << text;
-        EXPECT_EQ(store.ReadInteger("GridSetup", "Height", -1), -1) << text;
-        EXPECT_TRUE(store.ReadBool("GridSetup", "Height", true)) << text;
-        EXPECT_FALSE(store.ReadBool("GridSetup", "Height", false)) << text;
+        EXPECT_EQ(store.ReadInteger("Option", "Value", 7), expected) << value.toString().toStdString();
+        EXPECT_EQ(store.ReadBool("Option", "Value", true), expected != 0) << value.toString().toStdString();
+        EXPECT_EQ(store.ReadInteger("MainSetup", "Top", 7), 7);
     }
 }
 
-TEST_F(QtSettingsStoreTest, ValuesThatAreNotTextReadAsNotStored) {
-    QSettings raw(QSettings::NativeFormat, QSettings::UserScope, "Morvo", "Zelkat");
-    raw.setValue("Option/Track", QVariantList{3, 4});
-    raw.setValue("Option/Observed", QByteArray("\x00\xff\x01", 3));
-    raw.setValue("Option/Details", QStringList{"1", "0"});
-    raw.setValue("MainSetup/Width", QSize(5, 6));
-    raw.setValue("Option/InputData", "1");
+// Integers are written as decimal text and booleans as 1 and 0, over a value
+// of another type too.
+TEST_F(QtSettingsStoreTest, WritesDecimalTextThatTheNextStoreReads) {
+    raw.setValue("Option/Track", QVariantList{1});
     raw.sync();
-
-    QtSettingsStore store;
-    EXPECT_EQ(store.ReadText("Option", "Track"), std::nullopt);
-    EXPECT_EQ(store.ReadInteger("Option", "Track", 1), 1);
-    EXPECT_EQ(store.ReadText("Option", "Observed"), std::nullopt);
-    EXPECT_TRUE(store.ReadBool("Option", "Observed", true));
-    EXPECT_EQ(store.ReadText("Option", "Details"), std::nullopt);
-    EXPECT_FALSE(store.ReadBool("Option", "Details", false));
-    EXPECT_EQ(store.ReadInteger("MainSetup", "Width", -1), -1);
-    // A text value after them still reads.
-    EXPECT_EQ(store.ReadInteger("Option", "InputData", 0), 1);
-}
-
-TEST_F(QtSettingsStoreTest, BytesThatAreTextReadAsText) {
-    QSettings raw(QSettings::NativeFormat, QSettings::UserScope, "Morvo", "Zelkat");
-    raw.setValue("GridSetup/Left", QByteArray("42"));
-    raw.sync();
-    QtSettingsStore store;
-    EXPECT_EQ(store.ReadInteger("GridSetup", "Left", -1), 42);
-}
-
-TEST_F(QtSettingsStoreTest, WritesIntegersAsDecimalTextAndBooleansAsOneAndZero) {
     {
         QtSettingsStore store;
         store.WriteInteger("MainSetup", "Top", -15);
@@ -137,380 +79,166 @@ TEST_F(QtSettingsStoreTest, WritesIntegersAsDecimalTextAndBooleansAsOneAndZero) 
         store.WriteBool("Option", "Details", true);
         store.WriteBool("Option", "Expected", false);
     }
-    QSettings raw = RawSettings();
-    EXPECT_THAT(raw.childGroups(), ::testing::UnorderedElementsAre(QString("MainSetup"), QString("Option")));
-    const QVariant top = raw.value("MainSetup/Top");
-    EXPECT_EQ(top.typeId(), QMetaType::QString);
-    EXPECT_EQ(top.toString(), QString("-15"));
-    EXPECT_EQ(raw.value("Option/Track").toString(), QString("3"));
-    EXPECT_EQ(raw.value("Option/Details").toString(), QString("1"));
-    EXPECT_EQ(raw.value("Option/Expected").toString(), QString("0"));
-
-    // What was written is on disk once the store is gone.
-    QFile file(raw.fileName());
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << raw.fileName().toStdString();
-    const QByteArray content = file.readAll();
-    EXPECT_TRUE(content.contains("[Option]"));
-    EXPECT_TRUE(content.contains("Track=3"));
-
-    QtSettingsStore again;
-    EXPECT_EQ(again.ReadInteger("MainSetup", "Top", -1), -15);
-    EXPECT_EQ(again.ReadInteger("Option", "Track", 1), 3);
-    EXPECT_TRUE(again.ReadBool("Option", "Details", false));
-    EXPECT_FALSE(again.ReadBool("Option", "Expected", true));
+    QSettings again(QSettings::NativeFormat, QSettings::UserScope, "Morvo", "Zelkat");
+    QStringList texts;
+    for (const char* key : {"MainSetup/Top", "Option/Track", "Option/Details", "Option/Expected"})
+        texts << (again.value(key).typeId() == QMetaType::QString ? again.value(key).toString() : "<not text>");
+    EXPECT_EQ(texts.join(' '), QString("-15 3 1 0"));
 }
 
-TEST_F(QtSettingsStoreTest, ABooleanIsTrueForEveryNonZeroInteger) {
-    QtSettingsStore store;
-    store.WriteText("Option", "Row", "7");
-    store.WriteText("Option", "Column", "-1");
-    store.WriteText("Option", "AppLRtest", "0");
-    EXPECT_TRUE(store.ReadBool("Option", "Row", false));
-    EXPECT_TRUE(store.ReadBool("Option", "Column", false));
-    EXPECT_FALSE(store.ReadBool("Option", "AppLRtest", true));
+// The bytes of a string literal that may hold NUL characters.
+template <qsizetype N>
+QByteArray Bytes(const char (&text)[N]) {
+    return QByteArray(text, N - 1);
 }
 
-TEST_F(QtSettingsStoreTest, AValueOfAnotherTypeIsReplacedByText) {
-    QSettings raw(QSettings::NativeFormat, QSettings::UserScope, "Morvo", "Zelkat");
-    raw.setValue("Option/Track", QVariantList{1});
-    raw.sync();
-    QtSettingsStore store;
-    store.WriteInteger("Option", "Track", 2);
-    EXPECT_EQ(store.ReadInteger("Option", "Track", 1), 2);
+// A settings file of junk, broken sections or values of the wrong kind gives
+// the defaults, and the next settings are stored over it.
+TEST(SettingsFile, JunkGivesTheDefaultsAndTheNextSettingsAreStored) {
+    const QString path = QSettings(QSettings::NativeFormat, QSettings::UserScope, "Morvo", "Zelkat").fileName();
+    const QByteArray junks[] = {
+        Bytes("\x00\xff\xfe\x01\x89PNG\r\n\x1a\n"),
+        Bytes("[Option\nTrack=\xff\xfe\nObserved=yes\n[MainSetup]\nTop=@Variant(\x00\x00\x7f)\n==\n"),
+        "[Option]\nTrack=abc\nInputData=99999999999\nExpected=1.0\nObserved=\n[GridSetup]\nHeight=-\n",
+    };
+    for (const QByteArray& junk : junks) {
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(junk) == junk.size());
+        file.close();
+        {
+            QtSettingsStore store;
+            EXPECT_EQ(ReadStoredOptions(store), AnalysisOptions{});
+            EXPECT_EQ(store.ReadInteger("MainSetup", "Top", -1), -1);
+            EXPECT_EQ(store.ReadInteger("GridSetup", "Height", -1), -1);
+            store.WriteInteger("MainSetup", "Top", 201);
+            store.WriteText("Option", "Track", "3");
+        }
+        QtSettingsStore reopened;
+        EXPECT_EQ(reopened.ReadInteger("MainSetup", "Top", -1), 201);
+        EXPECT_EQ(ReadStoredOptions(reopened).Track, 3);
+    }
+    QFile::remove(path);
 }
 
-TEST(MemorySettingsStore, BehavesAsTheStoreItStandsFor) {
-    MemorySettingsStore store;
-    EXPECT_EQ(store.ReadInteger("MainSetup", "Top", -1), -1);
-    EXPECT_FALSE(store.Contains("MainSetup", "Top"));
-
-    store.WriteInteger("MainSetup", "Top", 201);
-    store.WriteBool("Option", "Details", true);
-    store.WriteText("GridSetup", "Height", "tall");
-    EXPECT_EQ(store.ReadInteger("MainSetup", "Top", -1), 201);
-    EXPECT_TRUE(store.ReadBool("Option", "Details", false));
-    EXPECT_EQ(store.ReadInteger("GridSetup", "Height", -1), -1);
-    // Sections keep equal names apart.
-    EXPECT_EQ(store.ReadInteger("GridSetup", "Top", -1), -1);
-
-    store.SetNonText("Option", "Track");
-    EXPECT_TRUE(store.Contains("Option", "Track"));
-    EXPECT_EQ(store.ReadText("Option", "Track"), std::nullopt);
-    EXPECT_EQ(store.ReadInteger("Option", "Track", 1), 1);
-    store.WriteInteger("Option", "Track", 4);
-    EXPECT_EQ(store.ReadInteger("Option", "Track", 1), 4);
-
-    const std::vector<MemorySettingsStore::Write> expected = {{"MainSetup", "Top", "201"},
-                                                              {"Option", "Details", "1"},
-                                                              {"GridSetup", "Height", "tall"},
-                                                              {"Option", "Track", "4"}};
-    EXPECT_EQ(store.Writes(), expected);
-
-    store.Clear();
-    EXPECT_FALSE(store.Contains("Option", "Track"));
-    EXPECT_TRUE(store.Writes().empty());
-}
-
-// ------------------------------------------------------ file dialog filters
-
-TEST(FileDialogFilters, PairsBecomeQtNameFilters) {
+// "Description|patterns" pairs become Qt's name filters, the patterns added
+// to a description that lacks them; the default extension is added only to
+// a name without one.
+TEST(FileDialogFilters, PairsBecomeQtFiltersAndTheDefaultExtensionIsAddedWhenMissing) {
     EXPECT_EQ(QtNameFilters("Data file (*.dat)|*.dat|Text file (*.txt)|*.txt|All files (*.*)|*.*"),
               QStringList({"Data file (*.dat)", "Text file (*.txt)", "All files (*.*)"}));
-    EXPECT_EQ(QtFilterText("Data file (*.dat)|*.dat|Text file (*.txt)|*.txt|All files (*.*)|*.*"),
-              QString("Data file (*.dat);;Text file (*.txt);;All files (*.*)"));
-    EXPECT_EQ(QtFilterText("Text (*.txt)|*.txt"), QString("Text (*.txt)"));
-    EXPECT_EQ(QtFilterText("Data file (*.dat)|*.dat"), QString("Data file (*.dat)"));
+    const std::pair<QString, QString> filters[] = {
+        {"Data file (*.dat)|*.dat|All files (*.*)|*.*", "Data file (*.dat);;All files (*.*)"},
+        {"Reports|*.txt;*.log", "Reports (*.txt *.log)"}, {"Data file (*.dat)|*.dat|Orphan", "Data file (*.dat)"},
+        {"Nothing|", ""}};
+    for (const auto& [filter, qt] : filters) EXPECT_EQ(QtFilterText(filter), qt) << filter.toStdString();
+    const std::pair<QString, QString> names[] = {{"/tmp/report", "/tmp/report.txt"}, {"/tmp/r.TXT", "/tmp/r.TXT"},
+                                                 {"/v1.2/report", "/v1.2/report.txt"}, {"/tmp/report.", "/tmp/report."},
+                                                 {"", ""}};
+    for (const auto& [name, withExtension] : names) EXPECT_EQ(WithDefaultExtension(name, "txt"), withExtension);
 }
 
-TEST(FileDialogFilters, PatternsMissingFromTheDescriptionAreAdded) {
-    // Qt reads the patterns out of the parentheses of the description.
-    EXPECT_EQ(QtFilterText("Text|*.txt"), QString("Text (*.txt)"));
-    EXPECT_EQ(QtFilterText("Reports|*.txt;*.log"), QString("Reports (*.txt *.log)"));
-    EXPECT_EQ(QtFilterText("Reports (*.txt)|*.txt;*.log"), QString("Reports (*.txt) (*.txt *.log)"));
-    EXPECT_EQ(QtFilterText("|*.dat"), QString("(*.dat)"));
-}
-
-TEST(FileDialogFilters, IncompleteEntriesAreDropped) {
-    EXPECT_EQ(QtNameFilters(""), QStringList());
-    EXPECT_EQ(QtNameFilters("Data file (*.dat)|*.dat|Orphan"), QStringList({"Data file (*.dat)"}));
-    EXPECT_EQ(QtNameFilters("Nothing|"), QStringList());
-}
-
-TEST(FileDialogFilters, TheDefaultExtensionIsAddedOnlyToANameWithoutOne) {
-    EXPECT_EQ(WithDefaultExtension("/tmp/report", "txt"), QString("/tmp/report.txt"));
-    EXPECT_EQ(WithDefaultExtension("report", "dat"), QString("report.dat"));
-    EXPECT_EQ(WithDefaultExtension("/tmp/report.dat", "txt"), QString("/tmp/report.dat"));
-    EXPECT_EQ(WithDefaultExtension("/tmp/report.TXT", "txt"), QString("/tmp/report.TXT"));
-    // A point in a folder name is not an extension of the file.
-    EXPECT_EQ(WithDefaultExtension("/tmp/v1.2/report", "txt"), QString("/tmp/v1.2/report.txt"));
-    // A name ending in a point asks for no extension.
-    EXPECT_EQ(WithDefaultExtension("/tmp/report.", "txt"), QString("/tmp/report."));
-    EXPECT_EQ(WithDefaultExtension("/tmp/report", ""), QString("/tmp/report"));
-    EXPECT_EQ(WithDefaultExtension("", "txt"), QString(""));
-}
-
-// ------------------------------------------------- ports over the dialogs
-
-TEST(DialogServiceReplacement, TheInstalledServiceAnswersUntilRemoved) {
-    DialogService& standard = Dialogs();
-    EXPECT_NE(dynamic_cast<QtDialogService*>(&standard), nullptr);
-    {
-        StrictMock<MockDialogs> mock;
-        InstalledDialogs installed(mock);
-        EXPECT_EQ(&Dialogs(), &mock);
-    }
-    EXPECT_EQ(&Dialogs(), &standard);
-}
-
-TEST(QtFileDialogPort, ASaveDialogKeepsTheConfirmedNameAndProposesItAgain) {
-    StrictMock<MockDialogs> mock;
-    InstalledDialogs installed(mock);
-    QWidget owner;
-    QtFileDialog dialog(&owner, QtFileDialog::Kind::Save, "Text (*.txt)|*.txt", "txt");
-    EXPECT_EQ(dialog.FileName(), "");
-
-    {
-        ::testing::InSequence order;
-        EXPECT_CALL(mock, SaveFileName(Eq(&owner), QString("Text (*.txt)|*.txt"), QString("txt"), QString("")))
-            .WillOnce(Return(QString("/tmp/out.txt")));
-        EXPECT_CALL(mock, SaveFileName(Eq(&owner), _, _, QString("/tmp/out.txt")))
-            .WillOnce(Return(std::nullopt));
-    }
-    EXPECT_TRUE(dialog.Execute());
-    EXPECT_EQ(dialog.FileName(), "/tmp/out.txt");
-    // Cancelled: the name stays.
-    EXPECT_FALSE(dialog.Execute());
-    EXPECT_EQ(dialog.FileName(), "/tmp/out.txt");
-}
-
-TEST(QtFileDialogPort, AnOpenDialogAsksForAFileToOpenWithTheNameSetBefore) {
-    StrictMock<MockDialogs> mock;
-    InstalledDialogs installed(mock);
-    QtFileDialog dialog(nullptr, QtFileDialog::Kind::Open,
-                        "Data file (*.dat)|*.dat|Text file (*.txt)|*.txt|All files (*.*)|*.*", "dat");
-    dialog.SetFileName("/data/tables.dat");
-    EXPECT_CALL(mock, OpenFileName(Eq(nullptr), QString("Data file (*.dat)|*.dat|Text file (*.txt)|*.txt|All files (*.*)|*.*"),
-                                   QString("dat"), QString("/data/tables.dat")))
-        .WillOnce(Return(QString("/data/other.dat")));
-    EXPECT_TRUE(dialog.Execute());
-    EXPECT_EQ(dialog.FileName(), "/data/other.dat");
-}
-
-TEST(QtMessageBoxesPort, MessagesHaveNoIconAndTheQuestionAsksForConfirmation) {
-    StrictMock<MockDialogs> mock;
-    InstalledDialogs installed(mock);
+// The ports pass their texts and captions through the dialog service: a
+// message without icon, a question captioned "Confirm", the error box; the
+// file dialog keeps the name confirmed and proposes it again.
+TEST(DialogPorts, PassTheirTextsAndCaptionsThroughTheDialogService) {
+    ::testing::StrictMock<testdialogs::MockDialogs> mock;
+    SetDialogService(&mock);
     QWidget owner;
     QtMessageBoxes boxes(&owner);
-
-    EXPECT_CALL(mock, Message(Eq(&owner), QString("All zeros in row 2"), QString("Error"), Icon::None));
+    EXPECT_CALL(mock, Message(&owner, QString("All zeros in row 2"), QString("Error"), DialogService::Icon::None));
     boxes.Show("All zeros in row 2", "Error");
-
-    EXPECT_CALL(mock, Question(Eq(&owner), QString("Abort calculation ?"), QString("Confirm")))
-        .WillOnce(Return(true))
-        .WillOnce(Return(false));
+    EXPECT_CALL(mock, Question(&owner, QString("Abort calculation ?"), QString("Confirm"))).WillOnce(Return(true));
     EXPECT_TRUE(boxes.AskYesNo("Abort calculation ?"));
-    EXPECT_FALSE(boxes.AskYesNo("Abort calculation ?"));
-
-    EXPECT_CALL(mock, ErrorAbort(Eq(&owner), QString("Floating point overflow")));
+    EXPECT_CALL(mock, ErrorAbort(&owner, QString("Floating point overflow")));
     boxes.ShowErrorAbort("Floating point overflow");
+
+    QtFileDialog dialog(&owner, QtFileDialog::Kind::Save, "Text (*.txt)|*.txt", "txt");
+    EXPECT_CALL(mock, SaveFileName(&owner, QString("Text (*.txt)|*.txt"), QString("txt"), QString("")))
+        .WillOnce(Return(QString("/tmp/out.txt")));
+    EXPECT_TRUE(dialog.Execute());
+    EXPECT_CALL(mock, SaveFileName(&owner, _, _, QString("/tmp/out.txt"))).WillOnce(Return(std::nullopt));
+    EXPECT_FALSE(dialog.Execute());
+    EXPECT_EQ(dialog.FileName(), "/tmp/out.txt");
+    SetDialogService(nullptr);
 }
 
-// ---------------------------------------------------- status line and pane
-
-TEST(QtStatusLinePort, TheLatestTextWins) {
-    QStatusBar bar;
-    QtStatusLine status(&bar);
-    status.SetText("Select test");
-    EXPECT_EQ(bar.currentMessage(), QString("Select test"));
-    status.SetText("1000 sample points");
-    EXPECT_EQ(bar.currentMessage(), QString("1000 sample points"));
-    status.SetText("");
-    EXPECT_EQ(bar.currentMessage(), QString(""));
-}
-
-TEST(PlainTextReportPort, KeepsTheAppendedLinesInOrderIncludingEmptyOnes) {
-    QPlainTextEdit pane;
-    PlainTextReport report(&pane);
-    EXPECT_TRUE(report.Lines().empty());
-
-    report.AppendLine("");
-    report.AppendLine("");
-    report.AppendLine(" Zelkat                05/03/2024 14:07:09");
-    report.AppendLine("");
-    const std::vector<std::string> expected = {"", "", " Zelkat                05/03/2024 14:07:09", ""};
-    EXPECT_EQ(report.Lines(), expected);
-    // The pane shows the same lines, the leading empty ones included.
-    EXPECT_EQ(pane.toPlainText(), QString("\n\n Zelkat                05/03/2024 14:07:09\n"));
-    EXPECT_EQ(pane.document()->blockCount(), 4);
-}
-
-TEST(PlainTextReportPort, LinesAreTheReportsOwnNotTheWrappedOnes) {
-    QPlainTextEdit pane;
-    pane.setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    pane.resize(120, 200);
-    pane.show();
-    PlainTextReport report(&pane);
-    const std::string wide(300, 'x');
-    report.AppendLine(wide);
-    report.AppendLine("next");
-    const std::vector<std::string> expected = {wide, "next"};
-    EXPECT_EQ(report.Lines(), expected);
-}
-
-TEST(PlainTextReportPort, ClearEmptiesPaneAndLines) {
-    QPlainTextEdit pane;
-    PlainTextReport report(&pane);
-    report.AppendLine("first");
-    report.AppendLine("second");
-    report.Clear();
-    EXPECT_TRUE(report.Lines().empty());
-    EXPECT_EQ(pane.toPlainText(), QString(""));
-
-    report.AppendLine("third");
-    EXPECT_EQ(report.Lines(), std::vector<std::string>{"third"});
-    EXPECT_EQ(pane.toPlainText(), QString("third"));
-}
-
-// ------------------------------------------------------------------- clock
-
-double At(int year, int month, int day, int hour, int minute, int second, int millisecond) {
+// Dates in the locale's short format; times as whole seconds without a time
+// zone, a used time without its whole days.
+TEST(QtClockTexts, ShowTheDateAndWholeSecondsWithoutAZone) {
     CivilDateTime civil;
-    civil.Year = year;
-    civil.Month = month;
-    civil.Day = day;
-    civil.Hour = hour;
-    civil.Minute = minute;
-    civil.Second = second;
-    civil.Millisecond = millisecond;
-    return ToDateTime(civil);
-}
-
-// TEXT with the locale's AM and PM designators removed has no letters left
-// (a time zone would leave some).
-bool HasNoZone(const QString& text) {
-    QString rest = text;
-    const QLocale locale = QLocale::system();
-    if (!locale.amText().isEmpty()) rest.remove(locale.amText());
-    if (!locale.pmText().isEmpty()) rest.remove(locale.pmText());
-    for (const QChar ch : rest)
-        if (ch.isLetter()) return false;
-    return true;
-}
-
-TEST(QtClockTexts, TheShortDateIsTheCalendarDateOfTheDayCount) {
+    civil.Year = 2024, civil.Month = 3, civil.Day = 5, civil.Hour = 14, civil.Minute = 7, civil.Second = 9;
+    civil.Millisecond = 600;
     QtClock clock;
-    const QLocale locale = QLocale::system();
-    EXPECT_EQ(clock.ShortDateText(At(2024, 3, 5, 14, 7, 9, 600)),
-              locale.toString(QDate(2024, 3, 5), QLocale::ShortFormat).toStdString());
-    EXPECT_EQ(clock.ShortDateText(0.0), locale.toString(QDate(1899, 12, 30), QLocale::ShortFormat).toStdString());
-    EXPECT_EQ(clock.ShortDateText(At(2000, 2, 29, 23, 59, 59, 999)),
-              locale.toString(QDate(2000, 2, 29), QLocale::ShortFormat).toStdString());
-}
-
-TEST(QtClockTexts, TheLongTimeShowsWholeSecondsWithoutAZone) {
-    QtClock clock;
-    const QString text = QString::fromStdString(clock.LongTimeText(At(2024, 3, 5, 14, 7, 9, 600)));
-    EXPECT_TRUE(text.contains(QRegularExpression("07\\D09(\\D|$)"))) << text.toStdString();
-    EXPECT_FALSE(text.contains("600")) << text.toStdString();
-    EXPECT_FALSE(text.contains(QRegularExpression("\\D10(\\D|$)"))) << text.toStdString();
-    EXPECT_TRUE(HasNoZone(text)) << text.toStdString();
-}
-
-TEST(QtClockTexts, AUsedTimeShowsItsHoursMinutesAndSecondsOnly) {
-    QtClock clock;
-    // 3.25 seconds.
-    const QString short_ = QString::fromStdString(clock.LongTimeText(3.25 / 86400.0));
-    EXPECT_TRUE(short_.contains(QRegularExpression("00\\D03(\\D|$)"))) << short_.toStdString();
-    EXPECT_FALSE(short_.contains("25")) << short_.toStdString();
-    EXPECT_TRUE(HasNoZone(short_)) << short_.toStdString();
-    // One day, 2 hours, 2 minutes and 3 seconds: the whole day is not shown.
-    const QString long_ = QString::fromStdString(clock.LongTimeText(1.0 + (2 * 3600 + 2 * 60 + 3) / 86400.0));
-    EXPECT_TRUE(long_.contains(QRegularExpression("02\\D03(\\D|$)"))) << long_.toStdString();
-    EXPECT_FALSE(long_.contains("26")) << long_.toStdString();
-}
-
-TEST(QtClockTexts, TheZoneFieldIsTakenOutOfATimeFormat) {
-    EXPECT_EQ(QtClock::WithoutTimeZone("HH:mm:ss t"), QString("HH:mm:ss"));
-    EXPECT_EQ(QtClock::WithoutTimeZone("h:mm:ss AP t"), QString("h:mm:ss AP"));
-    EXPECT_EQ(QtClock::WithoutTimeZone("t HH:mm:ss"), QString("HH:mm:ss"));
-    EXPECT_EQ(QtClock::WithoutTimeZone("HH:mm:ss t AP"), QString("HH:mm:ss AP"));
-    EXPECT_EQ(QtClock::WithoutTimeZone("HH:mm:ss tttt"), QString("HH:mm:ss"));
-    // Quoted text is literal, its letters included.
+    EXPECT_EQ(clock.ShortDateText(ToDateTime(civil)),
+              QLocale::system().toString(QDate(2024, 3, 5), QLocale::ShortFormat).toStdString());
+    const QString at = QString::fromStdString(clock.LongTimeText(ToDateTime(civil)));
+    EXPECT_TRUE(at.contains(QRegularExpression("07\\D09(\\D|$)")) && !at.contains("600")) << at.toStdString();
+    const QString used = QString::fromStdString(clock.LongTimeText(1.0 + (2 * 60 + 3.25) / 86400.0));
+    EXPECT_TRUE(used.contains(QRegularExpression("02\\D03(\\D|$)")) && !used.contains("24")) << used.toStdString();
+    EXPECT_EQ(QtClock::WithoutTimeZone("t h:mm:ss AP tttt"), QString("h:mm:ss AP"));
     EXPECT_EQ(QtClock::WithoutTimeZone("H 'heures' mm 'et' ss t"), QString("H 'heures' mm 'et' ss"));
-    EXPECT_EQ(QtClock::WithoutTimeZone("HH:mm:ss"), QString("HH:mm:ss"));
-
-    // Whatever the locale, the format in use has hours, minutes and seconds
-    // and no zone.
-    const QString format = QtClock::LongTimeFormat();
-    EXPECT_EQ(QtClock::WithoutTimeZone(format), format);
-    const QString shown = QLocale::system().toString(QTime(13, 24, 35), format);
-    EXPECT_TRUE(shown.contains("24")) << shown.toStdString();
-    EXPECT_TRUE(shown.contains("35")) << shown.toStdString();
 }
 
-// ---------------------------------------------------------------- printing
-
-// Prints TEXT into a PDF file and returns the number of its pages (0 when
-// the printing failed).
-int PrintedPages(const QString& text, const QFont& font, const QString& path, QPrinter& printer) {
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(path);
-    QString error;
-    if (!PrintPlainTextOn(printer, text, font, &error)) return 0;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return 0;
-    const QString pdf = QString::fromLatin1(file.readAll());
-    return static_cast<int>(pdf.count(QRegularExpression("/Type\\s*/Page[^s]")));
-}
-
-QFont NinePointFixed() {
+// Printing into a PDF: one page for a short text; long texts, and a single
+// line too long for one page, go on over further pages. Without a printer
+// the printing fails with a reason.
+TEST(PrintPlainText, FillsPagesAndFailsWithoutAPrinter) {
+    QTemporaryDir folder;
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setPointSize(9);
-    return font;
-}
-
-TEST(PrintPlainTextOnAPrinter, AShortTextFillsOnePage) {
-    QTemporaryDir folder;
-    QPrinter printer(QPrinter::HighResolution);
-    EXPECT_EQ(PrintedPages("one line", NinePointFixed(), folder.filePath("short.pdf"), printer), 1);
-}
-
-TEST(PrintPlainTextOnAPrinter, ANewPageBeginsWhenOneIsFull) {
-    QTemporaryDir folder;
-    QPrinter printer(QPrinter::HighResolution);
-    const QFont font = NinePointFixed();
+    auto pages = [&](const QString& text) {
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(folder.filePath("out.pdf"));
+        QString error;
+        if (!PrintPlainTextOn(printer, text, font, &error)) return 0;
+        QFile file(folder.filePath("out.pdf"));
+        const QString pdf = file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
+        return static_cast<int>(pdf.count(QRegularExpression("/Type\\s*/Page[^s]")));
+    };
     QStringList lines;
     for (int k = 1; k <= 300; ++k) lines << QString("line %1").arg(k);
-    const int pages = PrintedPages(lines.join('\n'), font, folder.filePath("long.pdf"), printer);
-
-    // As many lines on a page as its printable height holds.
-    const QFontMetricsF metrics(font, &printer);
-    const auto pagesFor = [&](qreal lineHeight) {
-        const int perPage = static_cast<int>(printer.height() / lineHeight);
-        return (300 + perPage - 1) / perPage;
-    };
-    const int fewest = std::min(pagesFor(metrics.height()), pagesFor(metrics.lineSpacing()));
-    const int most = std::max(pagesFor(metrics.height()), pagesFor(metrics.lineSpacing()));
-    EXPECT_GE(pages, fewest);
-    EXPECT_LE(pages, most);
-    EXPECT_GE(pages, 2);
-}
-
-TEST(PrintPlainTextOnAPrinter, LongLinesWrapAtThePrintableWidth) {
-    QTemporaryDir folder;
-    QPrinter printer(QPrinter::HighResolution);
-    // One line of 60000 characters; unwrapped it would fill a single page.
-    const QString line = QString("word ").repeated(12000);
-    EXPECT_GE(PrintedPages(line, NinePointFixed(), folder.filePath("wide.pdf"), printer), 2);
-}
-
-TEST(PrintPlainTextWithoutPrinter, ReportsThatThereIsNoPrinter) {
-    if (!QPrinterInfo::defaultPrinter().isNull()) GTEST_SKIP() << "a default printer is installed here";
+    EXPECT_EQ(pages("one line"), 1);
+    EXPECT_THAT(pages(lines.join('\n')), ::testing::AllOf(::testing::Ge(3), ::testing::Le(10)));
+    EXPECT_GE(pages(QString("word ").repeated(12000)), 2);
+    if (!QPrinterInfo::defaultPrinter().isNull()) return;
     QString error;
     EXPECT_FALSE(PrintPlainText("text", QFont(), &error));
     EXPECT_FALSE(error.isEmpty());
-    // Without a place for the reason it still fails cleanly.
-    EXPECT_FALSE(PrintPlainText("text", QFont(), nullptr));
+}
+
+void Press(QWidget* target, int key, const QString& text = QString()) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(target, &press);
+}
+
+// A key from an open editor reaches the handler with the typed text
+// committed; Right and End stay in the editor until the caret is at the end.
+TEST(GridKeyDelegate, RightAndEndStayInTheEditorUntilTheCaretIsAtTheEnd) {
+    QTableWidget table(2, 3);
+    std::vector<int> keys;
+    GridKeyDelegate* delegate = nullptr;
+    delegate = new GridKeyDelegate(&table, [&](int key, Qt::KeyboardModifiers) {
+        if (key != Qt::Key_Right) return false;
+        keys.push_back(key);
+        delegate->CommitEdit();  // the handler sees the committed text
+        return true;
+    });
+    table.show();
+    table.setCurrentCell(1, 1);
+    Press(&table, Qt::Key_1, "1");
+    QLineEdit* editor = table.viewport()->findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr);
+    Press(editor, Qt::Key_2, "2");
+    editor->setCursorPosition(0);
+    Press(editor, Qt::Key_Right);
+    Press(editor, Qt::Key_End);
+    EXPECT_TRUE(keys.empty() && delegate->Editing());
+    Press(editor, Qt::Key_Right);
+    EXPECT_EQ(keys, std::vector<int>{Qt::Key_Right});
+    EXPECT_FALSE(delegate->Editing());
+    EXPECT_EQ(table.item(1, 1)->text(), QString("12"));
 }
 
 }  // namespace
