@@ -131,16 +131,12 @@ private:
     std::vector<Item> items_;
 };
 
-// Nodes with at most this many completions have them listed, up to this
-// many listed in all (per pass).
-constexpr std::uint64_t kListedNode = std::uint64_t{1} << 14;
+// Nodes with few completions (NetworkLimits::ListedNode) have them listed,
+// up to kListLimit listed in all (per pass).
 // A child reached from its parent is listed on the spot up to this many.
 constexpr std::uint64_t kListedChild = std::uint64_t{1} << 8;
 constexpr std::uint64_t kListLimit = std::uint64_t{1} << 22;
 constexpr std::size_t kKeptChildren = std::size_t{1} << 22;
-// A node with two columns left is listed when it has at most this many
-// completions per partial table reaching it, else settled directly.
-constexpr std::uint64_t kDirectPerEntry = 16;
 constexpr std::size_t kNoHint = std::numeric_limits<std::size_t>::max();
 
 // The end of the prefix of values for which inFront holds, found by
@@ -831,7 +827,7 @@ const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node)
     }
     const Node& n = NodeAt(stage, node);
     // A node that cannot be listed is remembered as an empty list.
-    if (n.Count > kListedNode || listed_ + n.Count > kListLimit) {
+    if (n.Count > limits_.ListedNode || listed_ + n.Count > kListLimit) {
         return Remember(stage, node, Completions{});
     }
     struct Item {
@@ -923,12 +919,64 @@ void Network::SettleByCompletions(const Entry& e, const Node& n, const Completio
     settled_ += e.Ways * n.Count;
 }
 
+// The four cuts of every partial table, sorted, split the values into
+// buckets; within a bucket each partial table's class is the same for
+// every completion, unless the bucket lies in one of its two too-close
+// gaps. A completion is therefore only counted into its bucket (found by
+// bisection), and each partial table takes the sums of the buckets of its
+// classes; completions in a gap bucket, or exactly on a cut, are classified
+// one by one for every partial table.
 void Network::SettleDirectly(int stage, std::int32_t node, const std::vector<Entry>& open) {
     const Node& n = NodeAt(stage, node);
     const std::size_t count = open.size();
     std::vector<Cuts> cuts(count);
-    for (std::size_t i = 0; i < count; ++i) cuts[i] = CutsFor(open[i]);
-    // Per partial table and class: completions and their factors' sum.
+    std::vector<long double> edges;
+    edges.reserve(4 * count);
+    for (std::size_t i = 0; i < count; ++i) {
+        cuts[i] = CutsFor(open[i]);
+        edges.insert(edges.end(), {cuts[i].Less, cuts[i].EqualLow, cuts[i].EqualHigh, cuts[i].Greater});
+    }
+    std::sort(edges.begin(), edges.end());
+    const std::size_t m = edges.size();
+    // Bucket k holds the values between edges[k - 1] and edges[k]; below(c)
+    // is the number of edges below c.
+    auto below = [&](long double c) {
+        return static_cast<std::size_t>(std::lower_bound(edges.begin(), edges.end(), c) - edges.begin());
+    };
+    // Per partial table: less in buckets [0, lessTo), equal in [equalFrom,
+    // equalTo), greater in [greaterFrom, m]; the rest are its gaps.
+    struct Span {
+        std::size_t LessTo, EqualFrom, EqualTo, GreaterFrom;
+    };
+    std::vector<Span> spans(count);
+    std::vector<int> gapStarts(m + 2, 0);
+    auto gap = [&](std::size_t from, std::size_t to) {
+        if (from >= to) return;
+        ++gapStarts[from];
+        --gapStarts[to];
+    };
+    for (std::size_t i = 0; i < count; ++i) {
+        const Cuts& c = cuts[i];
+        Span& span = spans[i];
+        span.LessTo = below(c.Less) + 1;
+        span.EqualFrom = below(c.EqualLow) + 1;
+        span.EqualTo = std::max(span.EqualFrom, below(c.EqualHigh) + 1);
+        span.GreaterFrom = below(c.Greater) + 1;
+        if (span.EqualFrom < span.EqualTo) {
+            gap(span.LessTo, span.EqualFrom);
+            gap(span.EqualTo, span.GreaterFrom);
+        } else {
+            gap(span.LessTo, span.GreaterFrom);
+        }
+    }
+    std::vector<char> inGap(m + 1, 0);
+    for (std::size_t k = 0, open = 0; k <= m; ++k) {
+        open = static_cast<std::size_t>(static_cast<long>(open) + gapStarts[k]);
+        inGap[k] = open > 0;
+    }
+    std::vector<std::uint64_t> bucketWays(m + 1, 0);
+    std::vector<long double> bucketMass(m + 1, 0.0L);
+    // Per partial table and class: completions classified one by one.
     std::vector<std::uint64_t> ways(3 * count, 0);
     std::vector<long double> mass(3 * count, 0.0L);
     const long double numerator = Numerator(stage);
@@ -937,6 +985,12 @@ void Network::SettleDirectly(int stage, std::int32_t node, const std::vector<Ent
             [&](const std::vector<std::int32_t>&, long double product, long double lr, double chi) {
                 const long double factor = numerator / product;
                 const long double v = ordering == kProbability ? factor : ordering == kLikelihoodRatio ? lr : chi;
+                const std::size_t k = below(v);
+                if (!inGap[k] && (k == m || edges[k] != v)) {
+                    ++bucketWays[k];
+                    bucketMass[k] += factor;
+                    return;
+                }
                 for (std::size_t i = 0; i < count; ++i) {
                     const Cuts& c = cuts[i];
                     int which = 0;
@@ -955,11 +1009,22 @@ void Network::SettleDirectly(int stage, std::int32_t node, const std::vector<Ent
                     mass[3 * i + static_cast<std::size_t>(which)] += factor;
                 }
             });
+    std::vector<std::uint64_t> sumWays(m + 2, 0);
+    std::vector<long double> sumMass(m + 2, 0.0L);
+    for (std::size_t k = 0; k <= m; ++k) {
+        sumWays[k + 1] = sumWays[k] + bucketWays[k];
+        sumMass[k + 1] = sumMass[k] + bucketMass[k];
+    }
     for (std::size_t i = 0; i < count; ++i) {
         const Entry& e = open[i];
+        const Span& span = spans[i];
+        const std::size_t from[3] = {0, span.EqualFrom, span.GreaterFrom};
+        const std::size_t to[3] = {span.LessTo, span.EqualTo, m + 1};
         for (std::size_t which = 0; which < 3; ++which) {
-            counts_[ordering_][which] += e.Ways * ways[3 * i + which];
-            masses_[ordering_][which] += e.Mass * mass[3 * i + which];
+            const std::uint64_t w = ways[3 * i + which] + (from[which] < to[which] ? sumWays[to[which]] - sumWays[from[which]] : 0);
+            const long double ms = mass[3 * i + which] + (from[which] < to[which] ? sumMass[to[which]] - sumMass[from[which]] : 0.0L);
+            counts_[ordering_][which] += e.Ways * w;
+            masses_[ordering_][which] += e.Mass * ms;
         }
         settled_ += e.Ways * n.Count;
     }
@@ -1122,7 +1187,11 @@ void Network::Pass(int ordering) {
             from = to;
             if (open.empty()) continue;
             // A node with few completions settles them in order of value.
-            if (stage == stages_ - 2 && open.size() * kDirectPerEntry < n.Count &&
+            std::uint64_t share = 0;  // completions the partial tables would allow
+            const bool few = __builtin_mul_overflow(static_cast<std::uint64_t>(open.size()), limits_.DirectPerEntry, &share)
+                                 ? false
+                                 : share < n.Count;
+            if (stage == stages_ - 2 && few &&
                 !Listed(stage, node)) {
                 SettleDirectly(stage, node, open);
                 continue;

@@ -50,6 +50,13 @@ struct NetworkLimits {
     // memory: nodes over all stages, and partial tables held at one stage.
     std::size_t MaxNodes = std::size_t{1} << 21;
     std::size_t MaxEntries = std::size_t{1} << 22;
+    // How the partial tables at a node are settled: against the sorted
+    // list of its completions when it has at most ListedNode of them; a
+    // node with two columns left is instead settled one complete table at
+    // a time when it has more than DirectPerEntry completions per partial
+    // table reaching it. (Every choice gives the same result.)
+    std::uint64_t ListedNode = std::uint64_t{1} << 14;
+    std::uint64_t DirectPerEntry = 16;
 };
 
 // Whether the network algorithm may replace the enumeration of the table in
