@@ -262,6 +262,12 @@ private:
     // its complete tables one by one, unsorted: cheaper than listing them
     // when few partial tables reach the node.
     void SettleDirectly(int stage, std::int32_t node, const std::vector<Entry>& open);
+    // Calls emit(value, factor) for every complete table below a node with
+    // two columns left: the pass's value of its last two columns and their
+    // factor. Per line the two cells' parts are tabulated against the count
+    // in the first column, so a table costs a product and a sum per line.
+    template <typename Emit>
+    void CompleteTables(int stage, const std::vector<std::int32_t>& remaining, Emit&& emit) const;
 
     // Settles every sample point in one ordering.
     void Pass(int ordering);
@@ -926,6 +932,56 @@ void Network::SettleByCompletions(const Entry& e, const Node& n, const Completio
 // bisection), and each partial table takes the sums of the buckets of its
 // classes; completions in a gap bucket, or exactly on a cut, are classified
 // one by one for every partial table.
+template <typename Emit>
+void Network::CompleteTables(int stage, const std::vector<std::int32_t>& remaining, Emit&& emit) const {
+    const auto us = static_cast<std::size_t>(stage);
+    const FactorialTable& f = state_.Factorials;
+    const auto K = static_cast<std::size_t>(lines_);
+    const std::int32_t T = stageTotal_[us];
+    std::int32_t sum = 0;
+    for (std::int32_t r : remaining) sum += r;
+    const std::int32_t second = sum - T;
+    // Line k: x from lo[k] to hi[k]; inverse[k][x - lo] = 1 / (x! (r - x)!)
+    // and part[k][x - lo] the ordering's two cell terms.
+    std::vector<std::int32_t> lo(K), hi(K), most(K + 1, 0);
+    std::vector<std::vector<long double>> inverse(K), part(K);
+    for (std::size_t k = 0; k < K; ++k) {
+        lo[k] = std::max<std::int32_t>(0, remaining[k] - second);
+        hi[k] = std::min(remaining[k], T);
+        for (std::int32_t x = lo[k]; x <= hi[k]; ++x) {
+            const std::int32_t y = remaining[k] - x;
+            inverse[k].push_back(1.0L / (f[static_cast<std::size_t>(x)] * f[static_cast<std::size_t>(y)]));
+            long double term = 0.0L;
+            if (ordering_ == kLikelihoodRatio) {
+                term = nLogN_[static_cast<std::size_t>(x)] + nLogN_[static_cast<std::size_t>(y)];
+            } else if (ordering_ == kPearson) {
+                term = static_cast<long double>(chiTerm_[k * static_cast<std::size_t>(stages_) + us][x]) +
+                       static_cast<long double>(chiTerm_[k * static_cast<std::size_t>(stages_) + us + 1][y]);
+            }
+            part[k].push_back(term);
+        }
+    }
+    for (std::size_t k = K; k-- > 0;) most[k] = most[k + 1] + hi[k];
+    const bool probability = ordering_ == kProbability;
+    // Depth first over the lines with what is left of T.
+    auto place = [&](auto& self, std::size_t k, std::int32_t left, long double factor, long double value) -> void {
+        const std::int32_t from = std::max(lo[k], left - most[k + 1]);
+        const std::int32_t to = std::min(hi[k], left);
+        if (k + 1 == K) {
+            if (from != left || to != left) return;
+            const auto at = static_cast<std::size_t>(left - lo[k]);
+            const long double g = factor * inverse[k][at];
+            emit(probability ? g : value + part[k][at], g);
+            return;
+        }
+        for (std::int32_t x = from; x <= to; ++x) {
+            const auto at = static_cast<std::size_t>(x - lo[k]);
+            self(self, k + 1, left - x, factor * inverse[k][at], value + part[k][at]);
+        }
+    };
+    place(place, 0, T, Numerator(stage), 0.0L);
+}
+
 void Network::SettleDirectly(int stage, std::int32_t node, const std::vector<Entry>& open) {
     const Node& n = NodeAt(stage, node);
     const std::size_t count = open.size();
@@ -979,12 +1035,8 @@ void Network::SettleDirectly(int stage, std::int32_t node, const std::vector<Ent
     // Per partial table and class: completions classified one by one.
     std::vector<std::uint64_t> ways(3 * count, 0);
     std::vector<long double> mass(3 * count, 0.0L);
-    const long double numerator = Numerator(stage);
     const int ordering = ordering_;
-    Columns(stage, Remaining(stage, node),
-            [&](const std::vector<std::int32_t>&, long double product, long double lr, double chi) {
-                const long double factor = numerator / product;
-                const long double v = ordering == kProbability ? factor : ordering == kLikelihoodRatio ? lr : chi;
+    CompleteTables(stage, Remaining(stage, node), [&](long double v, long double factor) {
                 const std::size_t k = below(v);
                 if (!inGap[k] && (k == m || edges[k] != v)) {
                     ++bucketWays[k];
