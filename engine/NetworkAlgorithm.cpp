@@ -5,8 +5,6 @@
 #include <cmath>
 #include <cstring>
 #include <deque>
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <limits>
 #include <string>
@@ -191,10 +189,10 @@ private:
     };
 
     void SetUpLines();
-    // Builds the nodes and their bounds. In the probability's graph every
-    // row is interchangeable with every other (its remaining part depends on
-    // the remaining totals alone); in the statistics' graph only rows of
-    // equal total are.
+    // Builds the nodes and their bounds. In the probability's graph (used
+    // by the likelihood ratio too) every row is interchangeable with every
+    // other (its remaining part depends on the remaining totals alone); in
+    // Pearson's graph only rows of equal total are.
     std::int32_t BuildGraph(bool probability);
     std::int32_t Intern(int stage, const std::vector<std::int32_t>& remaining);
     std::vector<std::int32_t> Remaining(int stage, std::int32_t node) const;
@@ -303,7 +301,7 @@ private:
     // table, the same function for every cell.
     std::vector<long double> nLogN_;
     bool withTerms_ = false;
-    int graph_ = -1;  // 1 for the probability's graph, 0 for the statistics'
+    int graph_ = -1;  // 1 for the probability's graph, 0 for Pearson's
 
     std::vector<std::vector<Node>> nodes_;  // per stage 0..S
     std::vector<std::unordered_map<std::string, std::int32_t>> index_;

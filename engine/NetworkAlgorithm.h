@@ -6,9 +6,11 @@
 // The tables with the observed margins are built column by column (the
 // "stages"; the smaller dimension is taken as the rows, the table transposed
 // if need be, which changes neither statistic nor probability). After s
-// columns a partial table has reached the node "remaining row totals";
-// rows with the same total are interchangeable, so a node is that vector
-// sorted within each group of equal row totals. For every node the number of
+// columns a partial table has reached the node "remaining row totals".
+// The probability and the likelihood ratio (carried as the sum of n ln n
+// over the cells) treat every row alike, so their nodes are the remaining
+// totals as a multiset; Pearson's cell terms depend on the row total, so
+// its nodes are the vector sorted within each group of equal row totals. For every node the number of
 // completions is counted exactly, their probability mass is closed-form,
 //   sum over completions of prod_j C_j!/prod_i n_ij! = M!/prod_i r_i!
 // (M the sum of the remaining r_i), and the least and greatest remaining part
