@@ -959,17 +959,25 @@ void Network::CompleteTables(int stage, const std::vector<std::int32_t>& remaini
             part[k].push_back(term);
         }
     }
-    for (std::size_t k = K; k-- > 0;) most[k] = most[k + 1] + hi[k];
+    std::vector<std::int32_t> least(K + 1, 0);
+    for (std::size_t k = K; k-- > 0;) {
+        most[k] = most[k + 1] + hi[k];
+        least[k] = least[k + 1] + lo[k];
+    }
     const bool probability = ordering_ == kProbability;
-    // Depth first over the lines with what is left of T.
+    // Depth first over the lines with what is left of T; the last line
+    // takes the rest.
     auto place = [&](auto& self, std::size_t k, std::int32_t left, long double factor, long double value) -> void {
         const std::int32_t from = std::max(lo[k], left - most[k + 1]);
-        const std::int32_t to = std::min(hi[k], left);
-        if (k + 1 == K) {
-            if (from != left || to != left) return;
-            const auto at = static_cast<std::size_t>(left - lo[k]);
-            const long double g = factor * inverse[k][at];
-            emit(probability ? g : value + part[k][at], g);
+        const std::int32_t to = std::min(hi[k], left - least[k + 1]);
+        if (k + 2 == K) {
+            const std::size_t z = K - 1;
+            for (std::int32_t x = from; x <= to; ++x) {
+                const auto at = static_cast<std::size_t>(x - lo[k]);
+                const auto rest = static_cast<std::size_t>(left - x - lo[z]);
+                const long double g = factor * inverse[k][at] * inverse[z][rest];
+                emit(probability ? g : value + part[k][at] + part[z][rest], g);
+            }
             return;
         }
         for (std::int32_t x = from; x <= to; ++x) {
@@ -996,6 +1004,21 @@ void Network::SettleDirectly(int stage, std::int32_t node, const std::vector<Ent
     // is the number of edges below c.
     auto below = [&](long double c) {
         return static_cast<std::size_t>(std::lower_bound(edges.begin(), edges.end(), c) - edges.begin());
+    };
+    // The statistics' values are placed by bisection in double precision:
+    // rounding is monotone, so a rounded edge below the rounded value is an
+    // edge below the value, one above it an edge above; only edges that
+    // round to the value itself need the extended comparison. (The
+    // probability's factors may lie outside the double range.)
+    const bool rounded = ordering_ != kProbability;
+    std::vector<double> near(rounded ? m : 0);
+    for (std::size_t k = 0; k < near.size(); ++k) near[k] = static_cast<double>(edges[k]);
+    auto bucketOf = [&](long double v) {
+        if (!rounded) return below(v);
+        const double d = static_cast<double>(v);
+        auto k = static_cast<std::size_t>(std::lower_bound(near.begin(), near.end(), d) - near.begin());
+        while (k < m && near[k] == d && edges[k] < v) ++k;
+        return k;
     };
     // Per partial table: less in buckets [0, lessTo), equal in [equalFrom,
     // equalTo), greater in [greaterFrom, m]; the rest are its gaps.
@@ -1035,7 +1058,7 @@ void Network::SettleDirectly(int stage, std::int32_t node, const std::vector<Ent
     std::vector<long double> mass(3 * count, 0.0L);
     const int ordering = ordering_;
     CompleteTables(stage, Remaining(stage, node), [&](long double v, long double factor) {
-                const std::size_t k = below(v);
+                const std::size_t k = bucketOf(v);
                 if (!inGap[k] && (k == m || edges[k] != v)) {
                     ++bucketWays[k];
                     bucketMass[k] += factor;
