@@ -342,7 +342,7 @@ TEST_F(TableCommandsTest, UnwritableFileIsReported) {
 // a second Bulk does not double it) or appended to the results editor; a
 // broken table becomes one error line, no message; a broken weights block is
 // skipped, an empty one ends the processing, the file left open there.
-TEST_F(TableCommandsTest, BulkWritesTheReportsAndADataErrorLineInPlaceOfABrokenTable) {
+TEST_F(TableCommandsTest, BulkWritesADataErrorLineInPlaceOfABrokenTableAndGoesOn) {
     const std::string good = "1 2\n3 4\n\n5 7 9\n\n1 2 3\n4\n5 5\n\n", last = "5\n7\n9\n\n1\n1\n2\n\n6 8\n\n\n";
     const Lines first = ReadThrough(Write("first.dat", good), 2), final = ReadThrough(Write("last.dat", last), 2);
     const std::string data = Write("broken.dat", good + "1 2\n3 4 5\n6 7\n\n" + Repeat("1 1\n", 51) + "\n1 2\n" +
