@@ -132,6 +132,8 @@ TEST_F(InputGridTest, CheckTrimsEmptyEdgesThenNamesTheFirstFaultyCellOfEachRow) 
     }
 }
 
+// A count cell is blanks, an optional sign and digits, at most 2147483647 and
+// not negative: catches a cell that no table may hold passing the check.
 TEST_F(InputGridTest, CountCellsMustBeWholeNumbersOfZeroOrMore) {
     for (const auto& [text, passes] : std::vector<std::pair<std::string, bool>>{
              {"0", true}, {"007", true}, {"  12", true}, {"+3", true}, {"-0", true}, {"2147483647", true},
