@@ -178,25 +178,30 @@ TEST_F(InputGridTest, ArrowsExtendTheGridAndTheStatusNamesTheWays) {
     EXPECT_EQ(Shape(window.Grid()), Cell(3, 3));
     EXPECT_EQ(Current(grid), Cell(2, 2));
     EXPECT_EQ(window.Grid().Cell(2, 1) + window.Grid().Cell(1, 1), "4");  // new cells empty, old ones kept
+    grid->setCurrentCell(2, 0);  // by program, as a mouse click would
+    EXPECT_EQ(Status(), QString("Use Arrow down to extend table"));
     window.findChild<QAction*>("ClearAll1")->trigger();
     for (int k = 0; k < 9; ++k) EXPECT_EQ(window.Grid().Cell(k % 3, k / 3), "") << k;
-    EXPECT_EQ(Current(grid), Cell(2, 2));
+    EXPECT_EQ(Current(grid), Cell(0, 2));
     grid->setCurrentCell(0, 0);
+    Press(grid, Qt::Key_Escape);
+    EXPECT_TRUE(window.isVisible());  // Escape does not close it
     window.close();
     Fill(window.Grid(), 1, 3);
     window.show();
     EXPECT_EQ(Status(), QString("Use Arrow right to extend table"));
 }
 
-// The proportions window: Down moves along a column and Right along a row,
-// closing it with OK past the end; Clear all empties, Return commits the
+// The proportions window: Down or Enter moves along a column, Right or Enter
+// along a row, closing it with OK past the end; Clear all empties, Return commits the
 // text typed, End sets every weight to 1. Catches keys that move the wrong
 // way or lose typed weights.
 TEST(ProGridTest, KeysMoveThroughTheCategoriesAndCommitOrSetTheWeights) {
     TProGrid window;
     auto* grid = window.findChild<QTableWidget*>("StringGrid1");
     auto weights = [&] { return window.Grid().Cell(0, 0) + window.Grid().Cell(0, 1) + window.Grid().Cell(0, 2); };
-    for (const auto& [shape, key] : {std::pair{Cell(1, 3), Qt::Key_Down}, std::pair{Cell(3, 1), Qt::Key_Right}}) {
+    for (const auto& [shape, key] : {std::pair{Cell(1, 3), Qt::Key_Down}, std::pair{Cell(3, 1), Qt::Key_Right},
+                                     std::pair{Cell(1, 3), Qt::Key_Return}, std::pair{Cell(3, 1), Qt::Key_Enter}}) {
         Fill(window.Grid(), shape.first, shape.second);
         window.show();
         Press(grid, key);
