@@ -5,10 +5,8 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -18,6 +16,7 @@
 
 #include "BatchMode.h"
 #include "SettingsStore.h"
+#include "engine/FakePorts.h"
 
 namespace kelvorin_cli_test {
 
@@ -35,17 +34,7 @@ inline std::string WriteFile(const std::string& path, const std::string& text) {
 }
 
 // A fresh folder under /tmp, removed with everything in it at the end.
-struct TempDir {
-    const std::string Path = [] {
-        char pattern[] = "/tmp/kelvorin_cli_XXXXXX";
-        return std::string(mkdtemp(pattern) != nullptr ? pattern : "/nonexistent");
-    }();
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(Path, ignored);
-    }
-    std::string File(const std::string& name) const { return Path + "/" + name; }
-};
+using TempDir = kelvorin::fakes::TempDirectory;
 
 struct BatchResult {
     int Status = -1;
@@ -84,18 +73,16 @@ inline std::vector<std::string> Masked(const std::string& text) {
 // after the used time) and each line outside the reports on its own.
 inline std::vector<std::vector<std::string>> Items(const std::string& text) {
     std::vector<std::vector<std::string>> items;
-    bool inReport = false;
-    bool closing = false;
+    bool inReport = false, closing = false;
     for (const std::string& line : Masked(text)) {
         if (!inReport) items.emplace_back();
         items.back().push_back(line);
-        if (closing) {
+        if (closing)
             inReport = closing = false;
-        } else if (!inReport) {
+        else if (!inReport)
             inReport = line == " ";
-        } else {
+        else
             closing = line == kUsedTime;
-        }
     }
     return items;
 }

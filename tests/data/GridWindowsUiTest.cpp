@@ -67,8 +67,10 @@ protected:
     QTexts messages;
 };
 
-// The order is read at each key press: row by row for 0, else column by column.
-TEST_F(InputGridTest, EnterFollowsTheEntryOrderThenChecksAndCloses) {
+// Enter follows the entry order read at each key press (row by row for 0,
+// else column by column) and closes after the check; Enter, Right and End
+// in an open cell editor act on its text committed first.
+TEST_F(InputGridTest, EnterFollowsTheEntryOrderAndKeysInAnEditorCommitItsText) {
     for (const auto& [inputData, expected] : std::vector<std::pair<int, std::vector<Cell>>>{
              {0, {{1, 0}, {0, 1}, {1, 1}}}, {1, {{0, 1}, {1, 0}, {1, 1}}}, {-1, {{0, 1}, {1, 0}, {1, 1}}}}) {
         Fill(window.Grid(), 2, 2, {"1", "2", "3", "4"});
@@ -83,6 +85,19 @@ TEST_F(InputGridTest, EnterFollowsTheEntryOrderThenChecksAndCloses) {
         Press(grid, Qt::Key_Enter, Qt::KeypadModifier);
         EXPECT_TRUE(ClosedWith(window, QDialog::Accepted)) << inputData;
     }
+    Fill(window.Grid(), 2, 2, {"", "2", "3", ""});
+    options.options.InputData = 0;
+    window.show();
+    grid->setCurrentCell(0, 0);
+    Press(TypeInto(grid, '1'), Qt::Key_Return);
+    EXPECT_EQ(Current(grid), Cell(1, 0));
+    grid->setCurrentCell(1, 1);
+    Press(TypeInto(grid, '9'), Qt::Key_Right);
+    EXPECT_EQ(Current(grid), Cell(2, 1));
+    grid->setCurrentCell(0, 1);
+    Press(TypeInto(grid, '7'), Qt::Key_End);  // the new empty column is trimmed
+    EXPECT_TRUE(ClosedWith(window, QDialog::Accepted));
+    EXPECT_EQ(window.Grid().Cell(0, 0) + window.Grid().Cell(1, 0) + window.Grid().Cell(1, 1), "179");
 }
 
 // The check trims empty trailing columns and rows in at most six passes (a
@@ -117,6 +132,8 @@ TEST_F(InputGridTest, CheckTrimsEmptyEdgesThenNamesTheFirstFaultyCellOfEachRow) 
     }
 }
 
+// A count cell is blanks, an optional sign and digits, at most 2147483647 and
+// not negative: catches a cell that no table may hold passing the check.
 TEST_F(InputGridTest, CountCellsMustBeWholeNumbersOfZeroOrMore) {
     for (const auto& [text, passes] : std::vector<std::pair<std::string, bool>>{
              {"0", true}, {"007", true}, {"  12", true}, {"+3", true}, {"-0", true}, {"2147483647", true},
@@ -145,7 +162,9 @@ TEST_F(InputGridTest, FaultyCellsAfterReturnCloseWithCancelAndKeepTheirText) {
 }
 
 // Right and Down grow the grid at its edge (not when shifted), the status names
-// the ways to extend, Clear All keeps the size and the current cell.
+// the ways to extend, Clear All keeps the size and the current cell. A Read
+// reshapes the grid while the window is hidden: the next showing sets the
+// status even though its first cell was current already.
 TEST_F(InputGridTest, ArrowsExtendTheGridAndTheStatusNamesTheWays) {
     Fill(window.Grid(), 2, 2, {"1", "2", "3", "4"});
     window.show();
@@ -164,9 +183,6 @@ TEST_F(InputGridTest, ArrowsExtendTheGridAndTheStatusNamesTheWays) {
     window.findChild<QAction*>("ClearAll1")->trigger();
     for (int k = 0; k < 9; ++k) EXPECT_EQ(window.Grid().Cell(k % 3, k / 3), "") << k;
     EXPECT_EQ(Current(grid), Cell(0, 2));
-
-    // A Read reshapes the grid while the window is hidden: the next showing
-    // sets the status even though its first cell was current already.
     grid->setCurrentCell(0, 0);
     Press(grid, Qt::Key_Escape);
     EXPECT_TRUE(window.isVisible());  // Escape does not close it
@@ -176,79 +192,35 @@ TEST_F(InputGridTest, ArrowsExtendTheGridAndTheStatusNamesTheWays) {
     EXPECT_EQ(Status(), QString("Use Arrow right to extend table"));
 }
 
-// Enter, Right and End act on the text of an open cell editor.
-TEST_F(InputGridTest, KeysInAnOpenEditorActOnTheCommittedText) {
-    Fill(window.Grid(), 2, 2, {"", "2", "3", ""});
-    window.show();
-    Press(TypeInto(grid, '1'), Qt::Key_Return);
-    EXPECT_EQ(Current(grid), Cell(1, 0));
-    grid->setCurrentCell(1, 1);
-    Press(TypeInto(grid, '9'), Qt::Key_Right);
-    EXPECT_EQ(Current(grid), Cell(2, 1));
-    grid->setCurrentCell(0, 1);
-    Press(TypeInto(grid, '7'), Qt::Key_End);  // the new empty column is trimmed
-    EXPECT_TRUE(ClosedWith(window, QDialog::Accepted));
-    EXPECT_EQ(window.Grid().Cell(0, 0) + window.Grid().Cell(1, 0) + window.Grid().Cell(1, 1), "179");
-}
-
-// Each showing starts focused at the first cell; Right, Down and Enter move along
-// a one-way grid and close it with OK past its end (across it at once).
-TEST(ProGridTest, KeysMoveThroughTheCategoriesAndCloseWithOkAtTheLastOne) {
-    struct Case {
-        Cell shape;
-        int key;
-        Cell start;
-        std::vector<Cell> visits;
-    };
-    const std::vector<Case> cases = {
-        {{1, 3}, Qt::Key_Down, {0, 0}, {{0, 1}, {0, 2}}}, {{3, 1}, Qt::Key_Right, {0, 0}, {{1, 0}, {2, 0}}},
-        {{1, 3}, Qt::Key_Return, {0, 0}, {{0, 1}, {0, 2}}}, {{3, 1}, Qt::Key_Enter, {0, 0}, {{1, 0}, {2, 0}}},
-        {{1, 3}, Qt::Key_Right, {0, 1}, {}}, {{3, 1}, Qt::Key_Down, {1, 0}, {}},
-    };
+// The proportions window: Down or Enter moves along a column, Right or Enter
+// along a row, closing it with OK past the end; Clear all empties, Return commits the
+// text typed, End sets every weight to 1. Catches keys that move the wrong
+// way or lose typed weights.
+TEST(ProGridTest, KeysMoveThroughTheCategoriesAndCommitOrSetTheWeights) {
     TProGrid window;
     auto* grid = window.findChild<QTableWidget*>("StringGrid1");
-    for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.shape.first << " x " << c.shape.second << ", key " << c.key);
-        Fill(window.Grid(), c.shape.first, c.shape.second);
+    auto weights = [&] { return window.Grid().Cell(0, 0) + window.Grid().Cell(0, 1) + window.Grid().Cell(0, 2); };
+    for (const auto& [shape, key] : {std::pair{Cell(1, 3), Qt::Key_Down}, std::pair{Cell(3, 1), Qt::Key_Right},
+                                     std::pair{Cell(1, 3), Qt::Key_Return}, std::pair{Cell(3, 1), Qt::Key_Enter}}) {
+        Fill(window.Grid(), shape.first, shape.second);
         window.show();
-        EXPECT_EQ(Current(grid), Cell(0, 0));
-        EXPECT_EQ(window.focusWidget(), grid);
-        grid->setCurrentCell(c.start.second, c.start.first);
-        for (const Cell& next : c.visits) {
-            Press(grid, c.key);
-            EXPECT_EQ(Current(grid), next);
-        }
-        EXPECT_TRUE(window.isVisible());
-        Press(grid, c.key);
-        EXPECT_TRUE(ClosedWith(window, QDialog::Accepted));
-        EXPECT_EQ(Shape(window.Grid()), c.shape);
+        Press(grid, key);
+        Press(grid, key);
+        EXPECT_EQ(Current(grid), shape.first == 1 ? Cell(0, 2) : Cell(2, 0));
+        Press(grid, key);
+        EXPECT_TRUE(ClosedWith(window, QDialog::Accepted)) << key;
     }
-    EXPECT_EQ(window.findChild<QStatusBar*>("StatusBar1")->currentMessage(),
-              QString("Type nothing  ==> Uniform distribution"));
-}
-
-// Clear all empties; the keys and Return commit typed weights, and Return
-// closes with OK whatever they are; End sets every weight to 1, Enter closes.
-TEST(ProGridTest, ClearAllReturnAndEndTakeTheWeightsAsTyped) {
-    TProGrid window;
-    auto* grid = window.findChild<QTableWidget*>("StringGrid1");
     Fill(window.Grid(), 1, 3, {"2", "0.5", "x"});
     window.show();
     window.findChild<QAction*>("Clearall1")->trigger();
-    EXPECT_EQ(window.Grid().Cell(0, 0) + window.Grid().Cell(0, 1) + window.Grid().Cell(0, 2), "");
     Press(TypeInto(grid, '2'), Qt::Key_Down);
-    window.Grid().SetCell(0, 2, "abc");
     TypeInto(grid, '3');
     window.findChild<QAction*>("Return1")->trigger();
     EXPECT_TRUE(ClosedWith(window, QDialog::Accepted));
-    EXPECT_EQ(window.Grid().Cell(0, 0) + window.Grid().Cell(0, 1) + window.Grid().Cell(0, 2), "23abc");
+    EXPECT_EQ(weights(), "23");
     window.show();
     Press(grid, Qt::Key_End);
-    EXPECT_EQ(window.Grid().Cell(0, 0) + window.Grid().Cell(0, 1) + window.Grid().Cell(0, 2), "111");
-    EXPECT_EQ(Current(grid), Cell(0, 2));
-    EXPECT_TRUE(window.isVisible());
-    Press(grid, Qt::Key_Return);
-    EXPECT_TRUE(ClosedWith(window, QDialog::Accepted));
+    EXPECT_EQ(weights(), "111");
 }
 
 }  // namespace
