@@ -1047,9 +1047,9 @@ void Network::SettleDirectly(int stage, std::int32_t node, const std::vector<Ent
         }
     }
     std::vector<char> inGap(m + 1, 0);
-    for (std::size_t k = 0, open = 0; k <= m; ++k) {
-        open = static_cast<std::size_t>(static_cast<long>(open) + gapStarts[k]);
-        inGap[k] = open > 0;
+    for (std::size_t k = 0, inside = 0; k <= m; ++k) {
+        inside = static_cast<std::size_t>(static_cast<long>(inside) + gapStarts[k]);
+        inGap[k] = inside > 0;
     }
     std::vector<std::uint64_t> bucketWays(m + 1, 0);
     std::vector<long double> bucketMass(m + 1, 0.0L);
@@ -1058,30 +1058,30 @@ void Network::SettleDirectly(int stage, std::int32_t node, const std::vector<Ent
     std::vector<long double> mass(3 * count, 0.0L);
     const int ordering = ordering_;
     CompleteTables(stage, Remaining(stage, node), [&](long double v, long double factor) {
-                const std::size_t k = bucketOf(v);
-                if (!inGap[k] && (k == m || edges[k] != v)) {
-                    ++bucketWays[k];
-                    bucketMass[k] += factor;
-                    return;
-                }
-                for (std::size_t i = 0; i < count; ++i) {
-                    const Cuts& c = cuts[i];
-                    int which = 0;
-                    if (v < c.Less)
-                        which = 0;
-                    else if (v > c.Greater)
-                        which = 2;
-                    else if (v > c.EqualLow && v < c.EqualHigh)
-                        which = 1;
-                    else {
-                        const auto [low, high] = Range(open[i], v, v);
-                        which = Decide(tolerance_[ordering], low, high, observed_[ordering]);
-                        if (which < 0) throw GiveUp{};
-                    }
-                    ++ways[3 * i + static_cast<std::size_t>(which)];
-                    mass[3 * i + static_cast<std::size_t>(which)] += factor;
-                }
-            });
+        const std::size_t k = bucketOf(v);
+        if (!inGap[k] && (k == m || edges[k] != v)) {
+            ++bucketWays[k];
+            bucketMass[k] += factor;
+            return;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            const Cuts& c = cuts[i];
+            int which = 0;
+            if (v < c.Less)
+                which = 0;
+            else if (v > c.Greater)
+                which = 2;
+            else if (v > c.EqualLow && v < c.EqualHigh)
+                which = 1;
+            else {
+                const auto [low, high] = Range(open[i], v, v);
+                which = Decide(tolerance_[ordering], low, high, observed_[ordering]);
+                if (which < 0) throw GiveUp{};
+            }
+            ++ways[3 * i + static_cast<std::size_t>(which)];
+            mass[3 * i + static_cast<std::size_t>(which)] += factor;
+        }
+    });
     std::vector<std::uint64_t> sumWays(m + 2, 0);
     std::vector<long double> sumMass(m + 2, 0.0L);
     for (std::size_t k = 0; k <= m; ++k) {
