@@ -1,5 +1,5 @@
 // The analysis run as a whole: what it refuses and how, runs that end early,
-// menus, proportions, tables too large for the exact tests, the details file.
+// tables too large for the exact tests, details files that fail.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -46,11 +45,6 @@ protected:
     }
     static bool EndsWithUsedTime(const Lines& report) {
         return report.size() >= 2 && report[report.size() - 2].starts_with("  Used time : ") && report.back().empty();
-    }
-    void OpenDataFile() {
-        std::ofstream(dir.File("tables.dat")) << "1 2\n";
-        ASSERT_TRUE(engine.State().DataFile.Open(dir.File("tables.dat"), TextFile::Mode::Read));
-        engine.State().DataFileName = dir.File("tables.dat");
     }
     fakes::TempDirectory dir;
 };
@@ -124,55 +118,6 @@ TEST_F(BadInputsTest, UnusableWeightsEndTheRunWithTheirMessage) {
     EXPECT_THAT(env.messages.shown, IsEmpty());
 }
 
-// Table and Options are disabled while the run shows its window and progress;
-// Results never; discarding the table disables Save.
-TEST_F(RunAnalysisTest, MenusAreDisabledDuringTheRunAndEnabledAfterIt) {
-    std::string during;
-    env.proportionsWindow.onShow = env.pump.onPass = [&] {
-        for (MenuItem item : {MenuItem::Newtable1, MenuItem::Options1, MenuItem::Save1}) during += std::to_string(env.menus.Enabled(item));
-    };
-    Run({{12, 7, 5}});
-    Run({{10, 6, 5}, {6, 8, 7}, {5, 7, 9}});
-    EXPECT_EQ(during, "001001001001001001001");  // the window, then 3 + 3 displays
-    ExpectEndStepRan();
-    for (const auto& [item, enabled] : env.menus.log) EXPECT_TRUE(item != MenuItem::Results1 || enabled);
-    engine.DiscardTable();
-    EXPECT_FALSE(engine.State().Table.Exists());
-    EXPECT_EQ(env.menus.Enabled(MenuItem::Save1), 0);
-}
-
-// Typed weights are normalised, blank counts as 1, old cells are emptied; a
-// data file's weights are used (flagged, fitting the shape), else equal ones.
-TEST_F(RunAnalysisTest, ProportionsOfAOneWayTable) {
-    Options() = fakes::With("Expected");
-    env.proportionsGrid.SetTexts({{"7", "7"}});
-    env.proportionsWindow.onShow = [&] {
-        EXPECT_EQ(env.proportionsGrid.Cell(0, 0) + env.proportionsGrid.Cell(1, 0) + env.proportionsGrid.Cell(2, 0), "");
-        env.proportionsGrid.SetCell(0, 0, " 1 ");
-        env.proportionsGrid.SetCell(2, 0, "2\t");
-    };
-    EXPECT_THAT(Run({{12, 7, 5}}), Contains("   6.0   6.0  12.0  |     24"));
-    EXPECT_EQ(engine.State().Proportions, (std::vector<double>{0.25, 0.25, 0.5}));
-    env.proportionsWindow.onShow = [&] { env.proportionsGrid.SetCell(0, 2, "2"); };
-    EXPECT_THAT(Run({{12}, {7}, {5}}), Contains("  12.0"));
-    EXPECT_EQ(std::pair(env.proportionsGrid.RowCount(), env.proportionsGrid.ColCount()), std::pair(3, 1));
-
-    OpenDataFile();
-    const std::string typed = "   6.0   6.0  12.0  |     24", equal = "   8.0   8.0   8.0  |     24";
-    for (const auto& [table, weights, fromFile, expected] :
-         {std::tuple<Table, std::vector<Lines>, bool, std::string>{{{12, 7, 5}}, {{"1", "1", "2"}}, true, typed},
-          {{{12, 7, 5}}, {{"1", "1", "2"}}, false, equal}, {{{7}, {5}, {12}}, {{"1", "1", "2"}}, true, "  12.0"}}) {
-        engine.DiscardTable();
-        env.report.Clear();
-        env.entryGrid.SetCounts(table);
-        env.proportionsGrid.SetTexts(weights);
-        engine.State().ProportionsFromFile = fromFile;
-        engine.RunAnalysis();
-        EXPECT_THAT(env.report.Lines(), Contains(expected)) << weights.size() << " " << fromFile;
-    }
-    EXPECT_EQ(env.proportionsWindow.shows, 2);
-}
-
 // A column total above 1000 (not 1000), or two one-way counts above 1000,
 // leave the exact tests out, the approximate ones in their place, no count.
 TEST_F(RunAnalysisTest, TablesTooLargeForTheExactTests) {
@@ -189,7 +134,6 @@ TEST_F(RunAnalysisTest, TablesTooLargeForTheExactTests) {
     EXPECT_EQ(env.pump.passes, 0);
     EXPECT_THAT(Run({{999, 1, 1}, {1, 1, 1}}), Contains("Number of sample points = 8"));
     EXPECT_THAT(Run({{1000, 1}, {1, 1}}), Not(Contains(StartsWith("2 x 2"))));
-    OpenDataFile();
     EXPECT_THAT(Run({{1001, 5}}), Contains("Number of sample points = 1007"));
     EXPECT_THAT(Run({{1001}, {5}}), Contains("Number of sample points = 1007"));
     for (const Table& table : {Table{{1001, 1001, 5}}, Table{{1001}, {1001}, {5}}}) {
@@ -210,7 +154,6 @@ TEST_F(RunAnalysisTest, OverflowsAreRefusedAsTooManyObservations) {
     column[0][0] = 1001;
     std::string counts = " 1001";
     for (int k = 1; k < 30; ++k) counts += " 1000";
-    OpenDataFile();
     Options() = fakes::With("ExaLRtest CountPos");
     for (const auto& [table, shown] : {std::pair<Table, Lines>{{{350, 350, 400}, {350, 350, 400}}, {" 350 350 400", " 350 350 400"}},
                                        {wide, {}}, {column, {counts}}}) {
@@ -279,23 +222,6 @@ TEST_F(BadInputsTest, DetailsFilesThatCannotBeWrittenOrCreated) {
     Run({{5, 3, 2}, {1, 4, 6}});
     EXPECT_THAT(env.messages.shown, IsEmpty());
     EXPECT_FALSE(fakes::FileLines(dir.File("other.txt")).empty());
-}
-
-// The banner takes the start after the proportions window, without the time
-// at midnight; a click on the status bar outside a run does nothing.
-TEST_F(RunAnalysisTest, BannerAndClicksOutsideARun) {
-    const Lines first = Run({{2, 0}, {0, 2}});
-    EXPECT_EQ(Lines(first.begin(), first.begin() + 2), (Lines{" ", "Zelkat                15.03.2023 10:30:00"}));
-    env.proportionsWindow.onShow = [&] { env.clock.now = 45001.5; };
-    EXPECT_EQ(Run({{12, 7, 5}}).at(1), "Zelkat                16.03.2023 12:00:00");
-    env.clock.now = 45000.0;
-    const Lines lines = Run({{2, 0}, {0, 2}});
-    EXPECT_EQ(lines.at(1), "Zelkat                15.03.2023");
-    engine.StatusBar1Click();
-    engine.BreakOff();
-    EXPECT_THAT(env.messages.questions, IsEmpty());
-    EXPECT_EQ(env.report.Lines(), lines);
-    EXPECT_FALSE(engine.State().Abandoned);
 }
 
 }  // namespace
