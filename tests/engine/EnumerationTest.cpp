@@ -207,6 +207,42 @@ TEST(TallyRuleTest, RelativeTolerancesDecideEqual) {
     }
 }
 
+// The sweep classes whole stretches of values by their band: a class from
+// the band must be the rule's for every value within the error (probes
+// around 0, +-b and the edges), and a stretch's common class that of each
+// value in it; where the error reaches an edge the class is left open.
+TEST(TallyBandTest, ClassesOnlyWhereTheRuleAgreesThroughoutTheError) {
+    const TallyKind P = TallyKind::Probability, S = TallyKind::Statistic;
+    for (const auto& [kind, b, error] : {std::tuple{P, 0.2, 0.0}, {P, 3.0e-7, 0.0}, {P, 1e-305, 0.0}, {P, 0.0, 0.0}, {S, 12.5, 1e-11},
+                                         {S, 4.0, 1e-3}, {S, 0.0, 1e-13}, {S, -2e-15, 1e-13}, {S, 1e-200, 0.0}}) {
+        SCOPED_TRACE(testing::Message() << (kind == P ? "probability " : "statistic ") << b << " +- " << error);
+        const double t = kind == P ? kProbabilityTolerance : kStatisticTolerance;
+        std::vector<double> probes;
+        for (double anchor : {0.0, b, -b, b * (1 - t) / (1 + t), b * (1 + t) / (1 - t), 2 * b}) {
+            for (double step : {error, anchor * 1e-15, anchor * 1e-12, anchor * 1e-10})
+                for (int k = -3; k <= 3; ++k) probes.push_back(anchor + k * step);
+            probes.insert(probes.end(), {std::nextafter(anchor, -1.0), std::nextafter(anchor, 1.0)});
+        }
+        std::ranges::sort(probes);
+        const TallyBand band(kind, b, error);
+        int classed = 0;
+        for (std::size_t low = 0; low < probes.size(); ++low) {
+            const int found = band.Class(probes[low]);
+            classed += found >= 0;
+            for (double delta : {-error, 0.0, error})
+                ASSERT_TRUE(found < 0 || found == TallyClass(kind, probes[low] + delta, b)) << probes[low] << " " << delta;
+            for (std::size_t high = low; high < probes.size() && high < low + 12; ++high) {
+                int guess = static_cast<int>(high % 3);
+                const int common = band.Common(probes[low], probes[high], guess);
+                for (std::size_t k = low; common >= 0 && k <= high; ++k) ASSERT_EQ(band.Class(probes[k]), common) << k;
+            }
+        }
+        EXPECT_TRUE(std::fabs(b) <= 1e-300 || classed > 0);
+    }
+    EXPECT_EQ(TallyBand(P, 0.2, 0.0).Class(0.2 * (1 + 1e-10) / (1 - 1e-10)), -1);
+    EXPECT_EQ(TallyBand(S, 0.0, 1e-13).Class(0.0), -1);
+}
+
 // The count made beforehand (it decides the network algorithm and the
 // progress shown): published figures, the 12! permutation matrices, 2 x 2
 // closed forms, either way round; exact below 2^64, approximate above;
