@@ -3,11 +3,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -26,8 +26,6 @@ namespace kelvorin::fakes {
 // that remain inside. Access outside the grid fails the test.
 class VectorGrid : public TextGrid {
 public:
-    VectorGrid() = default;
-    VectorGrid(int cols, int rows) { Resize(cols, rows); }
     int RowCount() const override { return rows_; }
     int ColCount() const override { return cols_; }
     void SetRowCount(int rows) override { Resize(cols_, rows); }
@@ -36,7 +34,7 @@ public:
     void SetCell(int col, int row, const std::string& text) override {
         if (Inside(col, row)) cells_[At(row)][At(col)] = text;
     }
-    void Redraw() override { ++redraws; }
+    void Redraw() override {}
     void SetTexts(const std::vector<std::vector<std::string>>& rows) {
         cells_ = rows;
         rows_ = static_cast<int>(rows.size()), cols_ = rows.empty() ? 0 : static_cast<int>(rows[0].size());
@@ -47,7 +45,6 @@ public:
             for (int v : rows[i]) texts[i].push_back(std::to_string(v));
         SetTexts(texts);
     }
-    int redraws = 0;
 
 private:
     bool Inside(int col, int row) const {
@@ -115,7 +112,6 @@ public:
 class FakeClock : public Clock {
 public:
     double Now() const override {
-        ++nowCalls;
         const double value = script.empty() ? now : script.front();
         if (script.empty()) now += step;
         else script.pop_front();
@@ -124,25 +120,19 @@ public:
     std::string ShortDateText(double dateTime) const override {
         using namespace std::chrono;
         const year_month_day d{sys_days{year{1899} / December / 30} + days{static_cast<long>(std::floor(dateTime))}};
-        return Text("%02u.%02u.%04u", unsigned(d.day()), unsigned(d.month()), unsigned(int(d.year())));
+        char text[32];
+        std::snprintf(text, sizeof text, "%02u.%02u.%04d", unsigned(d.day()), unsigned(d.month()), int(d.year()));
+        return text;
     }
     std::string LongTimeText(double dateTime) const override {
-        longTimeArguments.push_back(dateTime);
         const long s = static_cast<long>(std::floor((dateTime - std::floor(dateTime)) * 86400.0 + 1e-6));
-        return Text("%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+        char text[32];
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+        return text;
     }
     mutable double now = 45000.4375;  // 15.03.2023 10:30:00
     double step = 0.0;
     mutable std::deque<double> script;
-    mutable int nowCalls = 0;
-    mutable std::vector<double> longTimeArguments;
-private:
-    template <typename... Args>
-    static std::string Text(const char* format, Args... args) {
-        char text[32];
-        std::snprintf(text, sizeof text, format, args...);
-        return text;
-    }
 };
 
 class RecordingMenus : public MenuStates {
@@ -151,9 +141,8 @@ public:
         state[item] = enabled;
         log.emplace_back(item, enabled);
     }
-    // The state last set, or `unset` when the item was never touched.
-    int Enabled(MenuItem item) const { return state.contains(item) ? state.at(item) : unset; }
-    static constexpr int unset = -1;
+    // The state last set, or -1 when the item was never touched.
+    int Enabled(MenuItem item) const { return state.contains(item) ? state.at(item) : -1; }
     std::map<MenuItem, bool> state;
     std::vector<std::pair<MenuItem, bool>> log;
 };
@@ -166,14 +155,13 @@ public:
     std::string FileName() const override { return current; }
     bool Execute() override {
         ++executions;
-        proposedAtExecution.push_back(current);
         if (confirm && !chosen.empty()) current = chosen;
         return confirm;
     }
     bool confirm = true;
     std::string chosen, current;
     int executions = 0;
-    std::vector<std::string> namesSet, proposedAtExecution;
+    std::vector<std::string> namesSet;
 };
 
 class FakeModalWindow : public ModalWindow {
@@ -285,7 +273,5 @@ inline std::vector<std::string> FileLines(const std::string& name) {
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
 }
-
-inline bool FileExists(const std::string& name) { return ::access(name.c_str(), F_OK) == 0; }
 
 }  // namespace kelvorin::fakes

@@ -53,19 +53,17 @@ inline std::vector<std::vector<int>> RowVectors(int total, const std::vector<int
     return out;
 }
 
+// Every vector of k non-negative counts with sum n, in lexicographic order.
+inline std::vector<std::vector<int>> Compositions(int k, int n) { return RowVectors(n, std::vector<int>(std::size_t(k), n)); }
+
 // All tables with these margins in the enumeration's order: the last row
 // outermost, row 2 innermost, row 1 the remainder, each row's vectors in
 // lexicographic order (any that fits under the remaining column totals).
-inline std::vector<Table> TablesInVisitingOrder(const std::vector<int>& rowTotals,
-                                                const std::vector<int>& colTotals) {
+inline std::vector<Table> TablesInVisitingOrder(const std::vector<int>& rowTotals, const std::vector<int>& colTotals) {
     std::vector<Table> out;
     Table table(rowTotals.size());
     auto fill = [&](auto& self, std::size_t level, const std::vector<int>& remaining) -> void {
-        if (level == 0) {
-            table[0] = remaining;
-            out.push_back(table);
-            return;
-        }
+        if (level == 0) return table[0] = remaining, out.push_back(table);
         for (const auto& x : RowVectors(rowTotals[level], remaining)) {
             std::vector<int> next(remaining);
             for (std::size_t j = 0; j < next.size(); ++j) next[j] -= x[j];
@@ -75,11 +73,6 @@ inline std::vector<Table> TablesInVisitingOrder(const std::vector<int>& rowTotal
     };
     fill(fill, rowTotals.size() - 1, colTotals);
     return out;
-}
-
-// Every vector of k non-negative counts with sum n, in lexicographic order.
-inline std::vector<std::vector<int>> Compositions(int k, int n) {
-    return RowVectors(n, std::vector<int>(static_cast<std::size_t>(k), n));
 }
 
 // k! for k = 0..1000 in extended precision, each k times the one before.
@@ -96,10 +89,9 @@ struct Factorials {
 // double; every product is formed from 1 in row (or column) order.
 inline double Probability(const Table& t, const Factorials& F) {
     const std::vector<int> rows = RowTotals(t), cols = ColTotals(t);
-    long double rowProduct = 1.0L;
+    long double rowProduct = 1.0L, numerator = 1.0L;
     for (int r : rows) rowProduct *= F[r];
     const long double rowMultinomial = F[std::accumulate(rows.begin(), rows.end(), 0)] / rowProduct;
-    long double numerator = 1.0L;
     for (std::size_t j = 0; j < cols.size(); ++j) {
         long double product = 1.0L;
         for (std::size_t i = 0; i < t.size(); ++i) product *= F[t[i][j]];

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <limits>
 #include <string>
 #include <tuple>
@@ -149,11 +150,14 @@ TEST_F(ReportTest, WorkedExamples) {
     }
 }
 
-TEST_F(ReportTest, UsedTimeShowsTheMilliseconds) {
+// The banner holds the start's date and time (no time at midnight); the used
+// time shows the milliseconds.
+TEST_F(ReportTest, BannerAndUsedTime) {
     Options() = fakes::NoSections();
-    for (const auto& [seconds, text] : {std::pair{1.5, "0:00:01.500"}, {3723.25, "1:02:03.250"}}) {
-        env.clock.script = {45000.4375, 45000.4375 + seconds / 86400.0};
-        EXPECT_EQ(Body(Run({{2, 0}, {0, 2}})), (Lines{std::string("  Used time : ") + text, ""}));
+    for (const auto& [start, seconds, banner, used] : {std::tuple{45000.4375, 1.5, "Zelkat                15.03.2023 10:30:00", "0:00:01.500"},
+                                                       {45000.0, 3723.25, "Zelkat                15.03.2023", "1:02:03.250"}}) {
+        env.clock.script = {start, start + seconds / 86400.0};
+        EXPECT_EQ(Run({{2, 0}, {0, 2}}), (Lines{" ", banner, std::string("  Used time : ") + used, ""}));
     }
 }
 
@@ -204,61 +208,52 @@ TEST_F(ReportTest, WarningWhenTheProbabilitiesDoNotAddUpToOne) {
 }
 
 // A 3 x 3 table of 32131 sample points, progress at 10000, 20000, 30000.
-class InterruptionTest : public ReportTest {
-protected:
-    Lines VisitedAt(std::size_t point) {
-        Lines lines;
+// Each No at a display appends the time and the table being visited, and the
+// report goes on; a Yes, or a break-off, leaves out the exact blocks and ends
+// with where it stopped, that table and the probability visited so far.
+TEST_F(ReportTest, InterruptionsAtTheProgressDisplays) {
+    const Table table{{10, 6, 5}, {6, 8, 7}, {5, 7, 9}};
+    const auto visits = reference::TablesInVisitingOrder(reference::RowTotals(table), reference::ColTotals(table));
+    const reference::Factorials F;
+    auto visitedAt = [&](std::size_t point, const std::string& heading) {
+        Lines lines{heading};
         for (const auto& row : visits[point - 1]) {
             lines.emplace_back();
             for (int v : row) lines.back() += Printf(" %3.0f", v);
         }
         return lines;
-    }
-    const Table table{{10, 6, 5}, {6, 8, 7}, {5, 7, 9}};
-    const std::vector<Table> visits = reference::TablesInVisitingOrder(reference::RowTotals(table), reference::ColTotals(table));
-};
-
-// Yes at the first display, or a break-off: no exact blocks; where it stopped,
-// the table then visited and the probability visited so far.
-TEST_F(InterruptionTest, BreakConfirmedAtTheFirstProgressDisplay) {
-    const reference::Factorials F;
-    double visited = 0.0;
-    for (std::size_t k = 0; k < 10000; ++k) visited += reference::Probability(visits[k], F);
-    Lines closing = VisitedAt(10000);
-    closing.insert(closing.begin(), " Calculations interrupted at sample point nr 10000");
-    closing.push_back(" Sum of probabilities " + Printf("%7.3E", visited) + " ");
+    };
+    auto closing = [&](std::size_t point) {
+        double visited = 0.0;
+        for (std::size_t k = 0; k < point; ++k) visited += reference::Probability(visits[k], F);
+        Lines lines = visitedAt(point, " Calculations interrupted at sample point nr " + std::to_string(point));
+        lines.push_back(" Sum of probabilities " + Printf("%7.3E", visited) + " ");
+        return lines;
+    };
+    Options() = fakes::With("ExaLRtest ExaCStest CountPos AppLRtest");
+    env.clock.step = 1.0 / 86400.0;  // one second per reading of the clock
     for (const bool ask : {true, false}) {
-        Options() = fakes::With("ExaLRtest ExaCStest CountPos AppLRtest");
-        env.messages.answers = {true};
+        env.messages.answers = {false, false, true};
+        env.messages.questions.clear();
         env.pump.onPass = [&] { ask ? engine.StatusBar1Click() : engine.BreakOff(); };
+        env.clock.now = 45000.4375;
         const Lines lines = Middle(Run(table));
-        ASSERT_EQ(lines.size(), 4 + closing.size());
-        EXPECT_EQ(lines[0], "Approx. Likelihood Ratio test");
-        EXPECT_EQ(Lines(lines.begin() + 4, lines.end()), closing);
-        EXPECT_EQ(env.messages.questions, Lines{"Abort calculation ?"});
-        EXPECT_EQ(env.status.Last(), closing[0]);
+        Lines noes, closed = closing(ask ? 30000 : 10000);
+        for (std::size_t k = 1; ask && k <= 2; ++k)
+            for (const auto& line : visitedAt(10000 * k, "Sample point no " + std::to_string(10000 * k) + " at 15.03.2023 10:30:0" +
+                                                                std::to_string(k)))
+                noes.push_back(line);
+        // The No lines come as the enumeration goes, the approximate test's 4 lines after it.
+        ASSERT_EQ(lines.size(), noes.size() + 4 + closed.size());
+        EXPECT_EQ(Lines(lines.begin(), lines.begin() + static_cast<long>(noes.size())), noes);
+        EXPECT_EQ(lines[noes.size()], "Approx. Likelihood Ratio test");
+        EXPECT_EQ(Lines(lines.end() - static_cast<long>(closed.size()), lines.end()), closed);
+        EXPECT_EQ(env.messages.questions, Lines(ask ? 3 : 0, "Abort calculation ?"));
+        EXPECT_EQ(env.status.Last(), closed[0]);
         const ExactTally& t = engine.State().G2Tally;
-        EXPECT_EQ(t.LessCount + t.EqualCount + t.GreaterCount, 10000);
+        EXPECT_EQ(t.LessCount + t.EqualCount + t.GreaterCount, ask ? 30000 : 10000);
         EXPECT_FALSE(engine.State().Running);
     }
-}
-
-// No three times: each appends the sample point being visited; the report goes on.
-TEST_F(InterruptionTest, EveryNoAppendsTheSamplePointBeingVisited) {
-    Options() = fakes::With("CountPos");
-    env.messages.answers = {false, false, false};
-    env.pump.onPass = [&] { engine.StatusBar1Click(); };
-    env.clock.step = 1.0 / 86400.0;  // one second per reading of the clock
-    const Lines lines = Middle(Run(table));
-    Lines expected;
-    for (int k = 1; k <= 3; ++k) {
-        expected.push_back("Sample point no " + std::to_string(10000 * k) + " at 15.03.2023 10:30:0" + std::to_string(k));
-        for (const auto& row : VisitedAt(static_cast<std::size_t>(10000 * k))) expected.push_back(row);
-    }
-    ASSERT_GE(lines.size(), expected.size() + 9);
-    EXPECT_EQ(Lines(lines.begin(), lines.begin() + static_cast<long>(expected.size())), expected);
-    EXPECT_EQ(lines[expected.size()], "Exact (multi tailed) Fisher test ");
-    EXPECT_EQ(lines.back(), "Number of sample points = 32131");
 }
 
 const std::string kBanner = "Zelkat                15.03.2023 10:30:00";
@@ -316,18 +311,6 @@ TEST_F(TraceTest, EveryDetailLevelOfTheDiagonalTable) {
     EXPECT_EQ(std::get<2>(Fields(AfterHeading(RunAt(1, {{20, 0}, {0, 20}})).at(0))), " 7.2544e-12");
 }
 
-// One-way counts of a row, or of a column as rows; '*' marks the observed ones.
-TEST_F(TraceTest, OneWayTables) {
-    EXPECT_EQ(AfterHeading(RunAt(4, {{3, 0}})),
-              (Lines{"     1      0    3  :: 0.125000000     4.16      3.00 ", "   lrq //  0.0  4.2", "   chi // -1.2  1.2",
-                     "     2      1    2  :: 0.375000000     0.34      0.33 ", "   lrq // -0.8  1.2", "   chi // -0.4  0.4",
-                     "     3      2    1  :: 0.375000000     0.34      0.33 ", "   lrq //  1.2 -0.8", "   chi //  0.4 -0.4",
-                     "     4*     3    0  :: 0.125000000     4.16      3.00 ", "   lrq //  4.2  0.0", "   chi //  1.2 -1.2"}));
-    const Lines column = RunAt(4, {{3}, {0}});
-    EXPECT_EQ(Lines(column.begin() + 8, column.begin() + 12), (Lines{kNumber + "row 1  " + "row 2  " + kHeadingEnd,
-              "     1  //    0//    3  :: 0.125000000     4.16      3.00 ", "   lrq //  0.0//  4.2", "   chi // -1.2//  1.2"}));
-}
-
 // Each line's number (0 at displays), probability (%11.4e below 5e-7) and
 // marks against the reference; level 0 keeps the marked ones, counted at a No.
 TEST_F(TraceTest, EveryLineAgainstTheReferenceAndLevelZeroKeepsTheMarkedOnes) {
@@ -371,38 +354,12 @@ TEST_F(TraceTest, EveryLineAgainstTheReferenceAndLevelZeroKeepsTheMarkedOnes) {
     EXPECT_EQ(std::get<0>(Fields(broken.back())), 0);
 }
 
-// A typed table asks at every run; a table from the same data file (or one
-// without a point) reuses the file; another data file proposes its stem.
-TEST_F(TraceTest, WhenTheDetailsFileIsAskedFor) {
-    auto banners = [](const std::string& file) { return std::ranges::count(fakes::FileLines(file), kBanner); };
-    const fakes::FakeFileDialog& dialog = env.saveDialog;
-    Run(kDiagonal);
-    Run({{1, 1}, {1, 2}});
-    EXPECT_EQ(dialog.proposedAtExecution, (Lines{"", details}));
-    EXPECT_EQ(banners(details), 2);
-    engine.State().DataFileName = dir.File("tables.dat");
-    env.saveDialog.chosen = dir.File("tables_details.txt");
-    Run(kDiagonal);
-    Run({{1, 1}, {1, 2}});
-    EXPECT_EQ(dialog.executions, 3);
-    EXPECT_EQ(dialog.proposedAtExecution.back(), dir.File("tables"));
-    EXPECT_EQ(banners(dir.File("tables_details.txt")), 2);
-    engine.State().DataFileName = dir.File("other.dat");
-    env.saveDialog.chosen = dir.File("other.txt");
-    Run(kDiagonal);
-    EXPECT_EQ(dialog.proposedAtExecution.back(), dir.File("other"));
-    engine.State().DataFileName = dir.File("tables");
-    Run(kDiagonal);
-    EXPECT_EQ(dialog.executions, 4);
-    EXPECT_EQ(dialog.namesSet, (Lines{dir.File("tables"), dir.File("tables"), dir.File("other"), ""}));
-    EXPECT_EQ(banners(dir.File("other.txt")), 2);
-}
-
+// A cancelled save dialog leaves the trace out quietly and the report as it is.
 TEST_F(TraceTest, CancelledDialogLeavesTheTraceOutAndTheReportAsItIs) {
     Options().CountPos = true;
     env.saveDialog.confirm = false;
     const Lines traced = Run(kDiagonal);
-    EXPECT_FALSE(fakes::FileExists(details));
+    EXPECT_FALSE(std::filesystem::exists(details));
     EXPECT_TRUE(env.messages.shown.empty());
     Options().Details = false;
     EXPECT_EQ(Body(traced), Body(Run(kDiagonal)));

@@ -4,6 +4,7 @@
 #include "TextFile.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
