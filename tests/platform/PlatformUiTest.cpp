@@ -1,6 +1,6 @@
 // The platform services: the settings store over QSettings (also over a
-// settings file of junk), the file-dialog filters, the message ports over the
-// dialog service, and printing.
+// settings file of junk), the file-dialog filters and the message ports over
+// the dialog service.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,20 +8,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QFontDatabase>
-#include <QPrinter>
-#include <QPrinterInfo>
-#include <QRegularExpression>
 #include <QSettings>
-#include <QWidget>
 #include <QSize>
-#include <QTemporaryDir>
+#include <QWidget>
 
 #include "MockDialogs.h"
 #include "QtPorts.h"
 #include "QtSettingsStore.h"
 #include "StoredOptions.h"
-#include "TextPrinting.h"
 
 [[maybe_unused]] static void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
@@ -59,25 +53,6 @@ TEST_F(QtSettingsStoreTest, OnlyDecimalTextIsReadAndAnythingElseGivesTheDefault)
     }
 }
 
-// Integers are written as decimal text and booleans as 1 and 0, over a value
-// of another type too.
-TEST_F(QtSettingsStoreTest, WritesDecimalTextThatTheNextStoreReads) {
-    raw.setValue("Option/Track", QVariantList{1});
-    raw.sync();
-    {
-        QtSettingsStore store;
-        store.WriteInteger("MainSetup", "Top", -15);
-        store.WriteInteger("Option", "Track", 3);
-        store.WriteBool("Option", "Details", true);
-        store.WriteBool("Option", "Expected", false);
-    }
-    QSettings again(QSettings::NativeFormat, QSettings::UserScope, "Morvo", "Zelkat");
-    QStringList texts;
-    for (const char* key : {"MainSetup/Top", "Option/Track", "Option/Details", "Option/Expected"})
-        texts << (again.value(key).typeId() == QMetaType::QString ? again.value(key).toString() : "<not text>");
-    EXPECT_EQ(texts.join(' '), QString("-15 3 1 0"));
-}
-
 // The bytes of a string literal that may hold NUL characters.
 template <qsizetype N>
 QByteArray Bytes(const char (&text)[N]) {
@@ -85,7 +60,8 @@ QByteArray Bytes(const char (&text)[N]) {
 }
 
 // A settings file of junk, broken sections or values of the wrong kind gives
-// the defaults, and the next settings are stored over it.
+// the defaults, and the next settings are stored over it as text the next
+// store reads.
 TEST(SettingsFile, JunkGivesTheDefaultsAndTheNextSettingsAreStored) {
     const QString path = QSettings(QSettings::NativeFormat, QSettings::UserScope, "Morvo", "Zelkat").fileName();
     const QByteArray junks[] = {
@@ -145,34 +121,6 @@ TEST(DialogPorts, PassTheirTextsAndCaptionsThroughTheDialogService) {
     EXPECT_CALL(mock, ErrorAbort(&owner, QString("Floating point overflow")));
     boxes.ShowErrorAbort("Floating point overflow");
     SetDialogService(nullptr);
-}
-
-// Printing into a PDF: one page for a short text; long texts, and a single
-// line too long for one page, go on over further pages. Without a printer
-// the printing fails with a reason.
-TEST(PrintPlainText, FillsPagesAndFailsWithoutAPrinter) {
-    QTemporaryDir folder;
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPointSize(9);
-    auto pages = [&](const QString& text) {
-        QPrinter printer(QPrinter::HighResolution);
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(folder.filePath("out.pdf"));
-        QString error;
-        if (!PrintPlainTextOn(printer, text, font, &error)) return 0;
-        QFile file(folder.filePath("out.pdf"));
-        const QString pdf = file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
-        return static_cast<int>(pdf.count(QRegularExpression("/Type\\s*/Page[^s]")));
-    };
-    QStringList lines;
-    for (int k = 1; k <= 300; ++k) lines << QString("line %1").arg(k);
-    EXPECT_EQ(pages("one line"), 1);
-    EXPECT_THAT(pages(lines.join('\n')), ::testing::AllOf(::testing::Ge(3), ::testing::Le(10)));
-    EXPECT_GE(pages(QString("word ").repeated(12000)), 2);
-    if (!QPrinterInfo::defaultPrinter().isNull()) return;
-    QString error;
-    EXPECT_FALSE(PrintPlainText("text", QFont(), &error));
-    EXPECT_FALSE(error.isEmpty());
 }
 
 }  // namespace
