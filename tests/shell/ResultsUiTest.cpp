@@ -48,10 +48,9 @@ protected:
     TResults results;
 };
 
-// Appended lines follow typed text and one another without separator.
-// Activation shows the count of the whole text, each line break counted as
-// two; a key shows the count before its own change; Erase all empties the
-// text and shows 0; Escape does not close the editor.
+// Appended lines follow typed text and one another. Showing the editor
+// counts the whole text, each line break as two; a key shows the count
+// before its own change; Erase all empties the text; Escape leaves it open.
 TEST_F(ResultsEditor, TheCountFollowsActivationKeysAndEraseAll) {
     results.RichEdit1()->setPlainText("typed");
     results.AppendLine("");
@@ -60,17 +59,14 @@ TEST_F(ResultsEditor, TheCountFollowsActivationKeysAndEraseAll) {
     results.show();
     EXPECT_EQ(Count(), QString("18"));
     results.Eraseall1()->trigger();
-    EXPECT_EQ(Text() + Count(), QString("0"));
-    const std::tuple<int, QString, QString> keys[] = {
-        {Qt::Key_A, "a", "0"}, {Qt::Key_Return, "\r", "1"}, {Qt::Key_Escape, "", "3"}, {Qt::Key_C, "c", "3"}};
-    for (const auto& [key, text, count] : keys) {
+    for (const auto& [key, text, count] : {std::tuple(Qt::Key_A, "a", "0"), std::tuple(Qt::Key_Return, "\r", "1"),
+                                           std::tuple(Qt::Key_Escape, "", "3"), std::tuple(Qt::Key_C, "c", "3")}) {
         QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
         QApplication::sendEvent(results.RichEdit1(), &press);
-        EXPECT_EQ(Count(), count) << key;
+        EXPECT_EQ(Count(), QString(count)) << key;
     }
     EXPECT_TRUE(results.isVisible());
-    results.FormActivate();
-    EXPECT_EQ(Count(), QString("4"));
+    EXPECT_EQ(Text(), QString("a\nc"));
 }
 
 // Save writes the whole text with CR LF, replacing a file without asking,
