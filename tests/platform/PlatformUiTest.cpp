@@ -1,6 +1,5 @@
 // The platform services: the settings store over QSettings (also over a
-// settings file of junk), the file-dialog filters and the message ports over
-// the dialog service.
+// settings file of junk) and the message ports over the dialog service.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -87,23 +86,6 @@ TEST(SettingsFile, JunkGivesTheDefaultsAndTheNextSettingsAreStored) {
         EXPECT_EQ(ReadStoredOptions(reopened).Track, 3);
     }
     QFile::remove(path);
-}
-
-// "Description|patterns" pairs become Qt's name filters, the patterns added
-// to a description that lacks them; the default extension is added only to
-// a name without one.
-TEST(FileDialogFilters, PairsBecomeQtFiltersAndTheDefaultExtensionIsAddedWhenMissing) {
-    EXPECT_EQ(QtNameFilters("Data file (*.dat)|*.dat|Text file (*.txt)|*.txt|All files (*.*)|*.*"),
-              QStringList({"Data file (*.dat)", "Text file (*.txt)", "All files (*.*)"}));
-    const std::pair<QString, QString> filters[] = {
-        {"Data file (*.dat)|*.dat|All files (*.*)|*.*", "Data file (*.dat);;All files (*.*)"},
-        {"Reports|*.txt;*.log", "Reports (*.txt *.log)"}, {"Data file (*.dat)|*.dat|Orphan", "Data file (*.dat)"},
-        {"Nothing|", ""}};
-    for (const auto& [filter, qt] : filters) EXPECT_EQ(QtFilterText(filter), qt) << filter.toStdString();
-    const std::pair<QString, QString> names[] = {{"/tmp/report", "/tmp/report.txt"}, {"/tmp/r.TXT", "/tmp/r.TXT"},
-                                                 {"/v1.2/report", "/v1.2/report.txt"}, {"/tmp/report.", "/tmp/report."},
-                                                 {"", ""}};
-    for (const auto& [name, withExtension] : names) EXPECT_EQ(WithDefaultExtension(name, "txt"), withExtension);
 }
 
 // The message ports pass their texts and captions through the dialog

@@ -328,9 +328,9 @@ TEST_F(MainWindow, ClosingDuringBulkProcessingClosesOnceItHasStopped) {
     EXPECT_LT(IndexOfBlock(lines, kObserved2x3), 0) << "the next table was run after the close";
 }
 
-// During a run Table and Options are off, Save and Results on, the progress
-// bar and "N  Click to break" show. Store takes the lines written so far and
-// Edit shows them while the run goes on. Each "No" appends a sample point;
+// After a first run (which turns Results on), a run has Table and Options
+// off, Save and Results on, the progress bar and "N  Click to break" shown.
+// Store appends the lines written so far and Edit shows them meanwhile. Each "No" appends a sample point;
 // "Yes" stops the run with the interruption lines and no exact test blocks.
 // A click after the run asks nothing.
 TEST_F(MainWindow, ALongRunCanBeStoredAndBrokenOff) {

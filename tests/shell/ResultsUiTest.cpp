@@ -1,10 +1,9 @@
-// The stored-results editor: the character count in its status bar, appended
-// lines, Erase all, Save to file (files never lost or half-written), Print.
+// The stored-results editor: Save to file (files never lost or half-written)
+// and Print.
 #include <sys/resource.h>
 
 #include <QDir>
 #include <QFile>
-#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <csignal>
@@ -28,7 +27,6 @@ protected:
     void TearDown() override { SetDialogService(nullptr); }
 
     QString Text() const { return results.RichEdit1()->toPlainText(); }
-    QString Count() const { return results.StatusBar1()->currentMessage(); }
     // Save to file, the dialog answering PATH.
     void SaveTo(const std::optional<QString>& path, const QString& proposed = "") {
         EXPECT_CALL(dialogs, SaveFileName(&results, QString("Text (*.txt)|*.txt"), QString("txt"), proposed))
@@ -47,27 +45,6 @@ protected:
     QTemporaryDir folder;
     TResults results;
 };
-
-// Appended lines follow typed text and one another. Showing the editor
-// counts the whole text, each line break as two; a key shows the count
-// before its own change; Erase all empties the text; Escape leaves it open.
-TEST_F(ResultsEditor, TheCountFollowsActivationKeysAndEraseAll) {
-    results.RichEdit1()->setPlainText("typed");
-    results.AppendLine("");
-    results.AppendLine(" Zelkat");
-    EXPECT_EQ(Text(), QString("typed\n\n Zelkat\n"));
-    results.show();
-    EXPECT_EQ(Count(), QString("18"));
-    results.Eraseall1()->trigger();
-    for (const auto& [key, text, count] : {std::tuple(Qt::Key_A, "a", "0"), std::tuple(Qt::Key_Return, "\r", "1"),
-                                           std::tuple(Qt::Key_Escape, "", "3"), std::tuple(Qt::Key_C, "c", "3")}) {
-        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
-        QApplication::sendEvent(results.RichEdit1(), &press);
-        EXPECT_EQ(Count(), QString(count)) << key;
-    }
-    EXPECT_TRUE(results.isVisible());
-    EXPECT_EQ(Text(), QString("a\nc"));
-}
 
 // Save writes the whole text with CR LF, replacing a file without asking,
 // and proposes the same name next time; a cancelled dialog writes nothing.
