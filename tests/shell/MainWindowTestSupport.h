@@ -26,9 +26,7 @@
 #include "TProGrid.h"
 #include "TResults.h"
 
-[[maybe_unused]] static void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
+[[maybe_unused]] static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace kelvorin::mainwindowtest {
 

@@ -1,11 +1,9 @@
-// The stored-results editor: the character count in its status bar, appended
-// lines, Erase all, Save to file (files never lost or half-written), Print
-// and Return.
+// The stored-results editor: Save to file (files never lost or half-written)
+// and Print.
 #include <sys/resource.h>
 
 #include <QDir>
 #include <QFile>
-#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <csignal>
@@ -29,11 +27,6 @@ protected:
     void TearDown() override { SetDialogService(nullptr); }
 
     QString Text() const { return results.RichEdit1()->toPlainText(); }
-    QString Count() const { return results.StatusBar1()->currentMessage(); }
-    void Type(int key, const QString& text) {
-        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
-        QApplication::sendEvent(results.RichEdit1(), &press);
-    }
     // Save to file, the dialog answering PATH.
     void SaveTo(const std::optional<QString>& path, const QString& proposed = "") {
         EXPECT_CALL(dialogs, SaveFileName(&results, QString("Text (*.txt)|*.txt"), QString("txt"), proposed))
@@ -52,33 +45,6 @@ protected:
     QTemporaryDir folder;
     TResults results;
 };
-
-// Appended lines follow typed text and one another without separator.
-// Activation shows the count of the whole text, each line break counted as
-// two; a key shows the count before its own change; Erase all empties the
-// text and shows 0; Escape does not close the editor.
-TEST_F(ResultsEditor, TheCountFollowsActivationKeysAndEraseAll) {
-    results.RichEdit1()->setPlainText("typed");
-    results.AppendLine("");
-    results.AppendLine(" Zelkat");
-    EXPECT_EQ(Text(), QString("typed\n\n Zelkat\n"));
-    EXPECT_EQ(Count(), QString(""));
-    results.show();
-    EXPECT_EQ(Count(), QString("18"));
-    results.Eraseall1()->trigger();
-    EXPECT_EQ(Text(), QString(""));
-    EXPECT_EQ(Count(), QString("0"));
-    Type(Qt::Key_A, "a");
-    EXPECT_EQ(Count(), QString("0"));
-    Type(Qt::Key_Return, "\r");
-    EXPECT_EQ(Count(), QString("1"));
-    Type(Qt::Key_Escape, "");
-    EXPECT_TRUE(results.isVisible());
-    Type(Qt::Key_C, "c");
-    EXPECT_EQ(Count(), QString("3"));
-    results.FormActivate();
-    EXPECT_EQ(Count(), QString("4"));
-}
 
 // Save writes the whole text with CR LF, replacing a file without asking,
 // and proposes the same name next time; a cancelled dialog writes nothing.
@@ -134,18 +100,6 @@ TEST_F(ResultsEditor, PrintHandsTheTextToThePrinterAndReportsAFailure) {
     results.Print1()->trigger();
     EXPECT_EQ(printed, QString("first\n"));
     EXPECT_EQ(Text(), QString("first\n"));
-}
-
-// Return and the close box both close the editor with OK; the text stays.
-TEST_F(ResultsEditor, ReturnAndTheCloseBoxCloseWithOkAndKeepTheText) {
-    results.AppendLine("kept");
-    for (const bool byReturn : {true, false}) {
-        results.setResult(QDialog::Rejected);
-        results.show();
-        byReturn ? results.Return1()->trigger() : static_cast<void>(results.close());
-        EXPECT_TRUE(!results.isVisible() && results.result() == QDialog::Accepted) << byReturn;
-    }
-    EXPECT_EQ(Text(), QString("kept\n"));
 }
 
 }  // namespace
