@@ -170,20 +170,22 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
             return kBatchTableFailed;
         }
     }
-    // Writes LINES to the result file and hands them to the system; false
-    // once a write has failed (a full disk), so that the run stops at the
-    // table where that happened instead of going on writing nothing.
+    // Writes LINES to the result file (or standard output) and hands them to
+    // the system; false once a write has failed (a full disk), so that the run
+    // stops at the table where that happened instead of writing nothing on.
     auto emit = [&](const std::vector<std::string>& lines) {
         if (!output.IsOpen()) {
             for (const std::string& line : lines) out << line << '\n';
-            out.flush();
-            return true;
+            return static_cast<bool>(out.flush());
         }
         for (const std::string& line : lines)
             if (!output.Write(line + "\n")) return false;
         return output.Flush();
     };
-    auto reportWriteFailure = [&] { messages.Show("Cannot write file " + arguments.OutputFile, "Error"); };
+    // Reports written to standard output are lost alike on a full disk or a
+    // closed terminal: said the same way, under that name.
+    const std::string resultName = arguments.OutputFile.empty() ? "standard output" : arguments.OutputFile;
+    auto reportWriteFailure = [&] { messages.Show("Cannot write file " + resultName, "Error"); };
     // A data error is said on the error stream and stands in the result in
     // place of the table's report.
     const std::string dataError = "Data error reading file " + state.DataFileName;

@@ -127,3 +127,32 @@ TEST_F(BatchBadInputsTest, ADetailsFileThatFillsTheDiskIsReportedAndTheReportsAr
 }
 
 }  // namespace
+
+namespace {
+
+// A stream buffer that takes SIZE characters and fails after them, as
+// standard output on a full disk does.
+struct FillingBuffer : std::stringbuf {
+    std::size_t room = 0;
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        const auto taken = std::min<std::streamsize>(n, static_cast<std::streamsize>(room - std::min(room, str().size())));
+        return taken > 0 ? std::stringbuf::xsputn(s, taken) : 0;
+    }
+    int overflow(int c) override { return str().size() < room ? std::stringbuf::overflow(c) : traits_type::eof(); }
+};
+
+// Reports lost on standard output are a failure too: said once, at the
+// table whose report could not be written, and the run stops there.
+TEST_F(BatchBadInputsTest, StandardOutputThatCannotBeWrittenFailsTheRun) {
+    const std::string data = WriteFile(data_, "10 20 30\n5 15 20\n\n10 2\n3 15\n\n");
+    const BatchResult alone = BatchOn(WriteFile(dir_.File("first.dat"), "10 20 30\n5 15 20\n\n"));
+    FillingBuffer buffer;
+    buffer.room = alone.Out.size() + 10;
+    std::ostream out(&buffer);
+    std::ostringstream err;
+    EXPECT_EQ(kelvorin::RunBatch({"--batch", data}, out, err, false), kelvorin::kBatchTableFailed);
+    EXPECT_EQ(err.str(), "Error (table 2): Cannot write file standard output\n");
+    EXPECT_EQ(Masked(buffer.str().substr(0, alone.Out.size())), Masked(alone.Out));
+}
+
+}  // namespace
