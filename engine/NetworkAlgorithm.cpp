@@ -221,6 +221,26 @@ private:
     // Complete for a node with two columns left, without visiting its
     // complete tables.
     void CompleteTwoColumns(int stage, const std::vector<std::int32_t>& remaining, Node& result) const;
+    // A node with two columns left: line k has x_k from Lo[k] to Hi[k] in
+    // the first of them (and r_k - x_k in the second), and sum x_k = T.
+    struct TwoColumns {
+        std::vector<std::int32_t> Lo, Hi;
+    };
+    TwoColumns RangesOf(int stage, const std::vector<std::int32_t>& remaining) const;
+    // Line k's two cells with x in the first of the last two columns: the
+    // product of their factorials, and their parts of the likelihood ratio
+    // (sum of n ln n) and of Pearson's statistic.
+    long double LineProduct(std::int32_t r, std::int32_t x) const {
+        const FactorialTable& f = state_.Factorials;
+        return f[static_cast<std::size_t>(x)] * f[static_cast<std::size_t>(r - x)];
+    }
+    long double LineLr(std::int32_t r, std::int32_t x) const {
+        return nLogN_[static_cast<std::size_t>(x)] + nLogN_[static_cast<std::size_t>(r - x)];
+    }
+    long double LineChi(int stage, std::size_t k, std::int32_t r, std::int32_t x) const {
+        const std::size_t at = k * static_cast<std::size_t>(stages_) + static_cast<std::size_t>(stage);
+        return static_cast<long double>(chiTerm_[at][x]) + static_cast<long double>(chiTerm_[at + 1][r - x]);
+    }
     // The stage of a node's children: the complete table once two columns
     // are left (the last column is then the rest).
     int Next(int stage) const { return stage == stages_ - 2 ? stages_ : stage + 1; }
@@ -611,25 +631,32 @@ void Network::Complete(int stage, std::int32_t node) {
 // the statistics compare rounded differences, which can only miss the
 // least value by rounding noise, so the statistics' bounds are widened by
 // far more than that noise (and far less than any tolerance).
-void Network::CompleteTwoColumns(int stage, const std::vector<std::int32_t>& remaining, Node& result) const {
-    const auto us = static_cast<std::size_t>(stage);
-    const FactorialTable& f = state_.Factorials;
-    const int K = lines_;
-    const auto uK = static_cast<std::size_t>(K);
-    const std::int32_t T = stageTotal_[us];
+Network::TwoColumns Network::RangesOf(int stage, const std::vector<std::int32_t>& remaining) const {
+    const std::int32_t T = stageTotal_[static_cast<std::size_t>(stage)];
     std::int32_t sum = 0;
     for (std::int32_t r : remaining) sum += r;
     const std::int32_t second = sum - T;
-    std::vector<std::int32_t> lo(uK), hi(uK);
-    std::int32_t units = T;
-    std::int32_t room = 0;
-    for (std::size_t k = 0; k < uK; ++k) {
-        lo[k] = std::max<std::int32_t>(0, remaining[k] - second);
-        hi[k] = std::min(remaining[k], T);
-        units -= lo[k];
-        room += hi[k] - lo[k];
+    TwoColumns ranges;
+    std::int32_t least = 0;
+    std::int32_t most = 0;
+    for (const std::int32_t r : remaining) {
+        ranges.Lo.push_back(std::max<std::int32_t>(0, r - second));
+        ranges.Hi.push_back(std::min(r, T));
+        least += ranges.Lo.back();
+        most += ranges.Hi.back();
     }
-    if (second < 0 || units < 0 || units > room) throw GiveUp{};  // margins that cannot be met
+    if (second < 0 || least > T || most < T) throw GiveUp{};  // margins that cannot be met
+    return ranges;
+}
+
+void Network::CompleteTwoColumns(int stage, const std::vector<std::int32_t>& remaining, Node& result) const {
+    const auto uK = static_cast<std::size_t>(lines_);
+    const std::int32_t T = stageTotal_[static_cast<std::size_t>(stage)];
+    const auto [lo, hi] = RangesOf(stage, remaining);
+    std::int32_t units = T;
+    for (const std::int32_t low : lo) units -= low;
+    std::int32_t sum = 0;
+    for (std::int32_t r : remaining) sum += r;
 
     // The number of completions: ways[t] vectors of the lines so far with
     // sum t, extended line by line through prefix sums.
@@ -652,17 +679,9 @@ void Network::CompleteTwoColumns(int stage, const std::vector<std::int32_t>& rem
 
     const bool probability = !withTerms_;
     // g_k(x) of an ordering, and how values combine.
-    auto product = [&](std::size_t k, std::int32_t x) {
-        return f[static_cast<std::size_t>(x)] * f[static_cast<std::size_t>(remaining[k] - x)];
-    };
-    auto lr = [&](std::size_t k, std::int32_t x) {
-        return nLogN_[static_cast<std::size_t>(x)] + nLogN_[static_cast<std::size_t>(remaining[k] - x)];
-    };
-    auto chi = [&](std::size_t k, std::int32_t x) -> long double {
-        const double* first = chiTerm_[k * static_cast<std::size_t>(stages_) + us];
-        const double* last = chiTerm_[k * static_cast<std::size_t>(stages_) + us + 1];
-        return static_cast<long double>(first[x]) + static_cast<long double>(last[remaining[k] - x]);
-    };
+    auto product = [&](std::size_t k, std::int32_t x) { return LineProduct(remaining[k], x); };
+    auto lr = [&](std::size_t k, std::int32_t x) { return LineLr(remaining[k], x); };
+    auto chi = [&](std::size_t k, std::int32_t x) { return LineChi(stage, k, remaining[k], x); };
     // The least of sum g_k (or of prod g_k) by marginal allocation; less(a,
     // b) tells whether raising line a costs less than raising line b.
     auto least = [&](auto&& g, bool multiply, auto&& less) {
@@ -932,34 +951,21 @@ void Network::SettleByCompletions(const Entry& e, const Node& n, const Completio
 // one by one for every partial table.
 template <typename Emit>
 void Network::CompleteTables(int stage, const std::vector<std::int32_t>& remaining, Emit&& emit) const {
-    const auto us = static_cast<std::size_t>(stage);
-    const FactorialTable& f = state_.Factorials;
     const auto K = static_cast<std::size_t>(lines_);
-    const std::int32_t T = stageTotal_[us];
-    std::int32_t sum = 0;
-    for (std::int32_t r : remaining) sum += r;
-    const std::int32_t second = sum - T;
-    // Line k: x from lo[k] to hi[k]; inverse[k][x - lo] = 1 / (x! (r - x)!)
-    // and part[k][x - lo] the ordering's two cell terms.
-    std::vector<std::int32_t> lo(K), hi(K), most(K + 1, 0);
+    const std::int32_t T = stageTotal_[static_cast<std::size_t>(stage)];
+    const auto [lo, hi] = RangesOf(stage, remaining);
+    // Line k: inverse[k][x - lo] = 1 / (x! (r - x)!) and part[k][x - lo]
+    // the ordering's two cell terms.
     std::vector<std::vector<long double>> inverse(K), part(K);
     for (std::size_t k = 0; k < K; ++k) {
-        lo[k] = std::max<std::int32_t>(0, remaining[k] - second);
-        hi[k] = std::min(remaining[k], T);
         for (std::int32_t x = lo[k]; x <= hi[k]; ++x) {
-            const std::int32_t y = remaining[k] - x;
-            inverse[k].push_back(1.0L / (f[static_cast<std::size_t>(x)] * f[static_cast<std::size_t>(y)]));
-            long double term = 0.0L;
-            if (ordering_ == kLikelihoodRatio) {
-                term = nLogN_[static_cast<std::size_t>(x)] + nLogN_[static_cast<std::size_t>(y)];
-            } else if (ordering_ == kPearson) {
-                term = static_cast<long double>(chiTerm_[k * static_cast<std::size_t>(stages_) + us][x]) +
-                       static_cast<long double>(chiTerm_[k * static_cast<std::size_t>(stages_) + us + 1][y]);
-            }
-            part[k].push_back(term);
+            inverse[k].push_back(1.0L / LineProduct(remaining[k], x));
+            part[k].push_back(ordering_ == kLikelihoodRatio ? LineLr(remaining[k], x)
+                              : ordering_ == kPearson       ? LineChi(stage, k, remaining[k], x)
+                                                            : 0.0L);
         }
     }
-    std::vector<std::int32_t> least(K + 1, 0);
+    std::vector<std::int32_t> most(K + 1, 0), least(K + 1, 0);
     for (std::size_t k = K; k-- > 0;) {
         most[k] = most[k + 1] + hi[k];
         least[k] = least[k + 1] + lo[k];
