@@ -107,16 +107,11 @@ public:
     std::deque<bool> answers;  // true for Yes
 };
 
-// Now() comes from the script, then from `now`, which advances by `step`
-// after every call. The date is "dd.mm.yyyy", the time "h:mm:ss".
+// Now() gives `now`, which advances by `step` after every call. The date is
+// "dd.mm.yyyy", the time "h:mm:ss".
 class FakeClock : public Clock {
 public:
-    double Now() const override {
-        const double value = script.empty() ? now : script.front();
-        if (script.empty()) now += step;
-        else script.pop_front();
-        return value;
-    }
+    double Now() const override { return std::exchange(now, now + step); }
     std::string ShortDateText(double dateTime) const override {
         using namespace std::chrono;
         const year_month_day d{sys_days{year{1899} / December / 30} + days{static_cast<long>(std::floor(dateTime))}};
@@ -132,7 +127,6 @@ public:
     }
     mutable double now = 45000.4375;  // 15.03.2023 10:30:00
     double step = 0.0;
-    mutable std::deque<double> script;
 };
 
 class RecordingMenus : public MenuStates {
@@ -231,6 +225,9 @@ protected:
     // The report without its first two lines (the blank line and the banner).
     std::vector<std::string> Body(const std::vector<std::string>& lines) {
         return lines.size() < 2 ? std::vector<std::string>{} : std::vector<std::string>(lines.begin() + 2, lines.end());
+    }
+    static bool EndsWithUsedTime(const std::vector<std::string>& report) {
+        return report.size() >= 2 && report[report.size() - 2].starts_with("  Used time : ") && report.back().empty();
     }
     AnalysisOptions& Options() { return env.options.options; }
     // Types the weights into the proportions window, along its one row or column.

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <limits>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -38,8 +37,7 @@ protected:
     void SetUp() override { env.saveDialog.chosen = dir.File("details.txt"); }
     Lines Middle(const Lines& lines) {
         const Lines body = Body(lines);
-        if (body.size() < 2 || !body[body.size() - 2].starts_with("  Used time : ") || !body.back().empty())
-            ADD_FAILURE() << "no used time at the end";
+        if (!EndsWithUsedTime(body)) ADD_FAILURE() << "no used time at the end";
         return body.size() < 2 ? body : Lines(body.begin(), body.end() - 2);
     }
     fakes::TempDirectory dir;
@@ -156,7 +154,7 @@ TEST_F(ReportTest, BannerAndUsedTime) {
     Options() = fakes::NoSections();
     for (const auto& [start, seconds, banner, used] : {std::tuple{45000.4375, 1.5, "Zelkat                15.03.2023 10:30:00", "0:00:01.500"},
                                                        {45000.0, 3723.25, "Zelkat                15.03.2023", "1:02:03.250"}}) {
-        env.clock.script = {start, start + seconds / 86400.0};
+        env.clock.now = start, env.clock.step = seconds / 86400.0;
         EXPECT_EQ(Run({{2, 0}, {0, 2}}), (Lines{" ", banner, std::string("  Used time : ") + used, ""}));
     }
 }
@@ -207,53 +205,43 @@ TEST_F(ReportTest, WarningWhenTheProbabilitiesDoNotAddUpToOne) {
     }
 }
 
-// A 3 x 3 table of 32131 sample points, progress at 10000, 20000, 30000.
-// Each No at a display appends the time and the table being visited, and the
-// report goes on; a Yes, or a break-off, leaves out the exact blocks and ends
-// with where it stopped, that table and the probability visited so far.
+// A 3 x 3 table of 32131 sample points, progress at 10000, 20000, 30000:
+// each No appends the time and the table being visited and the report goes
+// on; the Yes leaves out the exact blocks and ends with that table and the
+// probability visited so far. (A break-off ends alike: BadInputsTest.)
 TEST_F(ReportTest, InterruptionsAtTheProgressDisplays) {
     const Table table{{10, 6, 5}, {6, 8, 7}, {5, 7, 9}};
     const auto visits = reference::TablesInVisitingOrder(reference::RowTotals(table), reference::ColTotals(table));
     const reference::Factorials F;
-    auto visitedAt = [&](std::size_t point, const std::string& heading) {
-        Lines lines{heading};
+    Lines noes, closed;
+    auto visitedAt = [&](Lines& lines, std::size_t point, const std::string& heading) {
+        lines.push_back(heading);
         for (const auto& row : visits[point - 1]) {
             lines.emplace_back();
             for (int v : row) lines.back() += Printf(" %3.0f", v);
         }
-        return lines;
     };
-    auto closing = [&](std::size_t point) {
-        double visited = 0.0;
-        for (std::size_t k = 0; k < point; ++k) visited += reference::Probability(visits[k], F);
-        Lines lines = visitedAt(point, " Calculations interrupted at sample point nr " + std::to_string(point));
-        lines.push_back(" Sum of probabilities " + Printf("%7.3E", visited) + " ");
-        return lines;
-    };
+    for (std::size_t k = 1; k <= 2; ++k)
+        visitedAt(noes, 10000 * k, "Sample point no " + std::to_string(10000 * k) + " at 15.03.2023 10:30:0" + std::to_string(k));
+    visitedAt(closed, 30000, " Calculations interrupted at sample point nr 30000");
+    double visited = 0.0;
+    for (std::size_t k = 0; k < 30000; ++k) visited += reference::Probability(visits[k], F);
+    closed.push_back(" Sum of probabilities " + Printf("%7.3E", visited) + " ");
     Options() = fakes::With("ExaLRtest ExaCStest CountPos AppLRtest");
     env.clock.step = 1.0 / 86400.0;  // one second per reading of the clock
-    for (const bool ask : {true, false}) {
-        env.messages.answers = {false, false, true};
-        env.messages.questions.clear();
-        env.pump.onPass = [&] { ask ? engine.StatusBar1Click() : engine.BreakOff(); };
-        env.clock.now = 45000.4375;
-        const Lines lines = Middle(Run(table));
-        Lines noes, closed = closing(ask ? 30000 : 10000);
-        for (std::size_t k = 1; ask && k <= 2; ++k)
-            for (const auto& line : visitedAt(10000 * k, "Sample point no " + std::to_string(10000 * k) + " at 15.03.2023 10:30:0" +
-                                                                std::to_string(k)))
-                noes.push_back(line);
-        // The No lines come as the enumeration goes, the approximate test's 4 lines after it.
-        ASSERT_EQ(lines.size(), noes.size() + 4 + closed.size());
-        EXPECT_EQ(Lines(lines.begin(), lines.begin() + static_cast<long>(noes.size())), noes);
-        EXPECT_EQ(lines[noes.size()], "Approx. Likelihood Ratio test");
-        EXPECT_EQ(Lines(lines.end() - static_cast<long>(closed.size()), lines.end()), closed);
-        EXPECT_EQ(env.messages.questions, Lines(ask ? 3 : 0, "Abort calculation ?"));
-        EXPECT_EQ(env.status.Last(), closed[0]);
-        const ExactTally& t = engine.State().G2Tally;
-        EXPECT_EQ(t.LessCount + t.EqualCount + t.GreaterCount, ask ? 30000 : 10000);
-        EXPECT_FALSE(engine.State().Running);
-    }
+    env.messages.answers = {false, false, true};
+    env.pump.onPass = [&] { engine.StatusBar1Click(); };
+    const Lines lines = Middle(Run(table));
+    // The No lines come as the enumeration goes, the approximate test's 4 lines after it.
+    ASSERT_EQ(lines.size(), noes.size() + 4 + closed.size());
+    EXPECT_EQ(Lines(lines.begin(), lines.begin() + static_cast<long>(noes.size())), noes);
+    EXPECT_EQ(lines[noes.size()], "Approx. Likelihood Ratio test");
+    EXPECT_EQ(Lines(lines.end() - static_cast<long>(closed.size()), lines.end()), closed);
+    EXPECT_EQ(env.messages.questions, Lines(3, "Abort calculation ?"));
+    EXPECT_EQ(env.status.Last(), closed[0]);
+    const ExactTally& t = engine.State().G2Tally;
+    EXPECT_EQ(t.LessCount + t.EqualCount + t.GreaterCount, 30000);
+    EXPECT_FALSE(engine.State().Running);
 }
 
 const std::string kBanner = "Zelkat                15.03.2023 10:30:00";

@@ -45,9 +45,6 @@ protected:
         env.messages.shown.clear();
         ExpectEndStepRan();
     }
-    static bool EndsWithUsedTime(const Lines& report) {
-        return report.size() >= 2 && report[report.size() - 2].starts_with("  Used time : ") && report.back().empty();
-    }
     fakes::TempDirectory dir;
 };
 
