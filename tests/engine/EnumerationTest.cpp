@@ -35,12 +35,8 @@ protected:
 
     // Runs the table traced; returns the counts of each sample-point line, row after row.
     std::vector<std::vector<int>> RunTraced(const Table& table) {
-        Options().Details = true;
-        env.saveDialog.chosen = dir.File("trace" + std::to_string(++files) + ".txt");
-        Run(table);
-        Options().Details = false;
         std::vector<std::vector<int>> visited;
-        for (std::string line : fakes::FileLines(env.saveDialog.chosen)) {
+        for (std::string line : TraceOf(table)) {
             if (line.find("  :: ") == std::string::npos || line.starts_with(" number")) continue;
             std::ranges::replace(line, '/', ' ');
             std::istringstream in(line.substr(8, line.find("  :: ") - 8));
@@ -96,8 +92,6 @@ protected:
     }
 
     const reference::Factorials F;
-    fakes::TempDirectory dir;
-    int files = 0;
 };
 
 // Random tables without empty rows or columns, counts below `spread`, at most `maxPoints` sample points.

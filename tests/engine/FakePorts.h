@@ -208,41 +208,6 @@ struct FakeEnvironment {
     }
 };
 
-// A fresh environment and engine per test.
-class EngineHarness : public ::testing::Test {
-protected:
-    // Runs the entry grid's table as a Table command does; returns the report.
-    std::vector<std::string> Run() {
-        engine.DiscardTable();
-        env.report.Clear();
-        engine.RunAnalysis();
-        return env.report.Lines();
-    }
-    std::vector<std::string> Run(const std::vector<std::vector<int>>& table) {
-        env.entryGrid.SetCounts(table);
-        return Run();
-    }
-    // The report without its first two lines (the blank line and the banner).
-    std::vector<std::string> Body(const std::vector<std::string>& lines) {
-        return lines.size() < 2 ? std::vector<std::string>{} : std::vector<std::string>(lines.begin() + 2, lines.end());
-    }
-    static bool EndsWithUsedTime(const std::vector<std::string>& report) {
-        return report.size() >= 2 && report[report.size() - 2].starts_with("  Used time : ") && report.back().empty();
-    }
-    AnalysisOptions& Options() { return env.options.options; }
-    // Types the weights into the proportions window, along its one row or column.
-    void TypeWeights(const std::vector<std::string>& weights) {
-        env.proportionsWindow.onShow = [this, weights] {
-            const bool column = env.proportionsGrid.ColCount() == 1;
-            for (int k = 0; k < static_cast<int>(weights.size()); ++k)
-                env.proportionsGrid.SetCell(column ? 0 : k, column ? k : 0, weights[static_cast<std::size_t>(k)]);
-        };
-    }
-
-    FakeEnvironment env;
-    AnalysisEngine engine{env.Ports()};
-};
-
 // A directory for the files of one test, removed at the end. Its path holds
 // no '.', so the stem of a file name in it is the name before its extension.
 class TempDirectory {
@@ -270,5 +235,52 @@ inline std::vector<std::string> FileLines(const std::string& name) {
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
 }
+
+// A fresh environment and engine per test; the save dialog names a details
+// file in the test's own directory.
+class EngineHarness : public ::testing::Test {
+protected:
+    EngineHarness() { env.saveDialog.chosen = dir.File("details.txt"); }
+    // Runs the entry grid's table as a Table command does; returns the report.
+    std::vector<std::string> Run() {
+        engine.DiscardTable();
+        env.report.Clear();
+        engine.RunAnalysis();
+        return env.report.Lines();
+    }
+    std::vector<std::string> Run(const std::vector<std::vector<int>>& table) {
+        env.entryGrid.SetCounts(table);
+        return Run();
+    }
+    // The report without its first two lines (the blank line and the banner).
+    std::vector<std::string> Body(const std::vector<std::string>& lines) {
+        return lines.size() < 2 ? std::vector<std::string>{} : std::vector<std::string>(lines.begin() + 2, lines.end());
+    }
+    static bool EndsWithUsedTime(const std::vector<std::string>& report) {
+        return report.size() >= 2 && report[report.size() - 2].starts_with("  Used time : ") && report.back().empty();
+    }
+    // Runs the table with a details file of its own; returns the file's lines.
+    std::vector<std::string> TraceOf(const std::vector<std::vector<int>>& table) {
+        const bool details = std::exchange(Options().Details, true);
+        env.saveDialog.chosen = dir.File("details" + std::to_string(++traces) + ".txt");
+        Run(table);
+        Options().Details = details;
+        return FileLines(env.saveDialog.chosen);
+    }
+    AnalysisOptions& Options() { return env.options.options; }
+    // Types the weights into the proportions window, along its one row or column.
+    void TypeWeights(const std::vector<std::string>& weights) {
+        env.proportionsWindow.onShow = [this, weights] {
+            const bool column = env.proportionsGrid.ColCount() == 1;
+            for (int k = 0; k < static_cast<int>(weights.size()); ++k)
+                env.proportionsGrid.SetCell(column ? 0 : k, column ? k : 0, weights[static_cast<std::size_t>(k)]);
+        };
+    }
+
+    FakeEnvironment env;
+    AnalysisEngine engine{env.Ports()};
+    TempDirectory dir;
+    int traces = 0;
+};
 
 }  // namespace kelvorin::fakes

@@ -34,13 +34,11 @@ std::string Printf(const char* format, double value) {
 
 class ReportTest : public fakes::EngineHarness {
 protected:
-    void SetUp() override { env.saveDialog.chosen = dir.File("details.txt"); }
     Lines Middle(const Lines& lines) {
         const Lines body = Body(lines);
         if (!EndsWithUsedTime(body)) ADD_FAILURE() << "no used time at the end";
         return body.size() < 2 ? body : Lines(body.begin(), body.end() - 2);
     }
-    fakes::TempDirectory dir;
 };
 
 // A blank line, then the Fisher blocks of both options with these values.
@@ -257,23 +255,15 @@ std::tuple<int, std::string, std::string> Fields(const std::string& line) {
 
 class TraceTest : public fakes::EngineHarness {
 protected:
-    void SetUp() override {
-        Options() = fakes::With("Details");
-        env.saveDialog.chosen = details = dir.File("details.txt");
-    }
+    void SetUp() override { Options() = fakes::With("Details"); }
     Lines RunAt(int track, const Table& table) {
         Options().Track = track;
-        env.saveDialog.chosen = details = dir.File("details" + std::to_string(++files) + ".txt");
-        Run(table);
-        return fakes::FileLines(details);
+        return TraceOf(table);
     }
     static Lines AfterHeading(const Lines& file) {
         const auto heading = std::ranges::find_if(file, [](const std::string& l) { return l.starts_with(kNumber); });
         return heading == file.end() ? Lines{} : Lines(heading + 1, file.end());
     }
-    fakes::TempDirectory dir;
-    std::string details;
-    int files = 0;
 };
 
 // Every level: 0 only marked lines, 2 adds likelihood-ratio terms, 3 Pearson
@@ -347,7 +337,7 @@ TEST_F(TraceTest, CancelledDialogLeavesTheTraceOutAndTheReportAsItIs) {
     Options().CountPos = true;
     env.saveDialog.confirm = false;
     const Lines traced = Run(kDiagonal);
-    EXPECT_FALSE(std::filesystem::exists(details));
+    EXPECT_FALSE(std::filesystem::exists(env.saveDialog.chosen));
     EXPECT_TRUE(env.messages.shown.empty());
     Options().Details = false;
     EXPECT_EQ(Body(traced), Body(Run(kDiagonal)));

@@ -45,7 +45,6 @@ protected:
         env.messages.shown.clear();
         ExpectEndStepRan();
     }
-    fakes::TempDirectory dir;
 };
 
 class BadInputsTest : public RunAnalysisTest {};
@@ -102,7 +101,6 @@ TEST_F(BadInputsTest, UnusableWeightsEndTheRunWithTheirMessage) {
     for (const char* text : {"0", "-0", "-2", "0e5", "1e-400", "0.0"})
         cases.push_back({{"1", "1", text}, "The proportion of category 3 must be greater than 0"});
     Options().Details = true;
-    env.saveDialog.chosen = dir.File("details.txt");
     for (const auto& [weights, message] : cases) {
         TypeWeights(weights);
         ExpectRefused(Run({{12, 7, 5}}), {message});
