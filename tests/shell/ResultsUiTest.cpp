@@ -1,5 +1,4 @@
-// The stored-results editor: Save to file (files never lost or half-written)
-// and Print.
+// The stored-results editor: Save to file, files never lost or half-written.
 #include <sys/resource.h>
 
 #include <QDir>
@@ -79,22 +78,6 @@ TEST_F(ResultsEditor, ASaveThatFailsKeepsTheTextAndTheOldFile) {
     EXPECT_EQ(ReadAll(path), old);
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList{"kept.txt"});
     EXPECT_EQ(Text(), text);
-}
-
-// Print hands the whole text and the editor's font to the printer; a
-// printing failure is reported with its reason and changes nothing.
-TEST_F(ResultsEditor, PrintHandsTheTextToThePrinterAndReportsAFailure) {
-    results.AppendLine("first");
-    QString printed;
-    results.SetPrinter([&](const QString& text, const QFont& font, QString* error) {
-        printed = font == results.RichEdit1()->font() ? text : "another font";
-        *error = "There is no default printer.";
-        return false;
-    });
-    EXPECT_CALL(dialogs, Message(&results, QString("There is no default printer."), QString("Error"), Icon::Error));
-    results.Print1()->trigger();
-    EXPECT_EQ(printed, QString("first\n"));
-    EXPECT_EQ(Text(), QString("first\n"));
 }
 
 }  // namespace
