@@ -124,6 +124,7 @@ protected:
         progress->StartRun();
         Window().fromnewfile1Click();
     }
+
     ::testing::StrictMock<MockDialogs> dialogs;
     MemorySettingsStore settings;
     QTemporaryDir folder;
