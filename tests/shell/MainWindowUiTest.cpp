@@ -1,22 +1,31 @@
-// The main window as the user meets it: menu and hints, its stored
-// placement, the Table and Results commands reached through it, and what it
-// does while a long exact calculation runs.
+// The main window as the user meets it: its stored placement, the Table and
+// Results commands reached through it, what it does while a long exact
+// calculation runs, and its help.
+#include <QCheckBox>
 #include <QFile>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QRegularExpression>
+#include <QPushButton>
+#include <QTextBrowser>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <memory>
 
+#include "HelpViewer.h"
 #include "MainWindowTestSupport.h"
 #include "QtSettingsStore.h"
+
+// The help files are resources of the shell library.
+static void InitHelpResources() { Q_INIT_RESOURCE(help); }
 
 namespace kelvorin::mainwindowtest {
 namespace {
 
 using ::testing::_;
+using ::testing::HasSubstr;
 using ::testing::Return;
 
 const QString kDataFilter = "Data file (*.dat)|*.dat|Text file (*.txt)|*.txt|All files (*.*)|*.*";
@@ -115,20 +124,6 @@ protected:
         progress->StartRun();
         Window().fromnewfile1Click();
     }
-    // Bulk processing of the long table and then the 2 x 3 table; the lines
-    // of the result file.
-    QStringList BulkWithTheLongTableFirst() {
-        const QString data = WriteFile("long.dat", kLongTable + "\n" + kTable2x3);
-        EXPECT_CALL(dialogs, OpenFileName(_, kDataFilter, QString("dat"), _)).WillOnce(Return(data));
-        const QString result = folder.filePath("r.txt");
-        EXPECT_CALL(dialogs, SaveFileName(_, QString("Text (*.txt)|*.txt"), QString("txt"), _)).WillOnce(Return(result));
-        progress->StartRun();
-        Item("Bulkprocessing1")->trigger();
-        EXPECT_TRUE(progress->Done());
-        EXPECT_FALSE(State().Running);
-        QFile file(result);
-        return file.open(QIODevice::ReadOnly) ? LinesOf(QString::fromUtf8(file.readAll())) : QStringList{"<missing>"};
-    }
 
     ::testing::StrictMock<MockDialogs> dialogs;
     MemorySettingsStore settings;
@@ -137,40 +132,6 @@ protected:
     std::unique_ptr<Program> program;
     std::unique_ptr<ProgressDriver> progress;
 };
-
-// Each item's caption, help context, start state and the hint it shows when
-// highlighted ("*1" and "*2" replaced, an empty hint emptying the bar).
-TEST_F(MainWindow, MenuItemsHaveTheirCaptionsContextsStatesAndHints) {
-    Start();
-    const std::tuple<const char*, QString, int, bool, QString> rows[] = {
-        {"Newtable1", "&Table", 1100, true, ""},
-        {"New1", "New", 52, true, "Type table data"},
-        {"Read1", "Read", 62, true, "Read table data from a file"},
-        {"fromnewfile1", "from new file", 72, true, "Select the file name"},
-        {"fromsamefile1", "from same file", 82, false, "You have not yet read data"},
-        {"Save1", "Save", 92, false, ""},
-        {"tonewfile1", "to new file", 102, true, "You must specify a file name"},
-        {"tosamefile1", "to same file", 112, false, "You have not yet saved data"},
-        {"Bulkprocessing1", "Bulk processing", 1180, true, "Read data for several tables"},
-        {"Exit2", "E&xit", 132, true, "Finish the program"},
-        {"Options1", "&Options", 182, true, "Select test"},
-        {"Results1", "&Results", 0, false, ""},
-        {"Store1", "Store", 142, true, "Move the output to the editor"},
-        {"Edit1", "Edit", 152, true, "Edit/save/print the stored results"},
-        {"Help1", QString(23, ' ') + "&Help", 0, true, "Get help"},
-        {"Contents1", "Contents", 0, true, "Get help to use the program"},
-        {"About1", "About", 0, true, "Program version"},
-    };
-    for (const auto& [name, caption, context, enabled, hint] : rows) {
-        SCOPED_TRACE(name);
-        QAction* item = Item(name);
-        ASSERT_NE(item, nullptr);
-        EXPECT_EQ(item->text(), caption);
-        EXPECT_EQ(item->property("helpContext").isValid() ? item->property("helpContext").toInt() : -1, context);
-        EXPECT_EQ(item->isEnabled(), enabled);
-        EXPECT_EQ(Hint(name), hint);
-    }
-}
 
 // Without stored values the design placement applies and the grid's is
 // derived from it. A stored window value applies only above 0, a grid value
@@ -223,11 +184,12 @@ TEST_F(MainWindow, PlacementIsReadAtStartAndStoredOnceAtClose) {
 }
 
 // The worked example typed into the grid: banner, observed block, 521
-// sample points; Save and Results on afterwards. Store moves the report to
+// sample points; Save and Results, off at start, on afterwards. Store moves the report to
 // the editor without showing it; a second report replaces the first in the
 // pane and follows it directly in the editor; an empty pane stores nothing.
 TEST_F(MainWindow, NewAnalysesTheTypedTableAndStoreMovesItToTheEditor) {
     Start();
+    EXPECT_FALSE(Enabled("Save1") || Enabled("Results1") || Enabled("fromsamefile1") || Enabled("tosamefile1"));
     TypeTable(kTable2x3);
     const QStringList first = Report();
     ASSERT_GE(first.size(), 10);
@@ -291,23 +253,6 @@ TEST_F(MainWindow, ReadsEveryTableOfAFileThenReportsNoDataAndRefusesARaggedOne) 
     EXPECT_FALSE(Enabled("fromsamefile1") || Enabled("Save1"));
 }
 
-// Breaking off one table of bulk processing writes its interruption and
-// goes on with the next table.
-TEST_F(MainWindow, BreakingOffOneTableOfBulkProcessingGoesOnWithTheNext) {
-    Start();
-    progress->At([this] { ClickStatusBar(Window()); });
-    EXPECT_CALL(dialogs, Question(_, kAbort, _)).WillOnce(Return(true));
-    const QStringList lines = BulkWithTheLongTableFirst();
-    const qsizetype broken = IndexOfBlock(lines, kObservedLong);
-    const qsizetype stop = lines.join('\n').indexOf(
-        QRegularExpression("\n Calculations interrupted at sample point nr \\d+\n"));
-    EXPECT_GT(broken, 0);
-    EXPECT_GT(stop, broken);
-    EXPECT_GT(IndexOfBlock(lines, kObserved2x3), stop);
-    EXPECT_EQ(CountStartingWith(lines, "Number of sample points = "), 1);
-    EXPECT_EQ(Window().Memo1()->toPlainText(), QString(""));
-}
-
 // Closing the window during bulk processing breaks the run off and stops
 // the bulk processing; the window closes once the run is off the stack,
 // storing its placement once and releasing the table.
@@ -318,7 +263,15 @@ TEST_F(MainWindow, ClosingDuringBulkProcessingClosesOnceItHasStopped) {
         Window().close();
         visibleRightAfterClose = Window().isVisible();
     });
-    const QStringList lines = BulkWithTheLongTableFirst();
+    const QString data = WriteFile("long.dat", kLongTable + "\n" + kTable2x3);
+    EXPECT_CALL(dialogs, OpenFileName(_, kDataFilter, QString("dat"), _)).WillOnce(Return(data));
+    const QString result = folder.filePath("r.txt");
+    EXPECT_CALL(dialogs, SaveFileName(_, QString("Text (*.txt)|*.txt"), QString("txt"), _)).WillOnce(Return(result));
+    progress->StartRun();
+    Item("Bulkprocessing1")->trigger();
+    EXPECT_TRUE(progress->Done());
+    QFile file(result);
+    const QStringList lines = file.open(QIODevice::ReadOnly) ? LinesOf(QString::fromUtf8(file.readAll())) : QStringList();
     EXPECT_TRUE(visibleRightAfterClose) << "the window closed while the run was still on the stack";
     EXPECT_TRUE(ProcessEventsUntil([this] { return !Window().isVisible(); }));
     EXPECT_EQ(settings.Writes().size(), 8u);
@@ -380,6 +333,94 @@ TEST_F(MainWindow, ALongRunCanBeStoredAndBrokenOff) {
     EXPECT_EQ(Status(), lines[10]);
     EXPECT_TRUE(Enabled("Newtable1") && Enabled("Options1"));
     ClickStatusBar(Window());
+}
+
+std::string Title(const HelpViewer& viewer) { return viewer.Window()->Browser()->documentTitle().toStdString(); }
+QString PageName(const HelpViewer& viewer) { return viewer.Window()->Page().fileName(); }
+bool Open(const HelpViewer& viewer) { return viewer.Window() != nullptr && viewer.Window()->isVisible(); }
+
+void PressF1(QWidget* target) {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
+    QApplication::sendEvent(target, &press);
+}
+
+// F1 with ITEM highlighted in the menu or menu bar holding it.
+void PressF1On(QAction* item) {
+    for (QObject* owner : item->associatedObjects()) {
+        if (auto* menu = qobject_cast<QMenu*>(owner); menu != nullptr && menu->menuAction() != item) {
+            menu->setActiveAction(item);
+            return PressF1(menu);
+        }
+        if (auto* bar = qobject_cast<QMenuBar*>(owner)) {
+            bar->setActiveAction(item);
+            return PressF1(bar);
+        }
+    }
+    ADD_FAILURE() << "no menu holds " << item->objectName().toStdString();
+}
+
+// The two viewers registered as the program registers them.
+class MainWindowHelp : public MainWindow {
+protected:
+    void SetUp() override {
+        MainWindow::SetUp();
+        InitHelpResources();
+        RegisterHelpViewer(html);
+        RegisterHelpViewer(winHelp);
+    }
+    HtmlHelpViewer html;
+    WinHelpViewer winHelp;
+};
+
+// Help > Contents opens the contents page; F1 on a highlighted item opens
+// the topic of its context, in a menu with nothing highlighted that of the
+// item that opened it; an item without a context opens nothing.
+TEST_F(MainWindowHelp, ContentsAndF1InTheMenusOpenTheMainHelpFile) {
+    Start();
+    TCTable& window = Window();
+    window.Item("Contents1")->trigger();
+    ASSERT_TRUE(Open(html));
+    EXPECT_EQ(PageName(html), QString("contents.html"));
+    const std::tuple<const char*, bool, const char*> cases[] = {
+        {"Newtable1", true, "Table menu"}, {"Save1", true, "Save"}, {"Bulkprocessing1", false, "Bulk processing"},
+        {"Options1", false, "Options"},    {"About1", false, nullptr}};
+    for (const auto& [name, inItsMenu, word] : cases) {
+        SCOPED_TRACE(name);
+        QAction* item = window.Item(name);
+        CloseHelpWindows();
+        if (inItsMenu) item->menu()->setActiveAction(nullptr);
+        inItsMenu ? PressF1(item->menu()) : PressF1On(item);
+        ASSERT_EQ(Open(html), word != nullptr);
+        EXPECT_THAT(word ? Title(html) : "", HasSubstr(word ? word : ""));
+    }
+    EXPECT_EQ(winHelp.Window(), nullptr);
+}
+
+// F1 in the options dialog opens its topic in its own file; so does its Help
+// button while the dialog is open modally, leaving the main file's window as
+// it was. Closing the main window closes every help window.
+TEST_F(MainWindowHelp, TheOptionsDialogsHelpGoesToItsOwnFile) {
+    Start();
+    TCTable& window = Window();
+    TOptions& options = program->Options;
+    PressF1(options.CheckBox(3));
+    ASSERT_TRUE(Open(winHelp));
+    EXPECT_THAT(Title(winHelp), HasSubstr("Options dialog"));
+    CloseHelpWindows();
+    window.Contents1Click();
+    const QUrl mainPage = html.Window()->Page();
+    bool openWithTheDialog = false;
+    modals.When(&options, [&] {
+        options.Button3()->click();
+        openWithTheDialog = Open(winHelp) && winHelp.Window()->parentWidget() == &options;
+    });
+    window.Item("Options1")->trigger();
+    EXPECT_TRUE(openWithTheDialog);
+    EXPECT_EQ(PageName(winHelp), QString("options.html"));
+    EXPECT_EQ(html.Window()->Page(), mainPage);
+    EXPECT_TRUE(Open(winHelp));
+    window.close();
+    EXPECT_FALSE(Open(html) || Open(winHelp));
 }
 
 }  // namespace

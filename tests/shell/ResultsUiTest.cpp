@@ -1,5 +1,4 @@
-// The stored-results editor: Save to file (files never lost or half-written)
-// and Print.
+// The stored-results editor: Save to file, files never lost or half-written.
 #include <sys/resource.h>
 
 #include <QDir>
@@ -46,31 +45,26 @@ protected:
     TResults results;
 };
 
-// Save writes the whole text with CR LF, replacing a file without asking,
-// and proposes the same name next time; a cancelled dialog writes nothing.
-TEST_F(ResultsEditor, SaveWritesTheWholeTextWithCarriageReturnLineFeed) {
-    const QString path = folder.filePath("results.txt");
-    WriteFile(path, "a much longer text that was there before\r\n");
-    results.RichEdit1()->setPlainText("line one\n\nlast without break");
-    SaveTo(path);
-    EXPECT_EQ(ReadAll(path), QByteArray("line one\r\n\r\nlast without break"));
-    ASSERT_TRUE(QFile::remove(path));
-    SaveTo(std::nullopt, path);
-    EXPECT_TRUE(QDir(folder.path()).isEmpty());
-}
-
-// A file that cannot be created, and a write that fails halfway (files
-// limited to 100 bytes, which holds for the super-user too), are reported;
-// the text stays, the old file is as it was, no temporary file is left.
+// Save writes the whole text with CR LF, replacing a file without asking; a
+// cancelled dialog writes nothing. A file that cannot be created, and a write
+// that fails halfway (files limited to 100 bytes, which holds for the
+// super-user too), are reported; the text stays, the old file is as it was,
+// no temporary file is left.
 TEST_F(ResultsEditor, ASaveThatFailsKeepsTheTextAndTheOldFile) {
+    const QString path = folder.filePath("kept.txt");
+    WriteFile(path, "a much longer text that was there before\r\n");
+    results.RichEdit1()->setPlainText("line one\n\nlast");
+    SaveTo(path);
+    const QByteArray old = "line one\r\n\r\nlast";
+    EXPECT_EQ(ReadAll(path), old);
     results.AppendLine(std::string(4096, 'x'));
+    const QString text = Text();
+    SaveTo(std::nullopt, path);
     const QString missing = folder.filePath("missing/results.txt");
     ExpectCannotWrite(missing);
-    SaveTo(missing);
+    SaveTo(missing, path);
     EXPECT_FALSE(QFile::exists(missing));
 
-    const QString path = folder.filePath("kept.txt");
-    WriteFile(path, "old content\r\n");
     ExpectCannotWrite(path);
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -81,25 +75,9 @@ TEST_F(ResultsEditor, ASaveThatFailsKeepsTheTextAndTheOldFile) {
     SaveTo(path, missing);
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);
-    EXPECT_EQ(ReadAll(path), QByteArray("old content\r\n"));
+    EXPECT_EQ(ReadAll(path), old);
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList{"kept.txt"});
-    EXPECT_EQ(Text().size(), 4097);
-}
-
-// Print hands the whole text and the editor's font to the printer; a
-// printing failure is reported with its reason and changes nothing.
-TEST_F(ResultsEditor, PrintHandsTheTextToThePrinterAndReportsAFailure) {
-    results.AppendLine("first");
-    QString printed;
-    results.SetPrinter([&](const QString& text, const QFont& font, QString* error) {
-        printed = font == results.RichEdit1()->font() ? text : "another font";
-        *error = "There is no default printer.";
-        return false;
-    });
-    EXPECT_CALL(dialogs, Message(&results, QString("There is no default printer."), QString("Error"), Icon::Error));
-    results.Print1()->trigger();
-    EXPECT_EQ(printed, QString("first\n"));
-    EXPECT_EQ(Text(), QString("first\n"));
+    EXPECT_EQ(Text(), text);
 }
 
 }  // namespace
