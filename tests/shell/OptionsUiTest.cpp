@@ -10,6 +10,7 @@
 
 #include "MainWindowTestSupport.h"
 #include "QtSettingsStore.h"
+#include "StoredOptions.h"
 
 namespace kelvorin {
 namespace {
@@ -65,6 +66,9 @@ TEST_F(OptionsDialog, StoredOptionsAreLoadedClampedOrReadAsTheirDefaults) {
             text ? settings.WriteText("Option", name, text) : settings.SetNonText("Option", name);
         AnalysisOptions expected;
         c.Expected(expected);
+        // The store's reading itself (batch mode reads it without the
+        // dialog, whose controls would hide a loose clamp), then the dialog.
+        EXPECT_EQ(ReadStoredOptions(settings), expected) << c.Stored.front().first;
         Create();
         EXPECT_EQ(dialog->Current(), expected) << c.Stored.front().first;
         EXPECT_EQ(TrackShown(), expected.Details);
