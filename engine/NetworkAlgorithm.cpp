@@ -652,7 +652,9 @@ Network::TwoColumns Network::RangesOf(int stage, const std::vector<std::int32_t>
 void Network::CompleteTwoColumns(int stage, const std::vector<std::int32_t>& remaining, Node& result) const {
     const auto uK = static_cast<std::size_t>(lines_);
     const std::int32_t T = stageTotal_[static_cast<std::size_t>(stage)];
-    const auto [lo, hi] = RangesOf(stage, remaining);
+    const TwoColumns ranges = RangesOf(stage, remaining);
+    const std::vector<std::int32_t>& lo = ranges.Lo;
+    const std::vector<std::int32_t>& hi = ranges.Hi;
     std::int32_t units = T;
     for (const std::int32_t low : lo) units -= low;
     std::int32_t sum = 0;
@@ -953,7 +955,9 @@ template <typename Emit>
 void Network::CompleteTables(int stage, const std::vector<std::int32_t>& remaining, Emit&& emit) const {
     const auto K = static_cast<std::size_t>(lines_);
     const std::int32_t T = stageTotal_[static_cast<std::size_t>(stage)];
-    const auto [lo, hi] = RangesOf(stage, remaining);
+    const TwoColumns ranges = RangesOf(stage, remaining);
+    const std::vector<std::int32_t>& lo = ranges.Lo;
+    const std::vector<std::int32_t>& hi = ranges.Hi;
     // Line k: inverse[k][x - lo] = 1 / (x! (r - x)!) and part[k][x - lo]
     // the ordering's two cell terms.
     std::vector<std::vector<long double>> inverse(K), part(K);
