@@ -864,15 +864,9 @@ const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node)
     if (stage == stages_) {
         items.push_back({ordering_ == kProbability ? 1.0L : 0.0L, 1.0L, 1});
     } else if (stage == stages_ - 2) {
-        const long double numerator = Numerator(stage);
         items.reserve(n.Count);
-        Columns(stage, Remaining(stage, node),
-                [&](const std::vector<std::int32_t>&, long double product, long double lr, double chi) {
-                    const long double factor = numerator / product;
-                    const long double value =
-                        ordering_ == kProbability ? factor : ordering_ == kLikelihoodRatio ? lr : chi;
-                    items.push_back({value, factor, 1});
-                });
+        CompleteTables(stage, Remaining(stage, node),
+                       [&](long double value, long double factor) { items.push_back({value, factor, 1}); });
         std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.Value < b.Value; });
     } else {
         std::vector<Child> scratch;
