@@ -81,52 +81,69 @@ struct EntryKeyHash {
 class GiveUp {};
 class BrokenOff {};
 
-// Partial tables merged by node and quantised past value, in the order
-// they were added: open addressing with linear probing over a power-of-two
-// table of keys kept at most half full, the entries themselves dense.
+// Partial tables merged by node and quantised past value. Every node has
+// a table of its own (open addressing with linear probing over a power of
+// two of slots kept at most half full, the entries themselves dense), so
+// the partial tables a parent sends on to one child land close together
+// in memory.
 class EntryTable {
 public:
     using Item = std::pair<EntryKey, Entry>;
 
     // The entry under the key, and whether it was added (with value).
     std::pair<Entry*, bool> Insert(const EntryKey& key, const Entry& value) {
-        if (2 * (items_.size() + 1) > slots_.size()) Grow();
-        std::size_t at = EntryKeyHash{}(key) & (slots_.size() - 1);
-        for (;; at = (at + 1) & (slots_.size() - 1)) {
-            Slot& slot = slots_[at];
-            if (slot.Index < 0) {
-                slot = {key, static_cast<std::int64_t>(items_.size())};
-                items_.emplace_back(key, value);
-                return {&items_.back().second, true};
+        const auto node = static_cast<std::size_t>(key.Node);
+        if (nodes_.size() <= node) nodes_.resize(node + 1);
+        PerNode& p = nodes_[node];
+        if (p.Items.empty()) touched_.push_back(key.Node);
+        if (2 * (p.Items.size() + 1) > p.Slots.size()) Grow(p);
+        const std::size_t mask = p.Slots.size() - 1;
+        for (std::size_t at = EntryKeyHash{}(key) & mask;; at = (at + 1) & mask) {
+            std::int32_t& slot = p.Slots[at];
+            if (slot < 0) {
+                slot = static_cast<std::int32_t>(p.Items.size());
+                p.Items.emplace_back(key, value);
+                ++size_;
+                return {&p.Items.back().second, true};
             }
-            if (slot.Key == key) return {&items_[static_cast<std::size_t>(slot.Index)].second, false};
+            Item& item = p.Items[static_cast<std::size_t>(slot)];
+            if (item.first.Value == key.Value) return {&item.second, false};
         }
     }
-    std::size_t Size() const { return items_.size(); }
-    // Hands the entries over and empties the table.
+    std::size_t Size() const { return size_; }
+    // Hands the entries over, grouped by node in increasing order, and
+    // empties the table.
     void MoveTo(std::vector<Item>& out) {
-        out.swap(items_);
-        items_.clear();
-        std::fill(slots_.begin(), slots_.end(), Slot{});
+        out.clear();
+        out.reserve(size_);
+        std::sort(touched_.begin(), touched_.end());
+        for (const std::int32_t node : touched_) {
+            PerNode& p = nodes_[static_cast<std::size_t>(node)];
+            out.insert(out.end(), p.Items.begin(), p.Items.end());
+            p.Items.clear();
+            std::fill(p.Slots.begin(), p.Slots.end(), -1);
+        }
+        touched_.clear();
+        size_ = 0;
     }
 
 private:
-    struct Slot {
-        EntryKey Key;
-        std::int64_t Index = -1;
+    struct PerNode {
+        std::vector<std::int32_t> Slots;  // index into Items, or -1
+        std::vector<Item> Items;
     };
-    void Grow() {
-        std::vector<Slot> old(std::max<std::size_t>(64, 2 * slots_.size()));
-        old.swap(slots_);
-        for (const Slot& slot : old) {
-            if (slot.Index < 0) continue;
-            std::size_t at = EntryKeyHash{}(slot.Key) & (slots_.size() - 1);
-            while (slots_[at].Index >= 0) at = (at + 1) & (slots_.size() - 1);
-            slots_[at] = slot;
+    static void Grow(PerNode& p) {
+        p.Slots.assign(std::max<std::size_t>(16, 2 * p.Slots.size()), -1);
+        const std::size_t mask = p.Slots.size() - 1;
+        for (std::size_t i = 0; i < p.Items.size(); ++i) {
+            std::size_t at = EntryKeyHash{}(p.Items[i].first) & mask;
+            while (p.Slots[at] >= 0) at = (at + 1) & mask;
+            p.Slots[at] = static_cast<std::int32_t>(i);
         }
     }
-    std::vector<Slot> slots_;
-    std::vector<Item> items_;
+    std::vector<PerNode> nodes_;
+    std::vector<std::int32_t> touched_;
+    std::size_t size_ = 0;
 };
 
 // Nodes with few completions (NetworkLimits::ListedNode) have them listed,
@@ -155,8 +172,40 @@ std::size_t Boundary(std::size_t size, InFront&& inFront, std::size_t& hint) {
         }
         i = lo;
     } else {
-        while (i > 0 && !inFront(i - 1)) --i;
-        while (i < size && inFront(i)) ++i;
+        // Galloping: steps doubling away from the hint bracket the end,
+        // which bisection then finds.
+        std::size_t lo = 0;  // inFront holds below lo
+        std::size_t hi = size;  // and fails from hi on
+        if (i < size && inFront(i)) {
+            lo = i + 1;
+            for (std::size_t step = 1; lo < size; step *= 2) {
+                const std::size_t probe = std::min(size, i + step);
+                if (probe == size || !inFront(probe)) {
+                    hi = probe;
+                    break;
+                }
+                lo = probe + 1;
+            }
+        } else {
+            hi = i;
+            for (std::size_t step = 1; hi > 0; step *= 2) {
+                const std::size_t probe = i >= step ? i - step : 0;
+                if (inFront(probe)) {
+                    lo = probe + 1;
+                    break;
+                }
+                hi = probe;
+                if (probe == 0) break;
+            }
+        }
+        while (lo < hi) {
+            const std::size_t mid = lo + (hi - lo) / 2;
+            if (inFront(mid))
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        i = lo;
     }
     hint = i;
     return i;
@@ -174,8 +223,13 @@ private:
     // part, sorted, with running sums of ways and masses.
     struct Completions {
         std::vector<long double> Value;
-        std::vector<std::uint64_t> Ways;  // Ways[i]: completions before i
-        std::vector<long double> Mass;    // Mass[i]: their factors' sum
+        // Before[i]: the completions before i, and the sum of their
+        // factors (together, so a class's sums cost one memory access).
+        struct Running {
+            std::uint64_t Ways;
+            long double Mass;
+        };
+        std::vector<Running> Before;
     };
     // The value bounds of a class for an entry's remaining part: a
     // completion v is less when v < Less, equal when EqualLow < v <
@@ -275,6 +329,14 @@ private:
     // four cuts fell for the previous entry: entries come in order of past
     // value, so the cuts move little.
     void SettleByCompletions(const Entry& e, const Node& n, const Completions& list, std::size_t* hints);
+    template <typename Exact>
+    void Split(Exact&& exact, const Completions& list, const Cuts& cuts, std::size_t* hints, std::size_t* bounds) const;
+    // The same for the partial tables of a node (in order of past value)
+    // going on through one child, whose completions are listed; cuts are
+    // theirs from CutsBeforeChildren.
+    std::vector<Cuts> CutsBeforeChildren(const std::vector<Entry>& open, const std::vector<Child>& kids) const;
+    void SettleThroughChild(const std::vector<Entry>& open, const std::vector<Cuts>& cuts, const Child& c,
+                            const Node& child, const Completions& list);
     void Settle(int which, const Entry& e, const Node& n);
     // Settles the partial tables of a node with two columns left against
     // its complete tables one by one, unsorted: cheaper than listing them
@@ -290,10 +352,12 @@ private:
     // Settles every sample point in one ordering.
     void Pass(int ordering);
     void Progress();
-    // Counts a step of work; every so often shows progress and lets the
+    // Counts steps of work; every so often shows progress and lets the
     // user break off (then throws BrokenOff).
-    void Tick() {
-        if ((++work_ & 0x3FFF) != 0) return;
+    void Tick(std::uint64_t steps = 1) {
+        const std::uint64_t before = work_;
+        work_ += steps;
+        if ((before >> 14) == (work_ >> 14)) return;
         Progress();
         if (state_.Abandoned) throw BrokenOff{};
     }
@@ -855,68 +919,104 @@ const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node)
     if (n.Count > limits_.ListedNode || listed_ + n.Count > kListLimit) {
         return Remember(stage, node, Completions{});
     }
-    struct Item {
-        long double Value;
-        long double Mass;
-        std::uint64_t Ways;
-    };
-    std::vector<Item> items;
-    if (stage == stages_) {
-        items.push_back({ordering_ == kProbability ? 1.0L : 0.0L, 1.0L, 1});
-    } else if (stage == stages_ - 2) {
-        items.reserve(n.Count);
-        CompleteTables(stage, Remaining(stage, node),
-                       [&](long double value, long double factor) { items.push_back({value, factor, 1}); });
-        std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.Value < b.Value; });
-    } else {
-        std::vector<Child> scratch;
-        for (const Child& c : ChildrenOf(stage, node, scratch)) {
-            const Completions* below = CompletionsOf(Next(stage), c.Node);
-            if (below == nullptr) {
-                return Remember(stage, node, Completions{});
-            }
-            const long double own = Own(c);
-            const long double ways = static_cast<long double>(c.Ways);
-            for (std::size_t i = 0; i < below->Value.size(); ++i) {
-                const long double mass = (below->Mass[i + 1] - below->Mass[i]) * c.Factor * ways;
-                items.push_back(
-                    {Combine(own, below->Value[i]), mass, (below->Ways[i + 1] - below->Ways[i]) * c.Ways});
-            }
-        }
-        std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.Value < b.Value; });
-    }
     Completions list;
-    list.Ways.push_back(0);
-    list.Mass.push_back(0.0L);
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (i > 0 && items[i].Value == items[i - 1].Value) {
-            list.Ways.back() += items[i].Ways;
-            list.Mass.back() += items[i].Mass;
-            continue;
+    list.Before.push_back({0, 0.0L});
+    // Appends completions in order of value; equal values share an entry.
+    auto append = [&list](long double value, long double mass, std::uint64_t ways) {
+        Completions::Running& last = list.Before.back();
+        if (!list.Value.empty() && list.Value.back() == value) {
+            last.Ways += ways;
+            last.Mass += mass;
+            return;
         }
-        list.Value.push_back(items[i].Value);
-        list.Ways.push_back(list.Ways.back() + items[i].Ways);
-        list.Mass.push_back(list.Mass.back() + items[i].Mass);
+        list.Value.push_back(value);
+        list.Before.push_back({last.Ways + ways, last.Mass + mass});
+    };
+    if (stage == stages_) {
+        append(ordering_ == kProbability ? 1.0L : 0.0L, 1.0L, 1);
+    } else if (stage == stages_ - 2) {
+        struct Item {
+            long double Value;
+            long double Mass;
+        };
+        std::vector<Item> items;
+        items.reserve(n.Count);
+        list.Value.reserve(n.Count);
+        list.Before.reserve(n.Count + 1);
+        CompleteTables(stage, Remaining(stage, node),
+                       [&](long double value, long double factor) { items.push_back({value, factor}); });
+        std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.Value < b.Value; });
+        for (const Item& item : items) append(item.Value, item.Mass, 1);
+    } else {
+        // Each child's completions come sorted (adding, or multiplying by,
+        // the child's own value keeps their order): they are merged with
+        // a heap of the children's next completions.
+        std::vector<Child> scratch;
+        const std::vector<Child>& kids = ChildrenOf(stage, node, scratch);
+        std::vector<const Completions*> below(kids.size());
+        for (std::size_t k = 0; k < kids.size(); ++k) {
+            below[k] = CompletionsOf(Next(stage), kids[k].Node);
+            if (below[k] == nullptr) return Remember(stage, node, Completions{});
+        }
+        struct Cursor {
+            long double Value;
+            std::uint32_t Child;
+            std::uint32_t At;
+        };
+        auto later = [](const Cursor& a, const Cursor& b) { return a.Value > b.Value; };
+        std::size_t most = 0;
+        for (const Completions* b : below) most += b->Value.size();
+        // (Reserved pages that stay unused are never touched.)
+        list.Value.reserve(most);
+        list.Before.reserve(most + 1);
+        std::vector<Cursor> heap;
+        heap.reserve(kids.size());
+        for (std::size_t k = 0; k < kids.size(); ++k)
+            heap.push_back({Combine(Own(kids[k]), below[k]->Value[0]), static_cast<std::uint32_t>(k), 0});
+        std::make_heap(heap.begin(), heap.end(), later);
+        while (!heap.empty()) {
+            std::pop_heap(heap.begin(), heap.end(), later);
+            Cursor& top = heap.back();
+            const Child& c = kids[top.Child];
+            const Completions& from = *below[top.Child];
+            const Completions::Running& at = from.Before[top.At];
+            const Completions::Running& after = from.Before[top.At + 1];
+            append(top.Value, (after.Mass - at.Mass) * c.Factor * static_cast<long double>(c.Ways),
+                   (after.Ways - at.Ways) * c.Ways);
+            if (++top.At < from.Value.size()) {
+                top.Value = Combine(Own(c), from.Value[top.At]);
+                std::push_heap(heap.begin(), heap.end(), later);
+            } else {
+                heap.pop_back();
+            }
+        }
     }
     listed_ += list.Value.size();
     return Remember(stage, node, std::move(list));
 }
 
-void Network::SettleByCompletions(const Entry& e, const Node& n, const Completions& list, std::size_t* hints) {
-    Tick();
+// Where the classes of a list's completions start and end for the cuts
+// of an entry: less in [0, b0), equal in [b1, b2), greater in [b3, size).
+// exact() gives the entry itself, for completions too close to call.
+template <typename Exact>
+void Network::Split(Exact&& exact, const Completions& list, const Cuts& cuts, std::size_t* hints,
+                    std::size_t* bounds) const {
     const std::vector<long double>& v = list.Value;
     const std::size_t size = v.size();
-    const Cuts cuts = CutsFor(e);
-    std::size_t bounds[4] = {
-        Boundary(size, [&](std::size_t i) { return v[i] < cuts.Less; }, hints[0]),
-        Boundary(size, [&](std::size_t i) { return v[i] <= cuts.EqualLow; }, hints[1]),
-        Boundary(size, [&](std::size_t i) { return v[i] < cuts.EqualHigh; }, hints[2]),
-        Boundary(size, [&](std::size_t i) { return v[i] <= cuts.Greater; }, hints[3]),
-    };
+    // The four cuts lie within the narrow tolerance band of each other:
+    // each is sought from where the one before it fell.
+    bounds[0] = Boundary(size, [&](std::size_t i) { return v[i] < cuts.Less; }, hints[0]);
+    hints[1] = bounds[0];
+    bounds[1] = Boundary(size, [&](std::size_t i) { return v[i] <= cuts.EqualLow; }, hints[1]);
+    hints[2] = bounds[1];
+    bounds[2] = Boundary(size, [&](std::size_t i) { return v[i] < cuts.EqualHigh; }, hints[2]);
+    hints[3] = bounds[2];
+    bounds[3] = Boundary(size, [&](std::size_t i) { return v[i] <= cuts.Greater; }, hints[3]);
     if (bounds[0] != bounds[1] || bounds[2] != bounds[3] || bounds[1] > bounds[2]) {
         // Some completion lies near a band edge: the classes by the exact
         // rule, which run less, (too close to call), equal, (too close to
         // call), greater in the order of the completions.
+        const Entry e = exact();
         auto classOf = [&](std::size_t i) {
             const auto [low, high] = Range(e, v[i], v[i]);
             return Decide(tolerance_[ordering_], low, high, observed_[ordering_]);
@@ -928,14 +1028,87 @@ void Network::SettleByCompletions(const Entry& e, const Node& n, const Completio
         bounds[0] = bounds[1] = first;
         bounds[2] = bounds[3] = last;
     }
+}
+
+void Network::SettleByCompletions(const Entry& e, const Node& n, const Completions& list, std::size_t* hints) {
+    Tick();
+    std::size_t bounds[4];
+    Split([&] { return e; }, list, CutsFor(e), hints, bounds);
     const std::size_t from[3] = {0, bounds[1], bounds[3]};
-    const std::size_t to[3] = {bounds[0], bounds[2], size};
+    const std::size_t to[3] = {bounds[0], bounds[2], list.Value.size()};
     for (int which = 0; which < 3; ++which) {
         if (from[which] >= to[which]) continue;
-        counts_[ordering_][which] += e.Ways * (list.Ways[to[which]] - list.Ways[from[which]]);
-        masses_[ordering_][which] += e.Mass * (list.Mass[to[which]] - list.Mass[from[which]]);
+        const Completions::Running& low = list.Before[from[which]];
+        const Completions::Running& high = list.Before[to[which]];
+        counts_[ordering_][which] += e.Ways * (high.Ways - low.Ways);
+        masses_[ordering_][which] += e.Mass * (high.Mass - low.Mass);
     }
     settled_ += e.Ways * n.Count;
+}
+
+// The cuts of an entry formed once for all children of its node: for the
+// statistics the child's own value is then subtracted, for the
+// probability divided out. The guard is twice that of CutsFor and counts
+// the greatest own value, which covers the one more rounding.
+std::vector<Network::Cuts> Network::CutsBeforeChildren(const std::vector<Entry>& open,
+                                                       const std::vector<Child>& kids) const {
+    constexpr long double guard = 0x1p-55L;
+    std::vector<Cuts> result(open.size());
+    const Cuts& c = passCuts_;
+    long double own = 0.0L;
+    for (const Child& kid : kids) own = std::max(own, std::fabs(Own(kid)));
+    for (std::size_t i = 0; i < open.size(); ++i) {
+        const Entry& e = open[i];
+        if (ordering_ == kProbability) {
+            const long double overHigh = (1.0L - guard) / e.High;
+            const long double overLow = (1.0L + guard) / e.Low;
+            result[i] = {c.Less * overHigh, c.EqualLow * overLow, c.EqualHigh * overHigh, c.Greater * overLow};
+            continue;
+        }
+        const long double size = guard * (std::fabs(e.Low) + std::fabs(e.High) + 2.0L * own) + 2.0L * passGuard_;
+        result[i] = {c.Less - e.High - size, c.EqualLow - e.Low + size, c.EqualHigh - e.High - size,
+                     c.Greater - e.Low + size};
+    }
+    return result;
+}
+
+void Network::SettleThroughChild(const std::vector<Entry>& open, const std::vector<Cuts>& cuts, const Child& c,
+                                 const Node& child, const Completions& list) {
+    Tick(open.size());
+    std::size_t hints[4] = {kNoHint, kNoHint, kNoHint, kNoHint};
+    std::uint64_t ways[3] = {0, 0, 0};
+    long double mass[3] = {0.0L, 0.0L, 0.0L};
+    std::uint64_t reached = 0;
+    const long double own = Own(c);
+    const bool probability = ordering_ == kProbability;
+    const std::size_t size = list.Value.size();
+    for (std::size_t i = 0; i < open.size(); ++i) {
+        const Entry& e = open[i];
+        const Cuts& base = cuts[i];
+        const Cuts shifted = probability
+                                 ? Cuts{base.Less / own, base.EqualLow / own, base.EqualHigh / own, base.Greater / own}
+                                 : Cuts{base.Less - own, base.EqualLow - own, base.EqualHigh - own, base.Greater - own};
+        std::size_t bounds[4];
+        Split([&] { return Extend(e, c); }, list, shifted, hints, bounds);
+        const std::size_t from[3] = {0, bounds[1], bounds[3]};
+        const std::size_t to[3] = {bounds[0], bounds[2], size};
+        for (int which = 0; which < 3; ++which) {
+            if (from[which] >= to[which]) continue;
+            const Completions::Running& low = list.Before[from[which]];
+            const Completions::Running& high = list.Before[to[which]];
+            ways[which] += e.Ways * (high.Ways - low.Ways);
+            mass[which] += e.Mass * (high.Mass - low.Mass);
+        }
+        reached += e.Ways;
+    }
+    // Every partial table here goes on through the child's c.Ways column
+    // vectors, each with the factor c.Factor.
+    const long double factor = c.Factor * static_cast<long double>(c.Ways);
+    for (int which = 0; which < 3; ++which) {
+        counts_[ordering_][which] += ways[which] * c.Ways;
+        masses_[ordering_][which] += mass[which] * factor;
+    }
+    settled_ += reached * c.Ways * child.Count;
 }
 
 // The four cuts of every partial table, sorted, split the values into
@@ -1280,6 +1453,7 @@ void Network::Pass(int ordering) {
             }
             if (stage == stages_) throw GiveUp{};
             const std::vector<Child>& kids = ChildrenOf(stage, node, scratch);
+            std::vector<Cuts> cutsFor;
             for (const Child& c : kids) {
                 const int below = Next(stage);
                 const Node& child = NodeAt(below, c.Node);
@@ -1294,8 +1468,8 @@ void Network::Pass(int ordering) {
                 const bool small = below != stages_ - 2 &&
                                    (child.Count <= kListedChild || child.Count <= 256 * open.size());
                 if (const Completions* list = listed || small ? CompletionsOf(below, c.Node) : nullptr) {
-                    std::size_t hints[4] = {kNoHint, kNoHint, kNoHint, kNoHint};
-                    for (const Entry& e : open) SettleByCompletions(Extend(e, c), child, *list, hints);
+                    if (cutsFor.empty()) cutsFor = CutsBeforeChildren(open, kids);
+                    SettleThroughChild(open, cutsFor, c, child, *list);
                     continue;
                 }
                 for (const Entry& e : open) {
