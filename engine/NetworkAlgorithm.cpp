@@ -224,12 +224,21 @@ private:
     struct Completions {
         std::vector<long double> Value;
         // Before[i]: the completions before i, and the sum of their
-        // factors (together, so a class's sums cost one memory access).
+        // factors as a share of Scale, the node's closed mass (together,
+        // so a class's sums cost one memory access). A share in double
+        // is off by at most 2^-52 of the node's mass, which for the
+        // tallies' masses (probabilities, printed to six places) is
+        // nothing.
         struct Running {
             std::uint64_t Ways;
-            long double Mass;
+            double Share;
         };
         std::vector<Running> Before;
+        long double Scale = 1.0L;
+        // The factors' sum of the completions from i to j.
+        long double Mass(std::size_t i, std::size_t j) const {
+            return static_cast<long double>(Before[j].Share - Before[i].Share) * Scale;
+        }
     };
     // The value bounds of a class for an entry's remaining part: a
     // completion v is less when v < Less, equal when EqualLow < v <
@@ -920,17 +929,22 @@ const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node)
         return Remember(stage, node, Completions{});
     }
     Completions list;
-    list.Before.push_back({0, 0.0L});
+    list.Before.push_back({0, 0.0});
+    list.Scale = n.Closed;
     // Appends completions in order of value; equal values share an entry.
-    auto append = [&list](long double value, long double mass, std::uint64_t ways) {
+    // The running sum is kept in extended precision.
+    long double sum = 0.0L;
+    const long double perScale = 1.0L / n.Closed;
+    auto append = [&](long double value, long double mass, std::uint64_t ways) {
+        sum += mass;
         Completions::Running& last = list.Before.back();
         if (!list.Value.empty() && list.Value.back() == value) {
             last.Ways += ways;
-            last.Mass += mass;
+            last.Share = static_cast<double>(sum * perScale);
             return;
         }
         list.Value.push_back(value);
-        list.Before.push_back({last.Ways + ways, last.Mass + mass});
+        list.Before.push_back({last.Ways + ways, static_cast<double>(sum * perScale)});
     };
     if (stage == stages_) {
         append(ordering_ == kProbability ? 1.0L : 0.0L, 1.0L, 1);
@@ -979,10 +993,8 @@ const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node)
             Cursor& top = heap.back();
             const Child& c = kids[top.Child];
             const Completions& from = *below[top.Child];
-            const Completions::Running& at = from.Before[top.At];
-            const Completions::Running& after = from.Before[top.At + 1];
-            append(top.Value, (after.Mass - at.Mass) * c.Factor * static_cast<long double>(c.Ways),
-                   (after.Ways - at.Ways) * c.Ways);
+            append(top.Value, from.Mass(top.At, top.At + 1) * c.Factor * static_cast<long double>(c.Ways),
+                   (from.Before[top.At + 1].Ways - from.Before[top.At].Ways) * c.Ways);
             if (++top.At < from.Value.size()) {
                 top.Value = Combine(Own(c), from.Value[top.At]);
                 std::push_heap(heap.begin(), heap.end(), later);
@@ -1041,7 +1053,7 @@ void Network::SettleByCompletions(const Entry& e, const Node& n, const Completio
         const Completions::Running& low = list.Before[from[which]];
         const Completions::Running& high = list.Before[to[which]];
         counts_[ordering_][which] += e.Ways * (high.Ways - low.Ways);
-        masses_[ordering_][which] += e.Mass * (high.Mass - low.Mass);
+        masses_[ordering_][which] += e.Mass * list.Mass(from[which], to[which]);
     }
     settled_ += e.Ways * n.Count;
 }
@@ -1097,13 +1109,13 @@ void Network::SettleThroughChild(const std::vector<Entry>& open, const std::vect
             const Completions::Running& low = list.Before[from[which]];
             const Completions::Running& high = list.Before[to[which]];
             ways[which] += e.Ways * (high.Ways - low.Ways);
-            mass[which] += e.Mass * (high.Mass - low.Mass);
+            mass[which] += e.Mass * static_cast<long double>(high.Share - low.Share);
         }
         reached += e.Ways;
     }
     // Every partial table here goes on through the child's c.Ways column
     // vectors, each with the factor c.Factor.
-    const long double factor = c.Factor * static_cast<long double>(c.Ways);
+    const long double factor = c.Factor * static_cast<long double>(c.Ways) * list.Scale;
     for (int which = 0; which < 3; ++which) {
         counts_[ordering_][which] += ways[which] * c.Ways;
         masses_[ordering_][which] += mass[which] * factor;
