@@ -222,22 +222,26 @@ private:
     // Every completion of a node in the current ordering: its remaining
     // part, sorted, with running sums of ways and masses.
     struct Completions {
-        std::vector<long double> Value;
-        // Before[i]: the completions before i, and the sum of their
-        // factors as a share of Scale, the node's closed mass (together,
-        // so a class's sums cost one memory access). A share in double
-        // is off by at most 2^-52 of the node's mass, which for the
-        // tallies' masses (probabilities, printed to six places) is
-        // nothing.
-        struct Running {
+        // Item i: the i-th least value, the number of completions before
+        // it and the sum of their factors as a share of Scale, the node's
+        // closed mass; one more item at the end holds the totals. Sums
+        // beside values, so a search ending at i finds them in the same
+        // cache line. A share in double is off by at most 2^-52 of the
+        // node's mass, which for the tallies' masses (probabilities,
+        // printed to six places) is nothing.
+        struct Item {
+            long double Value;
             std::uint64_t Ways;
             double Share;
         };
-        std::vector<Running> Before;
+        std::vector<Item> Items;
         long double Scale = 1.0L;
-        // The factors' sum of the completions from i to j.
+        std::size_t Size() const { return Items.size() - 1; }
+        long double Value(std::size_t i) const { return Items[i].Value; }
+        // The completions from i to j, and the sum of their factors.
+        std::uint64_t Ways(std::size_t i, std::size_t j) const { return Items[j].Ways - Items[i].Ways; }
         long double Mass(std::size_t i, std::size_t j) const {
-            return static_cast<long double>(Before[j].Share - Before[i].Share) * Scale;
+            return static_cast<long double>(Items[j].Share - Items[i].Share) * Scale;
         }
     };
     // The value bounds of a class for an entry's remaining part: a
@@ -439,7 +443,7 @@ private:
     const Completions* Remember(int stage, std::int32_t node, Completions&& list) {
         auto& of = listOf_[static_cast<std::size_t>(stage)];
         if (of.size() <= static_cast<std::size_t>(node)) of.resize(nodes_[static_cast<std::size_t>(stage)].size(), kNotListed);
-        if (list.Value.empty()) {
+        if (list.Items.empty()) {
             of[static_cast<std::size_t>(node)] = kUnlistable;
             return nullptr;
         }
@@ -929,22 +933,17 @@ const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node)
         return Remember(stage, node, Completions{});
     }
     Completions list;
-    list.Before.push_back({0, 0.0});
     list.Scale = n.Closed;
     // Appends completions in order of value; equal values share an entry.
     // The running sum is kept in extended precision.
     long double sum = 0.0L;
+    std::uint64_t count = 0;
     const long double perScale = 1.0L / n.Closed;
     auto append = [&](long double value, long double mass, std::uint64_t ways) {
+        if (list.Items.empty() || list.Items.back().Value != value)
+            list.Items.push_back({value, count, static_cast<double>(sum * perScale)});
         sum += mass;
-        Completions::Running& last = list.Before.back();
-        if (!list.Value.empty() && list.Value.back() == value) {
-            last.Ways += ways;
-            last.Share = static_cast<double>(sum * perScale);
-            return;
-        }
-        list.Value.push_back(value);
-        list.Before.push_back({last.Ways + ways, static_cast<double>(sum * perScale)});
+        count += ways;
     };
     if (stage == stages_) {
         append(ordering_ == kProbability ? 1.0L : 0.0L, 1.0L, 1);
@@ -955,8 +954,7 @@ const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node)
         };
         std::vector<Item> items;
         items.reserve(n.Count);
-        list.Value.reserve(n.Count);
-        list.Before.reserve(n.Count + 1);
+        list.Items.reserve(n.Count + 1);
         CompleteTables(stage, Remaining(stage, node),
                        [&](long double value, long double factor) { items.push_back({value, factor}); });
         std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.Value < b.Value; });
@@ -979,14 +977,13 @@ const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node)
         };
         auto later = [](const Cursor& a, const Cursor& b) { return a.Value > b.Value; };
         std::size_t most = 0;
-        for (const Completions* b : below) most += b->Value.size();
+        for (const Completions* b : below) most += b->Size();
         // (Reserved pages that stay unused are never touched.)
-        list.Value.reserve(most);
-        list.Before.reserve(most + 1);
+        list.Items.reserve(most + 1);
         std::vector<Cursor> heap;
         heap.reserve(kids.size());
         for (std::size_t k = 0; k < kids.size(); ++k)
-            heap.push_back({Combine(Own(kids[k]), below[k]->Value[0]), static_cast<std::uint32_t>(k), 0});
+            heap.push_back({Combine(Own(kids[k]), below[k]->Value(0)), static_cast<std::uint32_t>(k), 0});
         std::make_heap(heap.begin(), heap.end(), later);
         while (!heap.empty()) {
             std::pop_heap(heap.begin(), heap.end(), later);
@@ -994,16 +991,17 @@ const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node)
             const Child& c = kids[top.Child];
             const Completions& from = *below[top.Child];
             append(top.Value, from.Mass(top.At, top.At + 1) * c.Factor * static_cast<long double>(c.Ways),
-                   (from.Before[top.At + 1].Ways - from.Before[top.At].Ways) * c.Ways);
-            if (++top.At < from.Value.size()) {
-                top.Value = Combine(Own(c), from.Value[top.At]);
+                   from.Ways(top.At, top.At + 1) * c.Ways);
+            if (++top.At < from.Size()) {
+                top.Value = Combine(Own(c), from.Value(top.At));
                 std::push_heap(heap.begin(), heap.end(), later);
             } else {
                 heap.pop_back();
             }
         }
     }
-    listed_ += list.Value.size();
+    list.Items.push_back({list.Items.back().Value, count, static_cast<double>(sum * perScale)});
+    listed_ += list.Size();
     return Remember(stage, node, std::move(list));
 }
 
@@ -1013,24 +1011,24 @@ const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node)
 template <typename Exact>
 void Network::Split(Exact&& exact, const Completions& list, const Cuts& cuts, std::size_t* hints,
                     std::size_t* bounds) const {
-    const std::vector<long double>& v = list.Value;
-    const std::size_t size = v.size();
+    const Completions::Item* v = list.Items.data();
+    const std::size_t size = list.Size();
     // The four cuts lie within the narrow tolerance band of each other:
     // each is sought from where the one before it fell.
-    bounds[0] = Boundary(size, [&](std::size_t i) { return v[i] < cuts.Less; }, hints[0]);
+    bounds[0] = Boundary(size, [&](std::size_t i) { return v[i].Value < cuts.Less; }, hints[0]);
     hints[1] = bounds[0];
-    bounds[1] = Boundary(size, [&](std::size_t i) { return v[i] <= cuts.EqualLow; }, hints[1]);
+    bounds[1] = Boundary(size, [&](std::size_t i) { return v[i].Value <= cuts.EqualLow; }, hints[1]);
     hints[2] = bounds[1];
-    bounds[2] = Boundary(size, [&](std::size_t i) { return v[i] < cuts.EqualHigh; }, hints[2]);
+    bounds[2] = Boundary(size, [&](std::size_t i) { return v[i].Value < cuts.EqualHigh; }, hints[2]);
     hints[3] = bounds[2];
-    bounds[3] = Boundary(size, [&](std::size_t i) { return v[i] <= cuts.Greater; }, hints[3]);
+    bounds[3] = Boundary(size, [&](std::size_t i) { return v[i].Value <= cuts.Greater; }, hints[3]);
     if (bounds[0] != bounds[1] || bounds[2] != bounds[3] || bounds[1] > bounds[2]) {
         // Some completion lies near a band edge: the classes by the exact
         // rule, which run less, (too close to call), equal, (too close to
         // call), greater in the order of the completions.
         const Entry e = exact();
         auto classOf = [&](std::size_t i) {
-            const auto [low, high] = Range(e, v[i], v[i]);
+            const auto [low, high] = Range(e, v[i].Value, v[i].Value);
             return Decide(tolerance_[ordering_], low, high, observed_[ordering_]);
         };
         std::size_t none[2] = {kNoHint, kNoHint};
@@ -1047,12 +1045,10 @@ void Network::SettleByCompletions(const Entry& e, const Node& n, const Completio
     std::size_t bounds[4];
     Split([&] { return e; }, list, CutsFor(e), hints, bounds);
     const std::size_t from[3] = {0, bounds[1], bounds[3]};
-    const std::size_t to[3] = {bounds[0], bounds[2], list.Value.size()};
+    const std::size_t to[3] = {bounds[0], bounds[2], list.Size()};
     for (int which = 0; which < 3; ++which) {
         if (from[which] >= to[which]) continue;
-        const Completions::Running& low = list.Before[from[which]];
-        const Completions::Running& high = list.Before[to[which]];
-        counts_[ordering_][which] += e.Ways * (high.Ways - low.Ways);
+        counts_[ordering_][which] += e.Ways * list.Ways(from[which], to[which]);
         masses_[ordering_][which] += e.Mass * list.Mass(from[which], to[which]);
     }
     settled_ += e.Ways * n.Count;
@@ -1093,7 +1089,7 @@ void Network::SettleThroughChild(const std::vector<Entry>& open, const std::vect
     std::uint64_t reached = 0;
     const long double own = Own(c);
     const bool probability = ordering_ == kProbability;
-    const std::size_t size = list.Value.size();
+    const std::size_t size = list.Size();
     for (std::size_t i = 0; i < open.size(); ++i) {
         const Entry& e = open[i];
         const Cuts& base = cuts[i];
@@ -1106,8 +1102,8 @@ void Network::SettleThroughChild(const std::vector<Entry>& open, const std::vect
         const std::size_t to[3] = {bounds[0], bounds[2], size};
         for (int which = 0; which < 3; ++which) {
             if (from[which] >= to[which]) continue;
-            const Completions::Running& low = list.Before[from[which]];
-            const Completions::Running& high = list.Before[to[which]];
+            const Completions::Item& low = list.Items[from[which]];
+            const Completions::Item& high = list.Items[to[which]];
             ways[which] += e.Ways * (high.Ways - low.Ways);
             mass[which] += e.Mass * static_cast<long double>(high.Share - low.Share);
         }
