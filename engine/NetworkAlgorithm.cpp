@@ -347,9 +347,21 @@ private:
     // The same for the partial tables of a node (in order of past value)
     // going on through one child, whose completions are listed; cuts are
     // theirs from CutsBeforeChildren.
-    std::vector<Cuts> CutsBeforeChildren(const std::vector<Entry>& open, const std::vector<Child>& kids) const;
-    void SettleThroughChild(const std::vector<Entry>& open, const std::vector<Cuts>& cuts, const Child& c,
-                            const Node& child, const Completions& list);
+    struct NodeCuts {
+        std::vector<Cuts> Of;  // per partial table
+        // Envelopes of the less and greater cuts, each never rising in
+        // the order of the partial tables and never looser than the cut
+        // itself: the least less cut so far, the greatest greater cut from
+        // here on. A child's completions all lie below the first for a
+        // leading run of the partial tables and all above the second for
+        // a trailing run; those runs settle by the running sums.
+        std::vector<long double> LessEnvelope, GreaterEnvelope;
+        std::vector<std::uint64_t> WaysBefore;
+        std::vector<long double> MassBefore;
+    };
+    NodeCuts CutsBeforeChildren(const std::vector<Entry>& open, const std::vector<Child>& kids) const;
+    void SettleThroughChild(const std::vector<Entry>& open, const NodeCuts& cuts, const Child& c, const Node& child,
+                            const Completions& list);
     void Settle(int which, const Entry& e, const Node& n);
     // Settles the partial tables of a node with two columns left against
     // its complete tables one by one, unsorted: cheaper than listing them
@@ -1058,10 +1070,12 @@ void Network::SettleByCompletions(const Entry& e, const Node& n, const Completio
 // statistics the child's own value is then subtracted, for the
 // probability divided out. The guard is twice that of CutsFor and counts
 // the greatest own value, which covers the one more rounding.
-std::vector<Network::Cuts> Network::CutsBeforeChildren(const std::vector<Entry>& open,
-                                                       const std::vector<Child>& kids) const {
+Network::NodeCuts Network::CutsBeforeChildren(const std::vector<Entry>& open, const std::vector<Child>& kids) const {
     constexpr long double guard = 0x1p-55L;
-    std::vector<Cuts> result(open.size());
+    const std::size_t count = open.size();
+    NodeCuts cuts;
+    std::vector<Cuts>& result = cuts.Of;
+    result.resize(count);
     const Cuts& c = passCuts_;
     long double own = 0.0L;
     for (const Child& kid : kids) own = std::max(own, std::fabs(Own(kid)));
@@ -1077,22 +1091,68 @@ std::vector<Network::Cuts> Network::CutsBeforeChildren(const std::vector<Entry>&
         result[i] = {c.Less - e.High - size, c.EqualLow - e.Low + size, c.EqualHigh - e.High - size,
                      c.Greater - e.Low + size};
     }
-    return result;
+    cuts.LessEnvelope.resize(count);
+    cuts.GreaterEnvelope.resize(count);
+    cuts.WaysBefore.assign(count + 1, 0);
+    cuts.MassBefore.assign(count + 1, 0.0L);
+    for (std::size_t i = 0; i < count; ++i) {
+        cuts.LessEnvelope[i] = i == 0 ? result[i].Less : std::min(cuts.LessEnvelope[i - 1], result[i].Less);
+        cuts.WaysBefore[i + 1] = cuts.WaysBefore[i] + open[i].Ways;
+        cuts.MassBefore[i + 1] = cuts.MassBefore[i] + open[i].Mass;
+    }
+    for (std::size_t i = count; i-- > 0;)
+        cuts.GreaterEnvelope[i] =
+            i + 1 == count ? result[i].Greater : std::max(cuts.GreaterEnvelope[i + 1], result[i].Greater);
+    return cuts;
 }
 
-void Network::SettleThroughChild(const std::vector<Entry>& open, const std::vector<Cuts>& cuts, const Child& c,
+void Network::SettleThroughChild(const std::vector<Entry>& open, const NodeCuts& cuts, const Child& c,
                                  const Node& child, const Completions& list) {
     Tick(open.size());
     std::size_t hints[4] = {kNoHint, kNoHint, kNoHint, kNoHint};
     std::uint64_t ways[3] = {0, 0, 0};
     long double mass[3] = {0.0L, 0.0L, 0.0L};
-    std::uint64_t reached = 0;
     const long double own = Own(c);
     const bool probability = ordering_ == kProbability;
     const std::size_t size = list.Size();
-    for (std::size_t i = 0; i < open.size(); ++i) {
+    // The cuts for this child: the child's own value taken off (a monotone
+    // step, so the envelopes keep their order and stay no looser).
+    auto shift = [&](long double cut) { return probability ? cut / own : cut - own; };
+    // Partial tables [0, first) have every completion below their less cut
+    // and [last, count) every one above their greater cut: all less, all
+    // greater, as the search would find.
+    const std::size_t count = open.size();
+    const long double least = list.Value(0);
+    const long double greatest = list.Value(size - 1);
+    std::size_t first = 0;
+    for (std::size_t span = count; span > 0;) {
+        const std::size_t half = span / 2;
+        if (greatest < shift(cuts.LessEnvelope[first + half])) {
+            first += half + 1;
+            span -= half + 1;
+        } else {
+            span = half;
+        }
+    }
+    std::size_t last = first;
+    for (std::size_t span = count - first; span > 0;) {
+        const std::size_t half = span / 2;
+        if (!(least > shift(cuts.GreaterEnvelope[last + half]))) {
+            last += half + 1;
+            span -= half + 1;
+        } else {
+            span = half;
+        }
+    }
+    const std::uint64_t allWays = list.Ways(0, size);
+    const auto allShare = static_cast<long double>(list.Items[size].Share - list.Items[0].Share);
+    ways[0] += cuts.WaysBefore[first] * allWays;
+    mass[0] += cuts.MassBefore[first] * allShare;
+    ways[2] += (cuts.WaysBefore[count] - cuts.WaysBefore[last]) * allWays;
+    mass[2] += (cuts.MassBefore[count] - cuts.MassBefore[last]) * allShare;
+    for (std::size_t i = first; i < last; ++i) {
         const Entry& e = open[i];
-        const Cuts& base = cuts[i];
+        const Cuts& base = cuts.Of[i];
         const Cuts shifted = probability
                                  ? Cuts{base.Less / own, base.EqualLow / own, base.EqualHigh / own, base.Greater / own}
                                  : Cuts{base.Less - own, base.EqualLow - own, base.EqualHigh - own, base.Greater - own};
@@ -1107,7 +1167,6 @@ void Network::SettleThroughChild(const std::vector<Entry>& open, const std::vect
             ways[which] += e.Ways * (high.Ways - low.Ways);
             mass[which] += e.Mass * static_cast<long double>(high.Share - low.Share);
         }
-        reached += e.Ways;
     }
     // Every partial table here goes on through the child's c.Ways column
     // vectors, each with the factor c.Factor.
@@ -1116,7 +1175,7 @@ void Network::SettleThroughChild(const std::vector<Entry>& open, const std::vect
         counts_[ordering_][which] += ways[which] * c.Ways;
         masses_[ordering_][which] += mass[which] * factor;
     }
-    settled_ += reached * c.Ways * child.Count;
+    settled_ += cuts.WaysBefore[count] * c.Ways * child.Count;
 }
 
 // The four cuts of every partial table, sorted, split the values into
@@ -1461,7 +1520,7 @@ void Network::Pass(int ordering) {
             }
             if (stage == stages_) throw GiveUp{};
             const std::vector<Child>& kids = ChildrenOf(stage, node, scratch);
-            std::vector<Cuts> cutsFor;
+            NodeCuts cutsFor;
             for (const Child& c : kids) {
                 const int below = Next(stage);
                 const Node& child = NodeAt(below, c.Node);
@@ -1476,7 +1535,7 @@ void Network::Pass(int ordering) {
                 const bool small = below != stages_ - 2 &&
                                    (child.Count <= kListedChild || child.Count <= 256 * open.size());
                 if (const Completions* list = listed || small ? CompletionsOf(below, c.Node) : nullptr) {
-                    if (cutsFor.empty()) cutsFor = CutsBeforeChildren(open, kids);
+                    if (cutsFor.Of.empty()) cutsFor = CutsBeforeChildren(open, kids);
                     SettleThroughChild(open, cutsFor, c, child, *list);
                     continue;
                 }
