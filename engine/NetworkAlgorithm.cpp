@@ -337,6 +337,21 @@ private:
     long double passGuard_ = 0.0L;
 
     const Completions* CompletionsOf(int stage, std::int32_t node);
+    // Feed a node's completions, from its children's lists, in order of
+    // value to append(value, factor, ways): by merging (the probability,
+    // whose values may span any range) or by sorting (the statistics).
+    template <typename Append>
+    void MergeChildren(const std::vector<Child>& kids, const std::vector<const Completions*>& below,
+                       Append&& append) const;
+    template <typename Append>
+    void SortChildren(const std::vector<Child>& kids, const std::vector<const Completions*>& below, Append&& append);
+    struct Gathered {
+        long double Value;
+        long double Mass;
+        std::uint64_t Ways;
+    };
+    std::vector<Gathered> gathered_, spread_;
+    std::vector<std::size_t> bucketStart_, bucketNext_;
     // Settles the sample points of e (whose remaining part is one of the
     // completions of n in the list) by their class. The hints are where the
     // four cuts fell for the previous entry: entries come in order of past
@@ -972,9 +987,6 @@ const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node)
         std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.Value < b.Value; });
         for (const Item& item : items) append(item.Value, item.Mass, 1);
     } else {
-        // Each child's completions come sorted (adding, or multiplying by,
-        // the child's own value keeps their order): they are merged with
-        // a heap of the children's next completions.
         std::vector<Child> scratch;
         const std::vector<Child>& kids = ChildrenOf(stage, node, scratch);
         std::vector<const Completions*> below(kids.size());
@@ -982,39 +994,96 @@ const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node)
             below[k] = CompletionsOf(Next(stage), kids[k].Node);
             if (below[k] == nullptr) return Remember(stage, node, Completions{});
         }
-        struct Cursor {
-            long double Value;
-            std::uint32_t Child;
-            std::uint32_t At;
-        };
-        auto later = [](const Cursor& a, const Cursor& b) { return a.Value > b.Value; };
         std::size_t most = 0;
         for (const Completions* b : below) most += b->Size();
         // (Reserved pages that stay unused are never touched.)
         list.Items.reserve(most + 1);
-        std::vector<Cursor> heap;
-        heap.reserve(kids.size());
-        for (std::size_t k = 0; k < kids.size(); ++k)
-            heap.push_back({Combine(Own(kids[k]), below[k]->Value(0)), static_cast<std::uint32_t>(k), 0});
-        std::make_heap(heap.begin(), heap.end(), later);
-        while (!heap.empty()) {
-            std::pop_heap(heap.begin(), heap.end(), later);
-            Cursor& top = heap.back();
-            const Child& c = kids[top.Child];
-            const Completions& from = *below[top.Child];
-            append(top.Value, from.Mass(top.At, top.At + 1) * c.Factor * static_cast<long double>(c.Ways),
-                   from.Ways(top.At, top.At + 1) * c.Ways);
-            if (++top.At < from.Size()) {
-                top.Value = Combine(Own(c), from.Value(top.At));
-                std::push_heap(heap.begin(), heap.end(), later);
-            } else {
-                heap.pop_back();
-            }
+        if (ordering_ != kProbability) {
+            SortChildren(kids, below, append);
+        } else {
+            MergeChildren(kids, below, append);
         }
     }
     list.Items.push_back({list.Items.back().Value, count, static_cast<double>(sum * perScale)});
     listed_ += list.Size();
     return Remember(stage, node, std::move(list));
+}
+
+// Each child's completions come sorted (multiplying by the child's own
+// value keeps their order): they are merged with a heap of the children's
+// next completions.
+template <typename Append>
+void Network::MergeChildren(const std::vector<Child>& kids, const std::vector<const Completions*>& below,
+                            Append&& append) const {
+    struct Cursor {
+        long double Value;
+        std::uint32_t Child;
+        std::uint32_t At;
+    };
+    auto later = [](const Cursor& a, const Cursor& b) { return a.Value > b.Value; };
+    std::vector<Cursor> heap;
+    heap.reserve(kids.size());
+    for (std::size_t k = 0; k < kids.size(); ++k)
+        heap.push_back({Combine(Own(kids[k]), below[k]->Value(0)), static_cast<std::uint32_t>(k), 0});
+    std::make_heap(heap.begin(), heap.end(), later);
+    while (!heap.empty()) {
+        std::pop_heap(heap.begin(), heap.end(), later);
+        Cursor& top = heap.back();
+        const Child& c = kids[top.Child];
+        const Completions& from = *below[top.Child];
+        append(top.Value, from.Mass(top.At, top.At + 1) * c.Factor * static_cast<long double>(c.Ways),
+               from.Ways(top.At, top.At + 1) * c.Ways);
+        if (++top.At < from.Size()) {
+            top.Value = Combine(Own(c), from.Value(top.At));
+            std::push_heap(heap.begin(), heap.end(), later);
+        } else {
+            heap.pop_back();
+        }
+    }
+}
+
+// The statistics' values of a node's completions spread over its range: a
+// counting sort into as many buckets as there are values, by their place
+// in the range (a monotone map, so the buckets come in order of value),
+// then a sort within each bucket, costs about a constant per value.
+template <typename Append>
+void Network::SortChildren(const std::vector<Child>& kids, const std::vector<const Completions*>& below,
+                           Append&& append) {
+    gathered_.clear();
+    long double lo = std::numeric_limits<long double>::max();
+    long double hi = std::numeric_limits<long double>::lowest();
+    for (std::size_t k = 0; k < kids.size(); ++k) {
+        const Child& c = kids[k];
+        const Completions& from = *below[k];
+        const long double own = Own(c);
+        const long double factor = c.Factor * static_cast<long double>(c.Ways);
+        lo = std::min(lo, own + from.Value(0));
+        hi = std::max(hi, own + from.Value(from.Size() - 1));
+        for (std::size_t i = 0; i < from.Size(); ++i)
+            gathered_.push_back({own + from.Value(i), from.Mass(i, i + 1) * factor, from.Ways(i, i + 1) * c.Ways});
+    }
+    const std::size_t m = gathered_.size();
+    const auto width = static_cast<double>(hi - lo);
+    const double per = width > 0.0 ? static_cast<double>(m) / width : 0.0;
+    auto bucketOf = [&](long double v) {
+        return std::min(m - 1, static_cast<std::size_t>(static_cast<double>(v - lo) * per));
+    };
+    bucketStart_.assign(m + 1, 0);
+    for (const Gathered& g : gathered_) ++bucketStart_[bucketOf(g.Value) + 1];
+    for (std::size_t b = 0; b < m; ++b) bucketStart_[b + 1] += bucketStart_[b];
+    spread_.resize(m);
+    {
+        std::vector<std::size_t>& next = bucketNext_;
+        next.assign(bucketStart_.begin(), bucketStart_.end() - 1);
+        for (const Gathered& g : gathered_) spread_[next[bucketOf(g.Value)]++] = g;
+    }
+    auto byValue = [](const Gathered& a, const Gathered& b) { return a.Value < b.Value; };
+    for (std::size_t b = 0; b < m; ++b) {
+        const auto from = static_cast<std::ptrdiff_t>(bucketStart_[b]);
+        const auto to = static_cast<std::ptrdiff_t>(bucketStart_[b + 1]);
+        if (to - from > 1) std::sort(spread_.begin() + from, spread_.begin() + to, byValue);
+    }
+    for (const Gathered& g : spread_) append(g.Value, g.Mass, g.Ways);
 }
 
 // Where the classes of a list's completions start and end for the cuts
