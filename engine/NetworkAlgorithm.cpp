@@ -1177,26 +1177,11 @@ void Network::SettleThroughChild(const std::vector<Entry>& open, const NodeCuts&
     const std::size_t count = open.size();
     const long double least = list.Value(0);
     const long double greatest = list.Value(size - 1);
-    std::size_t first = 0;
-    for (std::size_t span = count; span > 0;) {
-        const std::size_t half = span / 2;
-        if (greatest < shift(cuts.LessEnvelope[first + half])) {
-            first += half + 1;
-            span -= half + 1;
-        } else {
-            span = half;
-        }
-    }
-    std::size_t last = first;
-    for (std::size_t span = count - first; span > 0;) {
-        const std::size_t half = span / 2;
-        if (!(least > shift(cuts.GreaterEnvelope[last + half]))) {
-            last += half + 1;
-            span -= half + 1;
-        } else {
-            span = half;
-        }
-    }
+    std::size_t runs = kNoHint;  // the second search starts where the first ended
+    const std::size_t first =
+        Boundary(count, [&](std::size_t i) { return greatest < shift(cuts.LessEnvelope[i]); }, runs);
+    const std::size_t last =
+        Boundary(count, [&](std::size_t i) { return !(least > shift(cuts.GreaterEnvelope[i])); }, runs);
     const std::uint64_t allWays = list.Ways(0, size);
     const auto allShare = static_cast<long double>(list.Items[size].Share - list.Items[0].Share);
     ways[0] += cuts.WaysBefore[first] * allWays;
@@ -1206,9 +1191,7 @@ void Network::SettleThroughChild(const std::vector<Entry>& open, const NodeCuts&
     for (std::size_t i = first; i < last; ++i) {
         const Entry& e = open[i];
         const Cuts& base = cuts.Of[i];
-        const Cuts shifted = probability
-                                 ? Cuts{base.Less / own, base.EqualLow / own, base.EqualHigh / own, base.Greater / own}
-                                 : Cuts{base.Less - own, base.EqualLow - own, base.EqualHigh - own, base.Greater - own};
+        const Cuts shifted{shift(base.Less), shift(base.EqualLow), shift(base.EqualHigh), shift(base.Greater)};
         std::size_t bounds[4];
         Split([&] { return Extend(e, c); }, list, shifted, hints, bounds);
         const std::size_t from[3] = {0, bounds[1], bounds[3]};
