@@ -1047,8 +1047,10 @@ void Network::SortChildren(const std::vector<Child>& kids, const std::vector<con
             gathered_.push_back({own + from.Value(i), from.Mass(i, i + 1) * factor, from.Ways(i, i + 1) * c.Ways});
     }
     const std::size_t m = gathered_.size();
+    // (A range too narrow for a finite scale puts everything in one bucket.)
     const auto width = static_cast<double>(hi - lo);
-    const double per = width > 0.0 ? static_cast<double>(m) / width : 0.0;
+    const double scale = width > 0.0 ? static_cast<double>(m) / width : 0.0;
+    const double per = std::isfinite(scale) ? scale : 0.0;
     auto bucketOf = [&](long double v) {
         return std::min(m - 1, static_cast<std::size_t>(static_cast<double>(v - lo) * per));
     };
