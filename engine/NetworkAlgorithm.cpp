@@ -336,16 +336,16 @@ private:
     };
     std::vector<Gathered> gathered_, spread_;
     std::vector<std::size_t> bucketStart_, bucketNext_;
-    // Settles the sample points of e (whose remaining part is one of the
-    // completions of n in the list) by their class. The hints are where the
-    // four cuts fell for the previous entry: entries come in order of past
-    // value, so the cuts move little.
-    void SettleByCompletions(const Entry& e, const Node& n, const Completions& list, std::size_t* hints);
+    // Where a list's completions change class for an entry's cuts. The
+    // hints are where the four cuts fell for the previous entry: entries
+    // come in order of past value, so the cuts move little.
     template <typename Exact>
     void Split(Exact&& exact, const Completions& list, const Cuts& cuts, std::size_t* hints, std::size_t* bounds) const;
-    // The same for the partial tables of a node (in order of past value)
-    // going on through one child, whose completions are listed; cuts are
-    // theirs from CutsBeforeChildren.
+    // Settles the sample points of the partial tables of a node (in order
+    // of past value) going on through one child, whose completions are
+    // listed, by their class; cuts are theirs from CutsBeforeChildren. The
+    // node's own list is settled through the child that adds nothing
+    // (Itself).
     struct NodeCuts {
         std::vector<Cuts> Of;  // per partial table
         // Envelopes of the less and greater cuts, each never rising in
@@ -358,6 +358,15 @@ private:
         std::vector<std::uint64_t> WaysBefore;
         std::vector<long double> MassBefore;
     };
+    // The child that adds no column: the node itself, with one way, factor
+    // 1 and no terms.
+    static Child Itself(std::int32_t node) {
+        Child c;
+        c.Node = node;
+        c.Ways = 1;
+        c.Factor = 1.0L;
+        return c;
+    }
     NodeCuts CutsBeforeChildren(const std::vector<Entry>& open, const std::vector<Child>& kids) const;
     void SettleThroughChild(const std::vector<Entry>& open, const NodeCuts& cuts, const Child& c, const Node& child,
                             const Completions& list);
@@ -1107,20 +1116,6 @@ void Network::Split(Exact&& exact, const Completions& list, const Cuts& cuts, st
     }
 }
 
-void Network::SettleByCompletions(const Entry& e, const Node& n, const Completions& list, std::size_t* hints) {
-    Tick();
-    std::size_t bounds[4];
-    Split([&] { return e; }, list, CutsFor(e), hints, bounds);
-    const std::size_t from[3] = {0, bounds[1], bounds[3]};
-    const std::size_t to[3] = {bounds[0], bounds[2], list.Size()};
-    for (int which = 0; which < 3; ++which) {
-        if (from[which] >= to[which]) continue;
-        counts_[ordering_][which] += e.Ways * list.Ways(from[which], to[which]);
-        masses_[ordering_][which] += e.Mass * list.Mass(from[which], to[which]);
-    }
-    settled_ += e.Ways * n.Count;
-}
-
 // The cuts of an entry formed once for all children of its node: for the
 // statistics the child's own value is then subtracted, for the
 // probability divided out. The guard is twice that of CutsFor and counts
@@ -1552,8 +1547,8 @@ void Network::Pass(int ordering) {
                 continue;
             }
             if (const Completions* list = CompletionsOf(stage, node)) {
-                std::size_t hints[4] = {kNoHint, kNoHint, kNoHint, kNoHint};
-                for (const Entry& e : open) SettleByCompletions(e, n, *list, hints);
+                const Child itself = Itself(node);
+                SettleThroughChild(open, CutsBeforeChildren(open, {itself}), itself, n, *list);
                 continue;
             }
             if (stage == stages_) throw GiveUp{};
