@@ -59,6 +59,9 @@ struct NetworkLimits {
     // table reaching it. (Every choice gives the same result.)
     std::uint64_t ListedNode = std::uint64_t{1} << 14;
     std::uint64_t DirectPerEntry = 16;
+    // Pearson's ordering counted on the integer lattice of its values
+    // when the lattice is fine enough (see PearsonLattice.h).
+    bool Lattice = true;
 };
 
 // Whether the network algorithm may replace the enumeration of the table in

@@ -114,13 +114,15 @@ TEST_F(NetworkAlgorithmTest, RandomTablesGetTheEnumerationsCountsMassesAndReport
 
 // Every way of settling the partial tables at a node gives the same counts:
 // lists of completions everywhere, nodes of two columns settled one table at
-// a time everywhere, and the default mix.
+// a time everywhere, and the default mix; Pearson's ordering in floating
+// point in all three, and on its integer lattice.
 TEST_F(NetworkAlgorithmTest, EveryWayOfSettlingANodeGivesTheEnumerationsTallies) {
-    NetworkLimits listed, direct;
+    NetworkLimits listed, direct, floating;
     listed.ListedNode = std::numeric_limits<std::uint64_t>::max();
     listed.DirectPerEntry = std::numeric_limits<std::uint64_t>::max();
     direct.ListedNode = 0;
     direct.DirectPerEntry = 0;
+    listed.Lattice = direct.Lattice = floating.Lattice = false;
     std::mt19937 random(5113u);
     for (int k = 0; k < 25; ++k) {
         const Table t = RandomTable(random, 34);
@@ -128,7 +130,7 @@ TEST_F(NetworkAlgorithmTest, EveryWayOfSettlingANodeGivesTheEnumerationsTallies)
         const Outcome enumerated = RunWith(t, std::numeric_limits<std::uint64_t>::max());
         AnalysisState& s = engine.State();
         s.NetworkFrom = 0;
-        for (const NetworkLimits& limits : {listed, direct, NetworkLimits{}}) {
+        for (const NetworkLimits& limits : {listed, direct, floating, NetworkLimits{}}) {
             s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
             if (RunNetworkAlgorithm(s, env.Ports(), limits) != NetworkOutcome::Completed) continue;
             const ExactTally* got[3] = {&s.ProbabilityTally, &s.G2Tally, &s.X2Tally};

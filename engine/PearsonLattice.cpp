@@ -1,0 +1,638 @@
+#include "PearsonLattice.h"
+
+#include <algorithm>
+#include <bit>
+#include <numeric>
+#include <stdexcept>
+#include <utility>
+
+namespace kelvorin {
+
+namespace {
+
+// Multiplies, or returns false when the product leaves 0 .. 2^62.
+bool Times(std::int64_t a, std::int64_t b, std::int64_t& product) {
+    return !__builtin_mul_overflow(a, b, &product) && product >= 0 && product < (std::int64_t{1} << 62);
+}
+
+}  // namespace
+
+PearsonLattice::PearsonLattice(const LatticeMargins& margins, const FactorialTable& factorials, std::size_t maxNodes,
+                               std::size_t maxItems, std::function<void(std::uint64_t)> tick)
+    : margins_(margins), factorials_(factorials), maxNodes_(maxNodes), maxItems_(maxItems), tick_(std::move(tick)) {
+    lines_ = static_cast<int>(margins_.Lines.size());
+    stages_ = static_cast<int>(margins_.Stages.size());
+    groupEnd_.assign(static_cast<std::size_t>(lines_), lines_);
+    for (int k = lines_ - 1; k >= 0; --k) {
+        const auto uk = static_cast<std::size_t>(k);
+        groupEnd_[uk] = k + 1 < lines_ && margins_.Lines[uk + 1] == margins_.Lines[uk] ? groupEnd_[uk + 1] : k + 1;
+    }
+    std::int32_t largest = 0;
+    for (const std::int32_t r : margins_.Lines) largest = std::max(largest, r);
+    bits_ = static_cast<int>(std::bit_width(static_cast<std::uint32_t>(largest)));
+}
+
+bool PearsonLattice::Prepare(double observed, double error, double tolerance) {
+    if (lines_ < 2 || stages_ < 3 || bits_ * lines_ > 64) return false;
+    std::int64_t grand = 0;
+    for (const std::int32_t r : margins_.Lines) {
+        if (r <= 0) return false;
+        grand += r;
+    }
+    for (const std::int32_t c : margins_.Stages)
+        if (c <= 0) return false;
+    // D = lcm of r_k T_s; every value is at most D times the number of
+    // lines (sum over a line of n^2 / (r T) is at most sum n / r = 1).
+    std::int64_t d = 1;
+    for (const std::int32_t r : margins_.Lines)
+        for (const std::int32_t c : margins_.Stages) {
+            const std::int64_t p = static_cast<std::int64_t>(r) * c;
+            if (!Times(d / std::gcd(d, p), p, d)) return false;
+        }
+    std::int64_t most = 0;
+    if (!Times(d, lines_ + 1, most)) return false;
+    denominator_ = d;
+    const auto S = static_cast<std::size_t>(stages_);
+    coefficient_.assign(static_cast<std::size_t>(lines_) * S, 0);
+    observedValue_ = 0;
+    for (std::size_t k = 0; k < static_cast<std::size_t>(lines_); ++k)
+        for (std::size_t s = 0; s < S; ++s) {
+            const std::int64_t q = d / (static_cast<std::int64_t>(margins_.Lines[k]) * margins_.Stages[s]);
+            coefficient_[k * S + s] = q;
+            const std::int64_t n = margins_.Observed[k * S + s];
+            observedValue_ += n * n * q;
+        }
+
+    // A table with the observed L is within 2 error of the observed X2,
+    // any other at least N / D - 2 error from it. The tally rule forms d =
+    // |a - b| / (a + b) and calls a and b equal when d < tolerance; the
+    // margins of 1e-6 cover its roundings many times over.
+    const long double b = observed;
+    const long double e = error;
+    const long double exact = static_cast<long double>(grand) * static_cast<long double>(observedValue_) /
+                                  static_cast<long double>(d) -
+                              static_cast<long double>(grand);
+    if (!(std::abs(exact - b) <= e)) return false;  // the error bound does not hold
+    const long double t = tolerance;
+    const long double gap = static_cast<long double>(grand) / static_cast<long double>(d) - 2.0L * e;
+    if (!(b > 2.0L * e) || !(2.0L * e < t * (1.0L - 1e-6L) * (2.0L * b - 2.0L * e))) return false;
+    if (!(gap > 0.0L) || !(gap > t * (1.0L + 1e-6L) * (2.0L * b + gap))) return false;
+
+    // The root's one partial table and the complete table's one completion.
+    std::vector<std::int32_t> totals(margins_.Lines);
+    frontier_ = Side{};
+    frontier_.Index.emplace(Pack(totals), 0);
+    frontier_.Keys.push_back(Pack(totals));
+    frontier_.Begin = {0, 1};
+    frontier_.Items.push_back({0, 1, 1.0L});
+    std::fill(totals.begin(), totals.end(), 0);
+    completions_ = Side{};
+    completions_.Index.emplace(Pack(totals), 0);
+    completions_.Keys.push_back(Pack(totals));
+    completions_.Begin = {0, 1};
+    completions_.Items.push_back({0, 1, 1.0L});
+    summaries_.assign(1, Summary{0, 0, 1, 1.0L});
+    front_ = 0;
+    back_ = stages_;
+    while (back_ - front_ > 2) {
+        const bool forward = frontier_.Size() <= completions_.Size();
+        if (!(forward ? StepForward() : StepBack())) return false;
+    }
+    meet_ = Side{};
+    return Link(meet_, meetLinks_);
+}
+
+std::uint64_t PearsonLattice::Pack(const std::vector<std::int32_t>& remaining) const {
+    std::uint64_t key = 0;
+    for (const std::int32_t r : remaining) key = (key << bits_) | static_cast<std::uint64_t>(r);
+    return key;
+}
+
+void PearsonLattice::Unpack(std::uint64_t key, std::vector<std::int32_t>& remaining) const {
+    remaining.resize(static_cast<std::size_t>(lines_));
+    const std::uint64_t mask = (std::uint64_t{1} << bits_) - 1;
+    for (std::size_t k = remaining.size(); k-- > 0;) {
+        remaining[k] = static_cast<std::int32_t>(key & mask);
+        key = bits_ == 64 ? 0 : key >> bits_;
+    }
+}
+
+void PearsonLattice::Edges(int stage, const std::vector<std::int32_t>& remaining, std::vector<Edge>& out) {
+    out.clear();
+    const auto us = static_cast<std::size_t>(stage);
+    const auto S = static_cast<std::size_t>(stages_);
+    const std::int32_t total = margins_.Stages[us];
+    const auto K = static_cast<std::size_t>(lines_);
+    std::vector<std::int32_t> cap(K + 1, 0), child(remaining), sorted(K);
+    for (std::size_t k = K; k-- > 0;) cap[k] = cap[k + 1] + std::min(remaining[k], total);
+    if (cap[0] < total) return;
+    const long double numerator = factorials_[static_cast<std::size_t>(total)];
+    // Depth first over the lines with what is left of the column total,
+    // carrying the product of the factorials and the lattice term.
+    auto place = [&](auto& self, std::size_t k, std::int32_t left, long double product, std::int64_t term) -> void {
+        const std::int32_t low = k + 1 == K ? left : std::max<std::int32_t>(0, left - cap[k + 1]);
+        const std::int32_t high = k + 1 == K ? left : std::min(std::min(remaining[k], total), left);
+        for (std::int32_t x = low; x <= high; ++x) {
+            child[k] = remaining[k] - x;
+            const long double p = product * factorials_[static_cast<std::size_t>(x)];
+            const std::int64_t t = term + static_cast<std::int64_t>(x) * x * coefficient_[k * S + us];
+            if (k + 1 < K) {
+                self(self, k + 1, left - x, p, t);
+                continue;
+            }
+            sorted = child;
+            for (std::size_t j = 0; j < K; j = static_cast<std::size_t>(groupEnd_[j]))
+                std::sort(sorted.begin() + static_cast<std::ptrdiff_t>(j),
+                          sorted.begin() + groupEnd_[j], std::greater<>());
+            out.push_back({Pack(sorted), t, 1, numerator / p});
+        }
+    };
+    place(place, 0, total, 1.0L, 0);
+    // Vectors that differ by an exchange of interchangeable lines and give
+    // the same child with the same term are one edge.
+    std::sort(out.begin(), out.end(), [](const Edge& a, const Edge& b) {
+        return a.Child != b.Child ? a.Child < b.Child : a.Term < b.Term;
+    });
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (kept > 0 && out[kept - 1].Child == out[i].Child && out[kept - 1].Term == out[i].Term) {
+            out[kept - 1].Ways += out[i].Ways;
+            out[kept - 1].Factor += out[i].Factor;
+            continue;
+        }
+        out[kept++] = out[i];
+    }
+    out.resize(kept);
+}
+
+// Least significant digit first, a byte a pass, over the values less the
+// least (a few passes: the values of a node span far less than D times the
+// lines); then equal values merged.
+void PearsonLattice::SortMerge(std::vector<Item>& items) {
+    const std::size_t n = items.size();
+    if (n < 2) return;
+    if (n <= 64) {
+        std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.Value < b.Value; });
+    } else {
+        std::int64_t least = items[0].Value, greatest = items[0].Value;
+        for (const Item& i : items) {
+            least = std::min(least, i.Value);
+            greatest = std::max(greatest, i.Value);
+        }
+        const int width = static_cast<int>(std::bit_width(static_cast<std::uint64_t>(greatest - least)));
+        scratch_.resize(n);
+        for (int shift = 0; shift < width; shift += 8) {
+            std::size_t start[257] = {};
+            auto digit = [&](const Item& i) {
+                return static_cast<std::size_t>((static_cast<std::uint64_t>(i.Value - least) >> shift) & 0xFFu);
+            };
+            for (const Item& i : items) ++start[digit(i) + 1];
+            for (std::size_t b = 0; b < 256; ++b) start[b + 1] += start[b];
+            for (const Item& i : items) scratch_[start[digit(i)]++] = i;
+            items.swap(scratch_);
+        }
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (kept > 0 && items[kept - 1].Value == items[i].Value) {
+            items[kept - 1].Ways += items[i].Ways;
+            items[kept - 1].Mass += items[i].Mass;
+            continue;
+        }
+        items[kept++] = items[i];
+    }
+    items.resize(kept);
+}
+
+bool PearsonLattice::Link(Side& next, std::vector<struct Link>& links) {
+    links.clear();
+    std::vector<std::int32_t> remaining;
+    for (std::size_t p = 0; p < frontier_.Keys.size(); ++p) {
+        Unpack(frontier_.Keys[p], remaining);
+        Edges(front_, remaining, edges_);
+        for (const Edge& e : edges_) {
+            const auto [it, added] = next.Index.try_emplace(e.Child, static_cast<std::int32_t>(next.Keys.size()));
+            if (added) {
+                next.Keys.push_back(e.Child);
+                if (next.Keys.size() > maxNodes_) return false;
+            }
+            links.push_back({it->second, static_cast<std::int32_t>(p), e.Term, e.Ways, e.Factor});
+        }
+        tick_(edges_.size());
+    }
+    std::stable_sort(links.begin(), links.end(),
+                     [](const struct Link& a, const struct Link& b) { return a.Child < b.Child; });
+    return true;
+}
+
+bool PearsonLattice::StepForward() {
+    Side next;
+    std::vector<struct Link>& links = meetLinks_;
+    if (!Link(next, links)) return false;
+    next.Begin.assign(1, 0);
+    // At most every partial table through every choice; pages reserved and
+    // never reached are never touched.
+    std::size_t most = 0;
+    for (const struct Link& l : links) {
+        const auto p = static_cast<std::size_t>(l.Parent);
+        most += frontier_.Begin[p + 1] - frontier_.Begin[p];
+    }
+    next.Items.reserve(std::min(most, maxItems_ + 1));
+    for (std::size_t from = 0; from < links.size();) {
+        std::size_t to = from;
+        pasts_.Clear();
+        for (; to < links.size() && links[to].Child == links[from].Child; ++to) {
+            const struct Link& l = links[to];
+            const auto p = static_cast<std::size_t>(l.Parent);
+            for (std::size_t i = frontier_.Begin[p]; i < frontier_.Begin[p + 1]; ++i) {
+                const Item& item = frontier_.Items[i];
+                pasts_.Add(item.Value + l.Term, item.Ways * l.Ways, item.Mass * l.Factor);
+            }
+        }
+        from = to;
+        std::vector<Item>& merged = pasts_.Items();
+        SortMerge(merged);
+        next.Items.insert(next.Items.end(), merged.begin(), merged.end());
+        next.Begin.push_back(next.Items.size());
+        if (next.Items.size() > maxItems_) return false;
+        tick_(merged.size());
+    }
+    frontier_ = std::move(next);
+    ++front_;
+    return true;
+}
+
+void PearsonLattice::PrepareNode(int stage, const std::vector<std::int32_t>& remaining) {
+    if (stage == stages_ - 2)
+        PrepareTwoColumns(stage, remaining);
+    else
+        Edges(stage, remaining, edges_);
+}
+
+PearsonLattice::Summary PearsonLattice::Summarise(int stage, const std::vector<std::int32_t>& remaining) {
+    PrepareNode(stage, remaining);
+    if (stage == stages_ - 2) return TwoColumnSummary(remaining);
+    Summary sum;
+    bool first = true;
+    for (const Edge& e : edges_) {
+        const auto found = completions_.Index.find(e.Child);
+        // Every vector of the back stage has its completions listed.
+        if (found == completions_.Index.end()) throw std::logic_error("lattice: a node without completions");
+        const Summary& child = summaries_[static_cast<std::size_t>(found->second)];
+        sum.Least = first ? e.Term + child.Least : std::min(sum.Least, e.Term + child.Least);
+        sum.Greatest = first ? e.Term + child.Greatest : std::max(sum.Greatest, e.Term + child.Greatest);
+        sum.Count += e.Ways * child.Count;
+        sum.Closed += e.Factor * child.Closed;
+        first = false;
+    }
+    return sum;
+}
+
+void PearsonLattice::Gather(int stage) {
+    futures_.Clear();
+    if (stage == stages_ - 2) {
+        GatherTwoColumns();
+        return;
+    }
+    for (const Edge& e : edges_) {
+        const auto c = static_cast<std::size_t>(completions_.Index.find(e.Child)->second);
+        for (std::size_t i = completions_.Begin[c]; i < completions_.Begin[c + 1]; ++i) {
+            const Item& item = completions_.Items[i];
+            futures_.Add(item.Value + e.Term, item.Ways * e.Ways, item.Mass * e.Factor);
+        }
+    }
+}
+
+// With two columns left, line k has x_k in the first and r_k - x_k in the
+// second, lo_k <= x_k <= hi_k, sum x_k = T: each completion is a choice of
+// the x_k, its value and factor a sum and a product over the lines of
+// tabulated parts.
+void PearsonLattice::PrepareTwoColumns(int stage, const std::vector<std::int32_t>& remaining) {
+    const auto us = static_cast<std::size_t>(stage);
+    const auto S = static_cast<std::size_t>(stages_);
+    const std::int32_t first = margins_.Stages[us];
+    const std::int32_t second = margins_.Stages[us + 1];
+    const auto K = static_cast<std::size_t>(lines_);
+    TwoColumns& t = two_;
+    t.First = first;
+    t.Scale = factorials_[static_cast<std::size_t>(first)] * factorials_[static_cast<std::size_t>(second)];
+    t.Low.resize(K);
+    t.High.resize(K);
+    t.Value.resize(K);
+    t.Inverse.resize(K);
+    t.Least.assign(K + 1, 0);
+    t.Most.assign(K + 1, 0);
+    for (std::size_t k = K; k-- > 0;) {
+        t.Low[k] = std::max<std::int32_t>(0, remaining[k] - second);
+        t.High[k] = std::min(remaining[k], first);
+        t.Least[k] = t.Least[k + 1] + t.Low[k];
+        t.Most[k] = t.Most[k + 1] + t.High[k];
+        t.Value[k].clear();
+        t.Inverse[k].clear();
+        for (std::int32_t x = t.Low[k]; x <= t.High[k]; ++x) {
+            const std::int64_t y = remaining[k] - x;
+            t.Value[k].push_back(static_cast<std::int64_t>(x) * x * coefficient_[k * S + us] +
+                                 y * y * coefficient_[k * S + us + 1]);
+            t.Inverse[k].push_back(1.0L / (factorials_[static_cast<std::size_t>(x)] *
+                                           factorials_[static_cast<std::size_t>(y)]));
+        }
+    }
+}
+
+// Each line's part x^2 q + (r - x)^2 q' is convex in x, so the least sum is
+// reached by adding the units one at a time where the part grows least
+// (exact for separable convex functions), and the greatest at a vertex:
+// every x_k at an end of its range but at most one, found per free line by
+// a subset sum over the others. The number of completions is a convolution
+// of the ranges; their mass is M! / prod r_k!.
+PearsonLattice::Summary PearsonLattice::TwoColumnSummary(const std::vector<std::int32_t>& remaining) const {
+    const TwoColumns& t = two_;
+    const auto K = static_cast<std::size_t>(lines_);
+    const auto T = static_cast<std::size_t>(t.First);
+    Summary sum;
+    if (t.Least[0] > t.First || t.Most[0] < t.First) return sum;
+    auto part = [&](std::size_t k, std::int32_t x) { return t.Value[k][static_cast<std::size_t>(x - t.Low[k])]; };
+    std::vector<std::int32_t> x(t.Low);
+    for (std::int32_t u = t.Least[0]; u < t.First; ++u) {
+        std::size_t best = K;
+        std::int64_t rise = 0;
+        for (std::size_t k = 0; k < K; ++k) {
+            if (x[k] >= t.High[k]) continue;
+            const std::int64_t r = part(k, x[k] + 1) - part(k, x[k]);
+            if (best == K || r < rise) {
+                best = k;
+                rise = r;
+            }
+        }
+        ++x[best];
+    }
+    sum.Least = 0;
+    for (std::size_t k = 0; k < K; ++k) sum.Least += part(k, x[k]);
+    constexpr std::int64_t none = -1;
+    std::vector<std::int64_t> reach(T + 1), step(T + 1);
+    sum.Greatest = 0;
+    for (std::size_t free = 0; free < K; ++free) {
+        std::fill(reach.begin(), reach.end(), none);
+        reach[0] = 0;
+        for (std::size_t k = 0; k < K; ++k) {
+            if (k == free) continue;
+            std::fill(step.begin(), step.end(), none);
+            for (std::size_t s = 0; s <= T; ++s) {
+                if (reach[s] == none) continue;
+                for (const std::int32_t end : {t.Low[k], t.High[k]}) {
+                    const std::size_t to = s + static_cast<std::size_t>(end);
+                    if (to <= T) step[to] = std::max(step[to], reach[s] + part(k, end));
+                }
+            }
+            reach.swap(step);
+        }
+        for (std::size_t s = 0; s <= T; ++s) {
+            const auto rest = static_cast<std::int32_t>(T - s);
+            if (reach[s] != none && rest >= t.Low[free] && rest <= t.High[free])
+                sum.Greatest = std::max(sum.Greatest, reach[s] + part(free, rest));
+        }
+    }
+    std::vector<std::uint64_t> ways(T + 1, 0), prefix(T + 2, 0);
+    ways[0] = 1;
+    for (std::size_t k = 0; k < K; ++k) {
+        for (std::size_t s = 0; s <= T; ++s) prefix[s + 1] = prefix[s] + ways[s];
+        for (std::size_t s = 0; s <= T; ++s) {
+            const auto low = static_cast<std::int64_t>(s) - t.High[k];
+            const auto high = static_cast<std::int64_t>(s) - t.Low[k];
+            ways[s] = high < 0 ? 0
+                               : prefix[static_cast<std::size_t>(high) + 1] -
+                                     prefix[static_cast<std::size_t>(std::max<std::int64_t>(low, 0))];
+        }
+    }
+    sum.Count = ways[T];
+    std::int32_t total = 0;
+    long double product = 1.0L;
+    for (const std::int32_t r : remaining) {
+        total += r;
+        product *= factorials_[static_cast<std::size_t>(r)];
+    }
+    sum.Closed = factorials_[static_cast<std::size_t>(total)] / product;
+    return sum;
+}
+
+void PearsonLattice::GatherTwoColumns() {
+    const TwoColumns& t = two_;
+    const auto K = static_cast<std::size_t>(lines_);
+    if (t.Least[0] > t.First || t.Most[0] < t.First) return;
+    auto place = [&](auto& self, std::size_t k, std::int32_t left, long double factor, std::int64_t value) -> void {
+        const std::int32_t from = std::max(t.Low[k], left - t.Most[k + 1]);
+        const std::int32_t to = std::min(t.High[k], left - t.Least[k + 1]);
+        const std::int64_t* values = t.Value[k].data();
+        const long double* inverses = t.Inverse[k].data();
+        const std::int32_t base = t.Low[k];
+        if (k + 2 == K) {
+            // The last line takes the rest.
+            const std::size_t z = K - 1;
+            const std::int64_t* lastValues = t.Value[z].data();
+            const long double* lastInverses = t.Inverse[z].data();
+            const std::int32_t lastBase = left - t.Low[z];
+            for (std::int32_t x = from; x <= to; ++x)
+                futures_.Add(value + values[x - base] + lastValues[lastBase - x], 1,
+                             factor * inverses[x - base] * lastInverses[lastBase - x]);
+            return;
+        }
+        for (std::int32_t x = from; x <= to; ++x)
+            self(self, k + 1, left - x, factor * inverses[x - base], value + values[x - base]);
+    };
+    if (K == 1) return;
+    place(place, 0, t.First, t.Scale, 0);
+}
+
+bool PearsonLattice::StepBack() {
+    const int stage = back_ - 1;
+    std::int32_t left = 0;
+    for (int s = stage; s < stages_; ++s) left += margins_.Stages[static_cast<std::size_t>(s)];
+    const auto K = static_cast<std::size_t>(lines_);
+    std::vector<std::int32_t> room(K + 1, 0);
+    for (std::size_t k = K; k-- > 0;) room[k] = room[k + 1] + margins_.Lines[k];
+    Side next;
+    next.Begin.assign(1, 0);
+    std::vector<Summary> sums;
+    bool within = true;
+    // Every vector of remaining totals that sum to left, non-increasing
+    // within each group of interchangeable lines.
+    std::vector<std::int32_t> a(K, 0);
+    auto visit = [&](auto& self, std::size_t k, std::int32_t rest) -> void {
+        if (!within) return;
+        if (k == K) {
+            if (rest != 0) return;
+            next.Index.emplace(Pack(a), static_cast<std::int32_t>(next.Keys.size()));
+            next.Keys.push_back(Pack(a));
+            PrepareNode(stage, a);
+            Gather(stage);
+            std::vector<Item>& merged = futures_.Items();
+            SortMerge(merged);
+            Summary sum;
+            if (!merged.empty()) {
+                sum.Least = merged.front().Value;
+                sum.Greatest = merged.back().Value;
+            }
+            for (const Item& i : merged) {
+                sum.Count += i.Ways;
+                sum.Closed += i.Mass;
+            }
+            sums.push_back(sum);
+            next.Items.insert(next.Items.end(), merged.begin(), merged.end());
+            next.Begin.push_back(next.Items.size());
+            within = next.Keys.size() <= maxNodes_ && next.Items.size() <= maxItems_;
+            tick_(merged.size());
+            return;
+        }
+        const bool first = k == 0 || groupEnd_[k - 1] != groupEnd_[k];
+        std::int32_t high = std::min(margins_.Lines[k], rest);
+        if (!first) high = std::min(high, a[k - 1]);
+        const std::int32_t low = std::max<std::int32_t>(0, rest - room[k + 1]);
+        for (std::int32_t v = high; v >= low; --v) {
+            a[k] = v;
+            self(self, k + 1, rest - v);
+        }
+    };
+    visit(visit, 0, left);
+    if (!within) return false;
+    completions_ = std::move(next);
+    summaries_ = std::move(sums);
+    --back_;
+    return true;
+}
+
+void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], std::uint64_t& settled) {
+    // Running sums of the frontier's partial tables, per node from 0: node
+    // p's first j at Begin[p] + p + j.
+    const std::vector<Item>& past = frontier_.Items;
+    std::vector<std::uint64_t> waysBefore(past.size() + frontier_.Keys.size());
+    std::vector<long double> massBefore(waysBefore.size());
+    for (std::size_t p = 0; p < frontier_.Keys.size(); ++p) {
+        std::size_t at = frontier_.Begin[p] + p;
+        waysBefore[at] = 0;
+        massBefore[at] = 0.0L;
+        for (std::size_t i = frontier_.Begin[p]; i < frontier_.Begin[p + 1]; ++i, ++at) {
+            waysBefore[at + 1] = waysBefore[at] + past[i].Ways;
+            massBefore[at + 1] = massBefore[at] + past[i].Mass;
+        }
+    }
+    const std::int64_t target = observedValue_;
+    std::vector<std::int32_t> remaining;
+    std::vector<std::int64_t> values;
+    std::vector<std::uint64_t> futureWays;
+    std::vector<long double> futureMass;
+    const std::vector<struct Link>& links = meetLinks_;
+    for (std::size_t from = 0; from < links.size();) {
+        // The range of the node's completions, their number and mass.
+        Unpack(meet_.Keys[static_cast<std::size_t>(links[from].Child)], remaining);
+        const Summary sum = Summarise(front_ + 1, remaining);
+        const std::int64_t least = sum.Least;
+        const std::int64_t greatest = sum.Greatest;
+        const std::uint64_t count = sum.Count;
+        const long double closed = sum.Closed;
+
+        // Each parent's partial tables, in order of value: a leading run
+        // below the observed value with every completion, a trailing run
+        // above it; the rest are listed.
+        pasts_.Clear();
+        std::size_t to = from;
+        for (; to < links.size() && links[to].Child == links[from].Child; ++to) {
+            const struct Link& l = links[to];
+            const auto p = static_cast<std::size_t>(l.Parent);
+            const auto begin = past.begin() + static_cast<std::ptrdiff_t>(frontier_.Begin[p]);
+            const auto end = past.begin() + static_cast<std::ptrdiff_t>(frontier_.Begin[p + 1]);
+            const auto lessEnd = std::partition_point(
+                begin, end, [&](const Item& i) { return i.Value + l.Term + greatest < target; });
+            const auto greaterFrom = std::partition_point(
+                lessEnd, end, [&](const Item& i) { return i.Value + l.Term + least <= target; });
+            const std::size_t base = frontier_.Begin[p] + p;
+            const auto run = [&](int which, std::size_t i, std::size_t j) {
+                if (i == j) return;
+                const std::uint64_t w = (waysBefore[base + j] - waysBefore[base + i]) * l.Ways * count;
+                ways[which] += w;
+                mass[which] += (massBefore[base + j] - massBefore[base + i]) * l.Factor * closed;
+                settled += w;
+            };
+            const auto at = [&](auto it) { return static_cast<std::size_t>(it - begin); };
+            run(0, 0, at(lessEnd));
+            run(2, at(greaterFrom), at(end));
+            for (auto it = lessEnd; it != greaterFrom; ++it)
+                pasts_.Add(it->Value + l.Term, it->Ways * l.Ways, it->Mass * l.Factor);
+        }
+        from = to;
+        std::vector<Item>& pasts = pasts_.Items();
+        tick_(pasts.size() + 1);
+        if (pasts.empty()) continue;
+        SortMerge(pasts);
+        // The completions themselves.
+        Gather(front_ + 1);
+        std::vector<Item>& future = futures_.Items();
+        tick_(future.size());
+
+        if (future.size() > 8 * pasts.size()) {
+            // Few past values against many completions: the completions,
+            // unsorted, are counted into the slots the past values' targets
+            // L - u cut (slot 2j between targets j - 1 and j, slot 2j + 1 on
+            // target j, targets ascending), then each past value takes the
+            // slots below, on and above its own.
+            const std::size_t n = pasts.size();
+            values.resize(n);
+            for (std::size_t j = 0; j < n; ++j) values[j] = target - pasts[n - 1 - j].Value;
+            futureWays.assign(2 * n + 2, 0);
+            futureMass.assign(2 * n + 2, 0.0L);
+            for (const Item& w : future) {
+                const auto j = static_cast<std::size_t>(std::lower_bound(values.begin(), values.end(), w.Value) -
+                                                        values.begin());
+                const std::size_t slot = 2 * j + (j < n && values[j] == w.Value ? 1 : 0);
+                futureWays[slot + 1] += w.Ways;
+                futureMass[slot + 1] += w.Mass;
+            }
+            for (std::size_t k = 0; k < 2 * n + 1; ++k) {
+                futureWays[k + 1] += futureWays[k];
+                futureMass[k + 1] += futureMass[k];
+            }
+            for (std::size_t j = 0; j < n; ++j) {
+                const Item& u = pasts[n - 1 - j];
+                ways[0] += u.Ways * futureWays[2 * j + 1];
+                mass[0] += u.Mass * futureMass[2 * j + 1];
+                ways[1] += u.Ways * (futureWays[2 * j + 2] - futureWays[2 * j + 1]);
+                mass[1] += u.Mass * (futureMass[2 * j + 2] - futureMass[2 * j + 1]);
+                ways[2] += u.Ways * (count - futureWays[2 * j + 2]);
+                mass[2] += u.Mass * (closed - futureMass[2 * j + 2]);
+                settled += u.Ways * count;
+            }
+            continue;
+        }
+
+        // Both sorted, with running sums over the completions; as the past
+        // values rise, the completions below the observed L for each are a
+        // prefix that shrinks, found by walking down.
+        SortMerge(future);
+        const std::size_t m = future.size();
+        values.resize(m);
+        futureWays.assign(m + 1, 0);
+        futureMass.assign(m + 1, 0.0L);
+        for (std::size_t i = 0; i < m; ++i) {
+            values[i] = future[i].Value;
+            futureWays[i + 1] = futureWays[i] + future[i].Ways;
+            futureMass[i + 1] = futureMass[i] + future[i].Mass;
+        }
+        std::size_t lo = m;
+        for (const Item& u : pasts) {
+            const std::int64_t wanted = target - u.Value;
+            while (lo > 0 && values[lo - 1] >= wanted) --lo;
+            const bool equal = lo < m && values[lo] == wanted;
+            const std::size_t hi = equal ? lo + 1 : lo;
+            ways[0] += u.Ways * futureWays[lo];
+            mass[0] += u.Mass * futureMass[lo];
+            if (equal) {
+                ways[1] += u.Ways * future[lo].Ways;
+                mass[1] += u.Mass * future[lo].Mass;
+            }
+            ways[2] += u.Ways * (count - futureWays[hi]);
+            mass[2] += u.Mass * (closed - futureMass[hi]);
+            settled += u.Ways * count;
+        }
+    }
+}
+
+}  // namespace kelvorin
