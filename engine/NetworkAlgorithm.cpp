@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -1491,17 +1492,6 @@ NetworkOutcome Network::Run() {
 
 bool Network::SettleOnLattice() {
     const ContingencyTable& t = state_.Table;
-    LatticeMargins margins;
-    margins.Lines = lineTotal_;
-    margins.Stages = stageTotal_;
-    const auto S = static_cast<std::size_t>(stages_);
-    margins.Observed.resize(static_cast<std::size_t>(lines_) * S);
-    for (std::size_t k = 0; k < static_cast<std::size_t>(lines_); ++k)
-        for (std::size_t s = 0; s < S; ++s) {
-            const int line = lineCell_[k];
-            const int stage = stageCell_[s];
-            margins.Observed[k * S + s] = transposed_ ? t.At(stage, line) : t.At(line, stage);
-        }
     // How far any evaluation of X2 from the cells is from its exact value.
     // A cell's term (n - e)^2 / e, with e = r c / N within 2^-52 of itself
     // and four roundings of 2^-53, is within 2^-53 (6 term + 4 n) of the
@@ -1512,10 +1502,53 @@ bool Network::SettleOnLattice() {
     const double magnitude = terms_.PearsonMagnitude();
     const double error = 0x1p-53 * (16.0 * (magnitude + 2.0 * t.GrandTotal()) +
                                     4.0 * (2.0 * cells + t.Rows + t.Cols + 8.0) * magnitude);
-    PearsonLattice lattice(margins, state_.Factorials, limits_.MaxNodes, limits_.MaxEntries,
-                           [this](std::uint64_t steps) { Tick(steps); });
-    if (!lattice.Prepare(observed_[kPearson], error, tolerance_[kPearson])) return false;
-    lattice.Settle(counts_[kPearson], masses_[kPearson], settled_);
+    const auto S = static_cast<std::size_t>(stages_);
+    // The lattice with the columns in the given order of stages.
+    auto prepared = [&](const std::vector<std::size_t>& order) -> std::unique_ptr<PearsonLattice> {
+        LatticeMargins margins;
+        margins.Lines = lineTotal_;
+        margins.Observed.resize(static_cast<std::size_t>(lines_) * S);
+        for (std::size_t s = 0; s < S; ++s) margins.Stages.push_back(stageTotal_[order[s]]);
+        for (std::size_t k = 0; k < static_cast<std::size_t>(lines_); ++k)
+            for (std::size_t s = 0; s < S; ++s) {
+                const int line = lineCell_[k];
+                const int stage = stageCell_[order[s]];
+                margins.Observed[k * S + s] = transposed_ ? t.At(stage, line) : t.At(line, stage);
+            }
+        auto lattice = std::make_unique<PearsonLattice>(margins, state_.Factorials, limits_.MaxNodes,
+                                                        limits_.MaxEntries, [this](std::uint64_t steps) { Tick(steps); });
+        if (!lattice->Prepare(observed_[kPearson], error, tolerance_[kPearson])) return nullptr;
+        return lattice;
+    };
+    // Columns of equal total are interchangeable, so their partial tables
+    // merge when they are filled together on the same side of the stage
+    // where the two sides meet. Besides the increasing order of totals, the
+    // largest group of equal totals is tried first (then the rest in
+    // increasing order), and the order with the less work at the meeting
+    // is kept.
+    std::vector<std::size_t> order(S);
+    for (std::size_t s = 0; s < S; ++s) order[s] = s;
+    std::unique_ptr<PearsonLattice> lattice = prepared(order);
+    if (!lattice) return false;
+    std::size_t from = 0, size = 1;
+    for (std::size_t s = 0; s < S;) {
+        std::size_t e = s;
+        while (e < S && stageTotal_[e] == stageTotal_[s]) ++e;
+        if (e - s > size) {
+            from = s;
+            size = e - s;
+        }
+        s = e;
+    }
+    if (from > 0) {
+        std::vector<std::size_t> grouped;
+        for (std::size_t s = from; s < from + size; ++s) grouped.push_back(s);
+        for (std::size_t s = 0; s < S; ++s)
+            if (s < from || s >= from + size) grouped.push_back(s);
+        std::unique_ptr<PearsonLattice> other = prepared(grouped);
+        if (other && other->MeetingWork() < lattice->MeetingWork()) lattice = std::move(other);
+    }
+    lattice->Settle(counts_[kPearson], masses_[kPearson], settled_);
     return true;
 }
 

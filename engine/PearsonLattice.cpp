@@ -26,6 +26,7 @@ PearsonLattice::PearsonLattice(const LatticeMargins& margins, const FactorialTab
     for (int k = lines_ - 1; k >= 0; --k) {
         const auto uk = static_cast<std::size_t>(k);
         groupEnd_[uk] = k + 1 < lines_ && margins_.Lines[uk + 1] == margins_.Lines[uk] ? groupEnd_[uk + 1] : k + 1;
+        interchangeable_ = interchangeable_ || groupEnd_[uk] > k + 1;
     }
     std::int32_t largest = 0;
     for (const std::int32_t r : margins_.Lines) largest = std::max(largest, r);
@@ -81,13 +82,13 @@ bool PearsonLattice::Prepare(double observed, double error, double tolerance) {
     // The root's one partial table and the complete table's one completion.
     std::vector<std::int32_t> totals(margins_.Lines);
     frontier_ = Side{};
-    frontier_.Index.emplace(Pack(totals), 0);
+    frontier_.Index.Insert(Pack(totals), 0);
     frontier_.Keys.push_back(Pack(totals));
     frontier_.Begin = {0, 1};
     frontier_.Items.push_back({0, 1, 1.0L});
     std::fill(totals.begin(), totals.end(), 0);
     completions_ = Side{};
-    completions_.Index.emplace(Pack(totals), 0);
+    completions_.Index.Insert(Pack(totals), 0);
     completions_.Keys.push_back(Pack(totals));
     completions_.Begin = {0, 1};
     completions_.Items.push_back({0, 1, 1.0L});
@@ -98,8 +99,30 @@ bool PearsonLattice::Prepare(double observed, double error, double tolerance) {
         const bool forward = frontier_.Size() <= completions_.Size();
         if (!(forward ? StepForward() : StepBack())) return false;
     }
-    meet_ = Side{};
-    return Link(meet_, meetLinks_);
+    return true;
+}
+
+// Every partial table of the frontier through every column vector from its
+// node (the number of vectors x with x_k at most the node's r_k and sum T
+// by a convolution over the lines).
+std::uint64_t PearsonLattice::MeetingWork() const {
+    const auto T = static_cast<std::size_t>(margins_.Stages[static_cast<std::size_t>(front_)]);
+    std::vector<std::int32_t> remaining;
+    std::vector<std::uint64_t> ways(T + 1), prefix(T + 2);
+    std::uint64_t work = 0;
+    for (std::size_t p = 0; p < frontier_.Keys.size(); ++p) {
+        Unpack(frontier_.Keys[p], remaining);
+        std::fill(ways.begin(), ways.end(), 0);
+        ways[0] = 1;
+        for (const std::int32_t r : remaining) {
+            prefix[0] = 0;
+            for (std::size_t t = 0; t <= T; ++t) prefix[t + 1] = prefix[t] + ways[t];
+            for (std::size_t t = 0; t <= T; ++t)
+                ways[t] = prefix[t + 1] - prefix[t >= static_cast<std::size_t>(r) ? t - static_cast<std::size_t>(r) : 0];
+        }
+        work += ways[T] * (frontier_.Begin[p + 1] - frontier_.Begin[p]);
+    }
+    return work;
 }
 
 std::uint64_t PearsonLattice::Pack(const std::vector<std::int32_t>& remaining) const {
@@ -127,17 +150,27 @@ void PearsonLattice::Edges(int stage, const std::vector<std::int32_t>& remaining
     for (std::size_t k = K; k-- > 0;) cap[k] = cap[k + 1] + std::min(remaining[k], total);
     if (cap[0] < total) return;
     const long double numerator = factorials_[static_cast<std::size_t>(total)];
+    const std::uint64_t parent = Pack(remaining);
     // Depth first over the lines with what is left of the column total,
-    // carrying the product of the factorials and the lattice term.
-    auto place = [&](auto& self, std::size_t k, std::int32_t left, long double product, std::int64_t term) -> void {
+    // carrying the product of the factorials, the lattice term and (the
+    // key being the lines' totals in fields of bits_ bits) the amount the
+    // column takes off the key.
+    auto place = [&](auto& self, std::size_t k, std::int32_t left, long double product, std::int64_t term,
+                     std::uint64_t taken) -> void {
         const std::int32_t low = k + 1 == K ? left : std::max<std::int32_t>(0, left - cap[k + 1]);
         const std::int32_t high = k + 1 == K ? left : std::min(std::min(remaining[k], total), left);
+        const int shift = bits_ * static_cast<int>(K - 1 - k);
         for (std::int32_t x = low; x <= high; ++x) {
             child[k] = remaining[k] - x;
             const long double p = product * factorials_[static_cast<std::size_t>(x)];
             const std::int64_t t = term + static_cast<std::int64_t>(x) * x * coefficient_[k * S + us];
+            const std::uint64_t off = taken + (static_cast<std::uint64_t>(x) << shift);
             if (k + 1 < K) {
-                self(self, k + 1, left - x, p, t);
+                self(self, k + 1, left - x, p, t, off);
+                continue;
+            }
+            if (!interchangeable_) {
+                out.push_back({parent - off, t, 1, numerator / p});
                 continue;
             }
             sorted = child;
@@ -147,15 +180,17 @@ void PearsonLattice::Edges(int stage, const std::vector<std::int32_t>& remaining
             out.push_back({Pack(sorted), t, 1, numerator / p});
         }
     };
-    place(place, 0, total, 1.0L, 0);
-    // Vectors that differ by an exchange of interchangeable lines and give
-    // the same child with the same term are one edge.
+    place(place, 0, total, 1.0L, 0, 0);
+    // Every column vector leads to its own child, unless lines are
+    // interchangeable: vectors that differ by an exchange of such lines and
+    // give the same child with the same term are one edge.
+    if (!interchangeable_) return;
     std::sort(out.begin(), out.end(), [](const Edge& a, const Edge& b) {
-        return a.Child != b.Child ? a.Child < b.Child : a.Term < b.Term;
+        return a.Node != b.Node ? a.Node < b.Node : a.Term < b.Term;
     });
     std::size_t kept = 0;
     for (std::size_t i = 0; i < out.size(); ++i) {
-        if (kept > 0 && out[kept - 1].Child == out[i].Child && out[kept - 1].Term == out[i].Term) {
+        if (kept > 0 && out[kept - 1].Node == out[i].Node && out[kept - 1].Term == out[i].Term) {
             out[kept - 1].Ways += out[i].Ways;
             out[kept - 1].Factor += out[i].Factor;
             continue;
@@ -204,59 +239,155 @@ void PearsonLattice::SortMerge(std::vector<Item>& items) {
     items.resize(kept);
 }
 
-bool PearsonLattice::Link(Side& next, std::vector<struct Link>& links) {
-    links.clear();
-    std::vector<std::int32_t> remaining;
-    for (std::size_t p = 0; p < frontier_.Keys.size(); ++p) {
-        Unpack(frontier_.Keys[p], remaining);
-        Edges(front_, remaining, edges_);
-        for (const Edge& e : edges_) {
-            const auto [it, added] = next.Index.try_emplace(e.Child, static_cast<std::int32_t>(next.Keys.size()));
-            if (added) {
-                next.Keys.push_back(e.Child);
-                if (next.Keys.size() > maxNodes_) return false;
-            }
-            links.push_back({it->second, static_cast<std::int32_t>(p), e.Term, e.Ways, e.Factor});
-        }
-        tick_(edges_.size());
+// The stabiliser of a vector of remaining totals under the exchanges of
+// interchangeable lines: the product over each group's runs of equal
+// values of their factorials.
+std::uint64_t PearsonLattice::Symmetries(const std::vector<std::int32_t>& remaining) const {
+    std::uint64_t count = 1;
+    for (std::size_t k = 0; k < remaining.size(); ++k) {
+        std::uint64_t run = 1;
+        for (std::size_t j = k; j > 0 && groupEnd_[j - 1] == groupEnd_[k] && remaining[j - 1] == remaining[k]; --j) ++run;
+        count *= run;
     }
-    std::stable_sort(links.begin(), links.end(),
-                     [](const struct Link& a, const struct Link& b) { return a.Child < b.Child; });
-    return true;
+    return count;
 }
 
+// The column vectors y of a stage that lead from some node to the given
+// child (remaining totals): y_k at most r_k - child_k, with sum T. With
+// interchangeable lines, a parent P and child C are linked by the forward
+// vectors P - gC (g exchanging such lines) and the reverse ones hP - C;
+// with the same term both number the same exchanges, divided by the
+// stabiliser of C and of P respectively, and have the same factors (each
+// a permutation of the other), so the reverse ways and factors are
+// scaled by |Stab P| / |Stab C|.
+void PearsonLattice::Parents(int stage, const std::vector<std::int32_t>& child, std::vector<Edge>& out) {
+    out.clear();
+    const auto us = static_cast<std::size_t>(stage);
+    const auto S = static_cast<std::size_t>(stages_);
+    const std::int32_t total = margins_.Stages[us];
+    const auto K = static_cast<std::size_t>(lines_);
+    std::vector<std::int32_t>& room = parentRoom_;
+    std::vector<std::int32_t>& cap = parentCap_;
+    std::vector<std::int32_t>& parent = parentVector_;
+    room.resize(K);
+    cap.assign(K + 1, 0);
+    parent = child;
+    for (std::size_t k = K; k-- > 0;) {
+        room[k] = std::min(margins_.Lines[k] - child[k], total);
+        cap[k] = cap[k + 1] + room[k];
+    }
+    if (cap[0] < total) return;
+    const long double numerator = factorials_[static_cast<std::size_t>(total)];
+    const std::uint64_t base = Pack(child);
+    auto place = [&](auto& self, std::size_t k, std::int32_t left, long double product, std::int64_t term,
+                     std::uint64_t added) -> void {
+        const std::int32_t low = k + 1 == K ? left : std::max<std::int32_t>(0, left - cap[k + 1]);
+        const std::int32_t high = k + 1 == K ? left : std::min(room[k], left);
+        const int shift = bits_ * static_cast<int>(K - 1 - k);
+        for (std::int32_t y = low; y <= high; ++y) {
+            parent[k] = child[k] + y;
+            const long double p = product * factorials_[static_cast<std::size_t>(y)];
+            const std::int64_t t = term + static_cast<std::int64_t>(y) * y * coefficient_[k * S + us];
+            const std::uint64_t more = added + (static_cast<std::uint64_t>(y) << shift);
+            if (k + 1 < K) {
+                self(self, k + 1, left - y, p, t, more);
+                continue;
+            }
+            if (!interchangeable_) {
+                out.push_back({base + more, t, 1, numerator / p});
+                continue;
+            }
+            std::vector<std::int32_t>& sorted = parentSorted_;
+            sorted = parent;
+            for (std::size_t j = 0; j < K; j = static_cast<std::size_t>(groupEnd_[j]))
+                std::sort(sorted.begin() + static_cast<std::ptrdiff_t>(j),
+                          sorted.begin() + groupEnd_[j], std::greater<>());
+            out.push_back({Pack(sorted), t, 1, numerator / p});
+        }
+    };
+    place(place, 0, total, 1.0L, 0, 0);
+    if (!interchangeable_) return;
+    std::sort(out.begin(), out.end(), [](const Edge& a, const Edge& b) {
+        return a.Node != b.Node ? a.Node < b.Node : a.Term < b.Term;
+    });
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (kept > 0 && out[kept - 1].Node == out[i].Node && out[kept - 1].Term == out[i].Term) {
+            out[kept - 1].Ways += out[i].Ways;
+            out[kept - 1].Factor += out[i].Factor;
+            continue;
+        }
+        out[kept++] = out[i];
+    }
+    out.resize(kept);
+    const std::uint64_t own = Symmetries(child);
+    std::vector<std::int32_t> unpacked;
+    for (Edge& e : out) {
+        Unpack(e.Node, unpacked);
+        const std::uint64_t theirs = Symmetries(unpacked);
+        e.Ways = e.Ways * theirs / own;
+        e.Factor = e.Factor * static_cast<long double>(theirs) / static_cast<long double>(own);
+    }
+}
+
+template <typename Visit>
+bool PearsonLattice::ForEachNode(int stage, Visit&& visit) {
+    std::int32_t left = 0;
+    for (int s = stage; s < stages_; ++s) left += margins_.Stages[static_cast<std::size_t>(s)];
+    const auto K = static_cast<std::size_t>(lines_);
+    std::vector<std::int32_t> room(K + 1, 0);
+    for (std::size_t k = K; k-- > 0;) room[k] = room[k + 1] + margins_.Lines[k];
+    bool going = true;
+    // Every vector of remaining totals that sum to left, non-increasing
+    // within each group of interchangeable lines.
+    std::vector<std::int32_t> a(K, 0);
+    auto place = [&](auto& self, std::size_t k, std::int32_t rest) -> void {
+        if (!going) return;
+        if (k == K) {
+            if (rest == 0) going = visit(a);
+            return;
+        }
+        const bool first = k == 0 || groupEnd_[k - 1] != groupEnd_[k];
+        std::int32_t high = std::min(margins_.Lines[k], rest);
+        if (!first) high = std::min(high, a[k - 1]);
+        const std::int32_t low = std::max<std::int32_t>(0, rest - room[k + 1]);
+        for (std::int32_t v = high; v >= low; --v) {
+            a[k] = v;
+            self(self, k + 1, rest - v);
+        }
+    };
+    place(place, 0, left);
+    return going;
+}
+
+// Every node of the next stage gathers its partial tables from its
+// parents' in the frontier.
 bool PearsonLattice::StepForward() {
     Side next;
-    std::vector<struct Link>& links = meetLinks_;
-    if (!Link(next, links)) return false;
     next.Begin.assign(1, 0);
-    // At most every partial table through every choice; pages reserved and
-    // never reached are never touched.
-    std::size_t most = 0;
-    for (const struct Link& l : links) {
-        const auto p = static_cast<std::size_t>(l.Parent);
-        most += frontier_.Begin[p + 1] - frontier_.Begin[p];
-    }
-    next.Items.reserve(std::min(most, maxItems_ + 1));
-    for (std::size_t from = 0; from < links.size();) {
-        std::size_t to = from;
+    const bool within = ForEachNode(front_ + 1, [&](const std::vector<std::int32_t>& node) {
+        Parents(front_, node, parentEdges_);
         pasts_.Clear();
-        for (; to < links.size() && links[to].Child == links[from].Child; ++to) {
-            const struct Link& l = links[to];
-            const auto p = static_cast<std::size_t>(l.Parent);
-            for (std::size_t i = frontier_.Begin[p]; i < frontier_.Begin[p + 1]; ++i) {
+        for (const Edge& e : parentEdges_) {
+            const std::int32_t p = frontier_.Index.At(e.Node);
+            if (p < 0) continue;
+            const auto up = static_cast<std::size_t>(p);
+            for (std::size_t i = frontier_.Begin[up]; i < frontier_.Begin[up + 1]; ++i) {
                 const Item& item = frontier_.Items[i];
-                pasts_.Add(item.Value + l.Term, item.Ways * l.Ways, item.Mass * l.Factor);
+                pasts_.Add(item.Value + e.Term, item.Ways * e.Ways, item.Mass * e.Factor);
             }
         }
-        from = to;
         std::vector<Item>& merged = pasts_.Items();
+        tick_(merged.size() + 1);
+        if (merged.empty()) return true;
         SortMerge(merged);
+        next.Index.Insert(Pack(node), static_cast<std::int32_t>(next.Keys.size()));
+        next.Keys.push_back(Pack(node));
         next.Items.insert(next.Items.end(), merged.begin(), merged.end());
         next.Begin.push_back(next.Items.size());
-        if (next.Items.size() > maxItems_) return false;
-        tick_(merged.size());
-    }
+        return next.Keys.size() <= maxNodes_ && next.Items.size() <= maxItems_;
+    });
+    if (!within) return false;
     frontier_ = std::move(next);
     ++front_;
     return true;
@@ -275,10 +406,10 @@ PearsonLattice::Summary PearsonLattice::Summarise(int stage, const std::vector<s
     Summary sum;
     bool first = true;
     for (const Edge& e : edges_) {
-        const auto found = completions_.Index.find(e.Child);
+        const std::int32_t found = completions_.Index.At(e.Node);
         // Every vector of the back stage has its completions listed.
-        if (found == completions_.Index.end()) throw std::logic_error("lattice: a node without completions");
-        const Summary& child = summaries_[static_cast<std::size_t>(found->second)];
+        if (found < 0) throw std::logic_error("lattice: a node without completions");
+        const Summary& child = summaries_[static_cast<std::size_t>(found)];
         sum.Least = first ? e.Term + child.Least : std::min(sum.Least, e.Term + child.Least);
         sum.Greatest = first ? e.Term + child.Greatest : std::max(sum.Greatest, e.Term + child.Greatest);
         sum.Count += e.Ways * child.Count;
@@ -295,7 +426,7 @@ void PearsonLattice::Gather(int stage) {
         return;
     }
     for (const Edge& e : edges_) {
-        const auto c = static_cast<std::size_t>(completions_.Index.find(e.Child)->second);
+        const auto c = static_cast<std::size_t>(completions_.Index.At(e.Node));
         for (std::size_t i = completions_.Begin[c]; i < completions_.Begin[c + 1]; ++i) {
             const Item& item = completions_.Items[i];
             futures_.Add(item.Value + e.Term, item.Ways * e.Ways, item.Mass * e.Factor);
@@ -445,54 +576,31 @@ void PearsonLattice::GatherTwoColumns() {
 
 bool PearsonLattice::StepBack() {
     const int stage = back_ - 1;
-    std::int32_t left = 0;
-    for (int s = stage; s < stages_; ++s) left += margins_.Stages[static_cast<std::size_t>(s)];
-    const auto K = static_cast<std::size_t>(lines_);
-    std::vector<std::int32_t> room(K + 1, 0);
-    for (std::size_t k = K; k-- > 0;) room[k] = room[k + 1] + margins_.Lines[k];
     Side next;
     next.Begin.assign(1, 0);
     std::vector<Summary> sums;
-    bool within = true;
-    // Every vector of remaining totals that sum to left, non-increasing
-    // within each group of interchangeable lines.
-    std::vector<std::int32_t> a(K, 0);
-    auto visit = [&](auto& self, std::size_t k, std::int32_t rest) -> void {
-        if (!within) return;
-        if (k == K) {
-            if (rest != 0) return;
-            next.Index.emplace(Pack(a), static_cast<std::int32_t>(next.Keys.size()));
-            next.Keys.push_back(Pack(a));
-            PrepareNode(stage, a);
-            Gather(stage);
-            std::vector<Item>& merged = futures_.Items();
-            SortMerge(merged);
-            Summary sum;
-            if (!merged.empty()) {
-                sum.Least = merged.front().Value;
-                sum.Greatest = merged.back().Value;
-            }
-            for (const Item& i : merged) {
-                sum.Count += i.Ways;
-                sum.Closed += i.Mass;
-            }
-            sums.push_back(sum);
-            next.Items.insert(next.Items.end(), merged.begin(), merged.end());
-            next.Begin.push_back(next.Items.size());
-            within = next.Keys.size() <= maxNodes_ && next.Items.size() <= maxItems_;
-            tick_(merged.size());
-            return;
+    const bool within = ForEachNode(stage, [&](const std::vector<std::int32_t>& node) {
+        next.Index.Insert(Pack(node), static_cast<std::int32_t>(next.Keys.size()));
+        next.Keys.push_back(Pack(node));
+        PrepareNode(stage, node);
+        Gather(stage);
+        std::vector<Item>& merged = futures_.Items();
+        SortMerge(merged);
+        Summary sum;
+        if (!merged.empty()) {
+            sum.Least = merged.front().Value;
+            sum.Greatest = merged.back().Value;
         }
-        const bool first = k == 0 || groupEnd_[k - 1] != groupEnd_[k];
-        std::int32_t high = std::min(margins_.Lines[k], rest);
-        if (!first) high = std::min(high, a[k - 1]);
-        const std::int32_t low = std::max<std::int32_t>(0, rest - room[k + 1]);
-        for (std::int32_t v = high; v >= low; --v) {
-            a[k] = v;
-            self(self, k + 1, rest - v);
+        for (const Item& i : merged) {
+            sum.Count += i.Ways;
+            sum.Closed += i.Mass;
         }
-    };
-    visit(visit, 0, left);
+        sums.push_back(sum);
+        next.Items.insert(next.Items.end(), merged.begin(), merged.end());
+        next.Begin.push_back(next.Items.size());
+        tick_(merged.size() + 1);
+        return next.Keys.size() <= maxNodes_ && next.Items.size() <= maxItems_;
+    });
     if (!within) return false;
     completions_ = std::move(next);
     summaries_ = std::move(sums);
@@ -520,11 +628,17 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
     std::vector<std::int64_t> values;
     std::vector<std::uint64_t> futureWays;
     std::vector<long double> futureMass;
-    const std::vector<struct Link>& links = meetLinks_;
-    for (std::size_t from = 0; from < links.size();) {
+    ForEachNode(front_ + 1, [&](const std::vector<std::int32_t>& node) {
+        Parents(front_, node, parentEdges_);
+        bool reached = false;
+        for (Edge& e : parentEdges_) {
+            const std::int32_t p = frontier_.Index.At(e.Node);
+            e.Node = static_cast<std::uint64_t>(p);  // from here on the parent's number
+            reached = reached || p >= 0;
+        }
+        if (!reached) return true;
         // The range of the node's completions, their number and mass.
-        Unpack(meet_.Keys[static_cast<std::size_t>(links[from].Child)], remaining);
-        const Summary sum = Summarise(front_ + 1, remaining);
+        const Summary sum = Summarise(front_ + 1, node);
         const std::int64_t least = sum.Least;
         const std::int64_t greatest = sum.Greatest;
         const std::uint64_t count = sum.Count;
@@ -534,10 +648,9 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
         // below the observed value with every completion, a trailing run
         // above it; the rest are listed.
         pasts_.Clear();
-        std::size_t to = from;
-        for (; to < links.size() && links[to].Child == links[from].Child; ++to) {
-            const struct Link& l = links[to];
-            const auto p = static_cast<std::size_t>(l.Parent);
+        for (const Edge& l : parentEdges_) {
+            if (static_cast<std::int32_t>(l.Node) < 0) continue;
+            const auto p = static_cast<std::size_t>(l.Node);
             const auto begin = past.begin() + static_cast<std::ptrdiff_t>(frontier_.Begin[p]);
             const auto end = past.begin() + static_cast<std::ptrdiff_t>(frontier_.Begin[p + 1]);
             const auto lessEnd = std::partition_point(
@@ -558,10 +671,9 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
             for (auto it = lessEnd; it != greaterFrom; ++it)
                 pasts_.Add(it->Value + l.Term, it->Ways * l.Ways, it->Mass * l.Factor);
         }
-        from = to;
         std::vector<Item>& pasts = pasts_.Items();
         tick_(pasts.size() + 1);
-        if (pasts.empty()) continue;
+        if (pasts.empty()) return true;
         SortMerge(pasts);
         // The completions themselves.
         Gather(front_ + 1);
@@ -600,7 +712,7 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
                 mass[2] += u.Mass * (closed - futureMass[2 * j + 2]);
                 settled += u.Ways * count;
             }
-            continue;
+            return true;
         }
 
         // Both sorted, with running sums over the completions; as the past
@@ -632,7 +744,8 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
             mass[2] += u.Mass * (closed - futureMass[hi]);
             settled += u.Ways * count;
         }
-    }
+        return true;
+    });
 }
 
 }  // namespace kelvorin

@@ -29,7 +29,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <unordered_map>
 #include <vector>
 
 #include "AnalysisState.h"
@@ -65,8 +64,13 @@ public:
     // called.
     void Settle(std::uint64_t (&ways)[3], long double (&mass)[3], std::uint64_t& settled);
 
-    // The observed table's lattice value (after Prepare).
+    // After Prepare: the observed table's lattice value; the number of
+    // stages the partial tables have at the meeting stage's parents; and a
+    // bound of the meeting's work, every partial table through every
+    // column choice into the meeting stage.
     std::int64_t ObservedValue() const { return observedValue_; }
+    int Front() const { return front_; }
+    std::uint64_t MeetingWork() const;
 
 private:
     // A value of a node's partial tables (or completions): the lattice
@@ -76,17 +80,62 @@ private:
         std::uint64_t Ways;
         long double Mass;
     };
-    // A column choice at a node, with the column vectors that lead to the
-    // same child with the same value merged.
+    // A column choice between a node and a child, with the column vectors
+    // that link the same two with the same value merged.
     struct Edge {
-        std::uint64_t Child;  // its key
+        std::uint64_t Node;  // the key of the child (or parent) at its other end
         std::int64_t Term;
         std::uint64_t Ways;
         long double Factor;  // sum of T! / prod x! over the merged vectors
     };
+    // Node numbers by key: open addressing with linear probing over a
+    // power of two of slots kept at most half full.
+    class NodeIndex {
+    public:
+        // The number under key, or the given one when the key is new.
+        std::int32_t Insert(std::uint64_t key, std::int32_t number) {
+            if (2 * (size_ + 1) > slots_.size()) Grow();
+            Slot& s = Find(key);
+            if (s.Number < 0) {
+                s = {key, number};
+                ++size_;
+            }
+            return s.Number;
+        }
+        // The number under key, or -1.
+        std::int32_t At(std::uint64_t key) const {
+            if (slots_.empty()) return -1;
+            const std::size_t mask = slots_.size() - 1;
+            for (std::size_t at = Hash(key) & mask;; at = (at + 1) & mask)
+                if (slots_[at].Number < 0 || slots_[at].Key == key) return slots_[at].Number;
+        }
+
+    private:
+        struct Slot {
+            std::uint64_t Key = 0;
+            std::int32_t Number = -1;
+        };
+        static std::size_t Hash(std::uint64_t key) {
+            const std::uint64_t h = key * 0x9E3779B97F4A7C15ULL;
+            return static_cast<std::size_t>(h ^ (h >> 29));
+        }
+        Slot& Find(std::uint64_t key) {
+            const std::size_t mask = slots_.size() - 1;
+            for (std::size_t at = Hash(key) & mask;; at = (at + 1) & mask)
+                if (slots_[at].Number < 0 || slots_[at].Key == key) return slots_[at];
+        }
+        void Grow() {
+            std::vector<Slot> old(std::max<std::size_t>(64, 2 * slots_.size()));
+            old.swap(slots_);
+            for (const Slot& s : old)
+                if (s.Number >= 0) Find(s.Key) = s;
+        }
+        std::vector<Slot> slots_;
+        std::size_t size_ = 0;
+    };
     // Nodes of one stage with their sorted, merged items.
     struct Side {
-        std::unordered_map<std::uint64_t, std::int32_t> Index;
+        NodeIndex Index;
         std::vector<std::uint64_t> Keys;
         std::vector<std::size_t> Begin;  // node k's items: [Begin[k], Begin[k + 1])
         std::vector<Item> Items;
@@ -95,21 +144,23 @@ private:
 
     std::uint64_t Pack(const std::vector<std::int32_t>& remaining) const;
     void Unpack(std::uint64_t key, std::vector<std::int32_t>& remaining) const;
-    // The column vectors of a stage from a node (remaining totals).
+    // The column vectors of a stage from a node (remaining totals) into
+    // the nodes after it.
     void Edges(int stage, const std::vector<std::int32_t>& remaining, std::vector<Edge>& out);
     // Sorts by value and merges equal values.
     void SortMerge(std::vector<Item>& items);
-    // A frontier node's column choice into the next stage.
-    struct Link {
-        std::int32_t Child;  // in the next stage's side
-        std::int32_t Parent;
-        std::int64_t Term;
-        std::uint64_t Ways;
-        long double Factor;
-    };
-    // Numbers the children of the frontier's nodes in next and lists the
-    // column choices into them, grouped by child; false past the limits.
-    bool Link(Side& next, std::vector<struct Link>& links);
+    // The column vectors of a stage into a child (remaining totals) from
+    // the nodes before it, as from those nodes.
+    void Parents(int stage, const std::vector<std::int32_t>& child, std::vector<Edge>& out);
+    // The exchanges of interchangeable lines that leave the totals alike.
+    std::uint64_t Symmetries(const std::vector<std::int32_t>& remaining) const;
+    // Calls visit(remaining) for every node of a stage (every vector of
+    // line totals that can remain, sorted within groups of interchangeable
+    // lines) while it returns true; false if it stopped.
+    template <typename Visit>
+    bool ForEachNode(int stage, Visit&& visit);
+    std::vector<Edge> parentEdges_;
+    std::vector<std::int32_t> parentRoom_, parentCap_, parentVector_, parentSorted_;
     // The least and greatest value of a node's completions, their number
     // and the sum of their products of column factors.
     struct Summary {
@@ -154,6 +205,7 @@ private:
     int lines_ = 0;
     int stages_ = 0;
     std::vector<int> groupEnd_;  // end of the group of equal totals of line k
+    bool interchangeable_ = false;  // some lines have equal totals
     int bits_ = 0;               // per line in a key
     std::int64_t denominator_ = 0;
     std::vector<std::int64_t> coefficient_;  // D / (r_k T_s) at k * S + s
@@ -163,8 +215,6 @@ private:
     int back_ = 0;   // stage of the listed completions
     Side frontier_;     // partial tables after front_ columns
     Side completions_;  // completions of the nodes after back_ columns
-    Side meet_;         // the nodes of the stage between the two
-    std::vector<struct Link> meetLinks_;
     // Items gathered with equal values merged as they come (open
     // addressing on the value; a generation stamp empties the slots at
     // once), in order of first arrival.
@@ -174,7 +224,8 @@ private:
             items_.clear();
             ++generation_;
         }
-        void Add(std::int64_t value, std::uint64_t ways, long double mass) {
+        // (Inlined: it is the innermost step of the counting.)
+        [[gnu::always_inline]] void Add(std::int64_t value, std::uint64_t ways, long double mass) {
             if (2 * (items_.size() + 1) > slots_.size()) Grow();
             const std::size_t mask = slots_.size() - 1;
             for (std::size_t at = Hash(value) & mask;; at = (at + 1) & mask) {
@@ -199,7 +250,7 @@ private:
             const std::uint64_t h = static_cast<std::uint64_t>(value) * 0x9E3779B97F4A7C15ULL;
             return static_cast<std::size_t>(h ^ (h >> 31));
         }
-        void Grow() {
+        [[gnu::noinline]] void Grow() {
             ++generation_;
             slots_.assign(std::max<std::size_t>(64, 2 * slots_.size()), 0);
             const std::size_t mask = slots_.size() - 1;
