@@ -13,55 +13,16 @@
 #include <vector>
 
 #include "AnalysisEngine.h"
-#include "ConsolePorts.h"
+#include "BenchHarness.h"
 #include "LiteralReference.h"
-#include "MemoryTextGrid.h"
 
 namespace {
 
 using kelvorin::AnalysisEngine;
 using kelvorin::AnalysisOptions;
 using kelvorin::ExactTally;
-using Rows = std::vector<std::vector<int>>;
-
-struct Harness {
-    kelvorin::MemoryTextGrid entry;
-    kelvorin::MemoryTextGrid proportions;
-    kelvorin::NoWindow window;
-    kelvorin::MemoryReport report;
-    std::ostringstream err;
-    kelvorin::ConsoleProgress progress{err, false};
-    kelvorin::StreamMessages messages{err};
-    kelvorin::SystemClock clock;
-    kelvorin::NoMenus menus;
-    kelvorin::FixedFileDialog details{""};
-    kelvorin::FixedOptions options;
-    AnalysisEngine engine;
-
-    static kelvorin::EnginePorts Ports(Harness& h) {
-        kelvorin::EnginePorts p;
-        p.EntryGrid = &h.entry;
-        p.ProportionsGrid = &h.proportions;
-        p.ProportionsWindow = &h.window;
-        p.Report = &h.report;
-        p.Status = &h.progress;
-        p.Pump = &h.progress;
-        p.Messages = &h.messages;
-        p.LocalClock = &h.clock;
-        p.Menus = &h.menus;
-        p.SaveDialog1 = &h.details;
-        p.Options = &h.options;
-        return p;
-    }
-
-    Harness(const Rows& rows, const AnalysisOptions& o) : options(o), engine(Ports(*this)) {
-        entry.SetRowCount(static_cast<int>(rows.size()));
-        entry.SetColCount(static_cast<int>(rows[0].size()));
-        for (std::size_t i = 0; i < rows.size(); ++i)
-            for (std::size_t j = 0; j < rows[i].size(); ++j)
-                entry.SetCell(static_cast<int>(j), static_cast<int>(i), std::to_string(rows[i][j]));
-    }
-};
+using kelvorin::bench::Harness;
+using kelvorin::bench::Rows;
 
 AnalysisOptions AllExactTests() {
     AnalysisOptions o;

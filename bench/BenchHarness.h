@@ -1,0 +1,56 @@
+// The engine with console and in-memory ports, as the batch mode drives
+// it, with a table typed into its entry grid: for the benchmark programs.
+#pragma once
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "AnalysisEngine.h"
+#include "ConsolePorts.h"
+#include "MemoryTextGrid.h"
+
+namespace kelvorin::bench {
+
+using Rows = std::vector<std::vector<int>>;
+
+struct Harness {
+    MemoryTextGrid entry;
+    MemoryTextGrid proportions;
+    NoWindow window;
+    MemoryReport report;
+    std::ostringstream err;
+    ConsoleProgress progress{err, false};
+    StreamMessages messages{err};
+    SystemClock clock;
+    NoMenus menus;
+    FixedFileDialog details{""};
+    FixedOptions options;
+    AnalysisEngine engine;
+
+    static EnginePorts Ports(Harness& h) {
+        EnginePorts p;
+        p.EntryGrid = &h.entry;
+        p.ProportionsGrid = &h.proportions;
+        p.ProportionsWindow = &h.window;
+        p.Report = &h.report;
+        p.Status = &h.progress;
+        p.Pump = &h.progress;
+        p.Messages = &h.messages;
+        p.LocalClock = &h.clock;
+        p.Menus = &h.menus;
+        p.SaveDialog1 = &h.details;
+        p.Options = &h.options;
+        return p;
+    }
+
+    Harness(const Rows& rows, const AnalysisOptions& o) : options(o), engine(Ports(*this)) {
+        entry.SetRowCount(static_cast<int>(rows.size()));
+        entry.SetColCount(static_cast<int>(rows[0].size()));
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            for (std::size_t j = 0; j < rows[i].size(); ++j)
+                entry.SetCell(static_cast<int>(j), static_cast<int>(i), std::to_string(rows[i][j]));
+    }
+};
+
+}  // namespace kelvorin::bench

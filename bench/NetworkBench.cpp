@@ -1,0 +1,73 @@
+// The network algorithm's passes on the tables beyond enumeration, with the
+// probability and Pearson orderings tallied: Pearson's ordering counted on
+// the integer lattice of its values (as the program does when the lattice
+// is fine enough) and in floating point with bounds (as for any table).
+// The engine's analysis is run once for the observed values; each
+// iteration then runs the network algorithm alone. Both ways must give
+// the same tallies, or the benchmark fails.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <limits>
+
+#include "AnalysisEngine.h"
+#include "BenchHarness.h"
+#include "NetworkAlgorithm.h"
+
+namespace {
+
+using kelvorin::ExactTally;
+using kelvorin::bench::Harness;
+using kelvorin::bench::Rows;
+
+kelvorin::AnalysisOptions PearsonOnly() {
+    kelvorin::AnalysisOptions o;
+    o.Observed = false;
+    o.ExaLRtest = false;
+    o.ExaCStest = true;
+    o.CountPos = true;
+    return o;
+}
+
+bool SameCounts(const ExactTally& a, const ExactTally& b) {
+    return a.LessCount == b.LessCount && a.EqualCount == b.EqualCount && a.GreaterCount == b.GreaterCount;
+}
+
+void Network(benchmark::State& state, const Rows& rows, bool lattice) {
+    Harness h(rows, PearsonOnly());
+    h.engine.RunAnalysis();
+    kelvorin::AnalysisState& s = h.engine.State();
+    const ExactTally reference = s.X2Tally;
+    if (!s.NetworkUsed) {
+        state.SkipWithError("the table was enumerated");
+        return;
+    }
+    kelvorin::NetworkLimits limits;
+    limits.Lattice = lattice;
+    const kelvorin::EnginePorts ports = Harness::Ports(h);
+    for (auto _ : state) {
+        s.X2Tally = ExactTally{};
+        if (kelvorin::RunNetworkAlgorithm(s, ports, limits) != kelvorin::NetworkOutcome::Completed) {
+            state.SkipWithError("the network algorithm did not complete");
+            return;
+        }
+    }
+    state.counters["sample_points"] = static_cast<double>(s.SamplePointCount);
+    if (!SameCounts(s.X2Tally, reference)) state.SkipWithError("Pearson's tally differs from the program's");
+}
+
+const Rows kTable5x7 = {{1, 2, 2, 1, 1, 0, 1}, {2, 0, 0, 2, 3, 0, 0}, {0, 1, 1, 1, 2, 7, 3},
+                        {1, 1, 2, 0, 0, 0, 1}, {0, 1, 1, 1, 1, 0, 0}};
+const Rows kTable4x4 = {{1, 3, 10, 6}, {2, 3, 10, 7}, {1, 6, 14, 12}, {0, 1, 9, 11}};
+const Rows kTable4x4b = {{3, 4, 5, 2}, {4, 3, 2, 5}, {5, 2, 3, 4}, {2, 5, 4, 3}};
+
+BENCHMARK_CAPTURE(Network, Table5x7Lattice, kTable5x7, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Network, Table5x7Floating, kTable5x7, false)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK_CAPTURE(Network, Table4x4Lattice, kTable4x4, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Network, Table4x4Floating, kTable4x4, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Network, Table4x4bLattice, kTable4x4b, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Network, Table4x4bFloating, kTable4x4b, false)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
