@@ -376,6 +376,7 @@ bool PearsonLattice::StepForward() {
                 const Item& item = frontier_.Items[i];
                 pasts_.Add(item.Value + e.Term, item.Ways * e.Ways, item.Mass * e.Factor);
             }
+            if (pasts_.Items().size() > maxItems_) return false;
         }
         std::vector<Item>& merged = pasts_.Items();
         tick_(merged.size() + 1);
@@ -419,19 +420,34 @@ PearsonLattice::Summary PearsonLattice::Summarise(int stage, const std::vector<s
     return sum;
 }
 
-void PearsonLattice::Gather(int stage) {
-    futures_.Clear();
+template <typename Emit>
+void PearsonLattice::ForEachCompletion(int stage, Emit&& emit) const {
     if (stage == stages_ - 2) {
-        GatherTwoColumns();
+        TwoColumnCompletions(emit);
         return;
     }
     for (const Edge& e : edges_) {
         const auto c = static_cast<std::size_t>(completions_.Index.At(e.Node));
         for (std::size_t i = completions_.Begin[c]; i < completions_.Begin[c + 1]; ++i) {
             const Item& item = completions_.Items[i];
-            futures_.Add(item.Value + e.Term, item.Ways * e.Ways, item.Mass * e.Factor);
+            emit(item.Value + e.Term, item.Ways * e.Ways, item.Mass * e.Factor);
         }
     }
+}
+
+void PearsonLattice::Gather(int stage) {
+    futures_.Clear();
+    ForEachCompletion(stage, [&](std::int64_t v, std::uint64_t w, long double m) { futures_.Add(v, w, m); });
+}
+
+std::uint64_t PearsonLattice::Listed(int stage) const {
+    if (stage == stages_ - 2) return TwoColumnCount();
+    std::uint64_t listed = 0;
+    for (const Edge& e : edges_) {
+        const auto c = static_cast<std::size_t>(completions_.Index.At(e.Node));
+        listed += completions_.Begin[c + 1] - completions_.Begin[c];
+    }
+    return listed;
 }
 
 // With two columns left, line k has x_k in the first and r_k - x_k in the
@@ -523,19 +539,7 @@ PearsonLattice::Summary PearsonLattice::TwoColumnSummary(const std::vector<std::
                 sum.Greatest = std::max(sum.Greatest, reach[s] + part(free, rest));
         }
     }
-    std::vector<std::uint64_t> ways(T + 1, 0), prefix(T + 2, 0);
-    ways[0] = 1;
-    for (std::size_t k = 0; k < K; ++k) {
-        for (std::size_t s = 0; s <= T; ++s) prefix[s + 1] = prefix[s] + ways[s];
-        for (std::size_t s = 0; s <= T; ++s) {
-            const auto low = static_cast<std::int64_t>(s) - t.High[k];
-            const auto high = static_cast<std::int64_t>(s) - t.Low[k];
-            ways[s] = high < 0 ? 0
-                               : prefix[static_cast<std::size_t>(high) + 1] -
-                                     prefix[static_cast<std::size_t>(std::max<std::int64_t>(low, 0))];
-        }
-    }
-    sum.Count = ways[T];
+    sum.Count = TwoColumnCount();
     std::int32_t total = 0;
     long double product = 1.0L;
     for (const std::int32_t r : remaining) {
@@ -546,10 +550,33 @@ PearsonLattice::Summary PearsonLattice::TwoColumnSummary(const std::vector<std::
     return sum;
 }
 
-void PearsonLattice::GatherTwoColumns() {
+// The number of choices of the x_k: a convolution of the lines' ranges
+// (sums past 2^64 wrap, but only differences of them are used and the
+// result, a number of tables, is far below).
+std::uint64_t PearsonLattice::TwoColumnCount() const {
+    const TwoColumns& t = two_;
+    const auto T = static_cast<std::size_t>(t.First);
+    if (t.Least[0] > t.First || t.Most[0] < t.First) return 0;
+    std::vector<std::uint64_t> ways(T + 1, 0), prefix(T + 2, 0);
+    ways[0] = 1;
+    for (std::size_t k = 0; k < t.Low.size(); ++k) {
+        for (std::size_t s = 0; s <= T; ++s) prefix[s + 1] = prefix[s] + ways[s];
+        for (std::size_t s = 0; s <= T; ++s) {
+            const auto low = static_cast<std::int64_t>(s) - t.High[k];
+            const auto high = static_cast<std::int64_t>(s) - t.Low[k];
+            ways[s] = high < 0 ? 0
+                               : prefix[static_cast<std::size_t>(high) + 1] -
+                                     prefix[static_cast<std::size_t>(std::max<std::int64_t>(low, 0))];
+        }
+    }
+    return ways[T];
+}
+
+template <typename Emit>
+void PearsonLattice::TwoColumnCompletions(Emit& emit) const {
     const TwoColumns& t = two_;
     const auto K = static_cast<std::size_t>(lines_);
-    if (t.Least[0] > t.First || t.Most[0] < t.First) return;
+    if (K < 2 || t.Least[0] > t.First || t.Most[0] < t.First) return;
     auto place = [&](auto& self, std::size_t k, std::int32_t left, long double factor, std::int64_t value) -> void {
         const std::int32_t from = std::max(t.Low[k], left - t.Most[k + 1]);
         const std::int32_t to = std::min(t.High[k], left - t.Least[k + 1]);
@@ -563,14 +590,13 @@ void PearsonLattice::GatherTwoColumns() {
             const long double* lastInverses = t.Inverse[z].data();
             const std::int32_t lastBase = left - t.Low[z];
             for (std::int32_t x = from; x <= to; ++x)
-                futures_.Add(value + values[x - base] + lastValues[lastBase - x], 1,
-                             factor * inverses[x - base] * lastInverses[lastBase - x]);
+                emit(value + values[x - base] + lastValues[lastBase - x], std::uint64_t{1},
+                     factor * inverses[x - base] * lastInverses[lastBase - x]);
             return;
         }
         for (std::int32_t x = from; x <= to; ++x)
             self(self, k + 1, left - x, factor * inverses[x - base], value + values[x - base]);
     };
-    if (K == 1) return;
     place(place, 0, t.First, t.Scale, 0);
 }
 
@@ -583,6 +609,7 @@ bool PearsonLattice::StepBack() {
         next.Index.Insert(Pack(node), static_cast<std::int32_t>(next.Keys.size()));
         next.Keys.push_back(Pack(node));
         PrepareNode(stage, node);
+        if (Listed(stage) > maxItems_) return false;
         Gather(stage);
         std::vector<Item>& merged = futures_.Items();
         SortMerge(merged);
@@ -675,29 +702,27 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
         tick_(pasts.size() + 1);
         if (pasts.empty()) return true;
         SortMerge(pasts);
-        // The completions themselves.
-        Gather(front_ + 1);
-        std::vector<Item>& future = futures_.Items();
-        tick_(future.size());
 
-        if (future.size() > 8 * pasts.size()) {
+        if (Listed(front_ + 1) > 8 * pasts.size()) {
             // Few past values against many completions: the completions,
-            // unsorted, are counted into the slots the past values' targets
-            // L - u cut (slot 2j between targets j - 1 and j, slot 2j + 1 on
-            // target j, targets ascending), then each past value takes the
-            // slots below, on and above its own.
+            // as they are formed, are counted into the slots the past
+            // values' targets L - u cut (slot 2j between targets j - 1 and
+            // j, slot 2j + 1 on target j, targets ascending), then each
+            // past value takes the slots below, on and above its own.
             const std::size_t n = pasts.size();
             values.resize(n);
             for (std::size_t j = 0; j < n; ++j) values[j] = target - pasts[n - 1 - j].Value;
             futureWays.assign(2 * n + 2, 0);
             futureMass.assign(2 * n + 2, 0.0L);
-            for (const Item& w : future) {
-                const auto j = static_cast<std::size_t>(std::lower_bound(values.begin(), values.end(), w.Value) -
+            std::uint64_t formed = 0;
+            ForEachCompletion(front_ + 1, [&](std::int64_t value, std::uint64_t w, long double m) {
+                const auto j = static_cast<std::size_t>(std::lower_bound(values.begin(), values.end(), value) -
                                                         values.begin());
-                const std::size_t slot = 2 * j + (j < n && values[j] == w.Value ? 1 : 0);
-                futureWays[slot + 1] += w.Ways;
-                futureMass[slot + 1] += w.Mass;
-            }
+                const std::size_t slot = 2 * j + (j < n && values[j] == value ? 1 : 0);
+                futureWays[slot + 1] += w;
+                futureMass[slot + 1] += m;
+                if ((++formed & 0xFFFFu) == 0) tick_(0x10000u);
+            });
             for (std::size_t k = 0; k < 2 * n + 1; ++k) {
                 futureWays[k + 1] += futureWays[k];
                 futureMass[k + 1] += futureMass[k];
@@ -712,8 +737,14 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
                 mass[2] += u.Mass * (closed - futureMass[2 * j + 2]);
                 settled += u.Ways * count;
             }
+            tick_(n);
             return true;
         }
+
+        // The completions themselves, at most 8 for each past value.
+        Gather(front_ + 1);
+        std::vector<Item>& future = futures_.Items();
+        tick_(future.size());
 
         // Both sorted, with running sums over the completions; as the past
         // values rise, the completions below the observed L for each are a

@@ -175,7 +175,12 @@ private:
     // futures_.
     void PrepareNode(int stage, const std::vector<std::int32_t>& remaining);
     Summary Summarise(int stage, const std::vector<std::int32_t>& remaining);
+    // Calls emit(value, ways, mass) for the node's completions as they are
+    // formed (values repeat), or gathers them; Listed is how many emit sees.
+    template <typename Emit>
+    void ForEachCompletion(int stage, Emit&& emit) const;
     void Gather(int stage);
+    std::uint64_t Listed(int stage) const;
     // Two columns left: line k has x_k from Low[k] to High[k] in the first
     // (and r_k - x_k in the second), Value and Inverse its parts of the
     // lattice value and of 1 / prod of factorials against x_k - Low[k].
@@ -188,7 +193,9 @@ private:
     };
     void PrepareTwoColumns(int stage, const std::vector<std::int32_t>& remaining);
     Summary TwoColumnSummary(const std::vector<std::int32_t>& remaining) const;
-    void GatherTwoColumns();
+    std::uint64_t TwoColumnCount() const;
+    template <typename Emit>
+    void TwoColumnCompletions(Emit& emit) const;
     TwoColumns two_;
     std::vector<Summary> summaries_;  // of the back side's nodes
     // The next stage's partial tables from the frontier's.
