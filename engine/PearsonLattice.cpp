@@ -365,6 +365,10 @@ bool PearsonLattice::ForEachNode(int stage, Visit&& visit) {
 bool PearsonLattice::StepForward() {
     Side next;
     next.Begin.assign(1, 0);
+    // At most every partial table through every column vector: reserved
+    // (pages never reached are never touched), the items are not moved as
+    // they grow.
+    next.Items.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(MeetingWork(), maxItems_ + 1)));
     const bool within = ForEachNode(front_ + 1, [&](const std::vector<std::int32_t>& node) {
         Parents(front_, node, parentEdges_);
         pasts_.Clear();
