@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <limits>
 #include <numeric>
 #include <stdexcept>
 #include <utility>
@@ -52,7 +53,6 @@ bool PearsonLattice::Prepare(double observed, double error, double tolerance) {
         }
     std::int64_t most = 0;
     if (!Times(d, lines_ + 1, most)) return false;
-    denominator_ = d;
     const auto S = static_cast<std::size_t>(stages_);
     coefficient_.assign(static_cast<std::size_t>(lines_) * S, 0);
     observedValue_ = 0;
@@ -120,7 +120,10 @@ std::uint64_t PearsonLattice::MeetingWork() const {
             for (std::size_t t = 0; t <= T; ++t)
                 ways[t] = prefix[t + 1] - prefix[t >= static_cast<std::size_t>(r) ? t - static_cast<std::size_t>(r) : 0];
         }
-        work += ways[T] * (frontier_.Begin[p + 1] - frontier_.Begin[p]);
+        std::uint64_t here = 0;
+        if (__builtin_mul_overflow(ways[T], frontier_.Begin[p + 1] - frontier_.Begin[p], &here) ||
+            __builtin_add_overflow(work, here, &work))
+            return std::numeric_limits<std::uint64_t>::max();
     }
     return work;
 }
@@ -136,44 +139,57 @@ void PearsonLattice::Unpack(std::uint64_t key, std::vector<std::int32_t>& remain
     const std::uint64_t mask = (std::uint64_t{1} << bits_) - 1;
     for (std::size_t k = remaining.size(); k-- > 0;) {
         remaining[k] = static_cast<std::int32_t>(key & mask);
-        key = bits_ == 64 ? 0 : key >> bits_;
+        key >>= bits_;
     }
 }
 
 void PearsonLattice::Edges(int stage, const std::vector<std::int32_t>& remaining, std::vector<Edge>& out) {
+    const std::int32_t total = margins_.Stages[static_cast<std::size_t>(stage)];
+    std::vector<std::int32_t>& room = vectorRoom_;
+    room.resize(remaining.size());
+    for (std::size_t k = 0; k < remaining.size(); ++k) room[k] = std::min(remaining[k], total);
+    Vectors(stage, remaining, false, out);
+}
+
+void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, bool up, std::vector<Edge>& out) {
     out.clear();
     const auto us = static_cast<std::size_t>(stage);
     const auto S = static_cast<std::size_t>(stages_);
     const std::int32_t total = margins_.Stages[us];
     const auto K = static_cast<std::size_t>(lines_);
-    std::vector<std::int32_t> cap(K + 1, 0), child(remaining), sorted(K);
-    for (std::size_t k = K; k-- > 0;) cap[k] = cap[k + 1] + std::min(remaining[k], total);
+    const std::vector<std::int32_t>& room = vectorRoom_;
+    std::vector<std::int32_t>& cap = vectorCap_;
+    std::vector<std::int32_t>& other = vectorOther_;
+    cap.assign(K + 1, 0);
+    other = from;
+    for (std::size_t k = K; k-- > 0;) cap[k] = cap[k + 1] + room[k];
     if (cap[0] < total) return;
     const long double numerator = factorials_[static_cast<std::size_t>(total)];
-    const std::uint64_t parent = Pack(remaining);
+    const std::uint64_t key = Pack(from);
     // Depth first over the lines with what is left of the column total,
     // carrying the product of the factorials, the lattice term and (the
     // key being the lines' totals in fields of bits_ bits) the amount the
-    // column takes off the key.
+    // column adds to the key or takes off it.
     auto place = [&](auto& self, std::size_t k, std::int32_t left, long double product, std::int64_t term,
-                     std::uint64_t taken) -> void {
+                     std::uint64_t moved) -> void {
         const std::int32_t low = k + 1 == K ? left : std::max<std::int32_t>(0, left - cap[k + 1]);
-        const std::int32_t high = k + 1 == K ? left : std::min(std::min(remaining[k], total), left);
+        const std::int32_t high = k + 1 == K ? left : std::min(room[k], left);
         const int shift = bits_ * static_cast<int>(K - 1 - k);
-        for (std::int32_t x = low; x <= high; ++x) {
-            child[k] = remaining[k] - x;
-            const long double p = product * factorials_[static_cast<std::size_t>(x)];
-            const std::int64_t t = term + static_cast<std::int64_t>(x) * x * coefficient_[k * S + us];
-            const std::uint64_t off = taken + (static_cast<std::uint64_t>(x) << shift);
+        for (std::int32_t z = low; z <= high; ++z) {
+            other[k] = up ? from[k] + z : from[k] - z;
+            const long double p = product * factorials_[static_cast<std::size_t>(z)];
+            const std::int64_t t = term + static_cast<std::int64_t>(z) * z * coefficient_[k * S + us];
+            const std::uint64_t m = moved + (static_cast<std::uint64_t>(z) << shift);
             if (k + 1 < K) {
-                self(self, k + 1, left - x, p, t, off);
+                self(self, k + 1, left - z, p, t, m);
                 continue;
             }
             if (!interchangeable_) {
-                out.push_back({parent - off, t, 1, numerator / p});
+                out.push_back({up ? key + m : key - m, t, 1, numerator / p});
                 continue;
             }
-            sorted = child;
+            std::vector<std::int32_t>& sorted = vectorSorted_;
+            sorted = other;
             for (std::size_t j = 0; j < K; j = static_cast<std::size_t>(groupEnd_[j]))
                 std::sort(sorted.begin() + static_cast<std::ptrdiff_t>(j),
                           sorted.begin() + groupEnd_[j], std::greater<>());
@@ -181,9 +197,9 @@ void PearsonLattice::Edges(int stage, const std::vector<std::int32_t>& remaining
         }
     };
     place(place, 0, total, 1.0L, 0, 0);
-    // Every column vector leads to its own child, unless lines are
+    // Every column vector reaches its own node, unless lines are
     // interchangeable: vectors that differ by an exchange of such lines and
-    // give the same child with the same term are one edge.
+    // reach the same node with the same term are one edge.
     if (!interchangeable_) return;
     std::sort(out.begin(), out.end(), [](const Edge& a, const Edge& b) {
         return a.Node != b.Node ? a.Node < b.Node : a.Term < b.Term;
@@ -261,70 +277,17 @@ std::uint64_t PearsonLattice::Symmetries(const std::vector<std::int32_t>& remain
 // a permutation of the other), so the reverse ways and factors are
 // scaled by |Stab P| / |Stab C|.
 void PearsonLattice::Parents(int stage, const std::vector<std::int32_t>& child, std::vector<Edge>& out) {
-    out.clear();
-    const auto us = static_cast<std::size_t>(stage);
-    const auto S = static_cast<std::size_t>(stages_);
-    const std::int32_t total = margins_.Stages[us];
-    const auto K = static_cast<std::size_t>(lines_);
-    std::vector<std::int32_t>& room = parentRoom_;
-    std::vector<std::int32_t>& cap = parentCap_;
-    std::vector<std::int32_t>& parent = parentVector_;
-    room.resize(K);
-    cap.assign(K + 1, 0);
-    parent = child;
-    for (std::size_t k = K; k-- > 0;) {
-        room[k] = std::min(margins_.Lines[k] - child[k], total);
-        cap[k] = cap[k + 1] + room[k];
-    }
-    if (cap[0] < total) return;
-    const long double numerator = factorials_[static_cast<std::size_t>(total)];
-    const std::uint64_t base = Pack(child);
-    auto place = [&](auto& self, std::size_t k, std::int32_t left, long double product, std::int64_t term,
-                     std::uint64_t added) -> void {
-        const std::int32_t low = k + 1 == K ? left : std::max<std::int32_t>(0, left - cap[k + 1]);
-        const std::int32_t high = k + 1 == K ? left : std::min(room[k], left);
-        const int shift = bits_ * static_cast<int>(K - 1 - k);
-        for (std::int32_t y = low; y <= high; ++y) {
-            parent[k] = child[k] + y;
-            const long double p = product * factorials_[static_cast<std::size_t>(y)];
-            const std::int64_t t = term + static_cast<std::int64_t>(y) * y * coefficient_[k * S + us];
-            const std::uint64_t more = added + (static_cast<std::uint64_t>(y) << shift);
-            if (k + 1 < K) {
-                self(self, k + 1, left - y, p, t, more);
-                continue;
-            }
-            if (!interchangeable_) {
-                out.push_back({base + more, t, 1, numerator / p});
-                continue;
-            }
-            std::vector<std::int32_t>& sorted = parentSorted_;
-            sorted = parent;
-            for (std::size_t j = 0; j < K; j = static_cast<std::size_t>(groupEnd_[j]))
-                std::sort(sorted.begin() + static_cast<std::ptrdiff_t>(j),
-                          sorted.begin() + groupEnd_[j], std::greater<>());
-            out.push_back({Pack(sorted), t, 1, numerator / p});
-        }
-    };
-    place(place, 0, total, 1.0L, 0, 0);
+    const std::int32_t total = margins_.Stages[static_cast<std::size_t>(stage)];
+    std::vector<std::int32_t>& room = vectorRoom_;
+    room.resize(child.size());
+    for (std::size_t k = 0; k < child.size(); ++k) room[k] = std::min(margins_.Lines[k] - child[k], total);
+    Vectors(stage, child, true, out);
     if (!interchangeable_) return;
-    std::sort(out.begin(), out.end(), [](const Edge& a, const Edge& b) {
-        return a.Node != b.Node ? a.Node < b.Node : a.Term < b.Term;
-    });
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        if (kept > 0 && out[kept - 1].Node == out[i].Node && out[kept - 1].Term == out[i].Term) {
-            out[kept - 1].Ways += out[i].Ways;
-            out[kept - 1].Factor += out[i].Factor;
-            continue;
-        }
-        out[kept++] = out[i];
-    }
-    out.resize(kept);
     const std::uint64_t own = Symmetries(child);
-    std::vector<std::int32_t> unpacked;
+    std::vector<std::int32_t>& parent = vectorOther_;
     for (Edge& e : out) {
-        Unpack(e.Node, unpacked);
-        const std::uint64_t theirs = Symmetries(unpacked);
+        Unpack(e.Node, parent);
+        const std::uint64_t theirs = Symmetries(parent);
         e.Ways = e.Ways * theirs / own;
         e.Factor = e.Factor * static_cast<long double>(theirs) / static_cast<long double>(own);
     }

@@ -159,8 +159,12 @@ private:
     // lines) while it returns true; false if it stopped.
     template <typename Visit>
     bool ForEachNode(int stage, Visit&& visit);
+    // Edges and Parents: the column vectors z with z_k at most
+    // vectorRoom_[k] and sum T, from a node to the node from - z (a child)
+    // or from + z (up: a parent).
+    void Vectors(int stage, const std::vector<std::int32_t>& from, bool up, std::vector<Edge>& out);
     std::vector<Edge> parentEdges_;
-    std::vector<std::int32_t> parentRoom_, parentCap_, parentVector_, parentSorted_;
+    std::vector<std::int32_t> vectorRoom_, vectorCap_, vectorOther_, vectorSorted_;
     // The least and greatest value of a node's completions, their number
     // and the sum of their products of column factors.
     struct Summary {
@@ -214,7 +218,6 @@ private:
     std::vector<int> groupEnd_;  // end of the group of equal totals of line k
     bool interchangeable_ = false;  // some lines have equal totals
     int bits_ = 0;               // per line in a key
-    std::int64_t denominator_ = 0;
     std::vector<std::int64_t> coefficient_;  // D / (r_k T_s) at k * S + s
     std::int64_t observedValue_ = 0;
 
