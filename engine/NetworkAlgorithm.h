@@ -31,6 +31,12 @@
 // edge that rounding could decide its class cannot be settled here: the run
 // then reports that the enumeration must do it. The masses are the same
 // sums in another order, equal at the printed precision.
+//
+// Pearson's ordering is first tried on the integer lattice of its values
+// (PearsonLattice.h), where classes are exact integer comparisons; the
+// floating-point pass above settles it when neighbouring lattice values lie
+// too close together for that, or the lattice count would need too much
+// memory.
 #pragma once
 
 #include <cstddef>
