@@ -618,7 +618,6 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
         }
     }
     const std::int64_t target = observedValue_;
-    std::vector<std::int32_t> remaining;
     std::vector<std::int64_t> values;
     std::vector<std::uint64_t> futureWays;
     std::vector<long double> futureMass;
