@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <limits>
 #include <numeric>
 #include <stdexcept>
@@ -64,20 +65,55 @@ bool PearsonLattice::Prepare(double observed, double error, double tolerance) {
             observedValue_ += n * n * q;
         }
 
-    // A table with the observed L is within 2 error of the observed X2,
-    // any other at least N / D - 2 error from it. The tally rule forms d =
-    // |a - b| / (a + b) and calls a and b equal when d < tolerance; the
-    // margins of 1e-6 cover its roundings many times over.
+    // The tally rule forms d = |a - b| / (a + b) and calls a and b equal
+    // when d < tolerance, else a is less or greater as a < b or not. With
+    // X(L) = N L / D - N and every evaluation of X2 within error of it, L
+    // is surely less when X(L) + error lies below b (1 - t) / (1 + t),
+    // surely greater when X(L) - error lies above b (1 + t) / (1 - t), and
+    // surely equal when X(L) -+ error lie strictly between the same bounds
+    // for a narrower t; the margins of 1e-6 of the tolerance cover the
+    // rule's own roundings many times over. X(L) rises with L, so the
+    // classes are L < equalFrom_, equalFrom_ <= L <= equalTo_ and L >
+    // equalTo_, unless some L is none of the three: then rounding could
+    // decide a table's class, and the lattice is not used.
     const long double b = observed;
     const long double e = error;
-    const long double exact = static_cast<long double>(grand) * static_cast<long double>(observedValue_) /
-                                  static_cast<long double>(d) -
-                              static_cast<long double>(grand);
-    if (!(std::abs(exact - b) <= e)) return false;  // the error bound does not hold
-    const long double t = tolerance;
-    const long double gap = static_cast<long double>(grand) / static_cast<long double>(d) - 2.0L * e;
-    if (!(b > 2.0L * e) || !(2.0L * e < t * (1.0L - 1e-6L) * (2.0L * b - 2.0L * e))) return false;
-    if (!(gap > 0.0L) || !(gap > t * (1.0L + 1e-6L) * (2.0L * b + gap))) return false;
+    const long double n = static_cast<long double>(grand);
+    const long double scale = static_cast<long double>(d);
+    auto statistic = [&](std::int64_t value) { return n * static_cast<long double>(value) / scale - n; };
+    if (!(std::abs(statistic(observedValue_) - b) <= e) || !(b > 0.0L)) return false;  // the bound does not hold
+    const long double outside = tolerance * (1.0L + 1e-6L);
+    const long double inside = tolerance * (1.0L - 1e-6L);
+    const long double lessBelow = b * (1.0L - outside) / (1.0L + outside);
+    const long double greaterAbove = b * (1.0L + outside) / (1.0L - outside);
+    const long double equalAbove = b * (1.0L - inside) / (1.0L + inside);
+    const long double equalBelow = b * (1.0L + inside) / (1.0L - inside);
+    auto less = [&](std::int64_t value) { return statistic(value) + e < lessBelow; };
+    auto greater = [&](std::int64_t value) { return statistic(value) - e > greaterAbove; };
+    auto equal = [&](std::int64_t value) {
+        return statistic(value) - e > equalAbove && statistic(value) + e < equalBelow;
+    };
+    // The first L not surely less and the last not surely greater, from
+    // estimates a few steps off at most.
+    auto first = [&](long double edge, auto&& before) {
+        auto at = static_cast<std::int64_t>(std::floor(scale * (edge + n) / n)) - 2;
+        for (int steps = 0; steps < 64; ++steps) {
+            if (before(at)) {
+                ++at;
+            } else if (before(at - 1)) {
+                return at;
+            } else {
+                --at;
+            }
+        }
+        return std::int64_t{-1};
+    };
+    equalFrom_ = first(lessBelow - e, less);
+    const std::int64_t after = first(greaterAbove + e, [&](std::int64_t v) { return !greater(v); });
+    equalTo_ = after - 1;
+    if (equalFrom_ < 0 || after < 0 || !(equalFrom_ <= observedValue_ && observedValue_ <= equalTo_) ||
+        !equal(equalFrom_) || !equal(equalTo_))
+        return false;
 
     // The root's one partial table and the complete table's one completion.
     std::vector<std::int32_t> totals(margins_.Lines);
@@ -617,8 +653,9 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
             massBefore[at + 1] = massBefore[at] + past[i].Mass;
         }
     }
-    const std::int64_t target = observedValue_;
-    std::vector<std::int64_t> values;
+    const std::int64_t from = equalFrom_;
+    const std::int64_t to = equalTo_;
+    std::vector<std::int64_t> values, highs;
     std::vector<std::uint64_t> futureWays;
     std::vector<long double> futureMass;
     ForEachNode(front_ + 1, [&](const std::vector<std::int32_t>& node) {
@@ -638,8 +675,8 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
         const long double closed = sum.Closed;
 
         // Each parent's partial tables, in order of value: a leading run
-        // below the observed value with every completion, a trailing run
-        // above it; the rest are listed.
+        // less than the observed table with every completion, a trailing
+        // run greater; the rest are listed.
         pasts_.Clear();
         for (const Edge& l : parentEdges_) {
             if (static_cast<std::int32_t>(l.Node) < 0) continue;
@@ -647,9 +684,9 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
             const auto begin = past.begin() + static_cast<std::ptrdiff_t>(frontier_.Begin[p]);
             const auto end = past.begin() + static_cast<std::ptrdiff_t>(frontier_.Begin[p + 1]);
             const auto lessEnd = std::partition_point(
-                begin, end, [&](const Item& i) { return i.Value + l.Term + greatest < target; });
+                begin, end, [&](const Item& i) { return i.Value + l.Term + greatest < from; });
             const auto greaterFrom = std::partition_point(
-                lessEnd, end, [&](const Item& i) { return i.Value + l.Term + least <= target; });
+                lessEnd, end, [&](const Item& i) { return i.Value + l.Term + least <= to; });
             const std::size_t base = frontier_.Begin[p] + p;
             const auto run = [&](int which, std::size_t i, std::size_t j) {
                 if (i == j) return;
@@ -670,37 +707,49 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
         SortMerge(pasts);
 
         if (Listed(front_ + 1) > 8 * pasts.size()) {
-            // Few past values against many completions: the completions,
-            // as they are formed, are counted into the slots the past
-            // values' targets L - u cut (slot 2j between targets j - 1 and
-            // j, slot 2j + 1 on target j, targets ascending), then each
-            // past value takes the slots below, on and above its own.
+            // Few past values against many completions. With the past
+            // values u_j in decreasing order, the bounds from - u_j and to -
+            // u_j ascend; a completion w is less with u_j when w < from -
+            // u_j, that is for j from the number of lower bounds at most w
+            // on, and not greater when w <= to - u_j, for j from the number
+            // of upper bounds below w on. So each completion, as it is
+            // formed, is counted once into each of two tallies at those
+            // places, and each past value takes their running sums.
             const std::size_t n = pasts.size();
             values.resize(n);
-            for (std::size_t j = 0; j < n; ++j) values[j] = target - pasts[n - 1 - j].Value;
-            futureWays.assign(2 * n + 2, 0);
-            futureMass.assign(2 * n + 2, 0.0L);
+            highs.resize(n);
+            for (std::size_t j = 0; j < n; ++j) {
+                values[j] = from - pasts[n - 1 - j].Value;
+                highs[j] = to - pasts[n - 1 - j].Value;
+            }
+            futureWays.assign(2 * (n + 1), 0);
+            futureMass.assign(2 * (n + 1), 0.0L);
             std::uint64_t formed = 0;
             ForEachCompletion(front_ + 1, [&](std::int64_t value, std::uint64_t w, long double m) {
-                const auto j = static_cast<std::size_t>(std::lower_bound(values.begin(), values.end(), value) -
+                const auto j = static_cast<std::size_t>(std::upper_bound(values.begin(), values.end(), value) -
                                                         values.begin());
-                const std::size_t slot = 2 * j + (j < n && values[j] == value ? 1 : 0);
-                futureWays[slot + 1] += w;
-                futureMass[slot + 1] += m;
+                const auto k = static_cast<std::size_t>(std::lower_bound(highs.begin(), highs.end(), value) -
+                                                        highs.begin());
+                futureWays[j] += w;
+                futureMass[j] += m;
+                futureWays[n + 1 + k] += w;
+                futureMass[n + 1 + k] += m;
                 if ((++formed & 0xFFFFu) == 0) tick_(0x10000u);
             });
-            for (std::size_t k = 0; k < 2 * n + 1; ++k) {
-                futureWays[k + 1] += futureWays[k];
-                futureMass[k + 1] += futureMass[k];
-            }
+            std::uint64_t lessWays = 0, notGreaterWays = 0;
+            long double lessMass = 0.0L, notGreaterMass = 0.0L;
             for (std::size_t j = 0; j < n; ++j) {
+                lessWays += futureWays[j];
+                lessMass += futureMass[j];
+                notGreaterWays += futureWays[n + 1 + j];
+                notGreaterMass += futureMass[n + 1 + j];
                 const Item& u = pasts[n - 1 - j];
-                ways[0] += u.Ways * futureWays[2 * j + 1];
-                mass[0] += u.Mass * futureMass[2 * j + 1];
-                ways[1] += u.Ways * (futureWays[2 * j + 2] - futureWays[2 * j + 1]);
-                mass[1] += u.Mass * (futureMass[2 * j + 2] - futureMass[2 * j + 1]);
-                ways[2] += u.Ways * (count - futureWays[2 * j + 2]);
-                mass[2] += u.Mass * (closed - futureMass[2 * j + 2]);
+                ways[0] += u.Ways * lessWays;
+                mass[0] += u.Mass * lessMass;
+                ways[1] += u.Ways * (notGreaterWays - lessWays);
+                mass[1] += u.Mass * (notGreaterMass - lessMass);
+                ways[2] += u.Ways * (count - notGreaterWays);
+                mass[2] += u.Mass * (closed - notGreaterMass);
                 settled += u.Ways * count;
             }
             tick_(n);
@@ -713,8 +762,9 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
         tick_(future.size());
 
         // Both sorted, with running sums over the completions; as the past
-        // values rise, the completions below the observed L for each are a
-        // prefix that shrinks, found by walking down.
+        // values rise, the completions less with each (below from - u) and
+        // those not greater (up to to - u) are prefixes that shrink, found
+        // by walking down.
         SortMerge(future);
         const std::size_t m = future.size();
         values.resize(m);
@@ -725,17 +775,15 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
             futureWays[i + 1] = futureWays[i] + future[i].Ways;
             futureMass[i + 1] = futureMass[i] + future[i].Mass;
         }
-        std::size_t lo = m;
+        std::size_t lo = m, hi = m;
         for (const Item& u : pasts) {
-            const std::int64_t wanted = target - u.Value;
-            while (lo > 0 && values[lo - 1] >= wanted) --lo;
-            const bool equal = lo < m && values[lo] == wanted;
-            const std::size_t hi = equal ? lo + 1 : lo;
+            while (lo > 0 && values[lo - 1] >= from - u.Value) --lo;
+            while (hi > 0 && values[hi - 1] > to - u.Value) --hi;
             ways[0] += u.Ways * futureWays[lo];
             mass[0] += u.Mass * futureMass[lo];
-            if (equal) {
-                ways[1] += u.Ways * future[lo].Ways;
-                mass[1] += u.Mass * future[lo].Mass;
+            if (hi > lo) {
+                ways[1] += u.Ways * (futureWays[hi] - futureWays[lo]);
+                mass[1] += u.Mass * (futureMass[hi] - futureMass[lo]);
             }
             ways[2] += u.Ways * (count - futureWays[hi]);
             mass[2] += u.Mass * (closed - futureMass[hi]);

@@ -220,6 +220,10 @@ private:
     int bits_ = 0;               // per line in a key
     std::vector<std::int64_t> coefficient_;  // D / (r_k T_s) at k * S + s
     std::int64_t observedValue_ = 0;
+    // The lattice values of the tables equal to the observed one under the
+    // tally rule: from equalFrom_ to equalTo_.
+    std::int64_t equalFrom_ = 0;
+    std::int64_t equalTo_ = 0;
 
     int front_ = 0;  // stage of the frontier's partial tables
     int back_ = 0;   // stage of the listed completions
