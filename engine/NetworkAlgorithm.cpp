@@ -22,8 +22,13 @@ bool NetworkApplies(const AnalysisState& state) {
     const ContingencyTable& t = state.Table;
     if (!t.TwoWay || t.Rows < 2 || t.Cols < 2 || (t.Rows == 2 && t.Cols == 2)) return false;
     if (t.GrandTotal() > kFactorialLimit || state.DirectEvaluation || state.Options.Details) return false;
-    // Counts are kept in 64 bits; the tallies print them signed.
-    if (!state.ExpectedPointsExact || state.ExpectedSamplePoints >= 9.2e18) return false;
+    // Counts are kept in 64 bits; the tallies print them signed. A table
+    // the counter gave up on beforehand (too much work to count) is a large
+    // one: it qualifies unless the network is never to be used, and the
+    // network counts its sample points itself.
+    if (!state.ExpectedPointsExact)
+        return state.ExpectedSamplePoints == 0.0 && state.NetworkFrom != std::numeric_limits<std::uint64_t>::max();
+    if (state.ExpectedSamplePoints >= 9.2e18) return false;
     return state.ExpectedSamplePoints >= static_cast<double>(state.NetworkFrom);
 }
 
@@ -1563,6 +1568,11 @@ void Network::Pass(int ordering) {
         root = BuildGraph(probabilityGraph);
         total_ = NodeAt(0, root).Count;
         normaliser_ = NodeAt(0, root).Closed;
+        // (The tallies print counts signed.) The count is now known exactly,
+        // also where the counter beforehand gave up: the progress shows it.
+        if (total_ >= (std::uint64_t{1} << 63)) throw GiveUp{};
+        state_.ExpectedSamplePoints = static_cast<double>(total_);
+        state_.ExpectedPointsExact = true;
     }
     listOf_.assign(static_cast<std::size_t>(stages_ + 1), {});
     lists_.clear();

@@ -184,6 +184,37 @@ TEST_F(NetworkAlgorithmTest, OnlyLargeUntracedTablesWithoutDirectEvaluationQuali
     EXPECT_FALSE(RunWith(t, 0).Network);
 }
 
+// A table whose sample points the counter gives up counting beforehand
+// (too much work) is a large one: the network takes it, counts its sample
+// points itself and shows that count; a count known only approximately (past
+// 64 bits) does not qualify, nor does anything when the network is never to
+// be used.
+TEST_F(NetworkAlgorithmTest, ATableTooLargeToCountBeforehandIsCountedByTheNetwork) {
+    const Table t{{2, 1, 3, 0, 2}, {1, 3, 0, 2, 1}, {3, 0, 2, 1, 2}, {0, 2, 1, 3, 1}};
+    const Outcome enumerated = RunWith(t, std::numeric_limits<std::uint64_t>::max());
+    AnalysisState& s = engine.State();
+    s.NetworkFrom = kDefaultNetworkFrom;
+    s.ExpectedPointsExact = false;
+    s.ExpectedSamplePoints = 1e20;
+    EXPECT_FALSE(NetworkApplies(s));
+    s.ExpectedSamplePoints = 0.0;  // unknown
+    s.NetworkFrom = std::numeric_limits<std::uint64_t>::max();
+    EXPECT_FALSE(NetworkApplies(s));
+    s.NetworkFrom = kDefaultNetworkFrom;
+    ASSERT_TRUE(NetworkApplies(s));
+    s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
+    ASSERT_EQ(RunNetworkAlgorithm(s, env.Ports()), NetworkOutcome::Completed);
+    EXPECT_EQ(s.SamplePointCount, enumerated.Points);
+    EXPECT_TRUE(s.ExpectedPointsExact);
+    EXPECT_EQ(s.ExpectedSamplePoints, static_cast<double>(enumerated.Points));
+    const ExactTally* got[3] = {&s.ProbabilityTally, &s.G2Tally, &s.X2Tally};
+    for (int o = 0; o < 3; ++o) {
+        EXPECT_EQ(got[o]->LessCount, enumerated.Tallies[o].LessCount) << o;
+        EXPECT_EQ(got[o]->EqualCount, enumerated.Tallies[o].EqualCount) << o;
+        EXPECT_EQ(got[o]->GreaterCount, enumerated.Tallies[o].GreaterCount) << o;
+    }
+}
+
 TEST_F(NetworkAlgorithmTest, PastItsMemoryLimitsItHandsTheTableBack) {
     const Table t{{3, 1, 2, 0, 2, 4}, {1, 3, 0, 2, 1, 2}, {2, 0, 3, 1, 1, 3}};
     const Outcome enumerated = RunWith(t, std::numeric_limits<std::uint64_t>::max());
