@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "BoundedVectors.h"
 #include "ExactEnumeration.h"
 #include "PearsonLattice.h"
 
@@ -767,24 +768,12 @@ void Network::CompleteTwoColumns(int stage, const std::vector<std::int32_t>& rem
     std::int32_t sum = 0;
     for (std::int32_t r : remaining) sum += r;
 
-    // The number of completions: ways[t] vectors of the lines so far with
-    // sum t, extended line by line through prefix sums.
     const auto uT = static_cast<std::size_t>(T);
-    // (Sums past 2^64 give up: far beyond any count this is used for.)
-    std::vector<std::uint64_t> ways(uT + 1, 0), prefix(uT + 2, 0);
-    ways[0] = 1;
-    for (std::size_t k = 0; k < uK; ++k) {
-        for (std::size_t t = 0; t <= uT; ++t)
-            if (__builtin_add_overflow(prefix[t], ways[t], &prefix[t + 1])) throw GiveUp{};
-        for (std::size_t t = 0; t <= uT; ++t) {
-            const auto low = static_cast<std::int64_t>(t) - hi[k];
-            const auto high = static_cast<std::int64_t>(t) - lo[k];
-            ways[t] = high < 0 ? 0
-                               : prefix[static_cast<std::size_t>(high) + 1] -
-                                     prefix[static_cast<std::size_t>(std::max<std::int64_t>(low, 0))];
-        }
-    }
-    result.Count = ways[uT];
+    // The number of completions (running sums past 2^64 give up: far
+    // beyond any count this is used for).
+    const BoundedCount completions = CountBoundedVectors(lo, hi, T);
+    if (completions.Overflowed) throw GiveUp{};
+    result.Count = completions.Count;
 
     const bool probability = !withTerms_;
     // g_k(x) of an ordering, and how values combine.

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "BoundedVectors.h"
+
 namespace kelvorin {
 
 namespace {
@@ -142,22 +144,15 @@ bool PearsonLattice::Prepare(double observed, double error, double tolerance) {
 // node (the number of vectors x with x_k at most the node's r_k and sum T
 // by a convolution over the lines).
 std::uint64_t PearsonLattice::MeetingWork() const {
-    const auto T = static_cast<std::size_t>(margins_.Stages[static_cast<std::size_t>(front_)]);
+    const std::int32_t total = margins_.Stages[static_cast<std::size_t>(front_)];
     std::vector<std::int32_t> remaining;
-    std::vector<std::uint64_t> ways(T + 1), prefix(T + 2);
+    const std::vector<std::int32_t> none(static_cast<std::size_t>(lines_), 0);
     std::uint64_t work = 0;
     for (std::size_t p = 0; p < frontier_.Keys.size(); ++p) {
         Unpack(frontier_.Keys[p], remaining);
-        std::fill(ways.begin(), ways.end(), 0);
-        ways[0] = 1;
-        for (const std::int32_t r : remaining) {
-            prefix[0] = 0;
-            for (std::size_t t = 0; t <= T; ++t) prefix[t + 1] = prefix[t] + ways[t];
-            for (std::size_t t = 0; t <= T; ++t)
-                ways[t] = prefix[t + 1] - prefix[t >= static_cast<std::size_t>(r) ? t - static_cast<std::size_t>(r) : 0];
-        }
+        const BoundedCount vectors = CountBoundedVectors(none, remaining, total);
         std::uint64_t here = 0;
-        if (__builtin_mul_overflow(ways[T], frontier_.Begin[p + 1] - frontier_.Begin[p], &here) ||
+        if (vectors.Overflowed || __builtin_mul_overflow(vectors.Count, frontier_.Begin[p + 1] - frontier_.Begin[p], &here) ||
             __builtin_add_overflow(work, here, &work))
             return std::numeric_limits<std::uint64_t>::max();
     }
@@ -553,26 +548,12 @@ PearsonLattice::Summary PearsonLattice::TwoColumnSummary(const std::vector<std::
     return sum;
 }
 
-// The number of choices of the x_k: a convolution of the lines' ranges
-// (sums past 2^64 wrap, but only differences of them are used and the
-// result, a number of tables, is far below).
+// The number of choices of the x_k (a number of tables, so below 2^63 and
+// exact whatever the running sums did).
 std::uint64_t PearsonLattice::TwoColumnCount() const {
     const TwoColumns& t = two_;
-    const auto T = static_cast<std::size_t>(t.First);
     if (t.Least[0] > t.First || t.Most[0] < t.First) return 0;
-    std::vector<std::uint64_t> ways(T + 1, 0), prefix(T + 2, 0);
-    ways[0] = 1;
-    for (std::size_t k = 0; k < t.Low.size(); ++k) {
-        for (std::size_t s = 0; s <= T; ++s) prefix[s + 1] = prefix[s] + ways[s];
-        for (std::size_t s = 0; s <= T; ++s) {
-            const auto low = static_cast<std::int64_t>(s) - t.High[k];
-            const auto high = static_cast<std::int64_t>(s) - t.Low[k];
-            ways[s] = high < 0 ? 0
-                               : prefix[static_cast<std::size_t>(high) + 1] -
-                                     prefix[static_cast<std::size_t>(std::max<std::int64_t>(low, 0))];
-        }
-    }
-    return ways[T];
+    return CountBoundedVectors(t.Low, t.High, t.First).Count;
 }
 
 template <typename Emit>
