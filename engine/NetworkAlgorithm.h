@@ -34,9 +34,9 @@
 //
 // Pearson's ordering is first tried on the integer lattice of its values
 // (PearsonLattice.h), where classes are exact integer comparisons; the
-// floating-point pass above settles it when neighbouring lattice values lie
-// too close together for that, or the lattice count would need too much
-// memory.
+// floating-point pass above settles it when rounding could decide the class
+// of some lattice value, the values exceed 62 bits, or the lattice count
+// would need too much memory.
 #pragma once
 
 #include <cstddef>
@@ -66,7 +66,7 @@ struct NetworkLimits {
     std::uint64_t ListedNode = std::uint64_t{1} << 14;
     std::uint64_t DirectPerEntry = 16;
     // Pearson's ordering counted on the integer lattice of its values
-    // when the lattice is fine enough (see PearsonLattice.h).
+    // where every value's class is sure (see PearsonLattice.h).
     bool Lattice = true;
 };
 

@@ -5,11 +5,11 @@
 //   X2 = sum (n_ij - e_ij)^2 / e_ij = N (sum n_ij^2 / (r_i c_j)) - N.
 // With D the least common multiple of the products r_i c_j, the lattice
 // value L = sum n_ij^2 (D / (r_i c_j)) is an integer and X2 = N L / D - N:
-// tables with different L differ in X2 by at least N / D. When that step is
-// wide against the tolerance band around the observed X2 and against the
-// rounding of any evaluation of X2, a table is less than the observed one
-// exactly when its L is less, equal when its L is the same, greater when
-// greater; the classes are then a question of integers alone.
+// X2 rises with L, so the tally's classes (less than the observed X2, equal
+// within the tolerance, greater) are ranges of L: below a first bound, up to
+// a second, above it. Unless some L lies so near a band edge that the
+// rounding of an evaluation of X2 could decide its class, a table's class is
+// then a question of integers alone.
 //
 // The tables are built column by column (stages) over the lines (the other
 // dimension); a partial table reaches the node "remaining line totals",
@@ -18,12 +18,12 @@
 // merge exactly. The counting meets in the middle: the past values of the
 // partial tables after some columns, and the future values of the
 // completions of every node of the next stage, each merged and sorted; at
-// each node of the meeting stage the pairs below, on and above the
-// observed L are counted from the two sorted lists with running sums. The
+// each node of the meeting stage the pairs in each class are counted from
+// the two sorted lists with running sums. The
 // stage where the two sides meet is chosen as they grow: the side with
 // fewer values takes the next step. Partial tables whose every completion
-// at a node lies on one side of the observed L are settled as a run,
-// without being listed.
+// at a node is less, or every one greater, are settled as a run, without
+// being listed.
 #pragma once
 
 #include <cstddef>
