@@ -16,6 +16,7 @@
 #include "BoundedVectors.h"
 #include "ExactEnumeration.h"
 #include "PearsonLattice.h"
+#include "SeparableConvex.h"
 
 namespace kelvorin {
 
@@ -763,12 +764,9 @@ void Network::CompleteTwoColumns(int stage, const std::vector<std::int32_t>& rem
     const TwoColumns ranges = RangesOf(stage, remaining);
     const std::vector<std::int32_t>& lo = ranges.Lo;
     const std::vector<std::int32_t>& hi = ranges.Hi;
-    std::int32_t units = T;
-    for (const std::int32_t low : lo) units -= low;
     std::int32_t sum = 0;
     for (std::int32_t r : remaining) sum += r;
 
-    const auto uT = static_cast<std::size_t>(T);
     // The number of completions (running sums past 2^64 give up: far
     // beyond any count this is used for).
     const BoundedCount completions = CountBoundedVectors(lo, hi, T);
@@ -783,46 +781,17 @@ void Network::CompleteTwoColumns(int stage, const std::vector<std::int32_t>& rem
     // The least of sum g_k (or of prod g_k) by marginal allocation; less(a,
     // b) tells whether raising line a costs less than raising line b.
     auto least = [&](auto&& g, bool multiply, auto&& less) {
-        std::vector<std::int32_t> x = lo;
-        for (std::int32_t u = 0; u < units; ++u) {
-            std::size_t best = uK;
-            for (std::size_t k = 0; k < uK; ++k)
-                if (x[k] < hi[k] && (best == uK || less(k, x[k], best, x[best]))) best = k;
-            ++x[best];
-        }
+        const std::vector<std::int32_t> x = LeastChoice(lo, hi, T, less);
         long double value = multiply ? 1.0L : 0.0L;
         for (std::size_t k = 0; k < uK; ++k) value = multiply ? value * g(k, x[k]) : value + g(k, x[k]);
         return value;
     };
     // The greatest, over the vertices.
     auto greatest = [&](auto&& g, bool multiply) {
-        constexpr long double none = -std::numeric_limits<long double>::max();
-        long double best = none;
-        std::vector<long double> reach(uT + 1), step(uT + 1);
-        for (std::size_t free = 0; free < uK; ++free) {
-            std::fill(reach.begin(), reach.end(), none);
-            reach[0] = multiply ? 1.0L : 0.0L;
-            for (std::size_t k = 0; k < uK; ++k) {
-                if (k == free) continue;
-                std::fill(step.begin(), step.end(), none);
-                for (std::size_t t = 0; t <= uT; ++t) {
-                    if (reach[t] == none) continue;
-                    for (const std::int32_t x : {lo[k], hi[k]}) {
-                        const std::size_t to = t + static_cast<std::size_t>(x);
-                        if (to > uT) continue;
-                        const long double v = multiply ? reach[t] * g(k, x) : reach[t] + g(k, x);
-                        step[to] = std::max(step[to], v);
-                    }
-                }
-                reach.swap(step);
-            }
-            for (std::size_t t = 0; t <= uT; ++t) {
-                const auto x = static_cast<std::int32_t>(uT - t);
-                if (reach[t] == none || x < lo[free] || x > hi[free]) continue;
-                best = std::max(best, multiply ? reach[t] * g(free, x) : reach[t] + g(free, x));
-            }
-        }
-        return best;
+        return GreatestAtVertex(
+            lo, hi, T, g,
+            [multiply](long double value, long double part) { return multiply ? value * part : value + part; },
+            multiply ? 1.0L : 0.0L, -std::numeric_limits<long double>::max());
     };
     auto byDifference = [](auto&& g) {
         return [g](std::size_t a, std::int32_t xa, std::size_t b, std::int32_t xb) {

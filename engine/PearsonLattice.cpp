@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "BoundedVectors.h"
+#include "SeparableConvex.h"
 
 namespace kelvorin {
 
@@ -493,50 +494,18 @@ void PearsonLattice::PrepareTwoColumns(int stage, const std::vector<std::int32_t
 PearsonLattice::Summary PearsonLattice::TwoColumnSummary(const std::vector<std::int32_t>& remaining) const {
     const TwoColumns& t = two_;
     const auto K = static_cast<std::size_t>(lines_);
-    const auto T = static_cast<std::size_t>(t.First);
     Summary sum;
     if (t.Least[0] > t.First || t.Most[0] < t.First) return sum;
     auto part = [&](std::size_t k, std::int32_t x) { return t.Value[k][static_cast<std::size_t>(x - t.Low[k])]; };
-    std::vector<std::int32_t> x(t.Low);
-    for (std::int32_t u = t.Least[0]; u < t.First; ++u) {
-        std::size_t best = K;
-        std::int64_t rise = 0;
-        for (std::size_t k = 0; k < K; ++k) {
-            if (x[k] >= t.High[k]) continue;
-            const std::int64_t r = part(k, x[k] + 1) - part(k, x[k]);
-            if (best == K || r < rise) {
-                best = k;
-                rise = r;
-            }
-        }
-        ++x[best];
-    }
+    const std::vector<std::int32_t> x =
+        LeastChoice(t.Low, t.High, t.First, [&](std::size_t a, std::int32_t xa, std::size_t b, std::int32_t xb) {
+            return part(a, xa + 1) - part(a, xa) < part(b, xb + 1) - part(b, xb);
+        });
     sum.Least = 0;
     for (std::size_t k = 0; k < K; ++k) sum.Least += part(k, x[k]);
-    constexpr std::int64_t none = -1;
-    std::vector<std::int64_t> reach(T + 1), step(T + 1);
-    sum.Greatest = 0;
-    for (std::size_t free = 0; free < K; ++free) {
-        std::fill(reach.begin(), reach.end(), none);
-        reach[0] = 0;
-        for (std::size_t k = 0; k < K; ++k) {
-            if (k == free) continue;
-            std::fill(step.begin(), step.end(), none);
-            for (std::size_t s = 0; s <= T; ++s) {
-                if (reach[s] == none) continue;
-                for (const std::int32_t end : {t.Low[k], t.High[k]}) {
-                    const std::size_t to = s + static_cast<std::size_t>(end);
-                    if (to <= T) step[to] = std::max(step[to], reach[s] + part(k, end));
-                }
-            }
-            reach.swap(step);
-        }
-        for (std::size_t s = 0; s <= T; ++s) {
-            const auto rest = static_cast<std::int32_t>(T - s);
-            if (reach[s] != none && rest >= t.Low[free] && rest <= t.High[free])
-                sum.Greatest = std::max(sum.Greatest, reach[s] + part(free, rest));
-        }
-    }
+    sum.Greatest = GreatestAtVertex(
+        t.Low, t.High, t.First, part, [](std::int64_t value, std::int64_t p) { return value + p; }, std::int64_t{0},
+        std::int64_t{-1});
     sum.Count = TwoColumnCount();
     std::int32_t total = 0;
     long double product = 1.0L;

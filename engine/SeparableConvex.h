@@ -1,0 +1,71 @@
+// Extremes of a separable objective over the integer vectors x with
+// lo_k <= x_k <= hi_k and sum x_k = total, the objective combining parts
+// g(k, x_k) each convex in x_k (sums of convex parts, or products of
+// log-convex ones).
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace kelvorin {
+
+// The vector with the least objective, by marginal allocation: from x = lo,
+// each of the total - sum lo units goes to the line whose raising costs
+// least (cheaper(a, x_a, b, x_b): raising line a from x_a costs less than
+// raising b from x_b; ties go to the first line). Exact for separable
+// convex objectives. The total must be reachable.
+template <typename Cheaper>
+std::vector<std::int32_t> LeastChoice(const std::vector<std::int32_t>& lo, const std::vector<std::int32_t>& hi,
+                                      std::int32_t total, Cheaper&& cheaper) {
+    std::vector<std::int32_t> x = lo;
+    std::int32_t units = total;
+    for (const std::int32_t low : lo) units -= low;
+    const std::size_t K = lo.size();
+    for (std::int32_t u = 0; u < units; ++u) {
+        std::size_t best = K;
+        for (std::size_t k = 0; k < K; ++k)
+            if (x[k] < hi[k] && (best == K || cheaper(k, x[k], best, x[best]))) best = k;
+        ++x[best];
+    }
+    return x;
+}
+
+// The greatest objective, reached at a vertex of the polytope (every x_k at
+// an end of its range but at most one): for each free line, the best
+// combination of ends of the others by sum (a subset sum over 0..total),
+// completed by the free line. combine(value, part) folds a part in from
+// unit; none lies below every value.
+template <typename Value, typename Part, typename Combine>
+Value GreatestAtVertex(const std::vector<std::int32_t>& lo, const std::vector<std::int32_t>& hi, std::int32_t total,
+                       Part&& part, Combine&& combine, Value unit, Value none) {
+    const auto T = static_cast<std::size_t>(total);
+    const std::size_t K = lo.size();
+    Value best = none;
+    std::vector<Value> reach(T + 1), step(T + 1);
+    for (std::size_t free = 0; free < K; ++free) {
+        std::fill(reach.begin(), reach.end(), none);
+        reach[0] = unit;
+        for (std::size_t k = 0; k < K; ++k) {
+            if (k == free) continue;
+            std::fill(step.begin(), step.end(), none);
+            for (std::size_t t = 0; t <= T; ++t) {
+                if (reach[t] == none) continue;
+                for (const std::int32_t x : {lo[k], hi[k]}) {
+                    const std::size_t to = t + static_cast<std::size_t>(x);
+                    if (to <= T) step[to] = std::max(step[to], combine(reach[t], part(k, x)));
+                }
+            }
+            reach.swap(step);
+        }
+        for (std::size_t t = 0; t <= T; ++t) {
+            const auto x = static_cast<std::int32_t>(T - t);
+            if (reach[t] != none && x >= lo[free] && x <= hi[free])
+                best = std::max(best, combine(reach[t], part(free, x)));
+        }
+    }
+    return best;
+}
+
+}  // namespace kelvorin
