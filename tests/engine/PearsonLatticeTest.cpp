@@ -38,7 +38,7 @@ struct Problem {
     std::vector<std::int32_t> Cells;
     std::vector<std::int32_t> Lines, Stages;
     long double N = 0.0L;
-    std::int64_t Denominator = 1;  // 0 when past 64 bits
+    std::int64_t Denominator = 1;  // 0 when past 64 bits (or a total is 0)
     std::int64_t Value(const std::vector<std::int32_t>& cells) const {
         std::int64_t sum = 0;
         for (int k = 0; k < K; ++k)
@@ -87,9 +87,14 @@ Problem Make(int K, int S, std::vector<std::int32_t> cells) {
     p.N = std::accumulate(p.Lines.begin(), p.Lines.end(), 0);
     for (std::int32_t r : p.Lines)
         for (std::int32_t c : p.Stages) {
+            // (A zero total leaves no lattice; the callers skip such tables.)
             const std::int64_t product = std::int64_t{r} * c;
+            if (product == 0 || p.Denominator == 0) {
+                p.Denominator = 0;
+                continue;
+            }
             const std::int64_t step = p.Denominator / std::gcd(p.Denominator, product);
-            if (p.Denominator == 0 || __builtin_mul_overflow(step, product, &p.Denominator)) p.Denominator = 0;
+            if (__builtin_mul_overflow(step, product, &p.Denominator)) p.Denominator = 0;
         }
     return p;
 }
