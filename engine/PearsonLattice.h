@@ -64,12 +64,10 @@ public:
     // called.
     void Settle(std::uint64_t (&ways)[3], long double (&mass)[3], std::uint64_t& settled);
 
-    // After Prepare: the observed table's lattice value; the number of
-    // stages the partial tables have at the meeting stage's parents; and a
-    // bound of the meeting's work, every partial table through every
-    // column choice into the meeting stage.
+    // After Prepare: the observed table's lattice value, and a bound of the
+    // meeting's work, every partial table through every column choice into
+    // the meeting stage.
     std::int64_t ObservedValue() const { return observedValue_; }
-    int Front() const { return front_; }
     std::uint64_t MeetingWork() const;
 
 private:
