@@ -73,86 +73,72 @@ struct Entry {
     long double High = 0.0L;
 };
 
-struct EntryKey {
-    std::int32_t Node = 0;
-    std::int64_t Value = 0;  // the past value, quantised
-    bool operator==(const EntryKey&) const = default;
-};
-
-struct EntryKeyHash {
-    std::size_t operator()(const EntryKey& k) const noexcept {
-        std::uint64_t h = static_cast<std::uint64_t>(static_cast<std::uint32_t>(k.Node)) * 0x9E3779B97F4A7C15ULL;
-        h ^= static_cast<std::uint64_t>(k.Value) * 0xC2B2AE3D27D4EB4FULL;
-        return static_cast<std::size_t>(h ^ (h >> 29));
-    }
-};
-
 class GiveUp {};
 class BrokenOff {};
 
-// Partial tables merged by node and quantised past value. Every node has
-// a table of its own (open addressing with linear probing over a power of
-// two of slots kept at most half full, the entries themselves dense), so
-// the partial tables a parent sends on to one child land close together
-// in memory.
-class EntryTable {
+// The partial tables reaching one node, merged by quantised past value as
+// they come (open addressing with linear probing over a power of two of
+// slots kept at most half full; a generation stamp empties the slots at
+// once), in order of first arrival. One node is gathered at a time, so the
+// table stays small and in the cache.
+class Merging {
 public:
-    using Item = std::pair<EntryKey, Entry>;
-
-    // The entry under the key, and whether it was added (with value).
-    std::pair<Entry*, bool> Insert(const EntryKey& key, const Entry& value) {
-        const auto node = static_cast<std::size_t>(key.Node);
-        if (nodes_.size() <= node) nodes_.resize(node + 1);
-        PerNode& p = nodes_[node];
-        if (p.Items.empty()) touched_.push_back(key.Node);
-        if (2 * (p.Items.size() + 1) > p.Slots.size()) Grow(p);
-        const std::size_t mask = p.Slots.size() - 1;
-        for (std::size_t at = EntryKeyHash{}(key) & mask;; at = (at + 1) & mask) {
-            std::int32_t& slot = p.Slots[at];
-            if (slot < 0) {
-                slot = static_cast<std::int32_t>(p.Items.size());
-                p.Items.emplace_back(key, value);
-                ++size_;
-                return {&p.Items.back().second, true};
+    void Clear() {
+        items_.clear();
+        keys_.clear();
+        ++generation_;
+    }
+    void Add(std::int64_t key, const Entry& x) {
+        if (2 * (items_.size() + 1) > slots_.size()) Grow();
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t at = Hash(key) & mask;; at = (at + 1) & mask) {
+            std::uint64_t& slot = slots_[at];
+            if ((slot >> 32) != generation_) {
+                slot = (generation_ << 32) | items_.size();
+                items_.push_back(x);
+                keys_.push_back(key);
+                return;
             }
-            Item& item = p.Items[static_cast<std::size_t>(slot)];
-            if (item.first.Value == key.Value) return {&item.second, false};
+            const std::size_t i = slot & 0xFFFFFFFFu;
+            if (keys_[i] == key) {
+                Entry& m = items_[i];
+                m.Ways += x.Ways;
+                m.Mass += x.Mass;
+                m.Low = std::min(m.Low, x.Low);
+                m.High = std::max(m.High, x.High);
+                return;
+            }
         }
     }
-    std::size_t Size() const { return size_; }
-    // Hands the entries over, grouped by node in increasing order, and
-    // empties the table.
-    void MoveTo(std::vector<Item>& out) {
-        out.clear();
-        out.reserve(size_);
-        std::sort(touched_.begin(), touched_.end());
-        for (const std::int32_t node : touched_) {
-            PerNode& p = nodes_[static_cast<std::size_t>(node)];
-            out.insert(out.end(), p.Items.begin(), p.Items.end());
-            p.Items.clear();
-            std::fill(p.Slots.begin(), p.Slots.end(), -1);
-        }
-        touched_.clear();
-        size_ = 0;
-    }
+    std::vector<Entry>& Items() { return items_; }
 
 private:
-    struct PerNode {
-        std::vector<std::int32_t> Slots;  // index into Items, or -1
-        std::vector<Item> Items;
-    };
-    static void Grow(PerNode& p) {
-        p.Slots.assign(std::max<std::size_t>(16, 2 * p.Slots.size()), -1);
-        const std::size_t mask = p.Slots.size() - 1;
-        for (std::size_t i = 0; i < p.Items.size(); ++i) {
-            std::size_t at = EntryKeyHash{}(p.Items[i].first) & mask;
-            while (p.Slots[at] >= 0) at = (at + 1) & mask;
-            p.Slots[at] = static_cast<std::int32_t>(i);
+    static std::size_t Hash(std::int64_t key) {
+        const std::uint64_t h = static_cast<std::uint64_t>(key) * 0x9E3779B97F4A7C15ULL;
+        return static_cast<std::size_t>(h ^ (h >> 29));
+    }
+    void Grow() {
+        ++generation_;
+        slots_.assign(std::max<std::size_t>(64, 2 * slots_.size()), 0);
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = 0; i < items_.size(); ++i) {
+            std::size_t at = Hash(keys_[i]) & mask;
+            while ((slots_[at] >> 32) == generation_) at = (at + 1) & mask;
+            slots_[at] = (generation_ << 32) | i;
         }
     }
-    std::vector<PerNode> nodes_;
-    std::vector<std::int32_t> touched_;
-    std::size_t size_ = 0;
+    std::vector<std::uint64_t> slots_;  // generation << 32 | index
+    std::vector<Entry> items_;
+    std::vector<std::int64_t> keys_;
+    std::uint64_t generation_ = 1;
+};
+
+// The partial tables of a stage: node after node in increasing order, each
+// node's in increasing order of past value.
+struct StageEntries {
+    std::vector<std::int32_t> Nodes;
+    std::vector<std::size_t> Begin;  // node k's entries: [Begin[k], Begin[k + 1])
+    std::vector<Entry> Items;
 };
 
 // Nodes with few completions (NetworkLimits::ListedNode) have them listed,
@@ -314,7 +300,10 @@ private:
     long double Combine(long double past, long double own) const {
         return ordering_ == kProbability ? past * own : past + own;
     }
-    Entry Extend(const Entry& e, const Child& c) const;
+    // The partial tables of e through a column choice: ways vectors, each
+    // with the factor, adding own to the ordering's value.
+    Entry Extend(const Entry& e, std::uint64_t ways, long double factor, long double own) const;
+    Entry Extend(const Entry& e, const Child& c) const { return Extend(e, c.Ways, c.Factor, Own(c)); }
     std::int64_t Quantise(long double value) const;
     // The range of the ordering's value for the partial tables of e with a
     // remaining part in [futureLow, futureHigh], widened by the rounding
@@ -819,11 +808,10 @@ void Network::CompleteTwoColumns(int stage, const std::vector<std::int32_t>& rem
     }
 }
 
-Entry Network::Extend(const Entry& e, const Child& c) const {
+Entry Network::Extend(const Entry& e, std::uint64_t ways, long double factor, long double own) const {
     Entry child;
-    child.Ways = e.Ways * c.Ways;
-    child.Mass = e.Mass * c.Factor * static_cast<long double>(c.Ways);
-    const long double own = Own(c);
+    child.Ways = e.Ways * ways;
+    child.Mass = e.Mass * factor * static_cast<long double>(ways);
     child.Low = Combine(e.Low, own);
     child.High = Combine(e.High, own);
     return child;
@@ -1537,32 +1525,47 @@ void Network::Pass(int ordering) {
     listed_ = 0;
     PrepareCuts();
 
-    std::vector<std::pair<EntryKey, Entry>> current;
+    StageEntries current;
     Entry start;
     start.Ways = 1;
     start.Mass = 1.0L;
     start.Low = start.High = ordering == kProbability ? 1.0L : 0.0L;
-    current.emplace_back(EntryKey{root, 0}, start);
+    current.Nodes.push_back(root);
+    current.Begin = {0, 1};
+    current.Items.push_back(start);
     std::vector<Child> scratch;
     std::vector<Entry> open;
-    EntryTable next;
-    for (int stage = 0; !current.empty(); stage = Next(stage)) {
-        // Grouped by node, so each node's children are formed once; within
-        // a node in order of past value, so the cuts move little.
-        std::sort(current.begin(), current.end(), [](const auto& a, const auto& b) {
-            if (a.first.Node != b.first.Node) return a.first.Node < b.first.Node;
-            return a.second.Low < b.second.Low;
-        });
-        for (std::size_t from = 0; from < current.size();) {
-            const std::int32_t node = current[from].first.Node;
-            std::size_t to = from;
-            while (to < current.size() && current[to].first.Node == node) ++to;
+    // The open partial tables of a node going on to a child without a
+    // list: current.Items[From, To) through the column choice steps[Step].
+    // They are gathered child by child once every node of the stage is
+    // done. (Positions are kept in 32 bits: a stage holds fewer entries.)
+    const std::size_t maxEntries = std::min<std::size_t>(limits_.MaxEntries, std::numeric_limits<std::uint32_t>::max());
+    struct Step {
+        std::uint64_t Ways;
+        long double Factor;
+        long double Own;
+    };
+    struct Onward {
+        std::int32_t Node;
+        std::uint32_t Step;
+        std::uint32_t From, To;
+    };
+    std::vector<Onward> onward, byChild;
+    std::vector<Step> steps;
+    std::vector<std::size_t> childStart;
+    StageEntries next;
+    Merging merging;
+    for (int stage = 0; !current.Nodes.empty(); stage = Next(stage)) {
+        onward.clear();
+        steps.clear();
+        for (std::size_t k = 0; k < current.Nodes.size(); ++k) {
+            const std::int32_t node = current.Nodes[k];
             const Node& n = NodeAt(stage, node);
             // Whole subtrees clearly in one class.
             open.clear();
-            for (std::size_t i = from; i < to; ++i) {
+            for (std::size_t i = current.Begin[k]; i < current.Begin[k + 1]; ++i) {
                 Tick();
-                const Entry& e = current[i].second;
+                const Entry& e = current.Items[i];
                 const auto [low, high] = Range(e, n.Low[ordering], n.High[ordering]);
                 const int which = Decide(tolerance_[ordering], low, high, observed_[ordering]);
                 if (which >= 0)
@@ -1570,7 +1573,6 @@ void Network::Pass(int ordering) {
                 else
                     open.push_back(e);
             }
-            from = to;
             if (open.empty()) continue;
             // A node with few completions settles them in order of value.
             std::uint64_t share = 0;  // completions the partial tables would allow
@@ -1590,6 +1592,7 @@ void Network::Pass(int ordering) {
             if (stage == stages_) throw GiveUp{};
             const std::vector<Child>& kids = ChildrenOf(stage, node, scratch);
             NodeCuts cutsFor;
+            bool kept = false;  // the open partial tables moved to the front of the node's
             for (const Child& c : kids) {
                 const int below = Next(stage);
                 const Node& child = NodeAt(below, c.Node);
@@ -1608,22 +1611,58 @@ void Network::Pass(int ordering) {
                     SettleThroughChild(open, cutsFor, c, child, *list);
                     continue;
                 }
-                for (const Entry& e : open) {
-                    const Entry x = Extend(e, c);
-                    const auto [it, added] = next.Insert(EntryKey{c.Node, Quantise(x.Low)}, x);
-                    if (!added) {
-                        Entry& m = *it;
-                        m.Ways += x.Ways;
-                        m.Mass += x.Mass;
-                        m.Low = std::min(m.Low, x.Low);
-                        m.High = std::max(m.High, x.High);
-                    } else if (next.Size() > limits_.MaxEntries) {
-                        throw GiveUp{};
-                    }
+                if (!kept) {
+                    std::copy(open.begin(), open.end(), current.Items.begin() + static_cast<std::ptrdiff_t>(current.Begin[k]));
+                    kept = true;
                 }
+                onward.push_back({c.Node, static_cast<std::uint32_t>(steps.size()),
+                                  static_cast<std::uint32_t>(current.Begin[k]),
+                                  static_cast<std::uint32_t>(current.Begin[k] + open.size())});
+                steps.push_back({c.Ways, c.Factor, Own(c)});
             }
         }
-        next.MoveTo(current);
+        // Each child gathers the partial tables from all its parents, so
+        // the merging table in use is one node's: grouped by child (a
+        // counting sort, parents in the order they came).
+        std::int32_t nodes = 0;
+        for (const Onward& o : onward) nodes = std::max(nodes, o.Node + 1);
+        childStart.assign(static_cast<std::size_t>(nodes) + 1, 0);
+        for (const Onward& o : onward) ++childStart[static_cast<std::size_t>(o.Node) + 1];
+        for (std::size_t i = 0; i < static_cast<std::size_t>(nodes); ++i) childStart[i + 1] += childStart[i];
+        byChild.resize(onward.size());
+        for (const Onward& o : onward) byChild[childStart[static_cast<std::size_t>(o.Node)]++] = o;
+        next.Nodes.clear();
+        next.Items.clear();
+        next.Begin.assign(1, 0);
+        // At most every partial table through every choice: reserved up to
+        // the limit (pages never reached are never touched), so the
+        // entries are not moved as they grow.
+        std::size_t bound = 0;
+        for (const Onward& o : onward) bound = std::min(bound + (o.To - o.From), maxEntries + 1);
+        next.Items.reserve(bound);
+        for (std::size_t from = 0; from < byChild.size();) {
+            const std::int32_t node = byChild[from].Node;
+            merging.Clear();
+            for (; from < byChild.size() && byChild[from].Node == node; ++from) {
+                const Onward& o = byChild[from];
+                const Step& c = steps[o.Step];
+                Tick(o.To - o.From);
+                for (std::size_t i = o.From; i < o.To; ++i) {
+                    const Entry x = Extend(current.Items[i], c.Ways, c.Factor, c.Own);
+                    merging.Add(Quantise(x.Low), x);
+                }
+            }
+            // Within a node in order of past value, so the cuts move little.
+            const std::vector<Entry>& merged = merging.Items();
+            const auto begin = static_cast<std::ptrdiff_t>(next.Items.size());
+            next.Items.insert(next.Items.end(), merged.begin(), merged.end());
+            if (next.Items.size() > maxEntries) throw GiveUp{};
+            std::sort(next.Items.begin() + begin, next.Items.end(),
+                      [](const Entry& x, const Entry& y) { return x.Low < y.Low; });
+            next.Nodes.push_back(node);
+            next.Begin.push_back(next.Items.size());
+        }
+        std::swap(current, next);
     }
 }
 

@@ -55,9 +55,11 @@ enum class NetworkOutcome {
 
 struct NetworkLimits {
     // Past these the run gives up (NeedsEnumeration) rather than hold more
-    // memory: nodes over all stages, and partial tables held at one stage.
+    // memory: nodes over all stages, and partial tables held at one stage
+    // (64 bytes each, two stages' at once: at most about 4 GB, which only
+    // tables whose enumeration would take days come near).
     std::size_t MaxNodes = std::size_t{1} << 21;
-    std::size_t MaxEntries = std::size_t{1} << 22;
+    std::size_t MaxEntries = std::size_t{1} << 25;
     // How the partial tables at a node are settled: against the sorted
     // list of its completions when it has at most ListedNode of them; a
     // node with two columns left is instead settled one complete table at
