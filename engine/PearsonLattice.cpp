@@ -588,21 +588,32 @@ bool PearsonLattice::StepBack() {
     return true;
 }
 
+void PearsonLattice::RunningSums(const Side& side, std::vector<std::uint64_t>& ways, std::vector<long double>& mass) {
+    ways.resize(side.Items.size() + side.Keys.size());
+    mass.resize(ways.size());
+    for (std::size_t p = 0; p < side.Keys.size(); ++p) {
+        std::size_t at = side.Begin[p] + p;
+        ways[at] = 0;
+        mass[at] = 0.0L;
+        for (std::size_t i = side.Begin[p]; i < side.Begin[p + 1]; ++i, ++at) {
+            ways[at + 1] = ways[at] + side.Items[i].Ways;
+            mass[at + 1] = mass[at] + side.Items[i].Mass;
+        }
+    }
+}
+
 void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], std::uint64_t& settled) {
     // Running sums of the frontier's partial tables, per node from 0: node
     // p's first j at Begin[p] + p + j.
     const std::vector<Item>& past = frontier_.Items;
-    std::vector<std::uint64_t> waysBefore(past.size() + frontier_.Keys.size());
-    std::vector<long double> massBefore(waysBefore.size());
-    for (std::size_t p = 0; p < frontier_.Keys.size(); ++p) {
-        std::size_t at = frontier_.Begin[p] + p;
-        waysBefore[at] = 0;
-        massBefore[at] = 0.0L;
-        for (std::size_t i = frontier_.Begin[p]; i < frontier_.Begin[p + 1]; ++i, ++at) {
-            waysBefore[at + 1] = waysBefore[at] + past[i].Ways;
-            massBefore[at + 1] = massBefore[at] + past[i].Mass;
-        }
-    }
+    std::vector<std::uint64_t> waysBefore;
+    std::vector<long double> massBefore;
+    RunningSums(frontier_, waysBefore, massBefore);
+    // The same for the completions of the back side's nodes, formed when
+    // the meeting stage's completions are taken from them by their lists.
+    const bool fromLists = front_ + 1 < stages_ - 2;
+    std::vector<std::uint64_t> listWaysBefore;
+    std::vector<long double> listMassBefore;
     const std::int64_t from = equalFrom_;
     const std::int64_t to = equalTo_;
     std::vector<std::int64_t> values, highs;
@@ -656,7 +667,66 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
         if (pasts.empty()) return true;
         SortMerge(pasts);
 
-        if (Listed(front_ + 1) > 8 * pasts.size()) {
+        // Against each column choice's list (sorted, with running sums)
+        // the past values, in order, find their two bounds by walking down
+        // the list or, when it is long against them, by bisection; no
+        // completion is formed. Chosen when that takes fewer steps than
+        // forming every completion and placing it among the past values
+        // (by bisection, or by gathering and sorting them).
+        const std::size_t n = pasts.size();
+        const std::uint64_t listed = Listed(front_ + 1);
+        std::uint64_t walking = 0;
+        if (fromLists)
+            for (const Edge& e : edges_) {
+                const auto c = static_cast<std::size_t>(completions_.Index.At(e.Node));
+                const std::size_t m = completions_.Begin[c + 1] - completions_.Begin[c];
+                walking += 8 * n + std::min<std::uint64_t>(n * std::bit_width(m), n + m);
+            }
+        const std::uint64_t forming = listed > 8 * n ? 2 * listed * std::bit_width(n) : 8 * listed + n;
+        if (fromLists && walking < forming) {
+            if (listWaysBefore.empty()) RunningSums(completions_, listWaysBefore, listMassBefore);
+            const std::vector<Item>& list = completions_.Items;
+            for (const Edge& e : edges_) {
+                const auto c = static_cast<std::size_t>(completions_.Index.At(e.Node));
+                const auto begin = list.begin() + static_cast<std::ptrdiff_t>(completions_.Begin[c]);
+                const std::size_t m = completions_.Begin[c + 1] - completions_.Begin[c];
+                const std::size_t base = completions_.Begin[c] + c;
+                const std::uint64_t allWays = listWaysBefore[base + m];
+                const long double allMass = listMassBefore[base + m];
+                const bool bisect = n * std::bit_width(m) < n + m;
+                // As the past values rise the bounds fall: each is sought
+                // within the last one's prefix.
+                std::size_t lo = m, hi = m;
+                for (const Item& u : pasts) {
+                    const std::int64_t less = from - u.Value - e.Term;    // a completion below is less
+                    const std::int64_t most = to - u.Value - e.Term;      // one up to it is not greater
+                    if (bisect) {
+                        lo = static_cast<std::size_t>(
+                            std::partition_point(begin, begin + static_cast<std::ptrdiff_t>(lo),
+                                                 [&](const Item& i) { return i.Value < less; }) - begin);
+                        hi = static_cast<std::size_t>(
+                            std::partition_point(begin, begin + static_cast<std::ptrdiff_t>(hi),
+                                                 [&](const Item& i) { return i.Value <= most; }) - begin);
+                    } else {
+                        while (lo > 0 && begin[static_cast<std::ptrdiff_t>(lo - 1)].Value >= less) --lo;
+                        while (hi > 0 && begin[static_cast<std::ptrdiff_t>(hi - 1)].Value > most) --hi;
+                    }
+                    const std::uint64_t w = u.Ways * e.Ways;
+                    const long double f = u.Mass * e.Factor;
+                    ways[0] += w * listWaysBefore[base + lo];
+                    mass[0] += f * listMassBefore[base + lo];
+                    ways[1] += w * (listWaysBefore[base + hi] - listWaysBefore[base + lo]);
+                    mass[1] += f * (listMassBefore[base + hi] - listMassBefore[base + lo]);
+                    ways[2] += w * (allWays - listWaysBefore[base + hi]);
+                    mass[2] += f * (allMass - listMassBefore[base + hi]);
+                }
+                tick_(pasts.size());
+            }
+            for (const Item& u : pasts) settled += u.Ways * count;
+            return true;
+        }
+
+        if (listed > 8 * n) {
             // Few past values against many completions. With the past
             // values u_j in decreasing order, the bounds from - u_j and to -
             // u_j ascend; a completion w is less with u_j when w < from -
@@ -665,7 +735,6 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
             // of upper bounds below w on. So each completion, as it is
             // formed, is counted once into each of two tallies at those
             // places, and each past value takes their running sums.
-            const std::size_t n = pasts.size();
             values.resize(n);
             highs.resize(n);
             for (std::size_t j = 0; j < n; ++j) {

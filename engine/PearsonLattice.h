@@ -140,6 +140,9 @@ private:
         std::size_t Size() const { return Items.size(); }
     };
 
+    // Running sums of ways and mass of each node's items from 0: node p's
+    // first j at Begin[p] + p + j.
+    static void RunningSums(const Side& side, std::vector<std::uint64_t>& ways, std::vector<long double>& mass);
     std::uint64_t Pack(const std::vector<std::int32_t>& remaining) const;
     void Unpack(std::uint64_t key, std::vector<std::int32_t>& remaining) const;
     // The column vectors of a stage from a node (remaining totals) into
