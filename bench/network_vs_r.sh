@@ -6,12 +6,14 @@
 # the report itself gives ("Used time": the analysis, without starting the
 # program), R's elapsed time of the call, and both Fisher p values.
 # Usage: bench/network_vs_r.sh [path/to/kelvorin]; LIMIT (seconds, default
-# 120) bounds each of our runs (an empty p value means it was not reached).
+# 120) bounds each of our runs (an empty p value means it was not reached);
+# TABLES names the folder of tables (default bench/tables; bench/tables/large
+# holds tables with large totals, which take seconds to a minute each).
 set -euo pipefail
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 PROGRAM="${1:-$HERE/../build/shell/kelvorin}"
 printf '%-22s %10s %10s %10s %12s %12s\n' table process analysis R p-kelvorin p-R
-for file in "$HERE"/tables/*.dat; do
+for file in "${TABLES:-$HERE/tables}"/*.dat; do
   name="$(basename "$file" .dat)"
   start=$(date +%s.%N)
   report="$(timeout "${LIMIT:-120}" "$PROGRAM" --batch "$file" --no-settings --option Observed=0 \

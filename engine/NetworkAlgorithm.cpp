@@ -8,6 +8,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <new>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -1433,6 +1434,11 @@ NetworkOutcome Network::Run() {
         }
     } catch (const GiveUp&) {
         return NetworkOutcome::NeedsEnumeration;
+    } catch (const std::bad_alloc&) {
+        // Less memory than the limits allow for: the enumeration, whose
+        // storage is small and fixed, takes the table (this run's memory
+        // is freed on the way out).
+        return NetworkOutcome::NeedsEnumeration;
     } catch (const BrokenOff&) {
         WriteTallies(Settled());
         return NetworkOutcome::BrokenOff;
@@ -1467,7 +1473,7 @@ bool Network::SettleOnLattice() {
                 margins.Observed[k * S + s] = transposed_ ? t.At(stage, line) : t.At(line, stage);
             }
         auto lattice = std::make_unique<PearsonLattice>(margins, state_.Factorials, limits_.MaxNodes,
-                                                        limits_.MaxEntries, [this](std::uint64_t steps) { Tick(steps); });
+                                                        limits_.MaxLatticeValues, [this](std::uint64_t steps) { Tick(steps); });
         if (!lattice->Prepare(observed_[kPearson], error, tolerance_[kPearson])) return nullptr;
         return lattice;
     };

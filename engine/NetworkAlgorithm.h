@@ -60,6 +60,10 @@ struct NetworkLimits {
     // tables whose enumeration would take days come near).
     std::size_t MaxNodes = std::size_t{1} << 21;
     std::size_t MaxEntries = std::size_t{1} << 25;
+    // Values on each side of the meeting of Pearson's integer count (32
+    // bytes each; two orders of the columns may be prepared at once); past
+    // it the floating-point pass settles Pearson's ordering.
+    std::size_t MaxLatticeValues = std::size_t{1} << 22;
     // How the partial tables at a node are settled: against the sorted
     // list of its completions when it has at most ListedNode of them; a
     // node with two columns left is instead settled one complete table at
