@@ -1627,6 +1627,12 @@ void Network::Pass(int ordering) {
                 steps.push_back({c.Ways, c.Factor, Own(c)});
             }
         }
+        // The memory held through the gathering: this stage's partial
+        // tables, the choices going on (twice: as they came and by child),
+        // then the next stage's as they are added.
+        const std::size_t held = current.Items.size() * sizeof(Entry) +
+                                 onward.size() * (2 * sizeof(Onward) + sizeof(Step));
+        if (held > limits_.MaxBytes) throw GiveUp{};
         // Each child gathers the partial tables from all its parents, so
         // the merging table in use is one node's: grouped by child (a
         // counting sort, parents in the order they came).
@@ -1657,12 +1663,18 @@ void Network::Pass(int ordering) {
                     const Entry x = Extend(current.Items[i], c.Ways, c.Factor, c.Own);
                     merging.Add(Quantise(x.Low), x);
                 }
+                // One node's merging table (an entry, its key and about
+                // two slots) may be large too.
+                if (held + next.Items.size() * sizeof(Entry) + merging.Items().size() * (sizeof(Entry) + 24) >
+                    limits_.MaxBytes)
+                    throw GiveUp{};
             }
             // Within a node in order of past value, so the cuts move little.
             const std::vector<Entry>& merged = merging.Items();
             const auto begin = static_cast<std::ptrdiff_t>(next.Items.size());
             next.Items.insert(next.Items.end(), merged.begin(), merged.end());
-            if (next.Items.size() > maxEntries) throw GiveUp{};
+            if (next.Items.size() > maxEntries || held + next.Items.size() * sizeof(Entry) > limits_.MaxBytes)
+                throw GiveUp{};
             std::sort(next.Items.begin() + begin, next.Items.end(),
                       [](const Entry& x, const Entry& y) { return x.Low < y.Low; });
             next.Nodes.push_back(node);

@@ -55,15 +55,18 @@ enum class NetworkOutcome {
 
 struct NetworkLimits {
     // Past these the run gives up (NeedsEnumeration) rather than hold more
-    // memory: nodes over all stages, and partial tables held at one stage
-    // (64 bytes each, two stages' at once: at most about 4 GB, which only
-    // tables whose enumeration would take days come near).
+    // memory: nodes over all stages; partial tables held at one stage; the
+    // bytes of the partial tables of two stages and the column choices
+    // between them (64 bytes a partial table). A table that comes near
+    // them has tens of millions of distinct partial tables; its
+    // enumeration would take days.
     std::size_t MaxNodes = std::size_t{1} << 21;
     std::size_t MaxEntries = std::size_t{1} << 25;
+    std::size_t MaxBytes = std::size_t{3} << 30;
     // Values on each side of the meeting of Pearson's integer count (32
     // bytes each; two orders of the columns may be prepared at once); past
     // it the floating-point pass settles Pearson's ordering.
-    std::size_t MaxLatticeValues = std::size_t{1} << 22;
+    std::size_t MaxLatticeValues = std::size_t{1} << 24;
     // How the partial tables at a node are settled: against the sorted
     // list of its completions when it has at most ListedNode of them; a
     // node with two columns left is instead settled one complete table at

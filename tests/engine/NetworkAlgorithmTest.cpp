@@ -248,6 +248,9 @@ TEST_F(NetworkAlgorithmTest, PastItsMemoryLimitsItHandsTheTableBack) {
     few = NetworkLimits{};
     few.MaxNodes = 3;
     EXPECT_EQ(RunNetworkAlgorithm(s, env.Ports(), few), NetworkOutcome::NeedsEnumeration);
+    few = NetworkLimits{};
+    few.MaxBytes = 4096;
+    EXPECT_EQ(RunNetworkAlgorithm(s, env.Ports(), few), NetworkOutcome::NeedsEnumeration);
     s.ProbabilityTally = {};
     ASSERT_EQ(RunNetworkAlgorithm(s, env.Ports()), NetworkOutcome::Completed);
     EXPECT_EQ(s.ProbabilityTally.LessCount, enumerated.Tallies[0].LessCount);
