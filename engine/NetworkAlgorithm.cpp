@@ -820,10 +820,26 @@ Entry Network::Extend(const Entry& e, std::uint64_t ways, long double factor, lo
 
 std::int64_t Network::Quantise(long double value) const {
     if (ordering_ == kProbability) {
-        int exponent = 0;
-        const long double mantissa = std::frexp(value, &exponent);
-        return static_cast<std::int64_t>(exponent) * (std::int64_t{1} << 48) +
-               static_cast<std::int64_t>(std::llround(mantissa * 0x1p46L));
+        // The exponent e and the mantissa m in [1/2, 1) of frexp, m rounded
+        // to 46 bits: read off the extended format (64 mantissa bits with
+        // the leading one explicit, 15 exponent bits with bias 16383) for a
+        // positive normal value, as a past product of column factors
+        // (each at least 1) is; other values go through frexp.
+        std::uint64_t bits = 0;
+        std::uint16_t top = 0;
+        std::memcpy(&bits, &value, sizeof bits);
+        std::memcpy(&top, reinterpret_cast<const unsigned char*>(&value) + sizeof bits, sizeof top);
+        std::int64_t exponent = 0, mantissa = 0;
+        if (top > 0 && top < 0x7FFF && (bits >> 63) != 0) {
+            exponent = static_cast<std::int64_t>(top) - 16382;
+            mantissa = static_cast<std::int64_t>((bits >> 18) + ((bits >> 17) & 1u));
+        } else {
+            int e = 0;
+            const long double m = std::frexp(value, &e);
+            exponent = e;
+            mantissa = std::llround(m * 0x1p46L);
+        }
+        return exponent * (std::int64_t{1} << 48) + mantissa;
     }
     return std::llround(value / quantum_[ordering_]);
 }
