@@ -841,7 +841,17 @@ std::int64_t Network::Quantise(long double value) const {
         }
         return exponent * (std::int64_t{1} << 48) + mantissa;
     }
-    return std::llround(value / quantum_[ordering_]);
+    // llround, inline: the fraction x - trunc(x) is exact, and halves go
+    // away from zero.
+    const long double x = value / quantum_[ordering_];
+    if (!(std::fabs(x) < 0x1p62L)) return std::llround(x);
+    auto q = static_cast<std::int64_t>(x);
+    const long double fraction = x - static_cast<long double>(q);
+    if (fraction >= 0.5L)
+        ++q;
+    else if (fraction <= -0.5L)
+        --q;
+    return q;
 }
 
 std::pair<long double, long double> Network::Range(const Entry& e, long double futureLow,
