@@ -16,6 +16,7 @@
 
 #include "BoundedVectors.h"
 #include "ExactEnumeration.h"
+#include "MergingTable.h"
 #include "PearsonLattice.h"
 #include "SeparableConvex.h"
 
@@ -78,61 +79,26 @@ class GiveUp {};
 class BrokenOff {};
 
 // The partial tables reaching one node, merged by quantised past value as
-// they come (open addressing with linear probing over a power of two of
-// slots kept at most half full; a generation stamp empties the slots at
-// once), in order of first arrival. One node is gathered at a time, so the
+// they come (their spread kept). One node is gathered at a time, so the
 // table stays small and in the cache.
-class Merging {
-public:
-    void Clear() {
-        items_.clear();
-        keys_.clear();
-        ++generation_;
-    }
-    void Add(std::int64_t key, const Entry& x) {
-        if (2 * (items_.size() + 1) > slots_.size()) Grow();
-        const std::size_t mask = slots_.size() - 1;
-        for (std::size_t at = Hash(key) & mask;; at = (at + 1) & mask) {
-            std::uint64_t& slot = slots_[at];
-            if ((slot >> 32) != generation_) {
-                slot = (generation_ << 32) | items_.size();
-                items_.push_back(x);
-                keys_.push_back(key);
-                return;
-            }
-            const std::size_t i = slot & 0xFFFFFFFFu;
-            if (keys_[i] == key) {
-                Entry& m = items_[i];
-                m.Ways += x.Ways;
-                m.Mass += x.Mass;
-                m.Low = std::min(m.Low, x.Low);
-                m.High = std::max(m.High, x.High);
-                return;
-            }
-        }
-    }
-    std::vector<Entry>& Items() { return items_; }
-
-private:
-    static std::size_t Hash(std::int64_t key) {
-        const std::uint64_t h = static_cast<std::uint64_t>(key) * 0x9E3779B97F4A7C15ULL;
-        return static_cast<std::size_t>(h ^ (h >> 29));
-    }
-    void Grow() {
-        ++generation_;
-        slots_.assign(std::max<std::size_t>(64, 2 * slots_.size()), 0);
-        const std::size_t mask = slots_.size() - 1;
-        for (std::size_t i = 0; i < items_.size(); ++i) {
-            std::size_t at = Hash(keys_[i]) & mask;
-            while ((slots_[at] >> 32) == generation_) at = (at + 1) & mask;
-            slots_[at] = (generation_ << 32) | i;
-        }
-    }
-    std::vector<std::uint64_t> slots_;  // generation << 32 | index
-    std::vector<Entry> items_;
-    std::vector<std::int64_t> keys_;
-    std::uint64_t generation_ = 1;
+struct Keyed {
+    std::int64_t Key = 0;  // the past value, quantised
+    Entry Value;
 };
+struct KeyOf {
+    std::int64_t operator()(const Keyed& k) const { return k.Key; }
+};
+struct Combined {
+    void operator()(Keyed& to, const Keyed& from) const {
+        Entry& m = to.Value;
+        const Entry& x = from.Value;
+        m.Ways += x.Ways;
+        m.Mass += x.Mass;
+        m.Low = std::min(m.Low, x.Low);
+        m.High = std::max(m.High, x.High);
+    }
+};
+using Merging = MergingTable<Keyed, KeyOf, Combined>;
 
 // The partial tables of a stage: node after node in increasing order, each
 // node's in increasing order of past value.
@@ -1687,18 +1653,17 @@ void Network::Pass(int ordering) {
                 Tick(o.To - o.From);
                 for (std::size_t i = o.From; i < o.To; ++i) {
                     const Entry x = Extend(current.Items[i], c.Ways, c.Factor, c.Own);
-                    merging.Add(Quantise(x.Low), x);
+                    merging.Add({Quantise(x.Low), x});
                 }
                 // One node's merging table (an entry, its key and about
                 // two slots) may be large too.
-                if (held + next.Items.size() * sizeof(Entry) + merging.Items().size() * (sizeof(Entry) + 24) >
+                if (held + next.Items.size() * sizeof(Entry) + merging.Items().size() * (sizeof(Keyed) + 16) >
                     limits_.MaxBytes)
                     throw GiveUp{};
             }
             // Within a node in order of past value, so the cuts move little.
-            const std::vector<Entry>& merged = merging.Items();
             const auto begin = static_cast<std::ptrdiff_t>(next.Items.size());
-            next.Items.insert(next.Items.end(), merged.begin(), merged.end());
+            for (const Keyed& k : merging.Items()) next.Items.push_back(k.Value);
             if (next.Items.size() > maxEntries || held + next.Items.size() * sizeof(Entry) > limits_.MaxBytes)
                 throw GiveUp{};
             std::sort(next.Items.begin() + begin, next.Items.end(),

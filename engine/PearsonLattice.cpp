@@ -373,7 +373,7 @@ bool PearsonLattice::StepForward() {
             const auto up = static_cast<std::size_t>(p);
             for (std::size_t i = frontier_.Begin[up]; i < frontier_.Begin[up + 1]; ++i) {
                 const Item& item = frontier_.Items[i];
-                pasts_.Add(item.Value + e.Term, item.Ways * e.Ways, item.Mass * e.Factor);
+                pasts_.Add({item.Value + e.Term, item.Ways * e.Ways, item.Mass * e.Factor});
             }
             if (pasts_.Items().size() > maxItems_) return false;
         }
@@ -436,7 +436,7 @@ void PearsonLattice::ForEachCompletion(int stage, Emit&& emit) const {
 
 void PearsonLattice::Gather(int stage) {
     futures_.Clear();
-    ForEachCompletion(stage, [&](std::int64_t v, std::uint64_t w, long double m) { futures_.Add(v, w, m); });
+    ForEachCompletion(stage, [&](std::int64_t v, std::uint64_t w, long double m) { futures_.Add({v, w, m}); });
 }
 
 std::uint64_t PearsonLattice::Listed(int stage) const {
@@ -660,7 +660,7 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
             run(0, 0, at(lessEnd));
             run(2, at(greaterFrom), at(end));
             for (auto it = lessEnd; it != greaterFrom; ++it)
-                pasts_.Add(it->Value + l.Term, it->Ways * l.Ways, it->Mass * l.Factor);
+                pasts_.Add({it->Value + l.Term, it->Ways * l.Ways, it->Mass * l.Factor});
         }
         std::vector<Item>& pasts = pasts_.Items();
         tick_(pasts.size() + 1);

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "AnalysisState.h"
+#include "MergingTable.h"
 
 namespace kelvorin {
 
@@ -230,55 +231,18 @@ private:
     int back_ = 0;   // stage of the listed completions
     Side frontier_;     // partial tables after front_ columns
     Side completions_;  // completions of the nodes after back_ columns
-    // Items gathered with equal values merged as they come (open
-    // addressing on the value; a generation stamp empties the slots at
-    // once), in order of first arrival.
-    class Gathering {
-    public:
-        void Clear() {
-            items_.clear();
-            ++generation_;
-        }
-        // (Inlined: it is the innermost step of the counting.)
-        [[gnu::always_inline]] void Add(std::int64_t value, std::uint64_t ways, long double mass) {
-            if (2 * (items_.size() + 1) > slots_.size()) Grow();
-            const std::size_t mask = slots_.size() - 1;
-            for (std::size_t at = Hash(value) & mask;; at = (at + 1) & mask) {
-                std::uint64_t& slot = slots_[at];
-                if ((slot >> 32) != generation_) {
-                    slot = (generation_ << 32) | items_.size();
-                    items_.push_back({value, ways, mass});
-                    return;
-                }
-                Item& item = items_[slot & 0xFFFFFFFFu];
-                if (item.Value == value) {
-                    item.Ways += ways;
-                    item.Mass += mass;
-                    return;
-                }
-            }
-        }
-        std::vector<Item>& Items() { return items_; }
-
-    private:
-        static std::size_t Hash(std::int64_t value) {
-            const std::uint64_t h = static_cast<std::uint64_t>(value) * 0x9E3779B97F4A7C15ULL;
-            return static_cast<std::size_t>(h ^ (h >> 31));
-        }
-        [[gnu::noinline]] void Grow() {
-            ++generation_;
-            slots_.assign(std::max<std::size_t>(64, 2 * slots_.size()), 0);
-            const std::size_t mask = slots_.size() - 1;
-            for (std::size_t i = 0; i < items_.size(); ++i) {
-                std::size_t at = Hash(items_[i].Value) & mask;
-                while ((slots_[at] >> 32) == generation_) at = (at + 1) & mask;
-                slots_[at] = (generation_ << 32) | i;
-            }
-        }
-        std::vector<std::uint64_t> slots_;  // generation << 32 | index
-        std::vector<Item> items_;
-        std::uint64_t generation_ = 1;
+    // Items gathered with equal values merged as they come, in order of
+    // first arrival.
+    struct ValueOf {
+        std::int64_t operator()(const Item& i) const { return i.Value; }
     };
+    struct AddUp {
+        void operator()(Item& to, const Item& from) const {
+            to.Ways += from.Ways;
+            to.Mass += from.Mass;
+        }
+    };
+    using Gathering = MergingTable<Item, ValueOf, AddUp>;
     Gathering pasts_, futures_;
     std::vector<Item> scratch_;
     std::vector<Edge> edges_;

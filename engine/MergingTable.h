@@ -1,0 +1,66 @@
+// Items gathered with equal keys merged as they come.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace kelvorin {
+
+// The items in order of first arrival, each key once: open addressing with
+// linear probing over a power of two of slots kept at most half full, each
+// slot the index of its item stamped with a generation, so that Clear
+// empties every slot at once and the slots' memory stays for the next use.
+// KeyOf{}(item) is an item's 64-bit key; Merge{}(existing, item) adds an
+// item to the one with its key.
+template <typename Item, typename KeyOf, typename Merge>
+class MergingTable {
+public:
+    void Clear() {
+        items_.clear();
+        ++generation_;
+    }
+    // (Inlined: it is the innermost step of the network's and the integer
+    // count's merging.)
+    [[gnu::always_inline]] void Add(const Item& item) {
+        if (2 * (items_.size() + 1) > slots_.size()) Grow();
+        const std::int64_t key = KeyOf{}(item);
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t at = Hash(key) & mask;; at = (at + 1) & mask) {
+            std::uint64_t& slot = slots_[at];
+            if ((slot >> 32) != generation_) {
+                slot = (generation_ << 32) | items_.size();
+                items_.push_back(item);
+                return;
+            }
+            Item& existing = items_[slot & 0xFFFFFFFFu];
+            if (KeyOf{}(existing) == key) {
+                Merge{}(existing, item);
+                return;
+            }
+        }
+    }
+    std::vector<Item>& Items() { return items_; }
+
+private:
+    static std::size_t Hash(std::int64_t key) {
+        const std::uint64_t h = static_cast<std::uint64_t>(key) * 0x9E3779B97F4A7C15ULL;
+        return static_cast<std::size_t>(h ^ (h >> 31));
+    }
+    [[gnu::noinline]] void Grow() {
+        ++generation_;
+        slots_.assign(std::max<std::size_t>(64, 2 * slots_.size()), 0);
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = 0; i < items_.size(); ++i) {
+            std::size_t at = Hash(KeyOf{}(items_[i])) & mask;
+            while ((slots_[at] >> 32) == generation_) at = (at + 1) & mask;
+            slots_[at] = (generation_ << 32) | i;
+        }
+    }
+    std::vector<std::uint64_t> slots_;  // generation << 32 | index
+    std::vector<Item> items_;
+    std::uint64_t generation_ = 1;
+};
+
+}  // namespace kelvorin
