@@ -1553,6 +1553,15 @@ void Network::Pass(int ordering) {
     std::vector<std::size_t> childStart;
     StageEntries next;
     Merging merging;
+    // The memory held through the gathering: this stage's partial tables
+    // and the choices going on (twice: as they came and by child); the
+    // next stage's are counted as they are added.
+    auto holding = [&] {
+        const std::size_t held = current.Items.size() * sizeof(Entry) +
+                                 onward.size() * (2 * sizeof(Onward) + sizeof(Step));
+        if (held > limits_.MaxBytes) throw GiveUp{};
+        return held;
+    };
     for (int stage = 0; !current.Nodes.empty(); stage = Next(stage)) {
         onward.clear();
         steps.clear();
@@ -1618,13 +1627,9 @@ void Network::Pass(int ordering) {
                                   static_cast<std::uint32_t>(current.Begin[k] + open.size())});
                 steps.push_back({c.Ways, c.Factor, Own(c)});
             }
+            if (kept) holding();
         }
-        // The memory held through the gathering: this stage's partial
-        // tables, the choices going on (twice: as they came and by child),
-        // then the next stage's as they are added.
-        const std::size_t held = current.Items.size() * sizeof(Entry) +
-                                 onward.size() * (2 * sizeof(Onward) + sizeof(Step));
-        if (held > limits_.MaxBytes) throw GiveUp{};
+        const std::size_t held = holding();
         // Each child gathers the partial tables from all its parents, so
         // the merging table in use is one node's: grouped by child (a
         // counting sort, parents in the order they came).

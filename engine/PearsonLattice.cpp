@@ -603,8 +603,7 @@ void PearsonLattice::RunningSums(const Side& side, std::vector<std::uint64_t>& w
 }
 
 void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], std::uint64_t& settled) {
-    // Running sums of the frontier's partial tables, per node from 0: node
-    // p's first j at Begin[p] + p + j.
+    // Running sums of the frontier's partial tables.
     const std::vector<Item>& past = frontier_.Items;
     std::vector<std::uint64_t> waysBefore;
     std::vector<long double> massBefore;
