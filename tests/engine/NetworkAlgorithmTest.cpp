@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -266,7 +267,7 @@ TEST_F(NetworkAlgorithmTest, RunningOutOfMemoryHandsTheTableBack) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the address sanitizer reserves more address space than the limit";
 #endif
-    // 5e13 sample points; the network holds 8 million partial tables at
+    // 6.9e11 sample points; the network holds 8 million partial tables at
     // one stage. The first progress breaks the run off once the state is
     // prepared.
     const Table t{{8, 10, 18, 2, 10, 8}, {3, 14, 3, 8, 6, 6}, {8, 12, 4, 5, 15, 10}};
@@ -279,7 +280,8 @@ TEST_F(NetworkAlgorithmTest, RunningOutOfMemoryHandsTheTableBack) {
         std::ifstream statm("/proc/self/statm");
         std::uint64_t pages = 0;
         statm >> pages;
-        const rlimit limit{pages * 4096 + (std::uint64_t{64} << 20), RLIM_INFINITY};
+        const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+        const rlimit limit{pages * page + (std::uint64_t{64} << 20), RLIM_INFINITY};
         if (setrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(2);
         s.Abandoned = false;
         std::_Exit(RunNetworkAlgorithm(s, env.Ports()) == NetworkOutcome::NeedsEnumeration ? 0 : 1);
