@@ -14,6 +14,18 @@ namespace kelvorin::bench {
 
 using Rows = std::vector<std::vector<int>>;
 
+// The options of a benchmark run: no descriptive tables, the exact tests
+// with the sample points counted; the probability ordering always, the
+// likelihood ratio's and Pearson's as asked.
+inline AnalysisOptions ExactTests(bool likelihoodRatio, bool pearson) {
+    AnalysisOptions o;
+    o.Observed = false;
+    o.ExaLRtest = likelihoodRatio;
+    o.ExaCStest = pearson;
+    o.CountPos = true;
+    return o;
+}
+
 struct Harness {
     MemoryTextGrid entry;
     MemoryTextGrid proportions;

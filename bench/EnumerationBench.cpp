@@ -24,15 +24,6 @@ using kelvorin::ExactTally;
 using kelvorin::bench::Harness;
 using kelvorin::bench::Rows;
 
-AnalysisOptions AllExactTests() {
-    AnalysisOptions o;
-    o.Observed = false;
-    o.ExaLRtest = true;
-    o.ExaCStest = true;
-    o.CountPos = true;
-    return o;
-}
-
 bool SameTally(const ExactTally& a, const ExactTally& b) {
     auto printed = [](double mass) {
         char text[32];
@@ -53,7 +44,7 @@ const kelvorin::bench::LiteralResult& Literal(const Rows& rows) {
 }
 
 void Engine(benchmark::State& state, const Rows& rows) {
-    Harness h(rows, AllExactTests());
+    Harness h(rows, kelvorin::bench::ExactTests(true, true));
     std::uint64_t points = 0;
     for (auto _ : state) {
         h.engine.DiscardTable();

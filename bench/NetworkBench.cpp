@@ -20,21 +20,12 @@ using kelvorin::ExactTally;
 using kelvorin::bench::Harness;
 using kelvorin::bench::Rows;
 
-kelvorin::AnalysisOptions PearsonOnly() {
-    kelvorin::AnalysisOptions o;
-    o.Observed = false;
-    o.ExaLRtest = false;
-    o.ExaCStest = true;
-    o.CountPos = true;
-    return o;
-}
-
 bool SameCounts(const ExactTally& a, const ExactTally& b) {
     return a.LessCount == b.LessCount && a.EqualCount == b.EqualCount && a.GreaterCount == b.GreaterCount;
 }
 
 void Network(benchmark::State& state, const Rows& rows, bool lattice) {
-    Harness h(rows, PearsonOnly());
+    Harness h(rows, kelvorin::bench::ExactTests(false, true));
     h.engine.RunAnalysis();
     kelvorin::AnalysisState& s = h.engine.State();
     const ExactTally reference = s.X2Tally;
