@@ -160,6 +160,10 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
             return kBatchTableFailed;
         }
     }
+    // A trace asked for (perhaps only by the stored options) with nowhere to
+    // write it: said once, and the reports are written without it.
+    if (chosen.Details && arguments.DetailsFile.empty())
+        err << "kelvorin: Details=1 without --details DETAILSFILE: no trace is written\n";
     // The result file starts empty, but only once the data file is known to
     // be readable. It is emptied by opening it for writing, never deleted by
     // name, so a folder or a device given as result file is left alone.

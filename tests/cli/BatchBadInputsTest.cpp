@@ -107,7 +107,8 @@ TEST_F(BatchBadInputsTest, AResultFileThatFillsTheDiskStopsTheRunAtTheFirstFaile
     const std::string result = dir_.File("result.txt");
     const BatchResult r = OnAFullDisk(alone.Out.size() + 10, data, {"--output", result});
     EXPECT_EQ(r.Status, kelvorin::kBatchTableFailed);
-    EXPECT_EQ(r.Err, "Error (table 2): Cannot write file " + result + "\n");
+    EXPECT_EQ(r.Err, "kelvorin: Details=1 without --details DETAILSFILE: no trace is written\n"
+                     "Error (table 2): Cannot write file " + result + "\n");
     const std::string written = ReadFile(result);
     EXPECT_LE(written.size(), alone.Out.size() + 10);
     EXPECT_EQ(Masked(written.substr(0, alone.Out.size())), Masked(alone.Out));

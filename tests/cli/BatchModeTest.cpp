@@ -96,8 +96,10 @@ TEST_F(BatchModeTest, RefusedSkippedAndOneWayTablesWithTheirMessagesAndStatus) {
         // the next table still gets its report.
         {"350 350 400\n350 350 400\n\n" + twoZero, {}, 1, "ERROR (table 1): To many observations\n",
          {"   700   700   800  |   2200", n4}, {" Calculations interrupted at sample point nr 0"}},
-        // A trace asked for without a details file leaves the report alone.
-        {twoZero, {"Details=1"}, 0, "", {n4}, {"Number of sample points = 3"}},
+        // A trace asked for without a details file is said once, and the
+        // reports are whole.
+        {twoZero + twoZero, {"Details=1"}, 0, "kelvorin: Details=1 without --details DETAILSFILE: no trace is written\n",
+         {n4, n4}, {"Number of sample points = 3"}},
         // Weights of a one-way table (here a column's, on one line) are used;
         // zero or below is refused naming the category.
         {"12\n7\n5\n\n1 1 2\n\n" + twoZero, {"Expected=1"}, 0, "", {"    24", n4}, weighted},
