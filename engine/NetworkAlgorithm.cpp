@@ -1596,6 +1596,12 @@ void Network::Pass(int ordering) {
                 SettleThroughChild(open, CutsBeforeChildren(open, {itself}), itself, n, *list);
                 continue;
             }
+            // With two columns left and no list to be had (past the limit of
+            // listed completions) the complete tables are the only way on.
+            if (stage == stages_ - 2) {
+                SettleDirectly(stage, node, open);
+                continue;
+            }
             if (stage == stages_) throw GiveUp{};
             const std::vector<Child>& kids = ChildrenOf(stage, node, scratch);
             NodeCuts cutsFor;

@@ -156,16 +156,19 @@ TEST_F(NetworkAlgorithmTest, EveryWayOfSettlingANodeGivesTheEnumerationsTallies)
 
 // Larger totals: many partial tables per node and per column choice, each
 // child gathering them from many parents (with no completions listed, every
-// child is reached that way).
+// child is reached that way). A node with two columns left whose
+// completions cannot be listed (past the limit of listed completions) is
+// settled one complete table at a time even where that is the slower way.
 TEST_F(NetworkAlgorithmTest, ManyPartialTablesGatheredAtEachChildAgree) {
-    NetworkLimits unlisted;
-    unlisted.ListedNode = 0;
+    NetworkLimits unlisted, unlistedNotDirect;
+    unlisted.ListedNode = unlistedNotDirect.ListedNode = 0;
     unlisted.DirectPerEntry = 0;
-    unlisted.Lattice = false;
+    unlistedNotDirect.DirectPerEntry = std::numeric_limits<std::uint64_t>::max();
+    unlisted.Lattice = unlistedNotDirect.Lattice = false;
     const std::vector<Table> tables{{{12, 8, 5, 9}, {7, 11, 10, 4}, {6, 9, 13, 8}},
                                     {{6, 4, 3, 5}, {4, 6, 5, 2}, {3, 5, 7, 4}},
                                     {{7, 4, 2, 5, 3}, {3, 6, 5, 2, 4}, {2, 3, 6, 4, 5}}};
-    for (const Table& t : tables) EXPECT_EQ(ExpectSameUnder(t, {unlisted, NetworkLimits{}}), 2);
+    for (const Table& t : tables) EXPECT_EQ(ExpectSameUnder(t, {unlisted, unlistedNotDirect, NetworkLimits{}}), 3);
 }
 
 TEST_F(NetworkAlgorithmTest, TablesWithEqualMarginsAndManyTiesAgree) {
