@@ -1597,12 +1597,13 @@ void Network::Pass(int ordering) {
                 continue;
             }
             // With two columns left and no list to be had (past the limit of
-            // listed completions) the complete tables are the only way on.
+            // listed completions) the complete tables are the only way on;
+            // so no partial table goes past that stage. Before it, the
+            // partial tables go on to the children.
             if (stage == stages_ - 2) {
                 SettleDirectly(stage, node, open);
                 continue;
             }
-            if (stage == stages_) throw GiveUp{};
             const std::vector<Child>& kids = ChildrenOf(stage, node, scratch);
             NodeCuts cutsFor;
             bool kept = false;  // the open partial tables moved to the front of the node's
