@@ -1637,6 +1637,11 @@ void Network::Pass(int ordering) {
             if (kept) holding();
         }
         const std::size_t held = holding();
+        // Whether the next stage's partial tables so far, with more bytes
+        // besides, would pass the budget.
+        auto pastBudget = [&](std::size_t more) {
+            return held + next.Items.size() * sizeof(Entry) + more > limits_.MaxBytes;
+        };
         // Each child gathers the partial tables from all its parents, so
         // the merging table in use is one node's: grouped by child (a
         // counting sort, parents in the order they came).
@@ -1669,15 +1674,12 @@ void Network::Pass(int ordering) {
                 }
                 // One node's merging table (an entry, its key and about
                 // two slots) may be large too.
-                if (held + next.Items.size() * sizeof(Entry) + merging.Items().size() * (sizeof(Keyed) + 16) >
-                    limits_.MaxBytes)
-                    throw GiveUp{};
+                if (pastBudget(merging.Items().size() * (sizeof(Keyed) + 16))) throw GiveUp{};
             }
             // Within a node in order of past value, so the cuts move little.
             const auto begin = static_cast<std::ptrdiff_t>(next.Items.size());
             for (const Keyed& k : merging.Items()) next.Items.push_back(k.Value);
-            if (next.Items.size() > maxEntries || held + next.Items.size() * sizeof(Entry) > limits_.MaxBytes)
-                throw GiveUp{};
+            if (next.Items.size() > maxEntries || pastBudget(0)) throw GiveUp{};
             std::sort(next.Items.begin() + begin, next.Items.end(),
                       [](const Entry& x, const Entry& y) { return x.Low < y.Low; });
             next.Nodes.push_back(node);
