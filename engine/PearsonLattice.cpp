@@ -278,8 +278,7 @@ void PearsonLattice::SortMerge(std::vector<Item>& items) {
     std::size_t kept = 0;
     for (std::size_t i = 0; i < n; ++i) {
         if (kept > 0 && items[kept - 1].Value == items[i].Value) {
-            items[kept - 1].Ways += items[i].Ways;
-            items[kept - 1].Mass += items[i].Mass;
+            AddUp{}(items[kept - 1], items[i]);
             continue;
         }
         items[kept++] = items[i];
