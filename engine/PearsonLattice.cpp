@@ -366,6 +366,7 @@ bool PearsonLattice::StepForward() {
     const bool within = ForEachNode(front_ + 1, [&](const std::vector<std::int32_t>& node) {
         Parents(front_, node, parentEdges_);
         pasts_.Clear();
+        std::uint64_t added = 0;
         for (const Edge& e : parentEdges_) {
             const std::int32_t p = frontier_.Index.At(e.Node);
             if (p < 0) continue;
@@ -374,10 +375,11 @@ bool PearsonLattice::StepForward() {
                 const Item& item = frontier_.Items[i];
                 pasts_.Add({item.Value + e.Term, item.Ways * e.Ways, item.Mass * e.Factor});
             }
+            added += frontier_.Begin[up + 1] - frontier_.Begin[up];
             if (pasts_.Items().size() > maxItems_) return false;
         }
         std::vector<Item>& merged = pasts_.Items();
-        tick_(merged.size() + 1);
+        tick_(added + parentEdges_.size() + 1);
         if (merged.empty()) return true;
         SortMerge(merged);
         next.Index.Insert(Pack(node), static_cast<std::int32_t>(next.Keys.size()));
@@ -561,7 +563,8 @@ bool PearsonLattice::StepBack() {
         next.Index.Insert(Pack(node), static_cast<std::int32_t>(next.Keys.size()));
         next.Keys.push_back(Pack(node));
         PrepareNode(stage, node);
-        if (Listed(stage) > maxItems_) return false;
+        const std::uint64_t listed = Listed(stage);
+        if (listed > maxItems_) return false;
         Gather(stage);
         std::vector<Item>& merged = futures_.Items();
         SortMerge(merged);
@@ -577,7 +580,7 @@ bool PearsonLattice::StepBack() {
         sums.push_back(sum);
         next.Items.insert(next.Items.end(), merged.begin(), merged.end());
         next.Begin.push_back(next.Items.size());
-        tick_(merged.size() + 1);
+        tick_(listed + edges_.size() + 1);
         return next.Keys.size() <= maxNodes_ && next.Items.size() <= maxItems_;
     });
     if (!within) return false;

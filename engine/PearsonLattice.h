@@ -47,7 +47,9 @@ struct LatticeMargins {
 
 class PearsonLattice {
 public:
-    // tick(steps) is called as work is done; it may throw to break off.
+    // tick(steps) is called as work is done (while preparing, steps count
+    // the items carried through column choices and the choices formed); it
+    // may throw to break off, and Prepare and Settle then stop.
     PearsonLattice(const LatticeMargins& margins, const FactorialTable& factorials, std::size_t maxNodes,
                    std::size_t maxItems, std::function<void(std::uint64_t)> tick);
 
