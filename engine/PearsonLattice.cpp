@@ -382,11 +382,14 @@ bool PearsonLattice::StepForward() {
         tick_(added + parentEdges_.size() + 1);
         if (merged.empty()) return true;
         SortMerge(merged);
+        // Past the limit before the items are stored, so that they never
+        // take more than the room reserved.
+        if (next.Keys.size() >= maxNodes_ || next.Items.size() + merged.size() > maxItems_) return false;
         next.Index.Insert(Pack(node), static_cast<std::int32_t>(next.Keys.size()));
         next.Keys.push_back(Pack(node));
         next.Items.insert(next.Items.end(), merged.begin(), merged.end());
         next.Begin.push_back(next.Items.size());
-        return next.Keys.size() <= maxNodes_ && next.Items.size() <= maxItems_;
+        return true;
     });
     if (!within) return false;
     frontier_ = std::move(next);
@@ -578,10 +581,11 @@ bool PearsonLattice::StepBack() {
             sum.Closed += i.Mass;
         }
         sums.push_back(sum);
+        if (next.Keys.size() > maxNodes_ || next.Items.size() + merged.size() > maxItems_) return false;
         next.Items.insert(next.Items.end(), merged.begin(), merged.end());
         next.Begin.push_back(next.Items.size());
         tick_(listed + edges_.size() + 1);
-        return next.Keys.size() <= maxNodes_ && next.Items.size() <= maxItems_;
+        return true;
     });
     if (!within) return false;
     completions_ = std::move(next);
