@@ -1467,7 +1467,7 @@ bool Network::SettleOnLattice() {
             for (std::size_t s = 0; s < S; ++s) {
                 const int line = lineCell_[k];
                 const int stage = stageCell_[order[s]];
-                margins.Observed[k * S + s] = transposed_ ? t.At(stage, line) : t.At(line, stage);
+                margins.Observed[k * S + s] = transposed_ ? t.Observed(stage, line) : t.Observed(line, stage);
             }
         // The lattice keeps its tick: what it counts with outlives this call.
         auto left = std::make_shared<std::uint64_t>(budget);

@@ -241,6 +241,21 @@ TEST_F(NetworkAlgorithmTest, ATableTooLargeToCountBeforehandIsCountedByTheNetwor
     }
 }
 
+// Four rows of equal total (5): Pearson's integer count with those rows
+// filled first fits within 512 values a side where the increasing order of
+// totals does not, and with 128 nodes the floating-point pass does not fit
+// (so only the integer count can complete the run).
+TEST_F(NetworkAlgorithmTest, WhereOneOrderOfFillingPassesTheIntegerCountsLimitAnotherServes) {
+    const Table t{{1, 4, 1}, {1, 1, 3}, {2, 2, 1}, {2, 2, 1}, {2, 2, 1}, {2, 1, 0}};
+    NetworkLimits small;
+    small.MaxLatticeValues = 512;
+    small.MaxNodes = 128;
+    NetworkLimits floating = small;
+    floating.Lattice = false;
+    EXPECT_EQ(ExpectSameUnder(t, {small}), 1);
+    EXPECT_EQ(RunNetworkAlgorithm(engine.State(), env.Ports(), floating), NetworkOutcome::NeedsEnumeration);
+}
+
 TEST_F(NetworkAlgorithmTest, PastItsMemoryLimitsItHandsTheTableBack) {
     const Table t{{3, 1, 2, 0, 2, 4}, {1, 3, 0, 2, 1, 2}, {2, 0, 3, 1, 1, 3}};
     const Outcome enumerated = RunWith(t, std::numeric_limits<std::uint64_t>::max());
