@@ -384,7 +384,7 @@ bool PearsonLattice::StepForward() {
         SortMerge(merged);
         // Past the limit before the items are stored, so that they never
         // take more than the room reserved.
-        if (next.Keys.size() >= maxNodes_ || next.Items.size() + merged.size() > maxItems_) return false;
+        if (!Within(next.Keys.size() + 1, next.Items.size() + merged.size())) return false;
         next.Index.Insert(Pack(node), static_cast<std::int32_t>(next.Keys.size()));
         next.Keys.push_back(Pack(node));
         next.Items.insert(next.Items.end(), merged.begin(), merged.end());
@@ -581,10 +581,11 @@ bool PearsonLattice::StepBack() {
             sum.Closed += i.Mass;
         }
         sums.push_back(sum);
-        if (next.Keys.size() > maxNodes_ || next.Items.size() + merged.size() > maxItems_) return false;
+        if (!Within(next.Keys.size(), next.Items.size() + merged.size())) return false;
         next.Items.insert(next.Items.end(), merged.begin(), merged.end());
         next.Begin.push_back(next.Items.size());
-        tick_(listed + edges_.size() + 1);
+        // (With two columns left the node has no column choices listed.)
+        tick_(listed + (stage == stages_ - 2 ? 0 : edges_.size()) + 1);
         return true;
     });
     if (!within) return false;

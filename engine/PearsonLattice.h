@@ -206,6 +206,8 @@ private:
     void TwoColumnCompletions(Emit& emit) const;
     TwoColumns two_;
     std::vector<Summary> summaries_;  // of the back side's nodes
+    // Whether a side with that many nodes and items keeps to the limits.
+    bool Within(std::size_t nodes, std::size_t items) const { return nodes <= maxNodes_ && items <= maxItems_; }
     // The next stage's partial tables from the frontier's.
     bool StepForward();
     // The completions of every node of the stage before the back side's.
