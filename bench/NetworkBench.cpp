@@ -12,9 +12,13 @@
 
 #include "AnalysisEngine.h"
 #include "BenchHarness.h"
+#include "LargePageMemory.h"
 #include "NetworkAlgorithm.h"
 
 namespace {
+
+// The work arrays' memory as in the program.
+[[maybe_unused]] const kelvorin::LargePageMemory& kMemory = kelvorin::LargePageMemory::InstallAsDefault();
 
 using kelvorin::ExactTally;
 using kelvorin::bench::Harness;

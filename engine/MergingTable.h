@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "WorkMemory.h"
+
 namespace kelvorin {
 
 // The items in order of first arrival, each key once: open addressing with
@@ -41,7 +43,7 @@ public:
             }
         }
     }
-    std::vector<Item>& Items() { return items_; }
+    WorkVector<Item>& Items() { return items_; }
 
 private:
     static std::size_t Hash(std::int64_t key) {
@@ -58,8 +60,8 @@ private:
             slots_[at] = (generation_ << 32) | i;
         }
     }
-    std::vector<std::uint64_t> slots_;  // generation << 32 | index
-    std::vector<Item> items_;
+    WorkVector<std::uint64_t> slots_;  // generation << 32 | index
+    WorkVector<Item> items_;
     std::uint64_t generation_ = 1;
 };
 

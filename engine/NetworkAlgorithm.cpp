@@ -19,6 +19,7 @@
 #include "MergingTable.h"
 #include "PearsonLattice.h"
 #include "SeparableConvex.h"
+#include "WorkMemory.h"
 
 namespace kelvorin {
 
@@ -103,9 +104,9 @@ using Merging = MergingTable<Keyed, KeyOf, Combined>;
 // The partial tables of a stage: node after node in increasing order, each
 // node's in increasing order of past value.
 struct StageEntries {
-    std::vector<std::int32_t> Nodes;
-    std::vector<std::size_t> Begin;  // node k's entries: [Begin[k], Begin[k + 1])
-    std::vector<Entry> Items;
+    WorkVector<std::int32_t> Nodes;
+    WorkVector<std::size_t> Begin;  // node k's entries: [Begin[k], Begin[k + 1])
+    WorkVector<Entry> Items;
 };
 
 // Nodes with few completions (NetworkLimits::ListedNode) have them listed,
@@ -180,7 +181,7 @@ private:
             std::uint64_t Ways;
             double Share;
         };
-        std::vector<Item> Items;
+        WorkVector<Item> Items;
         long double Scale = 1.0L;
         std::size_t Size() const { return Items.size() - 1; }
         long double Value(std::size_t i) const { return Items[i].Value; }
@@ -299,8 +300,8 @@ private:
         long double Mass;
         std::uint64_t Ways;
     };
-    std::vector<Gathered> gathered_, spread_;
-    std::vector<std::size_t> bucketStart_, bucketNext_;
+    WorkVector<Gathered> gathered_, spread_;
+    WorkVector<std::size_t> bucketStart_, bucketNext_;
     // Where a list's completions change class for an entry's cuts. The
     // hints are where the four cuts fell for the previous entry: entries
     // come in order of past value, so the cuts move little.
@@ -312,16 +313,16 @@ private:
     // node's own list is settled through the child that adds nothing
     // (Itself).
     struct NodeCuts {
-        std::vector<Cuts> Of;  // per partial table
+        WorkVector<Cuts> Of;  // per partial table
         // Envelopes of the less and greater cuts, each never rising in
         // the order of the partial tables and never looser than the cut
         // itself: the least less cut so far, the greatest greater cut from
         // here on. A child's completions all lie below the first for a
         // leading run of the partial tables and all above the second for
         // a trailing run; those runs settle by the running sums.
-        std::vector<long double> LessEnvelope, GreaterEnvelope;
-        std::vector<std::uint64_t> WaysBefore;
-        std::vector<long double> MassBefore;
+        WorkVector<long double> LessEnvelope, GreaterEnvelope;
+        WorkVector<std::uint64_t> WaysBefore;
+        WorkVector<long double> MassBefore;
     };
     // The child that adds no column: the node itself, with one way, factor
     // 1 and no terms.
@@ -332,14 +333,14 @@ private:
         c.Factor = 1.0L;
         return c;
     }
-    NodeCuts CutsBeforeChildren(const std::vector<Entry>& open, const std::vector<Child>& kids) const;
-    void SettleThroughChild(const std::vector<Entry>& open, const NodeCuts& cuts, const Child& c, const Node& child,
+    NodeCuts CutsBeforeChildren(const WorkVector<Entry>& open, const std::vector<Child>& kids) const;
+    void SettleThroughChild(const WorkVector<Entry>& open, const NodeCuts& cuts, const Child& c, const Node& child,
                             const Completions& list);
     void Settle(int which, const Entry& e, const Node& n);
     // Settles the partial tables of a node with two columns left against
     // its complete tables one by one, unsorted: cheaper than listing them
     // when few partial tables reach the node.
-    void SettleDirectly(int stage, std::int32_t node, const std::vector<Entry>& open);
+    void SettleDirectly(int stage, std::int32_t node, const WorkVector<Entry>& open);
     // Calls emit(value, factor) for every complete table below a node with
     // two columns left: the pass's value of its last two columns and their
     // factor. Per line the two cells' parts are tabulated against the count
@@ -921,7 +922,7 @@ const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node)
             long double Value;
             long double Mass;
         };
-        std::vector<Item> items;
+        WorkVector<Item> items;
         items.reserve(n.Count);
         list.Items.reserve(n.Count + 1);
         CompleteTables(stage, Remaining(stage, node),
@@ -1017,7 +1018,7 @@ void Network::SortChildren(const std::vector<Child>& kids, const std::vector<con
     for (std::size_t b = 0; b < m; ++b) bucketStart_[b + 1] += bucketStart_[b];
     spread_.resize(m);
     {
-        std::vector<std::size_t>& next = bucketNext_;
+        WorkVector<std::size_t>& next = bucketNext_;
         next.assign(bucketStart_.begin(), bucketStart_.end() - 1);
         for (const Gathered& g : gathered_) spread_[next[bucketOf(g.Value)]++] = g;
     }
@@ -1069,11 +1070,11 @@ void Network::Split(Exact&& exact, const Completions& list, const Cuts& cuts, st
 // statistics the child's own value is then subtracted, for the
 // probability divided out. The guard is twice that of CutsFor and counts
 // the greatest own value, which covers the one more rounding.
-Network::NodeCuts Network::CutsBeforeChildren(const std::vector<Entry>& open, const std::vector<Child>& kids) const {
+Network::NodeCuts Network::CutsBeforeChildren(const WorkVector<Entry>& open, const std::vector<Child>& kids) const {
     constexpr long double guard = 0x1p-55L;
     const std::size_t count = open.size();
     NodeCuts cuts;
-    std::vector<Cuts>& result = cuts.Of;
+    WorkVector<Cuts>& result = cuts.Of;
     result.resize(count);
     const Cuts& c = passCuts_;
     long double own = 0.0L;
@@ -1105,7 +1106,7 @@ Network::NodeCuts Network::CutsBeforeChildren(const std::vector<Entry>& open, co
     return cuts;
 }
 
-void Network::SettleThroughChild(const std::vector<Entry>& open, const NodeCuts& cuts, const Child& c,
+void Network::SettleThroughChild(const WorkVector<Entry>& open, const NodeCuts& cuts, const Child& c,
                                  const Node& child, const Completions& list) {
     Tick(open.size());
     std::size_t hints[4] = {kNoHint, kNoHint, kNoHint, kNoHint};
@@ -1214,7 +1215,7 @@ void Network::CompleteTables(int stage, const std::vector<std::int32_t>& remaini
     place(place, 0, T, Numerator(stage), 0.0L);
 }
 
-void Network::SettleDirectly(int stage, std::int32_t node, const std::vector<Entry>& open) {
+void Network::SettleDirectly(int stage, std::int32_t node, const WorkVector<Entry>& open) {
     const Node& n = NodeAt(stage, node);
     const std::size_t count = open.size();
     std::vector<Cuts> cuts(count);
@@ -1551,7 +1552,7 @@ void Network::Pass(int ordering) {
     current.Begin = {0, 1};
     current.Items.push_back(start);
     std::vector<Child> scratch;
-    std::vector<Entry> open;
+    WorkVector<Entry> open;
     // The open partial tables of a node going on to a child without a
     // list: current.Items[From, To) through the column choice steps[Step].
     // They are gathered child by child once every node of the stage is

@@ -251,7 +251,7 @@ void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, b
 // Least significant digit first, a byte a pass, over the values less the
 // least (a few passes: the values of a node span far less than D times the
 // lines); then equal values merged.
-void PearsonLattice::SortMerge(std::vector<Item>& items) {
+void PearsonLattice::SortMerge(WorkVector<Item>& items) {
     const std::size_t n = items.size();
     if (n < 2) return;
     if (n <= 64) {
@@ -378,7 +378,7 @@ bool PearsonLattice::StepForward() {
             added += frontier_.Begin[up + 1] - frontier_.Begin[up];
             if (pasts_.Items().size() > maxItems_) return false;
         }
-        std::vector<Item>& merged = pasts_.Items();
+        WorkVector<Item>& merged = pasts_.Items();
         tick_(added + parentEdges_.size() + 1);
         if (merged.empty()) return true;
         SortMerge(merged);
@@ -569,7 +569,7 @@ bool PearsonLattice::StepBack() {
         const std::uint64_t listed = Listed(stage);
         if (listed > maxItems_) return false;
         Gather(stage);
-        std::vector<Item>& merged = futures_.Items();
+        WorkVector<Item>& merged = futures_.Items();
         SortMerge(merged);
         Summary sum;
         if (!merged.empty()) {
@@ -595,7 +595,7 @@ bool PearsonLattice::StepBack() {
     return true;
 }
 
-void PearsonLattice::RunningSums(const Side& side, std::vector<std::uint64_t>& ways, std::vector<long double>& mass) {
+void PearsonLattice::RunningSums(const Side& side, WorkVector<std::uint64_t>& ways, WorkVector<long double>& mass) {
     ways.resize(side.Items.size() + side.Keys.size());
     mass.resize(ways.size());
     for (std::size_t p = 0; p < side.Keys.size(); ++p) {
@@ -611,20 +611,20 @@ void PearsonLattice::RunningSums(const Side& side, std::vector<std::uint64_t>& w
 
 void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], std::uint64_t& settled) {
     // Running sums of the frontier's partial tables.
-    const std::vector<Item>& past = frontier_.Items;
-    std::vector<std::uint64_t> waysBefore;
-    std::vector<long double> massBefore;
+    const WorkVector<Item>& past = frontier_.Items;
+    WorkVector<std::uint64_t> waysBefore;
+    WorkVector<long double> massBefore;
     RunningSums(frontier_, waysBefore, massBefore);
     // The same for the completions of the back side's nodes, formed when
     // the meeting stage's completions are taken from them by their lists.
     const bool fromLists = front_ + 1 < stages_ - 2;
-    std::vector<std::uint64_t> listWaysBefore;
-    std::vector<long double> listMassBefore;
+    WorkVector<std::uint64_t> listWaysBefore;
+    WorkVector<long double> listMassBefore;
     const std::int64_t from = equalFrom_;
     const std::int64_t to = equalTo_;
-    std::vector<std::int64_t> values, highs;
-    std::vector<std::uint64_t> futureWays;
-    std::vector<long double> futureMass;
+    WorkVector<std::int64_t> values, highs;
+    WorkVector<std::uint64_t> futureWays;
+    WorkVector<long double> futureMass;
     ForEachNode(front_ + 1, [&](const std::vector<std::int32_t>& node) {
         Parents(front_, node, parentEdges_);
         bool reached = false;
@@ -668,7 +668,7 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
             for (auto it = lessEnd; it != greaterFrom; ++it)
                 pasts_.Add({it->Value + l.Term, it->Ways * l.Ways, it->Mass * l.Factor});
         }
-        std::vector<Item>& pasts = pasts_.Items();
+        WorkVector<Item>& pasts = pasts_.Items();
         tick_(pasts.size() + 1);
         if (pasts.empty()) return true;
         SortMerge(pasts);
@@ -691,7 +691,7 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
         const std::uint64_t forming = listed > 8 * n ? 2 * listed * std::bit_width(n) : 8 * listed + n;
         if (fromLists && walking < forming) {
             if (listWaysBefore.empty()) RunningSums(completions_, listWaysBefore, listMassBefore);
-            const std::vector<Item>& list = completions_.Items;
+            const WorkVector<Item>& list = completions_.Items;
             for (const Edge& e : edges_) {
                 const auto c = static_cast<std::size_t>(completions_.Index.At(e.Node));
                 const auto begin = list.begin() + static_cast<std::ptrdiff_t>(completions_.Begin[c]);
@@ -783,7 +783,7 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
 
         // The completions themselves, at most 8 for each past value.
         Gather(front_ + 1);
-        std::vector<Item>& future = futures_.Items();
+        WorkVector<Item>& future = futures_.Items();
         tick_(future.size());
 
         // Both sorted, with running sums over the completions; as the past

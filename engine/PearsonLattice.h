@@ -33,6 +33,7 @@
 
 #include "AnalysisState.h"
 #include "MergingTable.h"
+#include "WorkMemory.h"
 
 namespace kelvorin {
 
@@ -126,33 +127,33 @@ private:
                 if (slots_[at].Number < 0 || slots_[at].Key == key) return slots_[at];
         }
         void Grow() {
-            std::vector<Slot> old(std::max<std::size_t>(64, 2 * slots_.size()));
+            WorkVector<Slot> old(std::max<std::size_t>(64, 2 * slots_.size()));
             old.swap(slots_);
             for (const Slot& s : old)
                 if (s.Number >= 0) Find(s.Key) = s;
         }
-        std::vector<Slot> slots_;
+        WorkVector<Slot> slots_;
         std::size_t size_ = 0;
     };
     // Nodes of one stage with their sorted, merged items.
     struct Side {
         NodeIndex Index;
-        std::vector<std::uint64_t> Keys;
-        std::vector<std::size_t> Begin;  // node k's items: [Begin[k], Begin[k + 1])
-        std::vector<Item> Items;
+        WorkVector<std::uint64_t> Keys;
+        WorkVector<std::size_t> Begin;  // node k's items: [Begin[k], Begin[k + 1])
+        WorkVector<Item> Items;
         std::size_t Size() const { return Items.size(); }
     };
 
     // Running sums of ways and mass of each node's items from 0: node p's
     // first j at Begin[p] + p + j.
-    static void RunningSums(const Side& side, std::vector<std::uint64_t>& ways, std::vector<long double>& mass);
+    static void RunningSums(const Side& side, WorkVector<std::uint64_t>& ways, WorkVector<long double>& mass);
     std::uint64_t Pack(const std::vector<std::int32_t>& remaining) const;
     void Unpack(std::uint64_t key, std::vector<std::int32_t>& remaining) const;
     // The column vectors of a stage from a node (remaining totals) into
     // the nodes after it.
     void Edges(int stage, const std::vector<std::int32_t>& remaining, std::vector<Edge>& out);
     // Sorts by value and merges equal values.
-    void SortMerge(std::vector<Item>& items);
+    void SortMerge(WorkVector<Item>& items);
     // The column vectors of a stage into a child (remaining totals) from
     // the nodes before it, as from those nodes.
     void Parents(int stage, const std::vector<std::int32_t>& child, std::vector<Edge>& out);
@@ -248,7 +249,7 @@ private:
     };
     using Gathering = MergingTable<Item, ValueOf, AddUp>;
     Gathering pasts_, futures_;
-    std::vector<Item> scratch_;
+    WorkVector<Item> scratch_;
     std::vector<Edge> edges_;
 };
 

@@ -11,6 +11,7 @@
 
 #include "BatchMode.h"
 #include "HelpViewer.h"
+#include "LargePageMemory.h"
 #include "NumericError.h"
 #include "QtSettingsStore.h"
 #include "TAbout.h"
@@ -58,6 +59,11 @@ int RunBatchMode(int argc, char** argv) {
 }  // namespace
 
 int RunProgram(int argc, char** argv) {
+    // The exact tests' work arrays on large pages (see LargePageMemory);
+    // not under AddressSanitizer, which watches only the heap's blocks.
+#if !defined(__SANITIZE_ADDRESS__)
+    LargePageMemory::InstallAsDefault();
+#endif
     if (WantsBatch(argc, argv)) return RunBatchMode(argc, argv);
 
     QApplication application(argc, argv);
