@@ -8,7 +8,9 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <memory_resource>
 #include <new>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -61,9 +63,10 @@ struct Node {
     long double Closed = 0.0L;  // M! / prod r_k!: the sum of the completions' factors
     long double Low[kOrderings] = {0.0L, 0.0L, 0.0L};
     long double High[kOrderings] = {0.0L, 0.0L, 0.0L};
-    // The node's children, kept while memory allows.
+    // The node's children, kept while memory allows (in the network's
+    // store of kept children).
     bool ChildrenKept = false;
-    std::vector<Child> Children;
+    std::span<const Child> Children;
 };
 
 // Partial tables merged at a node in one ordering's pass: how many, the sum
@@ -224,8 +227,8 @@ private:
     }
     template <typename Emit>
     void Columns(int stage, const std::vector<std::int32_t>& remaining, Emit&& emit);
-    void Children(int stage, const std::vector<std::int32_t>& remaining, std::vector<Child>& out);
-    const std::vector<Child>& ChildrenOf(int stage, std::int32_t node, std::vector<Child>& scratch) {
+    void Children(int stage, const std::vector<std::int32_t>& remaining, WorkVector<Child>& out);
+    std::span<const Child> ChildrenOf(int stage, std::int32_t node, WorkVector<Child>& scratch) {
         const Node& n = nodes_[static_cast<std::size_t>(stage)][static_cast<std::size_t>(node)];
         if (n.ChildrenKept) return n.Children;
         Children(stage, Remaining(stage, node), scratch);
@@ -291,10 +294,10 @@ private:
     // value to append(value, factor, ways): by merging (the probability,
     // whose values may span any range) or by sorting (the statistics).
     template <typename Append>
-    void MergeChildren(const std::vector<Child>& kids, const std::vector<const Completions*>& below,
+    void MergeChildren(std::span<const Child> kids, const std::vector<const Completions*>& below,
                        Append&& append) const;
     template <typename Append>
-    void SortChildren(const std::vector<Child>& kids, const std::vector<const Completions*>& below, Append&& append);
+    void SortChildren(std::span<const Child> kids, const std::vector<const Completions*>& below, Append&& append);
     struct Gathered {
         long double Value;
         long double Mass;
@@ -333,7 +336,7 @@ private:
         c.Factor = 1.0L;
         return c;
     }
-    NodeCuts CutsBeforeChildren(const WorkVector<Entry>& open, const std::vector<Child>& kids) const;
+    NodeCuts CutsBeforeChildren(const WorkVector<Entry>& open, std::span<const Child> kids) const;
     void SettleThroughChild(const WorkVector<Entry>& open, const NodeCuts& cuts, const Child& c, const Node& child,
                             const Completions& list);
     void Settle(int which, const Entry& e, const Node& n);
@@ -389,10 +392,13 @@ private:
     bool withTerms_ = false;
     int graph_ = -1;  // 1 for the probability's graph, 0 for Pearson's
 
-    std::vector<std::vector<Node>> nodes_;  // per stage 0..S
+    std::vector<WorkVector<Node>> nodes_;  // per stage 0..S
     std::vector<std::unordered_map<std::string, std::int32_t>> index_;
     std::size_t nodeCount_ = 0;
     std::size_t kept_ = 0;  // children kept by the nodes
+    // Their store, the graph's: filled as the nodes are completed, emptied
+    // only with the graph, so it grows in large blocks.
+    std::pmr::monotonic_buffer_resource keptChildren_{std::size_t{1} << 20};
 
     int ordering_ = kProbability;
     bool tallied_[kOrderings] = {true, false, false};
@@ -488,6 +494,7 @@ std::int32_t Network::BuildGraph(bool probability) {
     index_.assign(static_cast<std::size_t>(stages_ + 1), {});
     nodeCount_ = 0;
     kept_ = 0;
+    keptChildren_.release();
     std::vector<std::int32_t> root(lineTotal_.begin(), lineTotal_.end());
     for (int k = 0; k < lines_; k = groupEnd_[static_cast<std::size_t>(k)])
         std::sort(root.begin() + k, root.begin() + groupEnd_[static_cast<std::size_t>(k)], std::greater<>());
@@ -581,7 +588,7 @@ void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, Emi
     place(place, 0, total, 1.0L, 1.0L, 0.0L, 0.0);
 }
 
-void Network::Children(int stage, const std::vector<std::int32_t>& remaining, std::vector<Child>& out) {
+void Network::Children(int stage, const std::vector<std::int32_t>& remaining, WorkVector<Child>& out) {
     out.clear();
     // With two columns left the last one is the rest: the child is the
     // complete table, its values those of both columns.
@@ -649,7 +656,7 @@ void Network::Complete(int stage, std::int32_t node) {
     } else if (stage == stages_ - 2) {
         CompleteTwoColumns(stage, remaining, result);
     } else {
-        std::vector<Child> children;
+        WorkVector<Child> children;
         Children(stage, remaining, children);
         bool first = true;
         for (const Child& c : children) {
@@ -670,7 +677,9 @@ void Network::Complete(int stage, std::int32_t node) {
         if (first) throw GiveUp{};  // no completion: margins that cannot be met
         if (kept_ + children.size() <= kKeptChildren) {
             kept_ += children.size();
-            result.Children = std::move(children);
+            auto* const kept = static_cast<Child*>(keptChildren_.allocate(children.size() * sizeof(Child), alignof(Child)));
+            std::uninitialized_copy(children.begin(), children.end(), kept);
+            result.Children = {kept, children.size()};
             result.ChildrenKept = true;
         }
     }
@@ -930,8 +939,8 @@ const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node)
         std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.Value < b.Value; });
         for (const Item& item : items) append(item.Value, item.Mass, 1);
     } else {
-        std::vector<Child> scratch;
-        const std::vector<Child>& kids = ChildrenOf(stage, node, scratch);
+        WorkVector<Child> scratch;
+        const std::span<const Child> kids = ChildrenOf(stage, node, scratch);
         std::vector<const Completions*> below(kids.size());
         for (std::size_t k = 0; k < kids.size(); ++k) {
             below[k] = CompletionsOf(Next(stage), kids[k].Node);
@@ -956,7 +965,7 @@ const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node)
 // value keeps their order): they are merged with a heap of the children's
 // next completions.
 template <typename Append>
-void Network::MergeChildren(const std::vector<Child>& kids, const std::vector<const Completions*>& below,
+void Network::MergeChildren(std::span<const Child> kids, const std::vector<const Completions*>& below,
                             Append&& append) const {
     struct Cursor {
         long double Value;
@@ -990,7 +999,7 @@ void Network::MergeChildren(const std::vector<Child>& kids, const std::vector<co
 // in the range (a monotone map, so the buckets come in order of value),
 // then a sort within each bucket, costs about a constant per value.
 template <typename Append>
-void Network::SortChildren(const std::vector<Child>& kids, const std::vector<const Completions*>& below,
+void Network::SortChildren(std::span<const Child> kids, const std::vector<const Completions*>& below,
                            Append&& append) {
     gathered_.clear();
     long double lo = std::numeric_limits<long double>::max();
@@ -1070,7 +1079,7 @@ void Network::Split(Exact&& exact, const Completions& list, const Cuts& cuts, st
 // statistics the child's own value is then subtracted, for the
 // probability divided out. The guard is twice that of CutsFor and counts
 // the greatest own value, which covers the one more rounding.
-Network::NodeCuts Network::CutsBeforeChildren(const WorkVector<Entry>& open, const std::vector<Child>& kids) const {
+Network::NodeCuts Network::CutsBeforeChildren(const WorkVector<Entry>& open, std::span<const Child> kids) const {
     constexpr long double guard = 0x1p-55L;
     const std::size_t count = open.size();
     NodeCuts cuts;
@@ -1551,7 +1560,7 @@ void Network::Pass(int ordering) {
     current.Nodes.push_back(root);
     current.Begin = {0, 1};
     current.Items.push_back(start);
-    std::vector<Child> scratch;
+    WorkVector<Child> scratch;
     WorkVector<Entry> open;
     // The open partial tables of a node going on to a child without a
     // list: current.Items[From, To) through the column choice steps[Step].
@@ -1568,9 +1577,9 @@ void Network::Pass(int ordering) {
         std::uint32_t Step;
         std::uint32_t From, To;
     };
-    std::vector<Onward> onward, byChild;
-    std::vector<Step> steps;
-    std::vector<std::size_t> childStart;
+    WorkVector<Onward> onward, byChild;
+    WorkVector<Step> steps;
+    WorkVector<std::size_t> childStart;
     StageEntries next;
     Merging merging;
     // The memory held through the gathering: this stage's partial tables
@@ -1613,7 +1622,7 @@ void Network::Pass(int ordering) {
             }
             if (const Completions* list = CompletionsOf(stage, node)) {
                 const Child itself = Itself(node);
-                SettleThroughChild(open, CutsBeforeChildren(open, {itself}), itself, n, *list);
+                SettleThroughChild(open, CutsBeforeChildren(open, std::span<const Child>(&itself, 1)), itself, n, *list);
                 continue;
             }
             // With two columns left and no list to be had (past the limit of
@@ -1624,7 +1633,7 @@ void Network::Pass(int ordering) {
                 SettleDirectly(stage, node, open);
                 continue;
             }
-            const std::vector<Child>& kids = ChildrenOf(stage, node, scratch);
+            const std::span<const Child> kids = ChildrenOf(stage, node, scratch);
             NodeCuts cutsFor;
             bool kept = false;  // the open partial tables moved to the front of the node's
             for (const Child& c : kids) {
