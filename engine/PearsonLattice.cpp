@@ -692,14 +692,26 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
         if (fromLists && walking < forming) {
             if (listWaysBefore.empty()) RunningSums(completions_, listWaysBefore, listMassBefore);
             const WorkVector<Item>& list = completions_.Items;
+            // The past values' ways and mass in all: with a class's share
+            // below each bound summed over them, the three classes follow.
+            std::uint64_t pastWays = 0;
+            long double pastMass = 0.0L;
+            for (const Item& u : pasts) {
+                pastWays += u.Ways;
+                pastMass += u.Mass;
+            }
             for (const Edge& e : edges_) {
                 const auto c = static_cast<std::size_t>(completions_.Index.At(e.Node));
                 const auto begin = list.begin() + static_cast<std::ptrdiff_t>(completions_.Begin[c]);
                 const std::size_t m = completions_.Begin[c + 1] - completions_.Begin[c];
-                const std::size_t base = completions_.Begin[c] + c;
-                const std::uint64_t allWays = listWaysBefore[base + m];
-                const long double allMass = listMassBefore[base + m];
+                const std::uint64_t* const waysBelow = listWaysBefore.data() + completions_.Begin[c] + c;
+                const long double* const massBelow = listMassBefore.data() + completions_.Begin[c] + c;
                 const bool bisect = n * std::bit_width(m) < n + m;
+                // Over the past values: the ways and mass of the
+                // completions less than the observed table with each (below
+                // lo), and of those not greater (below hi).
+                std::uint64_t lessWays = 0, notGreaterWays = 0;
+                long double lessMass = 0.0L, notGreaterMass = 0.0L;
                 // As the past values rise the bounds fall: each is sought
                 // within the last one's prefix.
                 std::size_t lo = m, hi = m;
@@ -717,15 +729,17 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
                         while (lo > 0 && begin[static_cast<std::ptrdiff_t>(lo - 1)].Value >= less) --lo;
                         while (hi > 0 && begin[static_cast<std::ptrdiff_t>(hi - 1)].Value > most) --hi;
                     }
-                    const std::uint64_t w = u.Ways * e.Ways;
-                    const long double f = u.Mass * e.Factor;
-                    ways[0] += w * listWaysBefore[base + lo];
-                    mass[0] += f * listMassBefore[base + lo];
-                    ways[1] += w * (listWaysBefore[base + hi] - listWaysBefore[base + lo]);
-                    mass[1] += f * (listMassBefore[base + hi] - listMassBefore[base + lo]);
-                    ways[2] += w * (allWays - listWaysBefore[base + hi]);
-                    mass[2] += f * (allMass - listMassBefore[base + hi]);
+                    lessWays += u.Ways * waysBelow[lo];
+                    notGreaterWays += u.Ways * waysBelow[hi];
+                    lessMass += u.Mass * massBelow[lo];
+                    notGreaterMass += u.Mass * massBelow[hi];
                 }
+                ways[0] += e.Ways * lessWays;
+                ways[1] += e.Ways * (notGreaterWays - lessWays);
+                ways[2] += e.Ways * (pastWays * waysBelow[m] - notGreaterWays);
+                mass[0] += e.Factor * lessMass;
+                mass[1] += e.Factor * (notGreaterMass - lessMass);
+                mass[2] += e.Factor * (pastMass * massBelow[m] - notGreaterMass);
                 tick_(pasts.size());
             }
             for (const Item& u : pasts) settled += u.Ways * count;
