@@ -623,8 +623,8 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
     const std::int64_t from = equalFrom_;
     const std::int64_t to = equalTo_;
     WorkVector<std::int64_t> values, highs;
-    WorkVector<std::uint64_t> futureWays;
-    WorkVector<long double> futureMass;
+    WorkVector<std::uint64_t> futureWays, pastWaysBefore;
+    WorkVector<long double> futureMass, pastMassBefore;
     ForEachNode(front_ + 1, [&](const std::vector<std::int32_t>& node) {
         Parents(front_, node, parentEdges_);
         bool reached = false;
@@ -692,30 +692,53 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
         if (fromLists && walking < forming) {
             if (listWaysBefore.empty()) RunningSums(completions_, listWaysBefore, listMassBefore);
             const WorkVector<Item>& list = completions_.Items;
-            // The past values' ways and mass in all: with a class's share
-            // below each bound summed over them, the three classes follow.
-            std::uint64_t pastWays = 0;
-            long double pastMass = 0.0L;
-            for (const Item& u : pasts) {
-                pastWays += u.Ways;
-                pastMass += u.Mass;
+            // Running sums of the past values' ways and mass: with a
+            // class's share below each bound summed over them, the three
+            // classes follow.
+            pastWaysBefore.resize(n + 1);
+            pastMassBefore.resize(n + 1);
+            pastWaysBefore[0] = 0;
+            pastMassBefore[0] = 0.0L;
+            for (std::size_t j = 0; j < n; ++j) {
+                pastWaysBefore[j + 1] = pastWaysBefore[j] + pasts[j].Ways;
+                pastMassBefore[j + 1] = pastMassBefore[j] + pasts[j].Mass;
             }
+            const std::uint64_t pastWays = pastWaysBefore[n];
+            const long double pastMass = pastMassBefore[n];
             for (const Edge& e : edges_) {
                 const auto c = static_cast<std::size_t>(completions_.Index.At(e.Node));
                 const auto begin = list.begin() + static_cast<std::ptrdiff_t>(completions_.Begin[c]);
                 const std::size_t m = completions_.Begin[c + 1] - completions_.Begin[c];
                 const std::uint64_t* const waysBelow = listWaysBefore.data() + completions_.Begin[c] + c;
                 const long double* const massBelow = listMassBefore.data() + completions_.Begin[c] + c;
-                const bool bisect = n * std::bit_width(m) < n + m;
+                if (m == 0) {  // (no completion: nothing to add)
+                    tick_(pasts.size());
+                    continue;
+                }
                 // Over the past values: the ways and mass of the
                 // completions less than the observed table with each (below
-                // lo), and of those not greater (below hi).
-                std::uint64_t lessWays = 0, notGreaterWays = 0;
-                long double lessMass = 0.0L, notGreaterMass = 0.0L;
+                // lo), and of those not greater (below hi). With the past
+                // values before first, every completion of the list is
+                // less; from last on, every one is greater; only those
+                // between are placed in the list.
+                const std::int64_t least = begin->Value;
+                const std::int64_t greatest = begin[static_cast<std::ptrdiff_t>(m - 1)].Value;
+                const auto first = std::partition_point(
+                    pasts.begin(), pasts.end(), [&](const Item& u) { return u.Value + e.Term + greatest < from; });
+                const auto last = std::partition_point(
+                    first, pasts.end(), [&](const Item& u) { return u.Value + e.Term + least <= to; });
+                const auto before = static_cast<std::size_t>(first - pasts.begin());
+                const auto between = static_cast<std::size_t>(last - first);
+                const bool bisect = between * std::bit_width(m) < between + m;
+                std::uint64_t lessWays = pastWaysBefore[before] * waysBelow[m];
+                std::uint64_t notGreaterWays = lessWays;
+                long double lessMass = pastMassBefore[before] * massBelow[m];
+                long double notGreaterMass = lessMass;
                 // As the past values rise the bounds fall: each is sought
                 // within the last one's prefix.
                 std::size_t lo = m, hi = m;
-                for (const Item& u : pasts) {
+                for (auto it = first; it != last; ++it) {
+                    const Item& u = *it;
                     const std::int64_t less = from - u.Value - e.Term;    // a completion below is less
                     const std::int64_t most = to - u.Value - e.Term;      // one up to it is not greater
                     if (bisect) {

@@ -256,6 +256,40 @@ TEST_F(NetworkAlgorithmTest, WhereOneOrderOfFillingPassesTheIntegerCountsLimitAn
     EXPECT_EQ(RunNetworkAlgorithm(engine.State(), env.Ports(), floating), NetworkOutcome::NeedsEnumeration);
 }
 
+// Tables too large to enumerate in a test, whose integer count's meeting
+// places many past values against the lists of many column choices (each
+// choice's list all less or all greater for runs of them): Pearson's tally
+// as the floating-point pass gives it.
+TEST_F(NetworkAlgorithmTest, LargerTablesGetTheSamePearsonTallyFromTheIntegerCountAsFromFloatingPoint) {
+    const std::vector<Table> tables{
+        {{2, 0, 3, 2, 1, 1}, {1, 1, 0, 2, 3, 1}, {1, 16, 0, 2, 3, 1}, {1, 0, 3, 1, 3, 0}},
+        {{0, 2, 0, 0, 0, 1}, {2, 1, 0, 1, 0, 2}, {1, 1, 1, 2, 1, 0}, {1, 0, 2, 0, 3, 0}, {1, 0, 1, 2, 0, 2},
+         {3, 1, 0, 1, 2, 1}},
+    };
+    for (const Table& t : tables) {
+        SCOPED_TRACE(Text(t));
+        RunWith(t, 0);
+        AnalysisState& s = engine.State();
+        ExactTally tallies[2];
+        std::uint64_t points[2] = {0, 0};
+        for (int lattice = 0; lattice < 2; ++lattice) {
+            NetworkLimits limits;
+            limits.Lattice = lattice == 1;
+            s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
+            ASSERT_EQ(RunNetworkAlgorithm(s, env.Ports(), limits), NetworkOutcome::Completed);
+            tallies[lattice] = s.X2Tally;
+            points[lattice] = s.SamplePointCount;
+        }
+        EXPECT_EQ(points[1], points[0]);
+        EXPECT_EQ(tallies[1].LessCount, tallies[0].LessCount);
+        EXPECT_EQ(tallies[1].EqualCount, tallies[0].EqualCount);
+        EXPECT_EQ(tallies[1].GreaterCount, tallies[0].GreaterCount);
+        EXPECT_NEAR(tallies[1].LessMass, tallies[0].LessMass, 1e-12);
+        EXPECT_NEAR(tallies[1].EqualMass, tallies[0].EqualMass, 1e-12);
+        EXPECT_NEAR(tallies[1].GreaterMass, tallies[0].GreaterMass, 1e-12);
+    }
+}
+
 TEST_F(NetworkAlgorithmTest, PastItsMemoryLimitsItHandsTheTableBack) {
     const Table t{{3, 1, 2, 0, 2, 4}, {1, 3, 0, 2, 1, 2}, {2, 0, 3, 1, 1, 3}};
     const Outcome enumerated = RunWith(t, std::numeric_limits<std::uint64_t>::max());
