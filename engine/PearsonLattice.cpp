@@ -674,11 +674,11 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
         SortMerge(pasts);
 
         // Against each column choice's list (sorted, with running sums)
-        // the past values, in order, find their two bounds by walking down
-        // the list or, when it is long against them, by bisection; no
-        // completion is formed. Chosen when that takes fewer steps than
-        // forming every completion and placing it among the past values
-        // (by bisection, or by gathering and sorting them).
+        // the past values, in order, find their two bounds by galloping
+        // down the list; no completion is formed. Chosen when that (at
+        // most a walk down the list, or a bisection per past value) takes
+        // fewer steps than forming every completion and placing it among
+        // the past values (by bisection, or by gathering and sorting them).
         const std::size_t n = pasts.size();
         const std::uint64_t listed = Listed(front_ + 1);
         std::uint64_t walking = 0;
@@ -728,30 +728,32 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
                 const auto last = std::partition_point(
                     first, pasts.end(), [&](const Item& u) { return u.Value + e.Term + least <= to; });
                 const auto before = static_cast<std::size_t>(first - pasts.begin());
-                const auto between = static_cast<std::size_t>(last - first);
-                const bool bisect = between * std::bit_width(m) < between + m;
                 std::uint64_t lessWays = pastWaysBefore[before] * waysBelow[m];
                 std::uint64_t notGreaterWays = lessWays;
                 long double lessMass = pastMassBefore[before] * massBelow[m];
                 long double notGreaterMass = lessMass;
                 // As the past values rise the bounds fall: each is sought
-                // within the last one's prefix.
+                // within the last one's prefix by galloping down from it
+                // (steps doubling away from it bracket the new end of the
+                // prefix of items below it, then bisection), in steps of
+                // the order of the logarithm of how far it moved.
+                const auto down = [&](std::size_t at, auto&& below) {
+                    std::size_t step = 1;
+                    while (step <= at && !below(begin[static_cast<std::ptrdiff_t>(at - step)])) step *= 2;
+                    const std::size_t low = step <= at ? at - step + 1 : 0;
+                    const std::size_t high = at - step / 2;
+                    return static_cast<std::size_t>(std::partition_point(begin + static_cast<std::ptrdiff_t>(low),
+                                                                         begin + static_cast<std::ptrdiff_t>(high),
+                                                                         below) -
+                                                    begin);
+                };
                 std::size_t lo = m, hi = m;
                 for (auto it = first; it != last; ++it) {
                     const Item& u = *it;
                     const std::int64_t less = from - u.Value - e.Term;    // a completion below is less
                     const std::int64_t most = to - u.Value - e.Term;      // one up to it is not greater
-                    if (bisect) {
-                        lo = static_cast<std::size_t>(
-                            std::partition_point(begin, begin + static_cast<std::ptrdiff_t>(lo),
-                                                 [&](const Item& i) { return i.Value < less; }) - begin);
-                        hi = static_cast<std::size_t>(
-                            std::partition_point(begin, begin + static_cast<std::ptrdiff_t>(hi),
-                                                 [&](const Item& i) { return i.Value <= most; }) - begin);
-                    } else {
-                        while (lo > 0 && begin[static_cast<std::ptrdiff_t>(lo - 1)].Value >= less) --lo;
-                        while (hi > 0 && begin[static_cast<std::ptrdiff_t>(hi - 1)].Value > most) --hi;
-                    }
+                    lo = down(lo, [&](const Item& i) { return i.Value < less; });
+                    hi = down(hi, [&](const Item& i) { return i.Value <= most; });
                     lessWays += u.Ways * waysBelow[lo];
                     notGreaterWays += u.Ways * waysBelow[hi];
                     lessMass += u.Mass * massBelow[lo];
