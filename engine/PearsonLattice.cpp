@@ -624,6 +624,7 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
     const std::int64_t to = equalTo_;
     WorkVector<std::int64_t> values, highs;
     WorkVector<std::uint64_t> futureWays, pastWaysBefore;
+    std::vector<std::pair<std::size_t, std::size_t>> runs;  // per column choice, of the past values
     WorkVector<long double> futureMass, pastMassBefore;
     ForEachNode(front_ + 1, [&](const std::vector<std::int32_t>& node) {
         Parents(front_, node, parentEdges_);
@@ -681,12 +682,32 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
         // the past values (by bisection, or by gathering and sorting them).
         const std::size_t n = pasts.size();
         const std::uint64_t listed = Listed(front_ + 1);
+        // Per column choice, the past values before which every completion
+        // of its list is less than the observed table with them, and from
+        // which every one is greater: found by bisection against the list's
+        // least and greatest values. Only those between are placed in the
+        // list, each with two gallops (of the order of the logarithm of how
+        // far its bounds move from the last ones).
         std::uint64_t walking = 0;
+        runs.clear();
         if (fromLists)
             for (const Edge& e : edges_) {
                 const auto c = static_cast<std::size_t>(completions_.Index.At(e.Node));
                 const std::size_t m = completions_.Begin[c + 1] - completions_.Begin[c];
-                walking += 8 * n + std::min<std::uint64_t>(n * std::bit_width(m), n + m);
+                if (m == 0) {  // (no completion: nothing to place)
+                    runs.push_back({n, n});
+                    continue;
+                }
+                const auto begin = completions_.Items.begin() + static_cast<std::ptrdiff_t>(completions_.Begin[c]);
+                const std::int64_t least = begin->Value;
+                const std::int64_t greatest = begin[static_cast<std::ptrdiff_t>(m - 1)].Value;
+                const auto first = std::partition_point(
+                    pasts.begin(), pasts.end(), [&](const Item& u) { return u.Value + e.Term + greatest < from; });
+                const auto last = std::partition_point(
+                    first, pasts.end(), [&](const Item& u) { return u.Value + e.Term + least <= to; });
+                const auto between = static_cast<std::size_t>(last - first);
+                runs.push_back({static_cast<std::size_t>(first - pasts.begin()), static_cast<std::size_t>(last - pasts.begin())});
+                walking += 2 * std::bit_width(n) + 8 + between * (8 + 4 * std::bit_width(1 + m / std::max<std::size_t>(between, 1)));
             }
         const std::uint64_t forming = listed > 8 * n ? 2 * listed * std::bit_width(n) : 8 * listed + n;
         if (fromLists && walking < forming) {
@@ -705,7 +726,8 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
             }
             const std::uint64_t pastWays = pastWaysBefore[n];
             const long double pastMass = pastMassBefore[n];
-            for (const Edge& e : edges_) {
+            for (std::size_t k = 0; k < edges_.size(); ++k) {
+                const Edge& e = edges_[k];
                 const auto c = static_cast<std::size_t>(completions_.Index.At(e.Node));
                 const auto begin = list.begin() + static_cast<std::ptrdiff_t>(completions_.Begin[c]);
                 const std::size_t m = completions_.Begin[c + 1] - completions_.Begin[c];
@@ -717,17 +739,12 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
                 }
                 // Over the past values: the ways and mass of the
                 // completions less than the observed table with each (below
-                // lo), and of those not greater (below hi). With the past
-                // values before first, every completion of the list is
-                // less; from last on, every one is greater; only those
-                // between are placed in the list.
-                const std::int64_t least = begin->Value;
-                const std::int64_t greatest = begin[static_cast<std::ptrdiff_t>(m - 1)].Value;
-                const auto first = std::partition_point(
-                    pasts.begin(), pasts.end(), [&](const Item& u) { return u.Value + e.Term + greatest < from; });
-                const auto last = std::partition_point(
-                    first, pasts.end(), [&](const Item& u) { return u.Value + e.Term + least <= to; });
-                const auto before = static_cast<std::size_t>(first - pasts.begin());
+                // lo), and of those not greater (below hi); the past values
+                // before the choice's run have every completion less, those
+                // after it every one greater.
+                const std::size_t before = runs[k].first;
+                const auto first = pasts.begin() + static_cast<std::ptrdiff_t>(before);
+                const auto last = pasts.begin() + static_cast<std::ptrdiff_t>(runs[k].second);
                 std::uint64_t lessWays = pastWaysBefore[before] * waysBelow[m];
                 std::uint64_t notGreaterWays = lessWays;
                 long double lessMass = pastMassBefore[before] * massBelow[m];
