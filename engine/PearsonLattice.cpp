@@ -733,15 +733,12 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
                 const std::size_t m = completions_.Begin[c + 1] - completions_.Begin[c];
                 const std::uint64_t* const waysBelow = listWaysBefore.data() + completions_.Begin[c] + c;
                 const long double* const massBelow = listMassBefore.data() + completions_.Begin[c] + c;
-                if (m == 0) {  // (no completion: nothing to add)
-                    tick_(pasts.size());
-                    continue;
-                }
                 // Over the past values: the ways and mass of the
                 // completions less than the observed table with each (below
                 // lo), and of those not greater (below hi); the past values
                 // before the choice's run have every completion less, those
-                // after it every one greater.
+                // after it every one greater. (A list without completions
+                // has an empty run at the end and adds nothing.)
                 const std::size_t before = runs[k].first;
                 const auto first = pasts.begin() + static_cast<std::ptrdiff_t>(before);
                 const auto last = pasts.begin() + static_cast<std::ptrdiff_t>(runs[k].second);
