@@ -23,7 +23,11 @@ std::uintptr_t Address(const void* p) { return reinterpret_cast<std::uintptr_t>(
 // restored after it.
 class DefaultMemory {
 public:
-    DefaultMemory() : previous_(std::pmr::set_default_resource(&LargePageMemory::InstallAsDefault())) {}
+    // (The previous one read first: the first installation sets the
+    // default itself.)
+    DefaultMemory() : previous_(std::pmr::get_default_resource()) {
+        std::pmr::set_default_resource(&LargePageMemory::InstallAsDefault());
+    }
     ~DefaultMemory() { std::pmr::set_default_resource(previous_); }
     DefaultMemory(const DefaultMemory&) = delete;
     DefaultMemory& operator=(const DefaultMemory&) = delete;
@@ -33,6 +37,7 @@ private:
 };
 
 TEST(LargePageMemoryTest, BlocksOfEverySizeAreDistinctWritableMemoryAndLargeOnesStartOnALargePage) {
+    const DefaultMemory installed;
     LargePageMemory& memory = LargePageMemory::InstallAsDefault();
     constexpr std::size_t page = LargePageMemory::kLargePage;
     const std::size_t sizes[] = {24, LargePageMemory::kLargeBlock - 8, LargePageMemory::kLargeBlock,
@@ -82,6 +87,7 @@ TEST(LargePageMemoryTest, ALargeBlockIsBackedByLargePagesWhereTheSystemOffersThe
     std::string modes;
     if (!std::getline(setting, modes) || modes.find("[never]") != std::string::npos)
         GTEST_SKIP() << "no transparent large pages on this system";
+    const DefaultMemory installed;
     LargePageMemory& memory = LargePageMemory::InstallAsDefault();
     constexpr std::size_t size = 8 * LargePageMemory::kLargePage;
     void* block = memory.allocate(size, 16);
