@@ -226,7 +226,7 @@ private:
         return n;
     }
     template <typename Emit>
-    void Columns(int stage, const std::vector<std::int32_t>& remaining, Emit&& emit);
+    void Columns(int stage, const std::vector<std::int32_t>& remaining, bool merged, Emit&& emit);
     void Children(int stage, const std::vector<std::int32_t>& remaining, WorkVector<Child>& out);
     std::span<const Child> ChildrenOf(int stage, std::int32_t node, WorkVector<Child>& scratch) {
         const Node& n = nodes_[static_cast<std::size_t>(stage)][static_cast<std::size_t>(node)];
@@ -536,11 +536,15 @@ std::vector<std::int32_t> Network::Remaining(int stage, std::int32_t node) const
     return remaining;
 }
 
-// Every column vector x of stage s with x_k <= r_k and sum T_s, grouped by
-// the node r - x leads to (sorted within groups of interchangeable lines)
-// and by their values.
+// Every column vector x of stage s with x_k <= r_k and sum T_s, passed to
+// emit(r - x, the product of the column's factorials, its sums of terms,
+// ways) (with two columns left, of both columns). With merged, lines that are interchangeable and have the same
+// remaining total take non-increasing counts: a vector then stands for
+// every exchange of counts among such lines (ways of them, a multinomial
+// coefficient), all of which lead to the same node with the same values.
+// Without it, every vector is passed once (ways 1).
 template <typename Emit>
-void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, Emit&& emit) {
+void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, bool merged, Emit&& emit) {
     const auto us = static_cast<std::size_t>(stage);
     const std::int32_t total = stageTotal_[us];
     const int K = lines_;
@@ -559,14 +563,35 @@ void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, Emi
         const double* terms = withTerms_ ? table[static_cast<std::size_t>(k * stages_ + column)] : nullptr;
         return terms ? terms[count] : 0.0;
     };
+    // Line k continues a run of interchangeable lines with equal remaining
+    // totals (such lines are adjacent: a node's totals are sorted within
+    // each group).
+    std::vector<bool> continues(static_cast<std::size_t>(K), false);
+    if (merged)
+        for (int k = 1; k < K; ++k) {
+            const auto uk = static_cast<std::size_t>(k);
+            continues[uk] = groupEnd_[uk - 1] == groupEnd_[uk] && remaining[uk - 1] == remaining[uk];
+        }
+    std::vector<std::int32_t> chosen(static_cast<std::size_t>(K), 0);
     // Depth-first over the lines with what is left of the column total,
-    // carrying the product of the factorials and the sums of the terms.
+    // carrying the product of the factorials, the sums of the terms and
+    // the number of vectors (the multinomial coefficient of the runs so
+    // far: a run of length n whose last m counts are equal multiplies it
+    // by n / m at each line, an integer at every step).
     auto place = [&](auto& self, int k, std::int32_t left, long double product, long double lastProduct, long double lr,
-                     double chi) -> void {
+                     double chi, std::uint64_t ways, std::uint64_t run, std::uint64_t equal) -> void {
         const auto uk = static_cast<std::size_t>(k);
         const std::int32_t low = k == K - 1 ? left : std::max<std::int32_t>(0, left - cap[uk + 1]);
-        const std::int32_t high = k == K - 1 ? left : std::min(std::min(remaining[uk], total), left);
+        std::int32_t high = k == K - 1 ? left : std::min(std::min(remaining[uk], total), left);
+        if (continues[uk]) high = std::min(high, chosen[uk - 1]);
         for (std::int32_t v = low; v <= high; ++v) {
+            chosen[uk] = v;
+            std::uint64_t lineRun = 1, lineEqual = 1, lineWays = ways;
+            if (continues[uk]) {
+                lineRun = run + 1;
+                lineEqual = v == chosen[uk - 1] ? equal + 1 : 1;
+                lineWays = ways * lineRun / lineEqual;
+            }
             const std::int32_t rest = remaining[uk] - v;
             next[uk] = rest;
             const long double p = product * f[static_cast<std::size_t>(v)];
@@ -579,13 +604,13 @@ void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, Emi
                 x += term(chiTerm_, k, stage + 1, rest);
             }
             if (k < K - 1) {
-                self(self, k + 1, left - v, p, q, g, x);
+                self(self, k + 1, left - v, p, q, g, x, lineWays, lineRun, lineEqual);
                 continue;
             }
-            emit(next, p * q, g, x);
+            emit(next, p * q, g, x, lineWays);
         }
     };
-    place(place, 0, total, 1.0L, 1.0L, 0.0L, 0.0);
+    place(place, 0, total, 1.0L, 1.0L, 0.0L, 0.0, 1, 1, 1);
 }
 
 void Network::Children(int stage, const std::vector<std::int32_t>& remaining, WorkVector<Child>& out) {
@@ -595,9 +620,12 @@ void Network::Children(int stage, const std::vector<std::int32_t>& remaining, Wo
     const bool lastTwo = stage == stages_ - 2;
     std::vector<std::int32_t> sorted;
     const long double numerator = Numerator(stage);
-    Columns(stage, remaining, [&](const std::vector<std::int32_t>& next, long double product, long double lr, double chi) {
+    // (Complete tables are listed one by one.)
+    Columns(stage, remaining, !lastTwo,
+            [&](const std::vector<std::int32_t>& next, long double product, long double lr, double chi,
+                std::uint64_t ways) {
         Child child;
-        child.Ways = 1;
+        child.Ways = ways;
         child.Factor = numerator / product;
         child.Lr = lr;
         child.Chi = chi;

@@ -198,22 +198,43 @@ void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, b
     if (cap[0] < total) return;
     const long double numerator = factorials_[static_cast<std::size_t>(total)];
     const std::uint64_t key = Pack(from);
+    // Interchangeable lines with the same total in from (adjacent: a node's
+    // totals are sorted within each group) take non-increasing counts, a
+    // vector standing for every exchange of counts among them: they reach
+    // the same node with the same term and factor.
+    std::vector<std::uint8_t>& continues = vectorContinues_;
+    continues.assign(K, 0);
+    for (std::size_t k = 1; k < K && interchangeable_; ++k)
+        continues[k] = groupEnd_[k - 1] == groupEnd_[k] && from[k - 1] == from[k];
+    std::vector<std::int32_t>& chosen = vectorChosen_;
+    chosen.assign(K, 0);
     // Depth first over the lines with what is left of the column total,
-    // carrying the product of the factorials, the lattice term and (the
-    // key being the lines' totals in fields of bits_ bits) the amount the
-    // column adds to the key or takes off it.
+    // carrying the product of the factorials, the lattice term, (the key
+    // being the lines' totals in fields of bits_ bits) the amount the
+    // column adds to the key or takes off it, and the number of vectors
+    // (the multinomial coefficient of the runs of such lines so far: a run
+    // of length n whose last m counts are equal multiplies it by n / m at
+    // each line, an integer at every step).
     auto place = [&](auto& self, std::size_t k, std::int32_t left, long double product, std::int64_t term,
-                     std::uint64_t moved) -> void {
+                     std::uint64_t moved, std::uint64_t ways, std::uint64_t run, std::uint64_t equal) -> void {
         const std::int32_t low = k + 1 == K ? left : std::max<std::int32_t>(0, left - cap[k + 1]);
-        const std::int32_t high = k + 1 == K ? left : std::min(room[k], left);
+        std::int32_t high = k + 1 == K ? left : std::min(room[k], left);
+        if (continues[k]) high = std::min(high, chosen[k - 1]);
         const int shift = bits_ * static_cast<int>(K - 1 - k);
         for (std::int32_t z = low; z <= high; ++z) {
+            chosen[k] = z;
+            std::uint64_t lineRun = 1, lineEqual = 1, lineWays = ways;
+            if (continues[k]) {
+                lineRun = run + 1;
+                lineEqual = z == chosen[k - 1] ? equal + 1 : 1;
+                lineWays = ways * lineRun / lineEqual;
+            }
             other[k] = up ? from[k] + z : from[k] - z;
             const long double p = product * factorials_[static_cast<std::size_t>(z)];
             const std::int64_t t = term + static_cast<std::int64_t>(z) * z * coefficient_[k * S + us];
             const std::uint64_t m = moved + (static_cast<std::uint64_t>(z) << shift);
             if (k + 1 < K) {
-                self(self, k + 1, left - z, p, t, m);
+                self(self, k + 1, left - z, p, t, m, lineWays, lineRun, lineEqual);
                 continue;
             }
             if (!interchangeable_) {
@@ -225,10 +246,10 @@ void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, b
             for (std::size_t j = 0; j < K; j = static_cast<std::size_t>(groupEnd_[j]))
                 std::sort(sorted.begin() + static_cast<std::ptrdiff_t>(j),
                           sorted.begin() + groupEnd_[j], std::greater<>());
-            out.push_back({Pack(sorted), t, 1, numerator / p});
+            out.push_back({Pack(sorted), t, lineWays, static_cast<long double>(lineWays) * (numerator / p)});
         }
     };
-    place(place, 0, total, 1.0L, 0, 0);
+    place(place, 0, total, 1.0L, 0, 0, 1, 1, 1);
     // Every column vector reaches its own node, unless lines are
     // interchangeable: vectors that differ by an exchange of such lines and
     // reach the same node with the same term are one edge.

@@ -166,10 +166,13 @@ private:
     bool ForEachNode(int stage, Visit&& visit);
     // Edges and Parents: the column vectors z with z_k at most
     // vectorRoom_[k] and sum T, from a node to the node from - z (a child)
-    // or from + z (up: a parent).
+    // or from + z (up: a parent), those that differ by an exchange of
+    // interchangeable lines and reach the same node with the same term
+    // merged into one edge.
     void Vectors(int stage, const std::vector<std::int32_t>& from, bool up, std::vector<Edge>& out);
     std::vector<Edge> parentEdges_;
-    std::vector<std::int32_t> vectorRoom_, vectorCap_, vectorOther_, vectorSorted_;
+    std::vector<std::int32_t> vectorRoom_, vectorCap_, vectorOther_, vectorSorted_, vectorChosen_;
+    std::vector<std::uint8_t> vectorContinues_;
     // The least and greatest value of a node's completions, their number
     // and the sum of their products of column factors.
     struct Summary {
