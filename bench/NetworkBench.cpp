@@ -1,9 +1,10 @@
-// The network algorithm's passes on the tables beyond enumeration, with the
+// The network algorithm on the tables beyond enumeration. The whole
+// analysis, as below; and the algorithm's passes alone, with the
 // probability and Pearson orderings tallied: Pearson's ordering counted on
 // the integer lattice of its values (as the program does when the lattice
 // is fine enough) and in floating point with bounds (as for any table).
-// The engine's analysis is run once for the observed values; each
-// iteration then runs the network algorithm alone. Both ways must give
+// For those, the engine's analysis is run once for the observed values;
+// each iteration then runs the network algorithm alone. Both ways must give
 // the same tallies, or the benchmark fails.
 #include <benchmark/benchmark.h>
 
@@ -56,6 +57,24 @@ const Rows kTable5x7 = {{1, 2, 2, 1, 1, 0, 1}, {2, 0, 0, 2, 3, 0, 0}, {0, 1, 1, 
 const Rows kTable4x4 = {{1, 3, 10, 6}, {2, 3, 10, 7}, {1, 6, 14, 12}, {0, 1, 9, 11}};
 const Rows kTable4x4b = {{3, 4, 5, 2}, {4, 3, 2, 5}, {5, 2, 3, 4}, {2, 5, 4, 3}};
 
+// The whole analysis in one process, as `kelvorin --batch` runs it but
+// without starting the program and with warm caches: the report with all
+// three exact tests, and with the probability ordering alone (the one p
+// value R's fisher.test computes).
+void Analysis(benchmark::State& state, const Rows& rows, bool allThree) {
+    Harness h(rows, kelvorin::bench::ExactTests(allThree, allThree));
+    for (auto _ : state) {
+        h.report.Clear();
+        h.engine.RunAnalysis();
+    }
+    if (!h.engine.State().NetworkUsed) state.SkipWithError("the table was enumerated");
+}
+BENCHMARK_CAPTURE(Analysis, Table5x7All, kTable5x7, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Analysis, Table5x7Probability, kTable5x7, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Analysis, Table4x4All, kTable4x4, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Analysis, Table4x4Probability, kTable4x4, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Analysis, Table4x4bAll, kTable4x4b, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Analysis, Table4x4bProbability, kTable4x4b, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Network, Table5x7Lattice, kTable5x7, true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Network, Table5x7Floating, kTable5x7, false)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK_CAPTURE(Network, Table4x4Lattice, kTable4x4, true)->Unit(benchmark::kMillisecond);
