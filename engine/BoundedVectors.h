@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <numeric>
 #include <vector>
 
 namespace kelvorin {
@@ -19,5 +20,16 @@ struct BoundedCount {
 
 BoundedCount CountBoundedVectors(const std::vector<std::int32_t>& lo, const std::vector<std::int32_t>& hi,
                                  std::int32_t total);
+
+// The number of distinct orderings of a run of counts (a multinomial
+// coefficient), from that of the run without its last count: ways * run /
+// equal, run being the run's length and equal how many counts at its end
+// equal the last one. The result is an integer; it is formed without any
+// intermediate value above it (with g = gcd(ways, equal), run is a
+// multiple of equal / g).
+inline std::uint64_t RunOrderings(std::uint64_t ways, std::uint64_t run, std::uint64_t equal) {
+    const std::uint64_t g = std::gcd(ways, equal);
+    return ways / g * (run / (equal / g));
+}
 
 }  // namespace kelvorin

@@ -575,9 +575,8 @@ void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, boo
     std::vector<std::int32_t> chosen(static_cast<std::size_t>(K), 0);
     // Depth-first over the lines with what is left of the column total,
     // carrying the product of the factorials, the sums of the terms and
-    // the number of vectors (the multinomial coefficient of the runs so
-    // far: a run of length n whose last m counts are equal multiplies it
-    // by n / m at each line, an integer at every step).
+    // the number of vectors (the orderings of the counts of each run so
+    // far).
     auto place = [&](auto& self, int k, std::int32_t left, long double product, long double lastProduct, long double lr,
                      double chi, std::uint64_t ways, std::uint64_t run, std::uint64_t equal) -> void {
         const auto uk = static_cast<std::size_t>(k);
@@ -590,7 +589,7 @@ void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, boo
             if (continues[uk]) {
                 lineRun = run + 1;
                 lineEqual = v == chosen[uk - 1] ? equal + 1 : 1;
-                lineWays = ways * lineRun / lineEqual;
+                lineWays = RunOrderings(ways, lineRun, lineEqual);
             }
             const std::int32_t rest = remaining[uk] - v;
             next[uk] = rest;

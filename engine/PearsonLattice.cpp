@@ -212,9 +212,7 @@ void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, b
     // carrying the product of the factorials, the lattice term, (the key
     // being the lines' totals in fields of bits_ bits) the amount the
     // column adds to the key or takes off it, and the number of vectors
-    // (the multinomial coefficient of the runs of such lines so far: a run
-    // of length n whose last m counts are equal multiplies it by n / m at
-    // each line, an integer at every step).
+    // (the orderings of the counts of each run of such lines so far).
     auto place = [&](auto& self, std::size_t k, std::int32_t left, long double product, std::int64_t term,
                      std::uint64_t moved, std::uint64_t ways, std::uint64_t run, std::uint64_t equal) -> void {
         const std::int32_t low = k + 1 == K ? left : std::max<std::int32_t>(0, left - cap[k + 1]);
@@ -227,7 +225,7 @@ void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, b
             if (continues[k]) {
                 lineRun = run + 1;
                 lineEqual = z == chosen[k - 1] ? equal + 1 : 1;
-                lineWays = ways * lineRun / lineEqual;
+                lineWays = RunOrderings(ways, lineRun, lineEqual);
             }
             other[k] = up ? from[k] + z : from[k] - z;
             const long double p = product * factorials_[static_cast<std::size_t>(z)];
