@@ -21,15 +21,28 @@ struct BoundedCount {
 BoundedCount CountBoundedVectors(const std::vector<std::int32_t>& lo, const std::vector<std::int32_t>& hi,
                                  std::int32_t total);
 
-// The number of distinct orderings of a run of counts (a multinomial
-// coefficient), from that of the run without its last count: ways * run /
-// equal, run being the run's length and equal how many counts at its end
-// equal the last one. The result is an integer; it is formed without any
-// intermediate value above it (with g = gcd(ways, equal), run is a
-// multiple of equal / g).
-inline std::uint64_t RunOrderings(std::uint64_t ways, std::uint64_t run, std::uint64_t equal) {
-    const std::uint64_t g = std::gcd(ways, equal);
-    return ways / g * (run / (equal / g));
-}
+// The arrangements of the counts that lines take, where runs of adjacent
+// lines are interchangeable and their counts are taken non-increasing (one
+// choice standing for every exchange of counts within each run), carried
+// line by line: Ways, the number of distinct arrangements of every run so far
+// (a product of multinomial coefficients); Run, the current run's length;
+// Equal, how many counts at its end equal its last one.
+struct RunArrangements {
+    std::uint64_t Ways = 1;
+    std::uint64_t Run = 1;
+    std::uint64_t Equal = 1;
+    // After one more line, which starts a run of its own or continues the
+    // current one (with a count equal to the last one's or not). Ways *
+    // run / equal is an integer; it is formed without any intermediate
+    // value above it (with g = gcd(Ways, equal), run is a multiple of
+    // equal / g).
+    RunArrangements Next(bool continues, bool equalToLast) const {
+        if (!continues) return {Ways, 1, 1};
+        const std::uint64_t run = Run + 1;
+        const std::uint64_t equal = equalToLast ? Equal + 1 : 1;
+        const std::uint64_t g = std::gcd(Ways, equal);
+        return {Ways / g * (run / (equal / g)), run, equal};
+    }
+};
 
 }  // namespace kelvorin

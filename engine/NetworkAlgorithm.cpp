@@ -575,22 +575,18 @@ void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, boo
     std::vector<std::int32_t> chosen(static_cast<std::size_t>(K), 0);
     // Depth-first over the lines with what is left of the column total,
     // carrying the product of the factorials, the sums of the terms and
-    // the number of vectors (the orderings of the counts of each run so
+    // the number of vectors (the arrangements of the counts of each run so
     // far).
     auto place = [&](auto& self, int k, std::int32_t left, long double product, long double lastProduct, long double lr,
-                     double chi, std::uint64_t ways, std::uint64_t run, std::uint64_t equal) -> void {
+                     double chi, RunArrangements arrangements) -> void {
         const auto uk = static_cast<std::size_t>(k);
         const std::int32_t low = k == K - 1 ? left : std::max<std::int32_t>(0, left - cap[uk + 1]);
         std::int32_t high = k == K - 1 ? left : std::min(std::min(remaining[uk], total), left);
         if (continues[uk]) high = std::min(high, chosen[uk - 1]);
         for (std::int32_t v = low; v <= high; ++v) {
             chosen[uk] = v;
-            std::uint64_t lineRun = 1, lineEqual = 1, lineWays = ways;
-            if (continues[uk]) {
-                lineRun = run + 1;
-                lineEqual = v == chosen[uk - 1] ? equal + 1 : 1;
-                lineWays = RunOrderings(ways, lineRun, lineEqual);
-            }
+            const RunArrangements lineArrangements =
+                arrangements.Next(continues[uk], continues[uk] && v == chosen[uk - 1]);
             const std::int32_t rest = remaining[uk] - v;
             next[uk] = rest;
             const long double p = product * f[static_cast<std::size_t>(v)];
@@ -603,13 +599,13 @@ void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, boo
                 x += term(chiTerm_, k, stage + 1, rest);
             }
             if (k < K - 1) {
-                self(self, k + 1, left - v, p, q, g, x, lineWays, lineRun, lineEqual);
+                self(self, k + 1, left - v, p, q, g, x, lineArrangements);
                 continue;
             }
-            emit(next, p * q, g, x, lineWays);
+            emit(next, p * q, g, x, lineArrangements.Ways);
         }
     };
-    place(place, 0, total, 1.0L, 1.0L, 0.0L, 0.0, 1, 1, 1);
+    place(place, 0, total, 1.0L, 1.0L, 0.0L, 0.0, RunArrangements{});
 }
 
 void Network::Children(int stage, const std::vector<std::int32_t>& remaining, WorkVector<Child>& out) {

@@ -212,27 +212,23 @@ void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, b
     // carrying the product of the factorials, the lattice term, (the key
     // being the lines' totals in fields of bits_ bits) the amount the
     // column adds to the key or takes off it, and the number of vectors
-    // (the orderings of the counts of each run of such lines so far).
+    // (the arrangements of the counts of each run of such lines so far).
     auto place = [&](auto& self, std::size_t k, std::int32_t left, long double product, std::int64_t term,
-                     std::uint64_t moved, std::uint64_t ways, std::uint64_t run, std::uint64_t equal) -> void {
+                     std::uint64_t moved, RunArrangements arrangements) -> void {
         const std::int32_t low = k + 1 == K ? left : std::max<std::int32_t>(0, left - cap[k + 1]);
         std::int32_t high = k + 1 == K ? left : std::min(room[k], left);
         if (continues[k]) high = std::min(high, chosen[k - 1]);
         const int shift = bits_ * static_cast<int>(K - 1 - k);
         for (std::int32_t z = low; z <= high; ++z) {
             chosen[k] = z;
-            std::uint64_t lineRun = 1, lineEqual = 1, lineWays = ways;
-            if (continues[k]) {
-                lineRun = run + 1;
-                lineEqual = z == chosen[k - 1] ? equal + 1 : 1;
-                lineWays = RunOrderings(ways, lineRun, lineEqual);
-            }
+            const RunArrangements lineArrangements =
+                arrangements.Next(continues[k] != 0, continues[k] && z == chosen[k - 1]);
             other[k] = up ? from[k] + z : from[k] - z;
             const long double p = product * factorials_[static_cast<std::size_t>(z)];
             const std::int64_t t = term + static_cast<std::int64_t>(z) * z * coefficient_[k * S + us];
             const std::uint64_t m = moved + (static_cast<std::uint64_t>(z) << shift);
             if (k + 1 < K) {
-                self(self, k + 1, left - z, p, t, m, lineWays, lineRun, lineEqual);
+                self(self, k + 1, left - z, p, t, m, lineArrangements);
                 continue;
             }
             if (!interchangeable_) {
@@ -244,10 +240,11 @@ void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, b
             for (std::size_t j = 0; j < K; j = static_cast<std::size_t>(groupEnd_[j]))
                 std::sort(sorted.begin() + static_cast<std::ptrdiff_t>(j),
                           sorted.begin() + groupEnd_[j], std::greater<>());
-            out.push_back({Pack(sorted), t, lineWays, static_cast<long double>(lineWays) * (numerator / p)});
+            const std::uint64_t ways = lineArrangements.Ways;
+            out.push_back({Pack(sorted), t, ways, static_cast<long double>(ways) * (numerator / p)});
         }
     };
-    place(place, 0, total, 1.0L, 0, 0, 1, 1, 1);
+    place(place, 0, total, 1.0L, 0, 0, RunArrangements{});
     // Every column vector reaches its own node, unless lines are
     // interchangeable: vectors that differ by an exchange of such lines and
     // reach the same node with the same term are one edge.

@@ -9,19 +9,16 @@
 namespace kelvorin {
 namespace {
 
-// The orderings of a non-increasing run of counts, grown one count at a
+// The arrangements of a non-increasing run of counts, grown one count at a
 // time as the network's column vectors grow it.
 std::uint64_t OrderingsOfRun(const std::vector<int>& counts) {
-    std::uint64_t ways = 1, run = 0, equal = 0;
-    for (std::size_t i = 0; i < counts.size(); ++i) {
-        ++run;
-        equal = i > 0 && counts[i] == counts[i - 1] ? equal + 1 : 1;
-        ways = RunOrderings(ways, run, equal);
-    }
-    return ways;
+    RunArrangements arrangements;
+    for (std::size_t i = 0; i < counts.size(); ++i)
+        arrangements = arrangements.Next(i > 0, i > 0 && counts[i] == counts[i - 1]);
+    return arrangements.Ways;
 }
 
-TEST(BoundedVectorsTest, RunOrderingsCountTheDistinctPermutationsOfEveryShortRun) {
+TEST(BoundedVectorsTest, RunArrangementsCountTheDistinctPermutationsOfEveryShortRun) {
     // Every non-increasing run of up to six counts from 0 to 3, against
     // the permutations counted one by one.
     for (int length = 1; length <= 6; ++length) {
@@ -42,10 +39,10 @@ TEST(BoundedVectorsTest, RunOrderingsCountTheDistinctPermutationsOfEveryShortRun
     }
 }
 
-TEST(BoundedVectorsTest, RunOrderingsNeverPassTheirResult) {
+TEST(BoundedVectorsTest, RunArrangementsNeverPassTheirResult) {
     // Counts a a v1 .. v17 b b (21 lines, two pairs): 21! / 4 =
-    // 12,772,735,542,927,360,000 orderings, below 2^64, although the
-    // orderings before the last count (20! / 2) times 21 are above it.
+    // 12,772,735,542,927,360,000 arrangements, below 2^64, although the
+    // arrangements before the last count (20! / 2) times 21 are above it.
     std::vector<int> counts = {40, 40};
     for (int v = 30; v > 13; --v) counts.push_back(v);
     counts.push_back(5);
