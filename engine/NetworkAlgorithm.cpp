@@ -538,11 +538,11 @@ std::vector<std::int32_t> Network::Remaining(int stage, std::int32_t node) const
 
 // Every column vector x of stage s with x_k <= r_k and sum T_s, passed to
 // emit(r - x, the product of the column's factorials, its sums of terms,
-// ways) (with two columns left, of both columns). With merged, lines that are interchangeable and have the same
-// remaining total take non-increasing counts: a vector then stands for
-// every exchange of counts among such lines (ways of them, a multinomial
-// coefficient), all of which lead to the same node with the same values.
-// Without it, every vector is passed once (ways 1).
+// ways) (with two columns left, of both columns). With merged, lines that
+// are interchangeable and have the same remaining total take
+// non-increasing counts: a vector then stands for every exchange of counts
+// among such lines (ways of them), all of which lead to the same node with
+// the same values. Without it, every vector is passed once (ways 1).
 template <typename Emit>
 void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, bool merged, Emit&& emit) {
     const auto us = static_cast<std::size_t>(stage);
