@@ -640,7 +640,12 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
     const std::int64_t to = equalTo_;
     WorkVector<std::int64_t> values, highs;
     WorkVector<std::uint64_t> futureWays, pastWaysBefore;
-    std::vector<std::pair<std::size_t, std::size_t>> runs;  // per column choice, of the past values
+    // Per column choice: its list (the position of its child among the
+    // back side's nodes) and the past values to place in it, [First, Last).
+    struct Run {
+        std::size_t List, First, Last;
+    };
+    std::vector<Run> runs;
     WorkVector<long double> futureMass, pastMassBefore;
     ForEachNode(front_ + 1, [&](const std::vector<std::int32_t>& node) {
         Parents(front_, node, parentEdges_);
@@ -711,7 +716,7 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
                 const auto c = static_cast<std::size_t>(completions_.Index.At(e.Node));
                 const std::size_t m = completions_.Begin[c + 1] - completions_.Begin[c];
                 if (m == 0) {  // (no completion: nothing to place)
-                    runs.push_back({n, n});
+                    runs.push_back({c, n, n});
                     continue;
                 }
                 const auto begin = completions_.Items.begin() + static_cast<std::ptrdiff_t>(completions_.Begin[c]);
@@ -722,7 +727,8 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
                 const auto last = std::partition_point(
                     first, pasts.end(), [&](const Item& u) { return u.Value + e.Term + least <= to; });
                 const auto between = static_cast<std::size_t>(last - first);
-                runs.push_back({static_cast<std::size_t>(first - pasts.begin()), static_cast<std::size_t>(last - pasts.begin())});
+                runs.push_back({c, static_cast<std::size_t>(first - pasts.begin()),
+                                static_cast<std::size_t>(last - pasts.begin())});
                 walking += 2 * std::bit_width(n) + 8 + between * (8 + 4 * std::bit_width(1 + m / std::max<std::size_t>(between, 1)));
             }
         const std::uint64_t forming = listed > 8 * n ? 2 * listed * std::bit_width(n) : 8 * listed + n;
@@ -744,7 +750,7 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
             const long double pastMass = pastMassBefore[n];
             for (std::size_t k = 0; k < edges_.size(); ++k) {
                 const Edge& e = edges_[k];
-                const auto c = static_cast<std::size_t>(completions_.Index.At(e.Node));
+                const std::size_t c = runs[k].List;
                 const auto begin = list.begin() + static_cast<std::ptrdiff_t>(completions_.Begin[c]);
                 const std::size_t m = completions_.Begin[c + 1] - completions_.Begin[c];
                 const std::uint64_t* const waysBelow = listWaysBefore.data() + completions_.Begin[c] + c;
@@ -755,9 +761,9 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
                 // before the choice's run have every completion less, those
                 // after it every one greater. (A list without completions
                 // has an empty run at the end and adds nothing.)
-                const std::size_t before = runs[k].first;
+                const std::size_t before = runs[k].First;
                 const auto first = pasts.begin() + static_cast<std::ptrdiff_t>(before);
-                const auto last = pasts.begin() + static_cast<std::ptrdiff_t>(runs[k].second);
+                const auto last = pasts.begin() + static_cast<std::ptrdiff_t>(runs[k].Last);
                 std::uint64_t lessWays = pastWaysBefore[before] * waysBelow[m];
                 std::uint64_t notGreaterWays = lessWays;
                 long double lessMass = pastMassBefore[before] * massBelow[m];
