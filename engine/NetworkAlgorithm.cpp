@@ -619,6 +619,9 @@ void Network::Children(int stage, const std::vector<std::int32_t>& remaining, Wo
     Columns(stage, remaining, !lastTwo,
             [&](const std::vector<std::int32_t>& next, long double product, long double lr, double chi,
                 std::uint64_t ways) {
+        // A node of a large table may have millions of column vectors: the
+        // progress shows (and a break-off is seen) while they are formed.
+        Tick();
         Child child;
         child.Ways = ways;
         child.Factor = numerator / product;
@@ -981,7 +984,9 @@ const Network::Completions* Network::CompletionsOf(int stage, std::int32_t node)
     }
     list.Items.push_back({list.Items.back().Value, count, static_cast<double>(sum * perScale)});
     listed_ += list.Size();
-    return Remember(stage, node, std::move(list));
+    const Completions* const listed = Remember(stage, node, std::move(list));
+    Tick(listed->Size());
+    return listed;
 }
 
 // Each child's completions come sorted (multiplying by the child's own
@@ -1317,6 +1322,7 @@ void Network::SettleDirectly(int stage, std::int32_t node, const WorkVector<Entr
     std::vector<long double> mass(3 * count, 0.0L);
     const int ordering = ordering_;
     CompleteTables(stage, Remaining(stage, node), [&](long double v, long double factor) {
+        Tick();  // (a break-off leaves this node's tables unsettled: none of them is counted)
         const std::size_t k = bucketOf(v);
         if (!inGap[k] && (k == m || edges[k] != v)) {
             ++bucketWays[k];

@@ -358,5 +358,25 @@ TEST_F(NetworkAlgorithmTest, ABreakOffReportsTheSamplePointsSettledSoFar) {
     EXPECT_THAT(env.status.texts, ::testing::Contains(::testing::HasSubstr(" of ")));
 }
 
+// Preparing a large table forms millions of column vectors (this one's
+// first column alone has some 3,000, each leading on to as many) before a
+// single sample point is settled: the progress shows, and a break-off is
+// seen, while they are formed.
+TEST_F(NetworkAlgorithmTest, ABreakOffWhileALargeTableIsPreparedSettlesNothing) {
+    const Table t{{25, 47, 24, 28}, {36, 14, 25, 32}, {23, 14, 19, 13}};
+    Options().ExaLRtest = Options().ExaCStest = false;
+    std::vector<std::uint64_t> shown;
+    env.pump.onPass = [&] {
+        shown.push_back(engine.State().SamplePointCount);
+        engine.BreakOff();
+    };
+    const Outcome o = RunWith(t, 0);
+    EXPECT_TRUE(o.Network);
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.front(), 0u);
+    EXPECT_EQ(o.Points, 0u);
+    EXPECT_THAT(o.Lines, ::testing::Contains(" Calculations interrupted at sample point nr 0"));
+}
+
 }  // namespace
 }  // namespace kelvorin
