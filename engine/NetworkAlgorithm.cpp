@@ -19,6 +19,7 @@
 #include "BoundedVectors.h"
 #include "ExactEnumeration.h"
 #include "MergingTable.h"
+#include "NearModeSearch.h"
 #include "PearsonLattice.h"
 #include "SeparableConvex.h"
 #include "WorkMemory.h"
@@ -1737,6 +1738,10 @@ void Network::Pass(int ordering) {
 
 NetworkOutcome RunNetworkAlgorithm(AnalysisState& state, const EnginePorts& ports, const NetworkLimits& limits) {
     if (!NetworkApplies(state)) return NetworkOutcome::NeedsEnumeration;
+    if (limits.NearMode) {
+        const NetworkOutcome nearMode = RunNearModeSearch(state, ports);
+        if (nearMode != NetworkOutcome::NeedsEnumeration) return nearMode;
+    }
     return Network(state, ports, limits).Run();
 }
 

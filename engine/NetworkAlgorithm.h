@@ -77,6 +77,9 @@ struct NetworkLimits {
     // Pearson's ordering counted on the integer lattice of its values
     // where every value's class is sure (see PearsonLattice.h).
     bool Lattice = true;
+    // A table near the mode of its distribution is first tried by listing
+    // its rare side only (see NearModeSearch.h).
+    bool NearMode = true;
 };
 
 // Whether the network algorithm may replace the enumeration of the table in

@@ -486,6 +486,94 @@ SamplePointEstimate CountTwoWaySamplePoints(const std::vector<int>& rowTotals,
     return EstimateOf(count);
 }
 
+std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& rowTotals,
+                                                      const std::vector<int>& colTotals,
+                                                      std::size_t maxPoints) {
+    // The box of the given rows, or of the columns as rows: the smaller.
+    auto boxOf = [&](const std::vector<int>& totals) {
+        std::size_t points = 1;
+        for (int t : totals) {
+            if (t <= 0 || __builtin_mul_overflow(points, static_cast<std::size_t>(t) + 1, &points))
+                return std::numeric_limits<std::size_t>::max();
+        }
+        return points;
+    };
+    const bool transposed = boxOf(colTotals) < boxOf(rowTotals);
+    const std::vector<int>& rows = transposed ? colTotals : rowTotals;
+    const std::vector<int>& cols = transposed ? rowTotals : colTotals;
+    const std::size_t points = boxOf(rows);
+    long long rowSum = 0, colSum = 0;
+    for (int t : rows) rowSum += t;
+    for (int t : cols) {
+        if (t <= 0) return std::nullopt;
+        colSum += t;
+    }
+    if (points > maxPoints || rowSum != colSum || rows.empty() || cols.empty()) return std::nullopt;
+    const std::size_t K = rows.size();
+    std::vector<std::size_t> stride(K);
+    for (std::size_t k = 0, s = 1; k < K; ++k) {
+        stride[k] = s;
+        s *= static_cast<std::size_t>(rows[k]) + 1;
+    }
+    // The point's coordinates are kept beside its index, and its total.
+    std::vector<std::uint64_t> value(points, 0);
+    value[0] = 1;
+    std::vector<int> y(K);
+    // Visits every point of total at most limit, in increasing index order:
+    // visit(index, total).
+    auto forEachPoint = [&](long long limit, auto&& visit) {
+        std::fill(y.begin(), y.end(), 0);
+        std::size_t index = 0;
+        long long total = 0;
+        for (;;) {
+            visit(index, total);
+            // The next point: raise the first coordinate that can rise
+            // within the box and the limit, zeroing those before it.
+            std::size_t k = 0;
+            for (; k < K; ++k) {
+                if (y[k] < rows[k] && total < limit) break;
+                total -= y[k];
+                index -= static_cast<std::size_t>(y[k]) * stride[k];
+                y[k] = 0;
+            }
+            if (k == K) return;
+            ++y[k];
+            ++total;
+            index += stride[k];
+        }
+    };
+    long long placed = 0;  // the total of the columns multiplied in
+    for (std::size_t j = 0; j + 1 < cols.size(); ++j) {
+        placed += cols[j];
+        // Running sums along each axis over the points of total at most
+        // placed: a point then holds the sum over the points below it. The
+        // points of total placed hold counts of partial tables, each at
+        // most the final count; every value summed into them is a part of
+        // theirs, so an overflow there means the final count overflows.
+        // (Points of a smaller total hold such parts and are then cleared.)
+        bool overflow = false;
+        for (std::size_t d = 0; d < K; ++d) {
+            const std::size_t step = stride[d];
+            forEachPoint(placed, [&](std::size_t index, long long) {
+                if (y[d] == 0) return;
+                overflow |= __builtin_add_overflow(value[index], value[index - step], &value[index]);
+            });
+        }
+        if (overflow) return std::nullopt;
+        forEachPoint(placed, [&](std::size_t index, long long total) {
+            if (total != placed) value[index] = 0;
+        });
+    }
+    // The last column is whatever the rows have left: every point of the
+    // last total below R completes in one way.
+    std::uint64_t count = 0;
+    forEachPoint(placed, [&](std::size_t index, long long total) {
+        if (total == placed && __builtin_add_overflow(count, value[index], &count)) count = ~std::uint64_t{0};
+    });
+    if (count >= (std::uint64_t{1} << 63)) return std::nullopt;
+    return count;
+}
+
 SamplePointEstimate CountOneWaySamplePoints(int n, int k) {
     if (n < 0 || k < 0) {
         return ExactEstimate(0);

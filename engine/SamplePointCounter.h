@@ -5,7 +5,9 @@
 // and may come back as "unknown".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace kelvorin {
@@ -26,6 +28,20 @@ struct SamplePointEstimate {
 // a table with a single non-zero row or column has exactly one completion.
 SamplePointEstimate CountTwoWaySamplePoints(const std::vector<int>& rowTotals,
                                             const std::vector<int>& colTotals);
+
+// The number of tables with the given (positive) row and column totals,
+// counted exactly as a coefficient: that of prod_i x_i^{R_i} in the product
+// over the columns of the complete homogeneous polynomials h_{C_j}(x) in one
+// variable per row (each column is a vector of row counts with sum C_j).
+// The product of the first j columns lives on the points y <= R of total
+// C_1 + ... + C_j, and multiplying by h_{C_{j+1}} sums it over every point
+// below y: a dominance sum over the box of points 0 <= y <= R, one running
+// sum along each axis. The rows are taken as the dimension whose box is the
+// smaller; the work is about (rows) x (columns) x (box). Nothing when the
+// box has more than maxPoints points, or the count reaches 2^63.
+std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& rowTotals,
+                                                      const std::vector<int>& colTotals,
+                                                      std::size_t maxPoints);
 
 // Number of vectors of k non-negative counts with sum n: C(n + k - 1, k - 1).
 // Exact while it fits in 64 bits, else approximated through lgammal; 0 and

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <numeric>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -261,6 +262,45 @@ TEST(SamplePointCounter, PublishedFiguresClosedFormsAndTheLimitOfTheExactCount) 
     EXPECT_EQ(CountOneWaySamplePoints(10, 4).ExactCount + CountOneWaySamplePoints(5, 1).ExactCount, 287u);
     EXPECT_EQ(CountOneWaySamplePoints(2'000'000'000, 2000).Count + CountOneWaySamplePoints(3, 0).Count + CountOneWaySamplePoints(-1, 3).Count,
               0.0);
+}
+
+// The exact count by dominance sums over the box of row totals: the
+// published figures; the budgeted counter's exact counts on random margins;
+// tables whose count the budgeted counter gives up on, against the
+// network's counts (in its reports); the box limit and the 2^63 limit.
+TEST(SamplePointCounter, TheCountByDominanceSumsIsExact) {
+    using Margins = std::vector<int>;
+    constexpr std::size_t kBox = std::size_t{1} << 24;
+    auto both = [&](const Margins& rows, const Margins& cols) {
+        const auto a = CountTwoWayTablesExactly(rows, cols, kBox), b = CountTwoWayTablesExactly(cols, rows, kBox);
+        EXPECT_EQ(a, b);
+        return a;
+    };
+    EXPECT_EQ(both({26, 26, 18}, {16, 17, 19, 18}), 1'887'711u);
+    EXPECT_EQ(both({20, 22, 33, 21}, {4, 13, 43, 36}), 90'208'550u);
+    EXPECT_EQ(both({14, 14, 14, 14}, {14, 14, 14, 14}), 66'952'936u);
+    EXPECT_EQ(both(Margins(12, 1), Margins(12, 1)), 479'001'600u);
+    EXPECT_EQ(both({5}, {2, 3}), 1u);
+    std::mt19937 random(4242u);
+    for (int k = 0; k < 200; ++k) {
+        Margins rows(2 + random() % 4), cols(2 + random() % 5);
+        for (int& t : rows) t = 1 + static_cast<int>(random() % 12);
+        int left = 0;
+        for (int t : rows) left += t;
+        for (std::size_t j = 0; j + 1 < cols.size(); ++j) {
+            cols[j] = left > static_cast<int>(cols.size() - j) ? 1 + static_cast<int>(random() % static_cast<unsigned>(left / 2 + 1)) : 0;
+            left -= cols[j];
+        }
+        cols.back() = left;
+        if (std::find(cols.begin(), cols.end(), 0) != cols.end() || left <= 0) continue;
+        const SamplePointEstimate e = CountTwoWaySamplePoints(rows, cols);
+        ASSERT_TRUE(e.Exact);
+        EXPECT_EQ(both(rows, cols), e.ExactCount);
+    }
+    EXPECT_EQ(both({33, 21, 44, 21, 33}, {41, 28, 56, 27}), 38'152'417'927'508u);  // given up by the budgeted counter
+    EXPECT_EQ(both({40, 40, 40}, Margins(40, 3)), std::nullopt);  // about 10^37
+    EXPECT_EQ(CountTwoWayTablesExactly({14, 14, 14, 14}, {14, 14, 14, 14}, 1000), std::nullopt);  // 15^4 points
+    EXPECT_EQ(CountTwoWayTablesExactly({3, 4}, {3, 3}, kBox), std::nullopt);  // margins no table has
 }
 
 }  // namespace

@@ -1,0 +1,322 @@
+#include "NearModeSearch.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ExactEnumeration.h"
+#include "GammaFunctions.h"
+#include "SamplePointCounter.h"
+
+namespace kelvorin {
+
+namespace {
+
+enum Ordering { kProbability, kLikelihoodRatio, kPearson, kOrderings };
+// The class that holds nearly every table when the observed one is near the
+// mode: less probable, greater statistics.
+constexpr int kDominant[kOrderings] = {0, 2, 2};
+
+class GiveUp {};
+class BrokenOff {};
+
+class Search {
+public:
+    Search(AnalysisState& state, const EnginePorts& ports, const NearModeLimits& limits, std::uint64_t total)
+        : state_(state), ports_(ports), limits_(limits), total_(total), table_(state.Table) {}
+
+    NetworkOutcome Run();
+
+private:
+    void SetUp();
+    // Fills stage s (s columns already filled) with every column vector,
+    // line by line from line k with left still to place; column carries the
+    // column's parts so far.
+    struct Parts {
+        double Chi = 0.0;  // sum of (n - e)^2 / e
+        double Lr = 0.0;   // sum of n ln(n / e)
+        double LnFactorials = 0.0;
+    };
+    void Place(int s, int k, std::int32_t left, Parts column);
+    // Whether every completion of the partial table with `filled` columns
+    // (its parts in parts_[filled]) is certainly in the dominant class of
+    // every tallied ordering.
+    bool Dropped(int filled) const;
+    double LeastRestLnFactorials(int filled) const;
+    void Leaf();
+    // Counts steps of work (a partial table formed is one; a complete
+    // table evaluated directly, about twenty times the time, is 32);
+    // every 16,384 shows progress and lets the user break off.
+    void Tick(std::uint64_t steps = 1);
+
+    AnalysisState& state_;
+    const EnginePorts& ports_;
+    NearModeLimits limits_;
+    std::uint64_t total_;
+    ContingencyTable table_;  // the complete tables reached, for their direct evaluation
+    StatisticTerms terms_;
+
+    bool tallied_[kOrderings] = {true, false, false};
+    int lines_ = 0, stages_ = 0;
+    bool transposed_ = false;  // lines are the columns
+    std::vector<int> lineCell_, stageCell_;
+    std::vector<std::int32_t> lineTotal_, stageTotal_, restTotal_;  // restTotal_[s]: stages s.. together
+    std::int32_t grand_ = 0;
+    std::vector<double> expected_, lnExpected_;  // e of line k in stage s (and ln e) at k * S + s
+    // E of line k, the sum of its expected counts in stages s.., and ln E,
+    // at s * K + k.
+    std::vector<double> restExpected_, lnRestExpected_;
+    std::vector<double> lnFactorial_, lnInteger_;
+    double lnConstant_ = 0.0;  // ln(prod R! prod C! / N!)
+    // The edges past which a value is certainly in the dominant class.
+    double chiEdge_ = 0.0, lrEdge_ = 0.0, lnProbabilityEdge_ = 0.0;
+
+    std::vector<std::int32_t> remaining_, chosen_;  // chosen_ at k * S + s
+    std::vector<Parts> parts_;                      // of the filled columns, by their number
+    std::uint64_t steps_ = 0;
+    std::uint64_t counts_[kOrderings][3] = {};
+    double masses_[kOrderings][3] = {};
+};
+
+void Search::SetUp() {
+    const ContingencyTable& t = state_.Table;
+    transposed_ = t.Cols < t.Rows;
+    lines_ = transposed_ ? t.Cols : t.Rows;
+    stages_ = transposed_ ? t.Rows : t.Cols;
+    grand_ = t.GrandTotal();
+    for (int k = 1; k <= lines_; ++k) {
+        lineCell_.push_back(k);
+        lineTotal_.push_back(transposed_ ? t.ColTotal(k) : t.RowTotal(k));
+    }
+    // Columns in increasing order of total: the fewest vectors where the
+    // bounds are loosest.
+    std::vector<std::pair<std::int32_t, int>> stages;
+    for (int s = 1; s <= stages_; ++s) stages.emplace_back(transposed_ ? t.RowTotal(s) : t.ColTotal(s), s);
+    std::stable_sort(stages.begin(), stages.end());
+    for (const auto& [total, cell] : stages) {
+        stageTotal_.push_back(total);
+        stageCell_.push_back(cell);
+    }
+    const auto S = static_cast<std::size_t>(stages_);
+    restTotal_.assign(S + 1, 0);
+    for (std::size_t s = S; s-- > 0;) restTotal_[s] = restTotal_[s + 1] + stageTotal_[s];
+    const auto K = static_cast<std::size_t>(lines_);
+    expected_.resize(K * S);
+    lnExpected_.resize(K * S);
+    restExpected_.resize((S + 1) * K);
+    lnRestExpected_.resize((S + 1) * K);
+    for (std::size_t k = 0; k < K; ++k) {
+        for (std::size_t s = 0; s < S; ++s) {
+            expected_[k * S + s] = static_cast<double>(lineTotal_[k]) * stageTotal_[s] / grand_;
+            lnExpected_[k * S + s] = std::log(expected_[k * S + s]);
+        }
+        for (std::size_t s = 0; s <= S; ++s) {
+            restExpected_[s * K + k] = static_cast<double>(lineTotal_[k]) * restTotal_[s] / grand_;
+            lnRestExpected_[s * K + k] = s < S ? std::log(restExpected_[s * K + k]) : 0.0;
+        }
+    }
+    lnFactorial_.resize(static_cast<std::size_t>(grand_) + 1);
+    lnInteger_.resize(static_cast<std::size_t>(grand_) + 1);
+    for (std::int32_t n = 0; n <= grand_; ++n) {
+        lnFactorial_[static_cast<std::size_t>(n)] = std::lgamma(n + 1.0);
+        lnInteger_[static_cast<std::size_t>(n)] = n > 0 ? std::log(static_cast<double>(n)) : 0.0;
+    }
+    lnConstant_ = -lnFactorial_[static_cast<std::size_t>(grand_)];
+    for (std::int32_t r : lineTotal_) lnConstant_ += lnFactorial_[static_cast<std::size_t>(r)];
+    for (std::int32_t c : stageTotal_) lnConstant_ += lnFactorial_[static_cast<std::size_t>(c)];
+
+    // Greater than b under the tally rule needs a relative difference of at
+    // least 1e-9, which any a >= b (1 + 3e-9) has; less probable than p
+    // needs 1e-10, which any a <= p (1 - 1e-8) has. The bounds are formed
+    // from at most a few hundred terms in double precision, and the direct
+    // evaluation's rounding is of the same order: margins of 1e-9 of the
+    // statistics' scale (N) and 1e-8 in the logarithm of the probability
+    // are far beyond both.
+    const double scale = 1e-9 * (grand_ + std::max(state_.G2, state_.X2));
+    chiEdge_ = state_.X2 * (1.0 + 3e-9) + scale;
+    lrEdge_ = state_.G2 * (1.0 + 3e-9) + scale;
+    lnProbabilityEdge_ = std::log(state_.ObservedProbability) - 2e-8;
+
+    remaining_ = lineTotal_;
+    chosen_.assign(static_cast<std::size_t>(lines_) * S, 0);
+    parts_.assign(S + 1, Parts{});
+}
+
+double Search::LeastRestLnFactorials(int filled) const {
+    const auto S = static_cast<std::size_t>(stages_);
+    const std::int64_t rest = restTotal_[static_cast<std::size_t>(filled)];
+    const double lnRest = lnInteger_[static_cast<std::size_t>(rest)];
+    double least = 0.0;
+    for (std::size_t s = static_cast<std::size_t>(filled); s < S; ++s) {
+        const std::int64_t c = stageTotal_[s];
+        least += static_cast<double>(c) * (lnInteger_[static_cast<std::size_t>(c)] - lnRest);
+    }
+    for (std::size_t k = 0; k < static_cast<std::size_t>(lines_); ++k) {
+        const std::int64_t m = remaining_[k];
+        if (m == 0) continue;
+        const double lnM = lnInteger_[static_cast<std::size_t>(m)];
+        least += static_cast<double>(m) * lnM;
+        for (std::size_t s = static_cast<std::size_t>(filled); s < S; ++s) {
+            const std::int64_t c = stageTotal_[s];
+            const std::int64_t n = m * c / rest;  // where ln n! - n ln(m c / M) is least
+            const double lambda = lnM + lnInteger_[static_cast<std::size_t>(c)] - lnRest;
+            least += lnFactorial_[static_cast<std::size_t>(n)] - static_cast<double>(n) * lambda;
+        }
+    }
+    return least;
+}
+
+bool Search::Dropped(int filled) const {
+    const Parts& p = parts_[static_cast<std::size_t>(filled)];
+    const std::size_t at = static_cast<std::size_t>(filled) * static_cast<std::size_t>(lines_);
+    if (tallied_[kPearson] || tallied_[kLikelihoodRatio]) {
+        double chi = p.Chi, lr = p.Lr;
+        for (std::size_t k = 0; k < static_cast<std::size_t>(lines_); ++k) {
+            const double e = restExpected_[at + k];
+            const double m = remaining_[k];
+            chi += (m - e) * (m - e) / e;
+            if (m > 0.0) lr += m * (lnInteger_[static_cast<std::size_t>(remaining_[k])] - lnRestExpected_[at + k]);
+        }
+        if (tallied_[kPearson] && !(chi > chiEdge_)) return false;
+        if (tallied_[kLikelihoodRatio] && !(2.0 * lr > lrEdge_)) return false;
+    }
+    const double lnProbability = lnConstant_ - p.LnFactorials - LeastRestLnFactorials(filled);
+    return lnProbability < lnProbabilityEdge_;
+}
+
+void Search::Tick(std::uint64_t steps) {
+    const std::uint64_t before = steps_;
+    steps_ += steps;
+    if (steps_ > limits_.MaxSteps) throw GiveUp{};
+    if ((before >> 14) == (steps_ >> 14)) return;
+    ports_.Status->SetText("0 of " + std::to_string(total_) + "  Click to break");
+    ports_.Pump->ProcessPendingEvents();
+    if (state_.Abandoned) throw BrokenOff{};
+}
+
+void Search::Place(int s, int k, std::int32_t left, Parts column) {
+    const auto S = static_cast<std::size_t>(stages_);
+    const auto us = static_cast<std::size_t>(s);
+    const auto uk = static_cast<std::size_t>(k);
+    if (k == lines_) {
+        Tick();
+        const Parts& before = parts_[us];
+        parts_[us + 1] = {before.Chi + column.Chi, before.Lr + column.Lr, before.LnFactorials + column.LnFactorials};
+        if (Dropped(s + 1)) return;
+        if (s + 2 == stages_) {
+            Leaf();
+        } else {
+            Place(s + 1, 0, stageTotal_[us + 1], Parts{});
+        }
+        return;
+    }
+    std::int32_t after = 0;  // what the lines after k can take
+    for (std::size_t j = uk + 1; j < static_cast<std::size_t>(lines_); ++j) after += remaining_[j];
+    const std::int32_t low = std::max<std::int32_t>(0, left - after);
+    const std::int32_t high = std::min(remaining_[uk], left);
+    const double e = expected_[uk * S + us];
+    const double lnE = lnExpected_[uk * S + us];
+    for (std::int32_t n = low; n <= high; ++n) {
+        Parts with = column;
+        with.Chi += (n - e) * (n - e) / e;
+        if (n > 0) with.Lr += n * (lnInteger_[static_cast<std::size_t>(n)] - lnE);
+        with.LnFactorials += lnFactorial_[static_cast<std::size_t>(n)];
+        chosen_[uk * S + us] = n;
+        remaining_[uk] -= n;
+        Place(s, k + 1, left - n, with);
+        remaining_[uk] += n;
+    }
+}
+
+// A complete table: evaluated and sorted as the enumeration does.
+void Search::Leaf() {
+    Tick(32);
+    const auto S = static_cast<std::size_t>(stages_);
+    for (std::size_t k = 0; k < static_cast<std::size_t>(lines_); ++k) {
+        chosen_[k * S + S - 1] = remaining_[k];
+        for (std::size_t s = 0; s < S; ++s) {
+            const int line = lineCell_[k], stage = stageCell_[s];
+            std::int16_t& cell = transposed_ ? table_.At(stage, line) : table_.At(line, stage);
+            cell = static_cast<std::int16_t>(chosen_[k * S + s]);
+        }
+    }
+    const long double numerator = TableNumerator(table_, state_.Factorials);
+    if (!std::isfinite(numerator)) throw GiveUp{};
+    const double p = static_cast<double>(numerator / state_.RowMultinomial);
+    const double value[kOrderings] = {
+        p,
+        tallied_[kLikelihoodRatio] ? (terms_.Available() ? terms_.LikelihoodRatio(table_) : LikelihoodRatioStatistic(table_)) : 0.0,
+        tallied_[kPearson] ? (terms_.Available() ? terms_.Pearson(table_) : PearsonStatistic(table_)) : 0.0};
+    const double observed[kOrderings] = {state_.ObservedProbability, state_.G2, state_.X2};
+    for (int o = 0; o < kOrderings; ++o) {
+        if (!tallied_[o]) continue;
+        const int which = TallyClass(o == kProbability ? TallyKind::Probability : TallyKind::Statistic, value[o], observed[o]);
+        if (which == kDominant[o]) continue;
+        ++counts_[o][which];
+        masses_[o][which] += p;
+    }
+}
+
+NetworkOutcome Search::Run() {
+    tallied_[kLikelihoodRatio] = state_.Options.ExaLRtest;
+    tallied_[kPearson] = state_.Options.ExaCStest;
+    terms_.Prepare(state_.Table, state_.ComputeLR, state_.ComputeChi);
+    SetUp();
+    try {
+        Place(0, 0, stageTotal_[0], Parts{});
+    } catch (const GiveUp&) {
+        return NetworkOutcome::NeedsEnumeration;
+    } catch (const BrokenOff&) {
+        state_.ProbabilityTally = state_.G2Tally = state_.X2Tally = ExactTally{};
+        state_.SamplePointCount = 0;
+        return NetworkOutcome::BrokenOff;
+    }
+    ExactTally* targets[kOrderings] = {&state_.ProbabilityTally, &state_.G2Tally, &state_.X2Tally};
+    for (int o = 0; o < kOrderings; ++o) {
+        if (!tallied_[o]) continue;
+        std::uint64_t others = 0;
+        long double otherMass = 0.0L;
+        for (int which = 0; which < 3; ++which) {
+            if (which == kDominant[o]) continue;
+            others += counts_[o][which];
+            otherMass += masses_[o][which];
+        }
+        counts_[o][kDominant[o]] = total_ - others;
+        masses_[o][kDominant[o]] = static_cast<double>(1.0L - otherMass);
+        ExactTally& t = *targets[o];
+        t.LessCount = static_cast<std::int64_t>(counts_[o][0]);
+        t.EqualCount = static_cast<std::int64_t>(counts_[o][1]);
+        t.GreaterCount = static_cast<std::int64_t>(counts_[o][2]);
+        t.LessMass = masses_[o][0];
+        t.EqualMass = masses_[o][1];
+        t.GreaterMass = masses_[o][2];
+    }
+    state_.SamplePointCount = total_;
+    state_.ExpectedSamplePoints = static_cast<double>(total_);
+    state_.ExpectedPointsExact = true;
+    return NetworkOutcome::Completed;
+}
+
+}  // namespace
+
+NetworkOutcome RunNearModeSearch(AnalysisState& state, const EnginePorts& ports, const NearModeLimits& limits) {
+    const ContingencyTable& t = state.Table;
+    if (!(state.G2 > 0.0 && state.X2 > 0.0 && state.ObservedProbability > 0.0)) return NetworkOutcome::NeedsEnumeration;
+    const int df = (t.Rows - 1) * (t.Cols - 1);
+    const double rareMass = std::max(ChiSquareCdf(state.X2, df), ChiSquareCdf(state.G2, df));
+    if (!(rareMass / state.ObservedProbability <= limits.MaxRareEstimate)) return NetworkOutcome::NeedsEnumeration;
+    if (state.ExpectedPointsExact && state.ExpectedSamplePoints < limits.MinSamplePoints)
+        return NetworkOutcome::NeedsEnumeration;
+    std::vector<int> rows, cols;
+    for (int i = 1; i <= t.Rows; ++i) rows.push_back(t.RowTotal(i));
+    for (int j = 1; j <= t.Cols; ++j) cols.push_back(t.ColTotal(j));
+    const std::optional<std::uint64_t> total = CountTwoWayTablesExactly(rows, cols, limits.MaxBoxPoints);
+    if (!total || static_cast<double>(*total) < limits.MinSamplePoints) return NetworkOutcome::NeedsEnumeration;
+    return Search(state, ports, limits, *total).Run();
+}
+
+}  // namespace kelvorin

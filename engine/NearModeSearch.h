@@ -1,0 +1,68 @@
+// The exact tests of a table near the mode of its distribution, without
+// forming the network of all its tables.
+//
+// When the observed table lies near the mode, almost every table is less
+// probable than it and has greater statistics: those classes hold nearly all
+// sample points, and the other classes of each ordering (the "rare side")
+// hold few, close to the mode. This search lists the rare side only: it
+// fills the table column by column (the smaller dimension as the lines) and
+// drops a partial table once every completion is certainly in the dominant
+// class of every tallied ordering, by bounds that hold for every completion:
+//  - Pearson's X2 is at least that of the table with the unfilled columns
+//    merged into one: per line, sum over those cells of (n - e)^2 / e is at
+//    least (m - E)^2 / E, m and E the sums of the counts and of the expected
+//    counts (Cauchy-Schwarz);
+//  - G2 likewise, sum n ln(n / e) being at least m ln(m / E) (the log-sum
+//    inequality);
+//  - the probability is the constant prod R_i! prod C_j! / N! over
+//    prod n_ij!, and the least sum of ln n! over the unfilled cells with
+//    their margins m_i, C_j (total M) is at least
+//      sum_ij min_n [ln n! - n ln(m_i C_j / M)] + sum_i m_i ln m_i + sum_j C_j ln(C_j / M)
+//    (weak duality: the multipliers ln m_i and ln(C_j / M) make the second
+//    part the same for every completion); the minimum over n is at
+//    n = floor(m_i C_j / M).
+// The tables reached are evaluated and sorted into the tallies exactly as
+// the enumeration does; each ordering's dominant class is the rest: its
+// count is the total (counted exactly beforehand, CountTwoWayTablesExactly)
+// less the others, its mass 1 less theirs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "AnalysisEngine.h"
+#include "AnalysisState.h"
+#include "NetworkAlgorithm.h"
+
+namespace kelvorin {
+
+struct NearModeLimits {
+    // Tried only for tables of at least this many sample points (below it
+    // the network takes a fraction of a second), whose count by dominance
+    // sums needs at most MaxBoxPoints points, and whose rare side looks
+    // small: its mass is about the large-sample p value's complement q (the
+    // larger of X2's and G2's), and every table of the probability's rare
+    // side is at least as probable as the observed one, p0; so q / p0 tables
+    // is the estimate, at most MaxRareEstimate. (On 15 random tables near
+    // independence with 2e9 to 4e13 sample points the search took 2e4 to
+    // 6e6 steps where the estimate was at most 3e4; 5e7 and more where it
+    // was 1.5e6 and above.)
+    double MinSamplePoints = 1e9;
+    double MaxRareEstimate = 1e5;
+    std::size_t MaxBoxPoints = std::size_t{1} << 24;
+    // Steps of work (a partial table formed, about 30 ns; a complete table
+    // evaluated, 32 steps) before the search gives up, about half a second:
+    // the rare side was not small after all.
+    std::uint64_t MaxSteps = std::uint64_t{1} << 24;
+};
+
+// Fills ProbabilityTally, G2Tally (when ExaLRtest), X2Tally (when ExaCStest)
+// and SamplePointCount as the enumeration would, or returns NeedsEnumeration
+// with the state untouched when it does not apply or gives up. The caller
+// has checked NetworkApplies; ObservedProbability, RowMultinomial, G2 and X2
+// must be set. Shows progress as 0 of the total (nothing is settled before
+// the end) and lets the user break off (BrokenOff, 0 sample points).
+NetworkOutcome RunNearModeSearch(AnalysisState& state, const EnginePorts& ports,
+                                 const NearModeLimits& limits = NearModeLimits{});
+
+}  // namespace kelvorin
