@@ -88,19 +88,9 @@ void Search::SetUp() {
     lines_ = transposed_ ? t.Cols : t.Rows;
     stages_ = transposed_ ? t.Rows : t.Cols;
     grand_ = t.GrandTotal();
-    for (int k = 1; k <= lines_; ++k) {
-        lineCell_.push_back(k);
-        lineTotal_.push_back(transposed_ ? t.ColTotal(k) : t.RowTotal(k));
-    }
-    // Columns in increasing order of total: the fewest vectors where the
-    // bounds are loosest.
-    std::vector<std::pair<std::int32_t, int>> stages;
-    for (int s = 1; s <= stages_; ++s) stages.emplace_back(transposed_ ? t.RowTotal(s) : t.ColTotal(s), s);
-    std::stable_sort(stages.begin(), stages.end());
-    for (const auto& [total, cell] : stages) {
-        stageTotal_.push_back(total);
-        stageCell_.push_back(cell);
-    }
+    ColumnsByTotal(t, !transposed_, lineTotal_, lineCell_);
+    // The fewest column vectors where the bounds are loosest.
+    ColumnsByTotal(t, transposed_, stageTotal_, stageCell_);
     const auto S = static_cast<std::size_t>(stages_);
     restTotal_.assign(S + 1, 0);
     for (std::size_t s = S; s-- > 0;) restTotal_[s] = restTotal_[s + 1] + stageTotal_[s];

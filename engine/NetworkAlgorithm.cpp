@@ -455,27 +455,15 @@ void Network::SetUpLines() {
     transposed_ = t.Rows > t.Cols;
     lines_ = transposed_ ? t.Cols : t.Rows;
     stages_ = transposed_ ? t.Rows : t.Cols;
-    std::vector<std::pair<std::int32_t, int>> lines;
-    for (int k = 1; k <= lines_; ++k) lines.emplace_back(transposed_ ? t.ColTotal(k) : t.RowTotal(k), k);
-    std::stable_sort(lines.begin(), lines.end());
-    for (const auto& [total, cell] : lines) {
-        lineTotal_.push_back(total);
-        lineCell_.push_back(cell);
-    }
+    // Lines in increasing order of total too, so equal totals are adjacent.
+    ColumnsByTotal(t, !transposed_, lineTotal_, lineCell_);
     equalTotals_.assign(static_cast<std::size_t>(lines_), lines_);
     for (int k = lines_ - 1; k >= 0; --k) {
         const auto uk = static_cast<std::size_t>(k);
         equalTotals_[uk] = (k + 1 < lines_ && lineTotal_[uk + 1] == lineTotal_[uk]) ? equalTotals_[uk + 1] : k + 1;
     }
-    std::vector<std::pair<std::int32_t, int>> stages;
-    for (int s = 1; s <= stages_; ++s) stages.emplace_back(transposed_ ? t.RowTotal(s) : t.ColTotal(s), s);
-    // Columns in increasing order of total: the partial tables multiply
-    // slowest early, and the two columns completed at once are the largest.
-    std::stable_sort(stages.begin(), stages.end());
-    for (const auto& [total, cell] : stages) {
-        stageTotal_.push_back(total);
-        stageCell_.push_back(cell);
-    }
+    // (The two columns completed at once are then the largest.)
+    ColumnsByTotal(t, transposed_, stageTotal_, stageCell_);
     chiTerm_.assign(static_cast<std::size_t>(lines_ * stages_), nullptr);
     for (int k = 0; k < lines_; ++k)
         for (int s = 0; s < stages_; ++s) {
@@ -1735,6 +1723,20 @@ void Network::Pass(int ordering) {
 }
 
 }  // namespace
+
+void ColumnsByTotal(const ContingencyTable& t, bool transposed, std::vector<std::int32_t>& totals,
+                    std::vector<int>& numbers) {
+    std::vector<std::pair<std::int32_t, int>> columns;
+    const int count = transposed ? t.Rows : t.Cols;
+    for (int j = 1; j <= count; ++j) columns.emplace_back(transposed ? t.RowTotal(j) : t.ColTotal(j), j);
+    std::stable_sort(columns.begin(), columns.end());
+    totals.clear();
+    numbers.clear();
+    for (const auto& [total, number] : columns) {
+        totals.push_back(total);
+        numbers.push_back(number);
+    }
+}
 
 NetworkOutcome RunNetworkAlgorithm(AnalysisState& state, const EnginePorts& ports, const NetworkLimits& limits) {
     if (!NetworkApplies(state)) return NetworkOutcome::NeedsEnumeration;

@@ -41,6 +41,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "AnalysisEngine.h"
 #include "AnalysisState.h"
@@ -88,6 +89,13 @@ struct NetworkLimits {
 // points counted exactly and at least the state's NetworkFrom, or too many to
 // count beforehand (unless NetworkFrom is the largest value: never).
 bool NetworkApplies(const AnalysisState& state);
+
+// The columns of the table (its rows when transposed) in increasing order
+// of total, ties in their order: their totals and numbers (from 1). The
+// network and the search of the rare side fill tables column by column in
+// that order: partial tables multiply slowest early.
+void ColumnsByTotal(const ContingencyTable& t, bool transposed, std::vector<std::int32_t>& totals,
+                    std::vector<int>& numbers);
 
 // Fills ProbabilityTally, G2Tally (when ExaLRtest), X2Tally (when ExaCStest)
 // and SamplePointCount as the enumeration would. ObservedProbability,

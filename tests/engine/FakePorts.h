@@ -238,6 +238,26 @@ inline std::vector<std::string> FileLines(const std::string& name) {
 
 // A fresh environment and engine per test; the save dialog names a details
 // file in the test's own directory.
+// The same counts in each tally (probability, likelihood ratio, Pearson) as
+// the enumeration's, of `points` sample points, and the same masses to
+// within its rounding: its running sums in double precision are within
+// (points) x 2^-52 of the exact ones.
+inline void ExpectSameTallies(const ExactTally (&got)[3], const ExactTally (&enumerated)[3], std::uint64_t points) {
+    const double slack = static_cast<double>(points) * 0x1p-52 + 1e-15;
+    const char* names[3] = {"probability", "likelihood ratio", "Pearson"};
+    for (int k = 0; k < 3; ++k) {
+        SCOPED_TRACE(names[k]);
+        const ExactTally& a = got[k];
+        const ExactTally& b = enumerated[k];
+        EXPECT_EQ(a.LessCount, b.LessCount);
+        EXPECT_EQ(a.EqualCount, b.EqualCount);
+        EXPECT_EQ(a.GreaterCount, b.GreaterCount);
+        EXPECT_NEAR(a.LessMass, b.LessMass, slack);
+        EXPECT_NEAR(a.EqualMass, b.EqualMass, slack);
+        EXPECT_NEAR(a.GreaterMass, b.GreaterMass, slack);
+    }
+}
+
 class EngineHarness : public ::testing::Test {
 protected:
     EngineHarness() { env.saveDialog.chosen = dir.File("details.txt"); }

@@ -58,22 +58,7 @@ protected:
         const Outcome network = RunWith(t, 0);
         EXPECT_FALSE(enumerated.Network);
         EXPECT_EQ(network.Points, enumerated.Points);
-        // The enumeration adds its masses one sample point at a time in
-        // double precision: each sum is within (points) x 2^-52 of the exact
-        // one; the network's sums are closer still.
-        const double slack = static_cast<double>(enumerated.Points) * 0x1p-52 + 1e-15;
-        const char* names[3] = {"probability", "likelihood ratio", "Pearson"};
-        for (int k = 0; k < 3; ++k) {
-            SCOPED_TRACE(names[k]);
-            const ExactTally& a = network.Tallies[k];
-            const ExactTally& b = enumerated.Tallies[k];
-            EXPECT_EQ(a.LessCount, b.LessCount);
-            EXPECT_EQ(a.EqualCount, b.EqualCount);
-            EXPECT_EQ(a.GreaterCount, b.GreaterCount);
-            EXPECT_NEAR(a.LessMass, b.LessMass, slack);
-            EXPECT_NEAR(a.EqualMass, b.EqualMass, slack);
-            EXPECT_NEAR(a.GreaterMass, b.GreaterMass, slack);
-        }
+        fakes::ExpectSameTallies(network.Tallies, enumerated.Tallies, enumerated.Points);
         // The warning on 1 - the sum of the masses reports the rounding of
         // the enumeration's running sums, which the network does not share.
         auto withoutWarning = [](std::vector<std::string> lines) {
