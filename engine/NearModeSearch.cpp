@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "ExactEnumeration.h"
@@ -121,11 +119,11 @@ void Search::SetUp() {
 
     // Greater than b under the tally rule needs a relative difference of at
     // least 1e-9, which any a >= b (1 + 3e-9) has; less probable than p
-    // needs 1e-10, which any a <= p (1 - 1e-8) has. The bounds are formed
-    // from at most a few hundred terms in double precision, and the direct
-    // evaluation's rounding is of the same order: margins of 1e-9 of the
-    // statistics' scale (N) and 1e-8 in the logarithm of the probability
-    // are far beyond both.
+    // needs 1e-10, which any a <= p (1 - 1e-8) has. The bounds are sums of
+    // at most a few hundred terms in double precision, the direct
+    // evaluation's rounding of the same order: a further margin of 1e-9 of
+    // the statistics' scale (N and the larger statistic) and of 1e-8 in the
+    // logarithm of the probability is far beyond both.
     const double scale = 1e-9 * (grand_ + std::max(state_.G2, state_.X2));
     chiEdge_ = state_.X2 * (1.0 + 3e-9) + scale;
     lrEdge_ = state_.G2 * (1.0 + 3e-9) + scale;
