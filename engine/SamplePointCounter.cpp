@@ -515,7 +515,8 @@ std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& ro
         stride[k] = s;
         s *= static_cast<std::size_t>(rows[k]) + 1;
     }
-    // The point's coordinates are kept beside its index, and its total.
+    // Per point of the box (index sum y_k stride_k) the count of the
+    // columns multiplied in so far; y is the point being visited.
     std::vector<std::uint64_t> value(points, 0);
     value[0] = 1;
     std::vector<int> y(K);
