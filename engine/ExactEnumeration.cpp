@@ -628,18 +628,24 @@ void TwoWayEnumerator::SweepRowTwo(const std::int32_t* remaining) {
     }
 }
 
+bool EvaluateTable(const ContingencyTable& table, const AnalysisState& state, const StatisticTerms& terms, double& p,
+                   double& g, double& x) {
+    const long double numerator = TableNumerator(table, state.Factorials);
+    if (!std::isfinite(numerator)) return false;
+    p = static_cast<double>(numerator / state.RowMultinomial);
+    g = 0.0;
+    x = 0.0;
+    if (state.ComputeLR) g = terms.Available() ? terms.LikelihoodRatio(table) : LikelihoodRatioStatistic(table);
+    if (state.ComputeChi) x = terms.Available() ? terms.Pearson(table) : PearsonStatistic(table);
+    return true;
+}
+
 void TwoWayEnumerator::VisitCurrentTable() {
-    const ContingencyTable& table = state_.Table;
-    const long double numerator = TableNumerator(table, state_.Factorials);
-    if (!std::isfinite(numerator)) {
+    double p = 0.0, g = 0.0, x = 0.0;
+    if (!EvaluateTable(state_.Table, state_, terms_, p, g, x)) {
         step_.Overflow();
         return;
     }
-    const double p = static_cast<double>(numerator / state_.RowMultinomial);
-    double g = 0.0;
-    double x = 0.0;
-    if (state_.ComputeLR) g = terms_.Available() ? terms_.LikelihoodRatio(table) : LikelihoodRatioStatistic(table);
-    if (state_.ComputeChi) x = terms_.Available() ? terms_.Pearson(table) : PearsonStatistic(table);
     step_.Visit(p, g, x);
 }
 

@@ -157,6 +157,13 @@ private:
     std::vector<double> chiTerm_;
 };
 
+// A sample point's values as the enumeration evaluates the table in Cells
+// directly (terms prepared for the state's table): its probability
+// TableNumerator / RowMultinomial, and G2 and X2 where the state computes
+// them (0 otherwise). False when the numerator overflows the extended range.
+bool EvaluateTable(const ContingencyTable& table, const AnalysisState& state, const StatisticTerms& terms, double& p,
+                   double& g, double& x);
+
 // Visits every r x c table with the margins of the table in the state, in
 // the fixed order: the last row is the outermost loop, row 2 the innermost
 // enumerated row, row 1 the remainder; within a row x_1 varies slowest and

@@ -232,13 +232,9 @@ void Search::Leaf() {
             cell = static_cast<std::int16_t>(chosen_[k * S + s]);
         }
     }
-    const long double numerator = TableNumerator(table_, state_.Factorials);
-    if (!std::isfinite(numerator)) throw GiveUp{};
-    const double p = static_cast<double>(numerator / state_.RowMultinomial);
-    const double value[kOrderings] = {
-        p,
-        tallied_[kLikelihoodRatio] ? (terms_.Available() ? terms_.LikelihoodRatio(table_) : LikelihoodRatioStatistic(table_)) : 0.0,
-        tallied_[kPearson] ? (terms_.Available() ? terms_.Pearson(table_) : PearsonStatistic(table_)) : 0.0};
+    double p = 0.0, g = 0.0, x = 0.0;
+    if (!EvaluateTable(table_, state_, terms_, p, g, x)) throw GiveUp{};
+    const double value[kOrderings] = {p, g, x};
     const double observed[kOrderings] = {state_.ObservedProbability, state_.G2, state_.X2};
     for (int o = 0; o < kOrderings; ++o) {
         if (!tallied_[o]) continue;
