@@ -15,6 +15,10 @@ namespace kelvorin {
 
 namespace {
 
+// The most past values gathered at a node that are merged in a table of
+// their values before they are sorted.
+constexpr std::size_t kMergedInCache = std::size_t{1} << 14;
+
 // Multiplies, or returns false when the product leaves 0 .. 2^62.
 bool Times(std::int64_t a, std::int64_t b, std::int64_t& product) {
     return !__builtin_mul_overflow(a, b, &product) && product >= 0 && product < (std::int64_t{1} << 62);
@@ -264,40 +268,78 @@ void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, b
     out.resize(kept);
 }
 
-// Least significant digit first, a byte a pass, over the values less the
-// least (a few passes: the values of a node span far less than D times the
-// lines); then equal values merged.
+// Least significant digit first, eleven bits a pass (the counts of every
+// pass taken in one reading), over the values less the least (a few passes:
+// the values of a node span far less than D times the lines); then equal
+// values merged. Stable, so equal values are added up in order of arrival.
 void PearsonLattice::SortMerge(WorkVector<Item>& items) {
     const std::size_t n = items.size();
     if (n < 2) return;
     if (n <= 64) {
-        std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.Value < b.Value; });
+        std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.Value < b.Value; });
     } else {
         std::int64_t least = items[0].Value, greatest = items[0].Value;
         for (const Item& i : items) {
             least = std::min(least, i.Value);
             greatest = std::max(greatest, i.Value);
         }
+        constexpr int kBits = 11;
+        constexpr std::size_t kBuckets = std::size_t{1} << kBits;
         const int width = static_cast<int>(std::bit_width(static_cast<std::uint64_t>(greatest - least)));
-        scratch_.resize(n);
-        for (int shift = 0; shift < width; shift += 8) {
-            std::size_t start[257] = {};
-            auto digit = [&](const Item& i) {
-                return static_cast<std::size_t>((static_cast<std::uint64_t>(i.Value - least) >> shift) & 0xFFu);
-            };
-            for (const Item& i : items) ++start[digit(i) + 1];
-            for (std::size_t b = 0; b < 256; ++b) start[b + 1] += start[b];
-            for (const Item& i : items) scratch_[start[digit(i)]++] = i;
-            items.swap(scratch_);
+        const int passes = (width + kBits - 1) / kBits;
+        radixStarts_.assign(static_cast<std::size_t>(passes) * kBuckets, 0);
+        auto digit = [&](const Item& i, int pass) {
+            return static_cast<std::size_t>((static_cast<std::uint64_t>(i.Value - least) >> (pass * kBits)) &
+                                            (kBuckets - 1));
+        };
+        for (const Item& i : items)
+            for (int pass = 0; pass < passes; ++pass)
+                ++radixStarts_[static_cast<std::size_t>(pass) * kBuckets + digit(i, pass)];
+        // The scratch only grows, and its slots are written over, never
+        // built; the passes go back and forth between it and the items.
+        if (scratch_.size() < n) scratch_.resize(n);
+        auto inItems = [&](std::size_t k) -> Item& { return items[k]; };
+        auto inScratch = [&](std::size_t k) -> Item& { return scratch_[k].Held; };
+        auto scatter = [&](int pass, auto&& from, auto&& to) {
+            std::size_t* const start = radixStarts_.data() + static_cast<std::size_t>(pass) * kBuckets;
+            for (std::size_t b = 0, sum = 0; b < kBuckets; ++b) {
+                const std::size_t here = start[b];
+                start[b] = sum;
+                sum += here;
+            }
+            for (std::size_t k = 0; k < n; ++k) {
+                const Item& i = from(k);
+                to(start[digit(i, pass)]++) = i;
+            }
+        };
+        for (int pass = 0; pass < passes; ++pass) {
+            if (pass % 2 == 0) {
+                scatter(pass, inItems, inScratch);
+            } else {
+                scatter(pass, inScratch, inItems);
+            }
+        }
+        if (passes % 2 == 1) {
+            MergeEqual(items, inScratch);
+            return;
         }
     }
+    MergeEqual(items, [&](std::size_t k) -> Item& { return items[k]; });
+}
+
+// Writes the items sorted in sorted(0 .. n-1) to items, those with equal
+// values added up in order.
+template <typename Sorted>
+void PearsonLattice::MergeEqual(WorkVector<Item>& items, Sorted&& sorted) {
+    const std::size_t n = items.size();
     std::size_t kept = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        if (kept > 0 && items[kept - 1].Value == items[i].Value) {
-            AddUp{}(items[kept - 1], items[i]);
+        const Item& next = sorted(i);
+        if (kept > 0 && items[kept - 1].Value == next.Value) {
+            AddUp{}(items[kept - 1], next);
             continue;
         }
-        items[kept++] = items[i];
+        items[kept++] = next;
     }
     items.resize(kept);
 }
@@ -666,7 +708,8 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
         // Each parent's partial tables, in order of value: a leading run
         // less than the observed table with every completion, a trailing
         // run greater; the rest are listed.
-        pasts_.Clear();
+        WorkVector<Item>& pasts = meeting_;
+        pasts.clear();
         for (const Edge& l : parentEdges_) {
             if (static_cast<std::int32_t>(l.Node) < 0) continue;
             const auto p = static_cast<std::size_t>(l.Node);
@@ -688,11 +731,17 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
             run(0, 0, at(lessEnd));
             run(2, at(greaterFrom), at(end));
             for (auto it = lessEnd; it != greaterFrom; ++it)
-                pasts_.Add({it->Value + l.Term, it->Ways * l.Ways, it->Mass * l.Factor});
+                pasts.push_back({it->Value + l.Term, it->Ways * l.Ways, it->Mass * l.Factor});
         }
-        WorkVector<Item>& pasts = pasts_.Items();
         tick_(pasts.size() + 1);
         if (pasts.empty()) return true;
+        // Few enough to merge in the cache first (partial tables from
+        // different parents often coincide); many are sorted as they are.
+        if (pasts.size() > 64 && pasts.size() <= kMergedInCache) {
+            pasts_.Clear();
+            for (const Item& i : pasts) pasts_.Add(i);
+            pasts.swap(pasts_.Items());
+        }
         SortMerge(pasts);
 
         // Against each column choice's list (sorted, with running sums)

@@ -154,6 +154,8 @@ private:
     void Edges(int stage, const std::vector<std::int32_t>& remaining, std::vector<Edge>& out);
     // Sorts by value and merges equal values.
     void SortMerge(WorkVector<Item>& items);
+    template <typename Sorted>
+    void MergeEqual(WorkVector<Item>& items, Sorted&& sorted);
     // The column vectors of a stage into a child (remaining totals) from
     // the nodes before it, as from those nodes.
     void Parents(int stage, const std::vector<std::int32_t>& child, std::vector<Edge>& out);
@@ -252,7 +254,14 @@ private:
     };
     using Gathering = MergingTable<Item, ValueOf, AddUp>;
     Gathering pasts_, futures_;
-    WorkVector<Item> scratch_;
+    WorkVector<Item> meeting_;
+    // A slot of the sort's scratch: left unset when made.
+    struct Slot {
+        Slot() {}
+        Item Held;
+    };
+    WorkVector<Slot> scratch_;
+    std::vector<std::size_t> radixStarts_;
     std::vector<Edge> edges_;
 };
 
