@@ -99,8 +99,10 @@ struct Combined {
         const Entry& x = from.Value;
         m.Ways += x.Ways;
         m.Mass += x.Mass;
-        m.Low = std::min(m.Low, x.Low);
-        m.High = std::max(m.High, x.High);
+        // Mostly equal past values merge, so the range rarely widens: the
+        // extended values are written back only when it does.
+        if (x.Low < m.Low) m.Low = x.Low;
+        if (x.High > m.High) m.High = x.High;
     }
 };
 using Merging = MergingTable<Keyed, KeyOf, Combined>;
