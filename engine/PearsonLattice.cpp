@@ -275,6 +275,7 @@ void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, b
 void PearsonLattice::SortMerge(WorkVector<Item>& items) {
     const std::size_t n = items.size();
     if (n < 2) return;
+    auto inItems = [&](std::size_t k) -> Item& { return items[k]; };
     if (n <= 64) {
         std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.Value < b.Value; });
     } else {
@@ -298,7 +299,6 @@ void PearsonLattice::SortMerge(WorkVector<Item>& items) {
         // The scratch only grows, and its slots are written over, never
         // built; the passes go back and forth between it and the items.
         if (scratch_.size() < n) scratch_.resize(n);
-        auto inItems = [&](std::size_t k) -> Item& { return items[k]; };
         auto inScratch = [&](std::size_t k) -> Item& { return scratch_[k].Held; };
         auto scatter = [&](int pass, auto&& from, auto&& to) {
             std::size_t* const start = radixStarts_.data() + static_cast<std::size_t>(pass) * kBuckets;
@@ -324,7 +324,7 @@ void PearsonLattice::SortMerge(WorkVector<Item>& items) {
             return;
         }
     }
-    MergeEqual(items, [&](std::size_t k) -> Item& { return items[k]; });
+    MergeEqual(items, inItems);
 }
 
 // Writes the items sorted in sorted(0 .. n-1) to items, those with equal

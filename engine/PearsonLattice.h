@@ -254,6 +254,7 @@ private:
     };
     using Gathering = MergingTable<Item, ValueOf, AddUp>;
     Gathering pasts_, futures_;
+    // The past values gathered at a node of the meeting stage.
     WorkVector<Item> meeting_;
     // A slot of the sort's scratch: left unset when made.
     struct Slot {
