@@ -27,8 +27,13 @@ bool Times(std::int64_t a, std::int64_t b, std::int64_t& product) {
 }  // namespace
 
 PearsonLattice::PearsonLattice(const LatticeMargins& margins, const FactorialTable& factorials, std::size_t maxNodes,
-                               std::size_t maxItems, std::function<void(std::uint64_t)> tick)
-    : margins_(margins), factorials_(factorials), maxNodes_(maxNodes), maxItems_(maxItems), tick_(std::move(tick)) {
+                               std::size_t maxItems, std::function<void(std::uint64_t)> tick, std::size_t compactFrom)
+    : margins_(margins),
+      factorials_(factorials),
+      maxNodes_(maxNodes),
+      maxItems_(maxItems),
+      compactFrom_(compactFrom),
+      tick_(std::move(tick)) {
     lines_ = static_cast<int>(margins_.Lines.size());
     stages_ = static_cast<int>(margins_.Stages.size());
     groupEnd_.assign(static_cast<std::size_t>(lines_), lines_);
@@ -710,6 +715,7 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
         // run greater; the rest are listed.
         WorkVector<Item>& pasts = meeting_;
         pasts.clear();
+        std::size_t compactAt = compactFrom_;
         for (const Edge& l : parentEdges_) {
             if (static_cast<std::int32_t>(l.Node) < 0) continue;
             const auto p = static_cast<std::size_t>(l.Node);
@@ -732,6 +738,13 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
             run(2, at(greaterFrom), at(end));
             for (auto it = lessEnd; it != greaterFrom; ++it)
                 pasts.push_back({it->Value + l.Term, it->Ways * l.Ways, it->Mass * l.Factor});
+            // Merged as the list grows, so that it stays within about twice
+            // the merged values and one parent's; the sort is stable, so
+            // equal values still add up in order of arrival.
+            if (pasts.size() > compactAt) {
+                SortMerge(pasts);
+                compactAt = std::max(compactAt, 2 * pasts.size());
+            }
         }
         tick_(pasts.size() + 1);
         if (pasts.empty()) return true;

@@ -51,8 +51,12 @@ public:
     // tick(steps) is called as work is done (while preparing, steps count
     // the items carried through column choices and the choices formed); it
     // may throw to break off, and Prepare and Settle then stop.
+    // Past values gathered at a node of the meeting are merged whenever
+    // their list grows past twice its length after the last merge, and at
+    // least compactFrom.
     PearsonLattice(const LatticeMargins& margins, const FactorialTable& factorials, std::size_t maxNodes,
-                   std::size_t maxItems, std::function<void(std::uint64_t)> tick);
+                   std::size_t maxItems, std::function<void(std::uint64_t)> tick,
+                   std::size_t compactFrom = std::size_t{1} << 20);
 
     // Whether the classes follow from the lattice values for the observed
     // X2 as evaluated (observed), every evaluation of X2 being within
@@ -223,6 +227,7 @@ private:
     const FactorialTable& factorials_;
     std::size_t maxNodes_;
     std::size_t maxItems_;
+    std::size_t compactFrom_;
     std::function<void(std::uint64_t)> tick_;
 
     int lines_ = 0;

@@ -211,6 +211,48 @@ TEST(PearsonLatticeTest, EqualLineTotalsAndManyTiesAgree) {
     }
 }
 
+TEST(PearsonLatticeTest, MergingGatheredValuesEarlyChangesNothing) {
+    // The past values gathered at a node of the meeting are merged as their
+    // list grows (to bound its memory): from short lengths on, the same
+    // tallies to the last bit as when they are merged once.
+    struct Tallies {
+        std::uint64_t Ways[3] = {0, 0, 0};
+        long double Mass[3] = {0.0L, 0.0L, 0.0L};
+        std::uint64_t Settled = 0;
+    };
+    auto settle = [&](const Problem& p, std::size_t compactFrom) -> std::unique_ptr<Tallies> {
+        PearsonLattice lattice(MarginsOf(p), Factorials(), std::size_t{1} << 20, std::size_t{1} << 22,
+                               [](std::uint64_t) {}, compactFrom);
+        if (!lattice.Prepare(p.Statistic(), 1e-12, 1e-9)) return nullptr;
+        auto t = std::make_unique<Tallies>();
+        lattice.Settle(t->Ways, t->Mass, t->Settled);
+        return t;
+    };
+    std::mt19937 random(7741u);
+    int tables = 0;
+    while (tables < 10) {
+        const int K = 3 + static_cast<int>(random() % 2);
+        const int S = 4 + static_cast<int>(random() % 3);
+        std::vector<std::int32_t> cells(static_cast<std::size_t>(K * S));
+        for (auto& v : cells) v = static_cast<std::int32_t>(random() % 5);
+        const Problem p = Make(K, S, cells);
+        if (std::count(p.Lines.begin(), p.Lines.end(), 0) || std::count(p.Stages.begin(), p.Stages.end(), 0)) continue;
+        const auto reference = settle(p, std::size_t{1} << 20);
+        if (!reference) continue;
+        ++tables;
+        for (const std::size_t compactFrom : {1, 4, 32}) {
+            SCOPED_TRACE(::testing::Message() << "table " << tables << ", merged from " << compactFrom);
+            const auto t = settle(p, compactFrom);
+            ASSERT_NE(t, nullptr);
+            for (int w = 0; w < 3; ++w) {
+                EXPECT_EQ(t->Ways[w], reference->Ways[w]);
+                EXPECT_EQ(t->Mass[w], reference->Mass[w]);
+            }
+            EXPECT_EQ(t->Settled, reference->Settled);
+        }
+    }
+}
+
 TEST(PearsonLatticeTest, ClassesRoundingCouldDecideOrValuesTooLargeAreRefused) {
     // The 5 x 7 benchmark table: D = lcm of r c = 352800, so neighbouring
     // values lie 39 / 352800 = 1.1e-4 apart in X2.
