@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <memory>
 #include <numeric>
+#include <optional>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "ExactEnumeration.h"
@@ -141,17 +143,27 @@ Counted CountEveryTable(const Problem& p, long double tolerance) {
 
 LatticeMargins MarginsOf(const Problem& p) { return {p.Lines, p.Stages, p.Cells}; }
 
+// A table of lines and stages in the given ranges with counts 0 to most
+// each; none when a margin is empty.
+std::optional<Problem> RandomProblem(std::mt19937& random, std::pair<int, int> lines, std::pair<int, int> stages,
+                                     int most) {
+    const int K = lines.first + static_cast<int>(random() % static_cast<unsigned>(lines.second - lines.first + 1));
+    const int S = stages.first + static_cast<int>(random() % static_cast<unsigned>(stages.second - stages.first + 1));
+    std::vector<std::int32_t> cells(static_cast<std::size_t>(K * S));
+    for (auto& v : cells) v = static_cast<std::int32_t>(random() % static_cast<unsigned>(most + 1));
+    Problem p = Make(K, S, cells);
+    if (std::count(p.Lines.begin(), p.Lines.end(), 0) || std::count(p.Stages.begin(), p.Stages.end(), 0))
+        return std::nullopt;
+    return p;
+}
+
 TEST(PearsonLatticeTest, RandomTablesCountLikeEveryTableClassedByItsStatistic) {
     std::mt19937 random(40213u);
     int tables = 0, refused = 0;
     while (tables < 60) {
-        const int K = 2 + static_cast<int>(random() % 3);
-        const int S = 3 + static_cast<int>(random() % 4);
-        std::vector<std::int32_t> cells(static_cast<std::size_t>(K * S));
-        for (auto& v : cells) v = static_cast<std::int32_t>(random() % 4);
-        const Problem p = Make(K, S, cells);
-        if (std::count(p.Lines.begin(), p.Lines.end(), 0) || std::count(p.Stages.begin(), p.Stages.end(), 0)) continue;
-        if (p.N > 22) continue;
+        const std::optional<Problem> drawn = RandomProblem(random, {2, 4}, {3, 6}, 3);
+        if (!drawn || drawn->N > 22) continue;
+        const Problem& p = *drawn;
         const double x2 = p.Statistic();
         if (!(x2 > 1e-6)) continue;
         SCOPED_TRACE(::testing::Message() << "table " << tables);
@@ -231,12 +243,9 @@ TEST(PearsonLatticeTest, MergingGatheredValuesEarlyChangesNothing) {
     std::mt19937 random(7741u);
     int tables = 0;
     while (tables < 10) {
-        const int K = 3 + static_cast<int>(random() % 2);
-        const int S = 4 + static_cast<int>(random() % 3);
-        std::vector<std::int32_t> cells(static_cast<std::size_t>(K * S));
-        for (auto& v : cells) v = static_cast<std::int32_t>(random() % 5);
-        const Problem p = Make(K, S, cells);
-        if (std::count(p.Lines.begin(), p.Lines.end(), 0) || std::count(p.Stages.begin(), p.Stages.end(), 0)) continue;
+        const std::optional<Problem> drawn = RandomProblem(random, {3, 4}, {4, 6}, 4);
+        if (!drawn) continue;
+        const Problem& p = *drawn;
         const auto reference = settle(p, std::size_t{1} << 20);
         if (!reference) continue;
         ++tables;
