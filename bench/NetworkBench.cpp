@@ -15,6 +15,7 @@
 #include "BenchHarness.h"
 #include "LargePageMemory.h"
 #include "NetworkAlgorithm.h"
+#include "SamplePointCounter.h"
 
 namespace {
 
@@ -97,6 +98,28 @@ BENCHMARK_CAPTURE(NearMode, NearIndependenceSearch, kNearIndependence, true)->Un
 BENCHMARK_CAPTURE(NearMode, NearIndependenceNetworkOnly, kNearIndependence, false)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
+
+// The count of sample points made before every analysis (it decides
+// whether the network algorithm is used, and drives the progress of an
+// enumeration): its share of the whole analysis above.
+void Counter(benchmark::State& state, const Rows& rows) {
+    std::vector<int> rowTotals(rows.size(), 0), colTotals(rows.front().size(), 0);
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        for (std::size_t j = 0; j < rows[i].size(); ++j) {
+            rowTotals[i] += rows[i][j];
+            colTotals[j] += rows[i][j];
+        }
+    kelvorin::SamplePointEstimate e;
+    for (auto _ : state) {
+        e = kelvorin::CountTwoWaySamplePoints(rowTotals, colTotals);
+        benchmark::DoNotOptimize(e);
+    }
+    if (!e.Exact) state.SkipWithError("the counter gave up");
+    state.counters["sample_points"] = e.Count;
+}
+BENCHMARK_CAPTURE(Counter, Table5x7, kTable5x7)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(Counter, Table4x4, kTable4x4)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(Counter, Table4x4b, kTable4x4b)->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_CAPTURE(Analysis, Table5x7All, kTable5x7, true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Analysis, Table5x7Probability, kTable5x7, false)->Unit(benchmark::kMillisecond);

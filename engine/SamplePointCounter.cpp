@@ -37,7 +37,6 @@
 #include <cstddef>
 #include <functional>
 #include <limits>
-#include <unordered_map>
 #include <utility>
 
 namespace kelvorin {
@@ -118,16 +117,79 @@ SamplePointEstimate EstimateOf(const Tally& t) {
     return t.Overflowed ? ApproximateEstimate(t.Approx) : ExactEstimate(t.Exact);
 }
 
-struct StateHash {
-    std::size_t operator()(const std::vector<int>& state) const {
-        std::uint64_t h = 0xCBF29CE484222325ULL;
-        for (int v : state) {
-            h ^= static_cast<std::uint32_t>(v);
-            h *= 0x9E3779B97F4A7C15ULL;
-            h ^= h >> 29;
-        }
-        return static_cast<std::size_t>(h);
+std::uint64_t StateHash(const std::vector<int>& state) {
+    std::uint64_t h = 0xCBF29CE484222325ULL;
+    for (int v : state) {
+        h ^= static_cast<std::uint32_t>(v);
+        h *= 0x9E3779B97F4A7C15ULL;
+        h ^= h >> 29;
     }
+    return h;
+}
+
+// The counts of the states met at one depth. Open addressing on the
+// states' hashes, the states themselves stored end to end, so a lookup
+// allocates nothing.
+class StateMemo {
+public:
+    const Tally* Find(const std::vector<int>& state, std::uint64_t hash) const {
+        if (slots_.empty()) {
+            return nullptr;
+        }
+        for (std::size_t i = hash & mask_;; i = (i + 1) & mask_) {
+            const Slot& slot = slots_[i];
+            if (slot.Size == 0) {
+                return nullptr;
+            }
+            if (slot.Hash == hash && slot.Size == state.size() &&
+                std::equal(state.begin(), state.end(), keys_.begin() + static_cast<std::ptrdiff_t>(slot.Offset))) {
+                return &slot.Count;
+            }
+        }
+    }
+
+    // STATE (of at least one total) must not be in the memo yet.
+    void Add(const std::vector<int>& state, std::uint64_t hash, const Tally& count) {
+        if (2 * (used_ + 1) > slots_.size()) {
+            Grow();
+        }
+        Slot slot{hash, keys_.size(), state.size(), count};
+        keys_.insert(keys_.end(), state.begin(), state.end());
+        Place(slot);
+        ++used_;
+    }
+
+private:
+    struct Slot {
+        std::uint64_t Hash = 0;
+        std::size_t Offset = 0;
+        std::size_t Size = 0;  // 0: empty
+        Tally Count;
+    };
+
+    void Place(const Slot& slot) {
+        std::size_t i = slot.Hash & mask_;
+        while (slots_[i].Size != 0) {
+            i = (i + 1) & mask_;
+        }
+        slots_[i] = slot;
+    }
+
+    void Grow() {
+        std::vector<Slot> old(std::max<std::size_t>(64, 2 * slots_.size()));
+        old.swap(slots_);
+        mask_ = slots_.size() - 1;
+        for (const Slot& slot : old) {
+            if (slot.Size != 0) {
+                Place(slot);
+            }
+        }
+    }
+
+    std::vector<Slot> slots_;
+    std::vector<int> keys_;
+    std::size_t mask_ = 0;
+    std::size_t used_ = 0;
 };
 
 // Counts the tables with the given margins. Preconditions: at least two rows,
@@ -139,6 +201,7 @@ public:
           cols_(std::move(colTotals)),
           budget_(budget),
           memo_(rows_.size()),
+          sorted_(rows_.size() + 1),
           binomials_(cols_.size() + 1) {}
 
     // Sets COUNT and returns true, or returns false when the work bound was hit.
@@ -159,7 +222,8 @@ private:
         std::size_t Depth = 0;
         std::vector<Group> Groups;
         std::vector<long long> CapacityAfter;  // sum of the totals of the groups after g
-        std::vector<int> Next;                 // the non-zero remaining totals chosen so far
+        std::vector<int> Next;                 // the non-zero remaining totals chosen so far: [0, Size)
+        std::size_t Size = 0;
         Tally Total;
     };
 
@@ -197,13 +261,16 @@ private:
     }
 
     // T(depth, state), state sorted in decreasing order without zeros.
-    Tally Count(std::size_t depth, std::vector<int> state) {
+    // (STATE is cols_ or sorted_[depth], which nothing below this depth
+    // changes.)
+    Tally Count(std::size_t depth, const std::vector<int>& state) {
         if (state.size() <= 1) {
             return TallyOf(1);  // the remaining rows all go to the one column left
         }
-        auto& memo = memo_[depth];
-        if (auto found = memo.find(state); found != memo.end()) {
-            return found->second;
+        StateMemo& memo = memo_[depth];
+        const std::uint64_t hash = StateHash(state);
+        if (const Tally* found = memo.Find(state, hash)) {
+            return *found;
         }
         const int rowTotal = rows_[depth];
         if (depth + 2 == rows_.size()) {
@@ -211,7 +278,7 @@ private:
             if (exhausted_ || !Spend(static_cast<long long>(state.size()))) {
                 return Tally{};
             }
-            memo.emplace(std::move(state), count);
+            memo.Add(state, hash, count);
             return count;
         }
 
@@ -229,13 +296,13 @@ private:
             ex.CapacityAfter[g - 1] = ex.CapacityAfter[g] +
                                       static_cast<long long>(ex.Groups[g].Value) * ex.Groups[g].Multiplicity;
         }
-        ex.Next.reserve(state.size());
+        ex.Next.resize(state.size());
         const Group& first = ex.Groups.front();
         Distribute(ex, 0, first.Multiplicity, std::min(first.Value, rowTotal), rowTotal, TallyOf(1));
         if (exhausted_ || !Spend(static_cast<long long>(state.size()))) {
             return Tally{};
         }
-        memo.emplace(std::move(state), ex.Total);
+        memo.Add(state, hash, ex.Total);
         return ex.Total;
     }
 
@@ -272,30 +339,33 @@ private:
             const int kept = group.Value - t;
             for (int k = kMin; k <= left && static_cast<long long>(k) * t <= remaining; ++k) {
                 const std::size_t pushed = kept > 0 ? static_cast<std::size_t>(k) : 0;
-                ex.Next.insert(ex.Next.end(), pushed, kept);
+                std::fill_n(ex.Next.begin() + static_cast<std::ptrdiff_t>(ex.Size), pushed, kept);
+                ex.Size += pushed;
                 const int rest = remaining - k * t;
                 Distribute(ex, g, left - k, std::min(t - 1, rest), rest, Product(weight, binomial[static_cast<std::size_t>(k)]));
-                ex.Next.resize(ex.Next.size() - pushed);
+                ex.Size -= pushed;
                 if (exhausted_) {
                     return;
                 }
             }
         }
         if (remaining <= after) {  // every column left takes nothing
-            ex.Next.insert(ex.Next.end(), static_cast<std::size_t>(left), group.Value);
+            std::fill_n(ex.Next.begin() + static_cast<std::ptrdiff_t>(ex.Size), left, group.Value);
+            ex.Size += static_cast<std::size_t>(left);
             Distribute(ex, g, 0, 0, remaining, weight);
-            ex.Next.resize(ex.Next.size() - static_cast<std::size_t>(left));
+            ex.Size -= static_cast<std::size_t>(left);
         }
     }
 
     // One multiset of rows has been chosen: add its completions.
     void Emit(Expansion& ex, const Tally& weight) {
-        if (!Spend(static_cast<long long>(ex.Next.size()) + 1)) {
+        if (!Spend(static_cast<long long>(ex.Size) + 1)) {
             return;
         }
-        std::vector<int> next = ex.Next;
+        std::vector<int>& next = sorted_[ex.Depth + 1];
+        next.assign(ex.Next.begin(), ex.Next.begin() + static_cast<std::ptrdiff_t>(ex.Size));
         std::sort(next.begin(), next.end(), std::greater<int>());
-        const Tally completions = Count(ex.Depth + 1, std::move(next));
+        const Tally completions = Count(ex.Depth + 1, next);
         if (!exhausted_) {
             AddInto(ex.Total, Product(weight, completions));
         }
@@ -398,7 +468,8 @@ private:
     long long budget_;
     long long work_ = 0;
     bool exhausted_ = false;
-    std::vector<std::unordered_map<std::vector<int>, Tally, StateHash>> memo_;
+    std::vector<StateMemo> memo_;
+    std::vector<std::vector<int>> sorted_;  // per depth: the state being counted there
     std::vector<std::vector<Tally>> binomials_;  // indexed by m, filled on demand
     std::vector<Uint128> scratch128_;
     std::vector<Uint128> prefix128_;
