@@ -7,6 +7,7 @@
 // 2^64, but a caller that cannot bound it can tell.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <numeric>
 #include <vector>
@@ -44,5 +45,21 @@ struct RunArrangements {
         return {Ways / g * (run / (equal / g)), run, equal};
     }
 };
+
+// Sorts each group of interchangeable lines in decreasing order: the group
+// starting at line j ends before groupEnd[j]. By insertion, as the groups
+// are short and this runs for every column vector formed.
+inline void SortGroupsDecreasing(std::vector<std::int32_t>& totals, const std::vector<int>& groupEnd) {
+    const std::size_t K = totals.size();
+    for (std::size_t j = 0; j < K; j = static_cast<std::size_t>(groupEnd[j])) {
+        const auto end = static_cast<std::size_t>(groupEnd[j]);
+        for (std::size_t i = j + 1; i < end; ++i) {
+            const std::int32_t v = totals[i];
+            std::size_t at = i;
+            for (; at > j && totals[at - 1] < v; --at) totals[at] = totals[at - 1];
+            totals[at] = v;
+        }
+    }
+}
 
 }  // namespace kelvorin

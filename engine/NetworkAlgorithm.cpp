@@ -12,12 +12,12 @@
 #include <new>
 #include <span>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "BoundedVectors.h"
 #include "ExactEnumeration.h"
+#include "Galloping.h"
 #include "MergingTable.h"
 #include "NearModeSearch.h"
 #include "PearsonLattice.h"
@@ -59,6 +59,7 @@ struct Child {
 // completions and the range of each ordering's remaining part over them.
 struct Node {
     std::string Key;  // the remaining totals, two bytes each
+    std::uint64_t Hash = 0;  // of the key
     bool Ready = false;
     std::uint64_t Count = 0;
     long double Closed = 0.0L;  // M! / prod r_k!: the sum of the completions' factors
@@ -121,49 +122,6 @@ struct StageEntries {
 constexpr std::uint64_t kListedChild = std::uint64_t{1} << 8;
 constexpr std::uint64_t kListLimit = std::uint64_t{1} << 22;
 constexpr std::size_t kKeptChildren = std::size_t{1} << 22;
-constexpr std::size_t kNoHint = std::numeric_limits<std::size_t>::max();
-
-// The end of the prefix of values for which inFront holds, found by
-// galloping from the hint (steps doubling away from it bracket the end) or,
-// without one, over the whole range, then by bisection; the hint is moved
-// there.
-template <typename InFront>
-std::size_t Boundary(std::size_t size, InFront&& inFront, std::size_t& hint) {
-    std::size_t lo = 0;     // inFront holds below lo
-    std::size_t hi = size;  // and fails from hi on
-    const std::size_t i = hint;
-    if (i < size && inFront(i)) {
-        lo = i + 1;
-        for (std::size_t step = 1; lo < size; step *= 2) {
-            const std::size_t probe = std::min(size, i + step);
-            if (probe == size || !inFront(probe)) {
-                hi = probe;
-                break;
-            }
-            lo = probe + 1;
-        }
-    } else if (i <= size) {
-        hi = i;
-        for (std::size_t step = 1; hi > 0; step *= 2) {
-            const std::size_t probe = i >= step ? i - step : 0;
-            if (inFront(probe)) {
-                lo = probe + 1;
-                break;
-            }
-            hi = probe;
-        }
-    }
-    while (lo < hi) {
-        const std::size_t mid = lo + (hi - lo) / 2;
-        if (inFront(mid))
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    hint = lo;
-    return lo;
-}
-
 class Network {
 public:
     Network(AnalysisState& state, const EnginePorts& ports, const NetworkLimits& limits)
@@ -307,6 +265,10 @@ private:
         std::uint64_t Ways;
     };
     WorkVector<Gathered> gathered_, spread_;
+    // Children's scratch: the children as formed, and their sort keys.
+    WorkVector<std::uint64_t> childKeys_;
+    WorkVector<Child> childScratch_;
+    std::vector<WorkVector<Child>> stageChildren_;  // Complete's, per stage
     WorkVector<std::size_t> bucketStart_, bucketNext_;
     // Where a list's completions change class for an entry's cuts. The
     // hints are where the four cuts fell for the previous entry: entries
@@ -396,7 +358,13 @@ private:
     int graph_ = -1;  // 1 for the probability's graph, 0 for Pearson's
 
     std::vector<WorkVector<Node>> nodes_;  // per stage 0..S
-    std::vector<std::unordered_map<std::string, std::int32_t>> index_;
+    // Per stage: the nodes' numbers by key, open addressing on the keys'
+    // hashes (-1: an empty slot).
+    struct NodeIndex {
+        std::vector<std::int32_t> Slots;
+    };
+    std::vector<NodeIndex> index_;
+    std::string key_;  // Intern's
     std::size_t nodeCount_ = 0;
     std::size_t kept_ = 0;  // children kept by the nodes
     // Their store, the graph's: filled as the nodes are completed, emptied
@@ -482,6 +450,7 @@ std::int32_t Network::BuildGraph(bool probability) {
     withTerms_ = !probability;
     groupEnd_ = probability ? std::vector<int>(static_cast<std::size_t>(lines_), lines_) : equalTotals_;
     nodes_.assign(static_cast<std::size_t>(stages_ + 1), {});
+    stageChildren_.resize(static_cast<std::size_t>(stages_ + 1));
     index_.assign(static_cast<std::size_t>(stages_ + 1), {});
     nodeCount_ = 0;
     kept_ = 0;
@@ -499,21 +468,40 @@ std::int32_t Network::BuildGraph(bool probability) {
 }
 
 std::int32_t Network::Intern(int stage, const std::vector<std::int32_t>& remaining) {
-    std::string key(remaining.size() * sizeof(std::int16_t), '\0');
+    std::string& key = key_;
+    key.resize(remaining.size() * sizeof(std::int16_t));
+    std::uint64_t hash = 0xCBF29CE484222325ULL;
     for (std::size_t k = 0; k < remaining.size(); ++k) {
         const auto v = static_cast<std::int16_t>(remaining[k]);
         std::memcpy(key.data() + k * sizeof v, &v, sizeof v);
+        hash = (hash ^ static_cast<std::uint16_t>(v)) * 0x9E3779B97F4A7C15ULL;
     }
-    auto& index = index_[static_cast<std::size_t>(stage)];
+    hash ^= hash >> 29;
+    NodeIndex& index = index_[static_cast<std::size_t>(stage)];
     auto& nodes = nodes_[static_cast<std::size_t>(stage)];
-    const auto [it, added] = index.try_emplace(key, static_cast<std::int32_t>(nodes.size()));
-    if (added) {
-        if (++nodeCount_ > limits_.MaxNodes) throw GiveUp{};
-        Node node;
-        node.Key = std::move(key);
-        nodes.push_back(std::move(node));
+    if (2 * (nodes.size() + 1) > index.Slots.size()) {
+        // Twice as many slots as nodes, at least: rehashed from the keys.
+        index.Slots.assign(std::bit_ceil(std::max<std::size_t>(64, 4 * (nodes.size() + 1))), -1);
+        const std::size_t mask = index.Slots.size() - 1;
+        for (std::size_t n = 0; n < nodes.size(); ++n) {
+            std::size_t i = nodes[n].Hash & mask;
+            while (index.Slots[i] >= 0) i = (i + 1) & mask;
+            index.Slots[i] = static_cast<std::int32_t>(n);
+        }
     }
-    return it->second;
+    const std::size_t mask = index.Slots.size() - 1;
+    std::size_t i = hash & mask;
+    for (; index.Slots[i] >= 0; i = (i + 1) & mask) {
+        const Node& n = nodes[static_cast<std::size_t>(index.Slots[i])];
+        if (n.Hash == hash && n.Key == key) return index.Slots[i];
+    }
+    if (++nodeCount_ > limits_.MaxNodes) throw GiveUp{};
+    Node node;
+    node.Key = key;
+    node.Hash = hash;
+    index.Slots[i] = static_cast<std::int32_t>(nodes.size());
+    nodes.push_back(std::move(node));
+    return index.Slots[i];
 }
 
 std::vector<std::int32_t> Network::Remaining(int stage, std::int32_t node) const {
@@ -600,10 +588,13 @@ void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, boo
 }
 
 void Network::Children(int stage, const std::vector<std::int32_t>& remaining, WorkVector<Child>& out) {
-    out.clear();
     // With two columns left the last one is the rest: the child is the
     // complete table, its values those of both columns.
     const bool lastTwo = stage == stages_ - 2;
+    // The children as formed: with two columns left they are the result.
+    WorkVector<Child>& formed = lastTwo ? out : childScratch_;
+    out.clear();
+    formed.clear();
     std::vector<std::int32_t> sorted;
     const long double numerator = Numerator(stage);
     // (Complete tables are listed one by one.)
@@ -620,36 +611,46 @@ void Network::Children(int stage, const std::vector<std::int32_t>& remaining, Wo
         child.Chi = chi;
         if (!lastTwo) {
             sorted = next;
-            for (int j = 0; j < lines_; j = groupEnd_[static_cast<std::size_t>(j)])
-                std::sort(sorted.begin() + j, sorted.begin() + groupEnd_[static_cast<std::size_t>(j)], std::greater<>());
+            SortGroupsDecreasing(sorted, groupEnd_);
             child.Node = Intern(Next(stage), sorted);
         }
-        out.push_back(child);
+        formed.push_back(child);
     });
     // Complete tables are listed by value later, which merges equal ones.
     if (lastTwo) return;
     // Column vectors that differ only by an exchange of interchangeable
     // lines give the same node with the same values: one child with their
-    // number of ways.
-    std::sort(out.begin(), out.end(), [](const Child& a, const Child& b) {
-        if (a.Node != b.Node) return a.Node < b.Node;
+    // number of ways. The children are ordered by node, then by values (a
+    // fixed order, so the passes add up in the same order every run): by
+    // node through keys of node and position, a node's few children then
+    // by their values, and the equal ones merged.
+    if (formed.size() > std::numeric_limits<std::uint32_t>::max()) throw GiveUp{};
+    WorkVector<std::uint64_t>& keys = childKeys_;
+    keys.clear();
+    for (std::size_t i = 0; i < formed.size(); ++i)
+        keys.push_back(static_cast<std::uint64_t>(formed[i].Node) << 32 | static_cast<std::uint64_t>(i));
+    std::sort(keys.begin(), keys.end());
+    const auto byValues = [&formed](std::uint64_t x, std::uint64_t y) {
+        const Child& a = formed[static_cast<std::uint32_t>(x)];
+        const Child& b = formed[static_cast<std::uint32_t>(y)];
         if (a.Factor != b.Factor) return a.Factor < b.Factor;
         if (a.Lr != b.Lr) return a.Lr < b.Lr;
         return a.Chi < b.Chi;
-    });
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        if (kept > 0) {
-            Child& last = out[kept - 1];
-            if (last.Node == out[i].Node && last.Factor == out[i].Factor && last.Lr == out[i].Lr &&
-                last.Chi == out[i].Chi) {
-                last.Ways += out[i].Ways;
+    };
+    for (std::size_t from = 0; from < keys.size();) {
+        std::size_t to = from + 1;
+        while (to < keys.size() && keys[to] >> 32 == keys[from] >> 32) ++to;
+        if (to - from > 1) std::sort(keys.begin() + static_cast<std::ptrdiff_t>(from), keys.begin() + static_cast<std::ptrdiff_t>(to), byValues);
+        for (std::size_t i = from; i < to; ++i) {
+            const Child& c = formed[static_cast<std::uint32_t>(keys[i])];
+            if (i > from && !byValues(keys[i - 1], keys[i])) {
+                out.back().Ways += c.Ways;
                 continue;
             }
+            out.push_back(c);
         }
-        out[kept++] = out[i];
+        from = to;
     }
-    out.resize(kept);
 }
 
 // Counts the completions of a node and bounds each ordering's remaining
@@ -673,11 +674,13 @@ void Network::Complete(int stage, std::int32_t node) {
     } else if (stage == stages_ - 2) {
         CompleteTwoColumns(stage, remaining, result);
     } else {
-        WorkVector<Child> children;
+        // (Per stage: a node's children stay while those of the nodes of
+        // later stages are formed.)
+        WorkVector<Child>& children = stageChildren_[us];
         Children(stage, remaining, children);
         bool first = true;
         for (const Child& c : children) {
-            Complete(Next(stage), c.Node);
+            if (!NodeAt(Next(stage), c.Node).Ready) Complete(Next(stage), c.Node);
             const Node& n = NodeAt(Next(stage), c.Node);
             std::uint64_t ways = 0;
             if (__builtin_mul_overflow(c.Ways, n.Count, &ways) ||
@@ -703,6 +706,7 @@ void Network::Complete(int stage, std::int32_t node) {
     result.Ready = true;
     Node& target = nodes_[us][static_cast<std::size_t>(node)];
     result.Key = std::move(target.Key);
+    result.Hash = target.Hash;
     target = std::move(result);
     Tick();
 }
@@ -1268,12 +1272,21 @@ void Network::SettleDirectly(int stage, std::int32_t node, const WorkVector<Entr
     const bool rounded = ordering_ != kProbability;
     std::vector<double> near(rounded ? m : 0);
     for (std::size_t k = 0; k < near.size(); ++k) near[k] = static_cast<double>(edges[k]);
-    auto bucketOf = [&](long double v) {
+    auto searched = [&](long double v) {
         if (!rounded) return below(v);
         const double d = static_cast<double>(v);
         auto k = static_cast<std::size_t>(std::lower_bound(near.begin(), near.end(), d) - near.begin());
         while (k < m && near[k] == d && edges[k] < v) ++k;
         return k;
+    };
+    // Consecutive tables' values are close: the bucket of the last one is
+    // tried first (it is v's, the number of edges below v, when the edge
+    // before it is below v and the edge at it is not).
+    std::size_t last = 0;
+    auto bucketOf = [&](long double v) {
+        if ((last == 0 || edges[last - 1] < v) && (last == m || !(edges[last] < v))) return last;
+        last = searched(v);
+        return last;
     };
     // Per partial table: less in buckets [0, lessTo), equal in [equalFrom,
     // equalTo), greater in [greaterFrom, m]; the rest are its gaps.

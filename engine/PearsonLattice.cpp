@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "BoundedVectors.h"
+#include "Galloping.h"
 #include "SeparableConvex.h"
 
 namespace kelvorin {
@@ -246,9 +247,7 @@ void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, b
             }
             std::vector<std::int32_t>& sorted = vectorSorted_;
             sorted = other;
-            for (std::size_t j = 0; j < K; j = static_cast<std::size_t>(groupEnd_[j]))
-                std::sort(sorted.begin() + static_cast<std::ptrdiff_t>(j),
-                          sorted.begin() + groupEnd_[j], std::greater<>());
+            SortGroupsDecreasing(sorted, groupEnd_);
             const std::uint64_t ways = lineArrangements.Ways;
             out.push_back({Pack(sorted), t, ways, static_cast<long double>(ways) * (numerator / p)});
         }
@@ -273,10 +272,10 @@ void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, b
     out.resize(kept);
 }
 
-// Least significant digit first, eleven bits a pass (the counts of every
-// pass taken in one reading), over the values less the least (a few passes:
-// the values of a node span far less than D times the lines); then equal
-// values merged. Stable, so equal values are added up in order of arrival.
+// Least significant digit first, up to eleven bits a pass (the counts of
+// every pass taken in one reading), over the values less the least (a few
+// passes: the values of a node span far less than D times the lines); then
+// equal values merged. Stable, so equal values are added up in order of arrival.
 void PearsonLattice::SortMerge(WorkVector<Item>& items) {
     const std::size_t n = items.size();
     if (n < 2) return;
@@ -289,25 +288,37 @@ void PearsonLattice::SortMerge(WorkVector<Item>& items) {
             least = std::min(least, i.Value);
             greatest = std::max(greatest, i.Value);
         }
-        constexpr int kBits = 11;
-        constexpr std::size_t kBuckets = std::size_t{1} << kBits;
+        // Digits of 6 to 11 bits: a pass costs its buckets (cleared and
+        // summed) and two touches of each value, so short lists take
+        // narrower digits.
         const int width = static_cast<int>(std::bit_width(static_cast<std::uint64_t>(greatest - least)));
-        const int passes = (width + kBits - 1) / kBits;
-        radixStarts_.assign(static_cast<std::size_t>(passes) * kBuckets, 0);
+        int bits = 11;
+        std::size_t cost = std::numeric_limits<std::size_t>::max();
+        for (int b = 6; b <= 11; ++b) {
+            const auto p = static_cast<std::size_t>((width + b - 1) / b);
+            const std::size_t c = p * ((std::size_t{1} << b) + 2 * n);
+            if (c < cost) {
+                cost = c;
+                bits = b;
+            }
+        }
+        const std::size_t buckets = std::size_t{1} << bits;
+        const int passes = (width + bits - 1) / bits;
+        radixStarts_.assign(static_cast<std::size_t>(passes) * buckets, 0);
         auto digit = [&](const Item& i, int pass) {
-            return static_cast<std::size_t>((static_cast<std::uint64_t>(i.Value - least) >> (pass * kBits)) &
-                                            (kBuckets - 1));
+            return static_cast<std::size_t>((static_cast<std::uint64_t>(i.Value - least) >> (pass * bits)) &
+                                            (buckets - 1));
         };
         for (const Item& i : items)
             for (int pass = 0; pass < passes; ++pass)
-                ++radixStarts_[static_cast<std::size_t>(pass) * kBuckets + digit(i, pass)];
+                ++radixStarts_[static_cast<std::size_t>(pass) * buckets + digit(i, pass)];
         // The scratch only grows, and its slots are written over, never
         // built; the passes go back and forth between it and the items.
         if (scratch_.size() < n) scratch_.resize(n);
         auto inScratch = [&](std::size_t k) -> Item& { return scratch_[k].Held; };
         auto scatter = [&](int pass, auto&& from, auto&& to) {
-            std::size_t* const start = radixStarts_.data() + static_cast<std::size_t>(pass) * kBuckets;
-            for (std::size_t b = 0, sum = 0; b < kBuckets; ++b) {
+            std::size_t* const start = radixStarts_.data() + static_cast<std::size_t>(pass) * buckets;
+            for (std::size_t b = 0, sum = 0; b < buckets; ++b) {
                 const std::size_t here = start[b];
                 start[b] = sum;
                 sum += here;
@@ -887,11 +898,12 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
             futureWays.assign(2 * (n + 1), 0);
             futureMass.assign(2 * (n + 1), 0.0L);
             std::uint64_t formed = 0;
+            // (Completions formed one after the other mostly differ little:
+            // each place is sought from the last one.)
+            std::size_t lastJ = kNoHint, lastK = kNoHint;
             ForEachCompletion(front_ + 1, [&](std::int64_t value, std::uint64_t w, long double m) {
-                const auto j = static_cast<std::size_t>(std::upper_bound(values.begin(), values.end(), value) -
-                                                        values.begin());
-                const auto k = static_cast<std::size_t>(std::lower_bound(highs.begin(), highs.end(), value) -
-                                                        highs.begin());
+                const std::size_t j = Boundary(n, [&](std::size_t i) { return values[i] <= value; }, lastJ);
+                const std::size_t k = Boundary(n, [&](std::size_t i) { return highs[i] < value; }, lastK);
                 futureWays[j] += w;
                 futureMass[j] += m;
                 futureWays[n + 1 + k] += w;
