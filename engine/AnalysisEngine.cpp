@@ -257,19 +257,25 @@ void ResetEnumeration(AnalysisState& s) {
     s.SamplePointCount = 0;
 }
 
-void CountSamplePoints(AnalysisState& s) {
+// The number of sample points, for the progress and for the choice of the
+// network algorithm. Where the network may be chosen, the counting stops
+// once the count reaches NetworkFrom (the network counts the points itself,
+// from the same states); then the count is unknown and true is returned.
+bool CountSamplePoints(AnalysisState& s, bool upToNetwork) {
     SamplePointEstimate estimate;
     if (s.Table.TwoWay) {
         std::vector<int> rows;
         std::vector<int> cols;
         for (int i = 1; i <= s.Table.Rows; ++i) rows.push_back(s.Table.RowTotal(i));
         for (int j = 1; j <= s.Table.Cols; ++j) cols.push_back(s.Table.ColTotal(j));
-        estimate = CountTwoWaySamplePoints(rows, cols);
+        const bool stop = upToNetwork && NetworkMayApply(s);
+        estimate = CountTwoWaySamplePoints(rows, cols, stop ? s.NetworkFrom : std::numeric_limits<std::uint64_t>::max());
     } else {
         estimate = CountOneWaySamplePoints(s.CategoryTotal, s.Categories);
     }
     s.ExpectedSamplePoints = estimate.Count;
     s.ExpectedPointsExact = estimate.Exact;
+    return estimate.Reached;
 }
 
 void ShowTooManyObservations(AnalysisState& s, const EnginePorts& ports) {
@@ -281,7 +287,7 @@ void ShowTooManyObservations(AnalysisState& s, const EnginePorts& ports) {
 void RunEnumeration(AnalysisState& s, const EnginePorts& ports) {
     ResetEnumeration(s);
     s.NetworkUsed = false;
-    CountSamplePoints(s);
+    const bool countedInPart = CountSamplePoints(s, true);
     if (s.Table.TwoWay) {
         if (!ComputeRowMultinomial(s.Table, s.Factorials, s.RowMultinomial)) {
             ShowTooManyObservations(s, ports);
@@ -298,6 +304,8 @@ void RunEnumeration(AnalysisState& s, const EnginePorts& ports) {
             s.NetworkUsed = true;
             return;
         }
+        // The enumeration's progress wants the whole count.
+        if (countedInPart && !s.ExpectedPointsExact) CountSamplePoints(s, false);
         ResetEnumeration(s);
         SamplePointStep step(s, ports);
         TwoWayEnumerator(s, step).EnumerateTables();

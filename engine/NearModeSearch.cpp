@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "BoundedVectors.h"
 #include "ExactEnumeration.h"
 #include "GammaFunctions.h"
 #include "SamplePointCounter.h"
@@ -287,6 +288,22 @@ NetworkOutcome Search::Run() {
 
 }  // namespace
 
+double TablesAtMost(const std::vector<int>& rows, const std::vector<int>& cols) {
+    auto bound = [](const std::vector<int>& lines, const std::vector<int>& stages) {
+        double product = 1.0, most = 0.0;
+        for (const int total : stages) {
+            std::vector<std::int32_t> lo(lines.size(), 0), hi(lines.size(), 0);
+            for (std::size_t k = 0; k < lines.size(); ++k) hi[k] = std::min(lines[k], total);
+            const BoundedCount c = CountBoundedVectors(lo, hi, total);
+            const double choices = c.Overflowed ? HUGE_VAL : static_cast<double>(c.Count);
+            product *= choices;
+            most = std::max(most, choices);
+        }
+        return most > 0.0 && std::isfinite(product) ? product / most : HUGE_VAL;
+    };
+    return std::min(bound(rows, cols), bound(cols, rows));
+}
+
 NetworkOutcome RunNearModeSearch(AnalysisState& state, const EnginePorts& ports, const NearModeLimits& limits) {
     const ContingencyTable& t = state.Table;
     if (!(state.G2 > 0.0 && state.X2 > 0.0 && state.ObservedProbability > 0.0)) return NetworkOutcome::NeedsEnumeration;
@@ -298,6 +315,9 @@ NetworkOutcome RunNearModeSearch(AnalysisState& state, const EnginePorts& ports,
     std::vector<int> rows, cols;
     for (int i = 1; i <= t.Rows; ++i) rows.push_back(t.RowTotal(i));
     for (int j = 1; j <= t.Cols; ++j) cols.push_back(t.ColTotal(j));
+    // (The count beforehand may have stopped short, or given up.)
+    if (!state.ExpectedPointsExact && TablesAtMost(rows, cols) < limits.MinSamplePoints)
+        return NetworkOutcome::NeedsEnumeration;
     const std::optional<std::uint64_t> total = CountTwoWayTablesExactly(rows, cols, limits.MaxBoxPoints);
     if (!total || static_cast<double>(*total) < limits.MinSamplePoints) return NetworkOutcome::NeedsEnumeration;
     return Search(state, ports, limits, *total).Run();

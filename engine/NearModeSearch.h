@@ -29,6 +29,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "AnalysisEngine.h"
 #include "AnalysisState.h"
@@ -55,6 +56,15 @@ struct NearModeLimits {
     // the rare side was not small after all.
     std::uint64_t MaxSteps = std::uint64_t{1} << 24;
 };
+
+// A bound above the number of tables with the given margins, found at
+// once (where the count beforehand stopped short or gave up, it tells the
+// tables too small for the search): a table is fixed by every column but
+// one (the one with the most choices is left out), and each column is a
+// vector of counts with the column's total and no count above its row's;
+// the lesser of the bounds with rows and columns exchanged (infinite when
+// too large to form).
+double TablesAtMost(const std::vector<int>& rows, const std::vector<int>& cols);
 
 // Fills ProbabilityTally, G2Tally (when ExaLRtest), X2Tally (when ExaCStest)
 // and SamplePointCount as the enumeration would, or returns NeedsEnumeration

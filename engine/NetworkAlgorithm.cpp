@@ -26,16 +26,20 @@
 
 namespace kelvorin {
 
-bool NetworkApplies(const AnalysisState& state) {
+bool NetworkMayApply(const AnalysisState& state) {
     const ContingencyTable& t = state.Table;
     if (!t.TwoWay || t.Rows < 2 || t.Cols < 2 || (t.Rows == 2 && t.Cols == 2)) return false;
-    if (t.GrandTotal() > kFactorialLimit || state.DirectEvaluation || state.Options.Details) return false;
+    return t.GrandTotal() <= kFactorialLimit && !state.DirectEvaluation && !state.Options.Details &&
+           state.NetworkFrom != std::numeric_limits<std::uint64_t>::max();
+}
+
+bool NetworkApplies(const AnalysisState& state) {
+    if (!NetworkMayApply(state)) return false;
     // Counts are kept in 64 bits; the tallies print them signed. A table
-    // the counter gave up on beforehand (too much work to count) is a large
-    // one: it qualifies unless the network is never to be used, and the
-    // network counts its sample points itself.
-    if (!state.ExpectedPointsExact)
-        return state.ExpectedSamplePoints == 0.0 && state.NetworkFrom != std::numeric_limits<std::uint64_t>::max();
+    // the counter gave up on beforehand (too much work to count, or counted
+    // only until it reached NetworkFrom) is a large one: it qualifies, and
+    // the network counts its sample points itself.
+    if (!state.ExpectedPointsExact) return state.ExpectedSamplePoints == 0.0;
     if (state.ExpectedSamplePoints >= 9.2e18) return false;
     return state.ExpectedSamplePoints >= static_cast<double>(state.NetworkFrom);
 }

@@ -89,6 +89,10 @@ struct NetworkLimits {
 // points counted exactly and at least the state's NetworkFrom, or too many to
 // count beforehand (unless NetworkFrom is the largest value: never).
 bool NetworkApplies(const AnalysisState& state);
+// The same but for the number of sample points: whether the network may be
+// chosen for some count (then the count need only be known up to
+// NetworkFrom).
+bool NetworkMayApply(const AnalysisState& state);
 
 // The columns of the table (its rows when transposed) in increasing order
 // of total, ties in their order: their totals and numbers (from 1). The

@@ -196,20 +196,24 @@ private:
 // all totals positive, row and column totals with the same sum.
 class TableCounter {
 public:
-    TableCounter(std::vector<int> rowTotals, std::vector<int> colTotals, long long budget)
+    TableCounter(std::vector<int> rowTotals, std::vector<int> colTotals, long long budget, std::uint64_t stopAt)
         : rows_(std::move(rowTotals)),
           cols_(std::move(colTotals)),
           budget_(budget),
+          stopAt_(stopAt),
           memo_(rows_.size()),
           sorted_(rows_.size() + 1),
           binomials_(cols_.size() + 1) {}
 
-    // Sets COUNT and returns true, or returns false when the work bound was hit.
+    // Sets COUNT and returns true, or returns false when the work bound or
+    // the count to stop at (kMaxUint64: none) was reached.
     bool Run(Tally& count) {
         std::sort(cols_.begin(), cols_.end(), std::greater<int>());
         count = Count(0, cols_);
         return !exhausted_;
     }
+
+    bool Reached() const { return reached_; }
 
 private:
     struct Group {
@@ -368,6 +372,12 @@ private:
         const Tally completions = Count(ex.Depth + 1, next);
         if (!exhausted_) {
             AddInto(ex.Total, Product(weight, completions));
+            // The first row's choices add up to the count: once they reach
+            // the bound, so does the count.
+            if (ex.Depth == 0 && stopAt_ != kMaxUint64 && (ex.Total.Overflowed || ex.Total.Exact >= stopAt_)) {
+                reached_ = true;
+                exhausted_ = true;
+            }
         }
     }
 
@@ -466,8 +476,10 @@ private:
     std::vector<int> rows_;  // increasing
     std::vector<int> cols_;
     long long budget_;
+    std::uint64_t stopAt_;
     long long work_ = 0;
     bool exhausted_ = false;
+    bool reached_ = false;
     std::vector<StateMemo> memo_;
     std::vector<std::vector<int>> sorted_;  // per depth: the state being counted there
     std::vector<std::vector<Tally>> binomials_;  // indexed by m, filled on demand
@@ -508,7 +520,8 @@ double LogEnumerationWork(const std::vector<int>& rows, const std::vector<int>& 
 }  // namespace
 
 SamplePointEstimate CountTwoWaySamplePoints(const std::vector<int>& rowTotals,
-                                            const std::vector<int>& colTotals) {
+                                            const std::vector<int>& colTotals,
+                                            std::uint64_t stopAt) {
     long long rowSum = 0;
     long long colSum = 0;
     std::vector<int> rows;
@@ -549,10 +562,12 @@ SamplePointEstimate CountTwoWaySamplePoints(const std::vector<int>& rowTotals,
     if ((rows.size() - 2) * (2 * cols.size() + 3) > kMaxNesting) {
         return SamplePointEstimate{};
     }
-    TableCounter counter(std::move(rows), std::move(cols), kWorkBudget);
+    TableCounter counter(std::move(rows), std::move(cols), kWorkBudget, stopAt);
     Tally count;
     if (!counter.Run(count)) {
-        return SamplePointEstimate{};
+        SamplePointEstimate unknown;
+        unknown.Reached = counter.Reached();
+        return unknown;
     }
     return EstimateOf(count);
 }

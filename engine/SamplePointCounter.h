@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -16,6 +17,7 @@ struct SamplePointEstimate {
     double Count = 0.0;            // the number of sample points; 0 when unknown
     bool Exact = false;            // Count is exact (it fits in 64 bits and was counted exactly)
     std::uint64_t ExactCount = 0;  // valid when Exact
+    bool Reached = false;          // unknown, but at least the bound the counting stopped at
 };
 
 // Number of tables of non-negative integers with the given row and column
@@ -26,8 +28,12 @@ struct SamplePointEstimate {
 // Margins that admit no table (a negative total, or row and column totals
 // with different sums) give an exact count of 0. Zero totals are allowed;
 // a table with a single non-zero row or column has exactly one completion.
+// With stopAt (below the largest value, which means never), the counting
+// stops as soon as the tables counted so far reach that many: the count is
+// then unknown, with Reached set.
 SamplePointEstimate CountTwoWaySamplePoints(const std::vector<int>& rowTotals,
-                                            const std::vector<int>& colTotals);
+                                            const std::vector<int>& colTotals,
+                                            std::uint64_t stopAt = std::numeric_limits<std::uint64_t>::max());
 
 // The number of tables with the given (positive) row and column totals,
 // counted exactly as a coefficient: that of prod_i x_i^{R_i} in the product

@@ -264,6 +264,31 @@ TEST(SamplePointCounter, PublishedFiguresClosedFormsAndTheLimitOfTheExactCount) 
               0.0);
 }
 
+// Counting up to a bound (what the choice of the network algorithm needs):
+// the tables of three benchmark margins, either way round, stop once they
+// reach the bound, even at the last table, and are counted whole below it;
+// a count past 64 bits reaches any bound; two rows, counted in closed form
+// at once, are counted whole.
+TEST(SamplePointCounter, CountingUpToABoundStopsWhereTheCountReachesIt) {
+    using Margins = std::vector<int>;
+    const std::pair<Margins, Margins> margins[] = {{{26, 26, 18}, {16, 17, 19, 18}},
+                                                   {{20, 22, 33, 21}, {4, 13, 43, 36}},
+                                                   {{14, 14, 14, 14}, {14, 14, 14, 14}}};
+    for (const auto& [rows, cols] : margins)
+        for (const auto& [r, c] : {std::pair{rows, cols}, std::pair{cols, rows}}) {
+            const std::uint64_t count = CountTwoWaySamplePoints(r, c).ExactCount;
+            for (const std::uint64_t bound : {std::uint64_t{1}, count / 2, count}) {
+                const SamplePointEstimate e = CountTwoWaySamplePoints(r, c, bound);
+                EXPECT_TRUE(e.Reached && !e.Exact && e.Count == 0.0) << count << " " << bound;
+            }
+            const SamplePointEstimate whole = CountTwoWaySamplePoints(r, c, count + 1);
+            EXPECT_TRUE(whole.Exact && whole.ExactCount == count && !whole.Reached) << count;
+        }
+    EXPECT_TRUE(CountTwoWaySamplePoints(Margins(30, 1), Margins(30, 1), 1'000'000).Reached);
+    const SamplePointEstimate twoRows = CountTwoWaySamplePoints({3, 317}, Margins(64, 5), 10);
+    EXPECT_TRUE(twoRows.Exact && twoRows.ExactCount == 45'760);
+}
+
 // The exact count by dominance sums over the box of row totals: the
 // published figures; the budgeted counter's exact counts on random margins;
 // tables whose count the budgeted counter gives up on, against the

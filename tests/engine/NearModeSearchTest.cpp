@@ -186,5 +186,32 @@ TEST_F(NearModeSearchTest, LargeTablesNearTheModeOnlyQualify) {
     EXPECT_TRUE(env.status.texts.empty());
 }
 
+// The bound on the count that spares the search's exact count where the
+// count beforehand stopped short: never below the count (random margins,
+// either way round), below the search's least count on the two 4 x 4
+// benchmark tables, above it on the table of 3.5e9 points above.
+TEST(TablesAtMost, BoundsTheCountAndRulesOutTheBenchmarkTables) {
+    std::mt19937 random(777u);
+    for (int k = 0; k < 300; ++k) {
+        std::vector<int> rows(2 + random() % 4), cols(2 + random() % 4);
+        int sum = 0;
+        for (int& r : rows) sum += r = 1 + static_cast<int>(random() % 15);
+        for (std::size_t j = 0; j + 1 < cols.size(); ++j) {
+            cols[j] = 1 + static_cast<int>(random() % static_cast<unsigned>(std::max(1, sum / 2)));
+            sum -= cols[j];
+        }
+        cols.back() = sum;
+        if (sum < 1) continue;
+        const SamplePointEstimate e = CountTwoWaySamplePoints(rows, cols);
+        ASSERT_TRUE(e.Exact);
+        EXPECT_GE(TablesAtMost(rows, cols), e.Count);
+        EXPECT_EQ(TablesAtMost(rows, cols), TablesAtMost(cols, rows));
+    }
+    const NearModeLimits limits;
+    EXPECT_LT(TablesAtMost({20, 22, 33, 21}, {4, 13, 43, 36}), limits.MinSamplePoints);
+    EXPECT_LT(TablesAtMost({14, 14, 14, 14}, {14, 14, 14, 14}), limits.MinSamplePoints);
+    EXPECT_GE(TablesAtMost({21, 23, 20, 23, 45}, {36, 50, 46}), limits.MinSamplePoints);
+}
+
 }  // namespace
 }  // namespace kelvorin

@@ -181,6 +181,24 @@ TEST_F(NetworkAlgorithmTest, AnObservedTableOnItsExpectedValuesIsLeftToTheEnumer
     EXPECT_FALSE(ExpectSameAsEnumeration({{1, 2, 3}, {1, 2, 3}, {2, 4, 6}}));
 }
 
+// The count beforehand stops once it reaches NetworkFrom; whichever way the
+// table is then settled, the state ends with its whole count: counted by
+// the network, or again in whole for the enumeration's progress when the
+// network hands the table back.
+TEST_F(NetworkAlgorithmTest, ACountStoppedAtTheNetworksBoundIsMadeWholeForTheEnumeration) {
+    const std::pair<Table, bool> tables[] = {{{{3, 1, 2, 0}, {1, 3, 0, 2}, {2, 0, 3, 1}}, true},
+                                             {{{1, 2, 3}, {1, 2, 3}, {2, 4, 6}}, false}};  // on its expected values
+    for (const auto& [t, byNetwork] : tables) {
+        SCOPED_TRACE(Text(t));
+        const Outcome enumerated = RunWith(t, std::numeric_limits<std::uint64_t>::max());
+        const Outcome stopped = RunWith(t, 10);
+        EXPECT_EQ(stopped.Network, byNetwork);
+        EXPECT_EQ(stopped.Points, enumerated.Points);
+        EXPECT_TRUE(engine.State().ExpectedPointsExact);
+        EXPECT_EQ(engine.State().ExpectedSamplePoints, static_cast<double>(enumerated.Points));
+    }
+}
+
 TEST_F(NetworkAlgorithmTest, OnlyLargeUntracedTablesWithoutDirectEvaluationQualify) {
     const Table t{{3, 1, 2, 0}, {1, 3, 0, 2}, {2, 0, 3, 1}};
     EXPECT_TRUE(RunWith(t, 0).Network);
