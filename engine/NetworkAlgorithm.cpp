@@ -644,7 +644,9 @@ void Network::Children(int stage, const std::vector<std::int32_t>& remaining, Wo
     for (std::size_t from = 0; from < keys.size();) {
         std::size_t to = from + 1;
         while (to < keys.size() && keys[to] >> 32 == keys[from] >> 32) ++to;
-        if (to - from > 1) std::sort(keys.begin() + static_cast<std::ptrdiff_t>(from), keys.begin() + static_cast<std::ptrdiff_t>(to), byValues);
+        if (to - from > 1)
+            std::sort(keys.begin() + static_cast<std::ptrdiff_t>(from), keys.begin() + static_cast<std::ptrdiff_t>(to),
+                      byValues);
         for (std::size_t i = from; i < to; ++i) {
             const Child& c = formed[static_cast<std::uint32_t>(keys[i])];
             if (i > from && !byValues(keys[i - 1], keys[i])) {
