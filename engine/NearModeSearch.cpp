@@ -289,17 +289,21 @@ NetworkOutcome Search::Run() {
 }  // namespace
 
 double TablesAtMost(const std::vector<int>& rows, const std::vector<int>& cols) {
+    // Saturating at kMany: only a comparison with far fewer is wanted, and no
+    // floating-point overflow is raised on the way.
+    constexpr double kMany = 1e300;
     auto bound = [](const std::vector<int>& lines, const std::vector<int>& stages) {
         double product = 1.0, most = 0.0;
         for (const int total : stages) {
             std::vector<std::int32_t> lo(lines.size(), 0), hi(lines.size(), 0);
             for (std::size_t k = 0; k < lines.size(); ++k) hi[k] = std::min(lines[k], total);
             const BoundedCount c = CountBoundedVectors(lo, hi, total);
-            const double choices = c.Overflowed ? HUGE_VAL : static_cast<double>(c.Count);
-            product *= choices;
+            const double choices = c.Overflowed ? kMany : static_cast<double>(c.Count);
+            if (choices == 0.0) return 0.0;  // a column no vector fits: no table
+            product = product >= kMany / choices ? kMany : product * choices;
             most = std::max(most, choices);
         }
-        return most > 0.0 && std::isfinite(product) ? product / most : HUGE_VAL;
+        return product >= kMany || most == 0.0 ? product : product / most;
     };
     return std::min(bound(rows, cols), bound(cols, rows));
 }

@@ -62,8 +62,8 @@ struct NearModeLimits {
 // tables too small for the search): a table is fixed by every column but
 // one (the one with the most choices is left out), and each column is a
 // vector of counts with the column's total and no count above its row's;
-// the lesser of the bounds with rows and columns exchanged (infinite when
-// too large to form).
+// the lesser of the bounds with rows and columns exchanged (1e300 when
+// larger).
 double TablesAtMost(const std::vector<int>& rows, const std::vector<int>& cols);
 
 // Fills ProbabilityTally, G2Tally (when ExaLRtest), X2Tally (when ExaCStest)
