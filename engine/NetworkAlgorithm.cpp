@@ -12,6 +12,7 @@
 #include <new>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -318,7 +319,16 @@ private:
     // factor. Per line the two cells' parts are tabulated against the count
     // in the first column, so a table costs a product and a sum per line.
     template <typename Emit>
-    void CompleteTables(int stage, const std::vector<std::int32_t>& remaining, Emit&& emit) const;
+    void CompleteTables(int stage, const std::vector<std::int32_t>& remaining, Emit&& emit) const {
+        CompleteTables(stage, remaining, nullptr, emit);
+    }
+    // The same, but whole(low, high, count, factor) is first offered the
+    // tables that remain after each line (at least a few of them): every
+    // value among them, as evaluated, lies within [low, high]; factor is
+    // the sum of their factors. Where whole returns true, none of them is
+    // formed. (whole may be nullptr: none is offered.)
+    template <typename Whole, typename Emit>
+    void CompleteTables(int stage, const std::vector<std::int32_t>& remaining, Whole&& whole, Emit&& emit) const;
 
     // Settles every sample point in one ordering.
     void Pass(int ordering);
@@ -1206,8 +1216,10 @@ void Network::SettleThroughChild(const WorkVector<Entry>& open, const NodeCuts& 
 // bisection), and each partial table takes the sums of the buckets of its
 // classes; completions in a gap bucket, or exactly on a cut, are classified
 // one by one for every partial table.
-template <typename Emit>
-void Network::CompleteTables(int stage, const std::vector<std::int32_t>& remaining, Emit&& emit) const {
+template <typename Whole, typename Emit>
+void Network::CompleteTables(int stage, const std::vector<std::int32_t>& remaining, Whole&& whole,
+                             Emit&& emit) const {
+    constexpr bool offered = !std::is_same_v<std::decay_t<Whole>, std::nullptr_t>;
     const auto K = static_cast<std::size_t>(lines_);
     const std::int32_t T = stageTotal_[static_cast<std::size_t>(stage)];
     const TwoColumns ranges = RangesOf(stage, remaining);
@@ -1230,18 +1242,86 @@ void Network::CompleteTables(int stage, const std::vector<std::int32_t>& remaini
         least[k] = least[k + 1] + lo[k];
     }
     const bool probability = ordering_ == kProbability;
+    // For the tables offered whole, per line k and what is left for lines
+    // k.. (rest[k][left - least[k]]): the least and greatest product of
+    // their inverses (probability) or sum of their parts, their number and
+    // the sum of the products of their inverses. The bounds are widened by
+    // far more than the rounding of any evaluation (of a few ulps per
+    // line), a relative 2^-50 of the product or of the largest magnitude
+    // the sum can take.
+    struct Rest {
+        long double Least = 0.0L, Greatest = 0.0L, Mass = 0.0L;
+        std::uint64_t Count = 0;
+    };
+    std::vector<std::vector<Rest>> rest;
+    // (Only what can be left after the lines before k: from T less their
+    // greatest counts to T less their least.)
+    std::vector<std::int32_t> restFrom(K), restTo(K);
+    long double magnitude = 0.0L;
+    constexpr long double kWiden = 0x1p-50L;
+    if constexpr (offered) {
+        for (std::size_t k = 0, low = 0, high = 0; k < K; ++k) {
+            restFrom[k] = std::max<std::int32_t>(least[k], T - static_cast<std::int32_t>(high));
+            restTo[k] = std::min<std::int32_t>(most[k], T - static_cast<std::int32_t>(low));
+            low += static_cast<std::size_t>(lo[k]);
+            high += static_cast<std::size_t>(hi[k]);
+        }
+        rest.resize(K);
+        for (std::size_t k = K; k-- > 0;) {
+            long double largest = 0.0L;
+            for (const long double p : part[k]) largest = std::max(largest, std::fabs(p));
+            magnitude += largest;
+            rest[k].assign(static_cast<std::size_t>(std::max(0, restTo[k] - restFrom[k] + 1)), Rest{});
+            for (std::int32_t left = restFrom[k]; left <= restTo[k]; ++left) {
+                Rest& to = rest[k][static_cast<std::size_t>(left - restFrom[k])];
+                if (k + 1 == K) {
+                    const auto at = static_cast<std::size_t>(left - lo[k]);
+                    const long double v = probability ? inverse[k][at] : part[k][at];
+                    to = {v, v, inverse[k][at], 1};
+                    continue;
+                }
+                const std::int32_t from = std::max(lo[k], left - most[k + 1]);
+                const std::int32_t upTo = std::min(hi[k], left - least[k + 1]);
+                for (std::int32_t x = from; x <= upTo; ++x) {
+                    const auto at = static_cast<std::size_t>(x - lo[k]);
+                    const Rest& r = rest[k + 1][static_cast<std::size_t>(left - x - restFrom[k + 1])];
+                    const long double low = probability ? inverse[k][at] * r.Least : part[k][at] + r.Least;
+                    const long double high = probability ? inverse[k][at] * r.Greatest : part[k][at] + r.Greatest;
+                    to.Least = x == from ? low : std::min(to.Least, low);
+                    to.Greatest = x == from ? high : std::max(to.Greatest, high);
+                    to.Mass += inverse[k][at] * r.Mass;
+                    to.Count += r.Count;
+                }
+            }
+        }
+    }
     // Depth first over the lines with what is left of T; the last line
     // takes the rest.
     auto place = [&](auto& self, std::size_t k, std::int32_t left, long double factor, long double value) -> void {
+        if constexpr (offered) {
+            const Rest& r = rest[k][static_cast<std::size_t>(left - restFrom[k])];
+            if (r.Count >= 4) {
+                long double low, high;
+                if (probability) {
+                    low = factor * r.Least * (1.0L - kWiden);
+                    high = factor * r.Greatest * (1.0L + kWiden);
+                } else {
+                    const long double widen = kWiden * (std::fabs(value) + magnitude);
+                    low = value + r.Least - widen;
+                    high = value + r.Greatest + widen;
+                }
+                if (whole(low, high, r.Count, factor * r.Mass)) return;
+            }
+        }
         const std::int32_t from = std::max(lo[k], left - most[k + 1]);
         const std::int32_t to = std::min(hi[k], left - least[k + 1]);
         if (k + 2 == K) {
             const std::size_t z = K - 1;
             for (std::int32_t x = from; x <= to; ++x) {
                 const auto at = static_cast<std::size_t>(x - lo[k]);
-                const auto rest = static_cast<std::size_t>(left - x - lo[z]);
-                const long double g = factor * inverse[k][at] * inverse[z][rest];
-                emit(probability ? g : value + part[k][at] + part[z][rest], g);
+                const auto last = static_cast<std::size_t>(left - x - lo[z]);
+                const long double g = factor * inverse[k][at] * inverse[z][last];
+                emit(probability ? g : value + part[k][at] + part[z][last], g);
             }
             return;
         }
@@ -1331,7 +1411,17 @@ void Network::SettleDirectly(int stage, std::int32_t node, const WorkVector<Entr
     std::vector<std::uint64_t> ways(3 * count, 0);
     std::vector<long double> mass(3 * count, 0.0L);
     const int ordering = ordering_;
-    CompleteTables(stage, Remaining(stage, node), [&](long double v, long double factor) {
+    // Tables whose values all lie strictly within one bucket that is no
+    // partial table's gap are counted into it together.
+    auto whole = [&](long double low, long double high, std::uint64_t tables, long double factor) {
+        const std::size_t k = below(low);
+        if ((k < m && !(high < edges[k])) || inGap[k]) return false;
+        Tick();
+        bucketWays[k] += tables;
+        bucketMass[k] += factor;
+        return true;
+    };
+    CompleteTables(stage, Remaining(stage, node), whole, [&](long double v, long double factor) {
         Tick();  // (a break-off leaves this node's tables unsettled: none of them is counted)
         const std::size_t k = bucketOf(v);
         if (!inGap[k] && (k == m || edges[k] != v)) {

@@ -20,6 +20,9 @@ namespace {
 // their values before they are sorted.
 constexpr std::size_t kMergedInCache = std::size_t{1} << 14;
 
+// The fewest completions left after some lines that are offered whole.
+constexpr std::uint64_t kWholeFrom = 4;
+
 // Multiplies, or returns false when the product leaves 0 .. 2^62.
 bool Times(std::int64_t a, std::int64_t b, std::int64_t& product) {
     return !__builtin_mul_overflow(a, b, &product) && product >= 0 && product < (std::int64_t{1} << 62);
@@ -218,6 +221,7 @@ void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, b
         continues[k] = groupEnd_[k - 1] == groupEnd_[k] && from[k - 1] == from[k];
     std::vector<std::int32_t>& chosen = vectorChosen_;
     chosen.assign(K, 0);
+    vectorSorted_.resize(K);
     // Depth first over the lines with what is left of the column total,
     // carrying the product of the factorials, the lattice term, (the key
     // being the lines' totals in fields of bits_ bits) the amount the
@@ -246,7 +250,7 @@ void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, b
                 continue;
             }
             std::vector<std::int32_t>& sorted = vectorSorted_;
-            sorted = other;
+            std::copy(other.begin(), other.end(), sorted.begin());
             SortGroupsDecreasing(sorted, groupEnd_);
             const std::uint64_t ways = lineArrangements.Ways;
             out.push_back({Pack(sorted), t, ways, static_cast<long double>(ways) * (numerator / p)});
@@ -363,12 +367,18 @@ void PearsonLattice::MergeEqual(WorkVector<Item>& items, Sorted&& sorted) {
 // The stabiliser of a vector of remaining totals under the exchanges of
 // interchangeable lines: the product over each group's runs of equal
 // values of their factorials.
-std::uint64_t PearsonLattice::Symmetries(const std::vector<std::int32_t>& remaining) const {
+std::uint64_t PearsonLattice::Symmetries(std::uint64_t key) const {
+    // Field k of the key holds line k's total; a run of j equal totals
+    // within a group is exchanged in j! ways.
+    const std::uint64_t mask = (std::uint64_t{1} << bits_) - 1;
     std::uint64_t count = 1;
-    for (std::size_t k = 0; k < remaining.size(); ++k) {
-        std::uint64_t run = 1;
-        for (std::size_t j = k; j > 0 && groupEnd_[j - 1] == groupEnd_[k] && remaining[j - 1] == remaining[k]; --j) ++run;
+    std::uint64_t run = 1;
+    std::uint64_t last = key >> (bits_ * (lines_ - 1));
+    for (int k = 1; k < lines_; ++k) {
+        const std::uint64_t v = (key >> (bits_ * (lines_ - 1 - k))) & mask;
+        run = groupEnd_[static_cast<std::size_t>(k - 1)] == groupEnd_[static_cast<std::size_t>(k)] && v == last ? run + 1 : 1;
         count *= run;
+        last = v;
     }
     return count;
 }
@@ -388,11 +398,9 @@ void PearsonLattice::Parents(int stage, const std::vector<std::int32_t>& child, 
     for (std::size_t k = 0; k < child.size(); ++k) room[k] = std::min(margins_.Lines[k] - child[k], total);
     Vectors(stage, child, true, out);
     if (!interchangeable_) return;
-    const std::uint64_t own = Symmetries(child);
-    std::vector<std::int32_t>& parent = vectorOther_;
+    const std::uint64_t own = Symmetries(Pack(child));
     for (Edge& e : out) {
-        Unpack(e.Node, parent);
-        const std::uint64_t theirs = Symmetries(parent);
+        const std::uint64_t theirs = Symmetries(e.Node);
         e.Ways = e.Ways * theirs / own;
         e.Factor = e.Factor * static_cast<long double>(theirs) / static_cast<long double>(own);
     }
@@ -631,6 +639,78 @@ void PearsonLattice::TwoColumnCompletions(Emit& emit) const {
     place(place, 0, t.First, t.Scale, 0);
 }
 
+void PearsonLattice::PrepareSuffixes() {
+    const TwoColumns& t = two_;
+    const auto K = static_cast<std::size_t>(lines_);
+    suffix_.resize(K);
+    // Only what can be left after the lines before k: between the first
+    // column's total less their greatest and their least counts.
+    suffixFrom_.resize(K);
+    std::vector<std::int32_t> upTo(K);
+    for (std::size_t k = 0, low = 0, high = 0; k < K; ++k) {
+        suffixFrom_[k] = std::max<std::int32_t>(t.Least[k], t.First - static_cast<std::int32_t>(high));
+        upTo[k] = std::min<std::int32_t>(t.Most[k], t.First - static_cast<std::int32_t>(low));
+        low += static_cast<std::size_t>(t.Low[k]);
+        high += static_cast<std::size_t>(t.High[k]);
+    }
+    for (std::size_t k = K; k-- > 0;) {
+        std::vector<Suffix>& here = suffix_[k];
+        here.assign(static_cast<std::size_t>(std::max(0, upTo[k] - suffixFrom_[k] + 1)), Suffix{});
+        for (std::int32_t left = suffixFrom_[k]; left <= upTo[k]; ++left) {
+            Suffix& to = here[static_cast<std::size_t>(left - suffixFrom_[k])];
+            if (k + 1 == K) {
+                const auto at = static_cast<std::size_t>(left - t.Low[k]);
+                to = {t.Value[k][at], t.Value[k][at], 1, t.Inverse[k][at]};
+                continue;
+            }
+            const std::int32_t from = std::max(t.Low[k], left - t.Most[k + 1]);
+            const std::int32_t upTo = std::min(t.High[k], left - t.Least[k + 1]);
+            const std::vector<Suffix>& next = suffix_[k + 1];
+            for (std::int32_t x = from; x <= upTo; ++x) {
+                const auto at = static_cast<std::size_t>(x - t.Low[k]);
+                const Suffix& rest = next[static_cast<std::size_t>(left - x - suffixFrom_[k + 1])];
+                const std::int64_t least = t.Value[k][at] + rest.Least;
+                const std::int64_t greatest = t.Value[k][at] + rest.Greatest;
+                to.Least = x == from ? least : std::min(to.Least, least);
+                to.Greatest = x == from ? greatest : std::max(to.Greatest, greatest);
+                to.Count += rest.Count;
+                to.Mass += t.Inverse[k][at] * rest.Mass;
+            }
+        }
+    }
+}
+
+template <typename Whole, typename Emit>
+void PearsonLattice::TwoColumnCompletions(Whole& whole, Emit& emit) const {
+    const TwoColumns& t = two_;
+    const auto K = static_cast<std::size_t>(lines_);
+    if (K < 2 || t.Least[0] > t.First || t.Most[0] < t.First) return;
+    auto place = [&](auto& self, std::size_t k, std::int32_t left, long double factor, std::int64_t value) -> void {
+        const Suffix& rest = suffix_[k][static_cast<std::size_t>(left - suffixFrom_[k])];
+        if (rest.Count >= kWholeFrom &&
+            whole(value + rest.Least, value + rest.Greatest, rest.Count, factor * rest.Mass))
+            return;
+        const std::int32_t from = std::max(t.Low[k], left - t.Most[k + 1]);
+        const std::int32_t to = std::min(t.High[k], left - t.Least[k + 1]);
+        const std::int64_t* values = t.Value[k].data();
+        const long double* inverses = t.Inverse[k].data();
+        const std::int32_t base = t.Low[k];
+        if (k + 2 == K) {
+            const std::size_t z = K - 1;
+            const std::int64_t* lastValues = t.Value[z].data();
+            const long double* lastInverses = t.Inverse[z].data();
+            const std::int32_t lastBase = left - t.Low[z];
+            for (std::int32_t x = from; x <= to; ++x)
+                emit(value + values[x - base] + lastValues[lastBase - x], std::uint64_t{1},
+                     factor * inverses[x - base] * lastInverses[lastBase - x]);
+            return;
+        }
+        for (std::int32_t x = from; x <= to; ++x)
+            self(self, k + 1, left - x, factor * inverses[x - base], value + values[x - base]);
+    };
+    place(place, 0, t.First, t.Scale, 0);
+}
+
 bool PearsonLattice::StepBack() {
     const int stage = back_ - 1;
     Side next;
@@ -705,6 +785,8 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
     };
     std::vector<Run> runs;
     WorkVector<long double> futureMass, pastMassBefore;
+    // Past values that went into the merging table, and came out of it.
+    std::uint64_t hashedIn = 0, hashedOut = 0, hashedSkipped = 0;
     ForEachNode(front_ + 1, [&](const std::vector<std::int32_t>& node) {
         Parents(front_, node, parentEdges_);
         bool reached = false;
@@ -759,11 +841,18 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
         }
         tick_(pasts.size() + 1);
         if (pasts.empty()) return true;
-        // Few enough to merge in the cache first (partial tables from
-        // different parents often coincide); many are sorted as they are.
-        if (pasts.size() > 64 && pasts.size() <= kMergedInCache) {
+        // Few enough to merge in the cache first where partial tables from
+        // different parents often coincide: so long as the table has taken
+        // out at least a quarter of what went through it (and for one node
+        // in 16 regardless, to keep that share current); many, or values
+        // that seldom coincide, are sorted as they are. Either way equal
+        // values add up in order of arrival, so the sums are the same.
+        if (pasts.size() > 64 && pasts.size() <= kMergedInCache &&
+            (4 * (hashedIn - hashedOut) >= hashedIn || ++hashedSkipped % 16 == 0)) {
             pasts_.Clear();
             for (const Item& i : pasts) pasts_.Add(i);
+            hashedIn += pasts.size();
+            hashedOut += pasts_.Items().size();
             pasts.swap(pasts_.Items());
         }
         SortMerge(pasts);
@@ -901,7 +990,7 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
             // (Completions formed one after the other mostly differ little:
             // each place is sought from the last one.)
             std::size_t lastJ = kNoHint, lastK = kNoHint;
-            ForEachCompletion(front_ + 1, [&](std::int64_t value, std::uint64_t w, long double m) {
+            auto place = [&](std::int64_t value, std::uint64_t w, long double m) {
                 const std::size_t j = Boundary(n, [&](std::size_t i) { return values[i] <= value; }, lastJ);
                 const std::size_t k = Boundary(n, [&](std::size_t i) { return highs[i] < value; }, lastK);
                 futureWays[j] += w;
@@ -909,7 +998,28 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
                 futureWays[n + 1 + k] += w;
                 futureMass[n + 1 + k] += m;
                 if ((++formed & 0xFFFFu) == 0) tick_(0x10000u);
-            });
+            };
+            if (front_ + 1 == stages_ - 2) {
+                // With two columns left, the completions that remain after
+                // some lines are placed at once when no bound lies between
+                // their least and greatest value: they share both places.
+                PrepareSuffixes();
+                auto whole = [&](std::int64_t least, std::int64_t greatest, std::uint64_t w, long double m) {
+                    const std::size_t j = Boundary(n, [&](std::size_t i) { return values[i] <= least; }, lastJ);
+                    if (j < n && values[j] <= greatest) return false;
+                    const std::size_t k = Boundary(n, [&](std::size_t i) { return highs[i] < least; }, lastK);
+                    if (k < n && highs[k] < greatest) return false;
+                    futureWays[j] += w;
+                    futureMass[j] += m;
+                    futureWays[n + 1 + k] += w;
+                    futureMass[n + 1 + k] += m;
+                    if ((++formed & 0xFFFFu) == 0) tick_(0x10000u);
+                    return true;
+                };
+                TwoColumnCompletions(whole, place);
+            } else {
+                ForEachCompletion(front_ + 1, place);
+            }
             std::uint64_t lessWays = 0, notGreaterWays = 0;
             long double lessMass = 0.0L, notGreaterMass = 0.0L;
             for (std::size_t j = 0; j < n; ++j) {

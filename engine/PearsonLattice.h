@@ -164,7 +164,8 @@ private:
     // the nodes before it, as from those nodes.
     void Parents(int stage, const std::vector<std::int32_t>& child, std::vector<Edge>& out);
     // The exchanges of interchangeable lines that leave the totals alike.
-    std::uint64_t Symmetries(const std::vector<std::int32_t>& remaining) const;
+    // (Of the node with the given key.)
+    std::uint64_t Symmetries(std::uint64_t key) const;
     // Calls visit(remaining) for every node of a stage (every vector of
     // line totals that can remain, sorted within groups of interchangeable
     // lines) while it returns true; false if it stopped.
@@ -214,7 +215,26 @@ private:
     std::uint64_t TwoColumnCount() const;
     template <typename Emit>
     void TwoColumnCompletions(Emit& emit) const;
+    // The choices of lines k.. with left units among them: the least and
+    // greatest sum of their parts of the value, their number and the sum
+    // over them of the product of their inverses; at suffix_[k][left -
+    // suffixFrom_[k]], for what can be left. Formed for the node prepared
+    // last, line by line from the last.
+    struct Suffix {
+        std::int64_t Least = 0;
+        std::int64_t Greatest = 0;
+        std::uint64_t Count = 0;
+        long double Mass = 0.0L;
+    };
+    void PrepareSuffixes();
+    // As TwoColumnCompletions, but whole(least, greatest, count, mass) is
+    // first offered the choices left after each line (of at least a few
+    // completions); where it takes them, none of them is formed.
+    template <typename Whole, typename Emit>
+    void TwoColumnCompletions(Whole& whole, Emit& emit) const;
     TwoColumns two_;
+    std::vector<std::vector<Suffix>> suffix_;
+    std::vector<std::int32_t> suffixFrom_;
     std::vector<Summary> summaries_;  // of the back side's nodes
     // Whether a side with that many nodes and items keeps to the limits.
     bool Within(std::size_t nodes, std::size_t items) const { return nodes <= maxNodes_ && items <= maxItems_; }
