@@ -43,6 +43,25 @@ Value GreatestAtVertex(const std::vector<std::int32_t>& lo, const std::vector<st
     const auto T = static_cast<std::size_t>(total);
     const std::size_t K = lo.size();
     Value best = none;
+    // Few lines: the ends of the others taken in every combination, folded
+    // in the same order as below (so the same values: combine is monotone
+    // in what it folds into, rounding included).
+    if (K <= 12 && (std::size_t{1} << (K - 1)) <= (K - 1) * (T + 1)) {
+        for (std::size_t free = 0; free < K; ++free)
+            for (std::size_t ends = 0; ends < (std::size_t{1} << (K - 1)); ++ends) {
+                Value value = unit;
+                std::int32_t sum = 0;
+                for (std::size_t k = 0, bit = 0; k < K; ++k) {
+                    if (k == free) continue;
+                    const std::int32_t x = (ends >> bit++) & 1 ? hi[k] : lo[k];
+                    sum += x;
+                    value = combine(value, part(k, x));
+                }
+                const std::int32_t x = total - sum;
+                if (x >= lo[free] && x <= hi[free]) best = std::max(best, combine(value, part(free, x)));
+            }
+        return best;
+    }
     std::vector<Value> reach(T + 1), step(T + 1);
     for (std::size_t free = 0; free < K; ++free) {
         std::fill(reach.begin(), reach.end(), none);
