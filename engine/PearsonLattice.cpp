@@ -719,6 +719,26 @@ bool PearsonLattice::StepBack() {
     const bool within = ForEachNode(stage, [&](const std::vector<std::int32_t>& node) {
         next.Index.Insert(Pack(node), static_cast<std::int32_t>(next.Keys.size()));
         next.Keys.push_back(Pack(node));
+        if (stage == stages_ - 1) {
+            // One column left: the node's one completion takes what is left
+            // of every line (its value and factor formed as a column
+            // vector's are).
+            const auto us = static_cast<std::size_t>(stage);
+            const auto S = static_cast<std::size_t>(stages_);
+            std::int64_t value = 0;
+            long double product = 1.0L;
+            for (std::size_t k = 0; k < node.size(); ++k) {
+                value += static_cast<std::int64_t>(node[k]) * node[k] * coefficient_[k * S + us];
+                product *= factorials_[static_cast<std::size_t>(node[k])];
+            }
+            const long double factor = factorials_[static_cast<std::size_t>(margins_.Stages[us])] / product;
+            sums.push_back({value, value, 1, factor});
+            if (!Within(next.Keys.size(), next.Items.size() + 1)) return false;
+            next.Items.push_back({value, 1, factor});
+            next.Begin.push_back(next.Items.size());
+            tick_(3);
+            return true;
+        }
         PrepareNode(stage, node);
         const std::uint64_t listed = Listed(stage);
         if (listed > maxItems_) return false;
