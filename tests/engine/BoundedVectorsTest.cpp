@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <random>
 #include <vector>
 
 namespace kelvorin {
@@ -49,6 +50,50 @@ TEST(BoundedVectorsTest, RunArrangementsNeverPassTheirResult) {
     counts.push_back(5);
     ASSERT_EQ(counts.size(), 21u);
     EXPECT_EQ(OrderingsOfRun(counts), 12772735542927360000ULL);
+}
+
+// The number of vectors with lo <= x <= hi and a given sum, against the
+// vectors counted one by one: few lines (counted by inclusion and
+// exclusion) and more (counted line by line), empty ranges and totals out
+// of reach included; and a count past 64 bits is flagged.
+TEST(BoundedVectorsTest, CountsOfBoundedVectorsAreThoseOfEveryVector) {
+    std::mt19937 random(7122026);
+    for (const int lines : {1, 2, 4, 6, 7, 9})
+        for (int round = 0; round < 60; ++round) {
+            const auto K = static_cast<std::size_t>(lines);
+            std::vector<std::int32_t> lo(K), hi(K);
+            std::int32_t most = 0;
+            for (std::size_t k = 0; k < K; ++k) {
+                lo[k] = static_cast<std::int32_t>(random() % 4);
+                hi[k] = lo[k] + static_cast<std::int32_t>(random() % 6) - (round == 7 && k == 0 ? 2 : 0);
+                most += hi[k];
+            }
+            const auto total = static_cast<std::int32_t>(random() % static_cast<std::uint32_t>(most + 3)) - 1;
+            std::uint64_t counted = 0;
+            std::vector<std::int32_t> x(K);
+            auto place = [&](auto& self, std::size_t k, std::int32_t left) -> void {
+                if (k == K) {
+                    counted += left == 0;
+                    return;
+                }
+                for (std::int32_t v = lo[k]; v <= hi[k]; ++v) self(self, k + 1, left - v);
+            };
+            place(place, 0, total);
+            const BoundedCount count = CountBoundedVectors(lo, hi, total);
+            EXPECT_FALSE(count.Overflowed);
+            EXPECT_EQ(count.Count, counted) << lines << " lines, total " << total;
+        }
+    // Lines of 0..4096 summing to 4096 (no bound can be passed): C(4101, 5)
+    // vectors of six lines (inclusion and exclusion at its largest), C(4102,
+    // 6) of seven (line by line).
+    EXPECT_EQ(CountBoundedVectors(std::vector<std::int32_t>(6, 0), std::vector<std::int32_t>(6, 4096), 4096).Count,
+              9642912284908545ULL);
+    const BoundedCount seven =
+        CountBoundedVectors(std::vector<std::int32_t>(7, 0), std::vector<std::int32_t>(7, 4096), 4096);
+    EXPECT_FALSE(seven.Overflowed);
+    EXPECT_EQ(seven.Count, 6592537698782475265ULL);
+    const std::vector<std::int32_t> zeros20(20, 0), wide20(20, 30000);
+    EXPECT_TRUE(CountBoundedVectors(zeros20, wide20, 30000).Overflowed);
 }
 
 }  // namespace
