@@ -292,51 +292,10 @@ void PearsonLattice::SortMerge(WorkVector<Item>& items) {
             least = std::min(least, i.Value);
             greatest = std::max(greatest, i.Value);
         }
-        const int width = static_cast<int>(std::bit_width(static_cast<std::uint64_t>(greatest - least)));
-        if (scratch_.size() < n) scratch_.resize(n);
-        auto inScratch = [&](std::size_t k) -> Item& { return scratch_[k].Held; };
-        // Values spread over more than one digit: one pass on their leading
-        // bits into about half as many buckets as values, which leaves a few
-        // to a bucket, then each bucket in order by insertion (a crowded one
-        // by a merge sort); stable, as the passes below.
-        const int top = std::min(16, static_cast<int>(std::bit_width(n)) - 1);
-        if (width > 11 && top >= 6) {
-            const int shift = std::max(0, width - top);
-            const std::size_t buckets = (std::size_t{1} << std::min(width, top));
-            auto bucketOf = [&](const Item& i) {
-                return static_cast<std::size_t>(static_cast<std::uint64_t>(i.Value - least) >> shift);
-            };
-            // Counts, then starts; each start moves on as its bucket fills,
-            // to the next bucket's start.
-            radixStarts_.assign(buckets, 0);
-            for (const Item& i : items) ++radixStarts_[bucketOf(i)];
-            for (std::size_t b = 0, sum = 0; b < buckets; ++b) {
-                const std::size_t here = radixStarts_[b];
-                radixStarts_[b] = sum;
-                sum += here;
-            }
-            for (const Item& i : items) inScratch(radixStarts_[bucketOf(i)]++) = i;
-            for (std::size_t b = 0, from = 0; b < buckets; from = radixStarts_[b++]) {
-                const std::size_t to = radixStarts_[b];
-                if (to - from <= 1) continue;
-                if (to - from > 32) {
-                    std::stable_sort(&scratch_[from], &scratch_[from] + (to - from),
-                                     [](const Slot& a, const Slot& c) { return a.Held.Value < c.Held.Value; });
-                    continue;
-                }
-                for (std::size_t k = from + 1; k < to; ++k) {
-                    const Item held = inScratch(k);
-                    std::size_t at = k;
-                    for (; at > from && inScratch(at - 1).Value > held.Value; --at) inScratch(at) = inScratch(at - 1);
-                    inScratch(at) = held;
-                }
-            }
-            MergeEqual(items, inScratch);
-            return;
-        }
         // Digits of 6 to 11 bits: a pass costs its buckets (cleared and
         // summed) and two touches of each value, so short lists take
         // narrower digits.
+        const int width = static_cast<int>(std::bit_width(static_cast<std::uint64_t>(greatest - least)));
         int bits = 11;
         std::size_t cost = std::numeric_limits<std::size_t>::max();
         for (int b = 6; b <= 11; ++b) {
@@ -359,6 +318,8 @@ void PearsonLattice::SortMerge(WorkVector<Item>& items) {
                 ++radixStarts_[static_cast<std::size_t>(pass) * buckets + digit(i, pass)];
         // The scratch only grows, and its slots are written over, never
         // built; the passes go back and forth between it and the items.
+        if (scratch_.size() < n) scratch_.resize(n);
+        auto inScratch = [&](std::size_t k) -> Item& { return scratch_[k].Held; };
         auto scatter = [&](int pass, auto&& from, auto&& to) {
             std::size_t* const start = radixStarts_.data() + static_cast<std::size_t>(pass) * buckets;
             for (std::size_t b = 0, sum = 0; b < buckets; ++b) {
