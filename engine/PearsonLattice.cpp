@@ -574,21 +574,37 @@ void PearsonLattice::PrepareTwoColumns(int stage, const std::vector<std::int32_t
 // Each line's part x^2 q + (r - x)^2 q' is convex in x, so the least sum is
 // reached by adding the units one at a time where the part grows least
 // (exact for separable convex functions), and the greatest at a vertex:
-// every x_k at an end of its range but at most one, found per free line by
-// a subset sum over the others. The number of completions is a convolution
-// of the ranges; their mass is M! / prod r_k!.
-PearsonLattice::Summary PearsonLattice::TwoColumnSummary(const std::vector<std::int32_t>& remaining) const {
+// every x_k at an end of its range but at most one, found per free line over
+// the ends of the others. The number of completions is a convolution of the
+// ranges; their mass is M! / prod r_k!.
+PearsonLattice::Summary PearsonLattice::TwoColumnSummary(const std::vector<std::int32_t>& remaining) {
     const TwoColumns& t = two_;
     const auto K = static_cast<std::size_t>(lines_);
     Summary sum;
     if (t.Least[0] > t.First || t.Most[0] < t.First) return sum;
     auto part = [&](std::size_t k, std::int32_t x) { return t.Value[k][static_cast<std::size_t>(x - t.Low[k])]; };
-    const std::vector<std::int32_t> x =
-        LeastChoice(t.Low, t.High, t.First, [&](std::size_t a, std::int32_t xa, std::size_t b, std::int32_t xb) {
-            return part(a, xa + 1) - part(a, xa) < part(b, xb + 1) - part(b, xb);
-        });
+    // Marginal allocation (as LeastChoice, ties to the first line), each
+    // line's cost of its next unit kept until it takes one.
+    std::vector<std::int32_t>& x = leastChoice_;
+    std::vector<std::int64_t>& raise = leastRaise_;
+    x.assign(t.Low.begin(), t.Low.end());
+    raise.resize(K);
+    constexpr std::int64_t kFull = std::numeric_limits<std::int64_t>::max();
     sum.Least = 0;
-    for (std::size_t k = 0; k < K; ++k) sum.Least += part(k, x[k]);
+    std::int32_t units = t.First;
+    for (std::size_t k = 0; k < K; ++k) {
+        sum.Least += part(k, x[k]);
+        units -= x[k];
+        raise[k] = x[k] < t.High[k] ? part(k, x[k] + 1) - part(k, x[k]) : kFull;
+    }
+    for (; units > 0; --units) {
+        std::size_t best = 0;
+        for (std::size_t k = 1; k < K; ++k)
+            if (raise[k] < raise[best]) best = k;
+        sum.Least += raise[best];
+        ++x[best];
+        raise[best] = x[best] < t.High[best] ? part(best, x[best] + 1) - part(best, x[best]) : kFull;
+    }
     sum.Greatest = GreatestAtVertex(
         t.Low, t.High, t.First, part, [](std::int64_t value, std::int64_t p) { return value + p; }, std::int64_t{0},
         std::int64_t{-1});

@@ -211,7 +211,7 @@ private:
         std::vector<std::vector<long double>> Inverse;
     };
     void PrepareTwoColumns(int stage, const std::vector<std::int32_t>& remaining);
-    Summary TwoColumnSummary(const std::vector<std::int32_t>& remaining) const;
+    Summary TwoColumnSummary(const std::vector<std::int32_t>& remaining);
     std::uint64_t TwoColumnCount() const;
     template <typename Emit>
     void TwoColumnCompletions(Emit& emit) const;
@@ -233,6 +233,8 @@ private:
     template <typename Whole, typename Emit>
     void TwoColumnCompletions(Whole& whole, Emit& emit) const;
     TwoColumns two_;
+    std::vector<std::int32_t> leastChoice_;  // TwoColumnSummary's scratch
+    std::vector<std::int64_t> leastRaise_;
     std::vector<std::vector<Suffix>> suffix_;
     std::vector<std::int32_t> suffixFrom_;
     std::vector<Summary> summaries_;  // of the back side's nodes
