@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <limits>
 #include <numeric>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 
 #include "BoundedVectors.h"
@@ -629,30 +631,8 @@ std::uint64_t PearsonLattice::TwoColumnCount() const {
 
 template <typename Emit>
 void PearsonLattice::TwoColumnCompletions(Emit& emit) const {
-    const TwoColumns& t = two_;
-    const auto K = static_cast<std::size_t>(lines_);
-    if (K < 2 || t.Least[0] > t.First || t.Most[0] < t.First) return;
-    auto place = [&](auto& self, std::size_t k, std::int32_t left, long double factor, std::int64_t value) -> void {
-        const std::int32_t from = std::max(t.Low[k], left - t.Most[k + 1]);
-        const std::int32_t to = std::min(t.High[k], left - t.Least[k + 1]);
-        const std::int64_t* values = t.Value[k].data();
-        const long double* inverses = t.Inverse[k].data();
-        const std::int32_t base = t.Low[k];
-        if (k + 2 == K) {
-            // The last line takes the rest.
-            const std::size_t z = K - 1;
-            const std::int64_t* lastValues = t.Value[z].data();
-            const long double* lastInverses = t.Inverse[z].data();
-            const std::int32_t lastBase = left - t.Low[z];
-            for (std::int32_t x = from; x <= to; ++x)
-                emit(value + values[x - base] + lastValues[lastBase - x], std::uint64_t{1},
-                     factor * inverses[x - base] * lastInverses[lastBase - x]);
-            return;
-        }
-        for (std::int32_t x = from; x <= to; ++x)
-            self(self, k + 1, left - x, factor * inverses[x - base], value + values[x - base]);
-    };
-    place(place, 0, t.First, t.Scale, 0);
+    std::nullptr_t none = nullptr;
+    TwoColumnCompletions(none, emit);
 }
 
 void PearsonLattice::PrepareSuffixes() {
@@ -698,20 +678,24 @@ void PearsonLattice::PrepareSuffixes() {
 
 template <typename Whole, typename Emit>
 void PearsonLattice::TwoColumnCompletions(Whole& whole, Emit& emit) const {
+    constexpr bool offered = !std::is_same_v<std::decay_t<Whole>, std::nullptr_t>;
     const TwoColumns& t = two_;
     const auto K = static_cast<std::size_t>(lines_);
     if (K < 2 || t.Least[0] > t.First || t.Most[0] < t.First) return;
     auto place = [&](auto& self, std::size_t k, std::int32_t left, long double factor, std::int64_t value) -> void {
-        const Suffix& rest = suffix_[k][static_cast<std::size_t>(left - suffixFrom_[k])];
-        if (rest.Count >= kWholeFrom &&
-            whole(value + rest.Least, value + rest.Greatest, rest.Count, factor * rest.Mass))
-            return;
+        if constexpr (offered) {
+            const Suffix& rest = suffix_[k][static_cast<std::size_t>(left - suffixFrom_[k])];
+            if (rest.Count >= kWholeFrom &&
+                whole(value + rest.Least, value + rest.Greatest, rest.Count, factor * rest.Mass))
+                return;
+        }
         const std::int32_t from = std::max(t.Low[k], left - t.Most[k + 1]);
         const std::int32_t to = std::min(t.High[k], left - t.Least[k + 1]);
         const std::int64_t* values = t.Value[k].data();
         const long double* inverses = t.Inverse[k].data();
         const std::int32_t base = t.Low[k];
         if (k + 2 == K) {
+            // The last line takes the rest.
             const std::size_t z = K - 1;
             const std::int64_t* lastValues = t.Value[z].data();
             const long double* lastInverses = t.Inverse[z].data();

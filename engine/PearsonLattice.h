@@ -229,7 +229,8 @@ private:
     void PrepareSuffixes();
     // As TwoColumnCompletions, but whole(least, greatest, count, mass) is
     // first offered the choices left after each line (of at least a few
-    // completions); where it takes them, none of them is formed.
+    // completions); where it takes them, none of them is formed. (whole
+    // may be a null pointer: none is offered.)
     template <typename Whole, typename Emit>
     void TwoColumnCompletions(Whole& whole, Emit& emit) const;
     TwoColumns two_;
