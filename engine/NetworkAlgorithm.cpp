@@ -1243,12 +1243,13 @@ void Network::CompleteTables(int stage, const std::vector<std::int32_t>& remaini
     }
     const bool probability = ordering_ == kProbability;
     // For the tables offered whole, per line k and what is left for lines
-    // k.. (rest[k][left - least[k]]): the least and greatest product of
+    // k.. (rest[k][left - restFrom[k]]): the least and greatest product of
     // their inverses (probability) or sum of their parts, their number and
     // the sum of the products of their inverses. The bounds are widened by
     // far more than the rounding of any evaluation (of a few ulps per
     // line), a relative 2^-50 of the product or of the largest magnitude
-    // the sum can take.
+    // the sum can take. (A product of inverses over any of the lines is at
+    // least 1 / (T! T'!) >= 1 / N!, so none of them underflows.)
     struct Rest {
         long double Least = 0.0L, Greatest = 0.0L, Mass = 0.0L;
         std::uint64_t Count = 0;
