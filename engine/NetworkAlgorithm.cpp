@@ -1242,65 +1242,35 @@ void Network::CompleteTables(int stage, const std::vector<std::int32_t>& remaini
         least[k] = least[k + 1] + lo[k];
     }
     const bool probability = ordering_ == kProbability;
-    // For the tables offered whole, per line k and what is left for lines
-    // k.. (rest[k][left - restFrom[k]]): the least and greatest product of
-    // their inverses (probability) or sum of their parts, their number and
-    // the sum of the products of their inverses. The bounds are widened by
-    // far more than the rounding of any evaluation (of a few ulps per
-    // line), a relative 2^-50 of the product or of the largest magnitude
-    // the sum can take. (A product of inverses over any of the lines is at
-    // least 1 / (T! T'!) >= 1 / N!, so none of them underflows.)
-    struct Rest {
-        long double Least = 0.0L, Greatest = 0.0L, Mass = 0.0L;
-        std::uint64_t Count = 0;
-    };
-    std::vector<std::vector<Rest>> rest;
-    // (Only what can be left after the lines before k: from T less their
-    // greatest counts to T less their least.)
-    std::vector<std::int32_t> restFrom(K), restTo(K);
+    // For the tables offered whole, the remainders of every line: the least
+    // and greatest product of inverses (probability) or sum of parts, their
+    // number and the sum of the products of their inverses. The bounds are
+    // widened by far more than the rounding of any evaluation (of a few
+    // ulps per line), a relative 2^-50 of the product or of the largest
+    // magnitude the sum can take. (A product of inverses over any of the
+    // lines is at least 1 / (T! T'!) >= 1 / N!, so none of them underflows.)
+    Remainders<long double> rest;
     long double magnitude = 0.0L;
     constexpr long double kWiden = 0x1p-50L;
     if constexpr (offered) {
-        for (std::size_t k = 0, low = 0, high = 0; k < K; ++k) {
-            restFrom[k] = std::max<std::int32_t>(least[k], T - static_cast<std::int32_t>(high));
-            restTo[k] = std::min<std::int32_t>(most[k], T - static_cast<std::int32_t>(low));
-            low += static_cast<std::size_t>(lo[k]);
-            high += static_cast<std::size_t>(hi[k]);
-        }
-        rest.resize(K);
-        for (std::size_t k = K; k-- > 0;) {
+        for (std::size_t k = 0; k < K; ++k) {
             long double largest = 0.0L;
             for (const long double p : part[k]) largest = std::max(largest, std::fabs(p));
             magnitude += largest;
-            rest[k].assign(static_cast<std::size_t>(std::max(0, restTo[k] - restFrom[k] + 1)), Rest{});
-            for (std::int32_t left = restFrom[k]; left <= restTo[k]; ++left) {
-                Rest& to = rest[k][static_cast<std::size_t>(left - restFrom[k])];
-                if (k + 1 == K) {
-                    const auto at = static_cast<std::size_t>(left - lo[k]);
-                    const long double v = probability ? inverse[k][at] : part[k][at];
-                    to = {v, v, inverse[k][at], 1};
-                    continue;
-                }
-                const std::int32_t from = std::max(lo[k], left - most[k + 1]);
-                const std::int32_t upTo = std::min(hi[k], left - least[k + 1]);
-                for (std::int32_t x = from; x <= upTo; ++x) {
-                    const auto at = static_cast<std::size_t>(x - lo[k]);
-                    const Rest& r = rest[k + 1][static_cast<std::size_t>(left - x - restFrom[k + 1])];
-                    const long double low = probability ? inverse[k][at] * r.Least : part[k][at] + r.Least;
-                    const long double high = probability ? inverse[k][at] * r.Greatest : part[k][at] + r.Greatest;
-                    to.Least = x == from ? low : std::min(to.Least, low);
-                    to.Greatest = x == from ? high : std::max(to.Greatest, high);
-                    to.Mass += inverse[k][at] * r.Mass;
-                    to.Count += r.Count;
-                }
-            }
         }
+        auto inverseOf = [&](std::size_t k, std::int32_t x) { return inverse[k][static_cast<std::size_t>(x - lo[k])]; };
+        FormRemainders(
+            lo, hi, T,
+            [&](std::size_t k, std::int32_t x) {
+                return probability ? inverseOf(k, x) : part[k][static_cast<std::size_t>(x - lo[k])];
+            },
+            inverseOf, [&](long double a, long double b) { return probability ? a * b : a + b; }, rest);
     }
     // Depth first over the lines with what is left of T; the last line
     // takes the rest.
     auto place = [&](auto& self, std::size_t k, std::int32_t left, long double factor, long double value) -> void {
         if constexpr (offered) {
-            const Rest& r = rest[k][static_cast<std::size_t>(left - restFrom[k])];
+            const RemainderRange<long double>& r = rest.Of(k, left);
             if (r.Count >= 4) {
                 long double low, high;
                 if (probability) {
@@ -1311,7 +1281,7 @@ void Network::CompleteTables(int stage, const std::vector<std::int32_t>& remaini
                     low = value + r.Least - widen;
                     high = value + r.Greatest + widen;
                 }
-                if (whole(low, high, r.Count, factor * r.Mass)) return;
+                if (whole(low, high, r.Count, factor * r.Weight)) return;
             }
         }
         const std::int32_t from = std::max(lo[k], left - most[k + 1]);

@@ -637,43 +637,11 @@ void PearsonLattice::TwoColumnCompletions(Emit& emit) const {
 
 void PearsonLattice::PrepareSuffixes() {
     const TwoColumns& t = two_;
-    const auto K = static_cast<std::size_t>(lines_);
-    suffix_.resize(K);
-    // Only what can be left after the lines before k: between the first
-    // column's total less their greatest and their least counts.
-    suffixFrom_.resize(K);
-    std::vector<std::int32_t> upTo(K);
-    for (std::size_t k = 0, low = 0, high = 0; k < K; ++k) {
-        suffixFrom_[k] = std::max<std::int32_t>(t.Least[k], t.First - static_cast<std::int32_t>(high));
-        upTo[k] = std::min<std::int32_t>(t.Most[k], t.First - static_cast<std::int32_t>(low));
-        low += static_cast<std::size_t>(t.Low[k]);
-        high += static_cast<std::size_t>(t.High[k]);
-    }
-    for (std::size_t k = K; k-- > 0;) {
-        std::vector<Suffix>& here = suffix_[k];
-        here.assign(static_cast<std::size_t>(std::max(0, upTo[k] - suffixFrom_[k] + 1)), Suffix{});
-        for (std::int32_t left = suffixFrom_[k]; left <= upTo[k]; ++left) {
-            Suffix& to = here[static_cast<std::size_t>(left - suffixFrom_[k])];
-            if (k + 1 == K) {
-                const auto at = static_cast<std::size_t>(left - t.Low[k]);
-                to = {t.Value[k][at], t.Value[k][at], 1, t.Inverse[k][at]};
-                continue;
-            }
-            const std::int32_t from = std::max(t.Low[k], left - t.Most[k + 1]);
-            const std::int32_t upTo = std::min(t.High[k], left - t.Least[k + 1]);
-            const std::vector<Suffix>& next = suffix_[k + 1];
-            for (std::int32_t x = from; x <= upTo; ++x) {
-                const auto at = static_cast<std::size_t>(x - t.Low[k]);
-                const Suffix& rest = next[static_cast<std::size_t>(left - x - suffixFrom_[k + 1])];
-                const std::int64_t least = t.Value[k][at] + rest.Least;
-                const std::int64_t greatest = t.Value[k][at] + rest.Greatest;
-                to.Least = x == from ? least : std::min(to.Least, least);
-                to.Greatest = x == from ? greatest : std::max(to.Greatest, greatest);
-                to.Count += rest.Count;
-                to.Mass += t.Inverse[k][at] * rest.Mass;
-            }
-        }
-    }
+    auto at = [&](std::size_t k, std::int32_t x) { return static_cast<std::size_t>(x - t.Low[k]); };
+    FormRemainders(
+        t.Low, t.High, t.First, [&](std::size_t k, std::int32_t x) { return t.Value[k][at(k, x)]; },
+        [&](std::size_t k, std::int32_t x) { return t.Inverse[k][at(k, x)]; },
+        [](std::int64_t a, std::int64_t b) { return a + b; }, suffix_);
 }
 
 template <typename Whole, typename Emit>
@@ -684,9 +652,9 @@ void PearsonLattice::TwoColumnCompletions(Whole& whole, Emit& emit) const {
     if (K < 2 || t.Least[0] > t.First || t.Most[0] < t.First) return;
     auto place = [&](auto& self, std::size_t k, std::int32_t left, long double factor, std::int64_t value) -> void {
         if constexpr (offered) {
-            const Suffix& rest = suffix_[k][static_cast<std::size_t>(left - suffixFrom_[k])];
+            const RemainderRange<std::int64_t>& rest = suffix_.Of(k, left);
             if (rest.Count >= kWholeFrom &&
-                whole(value + rest.Least, value + rest.Greatest, rest.Count, factor * rest.Mass))
+                whole(value + rest.Least, value + rest.Greatest, rest.Count, factor * rest.Weight))
                 return;
         }
         const std::int32_t from = std::max(t.Low[k], left - t.Most[k + 1]);

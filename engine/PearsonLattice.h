@@ -33,6 +33,7 @@
 
 #include "AnalysisState.h"
 #include "MergingTable.h"
+#include "SeparableConvex.h"
 #include "WorkMemory.h"
 
 namespace kelvorin {
@@ -215,17 +216,10 @@ private:
     std::uint64_t TwoColumnCount() const;
     template <typename Emit>
     void TwoColumnCompletions(Emit& emit) const;
-    // The choices of lines k.. with left units among them: the least and
-    // greatest sum of their parts of the value, their number and the sum
-    // over them of the product of their inverses; at suffix_[k][left -
-    // suffixFrom_[k]], for what can be left. Formed for the node prepared
-    // last, line by line from the last.
-    struct Suffix {
-        std::int64_t Least = 0;
-        std::int64_t Greatest = 0;
-        std::uint64_t Count = 0;
-        long double Mass = 0.0L;
-    };
+    // The remainders of the node prepared last (suffix_): per line and
+    // units left for it and the lines after it, the least and greatest sum
+    // of their parts of the value, their number and the sum over them of the
+    // product of their inverses.
     void PrepareSuffixes();
     // As TwoColumnCompletions, but whole(least, greatest, count, mass) is
     // first offered the choices left after each line (of at least a few
@@ -236,8 +230,7 @@ private:
     TwoColumns two_;
     std::vector<std::int32_t> leastChoice_;  // TwoColumnSummary's scratch
     std::vector<std::int64_t> leastRaise_;
-    std::vector<std::vector<Suffix>> suffix_;
-    std::vector<std::int32_t> suffixFrom_;
+    Remainders<std::int64_t> suffix_;
     std::vector<Summary> summaries_;  // of the back side's nodes
     // Whether a side with that many nodes and items keeps to the limits.
     bool Within(std::size_t nodes, std::size_t items) const { return nodes <= maxNodes_ && items <= maxItems_; }

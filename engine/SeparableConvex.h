@@ -87,4 +87,71 @@ Value GreatestAtVertex(const std::vector<std::int32_t>& lo, const std::vector<st
     return best;
 }
 
+// The remainders of a bounded vector with a fixed sum: per line k and the
+// units left for lines k.. (only what can be left after the lines before k:
+// from total less their greatest counts to total less their least), over
+// the choices of those lines, the least and greatest of their parts folded
+// together (combine(part of line k, fold of the lines after it)), their
+// number and the sum of the products of their weights.
+template <typename Value>
+struct RemainderRange {
+    Value Least{};
+    Value Greatest{};
+    std::uint64_t Count = 0;
+    long double Weight = 0.0L;
+};
+template <typename Value>
+struct Remainders {
+    std::vector<std::vector<RemainderRange<Value>>> At;  // At[k][left - From[k]]
+    std::vector<std::int32_t> From;
+    const RemainderRange<Value>& Of(std::size_t k, std::int32_t left) const {
+        return At[k][static_cast<std::size_t>(left - From[k])];
+    }
+};
+
+// Forms them line by line from the last. The number of choices below a
+// reachable remainder is at most that of the whole, so a count of tables
+// does not overflow; a product of weights is formed as the enumeration of
+// the choices forms it from the last line's.
+template <typename Value, typename Part, typename Weight, typename Combine>
+void FormRemainders(const std::vector<std::int32_t>& lo, const std::vector<std::int32_t>& hi, std::int32_t total,
+                    Part&& part, Weight&& weight, Combine&& combine, Remainders<Value>& out) {
+    const std::size_t K = lo.size();
+    std::vector<std::int32_t> least(K + 1, 0), most(K + 1, 0), to(K);
+    for (std::size_t k = K; k-- > 0;) {
+        least[k] = least[k + 1] + lo[k];
+        most[k] = most[k + 1] + hi[k];
+    }
+    out.At.resize(K);
+    out.From.resize(K);
+    for (std::size_t k = 0, low = 0, high = 0; k < K; ++k) {
+        out.From[k] = std::max<std::int32_t>(least[k], total - static_cast<std::int32_t>(high));
+        to[k] = std::min<std::int32_t>(most[k], total - static_cast<std::int32_t>(low));
+        low += static_cast<std::size_t>(lo[k]);
+        high += static_cast<std::size_t>(hi[k]);
+    }
+    for (std::size_t k = K; k-- > 0;) {
+        std::vector<RemainderRange<Value>>& here = out.At[k];
+        here.assign(static_cast<std::size_t>(std::max(0, to[k] - out.From[k] + 1)), RemainderRange<Value>{});
+        for (std::int32_t left = out.From[k]; left <= to[k]; ++left) {
+            RemainderRange<Value>& range = here[static_cast<std::size_t>(left - out.From[k])];
+            if (k + 1 == K) {
+                range = {part(k, left), part(k, left), 1, weight(k, left)};
+                continue;
+            }
+            const std::int32_t from = std::max(lo[k], left - most[k + 1]);
+            const std::int32_t upTo = std::min(hi[k], left - least[k + 1]);
+            for (std::int32_t x = from; x <= upTo; ++x) {
+                const RemainderRange<Value>& rest = out.Of(k + 1, left - x);
+                const Value low = combine(part(k, x), rest.Least);
+                const Value high = combine(part(k, x), rest.Greatest);
+                range.Least = x == from ? low : std::min(range.Least, low);
+                range.Greatest = x == from ? high : std::max(range.Greatest, high);
+                range.Count += rest.Count;
+                range.Weight += weight(k, x) * rest.Weight;
+            }
+        }
+    }
+}
+
 }  // namespace kelvorin

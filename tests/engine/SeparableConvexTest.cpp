@@ -100,5 +100,76 @@ TEST(SeparableConvexTest, ExtremesOfSumsAndProductsAreThoseOfEveryVector) {
         }
 }
 
+// The remainders of random bounded vectors, against the choices of the
+// remaining lines enumerated one by one: sums and products of parts, the
+// count and the summed products of weights, for every line and every
+// number of units that can be left for it.
+TEST(SeparableConvexTest, RemaindersAreThoseOfEveryChoiceOfTheRemainingLines) {
+    std::mt19937 random(120726);
+    for (int round = 0; round < 60; ++round) {
+        const auto K = static_cast<std::size_t>(1 + round % 5);
+        std::vector<std::int32_t> lo(K), hi(K);
+        std::int32_t least = 0, most = 0;
+        for (std::size_t k = 0; k < K; ++k) {
+            lo[k] = static_cast<std::int32_t>(random() % 3);
+            hi[k] = lo[k] + static_cast<std::int32_t>(random() % 5);
+            least += lo[k];
+            most += hi[k];
+        }
+        const std::int32_t total = least + static_cast<std::int32_t>(random() % static_cast<std::uint32_t>(most - least + 1));
+        auto part = [&](std::size_t k, std::int32_t x) { return static_cast<std::int64_t>((k + 2) * x * x) - 7 * x; };
+        auto weight = [&](std::size_t k, std::int32_t x) { return 1.0L / static_cast<long double>(x + 1 + k); };
+        Remainders<std::int64_t> sums;
+        FormRemainders(lo, hi, total, part, weight, [](std::int64_t a, std::int64_t b) { return a + b; }, sums);
+        Remainders<long double> products;
+        FormRemainders(
+            lo, hi, total, [&](std::size_t k, std::int32_t x) { return weight(k, x); }, weight,
+            [](long double a, long double b) { return a * b; }, products);
+        for (std::size_t k = 0; k < K; ++k) {
+            // What can be left for lines k..: total less a sum the lines
+            // before can take.
+            const std::vector<std::int32_t> beforeLo(lo.begin(), lo.begin() + static_cast<std::ptrdiff_t>(k)),
+                beforeHi(hi.begin(), hi.begin() + static_cast<std::ptrdiff_t>(k));
+            auto canTake = [&](std::int32_t used) {
+                if (k == 0) return used == 0;
+                bool any = false;
+                EveryVector(beforeLo, beforeHi, used, [&](const std::vector<std::int32_t>&) { any = true; });
+                return any;
+            };
+            const std::vector<std::int32_t> restLo(lo.begin() + static_cast<std::ptrdiff_t>(k), lo.end()),
+                restHi(hi.begin() + static_cast<std::ptrdiff_t>(k), hi.end());
+            for (std::int32_t used = 0; used <= total; ++used) {
+                const std::int32_t left = total - used;
+                std::uint64_t count = 0;
+                std::int64_t minSum = 0, maxSum = 0;
+                long double minProduct = 0.0L, maxProduct = 0.0L, weights = 0.0L;
+                EveryVector(restLo, restHi, left, [&](const std::vector<std::int32_t>& x) {
+                    std::int64_t s = 0;
+                    long double p = 1.0L;
+                    for (std::size_t j = 0; j < x.size(); ++j) {
+                        s += part(k + j, x[j]);
+                        p *= weight(k + j, x[j]);
+                    }
+                    minSum = count == 0 ? s : std::min(minSum, s);
+                    maxSum = count == 0 ? s : std::max(maxSum, s);
+                    minProduct = count == 0 ? p : std::min(minProduct, p);
+                    maxProduct = count == 0 ? p : std::max(maxProduct, p);
+                    weights += p;
+                    ++count;
+                });
+                if (count == 0 || !canTake(used)) continue;
+                const auto& s = sums.Of(k, left);
+                EXPECT_EQ(s.Count, count) << "line " << k << ", left " << left;
+                EXPECT_EQ(s.Least, minSum);
+                EXPECT_EQ(s.Greatest, maxSum);
+                EXPECT_NEAR(static_cast<double>(s.Weight), static_cast<double>(weights), 1e-12 * static_cast<double>(weights));
+                const auto& p = products.Of(k, left);
+                EXPECT_NEAR(static_cast<double>(p.Least), static_cast<double>(minProduct), 1e-12 * static_cast<double>(minProduct));
+                EXPECT_NEAR(static_cast<double>(p.Greatest), static_cast<double>(maxProduct), 1e-12 * static_cast<double>(maxProduct));
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kelvorin
