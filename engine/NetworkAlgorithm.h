@@ -69,7 +69,8 @@ struct NetworkLimits {
     // it the floating-point pass settles Pearson's ordering.
     std::size_t MaxLatticeValues = std::size_t{1} << 24;
     // How the partial tables at a node are settled: against the sorted
-    // list of its completions when it has at most ListedNode of them; a
+    // list of its completions when it has at most ListedNode of them and
+    // few against the partial tables (see Network::Pass); a
     // node with two columns left is instead settled one complete table at
     // a time when it has more than DirectPerEntry completions per partial
     // table reaching it. (Every choice gives the same result.)

@@ -150,7 +150,15 @@ bool PearsonLattice::Prepare(double observed, double error, double tolerance) {
     front_ = 0;
     back_ = stages_;
     while (back_ - front_ > 2) {
-        const bool forward = frontier_.Size() <= completions_.Size();
+        // The side with fewer values steps; but while the back side is
+        // still the complete table, a step back that makes the meeting the
+        // stage with two columns left is taken first: there the completions
+        // of each node are formed with the remainders of its lines counted
+        // whole where they stay in one class, instead of every partial
+        // table of the stage before being paired with its one completion
+        // (with three columns, every table).
+        const bool twoColumnMeeting = back_ == stages_ && back_ - front_ == 3;
+        const bool forward = !twoColumnMeeting && frontier_.Size() <= completions_.Size();
         if (!(forward ? StepForward() : StepBack())) return false;
     }
     return true;
