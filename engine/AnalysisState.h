@@ -51,7 +51,7 @@ struct ExactTally {
 };
 
 inline constexpr int kFactorialLimit = 1000;
-inline constexpr std::uint64_t kDefaultNetworkFrom = 5000000;
+inline constexpr std::uint64_t kDefaultNetworkFrom = 1000000;
 using FactorialTable = std::array<long double, kFactorialLimit + 1>;
 
 struct AnalysisState {
