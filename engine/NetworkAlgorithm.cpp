@@ -1706,15 +1706,19 @@ void Network::Pass(int ordering) {
                 SettleDirectly(stage, node, open);
                 continue;
             }
-            // The node's own list pays only where it is small against the
-            // partial tables settled by it (up to 16 completions each, the
-            // best measured on some sixty tables of 1e5 to 2e7 points:
-            // listing costs of the order of the completions, each merged
-            // from the children's lists, while the partial tables can go on
-            // to the children, listed by a like rule below); with two columns
-            // left it is the only alternative to the complete tables.
-            const bool ownList = Listed(stage, node) || stage == stages_ - 2 || n.Count <= kListedChild ||
-                                 n.Count <= 16 * open.size();
+            // Listing a node costs of the order of its completions (each
+            // merged from its children's lists); it pays when the node is
+            // small, or small against the partial tables it settles: at most
+            // each completions per partial table.
+            auto smallAgainst = [&](std::uint64_t count, std::uint64_t each) {
+                return count <= kListedChild || count <= each * open.size();
+            };
+            // The node's own list: up to 16 completions per partial table,
+            // the best measured on some sixty tables of 1e5 to 2e7 points
+            // (without it the partial tables go on to the children, listed
+            // by their own rule below); with two columns left a list is the
+            // only alternative to the complete tables.
+            const bool ownList = Listed(stage, node) || stage == stages_ - 2 || smallAgainst(n.Count, 16);
             if (const Completions* list = ownList ? CompletionsOf(stage, node) : nullptr) {
                 const Child itself = Itself(node);
                 SettleThroughChild(open, CutsBeforeChildren(open, std::span<const Child>(&itself, 1)), itself, n, *list);
@@ -1734,16 +1738,14 @@ void Network::Pass(int ordering) {
             for (const Child& c : kids) {
                 const int below = Next(stage);
                 const Node& child = NodeAt(below, c.Node);
-                // Listing a child costs of the order of its completions;
-                // it pays when the child is small against the partial
-                // tables that reach it (up to 256 completions each, the
-                // best measured on the benchmark tables), or already
-                // listed. A child with two columns left is settled at its
-                // own stage, directly or by its list, once the partial
-                // tables of every parent have reached it.
+                // A child is listed when already listed, or small against
+                // the partial tables that reach it: up to 256 completions
+                // each, the best measured on the benchmark tables. A child
+                // with two columns left is settled at its own stage,
+                // directly or by its list, once the partial tables of
+                // every parent have reached it.
                 const bool listed = Listed(below, c.Node);
-                const bool small = below != stages_ - 2 &&
-                                   (child.Count <= kListedChild || child.Count <= 256 * open.size());
+                const bool small = below != stages_ - 2 && smallAgainst(child.Count, 256);
                 if (const Completions* list = listed || small ? CompletionsOf(below, c.Node) : nullptr) {
                     if (cutsFor.Of.empty()) cutsFor = CutsBeforeChildren(open, kids);
                     SettleThroughChild(open, cutsFor, c, child, *list);
