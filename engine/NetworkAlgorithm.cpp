@@ -320,15 +320,22 @@ private:
     // in the first column, so a table costs a product and a sum per line.
     template <typename Emit>
     void CompleteTables(int stage, const std::vector<std::int32_t>& remaining, Emit&& emit) const {
-        CompleteTables(stage, remaining, nullptr, emit);
+        CompleteTables(stage, remaining, nullptr, nullptr, emit);
     }
     // The same, but whole(low, high, count, factor) is first offered the
     // tables that remain after each line (at least a few of them): every
     // value among them, as evaluated, lies within [low, high]; factor is
     // the sum of their factors. Where whole returns true, none of them is
-    // formed. (whole may be nullptr: none is offered.)
-    template <typename Whole, typename Emit>
-    void CompleteTables(int stage, const std::vector<std::int32_t>& remaining, Whole&& whole, Emit&& emit) const;
+    // formed. The last free line's choices from..to, where not taken whole
+    // and at least a few, go to line(from, to, at, low, high, slack)
+    // instead of emit: at(x) forms the table with x in that line as emit
+    // would have it, its value and factor; every value lies within [low,
+    // high] and within slack of its exact value, far more than its
+    // rounding. (whole and line may be nullptr: none is offered; line only
+    // with whole.)
+    template <typename Whole, typename Line, typename Emit>
+    void CompleteTables(int stage, const std::vector<std::int32_t>& remaining, Whole&& whole, Line&& line,
+                        Emit&& emit) const;
 
     // Settles every sample point in one ordering.
     void Pass(int ordering);
@@ -1216,10 +1223,11 @@ void Network::SettleThroughChild(const WorkVector<Entry>& open, const NodeCuts& 
 // bisection), and each partial table takes the sums of the buckets of its
 // classes; completions in a gap bucket, or exactly on a cut, are classified
 // one by one for every partial table.
-template <typename Whole, typename Emit>
-void Network::CompleteTables(int stage, const std::vector<std::int32_t>& remaining, Whole&& whole,
+template <typename Whole, typename Line, typename Emit>
+void Network::CompleteTables(int stage, const std::vector<std::int32_t>& remaining, Whole&& whole, Line&& line,
                              Emit&& emit) const {
     constexpr bool offered = !std::is_same_v<std::decay_t<Whole>, std::nullptr_t>;
+    constexpr bool lines = !std::is_same_v<std::decay_t<Line>, std::nullptr_t>;
     const auto K = static_cast<std::size_t>(lines_);
     const std::int32_t T = stageTotal_[static_cast<std::size_t>(stage)];
     const TwoColumns ranges = RangesOf(stage, remaining);
@@ -1259,27 +1267,35 @@ void Network::CompleteTables(int stage, const std::vector<std::int32_t>& remaini
             magnitude += largest;
         }
         auto inverseOf = [&](std::size_t k, std::int32_t x) { return inverse[k][static_cast<std::size_t>(x - lo[k])]; };
+        const FactorialTable& f = state_.Factorials;
+        auto factorial = [&f](std::int32_t n) { return f[static_cast<std::size_t>(n)]; };
         FormRemainders(
             lo, hi, T,
             [&](std::size_t k, std::int32_t x) {
                 return probability ? inverseOf(k, x) : part[k][static_cast<std::size_t>(x - lo[k])];
             },
-            inverseOf, [&](long double a, long double b) { return probability ? a * b : a + b; }, rest);
+            inverseOf, [&](long double a, long double b) { return probability ? a * b : a + b; }, rest,
+            probability ? PairShape::Peak : PairShape::Dip,
+            FactorialPairWeight(factorial, remaining[K - 2], remaining[K - 1]));
     }
     // Depth first over the lines with what is left of T; the last line
     // takes the rest.
+    static_assert(offered || !lines);
     auto place = [&](auto& self, std::size_t k, std::int32_t left, long double factor, long double value) -> void {
+        // Bounds of every value among the remaining tables, and how far
+        // each may be from its exact value (where offered).
+        long double low = 0.0L, high = 0.0L, slack = 0.0L;
         if constexpr (offered) {
             const RemainderRange<long double>& r = rest.Of(k, left);
             if (r.Count >= 4) {
-                long double low, high;
                 if (probability) {
                     low = factor * r.Least * (1.0L - kWiden);
                     high = factor * r.Greatest * (1.0L + kWiden);
+                    slack = kWiden * high;
                 } else {
-                    const long double widen = kWiden * (std::fabs(value) + magnitude);
-                    low = value + r.Least - widen;
-                    high = value + r.Greatest + widen;
+                    slack = kWiden * (std::fabs(value) + magnitude);
+                    low = value + r.Least - slack;
+                    high = value + r.Greatest + slack;
                 }
                 if (whole(low, high, r.Count, factor * r.Weight)) return;
             }
@@ -1288,11 +1304,21 @@ void Network::CompleteTables(int stage, const std::vector<std::int32_t>& remaini
         const std::int32_t to = std::min(hi[k], left - least[k + 1]);
         if (k + 2 == K) {
             const std::size_t z = K - 1;
-            for (std::int32_t x = from; x <= to; ++x) {
-                const auto at = static_cast<std::size_t>(x - lo[k]);
+            auto at = [&](std::int32_t x) {
+                const auto i = static_cast<std::size_t>(x - lo[k]);
                 const auto last = static_cast<std::size_t>(left - x - lo[z]);
-                const long double g = factor * inverse[k][at] * inverse[z][last];
-                emit(probability ? g : value + part[k][at] + part[z][last], g);
+                const long double g = factor * inverse[k][i] * inverse[z][last];
+                return std::pair<long double, long double>{probability ? g : value + part[k][i] + part[z][last], g};
+            };
+            if constexpr (lines) {
+                if (to - from >= kRunsFrom) {
+                    line(from, to, at, low, high, slack);
+                    return;
+                }
+            }
+            for (std::int32_t x = from; x <= to; ++x) {
+                const auto [v, g] = at(x);
+                emit(v, g);
             }
             return;
         }
@@ -1340,7 +1366,7 @@ void Network::SettleDirectly(int stage, std::int32_t node, const WorkVector<Entr
     // tried first (it is v's, the number of edges below v, when the edge
     // before it is below v and the edge at it is not).
     std::size_t last = 0;
-    auto bucketOf = [&](long double v) {
+    auto bucketOf = [&](long double v) __attribute__((always_inline)) {
         if ((last == 0 || edges[last - 1] < v) && (last == m || !(edges[last] < v))) return last;
         last = searched(v);
         return last;
@@ -1392,7 +1418,7 @@ void Network::SettleDirectly(int stage, std::int32_t node, const WorkVector<Entr
         bucketMass[k] += factor;
         return true;
     };
-    CompleteTables(stage, Remaining(stage, node), whole, [&](long double v, long double factor) {
+    auto one = [&](long double v, long double factor) __attribute__((always_inline)) {
         Tick();  // (a break-off leaves this node's tables unsettled: none of them is counted)
         const std::size_t k = bucketOf(v);
         if (!inGap[k] && (k == m || edges[k] != v)) {
@@ -1417,7 +1443,61 @@ void Network::SettleDirectly(int stage, std::int32_t node, const WorkVector<Entr
             ++ways[3 * i + static_cast<std::size_t>(which)];
             mass[3 * i + static_cast<std::size_t>(which)] += factor;
         }
-    });
+    };
+    // A line's values rise to a turn and fall (probability: a product of
+    // log-concave parts) or fall and rise (the statistics: sums of convex
+    // parts). On either side of the turn the tables in one bucket are
+    // consecutive: from a table in a bucket that is no gap, the last one
+    // still strictly inside it is found by galloping and bisection, and the
+    // run up to it is counted at once where both its ends lie inside by more
+    // than the slack. (The exact values between the ends lie between theirs,
+    // near the turn to within rounding; so every evaluated value does too,
+    // to within twice the slack.) Other runs, tables on an edge and tables
+    // in a gap are settled one by one.
+    auto line = [&](std::int32_t from, std::int32_t to, auto&& at, long double low, long double high,
+                    long double slack) {
+        // Runs pay where they are long: against the edges within the
+        // line's values, at least a few tables for each run there can be.
+        if (to - from + 1 < kTablesPerRun * static_cast<std::int32_t>(2 * (below(high) - below(low)) + 2)) {
+            for (std::int32_t x = from; x <= to; ++x) {
+                const auto [v, g] = at(x);
+                one(v, g);
+            }
+            return;
+        }
+        auto valueAt = [&](std::int32_t x) { return at(x).first; };
+        auto runs = [&](std::int32_t x, std::int32_t end) {
+            while (x <= end) {
+                const auto [v, g] = at(x);
+                const std::size_t k = bucketOf(v);
+                if (inGap[k] || (k < m && edges[k] == v)) {
+                    one(v, g);
+                    ++x;
+                    continue;
+                }
+                auto inside = [&](long double w) { return (k == 0 || edges[k - 1] < w) && (k == m || w < edges[k]); };
+                const std::int32_t in = LastHolding(x, end, [&](std::int32_t y) { return inside(valueAt(y)); });
+                const long double w = valueAt(in);
+                if (inside(std::min(v, w) - 2.0L * slack) && inside(std::max(v, w) + 2.0L * slack)) {
+                    long double sum = g;
+                    for (std::int32_t y = x + 1; y <= in; ++y) sum += at(y).second;
+                    Tick(static_cast<std::uint64_t>(in - x) + 1);
+                    bucketWays[k] += static_cast<std::uint64_t>(in - x) + 1;
+                    bucketMass[k] += sum;
+                } else {
+                    for (std::int32_t y = x; y <= in; ++y) {
+                        const auto [u, h] = at(y);
+                        one(u, h);
+                    }
+                }
+                x = in + 1;
+            }
+        };
+        const std::int32_t turn = TurnOf(from, to, ordering == kProbability ? PairShape::Peak : PairShape::Dip, valueAt);
+        runs(from, turn);
+        runs(turn + 1, to);
+    };
+    CompleteTables(stage, Remaining(stage, node), whole, line, one);
     std::vector<std::uint64_t> sumWays(m + 2, 0);
     std::vector<long double> sumMass(m + 2, 0.0L);
     for (std::size_t k = 0; k <= m; ++k) {

@@ -557,6 +557,7 @@ void PearsonLattice::PrepareTwoColumns(int stage, const std::vector<std::int32_t
     const auto K = static_cast<std::size_t>(lines_);
     TwoColumns& t = two_;
     t.First = first;
+    t.Remaining = remaining;
     t.Scale = factorials_[static_cast<std::size_t>(first)] * factorials_[static_cast<std::size_t>(second)];
     t.Low.resize(K);
     t.High.resize(K);
@@ -640,24 +641,28 @@ std::uint64_t PearsonLattice::TwoColumnCount() const {
 template <typename Emit>
 void PearsonLattice::TwoColumnCompletions(Emit& emit) const {
     std::nullptr_t none = nullptr;
-    TwoColumnCompletions(none, emit);
+    TwoColumnCompletions(none, none, emit);
 }
 
 void PearsonLattice::PrepareSuffixes() {
     const TwoColumns& t = two_;
+    const auto K = static_cast<std::size_t>(lines_);
     auto at = [&](std::size_t k, std::int32_t x) { return static_cast<std::size_t>(x - t.Low[k]); };
     FormRemainders(
         t.Low, t.High, t.First, [&](std::size_t k, std::int32_t x) { return t.Value[k][at(k, x)]; },
         [&](std::size_t k, std::int32_t x) { return t.Inverse[k][at(k, x)]; },
-        [](std::int64_t a, std::int64_t b) { return a + b; }, suffix_);
+        [](std::int64_t a, std::int64_t b) { return a + b; }, suffix_, PairShape::Dip,
+        FactorialPairWeight([this](std::int32_t n) { return factorials_[static_cast<std::size_t>(n)]; },
+                            t.Remaining[K - 2], t.Remaining[K - 1]));
 }
 
-template <typename Whole, typename Emit>
-void PearsonLattice::TwoColumnCompletions(Whole& whole, Emit& emit) const {
+template <typename Whole, typename Fits, typename Emit>
+void PearsonLattice::TwoColumnCompletions(Whole& whole, Fits& fits, Emit& emit) const {
     constexpr bool offered = !std::is_same_v<std::decay_t<Whole>, std::nullptr_t>;
     const TwoColumns& t = two_;
     const auto K = static_cast<std::size_t>(lines_);
     if (K < 2 || t.Least[0] > t.First || t.Most[0] < t.First) return;
+    std::uint64_t runLines = 0, runs = 0, runTables = 0;
     auto place = [&](auto& self, std::size_t k, std::int32_t left, long double factor, std::int64_t value) -> void {
         if constexpr (offered) {
             const RemainderRange<std::int64_t>& rest = suffix_.Of(k, left);
@@ -676,9 +681,36 @@ void PearsonLattice::TwoColumnCompletions(Whole& whole, Emit& emit) const {
             const std::int64_t* lastValues = t.Value[z].data();
             const long double* lastInverses = t.Inverse[z].data();
             const std::int32_t lastBase = left - t.Low[z];
-            for (std::int32_t x = from; x <= to; ++x)
-                emit(value + values[x - base] + lastValues[lastBase - x], std::uint64_t{1},
-                     factor * inverses[x - base] * lastInverses[lastBase - x]);
+            auto valueAt = [&](std::int32_t x) { return value + values[x - base] + lastValues[lastBase - x]; };
+            auto factorAt = [&](std::int32_t x) { return factor * inverses[x - base] * lastInverses[lastBase - x]; };
+            if constexpr (offered) {
+                if (to - from >= kRunsFrom && (runLines < 4 || runTables >= kTablesPerRun * runs)) {
+                    // The values fall to a turn and rise (x^2 q + (r - x)^2
+                    // q' summed over two lines is strictly convex in x, and
+                    // exact): on either side the choices that whole takes
+                    // together are consecutive. (Once a few lines' runs
+                    // prove short, the node's other lines go one by one.)
+                    ++runLines;
+                    runTables += static_cast<std::uint64_t>(to - from) + 1;
+                    const std::int32_t turn = TurnOf(from, to, PairShape::Dip, valueAt);
+                    for (const auto& [begin, end] : {std::pair{from, turn}, std::pair{turn + 1, to}}) {
+                        for (std::int32_t x = begin; x <= end; ++runs) {
+                            const std::int64_t v = valueAt(x);
+                            const std::int32_t y = LastHolding(x, end, [&](std::int32_t at) {
+                                const std::int64_t w = valueAt(at);
+                                return fits(std::min(v, w), std::max(v, w));
+                            });
+                            long double sum = 0.0L;
+                            for (std::int32_t at = x; at <= y; ++at) sum += factorAt(at);
+                            const std::int64_t w = valueAt(y);
+                            whole(std::min(v, w), std::max(v, w), static_cast<std::uint64_t>(y - x) + 1, sum);
+                            x = y + 1;
+                        }
+                    }
+                    return;
+                }
+            }
+            for (std::int32_t x = from; x <= to; ++x) emit(valueAt(x), std::uint64_t{1}, factorAt(x));
             return;
         }
         for (std::int32_t x = from; x <= to; ++x)
@@ -1000,11 +1032,19 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
                 // some lines are placed at once when no bound lies between
                 // their least and greatest value: they share both places.
                 PrepareSuffixes();
-                auto whole = [&](std::int64_t least, std::int64_t greatest, std::uint64_t w, long double m) {
+                // Both places of the values from least to greatest (j, k as
+                // in place), or none (n + 1) where a bound lies among them.
+                auto places = [&](std::int64_t least, std::int64_t greatest) {
                     const std::size_t j = Boundary(n, [&](std::size_t i) { return values[i] <= least; }, lastJ);
-                    if (j < n && values[j] <= greatest) return false;
+                    if (j < n && values[j] <= greatest) return std::pair{n + 1, n + 1};
                     const std::size_t k = Boundary(n, [&](std::size_t i) { return highs[i] < least; }, lastK);
-                    if (k < n && highs[k] < greatest) return false;
+                    if (k < n && highs[k] < greatest) return std::pair{n + 1, n + 1};
+                    return std::pair{j, k};
+                };
+                auto fits = [&](std::int64_t least, std::int64_t greatest) { return places(least, greatest).first <= n; };
+                auto whole = [&](std::int64_t least, std::int64_t greatest, std::uint64_t w, long double m) {
+                    const auto [j, k] = places(least, greatest);
+                    if (j > n) return false;
                     futureWays[j] += w;
                     futureMass[j] += m;
                     futureWays[n + 1 + k] += w;
@@ -1012,7 +1052,7 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
                     if ((++formed & 0xFFFFu) == 0) tick_(0x10000u);
                     return true;
                 };
-                TwoColumnCompletions(whole, place);
+                TwoColumnCompletions(whole, fits, place);
             } else {
                 ForEachCompletion(front_ + 1, place);
             }

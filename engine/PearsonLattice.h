@@ -207,6 +207,7 @@ private:
     struct TwoColumns {
         std::int32_t First = 0;
         long double Scale = 1.0L;  // T! T'!
+        std::vector<std::int32_t> Remaining;  // what is left of each line for both columns
         std::vector<std::int32_t> Low, High, Least, Most;  // Least/Most: sums of Low/High from line k on
         std::vector<std::vector<std::int64_t>> Value;
         std::vector<std::vector<long double>> Inverse;
@@ -223,10 +224,13 @@ private:
     void PrepareSuffixes();
     // As TwoColumnCompletions, but whole(least, greatest, count, mass) is
     // first offered the choices left after each line (of at least a few
-    // completions); where it takes them, none of them is formed. (whole
-    // may be a null pointer: none is offered.)
-    template <typename Whole, typename Emit>
-    void TwoColumnCompletions(Whole& whole, Emit& emit) const;
+    // completions); where it takes them, none of them is formed. The last
+    // free line's choices, where not taken whole, go to whole in runs:
+    // fits(least, greatest) tells whether whole would take values from
+    // least to greatest (true for a single value). (whole and fits may be
+    // null pointers: none is offered.)
+    template <typename Whole, typename Fits, typename Emit>
+    void TwoColumnCompletions(Whole& whole, Fits& fits, Emit& emit) const;
     TwoColumns two_;
     std::vector<std::int32_t> leastChoice_;  // TwoColumnSummary's scratch
     std::vector<std::int64_t> leastRaise_;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 namespace kelvorin {
@@ -109,13 +110,89 @@ struct Remainders {
     }
 };
 
+// How the fold of the last two lines varies along the first one's choice,
+// with the units left for both fixed: unknown; rising then falling
+// (products of log-concave parts: the greatest inside, the least at an
+// end); or falling then rising (sums of convex parts: the least inside).
+enum class PairShape { Any, Peak, Dip };
+
+// Where a line's values (value(x) for the choices from..to) stop rising
+// (Peak) or falling (Dip): the first choice from which the next value is
+// not above (Peak) or below (Dip), found by bisection. For a line of that
+// shape it is the extreme inside; where rounding makes neighbours near the
+// extreme tie or step the wrong way, the value there is within that
+// rounding of the extreme.
+template <typename ValueAt>
+std::int32_t TurnOf(std::int32_t from, std::int32_t to, PairShape shape, ValueAt&& value) {
+    while (from < to) {
+        const std::int32_t mid = from + (to - from) / 2;
+        const auto here = value(mid), next = value(mid + 1);
+        if (shape == PairShape::Peak ? here < next : next < here)
+            from = mid + 1;
+        else
+            to = mid;
+    }
+    return from;
+}
+
+// The last y of x..end at which holds(y), where holds is true at x and on
+// a prefix of x..end: steps doubling from x bracket it, then bisection (of
+// the order of the logarithm of y - x evaluations).
+template <typename Holds>
+std::int32_t LastHolding(std::int32_t x, std::int32_t end, Holds&& holds) {
+    std::int32_t in = x, step = 1;
+    while (step <= end - in && holds(in + step)) {
+        in += step;
+        step *= 2;
+    }
+    for (std::int32_t out = step <= end - in ? in + step : end + 1; out - in > 1;) {
+        const std::int32_t mid = in + (out - in) / 2;
+        (holds(mid) ? in : out) = mid;
+    }
+    return in;
+}
+
+// Lines of more choices than this are worth taking in runs between bounds
+// (shorter ones, mostly a run of a table or two each, are cheaper one by
+// one), and only where the runs average at least kTablesPerRun choices.
+constexpr std::int32_t kRunsFrom = 16;
+constexpr std::int32_t kTablesPerRun = 4;
+
+// A pairWeight for lines whose weights are 1 / (x! (r - x)!) (factorial(n)
+// is n!), the last two holding r and r2 in all: where their range is every
+// count that leaves no cell negative, Vandermonde's identity gives
+// sum_x 1 / (x! (r - x)! (u - x)! (r2 - u + x)!) = C(r + r2, u) / (r! r2!).
+// (Formed as a binomial over a product of two factorials, so nothing is
+// past the largest factorial.)
+template <typename Factorial>
+auto FactorialPairWeight(Factorial factorial, std::int32_t r, std::int32_t r2) {
+    return [factorial, r, r2](std::int32_t left, std::int32_t from, std::int32_t upTo) -> long double {
+        if (from != std::max(0, left - r2) || upTo != std::min(r, left)) return -1.0L;
+        return factorial(r + r2) / (factorial(r) * factorial(r2)) / (factorial(left) * factorial(r + r2 - left));
+    };
+}
+
+// Pairs of lines of more choices than this are worth their shape (shorter
+// ones are cheaper tried one by one).
+constexpr std::int32_t kShapedFrom = 8;
+
 // Forms them line by line from the last. The number of choices below a
 // reachable remainder is at most that of the whole, so a count of tables
 // does not overflow; a product of weights is formed as the enumeration of
 // the choices forms it from the last line's.
-template <typename Value, typename Part, typename Weight, typename Combine>
+//
+// With a known shape the last two lines' least and greatest are found from
+// the ends and the turn (of the same folded values); pairWeight(left, from,
+// to), when given, returns the sum of their products of weights over the
+// first one's choices from..to in closed form, or a negative value where it
+// has none. With three lines, the last two's choices are about as many as
+// all tables: these keep the remainders from costing as much as visiting
+// them.
+template <typename Value, typename Part, typename Weight, typename Combine, typename PairWeight = std::nullptr_t>
 void FormRemainders(const std::vector<std::int32_t>& lo, const std::vector<std::int32_t>& hi, std::int32_t total,
-                    Part&& part, Weight&& weight, Combine&& combine, Remainders<Value>& out) {
+                    Part&& part, Weight&& weight, Combine&& combine, Remainders<Value>& out,
+                    PairShape shape = PairShape::Any, PairWeight&& pairWeight = nullptr) {
+    constexpr bool closedWeights = !std::is_same_v<std::decay_t<PairWeight>, std::nullptr_t>;
     const std::size_t K = lo.size();
     std::vector<std::int32_t> least(K + 1, 0), most(K + 1, 0), to(K);
     for (std::size_t k = K; k-- > 0;) {
@@ -141,6 +218,23 @@ void FormRemainders(const std::vector<std::int32_t>& lo, const std::vector<std::
             }
             const std::int32_t from = std::max(lo[k], left - most[k + 1]);
             const std::int32_t upTo = std::min(hi[k], left - least[k + 1]);
+            if (k + 2 == K && shape != PairShape::Any && upTo - from >= kShapedFrom) {
+                auto folded = [&](std::int32_t x) { return combine(part(k, x), out.Of(k + 1, left - x).Least); };
+                const Value inside = folded(TurnOf(from, upTo, shape, folded));
+                const Value ends[2] = {folded(from), folded(upTo)};
+                const Value endLow = std::min(ends[0], ends[1]), endHigh = std::max(ends[0], ends[1]);
+                range.Least = shape == PairShape::Peak ? endLow : std::min(endLow, inside);
+                range.Greatest = shape == PairShape::Peak ? std::max(endHigh, inside) : endHigh;
+                range.Count = static_cast<std::uint64_t>(upTo - from) + 1;
+                long double sum = -1.0L;
+                if constexpr (closedWeights) sum = pairWeight(left, from, upTo);
+                if (sum < 0.0L) {
+                    sum = 0.0L;
+                    for (std::int32_t x = from; x <= upTo; ++x) sum += weight(k, x) * out.Of(k + 1, left - x).Weight;
+                }
+                range.Weight = sum;
+                continue;
+            }
             for (std::int32_t x = from; x <= upTo; ++x) {
                 const RemainderRange<Value>& rest = out.Of(k + 1, left - x);
                 const Value low = combine(part(k, x), rest.Least);

@@ -175,6 +175,15 @@ TEST_F(NetworkAlgorithmTest, ABenchmarkTableAndATableOnItsSideAgree) {
     EXPECT_TRUE(ExpectSameAsEnumeration({{2, 1, 4}, {1, 3, 2}, {2, 2, 1}, {3, 1, 2}, {1, 2, 3}}));
 }
 
+// Three rows: a node with two columns left has about as many completions as
+// there are partial tables before it, so most tables are settled along the
+// last free line, in runs between the bucket edges. A table far in a tail
+// (the edges cut through the bulk of the tables) and one near independence.
+TEST_F(NetworkAlgorithmTest, ThreeByThreeTablesInATailAndNearIndependenceAgree) {
+    EXPECT_TRUE(ExpectSameAsEnumeration({{31, 10, 13}, {12, 40, 13}, {10, 15, 38}}));
+    EXPECT_TRUE(ExpectSameAsEnumeration({{15, 20, 21}, {17, 14, 12}, {23, 20, 17}}));
+}
+
 TEST_F(NetworkAlgorithmTest, AnObservedTableOnItsExpectedValuesIsLeftToTheEnumeration) {
     // Both statistics are 0: every other table's class against 0 hangs on
     // rounding noise, so the network cannot settle them.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -168,6 +169,104 @@ TEST(SeparableConvexTest, RemaindersAreThoseOfEveryChoiceOfTheRemainingLines) {
                 EXPECT_NEAR(static_cast<double>(p.Greatest), static_cast<double>(maxProduct), 1e-12 * static_cast<double>(maxProduct));
             }
         }
+    }
+}
+
+// Lines as those of two columns (line k holds r_k in both, x_k <= T in the
+// first, r_k - x_k <= T' in the second): the remainders formed with the
+// last two lines' shape and closed-form weights against those formed by
+// trying every choice, for integer sums of convex parts (exactly), sums of
+// x ln x terms and products of 1 / (x! (r - x)!) (to within rounding); and
+// lines with narrower ranges, where the closed form must decline.
+TEST(SeparableConvexTest, ShapedLastPairsGiveTheRemaindersOfEveryChoice) {
+    std::mt19937 random(20261208);
+    std::vector<long double> factorials(200, 1.0L);
+    for (std::size_t n = 1; n < factorials.size(); ++n) factorials[n] = factorials[n - 1] * static_cast<long double>(n);
+    auto factorial = [&](std::int32_t n) { return factorials[static_cast<std::size_t>(n)]; };
+    int closed = 0, declined = 0;
+    for (int round = 0; round < 300; ++round) {
+        const auto K = static_cast<std::size_t>(2 + round % 4);
+        const bool narrowed = round % 3 == 2;
+        std::vector<std::int32_t> r(K), lo(K), hi(K);
+        std::int32_t sum = 0;
+        for (std::size_t k = 0; k < K; ++k) sum += r[k] = 1 + static_cast<std::int32_t>(random() % 30);
+        const std::int32_t T = 1 + static_cast<std::int32_t>(random() % static_cast<std::uint32_t>(sum - 1));
+        for (std::size_t k = 0; k < K; ++k) {
+            lo[k] = std::max(0, r[k] - (sum - T));
+            hi[k] = std::min(r[k], T);
+            if (narrowed && hi[k] > lo[k]) random() % 2 ? ++lo[k] : --hi[k];
+        }
+        std::int32_t least = 0, most = 0;
+        for (std::size_t k = 0; k < K; ++k) {
+            least += lo[k];
+            most += hi[k];
+        }
+        if (T < least || T > most) continue;
+        auto inverse = [&](std::size_t k, std::int32_t x) { return 1.0L / (factorial(x) * factorial(r[k] - x)); };
+        auto convex = [&](std::size_t k, std::int32_t x) {
+            return static_cast<std::int64_t>(k + 2) * x * x - static_cast<std::int64_t>(r[k]) * x;
+        };
+        auto nLogN = [](std::int32_t n) { return n == 0 ? 0.0L : n * std::log(static_cast<long double>(n)); };
+        auto lr = [&](std::size_t k, std::int32_t x) { return nLogN(x) + nLogN(r[k] - x); };
+        const auto pairWeight = FactorialPairWeight(factorial, r[K - 2], r[K - 1]);
+        auto counted = [&](std::int32_t left, std::int32_t from, std::int32_t upTo) {
+            const long double w = pairWeight(left, from, upTo);
+            ++(w < 0.0L ? declined : closed);
+            return w;
+        };
+        auto add = [](auto a, auto b) { return a + b; };
+        auto multiply = [](long double a, long double b) { return a * b; };
+        Remainders<std::int64_t> sums, shapedSums;
+        FormRemainders(lo, hi, T, convex, inverse, add, sums);
+        FormRemainders(lo, hi, T, convex, inverse, add, shapedSums, PairShape::Dip, counted);
+        Remainders<long double> logs, shapedLogs, products, shapedProducts;
+        FormRemainders(lo, hi, T, lr, inverse, add, logs);
+        FormRemainders(lo, hi, T, lr, inverse, add, shapedLogs, PairShape::Dip);
+        FormRemainders(lo, hi, T, inverse, inverse, multiply, products);
+        FormRemainders(lo, hi, T, inverse, inverse, multiply, shapedProducts, PairShape::Peak, pairWeight);
+        auto near = [](long double a, long double b) { return std::fabs(a - b) <= 1e-16L * std::max(std::fabs(a), std::fabs(b)); };
+        for (std::size_t k = 0; k < K; ++k)
+            for (std::size_t i = 0; i < sums.At[k].size(); ++i) {
+                const auto& s = sums.At[k][i];
+                const auto& t = shapedSums.At[k][i];
+                EXPECT_EQ(t.Count, s.Count) << "line " << k << " of " << K << ", round " << round;
+                if (s.Count == 0) continue;
+                EXPECT_EQ(t.Least, s.Least) << "line " << k << " of " << K << ", round " << round;
+                EXPECT_EQ(t.Greatest, s.Greatest) << "line " << k << " of " << K << ", round " << round;
+                EXPECT_TRUE(near(t.Weight, s.Weight)) << t.Weight << " against " << s.Weight;
+                EXPECT_TRUE(near(shapedLogs.At[k][i].Least, logs.At[k][i].Least));
+                EXPECT_TRUE(near(shapedLogs.At[k][i].Greatest, logs.At[k][i].Greatest));
+                EXPECT_TRUE(near(shapedProducts.At[k][i].Least, products.At[k][i].Least));
+                EXPECT_TRUE(near(shapedProducts.At[k][i].Greatest, products.At[k][i].Greatest));
+                EXPECT_TRUE(near(shapedProducts.At[k][i].Weight, products.At[k][i].Weight));
+            }
+    }
+    EXPECT_GT(closed, 100);
+    EXPECT_GT(declined, 10);
+}
+
+// The turn of random lines that fall and rise (or rise and fall), plateaus
+// at the bottom included, and the end of random prefixes.
+TEST(SeparableConvexTest, TurnsAndPrefixesAreFoundWhereTheyAre) {
+    std::mt19937 random(7122026);
+    for (int round = 0; round < 500; ++round) {
+        const auto n = static_cast<std::int32_t>(1 + random() % 40);
+        const auto turn = static_cast<std::int32_t>(random() % static_cast<std::uint32_t>(n));
+        std::vector<std::int64_t> v(static_cast<std::size_t>(n));
+        for (std::int32_t x = 0; x < n; ++x) {
+            const std::int64_t d = x - turn;
+            v[static_cast<std::size_t>(x)] = d * d * 3 + (d > 0 ? d : 0);
+        }
+        const bool flat = round % 2 == 1 && turn + 1 < n;
+        if (flat) v[static_cast<std::size_t>(turn + 1)] = v[static_cast<std::size_t>(turn)];
+        auto at = [&](std::int32_t x) { return v[static_cast<std::size_t>(x)]; };
+        auto negated = [&](std::int32_t x) { return -at(x); };
+        const std::int32_t dip = TurnOf(0, n - 1, PairShape::Dip, at);
+        EXPECT_EQ(v[static_cast<std::size_t>(dip)], v[static_cast<std::size_t>(turn)]) << round;
+        EXPECT_EQ(-negated(TurnOf(0, n - 1, PairShape::Peak, negated)), v[static_cast<std::size_t>(turn)]) << round;
+        const auto x = static_cast<std::int32_t>(random() % static_cast<std::uint32_t>(n));
+        const auto last = x + static_cast<std::int32_t>(random() % static_cast<std::uint32_t>(n - x));
+        EXPECT_EQ(LastHolding(x, n - 1, [&](std::int32_t y) { return y <= last; }), last) << x << ".." << n - 1;
     }
 }
 
