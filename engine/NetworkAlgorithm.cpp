@@ -1748,6 +1748,7 @@ void Network::Pass(int ordering) {
     WorkVector<std::size_t> childStart;
     StageEntries next;
     Merging merging;
+    WorkVector<Keyed> keyed;  // a block of partial tables going on, keyed
     // The memory held through the gathering: this stage's partial tables
     // and the choices going on (twice: as they came and by child); the
     // next stage's are counted as they are added.
@@ -1874,9 +1875,13 @@ void Network::Pass(int ordering) {
                 const Onward& o = byChild[from];
                 const Step& c = steps[o.Step];
                 Tick(o.To - o.From);
-                for (std::size_t i = o.From; i < o.To; ++i) {
-                    const Entry x = Extend(current.Items[i], c.Ways, c.Factor, c.Own);
-                    merging.Add({Quantise(x.Low), x});
+                for (std::size_t i = o.From; i < o.To;) {
+                    keyed.clear();
+                    for (const std::size_t end = std::min<std::size_t>(o.To, i + 256); i < end; ++i) {
+                        const Entry x = Extend(current.Items[i], c.Ways, c.Factor, c.Own);
+                        keyed.push_back({Quantise(x.Low), x});
+                    }
+                    merging.AddAll(keyed.data(), keyed.size());
                 }
                 // One node's merging table (an entry, its key and about
                 // two slots) may be large too.
