@@ -43,6 +43,9 @@ public:
             }
         }
     }
+    // Whether the table is well past the nearer caches (4 megabytes), so
+    // that AddAll pays.
+    bool Large() const { return slots_.size() * sizeof(std::uint64_t) + items_.size() * sizeof(Item) > (4u << 20); }
     // Adds items[0..count) in order, as Add does, fetching ahead what each
     // will touch (its slot two blocks ahead, the item in that slot one block
     // ahead) so that the random accesses of a large table overlap.
@@ -59,7 +62,6 @@ public:
                     __builtin_prefetch(&items_[slot & 0xFFFFFFFFu]);
             }
         };
-        if (slots_.empty()) Grow();
         fetchSlots(0);
         fetchSlots(kBlock);
         fetchItems(0);

@@ -241,7 +241,7 @@ private:
     // with the factor, adding own to the ordering's value.
     Entry Extend(const Entry& e, std::uint64_t ways, long double factor, long double own) const;
     Entry Extend(const Entry& e, const Child& c) const { return Extend(e, c.Ways, c.Factor, Own(c)); }
-    std::int64_t Quantise(long double value) const;
+    [[gnu::always_inline]] inline std::int64_t Quantise(long double value) const;
     // The range of the ordering's value for the partial tables of e with a
     // remaining part in [futureLow, futureHigh], widened by the rounding
     // slack of both evaluations.
@@ -1875,7 +1875,16 @@ void Network::Pass(int ordering) {
                 const Onward& o = byChild[from];
                 const Step& c = steps[o.Step];
                 Tick(o.To - o.From);
-                for (std::size_t i = o.From; i < o.To;) {
+                // One by one while the merging table is small; once it is
+                // past the caches, in blocks that fetch ahead.
+                std::size_t i = o.From;
+                if (!merging.Large()) {
+                    for (; i < o.To; ++i) {
+                        const Entry x = Extend(current.Items[i], c.Ways, c.Factor, c.Own);
+                        merging.Add({Quantise(x.Low), x});
+                    }
+                }
+                while (i < o.To) {
                     keyed.clear();
                     for (const std::size_t end = std::min<std::size_t>(o.To, i + 256); i < end; ++i) {
                         const Entry x = Extend(current.Items[i], c.Ways, c.Factor, c.Own);
