@@ -43,9 +43,8 @@ public:
             }
         }
     }
-    // Whether the table is well past the nearer caches (4 megabytes), so
-    // that AddAll pays.
-    bool Large() const { return slots_.size() * sizeof(std::uint64_t) + items_.size() * sizeof(Item) > (4u << 20); }
+    // The bytes of slots and items (past the caches, AddAll pays).
+    std::size_t Bytes() const { return slots_.size() * sizeof(std::uint64_t) + items_.size() * sizeof(Item); }
     // Adds items[0..count) in order, as Add does, fetching ahead what each
     // will touch (its slot two blocks ahead, the item in that slot one block
     // ahead) so that the random accesses of a large table overlap.

@@ -1878,7 +1878,7 @@ void Network::Pass(int ordering) {
                 // One by one while the merging table is small; once it is
                 // past the caches, in blocks that fetch ahead.
                 std::size_t i = o.From;
-                if (!merging.Large()) {
+                if (merging.Bytes() < limits_.FetchAheadFrom) {
                     for (; i < o.To; ++i) {
                         const Entry x = Extend(current.Items[i], c.Ways, c.Factor, c.Own);
                         merging.Add({Quantise(x.Low), x});

@@ -76,6 +76,10 @@ struct NetworkLimits {
     // table reaching it. (Every choice gives the same result.)
     std::uint64_t ListedNode = std::uint64_t{1} << 14;
     std::uint64_t DirectPerEntry = 16;
+    // A child's merging table past this many bytes (well past the nearer
+    // caches) takes the partial tables in blocks, fetching ahead what each
+    // touches. (Either way gives the same result.)
+    std::size_t FetchAheadFrom = std::size_t{4} << 20;
     // Pearson's ordering counted on the integer lattice of its values
     // where every value's class is sure (see PearsonLattice.h).
     bool Lattice = true;

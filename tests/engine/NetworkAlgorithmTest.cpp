@@ -126,14 +126,16 @@ TEST_F(NetworkAlgorithmTest, RandomTablesGetTheEnumerationsCountsMassesAndReport
 
 // Every way of settling the partial tables at a node gives the same counts:
 // lists of completions everywhere, nodes of two columns settled one table at
-// a time everywhere, and the default mix; Pearson's ordering in floating
-// point in all three, and on its integer lattice.
+// a time everywhere (with the partial tables merged in blocks that fetch
+// ahead), and the default mix; Pearson's ordering in floating point in all
+// three, and on its integer lattice.
 TEST_F(NetworkAlgorithmTest, EveryWayOfSettlingANodeGivesTheEnumerationsTallies) {
     NetworkLimits listed, direct, floating;
     listed.ListedNode = std::numeric_limits<std::uint64_t>::max();
     listed.DirectPerEntry = std::numeric_limits<std::uint64_t>::max();
     direct.ListedNode = 0;
     direct.DirectPerEntry = 0;
+    direct.FetchAheadFrom = 0;
     listed.Lattice = direct.Lattice = floating.Lattice = false;
     std::mt19937 random(5113u);
     for (int k = 0; k < 25; ++k) ExpectSameUnder(RandomTable(random, 34), {listed, direct, floating, NetworkLimits{}});
@@ -147,6 +149,7 @@ TEST_F(NetworkAlgorithmTest, EveryWayOfSettlingANodeGivesTheEnumerationsTallies)
 TEST_F(NetworkAlgorithmTest, ManyPartialTablesGatheredAtEachChildAgree) {
     NetworkLimits unlisted, unlistedNotDirect;
     unlisted.ListedNode = unlistedNotDirect.ListedNode = 0;
+    unlisted.FetchAheadFrom = 0;  // merged in blocks that fetch ahead
     unlisted.DirectPerEntry = 0;
     unlistedNotDirect.DirectPerEntry = std::numeric_limits<std::uint64_t>::max();
     unlisted.Lattice = unlistedNotDirect.Lattice = false;
