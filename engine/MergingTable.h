@@ -61,6 +61,7 @@ public:
                     __builtin_prefetch(&items_[slot & 0xFFFFFFFFu]);
             }
         };
+        if (slots_.empty()) Grow();  // (so that every key has a slot to look at)
         fetchSlots(0);
         fetchSlots(kBlock);
         fetchItems(0);
