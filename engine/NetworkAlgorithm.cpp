@@ -1456,13 +1456,16 @@ void Network::SettleDirectly(int stage, std::int32_t node, const WorkVector<Entr
     // in a gap are settled one by one.
     auto line = [&](std::int32_t from, std::int32_t to, auto&& at, long double low, long double high,
                     long double slack) {
-        // Runs pay where they are long: against the edges within the
-        // line's values, at least a few tables for each run there can be.
-        if (to - from + 1 < kTablesPerRun * static_cast<std::int32_t>(2 * (below(high) - below(low)) + 2)) {
-            for (std::int32_t x = from; x <= to; ++x) {
+        auto alone = [&](std::int32_t x, std::int32_t end) {
+            for (; x <= end; ++x) {
                 const auto [v, g] = at(x);
                 one(v, g);
             }
+        };
+        // Runs pay where they are long: against the edges within the
+        // line's values, at least a few tables for each run there can be.
+        if (to - from + 1 < kTablesPerRun * static_cast<std::int32_t>(2 * (below(high) - below(low)) + 2)) {
+            alone(from, to);
             return;
         }
         auto valueAt = [&](std::int32_t x) { return at(x).first; };
@@ -1485,10 +1488,7 @@ void Network::SettleDirectly(int stage, std::int32_t node, const WorkVector<Entr
                     bucketWays[k] += static_cast<std::uint64_t>(in - x) + 1;
                     bucketMass[k] += sum;
                 } else {
-                    for (std::int32_t y = x; y <= in; ++y) {
-                        const auto [u, h] = at(y);
-                        one(u, h);
-                    }
+                    alone(x, in);
                 }
                 x = in + 1;
             }
