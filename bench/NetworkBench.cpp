@@ -15,12 +15,14 @@
 #include "BenchHarness.h"
 #include "LargePageMemory.h"
 #include "NetworkAlgorithm.h"
+#include "ReusedMemory.h"
 #include "SamplePointCounter.h"
 
 namespace {
 
 // The work arrays' memory as in the program.
 [[maybe_unused]] const kelvorin::LargePageMemory& kMemory = kelvorin::LargePageMemory::InstallAsDefault();
+[[maybe_unused]] const bool kReused = kelvorin::KeepFreedMemoryForReuse();
 
 using kelvorin::ExactTally;
 using kelvorin::bench::Harness;

@@ -12,6 +12,7 @@
 #include "BatchMode.h"
 #include "HelpViewer.h"
 #include "LargePageMemory.h"
+#include "ReusedMemory.h"
 #include "NumericError.h"
 #include "QtSettingsStore.h"
 #include "TAbout.h"
@@ -64,6 +65,8 @@ int RunProgram(int argc, char** argv) {
 #if !defined(__SANITIZE_ADDRESS__)
     LargePageMemory::InstallAsDefault();
 #endif
+    // The smaller ones, freed, kept for the next pass and the next analysis.
+    KeepFreedMemoryForReuse();
     if (WantsBatch(argc, argv)) return RunBatchMode(argc, argv);
 
     QApplication application(argc, argv);
