@@ -310,7 +310,11 @@ double TablesAtMost(const std::vector<int>& rows, const std::vector<int>& cols) 
 
 NetworkOutcome RunNearModeSearch(AnalysisState& state, const EnginePorts& ports, const NearModeLimits& limits) {
     const ContingencyTable& t = state.Table;
-    if (!(state.G2 > 0.0 && state.X2 > 0.0 && state.ObservedProbability > 0.0)) return NetworkOutcome::NeedsEnumeration;
+    // A table equal to its expected counts has both statistics exactly 0
+    // (every cell term is): it is the mode, every other table is greater in
+    // both (by at least 1 / N) and is dropped as such; only the tables near
+    // it in probability are evaluated.
+    if (!(state.G2 >= 0.0 && state.X2 >= 0.0 && state.ObservedProbability > 0.0)) return NetworkOutcome::NeedsEnumeration;
     const int df = (t.Rows - 1) * (t.Cols - 1);
     const double rareMass = std::max(ChiSquareCdf(state.X2, df), ChiSquareCdf(state.G2, df));
     if (!(rareMass / state.ObservedProbability <= limits.MaxRareEstimate)) return NetworkOutcome::NeedsEnumeration;

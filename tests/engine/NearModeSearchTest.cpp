@@ -125,6 +125,52 @@ TEST_F(NearModeSearchTest, AnyTableGetsTheEnumerationsTalliesGivenStepsEnough) {
     EXPECT_EQ(searched, 15);
 }
 
+// A table equal to its expected counts has both statistics exactly 0, and
+// only itself is equal to it in either: the search takes it like any table
+// at the mode, as the enumeration counts it; one of 5.6e13 sample points
+// (beyond any enumeration) gets the same classes from the search with its
+// default limits.
+TEST_F(NearModeSearchTest, TablesEqualToTheirExpectedCountsAreSearchedWithStatisticsOfZero) {
+    for (const Table& t : {Table{{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, Table{{1, 2, 3}, {2, 4, 6}, {1, 2, 3}},
+                           Table{{3, 3, 3}, {3, 3, 3}, {3, 3, 3}, {3, 3, 3}}, Table{{2, 4}, {1, 2}, {3, 6}}}) {
+        SCOPED_TRACE(Text(t));
+        const Tallies enumerated = Enumerated(t);
+        ASSERT_EQ(engine.State().G2, 0.0);
+        ASSERT_EQ(engine.State().X2, 0.0);
+        ASSERT_EQ(Search(std::numeric_limits<std::uint64_t>::max()), NetworkOutcome::Completed);
+        ExpectSame(Current(), enumerated);
+        const Tallies searched = Current();
+        for (const ExactTally& statistic : {searched.Of[1], searched.Of[2]}) {
+            EXPECT_EQ(statistic.EqualCount, 1);
+            EXPECT_EQ(statistic.LessCount, 0);
+        }
+    }
+
+    // (The run, enumerating, is broken off at once: it only prepares the
+    // state.)
+    const Table even(5, std::vector<int>(6, 2));
+    AnalysisState& s = engine.State();
+    s.NetworkFrom = std::numeric_limits<std::uint64_t>::max();
+    env.pump.onPass = [&] { s.Abandoned = true; };
+    Run(even);
+    ASSERT_EQ(s.G2, 0.0);
+    ASSERT_EQ(s.X2, 0.0);
+    s.Abandoned = false;
+    env.pump.onPass = nullptr;
+    s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
+    ASSERT_EQ(RunNearModeSearch(s, env.Ports()), NetworkOutcome::Completed);
+    const Tallies searched = Current();
+    EXPECT_EQ(static_cast<double>(searched.Points), Points(even));
+    for (const ExactTally& statistic : {searched.Of[1], searched.Of[2]}) {
+        EXPECT_EQ(statistic.EqualCount, 1);
+        EXPECT_EQ(statistic.LessCount, 0);
+        EXPECT_EQ(static_cast<std::uint64_t>(statistic.GreaterCount), searched.Points - 1);
+        EXPECT_DOUBLE_EQ(statistic.EqualMass, s.ObservedProbability);
+    }
+    // The observed table is the mode: no table is more probable.
+    EXPECT_EQ(searched.Of[0].GreaterCount, 0);
+}
+
 // Far from the mode the rare side is most of the tables: past its steps the
 // search gives the table back with the tallies as it found them; and a
 // break-off ends it with no sample point accounted for.
