@@ -1749,6 +1749,11 @@ void Network::Pass(int ordering) {
     StageEntries next;
     Merging merging;
     WorkVector<Keyed> keyed;  // a block of partial tables going on, keyed
+    struct KeyAt {
+        std::int64_t Key;
+        std::size_t At;
+    };
+    WorkVector<KeyAt> order;  // a node's keys, to be sorted with their positions
     // The memory held through the gathering: this stage's partial tables
     // and the choices going on (twice: as they came and by child); the
     // next stage's are counted as they are added.
@@ -1893,15 +1898,23 @@ void Network::Pass(int ordering) {
                     merging.AddAll(keyed.data(), keyed.size());
                 }
                 // One node's merging table (an entry, its key and about
-                // two slots) may be large too.
-                if (pastBudget(merging.Items().size() * (sizeof(Keyed) + 16))) throw GiveUp{};
+                // two slots, and the key with its position to sort) may be
+                // large too.
+                if (pastBudget(merging.Items().size() * (sizeof(Keyed) + 16 + sizeof(KeyAt)))) throw GiveUp{};
             }
             // Within a node in order of past value, so the cuts move little.
-            const auto begin = static_cast<std::ptrdiff_t>(next.Items.size());
-            for (const Keyed& k : merging.Items()) next.Items.push_back(k.Value);
-            if (next.Items.size() > maxEntries || pastBudget(0)) throw GiveUp{};
-            std::sort(next.Items.begin() + begin, next.Items.end(),
-                      [](const Entry& x, const Entry& y) { return x.Low < y.Low; });
+            // The keys are distinct and rise with the past values (all of an
+            // entry's merged values share its key), so their order is the
+            // values' order: the keys are sorted with their positions, then
+            // the entries gathered.
+            const WorkVector<Keyed>& items = merging.Items();
+            if (next.Items.size() + items.size() > maxEntries || pastBudget(items.size() * sizeof(Entry)))
+                throw GiveUp{};
+            order.clear();
+            for (std::size_t i = 0; i < items.size(); ++i) order.push_back({items[i].Key, i});
+            std::sort(order.begin(), order.end(),
+                      [](const KeyAt& x, const KeyAt& y) { return x.Key < y.Key; });
+            for (const KeyAt& k : order) next.Items.push_back(items[k.At].Value);
             next.Nodes.push_back(node);
             next.Begin.push_back(next.Items.size());
         }
