@@ -788,10 +788,10 @@ void Network::CompleteTwoColumns(int stage, const std::vector<std::int32_t>& rem
     auto product = [&](std::size_t k, std::int32_t x) { return LineProduct(remaining[k], x); };
     auto lr = [&](std::size_t k, std::int32_t x) { return LineLr(remaining[k], x); };
     auto chi = [&](std::size_t k, std::int32_t x) { return LineChi(stage, k, remaining[k], x); };
-    // The least of sum g_k (or of prod g_k) by marginal allocation; less(a,
-    // b) tells whether raising line a costs less than raising line b.
-    auto least = [&](auto&& g, bool multiply, auto&& less) {
-        const std::vector<std::int32_t> x = LeastChoice(lo, hi, T, less);
+    // The least of sum g_k (or of prod g_k) by marginal allocation; raise(k,
+    // x) is the cost of raising line k from x, compared by less.
+    auto least = [&](auto&& g, bool multiply, auto&& raise, auto&& less) {
+        const std::vector<std::int32_t> x = LeastChoice(lo, hi, T, raise, less);
         long double value = multiply ? 1.0L : 0.0L;
         for (std::size_t k = 0; k < uK; ++k) value = multiply ? value * g(k, x[k]) : value + g(k, x[k]);
         return value;
@@ -803,28 +803,29 @@ void Network::CompleteTwoColumns(int stage, const std::vector<std::int32_t>& rem
             [multiply](long double value, long double part) { return multiply ? value * part : value + part; },
             multiply ? 1.0L : 0.0L, -std::numeric_limits<long double>::max());
     };
-    auto byDifference = [](auto&& g) {
-        return [g](std::size_t a, std::int32_t xa, std::size_t b, std::int32_t xb) {
-            return g(a, xa + 1) - g(a, xa) < g(b, xb + 1) - g(b, xb);
-        };
+    auto difference = [](auto&& g) {
+        return [g](std::size_t k, std::int32_t x) { return g(k, x + 1) - g(k, x); };
     };
+    auto below = [](long double a, long double b) { return a < b; };
     // Raising x_k multiplies the product by (x + 1) / (r_k - x): compared
     // exactly as integers.
-    auto byRatio = [&](std::size_t a, std::int32_t xa, std::size_t b, std::int32_t xb) {
-        return static_cast<std::int64_t>(xa + 1) * (remaining[b] - xb) <
-               static_cast<std::int64_t>(xb + 1) * (remaining[a] - xa);
+    auto ratio = [&](std::size_t k, std::int32_t x) {
+        return std::pair<std::int64_t, std::int64_t>{x + 1, remaining[k] - x};
+    };
+    auto belowRatio = [](const std::pair<std::int64_t, std::int64_t>& a, const std::pair<std::int64_t, std::int64_t>& b) {
+        return a.first * b.second < b.first * a.second;
     };
     constexpr long double widen = 0x1p-50L;
     if (probability) {
         // The factor is least where the product is greatest.
         result.Low[kProbability] = Numerator(stage) / greatest(product, true) * (1.0L - widen);
-        result.High[kProbability] = Numerator(stage) / least(product, true, byRatio) * (1.0L + widen);
+        result.High[kProbability] = Numerator(stage) / least(product, true, ratio, belowRatio) * (1.0L + widen);
         const long double margin = widen * (static_cast<long double>(nLogN_[static_cast<std::size_t>(sum)]) + 1.0L);
-        result.Low[kLikelihoodRatio] = least(lr, false, byDifference(lr)) - margin;
+        result.Low[kLikelihoodRatio] = least(lr, false, difference(lr), below) - margin;
         result.High[kLikelihoodRatio] = greatest(lr, false) + margin;
     } else {
         const long double margin = widen * (terms_.PearsonMagnitude() + 1.0L);
-        result.Low[kPearson] = least(chi, false, byDifference(chi)) - margin;
+        result.Low[kPearson] = least(chi, false, difference(chi), below) - margin;
         result.High[kPearson] = greatest(chi, false) + margin;
     }
 }

@@ -14,21 +14,25 @@ namespace kelvorin {
 
 // The vector with the least objective, by marginal allocation: from x = lo,
 // each of the total - sum lo units goes to the line whose raising costs
-// least (cheaper(a, x_a, b, x_b): raising line a from x_a costs less than
-// raising b from x_b; ties go to the first line). Exact for separable
-// convex objectives. The total must be reachable.
-template <typename Cheaper>
+// least (raise(k, x): the cost of raising line k from x, compared by
+// less; ties go to the first line). Exact for separable convex
+// objectives. Each line's cost is formed once per unit it takes. The total
+// must be reachable.
+template <typename Raise, typename Less>
 std::vector<std::int32_t> LeastChoice(const std::vector<std::int32_t>& lo, const std::vector<std::int32_t>& hi,
-                                      std::int32_t total, Cheaper&& cheaper) {
+                                      std::int32_t total, Raise&& raise, Less&& less) {
     std::vector<std::int32_t> x = lo;
     std::int32_t units = total;
     for (const std::int32_t low : lo) units -= low;
     const std::size_t K = lo.size();
+    std::vector<decltype(raise(std::size_t{0}, std::int32_t{0}))> cost(K);
+    for (std::size_t k = 0; k < K; ++k)
+        if (x[k] < hi[k]) cost[k] = raise(k, x[k]);
     for (std::int32_t u = 0; u < units; ++u) {
         std::size_t best = K;
         for (std::size_t k = 0; k < K; ++k)
-            if (x[k] < hi[k] && (best == K || cheaper(k, x[k], best, x[best]))) best = k;
-        ++x[best];
+            if (x[k] < hi[k] && (best == K || less(cost[k], cost[best]))) best = k;
+        if (++x[best] < hi[best]) cost[best] = raise(best, x[best]);
     }
     return x;
 }
@@ -44,6 +48,12 @@ Value GreatestAtVertex(const std::vector<std::int32_t>& lo, const std::vector<st
     const auto T = static_cast<std::size_t>(total);
     const std::size_t K = lo.size();
     Value best = none;
+    // The parts at the ends, formed once.
+    std::vector<Value> atLo(K), atHi(K);
+    for (std::size_t k = 0; k < K; ++k) {
+        atLo[k] = part(k, lo[k]);
+        atHi[k] = part(k, hi[k]);
+    }
     // Few lines: the ends of the others taken in every combination, folded
     // in the same order as below (so the same values: combine is monotone
     // in what it folds into, rounding included).
@@ -54,9 +64,9 @@ Value GreatestAtVertex(const std::vector<std::int32_t>& lo, const std::vector<st
                 std::int32_t sum = 0;
                 for (std::size_t k = 0, bit = 0; k < K; ++k) {
                     if (k == free) continue;
-                    const std::int32_t x = (ends >> bit++) & 1 ? hi[k] : lo[k];
-                    sum += x;
-                    value = combine(value, part(k, x));
+                    const bool high = (ends >> bit++) & 1;
+                    sum += high ? hi[k] : lo[k];
+                    value = combine(value, high ? atHi[k] : atLo[k]);
                 }
                 const std::int32_t x = total - sum;
                 if (x >= lo[free] && x <= hi[free]) best = std::max(best, combine(value, part(free, x)));
@@ -72,9 +82,9 @@ Value GreatestAtVertex(const std::vector<std::int32_t>& lo, const std::vector<st
             std::fill(step.begin(), step.end(), none);
             for (std::size_t t = 0; t <= T; ++t) {
                 if (reach[t] == none) continue;
-                for (const std::int32_t x : {lo[k], hi[k]}) {
-                    const std::size_t to = t + static_cast<std::size_t>(x);
-                    if (to <= T) step[to] = std::max(step[to], combine(reach[t], part(k, x)));
+                for (const bool high : {false, true}) {
+                    const std::size_t to = t + static_cast<std::size_t>(high ? hi[k] : lo[k]);
+                    if (to <= T) step[to] = std::max(step[to], combine(reach[t], high ? atHi[k] : atLo[k]));
                 }
             }
             reach.swap(step);

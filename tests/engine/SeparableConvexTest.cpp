@@ -82,9 +82,9 @@ TEST(SeparableConvexTest, ExtremesOfSumsAndProductsAreThoseOfEveryVector) {
                 first = false;
             });
             const std::vector<std::int32_t> x =
-                LeastChoice(lo, hi, total, [&](std::size_t p, std::int32_t xp, std::size_t q, std::int32_t xq) {
-                    return sumPart(p, xp + 1) - sumPart(p, xp) < sumPart(q, xq + 1) - sumPart(q, xq);
-                });
+                LeastChoice(
+                    lo, hi, total, [&](std::size_t k, std::int32_t x) { return sumPart(k, x + 1) - sumPart(k, x); },
+                    [](std::int64_t a, std::int64_t b) { return a < b; });
             std::int64_t chosen = 0;
             for (std::size_t k = 0; k < K; ++k) chosen += sumPart(k, x[k]);
             EXPECT_EQ(chosen, minSum) << K << " lines, total " << total;
