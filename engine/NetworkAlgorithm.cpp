@@ -756,6 +756,8 @@ Network::TwoColumns Network::RangesOf(int stage, const std::vector<std::int32_t>
     for (std::int32_t r : remaining) sum += r;
     const std::int32_t second = sum - T;
     TwoColumns ranges;
+    ranges.Lo.reserve(remaining.size());
+    ranges.Hi.reserve(remaining.size());
     std::int32_t least = 0;
     std::int32_t most = 0;
     for (const std::int32_t r : remaining) {
@@ -1238,6 +1240,8 @@ void Network::CompleteTables(int stage, const std::vector<std::int32_t>& remaini
     // the ordering's two cell terms.
     std::vector<std::vector<long double>> inverse(K), part(K);
     for (std::size_t k = 0; k < K; ++k) {
+        inverse[k].reserve(static_cast<std::size_t>(hi[k] - lo[k] + 1));
+        part[k].reserve(static_cast<std::size_t>(hi[k] - lo[k] + 1));
         for (std::int32_t x = lo[k]; x <= hi[k]; ++x) {
             inverse[k].push_back(1.0L / LineProduct(remaining[k], x));
             part[k].push_back(ordering_ == kLikelihoodRatio ? LineLr(remaining[k], x)
