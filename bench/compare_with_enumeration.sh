@@ -9,9 +9,11 @@
 # Usage: bench/compare_with_enumeration.sh [path/to/kelvorin]; COUNT tables
 # (default 200) from SEED (default 1); SHAPES "small" (2 x 3 to 5 x 6 with
 # N up to 60: uniform, sparse, one large cell, near independence, cyclic,
-# equal cells, a heavy diagonal) or "three" (three lines or stages, and a
+# equal cells, a heavy diagonal), "three" (three lines or stages, and a
 # few of two, with N from 40 to 220, where the network completes long
-# lines in runs). Exits 1 if any report differs. Takes minutes: the
+# lines in runs) or "medium" (4 x 4 to 5 x 5 and 3 x 6 with N from 35 to
+# 60, the size of the benchmark tables: with MAXN raised, the enumeration
+# takes up to minutes a table). Exits 1 if any report differs. Takes minutes: the
 # enumeration of tens of millions of points takes seconds each.
 set -uo pipefail
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -29,13 +31,15 @@ BEGIN {
   srand(seed); made = 0
   split("uniform sparse skew indep cyclic equal diagonal", kinds, " ")
   split("3x3 3x3 3x4 4x3 2x4 2x5 5x2 3x5", threes, " ")
+  split("4x4 4x4 4x5 5x4 5x5 3x6", mediums, " ")
   while (made < count) {
     if (shapes == "three") { split(threes[1 + pick(8)], rc, "x"); r = rc[1]; c = rc[2] }
+    else if (shapes == "medium") { split(mediums[1 + pick(6)], rc, "x"); r = rc[1]; c = rc[2] }
     else { r = 2 + pick(4); c = 2 + pick(5); if (r == 2 && c == 2) continue }
     kind = kinds[1 + pick(7)]
     for (i = 0; i < r; i++) { a[i] = 0.2 + rand(); for (j = 0; j < c; j++) t[i, j] = 0 }
     for (j = 0; j < c; j++) b[j] = 0.2 + rand()
-    n = shapes == "three" ? 40 + pick(r * c <= 9 ? 181 : 51) : 10 + pick(31)
+    n = shapes == "three" ? 40 + pick(r * c <= 9 ? 181 : 51) : shapes == "medium" ? 35 + pick(26) : 10 + pick(31)
     if (kind == "equal") { for (i = 0; i < r; i++) a[i] = 1; for (j = 0; j < c; j++) b[j] = 1 }
     if (kind == "uniform" || kind == "sparse") {
       m = 1 + pick(6)
