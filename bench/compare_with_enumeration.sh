@@ -11,10 +11,11 @@
 # N up to 60: uniform, sparse, one large cell, near independence, cyclic,
 # equal cells, a heavy diagonal), "three" (three lines or stages, and a
 # few of two, with N from 40 to 220, where the network completes long
-# lines in runs) or "medium" (4 x 4 to 5 x 5 and 3 x 6 with N from 35 to
-# 60, the size of the benchmark tables: with MAXN raised, the enumeration
-# takes up to minutes a table). Exits 1 if any report differs. Takes minutes: the
-# enumeration of tens of millions of points takes seconds each.
+# lines in runs) or "medium" (4 x 4 to 5 x 5 and 3 x 6, N mostly from 35
+# to 60, more with uniform counts or a heavy diagonal: the size of the
+# benchmark tables; with MAXN raised, the enumeration takes up to minutes
+# a table). Exits 1 if any report differs. Takes minutes: the enumeration
+# of tens of millions of points takes seconds each.
 set -uo pipefail
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 PROGRAM="${1:-$HERE/../build/shell/kelvorin}"
