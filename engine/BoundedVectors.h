@@ -34,13 +34,18 @@ struct RunArrangements {
     std::uint64_t Equal = 1;
     // After one more line, which starts a run of its own or continues the
     // current one (with a count equal to the last one's or not). Ways *
-    // run / equal is an integer; it is formed without any intermediate
-    // value above it (with g = gcd(Ways, equal), run is a multiple of
-    // equal / g).
+    // run / equal is an integer. A new count unlike the last leaves it at
+    // Ways * run; otherwise it is formed directly while Ways * run fits in
+    // 64 bits, else without any intermediate value above it (with g =
+    // gcd(Ways, equal), run is a multiple of equal / g). This runs for
+    // every line of every column vector formed.
     RunArrangements Next(bool continues, bool equalToLast) const {
         if (!continues) return {Ways, 1, 1};
         const std::uint64_t run = Run + 1;
-        const std::uint64_t equal = equalToLast ? Equal + 1 : 1;
+        if (!equalToLast) return {Ways * run, run, 1};
+        const std::uint64_t equal = Equal + 1;
+        std::uint64_t product = 0;
+        if (!__builtin_mul_overflow(Ways, run, &product)) return {product / equal, run, equal};
         const std::uint64_t g = std::gcd(Ways, equal);
         return {Ways / g * (run / (equal / g)), run, equal};
     }

@@ -63,8 +63,7 @@ struct Child {
 // A node: remaining row totals after some columns, with the exact number of
 // completions and the range of each ordering's remaining part over them.
 struct Node {
-    std::string Key;  // the remaining totals, two bytes each
-    std::uint64_t Hash = 0;  // of the key
+    std::uint64_t Hash = 0;  // of the remaining totals (kept in the stage's keys)
     bool Ready = false;
     std::uint64_t Count = 0;
     long double Closed = 0.0L;  // M! / prod r_k!: the sum of the completions' factors
@@ -274,6 +273,17 @@ private:
     WorkVector<std::uint64_t> childKeys_;
     WorkVector<Child> childScratch_;
     std::vector<WorkVector<Child>> stageChildren_;  // Complete's, per stage
+    // Columns' scratch, per line: the room for the count, the most the
+    // lines from k on can take, the Pearson terms, whether the line
+    // continues a run, the counts chosen and the remaining totals after
+    // them.
+    struct ColumnScratch {
+        std::vector<std::int32_t> Room, Cap, Chosen, Next;
+        std::vector<const double*> Here, After;
+        std::vector<std::uint8_t> Continues;
+    };
+    ColumnScratch columnScratch_;
+    std::vector<std::int32_t> sortedScratch_;  // Children's
     WorkVector<std::size_t> bucketStart_, bucketNext_;
     // Where a list's completions change class for an entry's cuts. The
     // hints are where the four cuts fell for the previous entry: entries
@@ -381,11 +391,13 @@ private:
     std::vector<WorkVector<Node>> nodes_;  // per stage 0..S
     // Per stage: the nodes' numbers by key, open addressing on the keys'
     // hashes (-1: an empty slot).
+    // Keys: the nodes' remaining totals, lines_ after lines_, in order of
+    // the nodes.
     struct NodeIndex {
         std::vector<std::int32_t> Slots;
+        std::vector<std::int16_t> Keys;
     };
     std::vector<NodeIndex> index_;
-    std::string key_;  // Intern's
     std::size_t nodeCount_ = 0;
     std::size_t kept_ = 0;  // children kept by the nodes
     // Their store, the graph's: filled as the nodes are completed, emptied
@@ -489,14 +501,10 @@ std::int32_t Network::BuildGraph(bool probability) {
 }
 
 std::int32_t Network::Intern(int stage, const std::vector<std::int32_t>& remaining) {
-    std::string& key = key_;
-    key.resize(remaining.size() * sizeof(std::int16_t));
+    const std::size_t K = remaining.size();
     std::uint64_t hash = 0xCBF29CE484222325ULL;
-    for (std::size_t k = 0; k < remaining.size(); ++k) {
-        const auto v = static_cast<std::int16_t>(remaining[k]);
-        std::memcpy(key.data() + k * sizeof v, &v, sizeof v);
-        hash = (hash ^ static_cast<std::uint16_t>(v)) * 0x9E3779B97F4A7C15ULL;
-    }
+    for (std::size_t k = 0; k < K; ++k)
+        hash = (hash ^ static_cast<std::uint16_t>(remaining[k])) * 0x9E3779B97F4A7C15ULL;
     hash ^= hash >> 29;
     NodeIndex& index = index_[static_cast<std::size_t>(stage)];
     auto& nodes = nodes_[static_cast<std::size_t>(stage)];
@@ -513,12 +521,16 @@ std::int32_t Network::Intern(int stage, const std::vector<std::int32_t>& remaini
     const std::size_t mask = index.Slots.size() - 1;
     std::size_t i = hash & mask;
     for (; index.Slots[i] >= 0; i = (i + 1) & mask) {
-        const Node& n = nodes[static_cast<std::size_t>(index.Slots[i])];
-        if (n.Hash == hash && n.Key == key) return index.Slots[i];
+        const auto at = static_cast<std::size_t>(index.Slots[i]);
+        if (nodes[at].Hash != hash) continue;
+        const std::int16_t* const key = index.Keys.data() + at * K;
+        std::size_t k = 0;
+        while (k < K && key[k] == remaining[k]) ++k;
+        if (k == K) return index.Slots[i];
     }
     if (++nodeCount_ > limits_.MaxNodes) throw GiveUp{};
+    for (const std::int32_t r : remaining) index.Keys.push_back(static_cast<std::int16_t>(r));
     Node node;
-    node.Key = key;
     node.Hash = hash;
     index.Slots[i] = static_cast<std::int32_t>(nodes.size());
     nodes.push_back(std::move(node));
@@ -526,14 +538,9 @@ std::int32_t Network::Intern(int stage, const std::vector<std::int32_t>& remaini
 }
 
 std::vector<std::int32_t> Network::Remaining(int stage, std::int32_t node) const {
-    const std::string& key = NodeAt(stage, node).Key;
-    std::vector<std::int32_t> remaining(static_cast<std::size_t>(lines_));
-    for (std::size_t k = 0; k < remaining.size(); ++k) {
-        std::int16_t v = 0;
-        std::memcpy(&v, key.data() + k * sizeof v, sizeof v);
-        remaining[k] = v;
-    }
-    return remaining;
+    const auto K = static_cast<std::size_t>(lines_);
+    const std::int16_t* const key = index_[static_cast<std::size_t>(stage)].Keys.data() + static_cast<std::size_t>(node) * K;
+    return std::vector<std::int32_t>(key, key + K);
 }
 
 // Every column vector x of stage s with x_k <= r_k and sum T_s, passed to
@@ -547,65 +554,92 @@ template <typename Emit>
 void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, bool merged, Emit&& emit) {
     const auto us = static_cast<std::size_t>(stage);
     const std::int32_t total = stageTotal_[us];
-    const int K = lines_;
-    std::vector<std::int32_t> cap(static_cast<std::size_t>(K) + 1, 0);
-    for (int k = K - 1; k >= 0; --k) {
-        const auto uk = static_cast<std::size_t>(k);
-        cap[uk] = cap[uk + 1] + std::min(remaining[uk], total);
+    const auto K = static_cast<std::size_t>(lines_);
+    ColumnScratch& w = columnScratch_;
+    w.Room.resize(K);
+    w.Cap.assign(K + 1, 0);
+    for (std::size_t k = K; k-- > 0;) {
+        w.Room[k] = std::min(remaining[k], total);
+        w.Cap[k] = w.Cap[k + 1] + w.Room[k];
     }
-    if (cap[0] < total) return;
-    std::vector<std::int32_t> next(static_cast<std::size_t>(K), 0);
-    const FactorialTable& f = state_.Factorials;
+    if (w.Cap[0] < total) return;
     const bool lastTwo = stage == stages_ - 2;
-    // The terms of line k's cell in this column and, with two left, in the
-    // last one.
-    auto term = [&](const std::vector<const double*>& table, int k, int column, std::int32_t count) {
-        const double* terms = withTerms_ ? table[static_cast<std::size_t>(k * stages_ + column)] : nullptr;
-        return terms ? terms[count] : 0.0;
-    };
+    // Line k's Pearson terms in this column and, with two left, in the
+    // last one (none without the terms, or where they are not computed).
+    w.Here.assign(K, nullptr);
+    w.After.assign(K, nullptr);
+    if (withTerms_)
+        for (std::size_t k = 0; k < K; ++k) {
+            const std::size_t at = k * static_cast<std::size_t>(stages_) + us;
+            w.Here[k] = chiTerm_[at];
+            if (lastTwo) w.After[k] = chiTerm_[at + 1];
+        }
     // Line k continues a run of interchangeable lines with equal remaining
     // totals (such lines are adjacent: a node's totals are sorted within
     // each group).
-    std::vector<bool> continues(static_cast<std::size_t>(K), false);
+    w.Continues.assign(K, 0);
     if (merged)
-        for (int k = 1; k < K; ++k) {
-            const auto uk = static_cast<std::size_t>(k);
-            continues[uk] = groupEnd_[uk - 1] == groupEnd_[uk] && remaining[uk - 1] == remaining[uk];
+        for (std::size_t k = 1; k < K; ++k)
+            w.Continues[k] = groupEnd_[k - 1] == groupEnd_[k] && remaining[k - 1] == remaining[k];
+    w.Chosen.assign(K, 0);
+    std::vector<std::int32_t>& next = w.Next;
+    next.resize(K);
+    const long double* const f = state_.Factorials.data();
+    const long double* const h = nLogN_.data();
+    const bool terms = withTerms_;
+    const std::int32_t* const room = w.Room.data();
+    const std::int32_t* const cap = w.Cap.data();
+    const std::uint8_t* const continues = w.Continues.data();
+    std::int32_t* const chosen = w.Chosen.data();
+    const double* const* const here = w.Here.data();
+    const double* const* const after = w.After.data();
+    // Line k's cell (and, with two left, its cell in the last column) with
+    // count v: the products of the factorials, the sums of n ln n and the
+    // sum of the Pearson terms carried on. (A missing term adds 0.)
+    struct Carried {
+        long double Product, LastProduct, Lr;
+        double Chi;
+    };
+    auto line = [&](std::size_t k, std::int32_t v, const Carried& c) {
+        const std::int32_t rest = remaining[k] - v;
+        next[k] = rest;
+        Carried n{c.Product * f[v], c.LastProduct, terms ? 0.0L : c.Lr + h[v], c.Chi + (here[k] ? here[k][v] : 0.0)};
+        if (lastTwo) {
+            n.LastProduct *= f[rest];
+            if (!terms) n.Lr += h[rest];
+            n.Chi += after[k] ? after[k][rest] : 0.0;
         }
-    std::vector<std::int32_t> chosen(static_cast<std::size_t>(K), 0);
-    // Depth-first over the lines with what is left of the column total,
-    // carrying the product of the factorials, the sums of the terms and
-    // the number of vectors (the arrangements of the counts of each run so
-    // far).
-    auto place = [&](auto& self, int k, std::int32_t left, long double product, long double lastProduct, long double lr,
-                     double chi, RunArrangements arrangements) -> void {
-        const auto uk = static_cast<std::size_t>(k);
-        const std::int32_t low = k == K - 1 ? left : std::max<std::int32_t>(0, left - cap[uk + 1]);
-        std::int32_t high = k == K - 1 ? left : std::min(std::min(remaining[uk], total), left);
-        if (continues[uk]) high = std::min(high, chosen[uk - 1]);
+        return n;
+    };
+    // Depth first over the lines but the last with what is left of the
+    // column total, carrying the products, the sums and the number of
+    // vectors (the arrangements of the counts of each run so far); the
+    // last line takes the rest, so the line before it closes each vector.
+    auto place = [&](auto& self, std::size_t k, std::int32_t left, const Carried& carried,
+                     RunArrangements arrangements) -> void {
+        std::int32_t low = std::max<std::int32_t>(0, left - cap[k + 1]);
+        std::int32_t high = std::min(room[k], left);
+        if (continues[k]) high = std::min(high, chosen[k - 1]);
+        if (k + 2 < K) {
+            for (std::int32_t v = low; v <= high; ++v) {
+                chosen[k] = v;
+                self(self, k + 1, left - v,  line(k, v, carried),
+                     arrangements.Next(continues[k] != 0, continues[k] && v == chosen[k - 1]));
+            }
+            return;
+        }
+        // The last line's count, left - v, may not exceed v where it
+        // continues this line's run.
+        const std::size_t j = k + 1;
+        if (continues[j]) low = std::max(low, (left + 1) / 2);
         for (std::int32_t v = low; v <= high; ++v) {
-            chosen[uk] = v;
-            const RunArrangements lineArrangements =
-                arrangements.Next(continues[uk], continues[uk] && v == chosen[uk - 1]);
-            const std::int32_t rest = remaining[uk] - v;
-            next[uk] = rest;
-            const long double p = product * f[static_cast<std::size_t>(v)];
-            long double q = lastProduct;
-            long double g = withTerms_ ? 0.0L : lr + nLogN_[static_cast<std::size_t>(v)];
-            double x = chi + term(chiTerm_, k, stage, v);
-            if (lastTwo) {
-                q *= f[static_cast<std::size_t>(rest)];
-                if (!withTerms_) g += nLogN_[static_cast<std::size_t>(rest)];
-                x += term(chiTerm_, k, stage + 1, rest);
-            }
-            if (k < K - 1) {
-                self(self, k + 1, left - v, p, q, g, x, lineArrangements);
-                continue;
-            }
-            emit(next, p * q, g, x, lineArrangements.Ways);
+            const RunArrangements a = arrangements.Next(continues[k] != 0, continues[k] && v == chosen[k - 1]);
+            const std::int32_t u = left - v;
+            const Carried c = line(j, u, line(k, v, carried));
+            emit(next, c.Product * c.LastProduct, c.Lr, c.Chi, a.Next(continues[j] != 0, continues[j] && u == v).Ways);
         }
     };
-    place(place, 0, total, 1.0L, 1.0L, 0.0L, 0.0, RunArrangements{});
+    place(place, 0, total, Carried{1.0L, 1.0L, 0.0L, 0.0}, RunArrangements{});
 }
 
 void Network::Children(int stage, const std::vector<std::int32_t>& remaining, WorkVector<Child>& out) {
@@ -616,7 +650,8 @@ void Network::Children(int stage, const std::vector<std::int32_t>& remaining, Wo
     WorkVector<Child>& formed = lastTwo ? out : childScratch_;
     out.clear();
     formed.clear();
-    std::vector<std::int32_t> sorted;
+    std::vector<std::int32_t>& sorted = sortedScratch_;
+    sorted.resize(remaining.size());
     const long double numerator = Numerator(stage);
     // (Complete tables are listed one by one.)
     Columns(stage, remaining, !lastTwo,
@@ -631,7 +666,7 @@ void Network::Children(int stage, const std::vector<std::int32_t>& remaining, Wo
         child.Lr = lr;
         child.Chi = chi;
         if (!lastTwo) {
-            sorted = next;
+            std::copy(next.begin(), next.end(), sorted.begin());
             SortGroupsDecreasing(sorted, groupEnd_);
             child.Node = Intern(Next(stage), sorted);
         }
@@ -728,7 +763,6 @@ void Network::Complete(int stage, std::int32_t node) {
     }
     result.Ready = true;
     Node& target = nodes_[us][static_cast<std::size_t>(node)];
-    result.Key = std::move(target.Key);
     result.Hash = target.Hash;
     target = std::move(result);
     Tick();
