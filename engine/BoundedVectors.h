@@ -56,14 +56,20 @@ struct RunArrangements {
 // are short and this runs for every column vector formed.
 inline void SortGroupsDecreasing(std::vector<std::int32_t>& totals, const std::vector<int>& groupEnd) {
     const std::size_t K = totals.size();
-    for (std::size_t j = 0; j < K; j = static_cast<std::size_t>(groupEnd[j])) {
+    std::int32_t* const t = totals.data();
+    for (std::size_t j = 0; j < K;) {
         const auto end = static_cast<std::size_t>(groupEnd[j]);
         for (std::size_t i = j + 1; i < end; ++i) {
-            const std::int32_t v = totals[i];
+            const std::int32_t v = t[i];
+            if (t[i - 1] >= v) continue;
             std::size_t at = i;
-            for (; at > j && totals[at - 1] < v; --at) totals[at] = totals[at - 1];
-            totals[at] = v;
+            do {
+                t[at] = t[at - 1];
+                --at;
+            } while (at > j && t[at - 1] < v);
+            t[at] = v;
         }
+        j = end;
     }
 }
 

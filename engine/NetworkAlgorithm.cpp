@@ -391,13 +391,17 @@ private:
     std::vector<WorkVector<Node>> nodes_;  // per stage 0..S
     // Per stage: the nodes' numbers by key, open addressing on the keys'
     // hashes (-1: an empty slot).
-    // Keys: the nodes' remaining totals, lines_ after lines_, in order of
-    // the nodes.
+    // The nodes' remaining totals, in order of the nodes: packed into one
+    // word each (line 0 in the highest field of packBits_ bits) where all
+    // lines fit, else lines_ after lines_ in Keys.
     struct NodeIndex {
         std::vector<std::int32_t> Slots;
+        std::vector<std::uint64_t> Packed;
         std::vector<std::int16_t> Keys;
     };
     std::vector<NodeIndex> index_;
+    bool packed_ = false;
+    int packBits_ = 0;
     std::size_t nodeCount_ = 0;
     std::size_t kept_ = 0;  // children kept by the nodes
     // Their store, the graph's: filled as the nodes are completed, emptied
@@ -485,6 +489,8 @@ std::int32_t Network::BuildGraph(bool probability) {
     nodes_.assign(static_cast<std::size_t>(stages_ + 1), {});
     stageChildren_.resize(static_cast<std::size_t>(stages_ + 1));
     index_.assign(static_cast<std::size_t>(stages_ + 1), {});
+    packBits_ = static_cast<int>(std::bit_width(static_cast<std::uint32_t>(lineTotal_.back())));
+    packed_ = lines_ * packBits_ <= 64;
     nodeCount_ = 0;
     kept_ = 0;
     keptChildren_.release();
@@ -502,10 +508,17 @@ std::int32_t Network::BuildGraph(bool probability) {
 
 std::int32_t Network::Intern(int stage, const std::vector<std::int32_t>& remaining) {
     const std::size_t K = remaining.size();
+    std::uint64_t packed = 0;
     std::uint64_t hash = 0xCBF29CE484222325ULL;
-    for (std::size_t k = 0; k < K; ++k)
-        hash = (hash ^ static_cast<std::uint16_t>(remaining[k])) * 0x9E3779B97F4A7C15ULL;
-    hash ^= hash >> 29;
+    if (packed_) {
+        for (std::size_t k = 0; k < K; ++k) packed = packed << packBits_ | static_cast<std::uint64_t>(remaining[k]);
+        hash = packed * 0x9E3779B97F4A7C15ULL;
+        hash ^= hash >> 32;
+    } else {
+        for (std::size_t k = 0; k < K; ++k)
+            hash = (hash ^ static_cast<std::uint16_t>(remaining[k])) * 0x9E3779B97F4A7C15ULL;
+        hash ^= hash >> 29;
+    }
     NodeIndex& index = index_[static_cast<std::size_t>(stage)];
     auto& nodes = nodes_[static_cast<std::size_t>(stage)];
     if (2 * (nodes.size() + 1) > index.Slots.size()) {
@@ -522,6 +535,10 @@ std::int32_t Network::Intern(int stage, const std::vector<std::int32_t>& remaini
     std::size_t i = hash & mask;
     for (; index.Slots[i] >= 0; i = (i + 1) & mask) {
         const auto at = static_cast<std::size_t>(index.Slots[i]);
+        if (packed_) {
+            if (index.Packed[at] == packed) return index.Slots[i];
+            continue;
+        }
         if (nodes[at].Hash != hash) continue;
         const std::int16_t* const key = index.Keys.data() + at * K;
         std::size_t k = 0;
@@ -529,7 +546,11 @@ std::int32_t Network::Intern(int stage, const std::vector<std::int32_t>& remaini
         if (k == K) return index.Slots[i];
     }
     if (++nodeCount_ > limits_.MaxNodes) throw GiveUp{};
-    for (const std::int32_t r : remaining) index.Keys.push_back(static_cast<std::int16_t>(r));
+    if (packed_) {
+        index.Packed.push_back(packed);
+    } else {
+        for (const std::int32_t r : remaining) index.Keys.push_back(static_cast<std::int16_t>(r));
+    }
     Node node;
     node.Hash = hash;
     index.Slots[i] = static_cast<std::int32_t>(nodes.size());
@@ -539,7 +560,15 @@ std::int32_t Network::Intern(int stage, const std::vector<std::int32_t>& remaini
 
 std::vector<std::int32_t> Network::Remaining(int stage, std::int32_t node) const {
     const auto K = static_cast<std::size_t>(lines_);
-    const std::int16_t* const key = index_[static_cast<std::size_t>(stage)].Keys.data() + static_cast<std::size_t>(node) * K;
+    const NodeIndex& index = index_[static_cast<std::size_t>(stage)];
+    if (packed_) {
+        std::vector<std::int32_t> remaining(K);
+        std::uint64_t key = index.Packed[static_cast<std::size_t>(node)];
+        const std::uint64_t mask = (std::uint64_t{1} << packBits_) - 1;
+        for (std::size_t k = K; k-- > 0; key >>= packBits_) remaining[k] = static_cast<std::int32_t>(key & mask);
+        return remaining;
+    }
+    const std::int16_t* const key = index.Keys.data() + static_cast<std::size_t>(node) * K;
     return std::vector<std::int32_t>(key, key + K);
 }
 

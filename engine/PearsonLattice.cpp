@@ -232,41 +232,65 @@ void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, b
     std::vector<std::int32_t>& chosen = vectorChosen_;
     chosen.assign(K, 0);
     vectorSorted_.resize(K);
-    // Depth first over the lines with what is left of the column total,
-    // carrying the product of the factorials, the lattice term, (the key
-    // being the lines' totals in fields of bits_ bits) the amount the
-    // column adds to the key or takes off it, and the number of vectors
-    // (the arrangements of the counts of each run of such lines so far).
-    auto place = [&](auto& self, std::size_t k, std::int32_t left, long double product, std::int64_t term,
-                     std::uint64_t moved, RunArrangements arrangements) -> void {
-        const std::int32_t low = k + 1 == K ? left : std::max<std::int32_t>(0, left - cap[k + 1]);
-        std::int32_t high = k + 1 == K ? left : std::min(room[k], left);
-        if (continues[k]) high = std::min(high, chosen[k - 1]);
+    const long double* const f = factorials_.data();
+    const std::int32_t* const rooms = room.data();
+    const std::int32_t* const caps = cap.data();
+    const std::uint8_t* const runs = continues.data();
+    std::int32_t* const picked = chosen.data();
+    std::int32_t* const to = other.data();
+    const std::int32_t* const start = from.data();
+    // Line k's count z: the remaining total it leaves (or restores), and
+    // the product of the factorials, the lattice term and (the key being
+    // the lines' totals in fields of bits_ bits) the amount the column adds
+    // to the key or takes off it, carried on.
+    struct Carried {
+        long double Product;
+        std::int64_t Term;
+        std::uint64_t Moved;
+    };
+    auto line = [&](std::size_t k, std::int32_t z, const Carried& c) {
+        to[k] = up ? start[k] + z : start[k] - z;
         const int shift = bits_ * static_cast<int>(K - 1 - k);
+        return Carried{c.Product * f[z], c.Term + static_cast<std::int64_t>(z) * z * coefficient_[k * S + us],
+                       c.Moved + (static_cast<std::uint64_t>(z) << shift)};
+    };
+    // Depth first over the lines but the last with what is left of the
+    // column total, carrying those and the number of vectors (the
+    // arrangements of the counts of each run of such lines so far); the
+    // last line takes the rest, so the line before it closes each vector.
+    auto place = [&](auto& self, std::size_t k, std::int32_t left, const Carried& carried,
+                     RunArrangements arrangements) -> void {
+        std::int32_t low = std::max<std::int32_t>(0, left - caps[k + 1]);
+        std::int32_t high = std::min(rooms[k], left);
+        if (runs[k]) high = std::min(high, picked[k - 1]);
+        if (k + 2 < K) {
+            for (std::int32_t z = low; z <= high; ++z) {
+                picked[k] = z;
+                self(self, k + 1, left - z, line(k, z, carried),
+                     arrangements.Next(runs[k] != 0, runs[k] && z == picked[k - 1]));
+            }
+            return;
+        }
+        // The last line's count, left - z, may not exceed z where it
+        // continues this line's run.
+        const std::size_t j = k + 1;
+        if (runs[j]) low = std::max(low, (left + 1) / 2);
         for (std::int32_t z = low; z <= high; ++z) {
-            chosen[k] = z;
-            const RunArrangements lineArrangements =
-                arrangements.Next(continues[k] != 0, continues[k] && z == chosen[k - 1]);
-            other[k] = up ? from[k] + z : from[k] - z;
-            const long double p = product * factorials_[static_cast<std::size_t>(z)];
-            const std::int64_t t = term + static_cast<std::int64_t>(z) * z * coefficient_[k * S + us];
-            const std::uint64_t m = moved + (static_cast<std::uint64_t>(z) << shift);
-            if (k + 1 < K) {
-                self(self, k + 1, left - z, p, t, m, lineArrangements);
-                continue;
-            }
+            const std::int32_t y = left - z;
+            const Carried c = line(j, y, line(k, z, carried));
             if (!interchangeable_) {
-                out.push_back({up ? key + m : key - m, t, 1, numerator / p});
+                out.push_back({up ? key + c.Moved : key - c.Moved, c.Term, 1, numerator / c.Product});
                 continue;
             }
+            const std::uint64_t ways =
+                arrangements.Next(runs[k] != 0, runs[k] && z == picked[k - 1]).Next(runs[j] != 0, runs[j] && y == z).Ways;
             std::vector<std::int32_t>& sorted = vectorSorted_;
-            std::copy(other.begin(), other.end(), sorted.begin());
+            std::copy(to, to + K, sorted.begin());
             SortGroupsDecreasing(sorted, groupEnd_);
-            const std::uint64_t ways = lineArrangements.Ways;
-            out.push_back({Pack(sorted), t, ways, static_cast<long double>(ways) * (numerator / p)});
+            out.push_back({Pack(sorted), c.Term, ways, static_cast<long double>(ways) * (numerator / c.Product)});
         }
     };
-    place(place, 0, total, 1.0L, 0, 0, RunArrangements{});
+    place(place, 0, total, Carried{1.0L, 0, 0}, RunArrangements{});
     // Every column vector reaches its own node, unless lines are
     // interchangeable: vectors that differ by an exchange of such lines and
     // reach the same node with the same term are one edge.
@@ -378,17 +402,23 @@ void PearsonLattice::MergeEqual(WorkVector<Item>& items, Sorted&& sorted) {
 // interchangeable lines: the product over each group's runs of equal
 // values of their factorials.
 std::uint64_t PearsonLattice::Symmetries(std::uint64_t key) const {
-    // Field k of the key holds line k's total; a run of j equal totals
-    // within a group is exchanged in j! ways.
+    // Field k of the key holds line k's total (line 0 in the highest); a
+    // run of j equal totals within a group is exchanged in j! ways. Read
+    // from the last line up.
     const std::uint64_t mask = (std::uint64_t{1} << bits_) - 1;
+    const int* const group = groupEnd_.data();
     std::uint64_t count = 1;
     std::uint64_t run = 1;
-    std::uint64_t last = key >> (bits_ * (lines_ - 1));
-    for (int k = 1; k < lines_; ++k) {
-        const std::uint64_t v = (key >> (bits_ * (lines_ - 1 - k))) & mask;
-        run = groupEnd_[static_cast<std::size_t>(k - 1)] == groupEnd_[static_cast<std::size_t>(k)] && v == last ? run + 1 : 1;
-        count *= run;
-        last = v;
+    std::uint64_t last = key & mask;
+    for (int k = lines_ - 2; k >= 0; --k) {
+        key >>= bits_;
+        const std::uint64_t v = key & mask;
+        if (v == last && group[k] == group[k + 1]) {
+            count *= ++run;
+        } else {
+            run = 1;
+            last = v;
+        }
     }
     return count;
 }
