@@ -271,6 +271,7 @@ private:
     WorkVector<Gathered> gathered_, spread_;
     // Children's scratch: the children as formed, and their sort keys.
     WorkVector<std::uint64_t> childKeys_;
+    WorkVector<std::size_t> childBuckets_;
     WorkVector<Child> childScratch_;
     std::vector<WorkVector<Child>> stageChildren_;  // Complete's, per stage
     // Columns' scratch, per line: the room for the count, the most the
@@ -712,9 +713,23 @@ void Network::Children(int stage, const std::vector<std::int32_t>& remaining, Wo
     if (formed.size() > std::numeric_limits<std::uint32_t>::max()) throw GiveUp{};
     WorkVector<std::uint64_t>& keys = childKeys_;
     keys.clear();
-    for (std::size_t i = 0; i < formed.size(); ++i)
-        keys.push_back(static_cast<std::uint64_t>(formed[i].Node) << 32 | static_cast<std::uint64_t>(i));
-    std::sort(keys.begin(), keys.end());
+    auto keyOf = [&formed](std::size_t i) {
+        return static_cast<std::uint64_t>(formed[i].Node) << 32 | static_cast<std::uint64_t>(i);
+    };
+    const std::size_t nodes = nodes_[static_cast<std::size_t>(Next(stage))].size();
+    if (nodes <= 4 * formed.size() + 64) {
+        // Few nodes for the children: counted into place by node, in order
+        // of position within each (the order the sort gives).
+        WorkVector<std::size_t>& start = childBuckets_;
+        start.assign(nodes + 1, 0);
+        for (const Child& c : formed) ++start[static_cast<std::size_t>(c.Node) + 1];
+        for (std::size_t n = 1; n <= nodes; ++n) start[n] += start[n - 1];
+        keys.resize(formed.size());
+        for (std::size_t i = 0; i < formed.size(); ++i) keys[start[static_cast<std::size_t>(formed[i].Node)]++] = keyOf(i);
+    } else {
+        for (std::size_t i = 0; i < formed.size(); ++i) keys.push_back(keyOf(i));
+        std::sort(keys.begin(), keys.end());
+    }
     const auto byValues = [&formed](std::uint64_t x, std::uint64_t y) {
         const Child& a = formed[static_cast<std::uint32_t>(x)];
         const Child& b = formed[static_cast<std::uint32_t>(y)];
@@ -765,23 +780,28 @@ void Network::Complete(int stage, std::int32_t node) {
         // later stages are formed.)
         WorkVector<Child>& children = stageChildren_[us];
         Children(stage, remaining, children);
-        bool first = true;
-        for (const Child& c : children) {
-            if (!NodeAt(Next(stage), c.Node).Ready) Complete(Next(stage), c.Node);
-            const Node& n = NodeAt(Next(stage), c.Node);
+        if (children.empty()) throw GiveUp{};  // no completion: margins that cannot be met
+        const int next = Next(stage);
+        for (const Child& c : children)
+            if (!NodeAt(next, c.Node).Ready) Complete(next, c.Node);
+        const WorkVector<Node>& below = nodes_[static_cast<std::size_t>(next)];
+        long double low[kOrderings], high[kOrderings];
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            const Child& c = children[i];
+            const Node& n = below[static_cast<std::size_t>(c.Node)];
             std::uint64_t ways = 0;
             if (__builtin_mul_overflow(c.Ways, n.Count, &ways) ||
                 __builtin_add_overflow(result.Count, ways, &result.Count))
                 throw GiveUp{};
-            const long double low[kOrderings] = {c.Factor * n.Low[0], c.Lr + n.Low[1], c.Chi + n.Low[2]};
-            const long double high[kOrderings] = {c.Factor * n.High[0], c.Lr + n.High[1], c.Chi + n.High[2]};
+            const long double l[kOrderings] = {c.Factor * n.Low[0], c.Lr + n.Low[1], c.Chi + n.Low[2]};
+            const long double h[kOrderings] = {c.Factor * n.High[0], c.Lr + n.High[1], c.Chi + n.High[2]};
             for (int o = 0; o < kOrderings; ++o) {
-                result.Low[o] = first ? low[o] : std::min(result.Low[o], low[o]);
-                result.High[o] = first ? high[o] : std::max(result.High[o], high[o]);
+                if (i == 0 || l[o] < low[o]) low[o] = l[o];
+                if (i == 0 || h[o] > high[o]) high[o] = h[o];
             }
-            first = false;
         }
-        if (first) throw GiveUp{};  // no completion: margins that cannot be met
+        std::copy(low, low + kOrderings, result.Low);
+        std::copy(high, high + kOrderings, result.High);
         if (kept_ + children.size() <= kKeptChildren) {
             kept_ += children.size();
             auto* const kept = static_cast<Child*>(keptChildren_.allocate(children.size() * sizeof(Child), alignof(Child)));
