@@ -785,23 +785,35 @@ void Network::Complete(int stage, std::int32_t node) {
         for (const Child& c : children)
             if (!NodeAt(next, c.Node).Ready) Complete(next, c.Node);
         const WorkVector<Node>& below = nodes_[static_cast<std::size_t>(next)];
-        long double low[kOrderings], high[kOrderings];
-        for (std::size_t i = 0; i < children.size(); ++i) {
-            const Child& c = children[i];
-            const Node& n = below[static_cast<std::size_t>(c.Node)];
+        for (const Child& c : children) {
             std::uint64_t ways = 0;
-            if (__builtin_mul_overflow(c.Ways, n.Count, &ways) ||
+            if (__builtin_mul_overflow(c.Ways, below[static_cast<std::size_t>(c.Node)].Count, &ways) ||
                 __builtin_add_overflow(result.Count, ways, &result.Count))
                 throw GiveUp{};
-            const long double l[kOrderings] = {c.Factor * n.Low[0], c.Lr + n.Low[1], c.Chi + n.Low[2]};
-            const long double h[kOrderings] = {c.Factor * n.High[0], c.Lr + n.High[1], c.Chi + n.High[2]};
-            for (int o = 0; o < kOrderings; ++o) {
-                if (i == 0 || l[o] < low[o]) low[o] = l[o];
-                if (i == 0 || h[o] > high[o]) high[o] = h[o];
-            }
         }
-        std::copy(low, low + kOrderings, result.Low);
-        std::copy(high, high + kOrderings, result.High);
+        // The bounds of the orderings the graph serves (the others stay 0,
+        // as neither the columns nor the nodes with two columns left carry
+        // them), each in a loop of its own so that its two running bounds
+        // stay in registers.
+        auto bound = [&](int o, auto&& through) {
+            long double low = through(children[0], below[static_cast<std::size_t>(children[0].Node)].Low[o]);
+            long double high = through(children[0], below[static_cast<std::size_t>(children[0].Node)].High[o]);
+            for (const Child& c : children) {
+                const Node& n = below[static_cast<std::size_t>(c.Node)];
+                const long double l = through(c, n.Low[o]);
+                const long double h = through(c, n.High[o]);
+                if (l < low) low = l;
+                if (h > high) high = h;
+            }
+            result.Low[o] = low;
+            result.High[o] = high;
+        };
+        if (!withTerms_) {
+            bound(kProbability, [](const Child& c, long double v) { return c.Factor * v; });
+            bound(kLikelihoodRatio, [](const Child& c, long double v) { return c.Lr + v; });
+        } else {
+            bound(kPearson, [](const Child& c, long double v) { return c.Chi + v; });
+        }
         if (kept_ + children.size() <= kKeptChildren) {
             kept_ += children.size();
             auto* const kept = static_cast<Child*>(keptChildren_.allocate(children.size() * sizeof(Child), alignof(Child)));
