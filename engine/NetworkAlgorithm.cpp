@@ -616,7 +616,6 @@ void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, boo
     next.resize(K);
     const long double* const f = state_.Factorials.data();
     const long double* const h = nLogN_.data();
-    const bool terms = withTerms_;
     const std::int32_t* const room = w.Room.data();
     const std::int32_t* const cap = w.Cap.data();
     const std::uint8_t* const continues = w.Continues.data();
@@ -630,46 +629,67 @@ void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, boo
         long double Product, LastProduct, Lr;
         double Chi;
     };
-    auto line = [&](std::size_t k, std::int32_t v, const Carried& c) {
-        const std::int32_t rest = remaining[k] - v;
-        next[k] = rest;
-        Carried n{c.Product * f[v], c.LastProduct, terms ? 0.0L : c.Lr + h[v], c.Chi + (here[k] ? here[k][v] : 0.0)};
-        if (lastTwo) {
-            n.LastProduct *= f[rest];
-            if (!terms) n.Lr += h[rest];
-            n.Chi += after[k] ? after[k][rest] : 0.0;
-        }
-        return n;
-    };
-    // Depth first over the lines but the last with what is left of the
-    // column total, carrying the products, the sums and the number of
-    // vectors (the arrangements of the counts of each run so far); the
-    // last line takes the rest, so the line before it closes each vector.
-    auto place = [&](auto& self, std::size_t k, std::int32_t left, const Carried& carried,
-                     RunArrangements arrangements) -> void {
-        std::int32_t low = std::max<std::int32_t>(0, left - cap[k + 1]);
-        std::int32_t high = std::min(room[k], left);
-        if (continues[k]) high = std::min(high, chosen[k - 1]);
-        if (k + 2 < K) {
-            for (std::int32_t v = low; v <= high; ++v) {
-                chosen[k] = v;
-                self(self, k + 1, left - v,  line(k, v, carried),
-                     arrangements.Next(continues[k] != 0, continues[k] && v == chosen[k - 1]));
+    // (Instantiated for each kind of stage and graph, so the innermost
+    // loop carries only what it needs.)
+    auto run = [&](auto withTerms, auto twoLeft) {
+        constexpr bool kTerms = decltype(withTerms)::value;
+        constexpr bool kLastTwo = decltype(twoLeft)::value;
+        auto line = [&](std::size_t k, std::int32_t v, const Carried& c) {
+            const std::int32_t rest = remaining[k] - v;
+            next[k] = rest;
+            Carried n{c.Product * f[v], c.LastProduct, kTerms ? 0.0L : c.Lr + h[v], c.Chi};
+            if constexpr (kTerms) n.Chi += here[k] ? here[k][v] : 0.0;
+            if constexpr (kLastTwo) {
+                n.LastProduct *= f[rest];
+                if constexpr (kTerms) {
+                    n.Chi += after[k] ? after[k][rest] : 0.0;
+                } else {
+                    n.Lr += h[rest];
+                }
             }
-            return;
-        }
-        // The last line's count, left - v, may not exceed v where it
-        // continues this line's run.
-        const std::size_t j = k + 1;
-        if (continues[j]) low = std::max(low, (left + 1) / 2);
-        for (std::int32_t v = low; v <= high; ++v) {
-            const RunArrangements a = arrangements.Next(continues[k] != 0, continues[k] && v == chosen[k - 1]);
-            const std::int32_t u = left - v;
-            const Carried c = line(j, u, line(k, v, carried));
-            emit(next, c.Product * c.LastProduct, c.Lr, c.Chi, a.Next(continues[j] != 0, continues[j] && u == v).Ways);
-        }
+            return n;
+        };
+        // Depth first over the lines but the last with what is left of the
+        // column total, carrying the products, the sums and the number of
+        // vectors (the arrangements of the counts of each run so far); the
+        // last line takes the rest, so the line before it closes each vector.
+        auto place = [&](auto& self, std::size_t k, std::int32_t left, const Carried& carried,
+                         RunArrangements arrangements) -> void {
+            std::int32_t low = std::max<std::int32_t>(0, left - cap[k + 1]);
+            std::int32_t high = std::min(room[k], left);
+            if (continues[k]) high = std::min(high, chosen[k - 1]);
+            if (k + 2 < K) {
+                for (std::int32_t v = low; v <= high; ++v) {
+                    chosen[k] = v;
+                    self(self, k + 1, left - v, line(k, v, carried),
+                         arrangements.Next(continues[k] != 0, continues[k] && v == chosen[k - 1]));
+                }
+                return;
+            }
+            // The last line's count, left - v, may not exceed v where it
+            // continues this line's run.
+            const std::size_t j = k + 1;
+            if (continues[j]) low = std::max(low, (left + 1) / 2);
+            for (std::int32_t v = low; v <= high; ++v) {
+                const RunArrangements a = arrangements.Next(continues[k] != 0, continues[k] && v == chosen[k - 1]);
+                const std::int32_t u = left - v;
+                const Carried c = line(j, u, line(k, v, carried));
+                emit(next, c.Product * c.LastProduct, c.Lr, c.Chi, a.Next(continues[j] != 0, continues[j] && u == v).Ways);
+            }
+        };
+        place(place, 0, total, Carried{1.0L, 1.0L, 0.0L, 0.0}, RunArrangements{});
     };
-    place(place, 0, total, Carried{1.0L, 1.0L, 0.0L, 0.0}, RunArrangements{});
+    using Yes = std::true_type;
+    using No = std::false_type;
+    if (withTerms_ && lastTwo) {
+        run(Yes{}, Yes{});
+    } else if (withTerms_) {
+        run(Yes{}, No{});
+    } else if (lastTwo) {
+        run(No{}, Yes{});
+    } else {
+        run(No{}, No{});
+    }
 }
 
 void Network::Children(int stage, const std::vector<std::int32_t>& remaining, WorkVector<Child>& out) {
