@@ -491,7 +491,7 @@ std::int32_t Network::BuildGraph(bool probability) {
     stageChildren_.resize(static_cast<std::size_t>(stages_ + 1));
     index_.assign(static_cast<std::size_t>(stages_ + 1), {});
     packBits_ = static_cast<int>(std::bit_width(static_cast<std::uint32_t>(lineTotal_.back())));
-    packed_ = lines_ * packBits_ <= 64;
+    packed_ = limits_.PackedKeys && lines_ * packBits_ <= 64;
     nodeCount_ = 0;
     kept_ = 0;
     keptChildren_.release();

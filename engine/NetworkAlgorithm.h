@@ -83,6 +83,10 @@ struct NetworkLimits {
     // Pearson's ordering counted on the integer lattice of its values
     // where every value's class is sure (see PearsonLattice.h).
     bool Lattice = true;
+    // A node's remaining totals kept packed into one word where every line
+    // total fits, else line by line. (Either way the same nodes in the same
+    // order.)
+    bool PackedKeys = true;
     // A table near the mode of its distribution is first tried by listing
     // its rare side only (see NearModeSearch.h).
     bool NearMode = true;

@@ -128,17 +128,22 @@ TEST_F(NetworkAlgorithmTest, RandomTablesGetTheEnumerationsCountsMassesAndReport
 // lists of completions everywhere, nodes of two columns settled one table at
 // a time everywhere (with the partial tables merged in blocks that fetch
 // ahead), and the default mix; Pearson's ordering in floating point in all
-// three, and on its integer lattice.
+// three, and on its integer lattice; and the nodes' totals kept line by
+// line, as for tables whose totals do not fit in a word.
 TEST_F(NetworkAlgorithmTest, EveryWayOfSettlingANodeGivesTheEnumerationsTallies) {
-    NetworkLimits listed, direct, floating;
+    NetworkLimits listed, direct, floating, unpacked, unpackedFloating;
     listed.ListedNode = std::numeric_limits<std::uint64_t>::max();
     listed.DirectPerEntry = std::numeric_limits<std::uint64_t>::max();
     direct.ListedNode = 0;
     direct.DirectPerEntry = 0;
     direct.FetchAheadFrom = 0;
-    listed.Lattice = direct.Lattice = floating.Lattice = false;
+    listed.Lattice = direct.Lattice = floating.Lattice = unpackedFloating.Lattice = false;
+    unpacked.PackedKeys = unpackedFloating.PackedKeys = false;
     std::mt19937 random(5113u);
-    for (int k = 0; k < 25; ++k) ExpectSameUnder(RandomTable(random, 34), {listed, direct, floating, NetworkLimits{}});
+    for (int k = 0; k < 25; ++k)
+        EXPECT_EQ(ExpectSameUnder(RandomTable(random, 34),
+                                  {listed, direct, floating, NetworkLimits{}, unpacked, unpackedFloating}),
+                  6);
 }
 
 // Larger totals: many partial tables per node and per column choice, each
