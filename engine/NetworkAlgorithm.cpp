@@ -390,11 +390,11 @@ private:
     int graph_ = -1;  // 1 for the probability's graph, 0 for Pearson's
 
     std::vector<WorkVector<Node>> nodes_;  // per stage 0..S
-    // Per stage: the nodes' numbers by key, open addressing on the keys'
-    // hashes (-1: an empty slot).
-    // The nodes' remaining totals, in order of the nodes: packed into one
-    // word each (line 0 in the highest field of packBits_ bits) where all
-    // lines fit, else lines_ after lines_ in Keys.
+    // Per stage: the nodes' numbers by their remaining totals, open
+    // addressing on the totals' hashes (-1: an empty slot); and the totals,
+    // in order of the nodes, packed into one word each (line 0 in the
+    // highest field of packBits_ bits) where all lines fit, else lines_
+    // after lines_ in Keys.
     struct NodeIndex {
         std::vector<std::int32_t> Slots;
         std::vector<std::uint64_t> Packed;
