@@ -7,6 +7,7 @@
 // 2^64, but a caller that cannot bound it can tell.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <numeric>
@@ -50,6 +51,46 @@ struct RunArrangements {
         return {Ways / g * (run / (equal / g)), run, equal};
     }
 };
+
+// Calls close(carried, ways) for every vector x of K >= 2 lines with x_k at
+// most room[k] and sum total, where a line with continues[k] set takes a
+// count no greater than the line before it (a run of interchangeable lines:
+// one vector then stands for every exchange of counts within each run, ways
+// of them). cap[k] is the sum of room[k..K) (cap[K] = 0); chosen has K
+// places for the counts. Depth first over the lines but the last, with what
+// is left of the total; carried starts as start and goes on through
+// line(k, x_k, carried) for each line in order; the last line takes the
+// rest, so the loop of the line before it closes each vector.
+template <typename Carried, typename Line, typename Close>
+void ForEachBoundedVector(std::size_t K, std::int32_t total, const std::int32_t* room, const std::int32_t* cap,
+                          const std::uint8_t* continues, std::int32_t* chosen, const Carried& start, Line&& line,
+                          Close&& close) {
+    auto place = [&](auto& self, std::size_t k, std::int32_t left, const Carried& carried,
+                     RunArrangements arrangements) -> void {
+        std::int32_t low = std::max<std::int32_t>(0, left - cap[k + 1]);
+        std::int32_t high = std::min(room[k], left);
+        if (continues[k]) high = std::min(high, chosen[k - 1]);
+        if (k + 2 < K) {
+            for (std::int32_t v = low; v <= high; ++v) {
+                chosen[k] = v;
+                self(self, k + 1, left - v, line(k, v, carried),
+                     arrangements.Next(continues[k] != 0, continues[k] && v == chosen[k - 1]));
+            }
+            return;
+        }
+        // The last line's count, left - v, may not exceed v where it
+        // continues this line's run.
+        const std::size_t j = k + 1;
+        if (continues[j]) low = std::max(low, (left + 1) / 2);
+        for (std::int32_t v = low; v <= high; ++v) {
+            const std::int32_t u = left - v;
+            const RunArrangements both = arrangements.Next(continues[k] != 0, continues[k] && v == chosen[k - 1])
+                                             .Next(continues[j] != 0, continues[j] && u == v);
+            close(line(j, u, line(k, v, carried)), both.Ways);
+        }
+    };
+    place(place, 0, total, start, RunArrangements{});
+}
 
 // Sorts each group of interchangeable lines in decreasing order: the group
 // starting at line j ends before groupEnd[j]. By insertion, as the groups

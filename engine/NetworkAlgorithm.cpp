@@ -616,10 +616,6 @@ void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, boo
     next.resize(K);
     const long double* const f = state_.Factorials.data();
     const long double* const h = nLogN_.data();
-    const std::int32_t* const room = w.Room.data();
-    const std::int32_t* const cap = w.Cap.data();
-    const std::uint8_t* const continues = w.Continues.data();
-    std::int32_t* const chosen = w.Chosen.data();
     const double* const* const here = w.Here.data();
     const double* const* const after = w.After.data();
     // Line k's cell (and, with two left, its cell in the last column) with
@@ -649,35 +645,11 @@ void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, boo
             }
             return n;
         };
-        // Depth first over the lines but the last with what is left of the
-        // column total, carrying the products, the sums and the number of
-        // vectors (the arrangements of the counts of each run so far); the
-        // last line takes the rest, so the line before it closes each vector.
-        auto place = [&](auto& self, std::size_t k, std::int32_t left, const Carried& carried,
-                         RunArrangements arrangements) -> void {
-            std::int32_t low = std::max<std::int32_t>(0, left - cap[k + 1]);
-            std::int32_t high = std::min(room[k], left);
-            if (continues[k]) high = std::min(high, chosen[k - 1]);
-            if (k + 2 < K) {
-                for (std::int32_t v = low; v <= high; ++v) {
-                    chosen[k] = v;
-                    self(self, k + 1, left - v, line(k, v, carried),
-                         arrangements.Next(continues[k] != 0, continues[k] && v == chosen[k - 1]));
-                }
-                return;
-            }
-            // The last line's count, left - v, may not exceed v where it
-            // continues this line's run.
-            const std::size_t j = k + 1;
-            if (continues[j]) low = std::max(low, (left + 1) / 2);
-            for (std::int32_t v = low; v <= high; ++v) {
-                const RunArrangements a = arrangements.Next(continues[k] != 0, continues[k] && v == chosen[k - 1]);
-                const std::int32_t u = left - v;
-                const Carried c = line(j, u, line(k, v, carried));
-                emit(next, c.Product * c.LastProduct, c.Lr, c.Chi, a.Next(continues[j] != 0, continues[j] && u == v).Ways);
-            }
-        };
-        place(place, 0, total, Carried{1.0L, 1.0L, 0.0L, 0.0}, RunArrangements{});
+        ForEachBoundedVector(K, total, w.Room.data(), w.Cap.data(), w.Continues.data(), w.Chosen.data(),
+                             Carried{1.0L, 1.0L, 0.0L, 0.0}, line,
+                             [&](const Carried& c, std::uint64_t ways) {
+                                 emit(next, c.Product * c.LastProduct, c.Lr, c.Chi, ways);
+                             });
     };
     using Yes = std::true_type;
     using No = std::false_type;
@@ -745,7 +717,8 @@ void Network::Children(int stage, const std::vector<std::int32_t>& remaining, Wo
         for (const Child& c : formed) ++start[static_cast<std::size_t>(c.Node) + 1];
         for (std::size_t n = 1; n <= nodes; ++n) start[n] += start[n - 1];
         keys.resize(formed.size());
-        for (std::size_t i = 0; i < formed.size(); ++i) keys[start[static_cast<std::size_t>(formed[i].Node)]++] = keyOf(i);
+        for (std::size_t i = 0; i < formed.size(); ++i)
+            keys[start[static_cast<std::size_t>(formed[i].Node)]++] = keyOf(i);
     } else {
         for (std::size_t i = 0; i < formed.size(); ++i) keys.push_back(keyOf(i));
         std::sort(keys.begin(), keys.end());

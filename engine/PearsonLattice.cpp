@@ -233,10 +233,6 @@ void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, b
     chosen.assign(K, 0);
     vectorSorted_.resize(K);
     const long double* const f = factorials_.data();
-    const std::int32_t* const rooms = room.data();
-    const std::int32_t* const caps = cap.data();
-    const std::uint8_t* const runs = continues.data();
-    std::int32_t* const picked = chosen.data();
     std::int32_t* const to = other.data();
     const std::int32_t* const start = from.data();
     // Line k's count z: the remaining total it leaves (or restores), and
@@ -254,43 +250,18 @@ void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, b
         return Carried{c.Product * f[z], c.Term + static_cast<std::int64_t>(z) * z * coefficient_[k * S + us],
                        c.Moved + (static_cast<std::uint64_t>(z) << shift)};
     };
-    // Depth first over the lines but the last with what is left of the
-    // column total, carrying those and the number of vectors (the
-    // arrangements of the counts of each run of such lines so far); the
-    // last line takes the rest, so the line before it closes each vector.
-    auto place = [&](auto& self, std::size_t k, std::int32_t left, const Carried& carried,
-                     RunArrangements arrangements) -> void {
-        std::int32_t low = std::max<std::int32_t>(0, left - caps[k + 1]);
-        std::int32_t high = std::min(rooms[k], left);
-        if (runs[k]) high = std::min(high, picked[k - 1]);
-        if (k + 2 < K) {
-            for (std::int32_t z = low; z <= high; ++z) {
-                picked[k] = z;
-                self(self, k + 1, left - z, line(k, z, carried),
-                     arrangements.Next(runs[k] != 0, runs[k] && z == picked[k - 1]));
-            }
-            return;
-        }
-        // The last line's count, left - z, may not exceed z where it
-        // continues this line's run.
-        const std::size_t j = k + 1;
-        if (runs[j]) low = std::max(low, (left + 1) / 2);
-        for (std::int32_t z = low; z <= high; ++z) {
-            const std::int32_t y = left - z;
-            const Carried c = line(j, y, line(k, z, carried));
-            if (!interchangeable_) {
-                out.push_back({up ? key + c.Moved : key - c.Moved, c.Term, 1, numerator / c.Product});
-                continue;
-            }
-            const std::uint64_t ways =
-                arrangements.Next(runs[k] != 0, runs[k] && z == picked[k - 1]).Next(runs[j] != 0, runs[j] && y == z).Ways;
-            std::vector<std::int32_t>& sorted = vectorSorted_;
-            std::copy(to, to + K, sorted.begin());
-            SortGroupsDecreasing(sorted, groupEnd_);
-            out.push_back({Pack(sorted), c.Term, ways, static_cast<long double>(ways) * (numerator / c.Product)});
-        }
-    };
-    place(place, 0, total, Carried{1.0L, 0, 0}, RunArrangements{});
+    ForEachBoundedVector(K, total, room.data(), cap.data(), continues.data(), chosen.data(), Carried{1.0L, 0, 0}, line,
+                         [&](const Carried& c, std::uint64_t ways) {
+                             if (!interchangeable_) {
+                                 out.push_back({up ? key + c.Moved : key - c.Moved, c.Term, 1, numerator / c.Product});
+                                 return;
+                             }
+                             std::vector<std::int32_t>& sorted = vectorSorted_;
+                             std::copy(to, to + K, sorted.begin());
+                             SortGroupsDecreasing(sorted, groupEnd_);
+                             out.push_back({Pack(sorted), c.Term, ways,
+                                            static_cast<long double>(ways) * (numerator / c.Product)});
+                         });
     // Every column vector reaches its own node, unless lines are
     // interchangeable: vectors that differ by an exchange of such lines and
     // reach the same node with the same term are one edge.
