@@ -96,5 +96,61 @@ TEST(BoundedVectorsTest, CountsOfBoundedVectorsAreThoseOfEveryVector) {
     EXPECT_TRUE(CountBoundedVectors(zeros20, wide20, 30000).Overflowed);
 }
 
+// The column vectors of a node as the network forms them, against every
+// vector counted one by one: with runs of interchangeable lines (equal
+// rooms) each vector comes once, non-increasing within its runs, carrying
+// its lines' counts in order, and the ways of all of them add up to the
+// number of every vector; without runs every vector comes once with one
+// way.
+TEST(BoundedVectorsTest, EveryBoundedVectorComesOnceForEachExchangeOfItsRuns) {
+    std::mt19937 random(8122026);
+    for (int round = 0; round < 300; ++round) {
+        const std::size_t K = 2 + random() % 5;
+        std::vector<std::int32_t> room(K);
+        std::vector<std::uint8_t> continues(K, 0);
+        const bool runs = round % 3 != 0;
+        for (std::size_t k = 0; k < K; ++k) {
+            continues[k] = runs && k > 0 && random() % 2 == 0;
+            room[k] = continues[k] ? room[k - 1] : static_cast<std::int32_t>(random() % 6);
+        }
+        std::vector<std::int32_t> cap(K + 1, 0);
+        for (std::size_t k = K; k-- > 0;) cap[k] = cap[k + 1] + room[k];
+        const auto total = static_cast<std::int32_t>(random() % static_cast<std::uint32_t>(cap[0] + 2));
+        std::vector<std::int32_t> chosen(K, 0);
+        std::vector<std::vector<std::int32_t>> seen;
+        std::uint64_t ways = 0;
+        ForEachBoundedVector(
+            K, total, room.data(), cap.data(), continues.data(), chosen.data(), std::vector<std::int32_t>{},
+            [](std::size_t, std::int32_t v, const std::vector<std::int32_t>& carried) {
+                std::vector<std::int32_t> more = carried;
+                more.push_back(v);
+                return more;
+            },
+            [&](const std::vector<std::int32_t>& x, std::uint64_t w) {
+                seen.push_back(x);
+                ways += w;
+                EXPECT_TRUE(runs || w == 1);
+            });
+        const std::vector<std::int32_t> none(K, 0);
+        const std::uint64_t every = CountBoundedVectors(none, room, total).Count;
+        EXPECT_EQ(ways, every) << "round " << round;
+        std::sort(seen.begin(), seen.end());
+        EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end()) << "round " << round;
+        for (const auto& x : seen) {
+            ASSERT_EQ(x.size(), K);
+            std::int32_t sum = 0;
+            for (std::size_t k = 0; k < K; ++k) {
+                EXPECT_LE(x[k], room[k]);
+                EXPECT_GE(x[k], 0);
+                if (continues[k]) {
+                    EXPECT_LE(x[k], x[k - 1]);
+                }
+                sum += x[k];
+            }
+            EXPECT_EQ(sum, total);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kelvorin
