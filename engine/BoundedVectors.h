@@ -92,6 +92,20 @@ void ForEachBoundedVector(std::size_t K, std::int32_t total, const std::int32_t*
     place(place, 0, total, start, RunArrangements{});
 }
 
+// Remaining totals packed into one word, bits to a line, the first line in
+// the highest field (the caller sees that every total fits and that the
+// lines' fields fit in 64 bits); and unpacked, lines of them.
+inline std::uint64_t PackTotals(const std::vector<std::int32_t>& totals, int bits) {
+    std::uint64_t key = 0;
+    for (const std::int32_t t : totals) key = (key << bits) | static_cast<std::uint64_t>(t);
+    return key;
+}
+inline void UnpackTotals(std::uint64_t key, int bits, std::size_t lines, std::vector<std::int32_t>& totals) {
+    totals.resize(lines);
+    const std::uint64_t mask = (std::uint64_t{1} << bits) - 1;
+    for (std::size_t k = lines; k-- > 0; key >>= bits) totals[k] = static_cast<std::int32_t>(key & mask);
+}
+
 // Sorts each group of interchangeable lines in decreasing order: the group
 // starting at line j ends before groupEnd[j]. By insertion, as the groups
 // are short and this runs for every column vector formed.

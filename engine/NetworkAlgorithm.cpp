@@ -11,7 +11,6 @@
 #include <memory_resource>
 #include <new>
 #include <span>
-#include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -512,7 +511,7 @@ std::int32_t Network::Intern(int stage, const std::vector<std::int32_t>& remaini
     std::uint64_t packed = 0;
     std::uint64_t hash = 0xCBF29CE484222325ULL;
     if (packed_) {
-        for (std::size_t k = 0; k < K; ++k) packed = packed << packBits_ | static_cast<std::uint64_t>(remaining[k]);
+        packed = PackTotals(remaining, packBits_);
         hash = packed * 0x9E3779B97F4A7C15ULL;
         hash ^= hash >> 32;
     } else {
@@ -563,10 +562,8 @@ std::vector<std::int32_t> Network::Remaining(int stage, std::int32_t node) const
     const auto K = static_cast<std::size_t>(lines_);
     const NodeIndex& index = index_[static_cast<std::size_t>(stage)];
     if (packed_) {
-        std::vector<std::int32_t> remaining(K);
-        std::uint64_t key = index.Packed[static_cast<std::size_t>(node)];
-        const std::uint64_t mask = (std::uint64_t{1} << packBits_) - 1;
-        for (std::size_t k = K; k-- > 0; key >>= packBits_) remaining[k] = static_cast<std::int32_t>(key & mask);
+        std::vector<std::int32_t> remaining;
+        UnpackTotals(index.Packed[static_cast<std::size_t>(node)], packBits_, K, remaining);
         return remaining;
     }
     const std::int16_t* const key = index.Keys.data() + static_cast<std::size_t>(node) * K;

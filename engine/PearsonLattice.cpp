@@ -184,18 +184,11 @@ std::uint64_t PearsonLattice::MeetingWork() const {
 }
 
 std::uint64_t PearsonLattice::Pack(const std::vector<std::int32_t>& remaining) const {
-    std::uint64_t key = 0;
-    for (const std::int32_t r : remaining) key = (key << bits_) | static_cast<std::uint64_t>(r);
-    return key;
+    return PackTotals(remaining, bits_);
 }
 
 void PearsonLattice::Unpack(std::uint64_t key, std::vector<std::int32_t>& remaining) const {
-    remaining.resize(static_cast<std::size_t>(lines_));
-    const std::uint64_t mask = (std::uint64_t{1} << bits_) - 1;
-    for (std::size_t k = remaining.size(); k-- > 0;) {
-        remaining[k] = static_cast<std::int32_t>(key & mask);
-        key >>= bits_;
-    }
+    UnpackTotals(key, bits_, static_cast<std::size_t>(lines_), remaining);
 }
 
 void PearsonLattice::Edges(int stage, const std::vector<std::int32_t>& remaining, std::vector<Edge>& out) {
