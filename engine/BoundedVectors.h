@@ -106,22 +106,22 @@ inline void UnpackTotals(std::uint64_t key, int bits, std::size_t lines, std::ve
     for (std::size_t k = lines; k-- > 0; key >>= bits) totals[k] = static_cast<std::int32_t>(key & mask);
 }
 
-// Sorts each group of interchangeable lines in decreasing order: the group
-// starting at line j ends before groupEnd[j]. By insertion, as the groups
-// are short and this runs for every column vector formed.
-inline void SortGroupsDecreasing(std::vector<std::int32_t>& totals, const std::vector<int>& groupEnd) {
-    const std::size_t K = totals.size();
-    std::int32_t* const t = totals.data();
+// Writes the totals to sorted (as many places) with each group of
+// interchangeable lines in decreasing order: the group starting at line j
+// ends before groupEnd[j]. By insertion as they are copied, as the groups
+// are short and this runs for every column vector formed (a separate copy
+// of a few totals costs a call of the C library's block copy).
+inline void SortGroupsDecreasing(const std::int32_t* totals, std::vector<std::int32_t>& sorted,
+                                 const std::vector<int>& groupEnd) {
+    const std::size_t K = sorted.size();
+    std::int32_t* const t = sorted.data();
     for (std::size_t j = 0; j < K;) {
         const auto end = static_cast<std::size_t>(groupEnd[j]);
+        t[j] = totals[j];
         for (std::size_t i = j + 1; i < end; ++i) {
-            const std::int32_t v = t[i];
-            if (t[i - 1] >= v) continue;
+            const std::int32_t v = totals[i];
             std::size_t at = i;
-            do {
-                t[at] = t[at - 1];
-                --at;
-            } while (at > j && t[at - 1] < v);
+            for (; at > j && t[at - 1] < v; --at) t[at] = t[at - 1];
             t[at] = v;
         }
         j = end;

@@ -685,8 +685,7 @@ void Network::Children(int stage, const std::vector<std::int32_t>& remaining, Wo
         child.Lr = lr;
         child.Chi = chi;
         if (!lastTwo) {
-            std::copy(next.begin(), next.end(), sorted.begin());
-            SortGroupsDecreasing(sorted, groupEnd_);
+            SortGroupsDecreasing(next.data(), sorted, groupEnd_);
             child.Node = Intern(Next(stage), sorted);
         }
         formed.push_back(child);

@@ -250,8 +250,7 @@ void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, b
                                  return;
                              }
                              std::vector<std::int32_t>& sorted = vectorSorted_;
-                             std::copy(to, to + K, sorted.begin());
-                             SortGroupsDecreasing(sorted, groupEnd_);
+                             SortGroupsDecreasing(to, sorted, groupEnd_);
                              out.push_back({Pack(sorted), c.Term, ways,
                                             static_cast<long double>(ways) * (numerator / c.Product)});
                          });

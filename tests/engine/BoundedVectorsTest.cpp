@@ -152,5 +152,31 @@ TEST(BoundedVectorsTest, EveryBoundedVectorComesOnceForEachExchangeOfItsRuns) {
     }
 }
 
+TEST(BoundedVectorsTest, GroupsOfInterchangeableLinesAreCopiedInDecreasingOrder) {
+    // Random totals (with ties) in random groups, against each group sorted
+    // apart; the source is left as it was.
+    std::mt19937 random(11);
+    for (int round = 0; round < 500; ++round) {
+        const std::size_t K = 1 + random() % 9;
+        std::vector<std::int32_t> totals(K);
+        for (std::int32_t& t : totals) t = static_cast<std::int32_t>(random() % 5);
+        std::vector<int> groupEnd(K);
+        for (std::size_t j = 0; j < K;) {
+            const std::size_t end = std::min(K, j + 1 + random() % 4);
+            for (std::size_t i = j; i < end; ++i) groupEnd[i] = static_cast<int>(end);
+            j = end;
+        }
+        std::vector<std::int32_t> expected = totals;
+        for (std::size_t j = 0; j < K; j = static_cast<std::size_t>(groupEnd[j]))
+            std::sort(expected.begin() + static_cast<std::ptrdiff_t>(j), expected.begin() + groupEnd[j],
+                      [](std::int32_t a, std::int32_t b) { return a > b; });
+        const std::vector<std::int32_t> before = totals;
+        std::vector<std::int32_t> sorted(K, -1);
+        SortGroupsDecreasing(totals.data(), sorted, groupEnd);
+        EXPECT_EQ(sorted, expected) << "round " << round;
+        EXPECT_EQ(totals, before) << "round " << round;
+    }
+}
+
 }  // namespace
 }  // namespace kelvorin
