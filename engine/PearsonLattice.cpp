@@ -246,14 +246,13 @@ void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, b
     ForEachBoundedVector(K, total, room.data(), cap.data(), continues.data(), chosen.data(), Carried{1.0L, 0, 0}, line,
                          [&](const Carried& c, std::uint64_t ways) {
                              if (!interchangeable_) {
-                                 out.emplace_back(up ? key + c.Moved : key - c.Moved, c.Term, std::uint64_t{1},
-                                                  numerator / c.Product);
+                                 out.push_back({up ? key + c.Moved : key - c.Moved, c.Term, 1, numerator / c.Product});
                                  return;
                              }
                              std::vector<std::int32_t>& sorted = vectorSorted_;
                              SortGroupsDecreasing(to, sorted, groupEnd_);
-                             out.emplace_back(Pack(sorted), c.Term, ways,
-                                              static_cast<long double>(ways) * (numerator / c.Product));
+                             out.push_back({Pack(sorted), c.Term, ways,
+                                            static_cast<long double>(ways) * (numerator / c.Product)});
                          });
     // Every column vector reaches its own node, unless lines are
     // interchangeable: vectors that differ by an exchange of such lines and
@@ -852,7 +851,7 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
             run(0, 0, at(lessEnd));
             run(2, at(greaterFrom), at(end));
             for (auto it = lessEnd; it != greaterFrom; ++it)
-                pasts.emplace_back(it->Value + l.Term, it->Ways * l.Ways, it->Mass * l.Factor);
+                pasts.push_back({it->Value + l.Term, it->Ways * l.Ways, it->Mass * l.Factor});
             // Merged as the list grows, so that it stays within about twice
             // the merged values and one parent's; the sort is stable, so
             // equal values still add up in order of arrival.
