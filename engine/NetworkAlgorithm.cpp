@@ -238,6 +238,8 @@ private:
     // The partial tables of e through a column choice: ways vectors, each
     // with the factor, adding own to the ordering's value.
     Entry Extend(const Entry& e, std::uint64_t ways, long double factor, long double own) const;
+    // The same, written into child.
+    void ExtendInto(const Entry& e, std::uint64_t ways, long double factor, long double own, Entry& child) const;
     Entry Extend(const Entry& e, const Child& c) const { return Extend(e, c.Ways, c.Factor, Own(c)); }
     [[gnu::always_inline]] inline std::int64_t Quantise(long double value) const;
     // The range of the ordering's value for the partial tables of e with a
@@ -916,12 +918,16 @@ void Network::CompleteTwoColumns(int stage, const std::vector<std::int32_t>& rem
     }
 }
 
-Entry Network::Extend(const Entry& e, std::uint64_t ways, long double factor, long double own) const {
-    Entry child;
+void Network::ExtendInto(const Entry& e, std::uint64_t ways, long double factor, long double own, Entry& child) const {
     child.Ways = e.Ways * ways;
     child.Mass = e.Mass * factor * static_cast<long double>(ways);
     child.Low = Combine(e.Low, own);
     child.High = Combine(e.High, own);
+}
+
+Entry Network::Extend(const Entry& e, std::uint64_t ways, long double factor, long double own) const {
+    Entry child;
+    ExtendInto(e, ways, factor, own, child);
     return child;
 }
 
@@ -1980,9 +1986,14 @@ void Network::Pass(int ordering) {
                 }
                 while (i < o.To) {
                     keyed.clear();
+                    // (Each written where it stays: copied right after it
+                    // is written, its extended values would be read back
+                    // with wider loads than they were stored with, which
+                    // the processor does not forward.)
                     for (const std::size_t end = std::min<std::size_t>(o.To, i + 256); i < end; ++i) {
-                        const Entry x = Extend(current.Items[i], c.Ways, c.Factor, c.Own);
-                        keyed.push_back({Quantise(x.Low), x});
+                        Keyed& k = keyed.emplace_back();
+                        ExtendInto(current.Items[i], c.Ways, c.Factor, c.Own, k.Value);
+                        k.Key = Quantise(k.Value.Low);
                     }
                     merging.AddAll(keyed.data(), keyed.size());
                 }
