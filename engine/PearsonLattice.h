@@ -19,11 +19,13 @@
 // partial tables after some columns, and the future values of the
 // completions of every node of the next stage, each merged and sorted; at
 // each node of the meeting stage the pairs in each class are counted from
-// the two sorted lists with running sums. The
-// stage where the two sides meet is chosen as they grow: the side with
-// fewer values takes the next step. Partial tables whose every completion
-// at a node is less, or every one greater, are settled as a run, without
-// being listed.
+// the two sorted lists with running sums. The stage where the two sides
+// meet is chosen as they grow: the side with fewer values takes the next
+// step, except that where the last step decides between meeting with two
+// columns left and meeting a stage earlier, an estimate of the meeting's
+// time chooses when it is long. Partial tables whose every completion at a
+// node is less, or every one greater, are settled as a run, without being
+// listed.
 #pragma once
 
 #include <cstddef>
@@ -54,10 +56,15 @@ public:
     // may throw to break off, and Prepare and Settle then stop.
     // Past values gathered at a node of the meeting are merged whenever
     // their list grows past twice its length after the last merge, and at
-    // least compactFrom.
+    // least compactFrom. Where the meeting can be either with two columns
+    // left or one stage earlier, the other kind is priced too when the
+    // one the sizes of the sides choose is priced at pricedFrom or more
+    // (see StepToCheaperMeeting; the default is about a minute and a half
+    // of meeting).
     PearsonLattice(const LatticeMargins& margins, const FactorialTable& factorials, std::size_t maxNodes,
                    std::size_t maxItems, std::function<void(std::uint64_t)> tick,
-                   std::size_t compactFrom = std::size_t{1} << 20);
+                   std::size_t compactFrom = std::size_t{1} << 20,
+                   std::uint64_t pricedFrom = std::uint64_t{1} << 33);
 
     // Whether the classes follow from the lattice values for the observed
     // X2 as evaluated (observed), every evaluation of X2 being within
@@ -78,6 +85,8 @@ public:
     // the meeting stage.
     std::int64_t ObservedValue() const { return observedValue_; }
     std::uint64_t MeetingWork() const;
+    // After Prepare: the stage where the two sides meet.
+    int MeetingStage() const { return front_ + 1; }
 
 private:
     // A value of a node's partial tables (or completions): the lattice
@@ -242,12 +251,27 @@ private:
     bool StepForward();
     // The completions of every node of the stage before the back side's.
     bool StepBack();
+    // The last step, when it decides between a meeting with two columns
+    // left (forward) and one a stage earlier from the lists of the nodes
+    // with two columns left (back): takes the one chosen, and if its price
+    // is pricedFrom_ or more, prices the other and keeps the cheaper. False
+    // when neither keeps to the limits.
+    bool StepToCheaperMeeting(bool forward);
+    // Estimates of the meeting's time, in units of about 10 ns (measured
+    // on 5 x 5 and 5 x 6 tables of tens of trillions of sample points):
+    // with two columns left, each past value that the bounds of its node's
+    // completions leave unsettled is gathered, sorted and placed, about 5
+    // units; from lists, each completion listed for a node is walked or
+    // formed, about 1.
+    std::uint64_t TwoColumnMeetingPrice();
+    std::uint64_t ListedMeetingPrice();
 
     LatticeMargins margins_;
     const FactorialTable& factorials_;
     std::size_t maxNodes_;
     std::size_t maxItems_;
     std::size_t compactFrom_;
+    std::uint64_t pricedFrom_;
     std::function<void(std::uint64_t)> tick_;
 
     int lines_ = 0;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <numeric>
 #include <optional>
@@ -260,6 +261,46 @@ TEST(PearsonLatticeTest, MergingGatheredValuesEarlyChangesNothing) {
             EXPECT_EQ(t->Settled, reference->Settled);
         }
     }
+}
+
+TEST(PearsonLatticeTest, EitherKindOfMeetingCountsLikeEveryTable) {
+    // Where the last step decides between meeting with two columns left and
+    // meeting a stage earlier from lists, pricing both (from a price of 0
+    // on) takes the other kind on some tables; every table's counts stay
+    // those of the enumeration, whichever kind met.
+    std::mt19937 random(90917u);
+    int tables = 0, other = 0;
+    while (tables < 40) {
+        const std::optional<Problem> drawn = RandomProblem(random, {2, 4}, {4, 6}, 3);
+        if (!drawn || drawn->N > 20) continue;
+        const Problem& p = *drawn;
+        const double x2 = p.Statistic();
+        if (!(x2 > 1e-6)) continue;
+        const Counted expected = CountEveryTable(p, 1e-9);
+        int stage[2] = {0, 0};
+        for (const std::uint64_t pricedFrom : {std::numeric_limits<std::uint64_t>::max(), std::uint64_t{0}}) {
+            SCOPED_TRACE(::testing::Message() << "table " << tables << ", priced from " << pricedFrom);
+            PearsonLattice lattice(MarginsOf(p), Factorials(), std::size_t{1} << 20, std::size_t{1} << 20,
+                                   [](std::uint64_t) {}, std::size_t{1} << 20, pricedFrom);
+            if (!lattice.Prepare(x2, 1e-12, 1e-9)) break;
+            stage[pricedFrom == 0] = lattice.MeetingStage();
+            std::uint64_t ways[3] = {0, 0, 0};
+            long double mass[3] = {0.0L, 0.0L, 0.0L};
+            std::uint64_t settled = 0;
+            lattice.Settle(ways, mass, settled);
+            const long double total = expected.Mass[0] + expected.Mass[1] + expected.Mass[2];
+            for (int w = 0; w < 3; ++w) {
+                EXPECT_EQ(ways[w], expected.Ways[w]) << "class " << w;
+                EXPECT_NEAR(static_cast<double>(mass[w] / total), static_cast<double>(expected.Mass[w] / total),
+                            1e-15);
+            }
+            EXPECT_EQ(settled, expected.Ways[0] + expected.Ways[1] + expected.Ways[2]);
+        }
+        if (stage[1] == 0) continue;
+        ++tables;
+        other += stage[0] != stage[1];
+    }
+    EXPECT_GT(other, 0);
 }
 
 TEST(PearsonLatticeTest, ClassesRoundingCouldDecideOrValuesTooLargeAreRefused) {
