@@ -170,6 +170,27 @@ bool PearsonLattice::Prepare(double observed, double error, double tolerance) {
     return true;
 }
 
+bool PearsonLattice::FrontierParents(const std::vector<std::int32_t>& node) {
+    Parents(front_, node, parentEdges_);
+    bool reached = false;
+    for (Edge& e : parentEdges_) {
+        const std::int32_t p = frontier_.Index.At(e.Node);
+        e.Node = static_cast<std::uint64_t>(p);  // from here on the parent's number
+        reached = reached || p >= 0;
+    }
+    return reached;
+}
+
+std::pair<PearsonLattice::ItemAt, PearsonLattice::ItemAt> PearsonLattice::SettledRuns(ItemAt begin, ItemAt end,
+                                                                                      std::int64_t term,
+                                                                                      const Summary& sum) const {
+    const auto lessEnd =
+        std::partition_point(begin, end, [&](const Item& i) { return i.Value + term + sum.Greatest < equalFrom_; });
+    const auto greaterFrom =
+        std::partition_point(lessEnd, end, [&](const Item& i) { return i.Value + term + sum.Least <= equalTo_; });
+    return {lessEnd, greaterFrom};
+}
+
 // The sizes of the sides can choose badly here: on a 5 x 6 table of 3e13
 // sample points stepping forward left 9.5e9 past values unsettled at the
 // meeting (almost eight minutes), where the lists of the other way held
@@ -219,24 +240,14 @@ std::uint64_t PearsonLattice::TwoColumnMeetingPrice() {
     std::uint64_t unsettled = 0, nodes = 0;
     const WorkVector<Item>& past = frontier_.Items;
     ForEachNode(front_ + 1, [&](const std::vector<std::int32_t>& node) {
-        if (nodes++ % kSampled != 0) return true;
-        Parents(front_, node, parentEdges_);
-        bool reached = false;
-        for (const Edge& e : parentEdges_) reached = reached || frontier_.Index.At(e.Node) >= 0;
-        if (!reached) return true;
+        if (nodes++ % kSampled != 0 || !FrontierParents(node)) return true;
         const Summary sum = Summarise(front_ + 1, node);
         for (const Edge& e : parentEdges_) {
-            const std::int32_t p = frontier_.Index.At(e.Node);
-            if (p < 0) continue;
-            const auto up = static_cast<std::size_t>(p);
-            const auto begin = past.begin() + static_cast<std::ptrdiff_t>(frontier_.Begin[up]);
-            const auto end = past.begin() + static_cast<std::ptrdiff_t>(frontier_.Begin[up + 1]);
-            // As the meeting settles them: those less, or greater, with
-            // every completion are runs.
-            const auto lessEnd = std::partition_point(
-                begin, end, [&](const Item& i) { return i.Value + e.Term + sum.Greatest < equalFrom_; });
-            const auto greaterFrom = std::partition_point(
-                lessEnd, end, [&](const Item& i) { return i.Value + e.Term + sum.Least <= equalTo_; });
+            if (static_cast<std::int32_t>(e.Node) < 0) continue;
+            const auto p = static_cast<std::size_t>(e.Node);
+            const auto [lessEnd, greaterFrom] = SettledRuns(past.begin() + static_cast<std::ptrdiff_t>(frontier_.Begin[p]),
+                                                            past.begin() + static_cast<std::ptrdiff_t>(frontier_.Begin[p + 1]),
+                                                            e.Term, sum);
             unsettled += static_cast<std::uint64_t>(greaterFrom - lessEnd);
         }
         tick_(parentEdges_.size() + 1);
@@ -250,10 +261,7 @@ std::uint64_t PearsonLattice::TwoColumnMeetingPrice() {
 std::uint64_t PearsonLattice::ListedMeetingPrice() {
     std::uint64_t listed = 0;
     ForEachNode(front_ + 1, [&](const std::vector<std::int32_t>& node) {
-        Parents(front_, node, parentEdges_);
-        bool reached = false;
-        for (const Edge& e : parentEdges_) reached = reached || frontier_.Index.At(e.Node) >= 0;
-        if (!reached) return true;
+        if (!FrontierParents(node)) return true;
         PrepareNode(front_ + 1, node);
         const std::uint64_t here = Listed(front_ + 1);
         listed = here > std::numeric_limits<std::uint64_t>::max() - 1 - listed
@@ -910,18 +918,9 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
     // Past values that went into the merging table, and came out of it.
     std::uint64_t hashedIn = 0, hashedOut = 0, hashedSkipped = 0;
     ForEachNode(front_ + 1, [&](const std::vector<std::int32_t>& node) {
-        Parents(front_, node, parentEdges_);
-        bool reached = false;
-        for (Edge& e : parentEdges_) {
-            const std::int32_t p = frontier_.Index.At(e.Node);
-            e.Node = static_cast<std::uint64_t>(p);  // from here on the parent's number
-            reached = reached || p >= 0;
-        }
-        if (!reached) return true;
+        if (!FrontierParents(node)) return true;
         // The range of the node's completions, their number and mass.
         const Summary sum = Summarise(front_ + 1, node);
-        const std::int64_t least = sum.Least;
-        const std::int64_t greatest = sum.Greatest;
         const std::uint64_t count = sum.Count;
         const long double closed = sum.Closed;
 
@@ -936,10 +935,7 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
             const auto p = static_cast<std::size_t>(l.Node);
             const auto begin = past.begin() + static_cast<std::ptrdiff_t>(frontier_.Begin[p]);
             const auto end = past.begin() + static_cast<std::ptrdiff_t>(frontier_.Begin[p + 1]);
-            const auto lessEnd = std::partition_point(
-                begin, end, [&](const Item& i) { return i.Value + l.Term + greatest < from; });
-            const auto greaterFrom = std::partition_point(
-                lessEnd, end, [&](const Item& i) { return i.Value + l.Term + least <= to; });
+            const auto [lessEnd, greaterFrom] = SettledRuns(begin, end, l.Term, sum);
             const std::size_t base = frontier_.Begin[p] + p;
             const auto run = [&](int which, std::size_t i, std::size_t j) {
                 if (i == j) return;

@@ -31,6 +31,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "AnalysisState.h"
@@ -265,6 +266,16 @@ private:
     // formed, about 1.
     std::uint64_t TwoColumnMeetingPrice();
     std::uint64_t ListedMeetingPrice();
+    // Parents(front_, node) into parentEdges_, each edge's Node replaced
+    // by its parent's number in the frontier (-1 where the frontier has no
+    // partial table there); whether any is in it.
+    bool FrontierParents(const std::vector<std::int32_t>& node);
+    // A parent's past values [begin, end) through a column choice with the
+    // given term into a node whose completions sum summarises: those before
+    // the first position are less than the observed table with every
+    // completion, those from the second greater with every one.
+    using ItemAt = WorkVector<Item>::const_iterator;
+    std::pair<ItemAt, ItemAt> SettledRuns(ItemAt begin, ItemAt end, std::int64_t term, const Summary& sum) const;
 
     LatticeMargins margins_;
     const FactorialTable& factorials_;

@@ -158,6 +158,22 @@ std::optional<Problem> RandomProblem(std::mt19937& random, std::pair<int, int> l
     return p;
 }
 
+// Settles a prepared lattice: every class's count as expected, its mass to
+// the last places, every table settled.
+void ExpectSettledAs(PearsonLattice& lattice, const Counted& expected) {
+    std::uint64_t ways[3] = {0, 0, 0};
+    long double mass[3] = {0.0L, 0.0L, 0.0L};
+    std::uint64_t settled = 0;
+    lattice.Settle(ways, mass, settled);
+    const long double total = expected.Mass[0] + expected.Mass[1] + expected.Mass[2];
+    for (int w = 0; w < 3; ++w) {
+        EXPECT_EQ(ways[w], expected.Ways[w]) << "class " << w;
+        EXPECT_NEAR(static_cast<double>(mass[w] / total), static_cast<double>(expected.Mass[w] / total), 1e-15)
+            << "class " << w;
+    }
+    EXPECT_EQ(settled, expected.Ways[0] + expected.Ways[1] + expected.Ways[2]);
+}
+
 TEST(PearsonLatticeTest, RandomTablesCountLikeEveryTableClassedByItsStatistic) {
     std::mt19937 random(40213u);
     int tables = 0, refused = 0;
@@ -184,17 +200,7 @@ TEST(PearsonLatticeTest, RandomTablesCountLikeEveryTableClassedByItsStatistic) {
             continue;
         }
         EXPECT_EQ(lattice.ObservedValue(), p.Value(p.Cells));
-        std::uint64_t ways[3] = {0, 0, 0};
-        long double mass[3] = {0.0L, 0.0L, 0.0L};
-        std::uint64_t settled = 0;
-        lattice.Settle(ways, mass, settled);
-        const long double total = expected.Mass[0] + expected.Mass[1] + expected.Mass[2];
-        for (int w = 0; w < 3; ++w) {
-            EXPECT_EQ(ways[w], expected.Ways[w]) << "class " << w;
-            EXPECT_NEAR(static_cast<double>(mass[w] / total), static_cast<double>(expected.Mass[w] / total), 1e-15)
-                << "class " << w;
-        }
-        EXPECT_EQ(settled, expected.Ways[0] + expected.Ways[1] + expected.Ways[2]);
+        ExpectSettledAs(lattice, expected);
         EXPECT_GT(ticks, 0u);
     }
     EXPECT_LE(refused, 24);
@@ -284,17 +290,7 @@ TEST(PearsonLatticeTest, EitherKindOfMeetingCountsLikeEveryTable) {
                                    [](std::uint64_t) {}, std::size_t{1} << 20, pricedFrom);
             if (!lattice.Prepare(x2, 1e-12, 1e-9)) break;
             stage[pricedFrom == 0] = lattice.MeetingStage();
-            std::uint64_t ways[3] = {0, 0, 0};
-            long double mass[3] = {0.0L, 0.0L, 0.0L};
-            std::uint64_t settled = 0;
-            lattice.Settle(ways, mass, settled);
-            const long double total = expected.Mass[0] + expected.Mass[1] + expected.Mass[2];
-            for (int w = 0; w < 3; ++w) {
-                EXPECT_EQ(ways[w], expected.Ways[w]) << "class " << w;
-                EXPECT_NEAR(static_cast<double>(mass[w] / total), static_cast<double>(expected.Mass[w] / total),
-                            1e-15);
-            }
-            EXPECT_EQ(settled, expected.Ways[0] + expected.Ways[1] + expected.Ways[2]);
+            ExpectSettledAs(lattice, expected);
         }
         if (stage[1] == 0) continue;
         ++tables;
