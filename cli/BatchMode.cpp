@@ -102,7 +102,7 @@ public:
 }  // namespace
 
 int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal,
-             const SettingsStore* settings) {
+             const SettingsStore* settings, std::size_t networkMemory) {
     BatchArguments arguments;
     if (auto error = ParseArguments(args, arguments)) {
         err << "kelvorin: " << *error << "\n" << BatchUsage();
@@ -143,6 +143,7 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     AnalysisEngine engine(ports);
     progress.Attach(&engine);
     AnalysisState& state = engine.State();
+    state.NetworkMemory = networkMemory;
 
     state.DataFileName = arguments.DataFile;
     if (!state.DataFile.Open(arguments.DataFile, TextFile::Mode::Read)) {

@@ -8,9 +8,12 @@
 // --no-settings); each --option overrides one of them.
 #pragma once
 
+#include <cstddef>
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "AnalysisState.h"
 
 namespace kelvorin {
 
@@ -30,8 +33,9 @@ std::string BatchUsage();
 // ARGS are the arguments after the program name. Reports go to OUT when no
 // result file is named; messages and progress go to ERR. TERMINAL: ERR is a
 // terminal, so the progress display is drawn there. SETTINGS holds the
-// stored options (only read); nullptr means there are none.
+// stored options (only read); nullptr means there are none. NETWORKMEMORY:
+// the bytes the exact tests' network may hold.
 int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal,
-             const SettingsStore* settings = nullptr);
+             const SettingsStore* settings = nullptr, std::size_t networkMemory = kDefaultNetworkMemory);
 
 }  // namespace kelvorin

@@ -300,7 +300,9 @@ void RunEnumeration(AnalysisState& s, const EnginePorts& ports) {
         }
         s.ObservedProbability = static_cast<double>(numerator / s.RowMultinomial);
         s.ObservedX11 = s.Table.At(1, 1);
-        if (RunNetworkAlgorithm(s, ports) != NetworkOutcome::NeedsEnumeration) {
+        NetworkLimits limits;
+        limits.MaxBytes = s.NetworkMemory;
+        if (RunNetworkAlgorithm(s, ports, limits) != NetworkOutcome::NeedsEnumeration) {
             s.NetworkUsed = true;
             return;
         }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -52,6 +53,9 @@ struct ExactTally {
 
 inline constexpr int kFactorialLimit = 1000;
 inline constexpr std::uint64_t kDefaultNetworkFrom = 1000000;
+// The bytes the network algorithm may hold in partial tables unless the
+// program sets another budget (from the machine's memory).
+inline constexpr std::size_t kDefaultNetworkMemory = std::size_t{3} << 30;
 using FactorialTable = std::array<long double, kFactorialLimit + 1>;
 
 struct AnalysisState {
@@ -116,6 +120,10 @@ struct AnalysisState {
     // the network algorithm instead of the enumeration when no trace is
     // written (the results are the same); 0 uses it whenever it applies.
     std::uint64_t NetworkFrom = kDefaultNetworkFrom;
+    // The bytes the network may hold in the partial tables of two stages
+    // and the column choices between them; past them the enumeration
+    // takes the table.
+    std::size_t NetworkMemory = kDefaultNetworkMemory;
     // The last run's exact tests were settled by the network algorithm.
     bool NetworkUsed = false;
 

@@ -63,7 +63,7 @@ struct NetworkLimits {
     // enumeration would take days.
     std::size_t MaxNodes = std::size_t{1} << 21;
     std::size_t MaxEntries = std::size_t{1} << 25;
-    std::size_t MaxBytes = std::size_t{3} << 30;
+    std::size_t MaxBytes = kDefaultNetworkMemory;
     // Values on each side of the meeting of Pearson's integer count (32
     // bytes each; two orders of the columns may be prepared at once); past
     // it the floating-point pass settles Pearson's ordering.

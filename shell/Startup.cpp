@@ -15,6 +15,7 @@
 #include "NumericError.h"
 #include "QtSettingsStore.h"
 #include "ReusedMemory.h"
+#include "SystemMemory.h"
 #include "TAbout.h"
 #include "TCTable.h"
 #include "TInputGrid.h"
@@ -49,7 +50,7 @@ int RunBatchMode(int argc, char** argv) {
     // needed to read it.
     const QtSettingsStore settings;
     try {
-        return RunBatch(args, std::cout, std::cerr, isatty(STDERR_FILENO) != 0, &settings);
+        return RunBatch(args, std::cout, std::cerr, isatty(STDERR_FILENO) != 0, &settings, NetworkMemoryBudget());
     } catch (const NumericErrorException& error) {
         std::cout.flush();
         std::cerr << "Error: " << error.what() << '\n';
@@ -86,6 +87,7 @@ int RunProgram(int argc, char** argv) {
 
     // The six windows, in their creation order; all live until the end.
     TCTable mainWindow(settings);
+    mainWindow.Engine().State().NetworkMemory = NetworkMemoryBudget();
     TOptions options(settings, &mainWindow);
     TInputGrid inputGrid(&options, &mainWindow);
     TResults results(&mainWindow);

@@ -329,6 +329,14 @@ TEST_F(NetworkAlgorithmTest, PastItsMemoryLimitsItHandsTheTableBack) {
     EXPECT_EQ(s.ProbabilityTally.LessCount, enumerated.Tallies[0].LessCount);
     EXPECT_EQ(s.ProbabilityTally.EqualCount, enumerated.Tallies[0].EqualCount);
     EXPECT_EQ(s.SamplePointCount, enumerated.Points);
+    // The analysis gives the network the memory budget the program set:
+    // too little, and the enumeration writes the same report.
+    s.NetworkMemory = 4096;
+    const Outcome starved = RunWith(t, 0);
+    EXPECT_FALSE(starved.Network);
+    EXPECT_EQ(starved.Lines, enumerated.Lines);
+    s.NetworkMemory = kDefaultNetworkMemory;
+    EXPECT_TRUE(RunWith(t, 0).Network);
 }
 
 // A machine with less memory than the limits allow for: the network hands
