@@ -45,10 +45,17 @@ private:
     // (its parts in parts_[filled]) is certainly in the dominant class of
     // every tallied ordering.
     bool Dropped(int filled) const;
+    // The same within stage s: its lines up to k filled (their parts in
+    // column), left still to place in the lines after k.
+    bool DroppedWithin(int s, int k, std::int32_t left, const Parts& column) const;
     double LeastRestLnFactorials(int filled) const;
+    // The bound's part of line k with m left after `filled` columns, and
+    // the part of the unfilled columns, tabled once (see SetUp).
+    double LeastLinePart(int filled, std::int32_t m) const;
     void Leaf();
-    // Counts steps of work (a partial table formed is one; a complete
-    // table evaluated directly, about twenty times the time, is 32);
+    // Counts steps of work (a partial table formed or a partial column
+    // tested is one; a complete table evaluated directly, about twenty
+    // times the time, is 32);
     // every 16,384 shows progress and lets the user break off.
     void Tick(std::uint64_t steps = 1);
 
@@ -71,6 +78,10 @@ private:
     std::vector<double> restExpected_, lnRestExpected_;
     std::vector<double> lnFactorial_, lnInteger_;
     double lnConstant_ = 0.0;  // ln(prod R! prod C! / N!)
+    // LeastLinePart at filled * (most + 1) + m, most the largest line
+    // total; the columns' part by filled.
+    std::vector<double> leastLine_, leastColumns_;
+    std::int32_t most_ = 0;
     // The edges past which a value is certainly in the dominant class.
     double chiEdge_ = 0.0, lrEdge_ = 0.0, lnProbabilityEdge_ = 0.0;
 
@@ -118,6 +129,25 @@ void Search::SetUp() {
     for (std::int32_t r : lineTotal_) lnConstant_ += lnFactorial_[static_cast<std::size_t>(r)];
     for (std::int32_t c : stageTotal_) lnConstant_ += lnFactorial_[static_cast<std::size_t>(c)];
 
+    // The bound of the least sum of ln n! over the unfilled cells splits
+    // into a part of the columns and one of each line, which depends only
+    // on the line's remaining total: both tabled for every number of
+    // filled columns.
+    most_ = *std::max_element(lineTotal_.begin(), lineTotal_.end());
+    const auto width = static_cast<std::size_t>(most_) + 1;
+    leastLine_.assign(S * width, 0.0);
+    leastColumns_.assign(S, 0.0);
+    for (std::size_t filled = 0; filled < S; ++filled)
+        for (std::int32_t m = 0; m <= most_; ++m)
+            leastLine_[filled * width + static_cast<std::size_t>(m)] = LeastLinePart(static_cast<int>(filled), m);
+    for (std::size_t filled = 0; filled < S; ++filled) {
+        const double lnRest = lnInteger_[static_cast<std::size_t>(restTotal_[filled])];
+        for (std::size_t s = filled; s < S; ++s) {
+            const std::int64_t c = stageTotal_[s];
+            leastColumns_[filled] += static_cast<double>(c) * (lnInteger_[static_cast<std::size_t>(c)] - lnRest);
+        }
+    }
+
     // Greater than b under the tally rule needs a relative difference of at
     // least 1e-9, which any a >= b (1 + 3e-9) has; less probable than p
     // needs 1e-10, which any a <= p (1 - 1e-8) has. The bounds are sums of
@@ -135,27 +165,29 @@ void Search::SetUp() {
     parts_.assign(S + 1, Parts{});
 }
 
-double Search::LeastRestLnFactorials(int filled) const {
+// Line k's part, with m = m_k left of M over columns of totals C_j:
+//   m ln m + sum_j min_n [ln n! - n ln(m C_j / M)],
+// the minimum at n = floor(m C_j / M).
+double Search::LeastLinePart(int filled, std::int32_t m) const {
+    if (m == 0) return 0.0;
     const auto S = static_cast<std::size_t>(stages_);
     const std::int64_t rest = restTotal_[static_cast<std::size_t>(filled)];
     const double lnRest = lnInteger_[static_cast<std::size_t>(rest)];
-    double least = 0.0;
+    const double lnM = lnInteger_[static_cast<std::size_t>(m)];
+    double least = static_cast<double>(m) * lnM;
     for (std::size_t s = static_cast<std::size_t>(filled); s < S; ++s) {
         const std::int64_t c = stageTotal_[s];
-        least += static_cast<double>(c) * (lnInteger_[static_cast<std::size_t>(c)] - lnRest);
+        const std::int64_t n = m * c / rest;
+        const double lambda = lnM + lnInteger_[static_cast<std::size_t>(c)] - lnRest;
+        least += lnFactorial_[static_cast<std::size_t>(n)] - static_cast<double>(n) * lambda;
     }
-    for (std::size_t k = 0; k < static_cast<std::size_t>(lines_); ++k) {
-        const std::int64_t m = remaining_[k];
-        if (m == 0) continue;
-        const double lnM = lnInteger_[static_cast<std::size_t>(m)];
-        least += static_cast<double>(m) * lnM;
-        for (std::size_t s = static_cast<std::size_t>(filled); s < S; ++s) {
-            const std::int64_t c = stageTotal_[s];
-            const std::int64_t n = m * c / rest;  // where ln n! - n ln(m c / M) is least
-            const double lambda = lnM + lnInteger_[static_cast<std::size_t>(c)] - lnRest;
-            least += lnFactorial_[static_cast<std::size_t>(n)] - static_cast<double>(n) * lambda;
-        }
-    }
+    return least;
+}
+
+double Search::LeastRestLnFactorials(int filled) const {
+    const double* const line = leastLine_.data() + static_cast<std::size_t>(filled) * (static_cast<std::size_t>(most_) + 1);
+    double least = leastColumns_[static_cast<std::size_t>(filled)];
+    for (const std::int32_t m : remaining_) least += line[m];
     return least;
 }
 
@@ -174,6 +206,56 @@ bool Search::Dropped(int filled) const {
         if (tallied_[kLikelihoodRatio] && !(2.0 * lr > lrEdge_)) return false;
     }
     const double lnProbability = lnConstant_ - p.LnFactorials - LeastRestLnFactorials(filled);
+    return lnProbability < lnProbabilityEdge_;
+}
+
+// The bounds of Dropped over the cells still open, which are no longer a
+// rectangle: line i's cells in the stages after s, and for the lines after
+// k its cell in stage s too. Both statistics' bounds hold line by line for
+// any set of cells (the line's open cells merged into one); the
+// probability's weak duality holds for any cells whose line and stage sums
+// are fixed, with the multipliers ln m_i and ln(c_j / M) as before (stage
+// s's open part holding left).
+bool Search::DroppedWithin(int s, int k, std::int32_t left, const Parts& column) const {
+    const auto K = static_cast<std::size_t>(lines_);
+    const auto S = static_cast<std::size_t>(stages_);
+    const auto us = static_cast<std::size_t>(s);
+    const Parts& p = parts_[us];
+    if (tallied_[kPearson] || tallied_[kLikelihoodRatio]) {
+        double chi = p.Chi + column.Chi, lr = p.Lr + column.Lr;
+        for (std::size_t i = 0; i < K; ++i) {
+            const std::size_t at = (i <= static_cast<std::size_t>(k) ? us + 1 : us) * K + i;
+            const double e = restExpected_[at];
+            const double m = remaining_[i];
+            chi += (m - e) * (m - e) / e;
+            if (m > 0.0) lr += m * (lnInteger_[static_cast<std::size_t>(remaining_[i])] - lnRestExpected_[at]);
+        }
+        if (tallied_[kPearson] && !(chi > chiEdge_)) return false;
+        if (tallied_[kLikelihoodRatio] && !(2.0 * lr > lrEdge_)) return false;
+    }
+    const std::int64_t rest = left + restTotal_[us + 1];
+    const double lnRest = lnInteger_[static_cast<std::size_t>(rest)];
+    double least = 0.0;
+    // Stage s's open part, and the stages after it.
+    auto stagePart = [&](std::int64_t c) {
+        least += static_cast<double>(c) * (lnInteger_[static_cast<std::size_t>(c)] - lnRest);
+    };
+    auto cell = [&](std::int64_t m, double lnM, std::int64_t c) {
+        const std::int64_t n = m * c / rest;
+        const double lambda = lnM + lnInteger_[static_cast<std::size_t>(c)] - lnRest;
+        least += lnFactorial_[static_cast<std::size_t>(n)] - static_cast<double>(n) * lambda;
+    };
+    if (left > 0) stagePart(left);
+    for (std::size_t j = us + 1; j < S; ++j) stagePart(stageTotal_[j]);
+    for (std::size_t i = 0; i < K; ++i) {
+        const std::int64_t m = remaining_[i];
+        if (m == 0) continue;
+        const double lnM = lnInteger_[static_cast<std::size_t>(m)];
+        least += static_cast<double>(m) * lnM;
+        if (i > static_cast<std::size_t>(k) && left > 0) cell(m, lnM, left);
+        for (std::size_t j = us + 1; j < S; ++j) cell(m, lnM, stageTotal_[j]);
+    }
+    const double lnProbability = lnConstant_ - p.LnFactorials - column.LnFactorials - least;
     return lnProbability < lnProbabilityEdge_;
 }
 
@@ -216,7 +298,11 @@ void Search::Place(int s, int k, std::int32_t left, Parts column) {
         with.LnFactorials += lnFactorial_[static_cast<std::size_t>(n)];
         chosen_[uk * S + us] = n;
         remaining_[uk] -= n;
-        Place(s, k + 1, left - n, with);
+        // Within the stage, a partial column whose every completion is
+        // dropped is not completed (the last line's count is forced: the
+        // column is then tested whole).
+        if (k + 2 < lines_) Tick();
+        if (k + 2 >= lines_ || !DroppedWithin(s, k, left - n, with)) Place(s, k + 1, left - n, with);
         remaining_[uk] += n;
     }
 }

@@ -7,7 +7,9 @@
 // hold few, close to the mode. This search lists the rare side only: it
 // fills the table column by column (the smaller dimension as the lines) and
 // drops a partial table once every completion is certainly in the dominant
-// class of every tallied ordering, by bounds that hold for every completion:
+// class of every tallied ordering (tested after each line of a column, so
+// that a column is not completed in every way when its first counts
+// already settle it), by bounds that hold for every completion:
 //  - Pearson's X2 is at least that of the table with the unfilled columns
 //    merged into one: per line, sum over those cells of (n - e)^2 / e is at
 //    least (m - E)^2 / E, m and E the sums of the counts and of the expected
@@ -51,9 +53,9 @@ struct NearModeLimits {
     double MinSamplePoints = 1e9;
     double MaxRareEstimate = 1e5;
     std::size_t MaxBoxPoints = std::size_t{1} << 24;
-    // Steps of work (a partial table formed, about 30 ns; a complete table
-    // evaluated, 32 steps) before the search gives up, about half a second:
-    // the rare side was not small after all.
+    // Steps of work (a partial table formed or a partial column tested,
+    // about 30 ns; a complete table evaluated, 32 steps) before the search
+    // gives up, about half a second: the rare side was not small after all.
     std::uint64_t MaxSteps = std::uint64_t{1} << 24;
 };
 
