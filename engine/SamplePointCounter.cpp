@@ -39,6 +39,8 @@
 #include <limits>
 #include <utility>
 
+#include "BoundedVectors.h"
+
 namespace kelvorin {
 namespace {
 
@@ -519,6 +521,54 @@ double LogEnumerationWork(const std::vector<int>& rows, const std::vector<int>& 
 
 }  // namespace
 
+std::uint64_t TablesAtLeast(const std::vector<int>& rowTotals, const std::vector<int>& colTotals) {
+    long long N = 0, colSum = 0;
+    for (int t : rowTotals) N += t;
+    for (int t : colTotals) colSum += t;
+    if (N != colSum || N <= 0) return 0;
+    const std::size_t R = rowTotals.size(), C = colTotals.size();
+    // A table near the expected counts: each rounded down, then the
+    // lines' shortfalls (fewer than the lines of the other kind) placed.
+    std::vector<long long> cell(R * C), rowLeft(R), colLeft(C);
+    for (std::size_t j = 0; j < C; ++j) colLeft[j] = colTotals[j];
+    for (std::size_t i = 0; i < R; ++i) {
+        rowLeft[i] = rowTotals[i];
+        for (std::size_t j = 0; j < C; ++j) {
+            const long long n = static_cast<long long>(rowTotals[i]) * colTotals[j] / N;
+            cell[i * C + j] = n;
+            rowLeft[i] -= n;
+            colLeft[j] -= n;
+        }
+    }
+    for (std::size_t i = 0, j = 0; i < R && j < C;) {
+        const long long n = std::min(rowLeft[i], colLeft[j]);
+        cell[i * C + j] += n;
+        rowLeft[i] -= n;
+        colLeft[j] -= n;
+        if (rowLeft[i] == 0) ++i;
+        else ++j;
+    }
+    // Pairs of rows (or, transposed, of columns) of that table.
+    auto product = [&](bool byColumns) {
+        const std::size_t lines = byColumns ? C : R, across = byColumns ? R : C;
+        auto at = [&](std::size_t line, std::size_t k) { return byColumns ? cell[k * C + line] : cell[line * C + k]; };
+        std::uint64_t bound = 1;
+        std::vector<std::int32_t> low(across, 0), high(across);
+        for (std::size_t a = 0; a + 1 < lines; a += 2) {
+            std::int32_t first = 0;
+            for (std::size_t k = 0; k < across; ++k) {
+                high[k] = static_cast<std::int32_t>(at(a, k) + at(a + 1, k));
+                first += static_cast<std::int32_t>(at(a, k));
+            }
+            const BoundedCount ways = CountBoundedVectors(low, high, first);
+            if (ways.Overflowed || __builtin_mul_overflow(bound, ways.Count, &bound))
+                return std::numeric_limits<std::uint64_t>::max();
+        }
+        return bound;
+    };
+    return std::max(product(false), product(true));
+}
+
 SamplePointEstimate CountTwoWaySamplePoints(const std::vector<int>& rowTotals,
                                             const std::vector<int>& colTotals,
                                             std::uint64_t stopAt) {
@@ -561,6 +611,14 @@ SamplePointEstimate CountTwoWaySamplePoints(const std::vector<int>& rowTotals,
     }
     if ((rows.size() - 2) * (2 * cols.size() + 3) > kMaxNesting) {
         return SamplePointEstimate{};
+    }
+    // Enough tables for the caller are often plain at once. (Two lines
+    // are counted exactly in closed form, as cheaply.)
+    if (stopAt != std::numeric_limits<std::uint64_t>::max() && rows.size() > 2 && cols.size() > 2 &&
+        TablesAtLeast(rows, cols) >= stopAt) {
+        SamplePointEstimate reached;
+        reached.Reached = true;
+        return reached;
     }
     TableCounter counter(std::move(rows), std::move(cols), kWorkBudget, stopAt);
     Tally count;
@@ -606,24 +664,29 @@ std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& ro
     std::vector<std::uint64_t> value(points, 0);
     value[0] = 1;
     std::vector<int> y(K);
-    // Visits every point of total at most limit, in increasing index order:
-    // visit(index, total).
-    auto forEachPoint = [&](long long limit, auto&& visit) {
+    // Visits the points with total from lower to limit in increasing index
+    // order, as runs along the first axis: for each point of the other
+    // coordinates (held in y, y[0] staying 0), of total T, the points with
+    // y_0 from max(0, lower - T) to min(R_0, limit - T), whose indices are
+    // consecutive: run(index of the first, its y_0, the last y_0).
+    auto forEachRun = [&](long long lower, long long limit, auto&& run) {
         std::fill(y.begin(), y.end(), 0);
         std::size_t index = 0;
         long long total = 0;
         for (;;) {
-            visit(index, total);
-            // The next point: raise the first coordinate that can rise
-            // within the box and the limit, zeroing those before it.
-            std::size_t k = 0;
+            const long long from = std::max(0LL, lower - total);
+            const long long to = std::min<long long>(rows[0], limit - total);
+            if (from <= to) run(index + static_cast<std::size_t>(from), from, to);
+            // The next point of the other coordinates: raise the first that
+            // can rise within the box and the limit, zeroing those before it.
+            std::size_t k = 1;
             for (; k < K; ++k) {
                 if (y[k] < rows[k] && total < limit) break;
                 total -= y[k];
                 index -= static_cast<std::size_t>(y[k]) * stride[k];
                 y[k] = 0;
             }
-            if (k == K) return;
+            if (k >= K) return;
             ++y[k];
             ++total;
             index += stride[k];
@@ -631,31 +694,36 @@ std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& ro
     };
     long long placed = 0;  // the total of the columns multiplied in
     for (std::size_t j = 0; j + 1 < cols.size(); ++j) {
+        // Only the points of total placed hold counts; the others are 0.
+        const long long before = placed;
         placed += cols[j];
-        // Running sums along each axis over the points of total at most
-        // placed: a point then holds the sum over the points below it. The
-        // points of total placed hold counts of partial tables, each at
-        // most the final count; every value summed into them is a part of
-        // theirs, so an overflow there means the final count overflows.
-        // (Points of a smaller total hold such parts and are then cleared.)
+        // Running sums along each axis over the points of total from
+        // before to placed (those below hold 0 and stay so): a point then
+        // holds the sum over the points below it. The points of total
+        // placed hold counts of partial tables, each at most the final
+        // count; every value summed into them is a part of theirs, so an
+        // overflow there means the final count overflows. (Points of a
+        // smaller total hold such parts and are then cleared.)
         bool overflow = false;
         for (std::size_t d = 0; d < K; ++d) {
             const std::size_t step = stride[d];
-            forEachPoint(placed, [&](std::size_t index, long long) {
-                if (y[d] == 0) return;
-                overflow |= __builtin_add_overflow(value[index], value[index - step], &value[index]);
+            forEachRun(before, placed, [&](std::size_t first, long long from, long long to) {
+                if (d > 0 && y[d] == 0) return;
+                std::uint64_t* v = value.data() + first;
+                for (long long y0 = from; y0 <= to; ++y0, ++v)
+                    if (d > 0 || y0 > 0) overflow |= __builtin_add_overflow(*v, *(v - step), v);
             });
         }
         if (overflow) return std::nullopt;
-        forEachPoint(placed, [&](std::size_t index, long long total) {
-            if (total != placed) value[index] = 0;
+        forEachRun(before, placed - 1, [&](std::size_t first, long long from, long long to) {
+            std::fill_n(value.begin() + static_cast<std::ptrdiff_t>(first), to - from + 1, 0);
         });
     }
     // The last column is whatever the rows have left: every point of the
     // last total below R completes in one way.
     std::uint64_t count = 0;
-    forEachPoint(placed, [&](std::size_t index, long long total) {
-        if (total == placed && __builtin_add_overflow(count, value[index], &count)) count = ~std::uint64_t{0};
+    forEachRun(placed, placed, [&](std::size_t first, long long, long long) {
+        if (__builtin_add_overflow(count, value[first], &count)) count = ~std::uint64_t{0};
     });
     if (count >= (std::uint64_t{1} << 63)) return std::nullopt;
     return count;

@@ -35,6 +35,16 @@ SamplePointEstimate CountTwoWaySamplePoints(const std::vector<int>& rowTotals,
                                             const std::vector<int>& colTotals,
                                             std::uint64_t stopAt = std::numeric_limits<std::uint64_t>::max());
 
+// A bound below the number of tables with the given (positive) row and
+// column totals, found at once: one table with those margins is formed
+// (the expected counts rounded down, the rest placed by the north-west
+// corner rule), and with the other lines fixed, each pair of lines (the
+// first two, the next two, ...) can be replaced by any two-line table with
+// their totals and the pair's column sums; the pairs vary independently.
+// The larger of the products for rows and for columns, saturating at the
+// largest value. (Margins with different sums give 0.)
+std::uint64_t TablesAtLeast(const std::vector<int>& rowTotals, const std::vector<int>& colTotals);
+
 // The number of tables with the given (positive) row and column totals,
 // counted exactly as a coefficient: that of prod_i x_i^{R_i} in the product
 // over the columns of the complete homogeneous polynomials h_{C_j}(x) in one

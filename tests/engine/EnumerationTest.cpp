@@ -321,8 +321,22 @@ TEST(SamplePointCounter, TheCountByDominanceSumsIsExact) {
         const SamplePointEstimate e = CountTwoWaySamplePoints(rows, cols);
         ASSERT_TRUE(e.Exact);
         EXPECT_EQ(both(rows, cols), e.ExactCount);
+        // The bound at once is one, and at least the pairs' own count.
+        EXPECT_LE(TablesAtLeast(rows, cols), e.ExactCount);
+        EXPECT_LE(TablesAtLeast(cols, rows), e.ExactCount);
+        EXPECT_GE(TablesAtLeast(rows, cols), 1u);
     }
     EXPECT_EQ(both({33, 21, 44, 21, 33}, {41, 28, 56, 27}), 38'152'417'927'508u);  // given up by the budgeted counter
+    // Where the bound at once passes the count the caller needs, the
+    // counter says so without counting (the budgeted counter gives up on
+    // this one: the count would be unknown).
+    const std::vector<int> rows{23, 23, 48, 22, 23}, cols{47, 22, 47, 23};
+    EXPECT_EQ(both(rows, cols), 8'853'258'634'350u);
+    EXPECT_GE(TablesAtLeast(rows, cols), 1'000'000u);
+    EXPECT_LE(TablesAtLeast(rows, cols), 8'853'258'634'350u);
+    EXPECT_TRUE(CountTwoWaySamplePoints(rows, cols, 1'000'000).Reached);
+    EXPECT_EQ(TablesAtLeast({3, 4}, {3, 3}), 0u);
+    EXPECT_EQ(TablesAtLeast({1, 1, 1}, {1, 1, 1}), 2u);  // rows 1 and 2 exchanged (6 in all)
     EXPECT_EQ(both({40, 40, 40}, Margins(40, 3)), std::nullopt);  // about 10^37
     EXPECT_EQ(CountTwoWayTablesExactly({14, 14, 14, 14}, {14, 14, 14, 14}, 1000), std::nullopt);  // 15^4 points
     EXPECT_EQ(CountTwoWayTablesExactly({3, 4}, {3, 3}, kBox), std::nullopt);  // margins no table has
