@@ -41,6 +41,9 @@ private:
         double LnFactorials = 0.0;
     };
     void Place(int s, int k, std::int32_t left, Parts column);
+    // Stage s's column complete (its parts in column): the partial table
+    // is dropped, or taken on to the next stage, or complete.
+    void Completed(int s, const Parts& column);
     // Whether every completion of the partial table with `filled` columns
     // (its parts in parts_[filled]) is certainly in the dominant class of
     // every tallied ordering.
@@ -76,10 +79,18 @@ private:
     // E of line k, the sum of its expected counts in stages s.., and ln E,
     // at s * K + k.
     std::vector<double> restExpected_, lnRestExpected_;
+    // The statistics' cell terms, (n - e)^2 / e and n ln(n / e): of count n
+    // of line k in stage s at (k * S + s) * (most + 1) + n; and of the
+    // bounds' merged cells, m left in line k over stages s.. (the expected
+    // count E), at (s * K + k) * (most + 1) + m, for s < S.
+    struct Terms {
+        double Chi = 0.0, Lr = 0.0;
+    };
+    std::vector<Terms> cellTerms_, restTerms_;
     std::vector<double> lnFactorial_, lnInteger_;
     double lnConstant_ = 0.0;  // ln(prod R! prod C! / N!)
     // LeastLinePart at filled * (most + 1) + m, most the largest line
-    // total; the columns' part by filled.
+    // total (most_); the columns' part by filled.
     std::vector<double> leastLine_, leastColumns_;
     std::int32_t most_ = 0;
     // The edges past which a value is certainly in the dominant class.
@@ -135,6 +146,20 @@ void Search::SetUp() {
     // filled columns.
     most_ = *std::max_element(lineTotal_.begin(), lineTotal_.end());
     const auto width = static_cast<std::size_t>(most_) + 1;
+    auto terms = [&](std::int32_t n, double e, double lnE) {
+        return Terms{(n - e) * (n - e) / e,
+                     n > 0 ? n * (lnInteger_[static_cast<std::size_t>(n)] - lnE) : 0.0};
+    };
+    cellTerms_.resize(K * S * width);
+    restTerms_.resize(S * K * width);
+    for (std::size_t k = 0; k < K; ++k)
+        for (std::size_t s = 0; s < S; ++s)
+            for (std::int32_t n = 0; n <= most_; ++n) {
+                const auto un = static_cast<std::size_t>(n);
+                cellTerms_[(k * S + s) * width + un] = terms(n, expected_[k * S + s], lnExpected_[k * S + s]);
+                restTerms_[(s * K + k) * width + un] =
+                    terms(n, restExpected_[s * K + k], lnRestExpected_[s * K + k]);
+            }
     leastLine_.assign(S * width, 0.0);
     leastColumns_.assign(S, 0.0);
     for (std::size_t filled = 0; filled < S; ++filled)
@@ -193,14 +218,14 @@ double Search::LeastRestLnFactorials(int filled) const {
 
 bool Search::Dropped(int filled) const {
     const Parts& p = parts_[static_cast<std::size_t>(filled)];
-    const std::size_t at = static_cast<std::size_t>(filled) * static_cast<std::size_t>(lines_);
+    const auto width = static_cast<std::size_t>(most_) + 1;
+    const Terms* const rest = restTerms_.data() + static_cast<std::size_t>(filled) * static_cast<std::size_t>(lines_) * width;
     if (tallied_[kPearson] || tallied_[kLikelihoodRatio]) {
         double chi = p.Chi, lr = p.Lr;
         for (std::size_t k = 0; k < static_cast<std::size_t>(lines_); ++k) {
-            const double e = restExpected_[at + k];
-            const double m = remaining_[k];
-            chi += (m - e) * (m - e) / e;
-            if (m > 0.0) lr += m * (lnInteger_[static_cast<std::size_t>(remaining_[k])] - lnRestExpected_[at + k]);
+            const Terms& t = rest[k * width + static_cast<std::size_t>(remaining_[k])];
+            chi += t.Chi;
+            lr += t.Lr;
         }
         if (tallied_[kPearson] && !(chi > chiEdge_)) return false;
         if (tallied_[kLikelihoodRatio] && !(2.0 * lr > lrEdge_)) return false;
@@ -222,13 +247,13 @@ bool Search::DroppedWithin(int s, int k, std::int32_t left, const Parts& column)
     const auto us = static_cast<std::size_t>(s);
     const Parts& p = parts_[us];
     if (tallied_[kPearson] || tallied_[kLikelihoodRatio]) {
+        const auto width = static_cast<std::size_t>(most_) + 1;
         double chi = p.Chi + column.Chi, lr = p.Lr + column.Lr;
         for (std::size_t i = 0; i < K; ++i) {
             const std::size_t at = (i <= static_cast<std::size_t>(k) ? us + 1 : us) * K + i;
-            const double e = restExpected_[at];
-            const double m = remaining_[i];
-            chi += (m - e) * (m - e) / e;
-            if (m > 0.0) lr += m * (lnInteger_[static_cast<std::size_t>(remaining_[i])] - lnRestExpected_[at]);
+            const Terms& t = restTerms_[at * width + static_cast<std::size_t>(remaining_[i])];
+            chi += t.Chi;
+            lr += t.Lr;
         }
         if (tallied_[kPearson] && !(chi > chiEdge_)) return false;
         if (tallied_[kLikelihoodRatio] && !(2.0 * lr > lrEdge_)) return false;
@@ -269,40 +294,57 @@ void Search::Tick(std::uint64_t steps) {
     if (state_.Abandoned) throw BrokenOff{};
 }
 
+void Search::Completed(int s, const Parts& column) {
+    const auto us = static_cast<std::size_t>(s);
+    Tick();
+    const Parts& before = parts_[us];
+    parts_[us + 1] = {before.Chi + column.Chi, before.Lr + column.Lr, before.LnFactorials + column.LnFactorials};
+    if (Dropped(s + 1)) return;
+    if (s + 2 == stages_) {
+        Leaf();
+    } else {
+        Place(s + 1, 0, stageTotal_[us + 1], Parts{});
+    }
+}
+
 void Search::Place(int s, int k, std::int32_t left, Parts column) {
     const auto S = static_cast<std::size_t>(stages_);
     const auto us = static_cast<std::size_t>(s);
     const auto uk = static_cast<std::size_t>(k);
-    if (k == lines_) {
-        Tick();
-        const Parts& before = parts_[us];
-        parts_[us + 1] = {before.Chi + column.Chi, before.Lr + column.Lr, before.LnFactorials + column.LnFactorials};
-        if (Dropped(s + 1)) return;
-        if (s + 2 == stages_) {
-            Leaf();
-        } else {
-            Place(s + 1, 0, stageTotal_[us + 1], Parts{});
-        }
-        return;
-    }
+    const auto width = static_cast<std::size_t>(most_) + 1;
     std::int32_t after = 0;  // what the lines after k can take
     for (std::size_t j = uk + 1; j < static_cast<std::size_t>(lines_); ++j) after += remaining_[j];
     const std::int32_t low = std::max<std::int32_t>(0, left - after);
     const std::int32_t high = std::min(remaining_[uk], left);
-    const double e = expected_[uk * S + us];
-    const double lnE = lnExpected_[uk * S + us];
+    const Terms* const cells = cellTerms_.data() + (uk * S + us) * width;
+    // Before the last line, whose count is then forced: the column is
+    // completed at once.
+    const bool lastButOne = k + 2 == lines_;
+    const std::size_t last = static_cast<std::size_t>(lines_) - 1;
+    const Terms* const lastCells = cellTerms_.data() + (last * S + us) * width;
     for (std::int32_t n = low; n <= high; ++n) {
         Parts with = column;
-        with.Chi += (n - e) * (n - e) / e;
-        if (n > 0) with.Lr += n * (lnInteger_[static_cast<std::size_t>(n)] - lnE);
+        with.Chi += cells[n].Chi;
+        with.Lr += cells[n].Lr;
         with.LnFactorials += lnFactorial_[static_cast<std::size_t>(n)];
         chosen_[uk * S + us] = n;
         remaining_[uk] -= n;
-        // Within the stage, a partial column whose every completion is
-        // dropped is not completed (the last line's count is forced: the
-        // column is then tested whole).
-        if (k + 2 < lines_) Tick();
-        if (k + 2 >= lines_ || !DroppedWithin(s, k, left - n, with)) Place(s, k + 1, left - n, with);
+        if (lastButOne) {
+            // (The lines after k could take what is left: it fits.)
+            const std::int32_t m = left - n;
+            with.Chi += lastCells[m].Chi;
+            with.Lr += lastCells[m].Lr;
+            with.LnFactorials += lnFactorial_[static_cast<std::size_t>(m)];
+            chosen_[last * S + us] = m;
+            remaining_[last] -= m;
+            Completed(s, with);
+            remaining_[last] += m;
+        } else {
+            // Within the stage, a partial column whose every completion is
+            // dropped is not completed.
+            Tick();
+            if (!DroppedWithin(s, k, left - n, with)) Place(s, k + 1, left - n, with);
+        }
         remaining_[uk] += n;
     }
 }
