@@ -36,7 +36,9 @@
 #include <cmath>
 #include <cstddef>
 #include <functional>
+#include <bit>
 #include <limits>
+#include <memory>
 #include <utility>
 
 #include "BoundedVectors.h"
@@ -644,7 +646,10 @@ std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& ro
     };
     const bool transposed = boxOf(colTotals) < boxOf(rowTotals);
     const std::vector<int>& rows = transposed ? colTotals : rowTotals;
-    const std::vector<int>& cols = transposed ? rowTotals : colTotals;
+    // The columns in increasing order: the two largest are placed last, in
+    // closed form, so the sums run over the points of the least totals.
+    std::vector<int> cols = transposed ? rowTotals : colTotals;
+    std::sort(cols.begin(), cols.end());
     const std::size_t points = boxOf(rows);
     long long rowSum = 0, colSum = 0;
     for (int t : rows) rowSum += t;
@@ -660,8 +665,10 @@ std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& ro
         s *= static_cast<std::size_t>(rows[k]) + 1;
     }
     // Per point of the box (index sum y_k stride_k) the count of the
-    // columns multiplied in so far; y is the point being visited.
-    std::vector<std::uint64_t> value(points, 0);
+    // columns multiplied in so far; y is the point being visited. Points are
+    // set to 0 as the totals reached come to them (the points of larger
+    // totals are never touched).
+    const std::unique_ptr<std::uint64_t[]> value(new std::uint64_t[points]);
     value[0] = 1;
     std::vector<int> y(K);
     // Visits the points with total from lower to limit in increasing index
@@ -692,11 +699,18 @@ std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& ro
             index += stride[k];
         }
     };
+    // With few rows the last two columns are placed in closed form (below);
+    // otherwise the last but one is multiplied in like the others.
+    const bool closedForm = K <= 6 && cols.size() >= 2;
     long long placed = 0;  // the total of the columns multiplied in
-    for (std::size_t j = 0; j + 1 < cols.size(); ++j) {
-        // Only the points of total placed hold counts; the others are 0.
+    for (std::size_t j = 0; j + (closedForm ? 2 : 1) < cols.size(); ++j) {
+        // Only the points of total placed hold counts; the others up to it
+        // are 0, and those up to the next total are set to 0.
         const long long before = placed;
         placed += cols[j];
+        forEachRun(before + 1, placed, [&](std::size_t first, long long from, long long to) {
+            std::fill_n(value.get() + first, to - from + 1, 0);
+        });
         // Running sums along each axis over the points of total from
         // before to placed (those below hold 0 and stay so): a point then
         // holds the sum over the points below it. The points of total
@@ -709,22 +723,56 @@ std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& ro
             const std::size_t step = stride[d];
             forEachRun(before, placed, [&](std::size_t first, long long from, long long to) {
                 if (d > 0 && y[d] == 0) return;
-                std::uint64_t* v = value.data() + first;
+                std::uint64_t* v = value.get() + first;
                 for (long long y0 = from; y0 <= to; ++y0, ++v)
                     if (d > 0 || y0 > 0) overflow |= __builtin_add_overflow(*v, *(v - step), v);
             });
         }
         if (overflow) return std::nullopt;
         forEachRun(before, placed - 1, [&](std::size_t first, long long from, long long to) {
-            std::fill_n(value.begin() + static_cast<std::ptrdiff_t>(first), to - from + 1, 0);
+            std::fill_n(value.get() + first, to - from + 1, 0);
         });
     }
-    // The last column is whatever the rows have left: every point of the
-    // last total below R completes in one way.
+    // The last column is whatever the rows have left. In closed form, a point
+    // y of the last total completes in as many ways as the last column but
+    // one has vectors x <= R - y of its total T, by inclusion and exclusion
+    // over the rows pushed past their bounds: with x_k > R_k - y_k for every
+    // k of a set Q, C(T - sum_Q (R_k - y_k + 1) + K - 1, K - 1). (Every
+    // term is below 2^54 and their sum within 2^60: see
+    // CountBoundedVectors.) Otherwise a point below R completes in one way.
+    const auto T = static_cast<std::size_t>(closedForm ? cols[cols.size() - 2] : 0);
+    const std::size_t K1 = K - 1;
+    std::vector<std::int64_t> binomial(T + 1);  // C(n + K - 1, K - 1)
+    for (std::size_t n = 0; n <= T; ++n) {
+        std::uint64_t ways = 1;
+        for (std::size_t i = 1; i <= K1; ++i) ways = ways * (n + i) / i;
+        binomial[n] = static_cast<std::int64_t>(ways);
+    }
+    std::vector<std::int64_t> room(K);
+    auto completions = [&]() -> std::int64_t {
+        if (!closedForm) return 1;
+        std::int64_t sum = 0;
+        for (std::size_t set = 0; set < (std::size_t{1} << K); ++set) {
+            std::int64_t n = static_cast<std::int64_t>(T);
+            for (std::size_t k = 0; k < K && n >= 0; ++k)
+                if (set >> k & 1) n -= room[k] + 1;
+            if (n < 0) continue;
+            const std::int64_t c = binomial[static_cast<std::size_t>(n)];
+            sum += std::popcount(set) % 2 == 0 ? c : -c;
+        }
+        return sum;
+    };
     std::uint64_t count = 0;
-    forEachRun(placed, placed, [&](std::size_t first, long long, long long) {
-        if (__builtin_add_overflow(count, value[first], &count)) count = ~std::uint64_t{0};
+    bool overflow = false;
+    forEachRun(placed, placed, [&](std::size_t first, long long from, long long) {
+        if (value[first] == 0) return;
+        room[0] = rows[0] - from;
+        for (std::size_t k = 1; k < K; ++k) room[k] = rows[k] - y[k];
+        std::uint64_t ways = 0;
+        overflow |= __builtin_mul_overflow(value[first], static_cast<std::uint64_t>(completions()), &ways);
+        overflow |= __builtin_add_overflow(count, ways, &count);
     });
+    if (overflow) return std::nullopt;
     if (count >= (std::uint64_t{1} << 63)) return std::nullopt;
     return count;
 }

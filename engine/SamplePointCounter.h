@@ -53,8 +53,10 @@ std::uint64_t TablesAtLeast(const std::vector<int>& rowTotals, const std::vector
 // C_1 + ... + C_j, and multiplying by h_{C_{j+1}} sums it over every point
 // below y: a dominance sum over the box of points 0 <= y <= R, one running
 // sum along each axis. The rows are taken as the dimension whose box is the
-// smaller; the work is about (rows) x (columns) x (box). Nothing when the
-// box has more than maxPoints points, or the count reaches 2^63.
+// smaller, the columns multiplied in increasing order, and with at most six
+// rows the last two in closed form; the work is about (rows) x (columns) x
+// (box). Nothing when the box has more than maxPoints points, or the count
+// reaches 2^63.
 std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& rowTotals,
                                                       const std::vector<int>& colTotals,
                                                       std::size_t maxPoints);
