@@ -454,7 +454,21 @@ NetworkOutcome RunNearModeSearch(AnalysisState& state, const EnginePorts& ports,
     // (The count beforehand may have stopped short, or given up.)
     if (!state.ExpectedPointsExact && TablesAtMost(rows, cols) < limits.MinSamplePoints)
         return NetworkOutcome::NeedsEnumeration;
-    const std::optional<std::uint64_t> total = CountTwoWayTablesExactly(rows, cols, limits.MaxBoxPoints);
+    // The count over a large box takes seconds: it shows progress as the
+    // network does while it is formed (nothing settled yet) and stops at a
+    // break-off.
+    const double expected = state.ExpectedSamplePoints < 0x1p64 ? state.ExpectedSamplePoints : 0.0;
+    const std::string showing = "0 of " + std::to_string(static_cast<std::uint64_t>(expected)) + "  Click to break";
+    const std::optional<std::uint64_t> total = CountTwoWayTablesExactly(rows, cols, limits.MaxBoxPoints, [&] {
+        ports.Status->SetText(showing);
+        ports.Pump->ProcessPendingEvents();
+        return !state.Abandoned;
+    });
+    if (state.Abandoned) {
+        state.ProbabilityTally = state.G2Tally = state.X2Tally = ExactTally{};
+        state.SamplePointCount = 0;
+        return NetworkOutcome::BrokenOff;
+    }
     if (!total || static_cast<double>(*total) < limits.MinSamplePoints) return NetworkOutcome::NeedsEnumeration;
     return Search(state, ports, limits, *total).Run();
 }

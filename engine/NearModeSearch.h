@@ -75,7 +75,8 @@ double TablesAtMost(const std::vector<int>& rows, const std::vector<int>& cols);
 // with the state untouched when it does not apply or gives up. The caller
 // has checked NetworkApplies; ObservedProbability, RowMultinomial, G2 and X2
 // must be set. Shows progress as 0 of the total (nothing is settled before
-// the end) and lets the user break off (BrokenOff, 0 sample points).
+// the end; while the total is counted, 0 of the count beforehand) and lets
+// the user break off (BrokenOff, 0 sample points).
 NetworkOutcome RunNearModeSearch(AnalysisState& state, const EnginePorts& ports,
                                  const NearModeLimits& limits = NearModeLimits{});
 

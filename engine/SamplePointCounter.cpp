@@ -634,7 +634,8 @@ SamplePointEstimate CountTwoWaySamplePoints(const std::vector<int>& rowTotals,
 
 std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& rowTotals,
                                                       const std::vector<int>& colTotals,
-                                                      std::size_t maxPoints) {
+                                                      std::size_t maxPoints,
+                                                      const std::function<bool()>& going) {
     // The box of the given rows, or of the columns as rows: the smaller.
     auto boxOf = [&](const std::vector<int>& totals) {
         std::size_t points = 1;
@@ -658,6 +659,7 @@ std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& ro
         colSum += t;
     }
     if (points > maxPoints || rowSum != colSum || rows.empty() || cols.empty()) return std::nullopt;
+    if (going && !going()) return std::nullopt;
     const std::size_t K = rows.size();
     std::vector<std::size_t> stride(K);
     for (std::size_t k = 0, s = 1; k < K; ++k) {
@@ -676,14 +678,26 @@ std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& ro
     // coordinates (held in y, y[0] staying 0), of total T, the points with
     // y_0 from max(0, lower - T) to min(R_0, limit - T), whose indices are
     // consecutive: run(index of the first, its y_0, the last y_0).
+    // The points visited since going was last asked, and whether it said
+    // to stop (then every later walk visits nothing).
+    constexpr std::size_t kAskEvery = std::size_t{1} << 20;
+    std::size_t visited = 0;
+    bool stopped = false;
     auto forEachRun = [&](long long lower, long long limit, auto&& run) {
         std::fill(y.begin(), y.end(), 0);
         std::size_t index = 0;
         long long total = 0;
-        for (;;) {
+        while (!stopped) {
             const long long from = std::max(0LL, lower - total);
             const long long to = std::min<long long>(rows[0], limit - total);
-            if (from <= to) run(index + static_cast<std::size_t>(from), from, to);
+            if (from <= to) {
+                run(index + static_cast<std::size_t>(from), from, to);
+                visited += static_cast<std::size_t>(to - from + 1);
+                if (visited >= kAskEvery && going) {
+                    visited = 0;
+                    stopped = !going();
+                }
+            }
             // The next point of the other coordinates: raise the first that
             // can rise within the box and the limit, zeroing those before it.
             std::size_t k = 1;
@@ -728,7 +742,7 @@ std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& ro
                     if (d > 0 || y0 > 0) overflow |= __builtin_add_overflow(*v, *(v - step), v);
             });
         }
-        if (overflow) return std::nullopt;
+        if (overflow || stopped) return std::nullopt;
         forEachRun(before, placed - 1, [&](std::size_t first, long long from, long long to) {
             std::fill_n(value.get() + first, to - from + 1, 0);
         });
@@ -772,7 +786,7 @@ std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& ro
         overflow |= __builtin_mul_overflow(value[first], static_cast<std::uint64_t>(completions()), &ways);
         overflow |= __builtin_add_overflow(count, ways, &count);
     });
-    if (overflow) return std::nullopt;
+    if (overflow || stopped) return std::nullopt;
     if (count >= (std::uint64_t{1} << 63)) return std::nullopt;
     return count;
 }

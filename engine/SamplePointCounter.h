@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -56,10 +57,13 @@ std::uint64_t TablesAtLeast(const std::vector<int>& rowTotals, const std::vector
 // smaller, the columns multiplied in increasing order, and with at most six
 // rows the last two in closed form; the work is about (rows) x (columns) x
 // (box). Nothing when the box has more than maxPoints points, or the count
-// reaches 2^63.
+// reaches 2^63. going (when given) is called before counting and after about
+// every million points visited; the count stops, with nothing, once it
+// returns false.
 std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& rowTotals,
                                                       const std::vector<int>& colTotals,
-                                                      std::size_t maxPoints);
+                                                      std::size_t maxPoints,
+                                                      const std::function<bool()>& going = {});
 
 // Number of vectors of k non-negative counts with sum n: C(n + k - 1, k - 1).
 // Exact while it fits in 64 bits, else approximated through lgammal; 0 and

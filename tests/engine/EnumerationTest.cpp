@@ -336,6 +336,19 @@ TEST(SamplePointCounter, TheCountByDominanceSumsIsExact) {
     EXPECT_LE(TablesAtLeast(rows, cols), 8'853'258'634'350u);
     EXPECT_TRUE(CountTwoWaySamplePoints(rows, cols, 1'000'000).Reached);
     EXPECT_EQ(TablesAtLeast({3, 4}, {3, 3}), 0u);
+    // Asked whether to go on before counting and every million points or so
+    // (the box of the table near independence: 1.9 million points, some
+    // million visited a column): stopping gives nothing.
+    int asked = 0;
+    EXPECT_EQ(CountTwoWayTablesExactly({33, 21, 44, 21, 33}, {41, 28, 56, 27}, kBox, [&] { return ++asked > 0; }),
+              38'152'417'927'508u);
+    EXPECT_GE(asked, 3);
+    for (const int stopAt : {1, 2}) {
+        int calls = 0;
+        EXPECT_EQ(CountTwoWayTablesExactly({33, 21, 44, 21, 33}, {41, 28, 56, 27}, kBox, [&] { return ++calls < stopAt; }),
+                  std::nullopt);
+        EXPECT_EQ(calls, stopAt);
+    }
     EXPECT_EQ(TablesAtLeast({1, 1, 1}, {1, 1, 1}), 2u);  // rows 1 and 2 exchanged (6 in all)
     EXPECT_EQ(both({40, 40, 40}, Margins(40, 3)), std::nullopt);  // about 10^37
     EXPECT_EQ(CountTwoWayTablesExactly({14, 14, 14, 14}, {14, 14, 14, 14}, 1000), std::nullopt);  // 15^4 points

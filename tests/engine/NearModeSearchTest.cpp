@@ -192,12 +192,30 @@ TEST_F(NearModeSearchTest, ItGivesUpPastItsStepsAndStopsAtABreakOff) {
     engine.State().NetworkFrom = 0;
     Run(near);
     // (Outside a run the engine's break-off is a no-op: the click it stands
-    // for sets the flag the search watches.)
-    env.pump.onPass = [&] { s.Abandoned = true; };
+    // for sets the flag the search watches.) The count of its total shows
+    // progress first (once on so small a box), then the search: broken off
+    // at the search's first progress, and at the count's.
+    for (const int at : {2, 1}) {
+        const int before = env.pump.passes;
+        env.pump.onPass = [&] {
+            if (env.pump.passes - before >= at) s.Abandoned = true;
+        };
+        s.Abandoned = false;
+        env.status.texts.clear();
+        s.ExpectedSamplePoints = 0.0;  // (as where the count beforehand stopped short)
+        s.ExpectedPointsExact = false;
+        EXPECT_EQ(Search(std::numeric_limits<std::uint64_t>::max()), NetworkOutcome::BrokenOff);
+        EXPECT_EQ(s.SamplePointCount, 0u);
+        EXPECT_EQ(env.pump.passes - before, at);
+        ASSERT_EQ(env.status.texts.size(), static_cast<std::size_t>(at));
+        EXPECT_EQ(env.status.texts.front(), "0 of 0  Click to break");
+        if (at == 2) {
+            EXPECT_EQ(env.status.texts.back(), "0 of " + std::to_string(static_cast<std::uint64_t>(Points(near))) +
+                                                   "  Click to break");
+        }
+    }
+    env.pump.onPass = nullptr;
     s.Abandoned = false;
-    EXPECT_EQ(Search(std::numeric_limits<std::uint64_t>::max()), NetworkOutcome::BrokenOff);
-    EXPECT_EQ(s.SamplePointCount, 0u);
-    EXPECT_GE(env.pump.passes, 1);
 }
 
 // With the default limits: a table of 3.5e9 sample points near
