@@ -55,6 +55,17 @@ private:
     // The bound's part of line k with m left after `filled` columns, and
     // the part of the unfilled columns, tabled once (see SetUp).
     double LeastLinePart(int filled, std::int32_t m) const;
+    // The bound's terms (see LeastLinePart) of an open cell, m = m_i > 0
+    // left in its line, ln m, c = c_j in its column, and of an open column,
+    // of M = rest in all (ln M = lnRest).
+    double LeastCellPart(std::int64_t m, double lnM, std::int64_t c, std::int64_t rest, double lnRest) const {
+        const std::int64_t n = m * c / rest;
+        const double lambda = lnM + lnInteger_[static_cast<std::size_t>(c)] - lnRest;
+        return lnFactorial_[static_cast<std::size_t>(n)] - static_cast<double>(n) * lambda;
+    }
+    double LeastColumnPart(std::int64_t c, double lnRest) const {
+        return static_cast<double>(c) * (lnInteger_[static_cast<std::size_t>(c)] - lnRest);
+    }
     void Leaf();
     // Counts steps of work (a partial table formed or a partial column
     // tested is one; a complete table evaluated directly, about twenty
@@ -167,10 +178,7 @@ void Search::SetUp() {
             leastLine_[filled * width + static_cast<std::size_t>(m)] = LeastLinePart(static_cast<int>(filled), m);
     for (std::size_t filled = 0; filled < S; ++filled) {
         const double lnRest = lnInteger_[static_cast<std::size_t>(restTotal_[filled])];
-        for (std::size_t s = filled; s < S; ++s) {
-            const std::int64_t c = stageTotal_[s];
-            leastColumns_[filled] += static_cast<double>(c) * (lnInteger_[static_cast<std::size_t>(c)] - lnRest);
-        }
+        for (std::size_t s = filled; s < S; ++s) leastColumns_[filled] += LeastColumnPart(stageTotal_[s], lnRest);
     }
 
     // Greater than b under the tally rule needs a relative difference of at
@@ -200,17 +208,14 @@ double Search::LeastLinePart(int filled, std::int32_t m) const {
     const double lnRest = lnInteger_[static_cast<std::size_t>(rest)];
     const double lnM = lnInteger_[static_cast<std::size_t>(m)];
     double least = static_cast<double>(m) * lnM;
-    for (std::size_t s = static_cast<std::size_t>(filled); s < S; ++s) {
-        const std::int64_t c = stageTotal_[s];
-        const std::int64_t n = m * c / rest;
-        const double lambda = lnM + lnInteger_[static_cast<std::size_t>(c)] - lnRest;
-        least += lnFactorial_[static_cast<std::size_t>(n)] - static_cast<double>(n) * lambda;
-    }
+    for (std::size_t s = static_cast<std::size_t>(filled); s < S; ++s)
+        least += LeastCellPart(m, lnM, stageTotal_[s], rest, lnRest);
     return least;
 }
 
 double Search::LeastRestLnFactorials(int filled) const {
-    const double* const line = leastLine_.data() + static_cast<std::size_t>(filled) * (static_cast<std::size_t>(most_) + 1);
+    const auto width = static_cast<std::size_t>(most_) + 1;
+    const double* const line = leastLine_.data() + static_cast<std::size_t>(filled) * width;
     double least = leastColumns_[static_cast<std::size_t>(filled)];
     for (const std::int32_t m : remaining_) least += line[m];
     return least;
@@ -219,7 +224,8 @@ double Search::LeastRestLnFactorials(int filled) const {
 bool Search::Dropped(int filled) const {
     const Parts& p = parts_[static_cast<std::size_t>(filled)];
     const auto width = static_cast<std::size_t>(most_) + 1;
-    const Terms* const rest = restTerms_.data() + static_cast<std::size_t>(filled) * static_cast<std::size_t>(lines_) * width;
+    const Terms* const rest =
+        restTerms_.data() + static_cast<std::size_t>(filled) * static_cast<std::size_t>(lines_) * width;
     if (tallied_[kPearson] || tallied_[kLikelihoodRatio]) {
         double chi = p.Chi, lr = p.Lr;
         for (std::size_t k = 0; k < static_cast<std::size_t>(lines_); ++k) {
@@ -260,25 +266,17 @@ bool Search::DroppedWithin(int s, int k, std::int32_t left, const Parts& column)
     }
     const std::int64_t rest = left + restTotal_[us + 1];
     const double lnRest = lnInteger_[static_cast<std::size_t>(rest)];
-    double least = 0.0;
     // Stage s's open part, and the stages after it.
-    auto stagePart = [&](std::int64_t c) {
-        least += static_cast<double>(c) * (lnInteger_[static_cast<std::size_t>(c)] - lnRest);
-    };
-    auto cell = [&](std::int64_t m, double lnM, std::int64_t c) {
-        const std::int64_t n = m * c / rest;
-        const double lambda = lnM + lnInteger_[static_cast<std::size_t>(c)] - lnRest;
-        least += lnFactorial_[static_cast<std::size_t>(n)] - static_cast<double>(n) * lambda;
-    };
-    if (left > 0) stagePart(left);
-    for (std::size_t j = us + 1; j < S; ++j) stagePart(stageTotal_[j]);
+    double least = 0.0;
+    if (left > 0) least += LeastColumnPart(left, lnRest);
+    for (std::size_t j = us + 1; j < S; ++j) least += LeastColumnPart(stageTotal_[j], lnRest);
     for (std::size_t i = 0; i < K; ++i) {
         const std::int64_t m = remaining_[i];
         if (m == 0) continue;
         const double lnM = lnInteger_[static_cast<std::size_t>(m)];
         least += static_cast<double>(m) * lnM;
-        if (i > static_cast<std::size_t>(k) && left > 0) cell(m, lnM, left);
-        for (std::size_t j = us + 1; j < S; ++j) cell(m, lnM, stageTotal_[j]);
+        if (i > static_cast<std::size_t>(k) && left > 0) least += LeastCellPart(m, lnM, left, rest, lnRest);
+        for (std::size_t j = us + 1; j < S; ++j) least += LeastCellPart(m, lnM, stageTotal_[j], rest, lnRest);
     }
     const double lnProbability = lnConstant_ - p.LnFactorials - column.LnFactorials - least;
     return lnProbability < lnProbabilityEdge_;
