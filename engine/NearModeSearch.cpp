@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -457,11 +458,19 @@ NetworkOutcome RunNearModeSearch(AnalysisState& state, const EnginePorts& ports,
     // break-off.
     const double expected = state.ExpectedSamplePoints < 0x1p64 ? state.ExpectedSamplePoints : 0.0;
     const std::string showing = "0 of " + std::to_string(static_cast<std::uint64_t>(expected)) + "  Click to break";
-    const std::optional<std::uint64_t> total = CountTwoWayTablesExactly(rows, cols, limits.MaxBoxPoints, [&] {
-        ports.Status->SetText(showing);
-        ports.Pump->ProcessPendingEvents();
-        return !state.Abandoned;
-    });
+    // (Within the network's memory budget, 8 bytes a point; where the
+    // system refuses the memory, the network takes the table.)
+    const std::size_t maxPoints = std::min(limits.MaxBoxPoints, state.NetworkMemory / sizeof(std::uint64_t));
+    std::optional<std::uint64_t> total;
+    try {
+        total = CountTwoWayTablesExactly(rows, cols, maxPoints, [&] {
+            ports.Status->SetText(showing);
+            ports.Pump->ProcessPendingEvents();
+            return !state.Abandoned;
+        });
+    } catch (const std::bad_alloc&) {
+        return NetworkOutcome::NeedsEnumeration;
+    }
     if (state.Abandoned) {
         state.ProbabilityTally = state.G2Tally = state.X2Tally = ExactTally{};
         state.SamplePointCount = 0;

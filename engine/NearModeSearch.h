@@ -50,8 +50,9 @@ struct NearModeLimits {
     // independence with 2e9 to 4e13 sample points the search took 2e4 to
     // 6e6 steps where the estimate was at most 3e4; 5e7 and more where it
     // was 1.5e6 and above.)
-    // (The count takes 8 bytes a point of the box: at most 1 GiB, about
-    // 2.5 s on a 5 x 5 table with N = 229.)
+    // (The count takes 8 bytes a point of the box, within the network's
+    // memory budget too: at most 1 GiB, about 2 s on a 5 x 5 table with
+    // N = 229.)
     double MinSamplePoints = 1e9;
     double MaxRareEstimate = 1e5;
     std::size_t MaxBoxPoints = std::size_t{1} << 27;

@@ -239,6 +239,13 @@ TEST_F(NearModeSearchTest, LargeTablesNearTheModeOnlyQualify) {
     s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
     ASSERT_EQ(RunNearModeSearch(s, env.Ports()), NetworkOutcome::Completed);
     ExpectSame(Current(), network);
+    // Its count's box (88,689 points) past the memory budget: not begun.
+    const std::size_t budget = s.NetworkMemory;
+    s.NetworkMemory = 64 << 10;
+    env.status.texts.clear();
+    EXPECT_EQ(RunNearModeSearch(s, env.Ports()), NetworkOutcome::NeedsEnumeration);
+    EXPECT_TRUE(env.status.texts.empty());
+    s.NetworkMemory = budget;
 
     // 8 degrees of freedom: p about 0.01, so about 0.99 / 4.5e-6 = 2e5 tables
     // on the rare side. The search is not begun (it would show its progress
