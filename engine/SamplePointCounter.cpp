@@ -55,6 +55,9 @@ constexpr std::uint64_t kMaxUint64 = std::numeric_limits<std::uint64_t>::max();
 // one coefficient update of the two-row closed form; at some nanoseconds each
 // the bound comes to a few tens of milliseconds.
 constexpr long long kWorkBudget = 3'000'000;
+// The bound below at once is tried up to this grand total (its work grows
+// with the totals).
+constexpr long long kAtLeastUpTo = 4096;
 
 // The enumeration of one row recurses at most twice per column, and the rows
 // recurse into each other; shapes that could nest deeper than this are not
@@ -617,7 +620,7 @@ SamplePointEstimate CountTwoWaySamplePoints(const std::vector<int>& rowTotals,
     // Enough tables for the caller are often plain at once. (Two lines
     // are counted exactly in closed form, as cheaply.)
     if (stopAt != std::numeric_limits<std::uint64_t>::max() && rows.size() > 2 && cols.size() > 2 &&
-        TablesAtLeast(rows, cols) >= stopAt) {
+        rowSum <= kAtLeastUpTo && TablesAtLeast(rows, cols) >= stopAt) {
         SamplePointEstimate reached;
         reached.Reached = true;
         return reached;

@@ -43,7 +43,8 @@ SamplePointEstimate CountTwoWaySamplePoints(const std::vector<int>& rowTotals,
 // first two, the next two, ...) can be replaced by any two-line table with
 // their totals and the pair's column sums; the pairs vary independently.
 // The larger of the products for rows and for columns, saturating at the
-// largest value. (Margins with different sums give 0.)
+// largest value. (Margins with different sums give 0. The work grows with
+// the totals: meant for totals of a few thousand at most.)
 std::uint64_t TablesAtLeast(const std::vector<int>& rowTotals, const std::vector<int>& colTotals);
 
 // The number of tables with the given (positive) row and column totals,
