@@ -87,10 +87,6 @@ private:
     std::vector<int> lineCell_, stageCell_;
     std::vector<std::int32_t> lineTotal_, stageTotal_, restTotal_;  // restTotal_[s]: stages s.. together
     std::int32_t grand_ = 0;
-    std::vector<double> expected_, lnExpected_;  // e of line k in stage s (and ln e) at k * S + s
-    // E of line k, the sum of its expected counts in stages s.., and ln E,
-    // at s * K + k.
-    std::vector<double> restExpected_, lnRestExpected_;
     // The statistics' cell terms, (n - e)^2 / e and n ln(n / e): of count n
     // of line k in stage s at (k * S + s) * (most + 1) + n; and of the
     // bounds' merged cells, m left in line k over stages s.. (the expected
@@ -128,18 +124,19 @@ void Search::SetUp() {
     restTotal_.assign(S + 1, 0);
     for (std::size_t s = S; s-- > 0;) restTotal_[s] = restTotal_[s + 1] + stageTotal_[s];
     const auto K = static_cast<std::size_t>(lines_);
-    expected_.resize(K * S);
-    lnExpected_.resize(K * S);
-    restExpected_.resize((S + 1) * K);
-    lnRestExpected_.resize((S + 1) * K);
+    // e of line k in stage s (and ln e) at k * S + s; E of line k, the sum
+    // of its expected counts in stages s.., and ln E, at s * K + k: only
+    // the terms made of them are kept (below).
+    std::vector<double> expected(K * S), lnExpected(K * S);
+    std::vector<double> restExpected((S + 1) * K), lnRestExpected((S + 1) * K);
     for (std::size_t k = 0; k < K; ++k) {
         for (std::size_t s = 0; s < S; ++s) {
-            expected_[k * S + s] = static_cast<double>(lineTotal_[k]) * stageTotal_[s] / grand_;
-            lnExpected_[k * S + s] = std::log(expected_[k * S + s]);
+            expected[k * S + s] = static_cast<double>(lineTotal_[k]) * stageTotal_[s] / grand_;
+            lnExpected[k * S + s] = std::log(expected[k * S + s]);
         }
         for (std::size_t s = 0; s <= S; ++s) {
-            restExpected_[s * K + k] = static_cast<double>(lineTotal_[k]) * restTotal_[s] / grand_;
-            lnRestExpected_[s * K + k] = s < S ? std::log(restExpected_[s * K + k]) : 0.0;
+            restExpected[s * K + k] = static_cast<double>(lineTotal_[k]) * restTotal_[s] / grand_;
+            lnRestExpected[s * K + k] = s < S ? std::log(restExpected[s * K + k]) : 0.0;
         }
     }
     lnFactorial_.resize(static_cast<std::size_t>(grand_) + 1);
@@ -168,9 +165,9 @@ void Search::SetUp() {
         for (std::size_t s = 0; s < S; ++s)
             for (std::int32_t n = 0; n <= most_; ++n) {
                 const auto un = static_cast<std::size_t>(n);
-                cellTerms_[(k * S + s) * width + un] = terms(n, expected_[k * S + s], lnExpected_[k * S + s]);
+                cellTerms_[(k * S + s) * width + un] = terms(n, expected[k * S + s], lnExpected[k * S + s]);
                 restTerms_[(s * K + k) * width + un] =
-                    terms(n, restExpected_[s * K + k], lnRestExpected_[s * K + k]);
+                    terms(n, restExpected[s * K + k], lnRestExpected[s * K + k]);
             }
     leastLine_.assign(S * width, 0.0);
     leastColumns_.assign(S, 0.0);
