@@ -20,6 +20,7 @@
 #include "Galloping.h"
 #include "MergingTable.h"
 #include "NearModeSearch.h"
+#include "PackedExtended.h"
 #include "PearsonLattice.h"
 #include "SeparableConvex.h"
 #include "WorkMemory.h"
@@ -84,6 +85,29 @@ struct Entry {
     long double High = 0.0L;
 };
 
+// An entry as held in the lists of a stage and in the merging tables:
+// the same values, packed (see PackedExtended.h).
+struct StoredEntry {
+    std::uint64_t Ways;
+    PackedExtended Mass, Low, High;
+    static StoredEntry Of(const Entry& e) {
+        StoredEntry s;
+        s.Ways = e.Ways;
+        s.Mass.Set(e.Mass);
+        s.Low.Set(e.Low);
+        s.High.Set(e.High);
+        return s;
+    }
+    Entry Load() const {
+        Entry e;
+        e.Ways = Ways;
+        e.Mass = Mass.Get();
+        e.Low = Low.Get();
+        e.High = High.Get();
+        return e;
+    }
+};
+
 class GiveUp {};
 class BrokenOff {};
 
@@ -92,21 +116,21 @@ class BrokenOff {};
 // table stays small and in the cache.
 struct Keyed {
     std::int64_t Key = 0;  // the past value, quantised
-    Entry Value;
+    StoredEntry Value;
 };
 struct KeyOf {
     std::int64_t operator()(const Keyed& k) const { return k.Key; }
 };
 struct Combined {
     void operator()(Keyed& to, const Keyed& from) const {
-        Entry& m = to.Value;
-        const Entry& x = from.Value;
+        StoredEntry& m = to.Value;
+        const StoredEntry& x = from.Value;
         m.Ways += x.Ways;
-        m.Mass += x.Mass;
+        m.Mass.Set(m.Mass.Get() + x.Mass.Get());
         // Mostly equal past values merge, so the range rarely widens: the
         // extended values are written back only when it does.
-        if (x.Low < m.Low) m.Low = x.Low;
-        if (x.High > m.High) m.High = x.High;
+        if (x.Low.Get() < m.Low.Get()) m.Low = x.Low;
+        if (x.High.Get() > m.High.Get()) m.High = x.High;
     }
 };
 using Merging = MergingTable<Keyed, KeyOf, Combined>;
@@ -116,7 +140,7 @@ using Merging = MergingTable<Keyed, KeyOf, Combined>;
 struct StageEntries {
     WorkVector<std::int32_t> Nodes;
     WorkVector<std::size_t> Begin;  // node k's entries: [Begin[k], Begin[k + 1])
-    WorkVector<Entry> Items;
+    WorkVector<StoredEntry> Items;
 };
 
 // Nodes with few completions (NetworkLimits::ListedNode) have them listed,
@@ -238,8 +262,6 @@ private:
     // The partial tables of e through a column choice: ways vectors, each
     // with the factor, adding own to the ordering's value.
     Entry Extend(const Entry& e, std::uint64_t ways, long double factor, long double own) const;
-    // The same, written into child.
-    void ExtendInto(const Entry& e, std::uint64_t ways, long double factor, long double own, Entry& child) const;
     Entry Extend(const Entry& e, const Child& c) const { return Extend(e, c.Ways, c.Factor, Own(c)); }
     [[gnu::always_inline]] inline std::int64_t Quantise(long double value) const;
     // The range of the ordering's value for the partial tables of e with a
@@ -918,16 +940,12 @@ void Network::CompleteTwoColumns(int stage, const std::vector<std::int32_t>& rem
     }
 }
 
-void Network::ExtendInto(const Entry& e, std::uint64_t ways, long double factor, long double own, Entry& child) const {
+Entry Network::Extend(const Entry& e, std::uint64_t ways, long double factor, long double own) const {
+    Entry child;
     child.Ways = e.Ways * ways;
     child.Mass = e.Mass * factor * static_cast<long double>(ways);
     child.Low = Combine(e.Low, own);
     child.High = Combine(e.High, own);
-}
-
-Entry Network::Extend(const Entry& e, std::uint64_t ways, long double factor, long double own) const {
-    Entry child;
-    ExtendInto(e, ways, factor, own, child);
     return child;
 }
 
@@ -1820,7 +1838,7 @@ void Network::Pass(int ordering) {
     start.Low = start.High = ordering == kProbability ? 1.0L : 0.0L;
     current.Nodes.push_back(root);
     current.Begin = {0, 1};
-    current.Items.push_back(start);
+    current.Items.push_back(StoredEntry::Of(start));
     WorkVector<Child> scratch;
     WorkVector<Entry> open;
     // The open partial tables of a node going on to a child without a
@@ -1853,7 +1871,7 @@ void Network::Pass(int ordering) {
     // and the choices going on (twice: as they came and by child); the
     // next stage's are counted as they are added.
     auto holding = [&] {
-        const std::size_t held = current.Items.size() * sizeof(Entry) +
+        const std::size_t held = current.Items.size() * sizeof(StoredEntry) +
                                  onward.size() * (2 * sizeof(Onward) + sizeof(Step));
         if (held > limits_.MaxBytes) throw GiveUp{};
         return held;
@@ -1868,7 +1886,7 @@ void Network::Pass(int ordering) {
             open.clear();
             for (std::size_t i = current.Begin[k]; i < current.Begin[k + 1]; ++i) {
                 Tick();
-                const Entry& e = current.Items[i];
+                const Entry e = current.Items[i].Load();
                 const auto [low, high] = Range(e, n.Low[ordering], n.High[ordering]);
                 const int which = Decide(tolerance_[ordering], low, high, observed_[ordering]);
                 if (which >= 0)
@@ -1933,7 +1951,8 @@ void Network::Pass(int ordering) {
                     continue;
                 }
                 if (!kept) {
-                    std::copy(open.begin(), open.end(), current.Items.begin() + static_cast<std::ptrdiff_t>(current.Begin[k]));
+                    std::transform(open.begin(), open.end(),
+                                   current.Items.begin() + static_cast<std::ptrdiff_t>(current.Begin[k]), StoredEntry::Of);
                     kept = true;
                 }
                 onward.push_back({c.Node, static_cast<std::uint32_t>(steps.size()),
@@ -1947,7 +1966,7 @@ void Network::Pass(int ordering) {
         // Whether the next stage's partial tables so far, with more bytes
         // besides, would pass the budget.
         auto pastBudget = [&](std::size_t more) {
-            return held + next.Items.size() * sizeof(Entry) + more > limits_.MaxBytes;
+            return held + next.Items.size() * sizeof(StoredEntry) + more > limits_.MaxBytes;
         };
         // Each child gathers the partial tables from all its parents, so
         // the merging table in use is one node's: grouped by child (a
@@ -1975,27 +1994,22 @@ void Network::Pass(int ordering) {
                 const Onward& o = byChild[from];
                 const Step& c = steps[o.Step];
                 Tick(o.To - o.From);
-                // One by one while the merging table is small; once it is
-                // past the caches, in blocks that fetch ahead.
-                std::size_t i = o.From;
-                if (merging.Bytes() < limits_.FetchAheadFrom) {
-                    for (; i < o.To; ++i) {
-                        const Entry x = Extend(current.Items[i], c.Ways, c.Factor, c.Own);
-                        merging.Add({Quantise(x.Low), x});
-                    }
-                }
-                while (i < o.To) {
+                // In blocks: formed, then added (one by one while the
+                // merging table is small; once it is past the caches,
+                // fetching ahead). An entry is read back only after the
+                // block is formed, so its packed values are not read while
+                // their stores are still on their way.
+                for (std::size_t i = o.From; i < o.To;) {
                     keyed.clear();
-                    // (Each written where it stays: copied right after it
-                    // is written, its extended values would be read back
-                    // with wider loads than they were stored with, which
-                    // the processor does not forward.)
                     for (const std::size_t end = std::min<std::size_t>(o.To, i + 256); i < end; ++i) {
-                        Keyed& k = keyed.emplace_back();
-                        ExtendInto(current.Items[i], c.Ways, c.Factor, c.Own, k.Value);
-                        k.Key = Quantise(k.Value.Low);
+                        const Entry x = Extend(current.Items[i].Load(), c.Ways, c.Factor, c.Own);
+                        keyed.push_back({Quantise(x.Low), StoredEntry::Of(x)});
                     }
-                    merging.AddAll(keyed.data(), keyed.size());
+                    if (merging.Bytes() < limits_.FetchAheadFrom) {
+                        for (const Keyed& k : keyed) merging.Add(k);
+                    } else {
+                        merging.AddAll(keyed.data(), keyed.size());
+                    }
                 }
                 // One node's merging table (an entry, its key and about
                 // two slots, and the key with its position to sort) may be
@@ -2008,7 +2022,7 @@ void Network::Pass(int ordering) {
             // values' order: the keys are sorted with their positions, then
             // the entries gathered.
             const WorkVector<Keyed>& items = merging.Items();
-            if (next.Items.size() + items.size() > maxEntries || pastBudget(items.size() * sizeof(Entry)))
+            if (next.Items.size() + items.size() > maxEntries || pastBudget(items.size() * sizeof(StoredEntry)))
                 throw GiveUp{};
             order.clear();
             for (std::size_t i = 0; i < items.size(); ++i) order.push_back({items[i].Key, i});

@@ -58,7 +58,7 @@ struct NetworkLimits {
     // Past these the run gives up (NeedsEnumeration) rather than hold more
     // memory: nodes over all stages; partial tables held at one stage; the
     // bytes of the partial tables of two stages and the column choices
-    // between them (64 bytes a partial table). A table that comes near
+    // between them (40 bytes a partial table). A table that comes near
     // them has tens of millions of distinct partial tables; its
     // enumeration would take days.
     std::size_t MaxNodes = std::size_t{1} << 21;
