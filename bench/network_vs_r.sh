@@ -19,18 +19,21 @@
 # 120) bounds each of our runs (an empty p value means it was not reached);
 # RUNS (default 3) runs of each; TABLES names the folder of tables (default
 # bench/tables; bench/tables/large holds tables with large totals, which
-# take seconds to a minute each: RUNS=1 there).
+# take seconds to a minute each: RUNS=1 there). ONE_CORE=1 runs our program
+# on one core only (taskset), where its passes otherwise share two threads.
 set -euo pipefail
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 PROGRAM="${1:-$HERE/../build/shell/kelvorin}"
 RUNS="${RUNS:-3}"
+PINNED=()
+if [[ "${ONE_CORE:-0}" == 1 ]]; then PINNED=(taskset -c 0); fi
 printf '%-22s %10s %10s %10s %10s %12s %12s\n' table process analysis R workspace p-kelvorin p-R
 for file in "${TABLES:-$HERE/tables}"/*.dat; do
   name="$(basename "$file" .dat)"
   seconds=""; used=""; ours=""
   for ((run = 0; run < RUNS; ++run)); do
     start=$(date +%s.%N)
-    report="$(timeout "${LIMIT:-120}" "$PROGRAM" --batch "$file" --no-settings --option Observed=0 \
+    report="$(timeout "${LIMIT:-120}" "${PINNED[@]}" "$PROGRAM" --batch "$file" --no-settings --option Observed=0 \
               --option ExaLRtest=1 --option ExaCStest=1 --option CountPos=1 2>/dev/null || true)"
     end=$(date +%s.%N)
     ours=$(printf '%s\n' "$report" | awk '/Fisher test/ {f=1} f && /p =/ {print $(NF-1); exit}')

@@ -1,16 +1,24 @@
 #include "NetworkAlgorithm.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <functional>
+#include <initializer_list>
 #include <limits>
 #include <memory>
 #include <memory_resource>
+#include <mutex>
 #include <new>
 #include <span>
+#include <system_error>
+#include <thread>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -157,6 +165,48 @@ public:
     NetworkOutcome Run();
 
 private:
+    // What the passes run on a second thread, beside those of the
+    // analysis's own thread, share with them: the orderings neither side
+    // has taken yet, the sample points the helper has settled, whether it
+    // is to break off, and whether it has ended.
+    struct Beside {
+        std::atomic<unsigned> Untaken{0};     // a bit per ordering
+        std::atomic<std::uint64_t> Total{0};  // its count of sample points, once known
+        std::atomic<std::uint64_t> Settled{0};
+        std::atomic<bool> Stop{false};
+        bool Done = false;  // (under Ending)
+        std::mutex Ending;
+        std::condition_variable Ended;
+        void End() {
+            const std::lock_guard<std::mutex> hold(Ending);
+            Done = true;
+            Ended.notify_all();
+        }
+        // Whether the helper has ended, waiting for it up to the given time.
+        bool WaitFor(std::chrono::milliseconds most) {
+            std::unique_lock<std::mutex> hold(Ending);
+            return Ended.wait_for(hold, most, [this] { return Done; });
+        }
+        // The first of the orderings, in the given order of preference, that
+        // no side has taken, now taken; -1 when none is left.
+        int Take(std::initializer_list<int> preferred) {
+            for (const int o : preferred)
+                if ((Untaken.fetch_and(~(1u << o)) & (1u << o)) != 0) return o;
+            return -1;
+        }
+    };
+    // The bounds, the observed values and the tolerances of the run;
+    // false where the network does not apply.
+    bool Prepare();
+    // Every ordering's pass not yet completed, on this thread, one after
+    // the other.
+    void PassesInTurn();
+    // The passes shared between this thread and a second one (with a
+    // network of its own), each within half the memory; marks the passes
+    // completed.
+    void PassesBeside();
+    // Takes the tallies of the passes the helper took.
+    void Adopt(const Network& helper);
     // Every completion of a node in the current ordering: its remaining
     // part, sorted, with running sums of ways and masses.
     struct Completions {
@@ -376,15 +426,16 @@ private:
     // Settles Pearson's ordering on the integer lattice of its values, or
     // returns false (nothing settled) where that does not apply.
     bool SettleOnLattice();
+    // Shows progress and lets the user break off (then throws BrokenOff);
+    // in a pass beside the analysis's thread, publishes its progress
+    // instead and breaks off when told.
     void Progress();
-    // Counts steps of work; every so often shows progress and lets the
-    // user break off (then throws BrokenOff).
+    // Counts steps of work; every so often calls Progress.
     void Tick(std::uint64_t steps = 1) {
         const std::uint64_t before = work_;
         work_ += steps;
         if ((before >> 14) == (work_ >> 14)) return;
         Progress();
-        if (state_.Abandoned) throw BrokenOff{};
     }
     // The sample points accounted for: the mean over the orderings of the
     // points each has settled.
@@ -445,10 +496,14 @@ private:
     long double offset_[kOrderings] = {0.0L, 0.0L, 0.0L};
     long double scale_[kOrderings] = {1.0L, 2.0L, 1.0L};
 
+    Beside* publishTo_ = nullptr;     // in a pass beside the analysis's thread
+    const Beside* beside_ = nullptr;  // the pass beside this network's, while it runs
     std::uint64_t total_ = 0;
     std::uint64_t settled_ = 0;  // in the current pass
     std::uint64_t done_ = 0;     // in the passes completed
     int passes_ = 0;
+    bool completed_[kOrderings] = {false, false, false};
+    bool taken_[kOrderings] = {false, false, false};  // by a helper, beside
     std::uint64_t counts_[kOrderings][3] = {};
     long double masses_[kOrderings][3] = {};
     std::uint64_t work_ = 0;
@@ -1640,14 +1695,26 @@ void Network::Settle(int which, const Entry& e, const Node& n) {
 }
 
 void Network::Progress() {
+    if (publishTo_ != nullptr) {
+        publishTo_->Total.store(total_, std::memory_order_relaxed);
+        publishTo_->Settled.store(done_ + settled_, std::memory_order_relaxed);
+        if (publishTo_->Stop.load(std::memory_order_relaxed)) throw BrokenOff{};
+        return;
+    }
     // What the progress displays and a progress report read.
     state_.SamplePointCount = Settled();
-    ports_.Status->SetText(std::to_string(Settled()) + " of " + std::to_string(total_) + "  Click to break");
+    // (The pass beside may have counted the sample points before this one.)
+    const std::uint64_t total =
+        total_ == 0 && beside_ != nullptr ? beside_->Total.load(std::memory_order_relaxed) : total_;
+    ports_.Status->SetText(std::to_string(Settled()) + " of " + std::to_string(total) + "  Click to break");
     ports_.Pump->ProcessPendingEvents();
+    if (state_.Abandoned) throw BrokenOff{};
 }
 
 std::uint64_t Network::Settled() const {
-    return passes_ == 0 ? 0 : (done_ + settled_) / static_cast<std::uint64_t>(passes_);
+    std::uint64_t settled = done_ + settled_;
+    if (beside_ != nullptr) settled += beside_->Settled.load(std::memory_order_relaxed);
+    return passes_ == 0 ? 0 : settled / static_cast<std::uint64_t>(passes_);
 }
 
 void Network::WriteTallies(std::uint64_t points) {
@@ -1665,11 +1732,23 @@ void Network::WriteTallies(std::uint64_t points) {
     state_.SamplePointCount = points;
 }
 
-NetworkOutcome Network::Run() {
+bool Network::Prepare() {
     const ContingencyTable& t = state_.Table;
     terms_.Prepare(t, state_.ComputeLR, state_.ComputeChi);
-    if (!terms_.Available() || !(state_.ObservedProbability > 1e-280)) return NetworkOutcome::NeedsEnumeration;
+    if (!terms_.Available() || !(state_.ObservedProbability > 1e-280)) return false;
     SetUpLines();
+    // The probability graph's root's closed mass (its totals in decreasing
+    // order, as Complete forms it), whichever passes this side runs.
+    {
+        const FactorialTable& f = state_.Factorials;
+        std::int32_t sum = 0;
+        long double product = 1.0L;
+        for (auto r = lineTotal_.rbegin(); r != lineTotal_.rend(); ++r) {
+            sum += *r;
+            product *= f[static_cast<std::size_t>(*r)];
+        }
+        normaliser_ = f[static_cast<std::size_t>(sum)] / product;
+    }
     tallied_[kLikelihoodRatio] = state_.Options.ExaLRtest;
     tallied_[kPearson] = state_.Options.ExaCStest;
     observed_[kProbability] = state_.ObservedProbability;
@@ -1713,20 +1792,168 @@ NetworkOutcome Network::Run() {
     // An observed statistic within rounding of 0 leaves every other table's
     // class to rounding noise.
     for (int o = kLikelihoodRatio; o < kOrderings; ++o)
-        if (tallied_[o] && !(observed_[o] > 4.0 * slack_[o])) return NetworkOutcome::NeedsEnumeration;
+        if (tallied_[o] && !(observed_[o] > 4.0 * slack_[o])) return false;
 
     total_ = static_cast<std::uint64_t>(state_.ExpectedSamplePoints);
+    passes_ = 0;
     for (int o = 0; o < kOrderings; ++o) passes_ += tallied_[o] ? 1 : 0;
+    return true;
+}
+
+// One pass per ordering: a partial table then carries one past value, so
+// far more of them merge than if all three were carried.
+void Network::PassesInTurn() {
+    for (int o = 0; o < kOrderings; ++o) {
+        if (!tallied_[o] || completed_[o]) continue;
+        settled_ = 0;
+        Pass(o);
+        if (settled_ != total_) throw GiveUp{};
+        done_ += total_;
+        completed_[o] = true;
+    }
+}
+
+// The passes are independent, so the two threads share them: each takes
+// the next ordering neither has taken until none is left. The helper starts
+// with the likelihood ratio's, in the default report the longer of its two;
+// this thread with Pearson's where it is asked for (its integer count can
+// take longest of all), else the probability's. Each side builds the graphs
+// it needs and holds at most half the memory. The helper's network is
+// prepared here, before the thread starts, so that it only reads what this
+// thread does not change. While its own passes run this thread shows the
+// progress of both and takes the user's break-off; then it waits for the
+// helper, still showing progress. A pass that gave up within its half is
+// left to be settled again in turn.
+void Network::PassesBeside() {
+    Network helper(state_, ports_, limits_);
+    helper.limits_.MaxBytes = limits_.MaxBytes / 2;
+    if (!helper.Prepare()) return;
+    Beside beside;
+    for (int o = 0; o < kOrderings; ++o)
+        if (tallied_[o]) beside.Untaken.fetch_or(1u << o);
+    helper.publishTo_ = &beside;
+    // Each side's passes that ran to their end, with the sample points they
+    // settled: complete when that is the whole count, which only a side
+    // that built a graph knows for sure (an integer count of Pearson's
+    // ordering builds none).
+    std::uint64_t mine[kOrderings] = {}, theirs[kOrderings] = {};
+    bool ranMine[kOrderings] = {}, ranTheirs[kOrderings] = {};
+    std::exception_ptr failure;
+    std::thread thread;
     try {
-        // One pass per ordering: a partial table then carries one past
-        // value, so far more of them merge than if all three were carried.
-        for (int o = 0; o < kOrderings; ++o) {
-            if (!tallied_[o]) continue;
-            settled_ = 0;
-            Pass(o);
-            if (settled_ != total_) return NetworkOutcome::NeedsEnumeration;
-            done_ += total_;
+        thread = std::thread([&] {
+            try {
+                for (int o; (o = beside.Take({kLikelihoodRatio, kProbability, kPearson})) >= 0;) {
+                    helper.taken_[o] = true;
+                    try {
+                        helper.settled_ = 0;
+                        helper.Pass(o);
+                    } catch (const GiveUp&) {
+                        continue;
+                    } catch (const std::bad_alloc&) {
+                        continue;
+                    }
+                    theirs[o] = helper.settled_;
+                    ranTheirs[o] = true;
+                    helper.done_ += helper.settled_;
+                    helper.settled_ = 0;
+                }
+            } catch (...) {
+                failure = std::current_exception();  // (a break-off)
+            }
+            beside.End();
+        });
+    } catch (const std::system_error&) {
+        return;  // (no second thread: all in turn)
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    // Whichever way this thread leaves, the helper is stopped and joined
+    // first.
+    struct Joined {
+        std::thread& Thread;
+        Beside& With;
+        ~Joined() {
+            With.Stop.store(true, std::memory_order_relaxed);
+            if (Thread.joinable()) Thread.join();
         }
+    };
+    const std::size_t fullBudget = limits_.MaxBytes;
+    limits_.MaxBytes = fullBudget / 2;
+    beside_ = &beside;
+    // The count of sample points, where either side knows it for sure.
+    auto learnCount = [&] {
+        if (graph_ >= 0) return true;
+        if (helper.graph_ < 0) return false;
+        total_ = helper.total_;
+        state_.ExpectedSamplePoints = static_cast<double>(total_);
+        state_.ExpectedPointsExact = true;
+        return true;
+    };
+    {
+        const Joined joined{thread, beside};
+        try {
+            for (int o; (o = beside.Take({kPearson, kProbability, kLikelihoodRatio})) >= 0;) {
+                try {
+                    settled_ = 0;
+                    Pass(o);
+                } catch (const GiveUp&) {
+                    continue;
+                } catch (const std::bad_alloc&) {
+                    continue;
+                }
+                mine[o] = settled_;
+                ranMine[o] = true;
+                done_ += settled_;
+                settled_ = 0;
+            }
+            while (!beside.WaitFor(std::chrono::milliseconds(20))) Progress();
+        } catch (const BrokenOff&) {
+            // What the helper settled counts with the rest.
+            beside.Stop.store(true, std::memory_order_relaxed);
+            thread.join();
+            Adopt(helper);
+            done_ += helper.done_ + helper.settled_;
+            learnCount();
+            beside_ = nullptr;
+            limits_.MaxBytes = fullBudget;
+            throw;
+        }
+    }
+    beside_ = nullptr;
+    limits_.MaxBytes = fullBudget;
+    done_ = 0;
+    if (failure) return;  // (stopped: cannot happen once it ended by itself)
+    if (!learnCount()) return;  // (no count for sure: all in turn)
+    Adopt(helper);
+    for (int o = 0; o < kOrderings; ++o)
+        completed_[o] = (ranMine[o] && mine[o] == total_) || (ranTheirs[o] && theirs[o] == total_);
+}
+
+void Network::Adopt(const Network& helper) {
+    for (int o = 0; o < kOrderings; ++o) {
+        if (!helper.taken_[o]) continue;
+        std::copy(std::begin(helper.counts_[o]), std::end(helper.counts_[o]), std::begin(counts_[o]));
+        std::copy(std::begin(helper.masses_[o]), std::end(helper.masses_[o]), std::begin(masses_[o]));
+    }
+}
+
+NetworkOutcome Network::Run() {
+    if (!Prepare()) return NetworkOutcome::NeedsEnumeration;
+    try {
+        if (limits_.PassesBeside && passes_ > 1) PassesBeside();
+        // What the passes beside each other did not complete is settled
+        // again in turn, with the whole memory.
+        done_ = 0;
+        for (int o = 0; o < kOrderings; ++o) {
+            if (completed_[o]) {
+                done_ += total_;
+                continue;
+            }
+            std::fill(std::begin(counts_[o]), std::end(counts_[o]), 0);
+            std::fill(std::begin(masses_[o]), std::end(masses_[o]), 0.0L);
+        }
+        PassesInTurn();
     } catch (const GiveUp&) {
         return NetworkOutcome::NeedsEnumeration;
     } catch (const std::bad_alloc&) {
@@ -1819,12 +2046,13 @@ void Network::Pass(int ordering) {
     if (graph_ != (probabilityGraph ? 1 : 0)) {
         root = BuildGraph(probabilityGraph);
         total_ = NodeAt(0, root).Count;
-        normaliser_ = NodeAt(0, root).Closed;
         // (The tallies print counts signed.) The count is now known exactly,
         // also where the counter beforehand gave up: the progress shows it.
         if (total_ >= (std::uint64_t{1} << 63)) throw GiveUp{};
-        state_.ExpectedSamplePoints = static_cast<double>(total_);
-        state_.ExpectedPointsExact = true;
+        if (publishTo_ == nullptr) {
+            state_.ExpectedSamplePoints = static_cast<double>(total_);
+            state_.ExpectedPointsExact = true;
+        }
     }
     listOf_.assign(static_cast<std::size_t>(stages_ + 1), {});
     lists_.clear();

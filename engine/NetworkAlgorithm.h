@@ -37,10 +37,16 @@
 // floating-point pass above settles it when rounding could decide the class
 // of some lattice value, the values exceed 62 bits, or the lattice count
 // would need too much memory.
+//
+// Each ordering is settled in a pass of its own. The passes are
+// independent: where the machine has more than one core they are shared
+// between the analysis's thread, which shows the progress and takes the
+// user's break-off, and a second thread with a network of its own.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 #include "AnalysisEngine.h"
@@ -90,6 +96,11 @@ struct NetworkLimits {
     // A table near the mode of its distribution is first tried by listing
     // its rare side only (see NearModeSearch.h).
     bool NearMode = true;
+    // The likelihood ratio's pass runs on a second thread beside the
+    // others, each within half of MaxBytes (a pass that does not fit is
+    // settled again alone): by default where the machine has more than one
+    // core. (Either way gives the same result.)
+    bool PassesBeside = std::thread::hardware_concurrency() > 1;
 };
 
 // Whether the network algorithm may replace the enumeration of the table in

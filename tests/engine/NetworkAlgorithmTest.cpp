@@ -164,6 +164,77 @@ TEST_F(NetworkAlgorithmTest, ManyPartialTablesGatheredAtEachChildAgree) {
     for (const Table& t : tables) EXPECT_EQ(ExpectSameUnder(t, {unlisted, unlistedNotDirect, NetworkLimits{}}), 3);
 }
 
+// The likelihood ratio's pass on a second thread, beside the others, gives
+// bit for bit the tallies of the passes in turn, with all three tests and
+// with the default two. Where a pass does not fit its half of the memory
+// (the budget the passes in turn need at least, of which half does not
+// serve), it is settled again alone, with the same result.
+TEST_F(NetworkAlgorithmTest, TheLikelihoodRatiosPassBesideTheOthersGivesWhatThePassesInTurnGive) {
+    AnalysisState& s = engine.State();
+    // (After an analysis of the table has prepared the state.)
+    auto run = [&](bool beside, std::size_t bytes, ExactTally (&tallies)[3], bool lattice = true) {
+        NetworkLimits limits;
+        limits.Lattice = lattice;
+        limits.PassesBeside = beside;
+        limits.MaxBytes = bytes;
+        s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
+        const NetworkOutcome outcome = RunNetworkAlgorithm(s, env.Ports(), limits);
+        tallies[0] = s.ProbabilityTally;
+        tallies[1] = s.G2Tally;
+        tallies[2] = s.X2Tally;
+        return outcome;
+    };
+    auto expectSame = [&](const ExactTally (&a)[3], const ExactTally (&b)[3]) {
+        for (int o = 0; o < 3; ++o) {
+            EXPECT_EQ(a[o].LessCount, b[o].LessCount) << o;
+            EXPECT_EQ(a[o].EqualCount, b[o].EqualCount) << o;
+            EXPECT_EQ(a[o].GreaterCount, b[o].GreaterCount) << o;
+            EXPECT_EQ(a[o].LessMass, b[o].LessMass) << o;
+            EXPECT_EQ(a[o].EqualMass, b[o].EqualMass) << o;
+            EXPECT_EQ(a[o].GreaterMass, b[o].GreaterMass) << o;
+        }
+    };
+    std::mt19937 random(9122026u);
+    std::vector<Table> tables{{{5, 6, 7, 8}, {8, 7, 6, 5}, {3, 4, 6, 5}},
+                              {{3, 4, 5, 2}, {4, 3, 2, 5}, {5, 2, 3, 4}, {2, 5, 4, 3}}};
+    for (int k = 0; k < 6; ++k) tables.push_back(RandomTable(random, 40));
+    for (const Table& t : tables) {
+        SCOPED_TRACE(Text(t));
+        for (const bool pearson : {true, false}) {
+            Options().ExaCStest = pearson;
+            RunWith(t, 0);
+            ExactTally inTurn[3], beside[3];
+            if (run(false, kDefaultNetworkMemory, inTurn) != NetworkOutcome::Completed) continue;
+            const std::uint64_t points = s.SamplePointCount;
+            ASSERT_EQ(run(true, kDefaultNetworkMemory, beside), NetworkOutcome::Completed);
+            EXPECT_EQ(s.SamplePointCount, points);
+            expectSame(beside, inTurn);
+        }
+    }
+    // The least budget the passes in turn complete with, by bisection; the
+    // floating-point pass of Pearson's ordering (on this side) may be the
+    // one that needs it, or the likelihood ratio's (on the other).
+    Options().ExaCStest = true;
+    for (const Table& t : tables) {
+        SCOPED_TRACE(Text(t));
+        RunWith(t, 0);
+        for (const bool lattice : {true, false}) {
+            ExactTally inTurn[3], beside[3];
+            if (run(false, kDefaultNetworkMemory, inTurn, lattice) != NetworkOutcome::Completed) continue;
+            std::size_t fails = 0, serves = kDefaultNetworkMemory;
+            while (serves - fails > 1) {
+                const std::size_t middle = fails + (serves - fails) / 2;
+                (run(false, middle, inTurn, lattice) == NetworkOutcome::Completed ? serves : fails) = middle;
+            }
+            if (serves == 1) continue;  // (nothing held)
+            ASSERT_EQ(run(false, serves / 2, inTurn, lattice), NetworkOutcome::NeedsEnumeration);
+            ASSERT_EQ(run(false, serves, inTurn, lattice), NetworkOutcome::Completed);
+            ASSERT_EQ(run(true, serves, beside, lattice), NetworkOutcome::Completed);
+            expectSame(beside, inTurn);
+        }
+    }
+}
+
 TEST_F(NetworkAlgorithmTest, TablesWithEqualMarginsAndManyTiesAgree) {
     // Equal row totals merge their rows' remainders; symmetric tables have
     // many sample points exactly equal to the observed one in each ordering.
@@ -371,6 +442,7 @@ TEST_F(NetworkAlgorithmTest, RunningOutOfMemoryHandsTheTableBack) {
 
 TEST_F(NetworkAlgorithmTest, ABreakOffReportsTheSamplePointsSettledSoFar) {
     const Table t{{1, 2, 2, 1, 1, 0, 1}, {2, 0, 0, 2, 3, 0, 0}, {0, 1, 1, 1, 2, 7, 3}, {1, 1, 2, 0, 0, 0, 1}};
+    const std::uint64_t all = RunWith(t, 0).Points;
     std::vector<std::uint64_t> shown;  // the sample points accounted for at each pass
     env.pump.onPass = [&] {
         shown.push_back(engine.State().SamplePointCount);
@@ -381,9 +453,33 @@ TEST_F(NetworkAlgorithmTest, ABreakOffReportsTheSamplePointsSettledSoFar) {
     ASSERT_EQ(shown.size(), 3u);
     EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
     EXPECT_LE(shown.back(), o.Points);
-    EXPECT_LT(o.Points, static_cast<std::uint64_t>(engine.State().ExpectedSamplePoints));
+    EXPECT_LT(o.Points, all);
     EXPECT_THAT(o.Lines, ::testing::Contains(" Calculations interrupted at sample point nr " + std::to_string(o.Points)));
     EXPECT_THAT(env.status.texts, ::testing::Contains(::testing::HasSubstr(" of ")));
+}
+
+// The default two tests, the likelihood ratio's pass beside the
+// probability's: broken off at each of the first progress displays (in the
+// probability's pass, or while this thread waits for the other), the
+// report shows the sample points both passes settled so far, and the pass
+// beside is stopped.
+TEST_F(NetworkAlgorithmTest, ABreakOffStopsThePassBeside) {
+    const Table t{{1, 2, 2, 1, 1, 0, 1}, {2, 0, 0, 2, 3, 0, 0}, {0, 1, 1, 1, 2, 7, 3},
+                  {1, 1, 2, 0, 0, 0, 1}, {0, 1, 1, 1, 1, 0, 0}};
+    Options().ExaCStest = false;
+    const std::uint64_t all = RunWith(t, 0).Points;
+    for (std::size_t at = 1; at <= 6; ++at) {
+        std::size_t passes = 0;
+        env.pump.onPass = [&] {
+            if (++passes == at) engine.BreakOff();
+        };
+        const Outcome o = RunWith(t, 0);
+        EXPECT_TRUE(o.Network);
+        EXPECT_EQ(passes, at);
+        EXPECT_LT(o.Points, all);
+        EXPECT_THAT(o.Lines,
+                    ::testing::Contains(" Calculations interrupted at sample point nr " + std::to_string(o.Points)));
+    }
 }
 
 // Preparing a large table forms millions of column vectors (this one's
