@@ -205,6 +205,9 @@ private:
     // network of its own), each within half the memory; marks the passes
     // completed.
     void PassesBeside();
+    // Takes the orderings neither side has taken, the preferred first, and
+    // runs their passes.
+    void TakePasses(Beside& beside, std::initializer_list<int> preferred);
     // Takes the tallies of the passes the helper took.
     void Adopt(const Network& helper);
     // Every completion of a node in the current ordering: its remaining
@@ -503,7 +506,11 @@ private:
     std::uint64_t done_ = 0;     // in the passes completed
     int passes_ = 0;
     bool completed_[kOrderings] = {false, false, false};
-    bool taken_[kOrderings] = {false, false, false};  // by a helper, beside
+    // Passes beside another side's: those this side took, and those that
+    // ran to their end with the sample points they settled.
+    bool taken_[kOrderings] = {false, false, false};
+    bool ended_[kOrderings] = {false, false, false};
+    std::uint64_t endedWith_[kOrderings] = {0, 0, 0};
     std::uint64_t counts_[kOrderings][3] = {};
     long double masses_[kOrderings][3] = {};
     std::uint64_t work_ = 0;
@@ -1832,32 +1839,12 @@ void Network::PassesBeside() {
     for (int o = 0; o < kOrderings; ++o)
         if (tallied_[o]) beside.Untaken.fetch_or(1u << o);
     helper.publishTo_ = &beside;
-    // Each side's passes that ran to their end, with the sample points they
-    // settled: complete when that is the whole count, which only a side
-    // that built a graph knows for sure (an integer count of Pearson's
-    // ordering builds none).
-    std::uint64_t mine[kOrderings] = {}, theirs[kOrderings] = {};
-    bool ranMine[kOrderings] = {}, ranTheirs[kOrderings] = {};
     std::exception_ptr failure;
     std::thread thread;
     try {
         thread = std::thread([&] {
             try {
-                for (int o; (o = beside.Take({kLikelihoodRatio, kProbability, kPearson})) >= 0;) {
-                    helper.taken_[o] = true;
-                    try {
-                        helper.settled_ = 0;
-                        helper.Pass(o);
-                    } catch (const GiveUp&) {
-                        continue;
-                    } catch (const std::bad_alloc&) {
-                        continue;
-                    }
-                    theirs[o] = helper.settled_;
-                    ranTheirs[o] = true;
-                    helper.done_ += helper.settled_;
-                    helper.settled_ = 0;
-                }
+                helper.TakePasses(beside, {kLikelihoodRatio, kProbability, kPearson});
             } catch (...) {
                 failure = std::current_exception();  // (a break-off)
             }
@@ -1893,20 +1880,7 @@ void Network::PassesBeside() {
     {
         const Joined joined{thread, beside};
         try {
-            for (int o; (o = beside.Take({kPearson, kProbability, kLikelihoodRatio})) >= 0;) {
-                try {
-                    settled_ = 0;
-                    Pass(o);
-                } catch (const GiveUp&) {
-                    continue;
-                } catch (const std::bad_alloc&) {
-                    continue;
-                }
-                mine[o] = settled_;
-                ranMine[o] = true;
-                done_ += settled_;
-                settled_ = 0;
-            }
+            TakePasses(beside, {kPearson, kProbability, kLikelihoodRatio});
             while (!beside.WaitFor(std::chrono::milliseconds(20))) Progress();
         } catch (const BrokenOff&) {
             // What the helper settled counts with the rest.
@@ -1924,10 +1898,31 @@ void Network::PassesBeside() {
     limits_.MaxBytes = fullBudget;
     done_ = 0;
     if (failure) return;  // (stopped: cannot happen once it ended by itself)
+    // A pass is complete when it settled the whole count, which only a
+    // side that built a graph knows for sure (an integer count of Pearson's
+    // ordering builds none).
     if (!learnCount()) return;  // (no count for sure: all in turn)
     Adopt(helper);
     for (int o = 0; o < kOrderings; ++o)
-        completed_[o] = (ranMine[o] && mine[o] == total_) || (ranTheirs[o] && theirs[o] == total_);
+        completed_[o] = (ended_[o] && endedWith_[o] == total_) || (helper.ended_[o] && helper.endedWith_[o] == total_);
+}
+
+void Network::TakePasses(Beside& beside, std::initializer_list<int> preferred) {
+    for (int o; (o = beside.Take(preferred)) >= 0;) {
+        taken_[o] = true;
+        try {
+            settled_ = 0;
+            Pass(o);
+        } catch (const GiveUp&) {
+            continue;  // (settled again in turn)
+        } catch (const std::bad_alloc&) {
+            continue;
+        }
+        ended_[o] = true;
+        endedWith_[o] = settled_;
+        done_ += settled_;
+        settled_ = 0;
+    }
 }
 
 void Network::Adopt(const Network& helper) {
