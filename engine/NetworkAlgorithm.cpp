@@ -171,7 +171,6 @@ private:
     // is to break off, and whether it has ended.
     struct Beside {
         std::atomic<unsigned> Untaken{0};     // a bit per ordering
-        std::atomic<std::uint64_t> Total{0};  // its count of sample points, once known
         std::atomic<std::uint64_t> Settled{0};
         std::atomic<bool> Stop{false};
         bool Done = false;  // (under Ending)
@@ -252,6 +251,9 @@ private:
     // other (its remaining part depends on the remaining totals alone); in
     // Pearson's graph only rows of equal total are.
     std::int32_t BuildGraph(bool probability);
+    // The graph of an ordering's kind, built unless it was the last built;
+    // the count of sample points is then known exactly. Returns its root.
+    std::int32_t GraphFor(bool probability);
     std::int32_t Intern(int stage, const std::vector<std::int32_t>& remaining);
     std::vector<std::int32_t> Remaining(int stage, std::int32_t node) const;
     // Calls emit(remaining after the column, prod x_k!, lr, chi) for every
@@ -567,6 +569,20 @@ void Network::SetUpLines() {
             const auto at = static_cast<std::size_t>(k * stages_ + s);
             if (state_.ComputeChi) chiTerm_[at] = &terms_.PearsonTerm(i, j, 0);
         }
+}
+
+std::int32_t Network::GraphFor(bool probability) {
+    if (graph_ == (probability ? 1 : 0)) return 0;  // (the root is the first node)
+    const std::int32_t root = BuildGraph(probability);
+    total_ = NodeAt(0, root).Count;
+    // (The tallies print counts signed.) The count is now known exactly,
+    // also where the counter beforehand gave up: the progress shows it.
+    if (total_ >= (std::uint64_t{1} << 63)) throw GiveUp{};
+    if (publishTo_ == nullptr) {
+        state_.ExpectedSamplePoints = static_cast<double>(total_);
+        state_.ExpectedPointsExact = true;
+    }
+    return root;
 }
 
 std::int32_t Network::BuildGraph(bool probability) {
@@ -1703,17 +1719,13 @@ void Network::Settle(int which, const Entry& e, const Node& n) {
 
 void Network::Progress() {
     if (publishTo_ != nullptr) {
-        publishTo_->Total.store(total_, std::memory_order_relaxed);
         publishTo_->Settled.store(done_ + settled_, std::memory_order_relaxed);
         if (publishTo_->Stop.load(std::memory_order_relaxed)) throw BrokenOff{};
         return;
     }
     // What the progress displays and a progress report read.
     state_.SamplePointCount = Settled();
-    // (The pass beside may have counted the sample points before this one.)
-    const std::uint64_t total =
-        total_ == 0 && beside_ != nullptr ? beside_->Total.load(std::memory_order_relaxed) : total_;
-    ports_.Status->SetText(std::to_string(Settled()) + " of " + std::to_string(total) + "  Click to break");
+    ports_.Status->SetText(std::to_string(Settled()) + " of " + std::to_string(total_) + "  Click to break");
     ports_.Pump->ProcessPendingEvents();
     if (state_.Abandoned) throw BrokenOff{};
 }
@@ -1832,6 +1844,10 @@ void Network::PassesInTurn() {
 // helper, still showing progress. A pass that gave up within its half is
 // left to be settled again in turn.
 void Network::PassesBeside() {
+    // The count of sample points, known before either side settles any:
+    // the progress shows the share of it, and a pass is complete when it
+    // settled it all. (Pearson's integer count builds no graph.)
+    GraphFor(true);
     Network helper(state_, ports_, limits_);
     helper.limits_.MaxBytes = limits_.MaxBytes / 2;
     if (!helper.Prepare()) return;
@@ -1868,15 +1884,6 @@ void Network::PassesBeside() {
     const std::size_t fullBudget = limits_.MaxBytes;
     limits_.MaxBytes = fullBudget / 2;
     beside_ = &beside;
-    // The count of sample points, where either side knows it for sure.
-    auto learnCount = [&] {
-        if (graph_ >= 0) return true;
-        if (helper.graph_ < 0) return false;
-        total_ = helper.total_;
-        state_.ExpectedSamplePoints = static_cast<double>(total_);
-        state_.ExpectedPointsExact = true;
-        return true;
-    };
     {
         const Joined joined{thread, beside};
         try {
@@ -1888,7 +1895,6 @@ void Network::PassesBeside() {
             thread.join();
             Adopt(helper);
             done_ += helper.done_ + helper.settled_;
-            learnCount();
             beside_ = nullptr;
             limits_.MaxBytes = fullBudget;
             throw;
@@ -1898,10 +1904,6 @@ void Network::PassesBeside() {
     limits_.MaxBytes = fullBudget;
     done_ = 0;
     if (failure) return;  // (stopped: cannot happen once it ended by itself)
-    // A pass is complete when it settled the whole count, which only a
-    // side that built a graph knows for sure (an integer count of Pearson's
-    // ordering builds none).
-    if (!learnCount()) return;  // (no count for sure: all in turn)
     Adopt(helper);
     for (int o = 0; o < kOrderings; ++o)
         completed_[o] = (ended_[o] && endedWith_[o] == total_) || (helper.ended_[o] && helper.endedWith_[o] == total_);
@@ -2036,19 +2038,7 @@ void Network::Pass(int ordering) {
     if (ordering == kPearson && limits_.Lattice && SettleOnLattice()) return;
     // The probability and the likelihood ratio treat every row alike;
     // Pearson's terms depend on the row total.
-    const bool probabilityGraph = ordering != kPearson;
-    std::int32_t root = 0;
-    if (graph_ != (probabilityGraph ? 1 : 0)) {
-        root = BuildGraph(probabilityGraph);
-        total_ = NodeAt(0, root).Count;
-        // (The tallies print counts signed.) The count is now known exactly,
-        // also where the counter beforehand gave up: the progress shows it.
-        if (total_ >= (std::uint64_t{1} << 63)) throw GiveUp{};
-        if (publishTo_ == nullptr) {
-            state_.ExpectedSamplePoints = static_cast<double>(total_);
-            state_.ExpectedPointsExact = true;
-        }
-    }
+    const std::int32_t root = GraphFor(ordering != kPearson);
     listOf_.assign(static_cast<std::size_t>(stages_ + 1), {});
     lists_.clear();
     listed_ = 0;
