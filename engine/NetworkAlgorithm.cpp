@@ -173,18 +173,34 @@ private:
         std::atomic<unsigned> Untaken{0};     // a bit per ordering
         std::atomic<std::uint64_t> Settled{0};
         std::atomic<bool> Stop{false};
-        bool Done = false;  // (under Ending)
-        std::mutex Ending;
-        std::condition_variable Ended;
-        void End() {
-            const std::lock_guard<std::mutex> hold(Ending);
-            Done = true;
-            Ended.notify_all();
+        // The helper's count of sample points once its first graph is
+        // built, and whether it has ended (under Changing).
+        std::uint64_t Count = 0;
+        bool Counted = false;
+        bool Done = false;
+        std::mutex Changing;
+        std::condition_variable Changed;
+        void Publish(std::uint64_t count) {
+            const std::lock_guard<std::mutex> hold(Changing);
+            Count = count;
+            Counted = true;
+            Changed.notify_all();
         }
-        // Whether the helper has ended, waiting for it up to the given time.
-        bool WaitFor(std::chrono::milliseconds most) {
-            std::unique_lock<std::mutex> hold(Ending);
-            return Ended.wait_for(hold, most, [this] { return Done; });
+        void End() {
+            const std::lock_guard<std::mutex> hold(Changing);
+            Done = true;
+            Changed.notify_all();
+        }
+        // Whether the helper has ended (or, with countOnly, counted the
+        // sample points), waiting for it up to the given time.
+        bool WaitFor(std::chrono::milliseconds most, bool countOnly = false) {
+            std::unique_lock<std::mutex> hold(Changing);
+            return Changed.wait_for(hold, most, [&] { return Done || (countOnly && Counted); });
+        }
+        // The helper's count; 0 before it has one.
+        std::uint64_t CountSoFar() {
+            const std::lock_guard<std::mutex> hold(Changing);
+            return Counted ? Count : 0;
         }
         // The first of the orderings, in the given order of preference, that
         // no side has taken, now taken; -1 when none is left.
@@ -581,6 +597,8 @@ std::int32_t Network::GraphFor(bool probability) {
     if (publishTo_ == nullptr) {
         state_.ExpectedSamplePoints = static_cast<double>(total_);
         state_.ExpectedPointsExact = true;
+    } else {
+        publishTo_->Publish(total_);
     }
     return root;
 }
@@ -1844,10 +1862,6 @@ void Network::PassesInTurn() {
 // helper, still showing progress. A pass that gave up within its half is
 // left to be settled again in turn.
 void Network::PassesBeside() {
-    // The count of sample points, known before either side settles any:
-    // the progress shows the share of it, and a pass is complete when it
-    // settled it all. (Pearson's integer count builds no graph.)
-    GraphFor(true);
     Network helper(state_, ports_, limits_);
     helper.limits_.MaxBytes = limits_.MaxBytes / 2;
     if (!helper.Prepare()) return;
@@ -1887,6 +1901,22 @@ void Network::PassesBeside() {
     {
         const Joined joined{thread, beside};
         try {
+            // The count of sample points, known before this side settles
+            // any (the helper settles none before its graph gives it): the
+            // progress shows the share of it, and a pass is complete when it
+            // settled it all. This side may start with Pearson's integer
+            // count, which builds no graph: the helper's first graph gives
+            // the count, or else this side's.
+            if (graph_ < 0) {
+                while (!beside.WaitFor(std::chrono::milliseconds(20), true)) Progress();
+                if (const std::uint64_t count = beside.CountSoFar(); count != 0) {
+                    total_ = count;
+                    state_.ExpectedSamplePoints = static_cast<double>(total_);
+                    state_.ExpectedPointsExact = true;
+                } else {
+                    GraphFor(true);
+                }
+            }
             TakePasses(beside, {kPearson, kProbability, kLikelihoodRatio});
             while (!beside.WaitFor(std::chrono::milliseconds(20))) Progress();
         } catch (const BrokenOff&) {

@@ -164,12 +164,12 @@ TEST_F(NetworkAlgorithmTest, ManyPartialTablesGatheredAtEachChildAgree) {
     for (const Table& t : tables) EXPECT_EQ(ExpectSameUnder(t, {unlisted, unlistedNotDirect, NetworkLimits{}}), 3);
 }
 
-// The likelihood ratio's pass on a second thread, beside the others, gives
-// bit for bit the tallies of the passes in turn, with all three tests and
-// with the default two. Where a pass does not fit its half of the memory
-// (the budget the passes in turn need at least, of which half does not
-// serve), it is settled again alone, with the same result.
-TEST_F(NetworkAlgorithmTest, TheLikelihoodRatiosPassBesideTheOthersGivesWhatThePassesInTurnGive) {
+// The passes shared between two threads give bit for bit the tallies of
+// the passes in turn, with all three tests and with the default two. Where
+// a pass does not fit its half of the memory (the budget the passes in turn
+// need at least, of which half does not serve), it is settled again alone,
+// with the same result.
+TEST_F(NetworkAlgorithmTest, ThePassesBesideEachOtherGiveWhatThePassesInTurnGive) {
     AnalysisState& s = engine.State();
     // (After an analysis of the table has prepared the state.)
     auto run = [&](bool beside, std::size_t bytes, ExactTally (&tallies)[3], bool lattice = true) {
@@ -212,8 +212,8 @@ TEST_F(NetworkAlgorithmTest, TheLikelihoodRatiosPassBesideTheOthersGivesWhatTheP
         }
     }
     // The least budget the passes in turn complete with, by bisection; the
-    // floating-point pass of Pearson's ordering (on this side) may be the
-    // one that needs it, or the likelihood ratio's (on the other).
+    // floating-point pass of Pearson's ordering may be the one that needs
+    // it, or the likelihood ratio's.
     Options().ExaCStest = true;
     for (const Table& t : tables) {
         SCOPED_TRACE(Text(t));
@@ -458,10 +458,10 @@ TEST_F(NetworkAlgorithmTest, ABreakOffReportsTheSamplePointsSettledSoFar) {
 }
 
 // The default two tests, the likelihood ratio's pass beside the
-// probability's: broken off at each of the first progress displays (in the
-// probability's pass, or while this thread waits for the other), the
-// report shows the sample points both passes settled so far, and the pass
-// beside is stopped.
+// probability's: broken off at each of the first progress displays (while
+// the probability's graph is formed, in its pass, or while this thread
+// waits for the other), the report shows the sample points both passes
+// settled so far, and the pass beside is stopped.
 TEST_F(NetworkAlgorithmTest, ABreakOffStopsThePassBeside) {
     const Table t{{1, 2, 2, 1, 1, 0, 1}, {2, 0, 0, 2, 3, 0, 0}, {0, 1, 1, 1, 2, 7, 3},
                   {1, 1, 2, 0, 0, 0, 1}, {0, 1, 1, 1, 1, 0, 0}};
