@@ -294,6 +294,18 @@ private:
         return scratch;
     }
     void Complete(int stage, std::int32_t node);
+    // M! / prod r_k! for remaining totals r (M their sum), the product
+    // taken in their order: the sum of the completions' factors.
+    long double ClosedMass(const std::vector<std::int32_t>& remaining) const {
+        const FactorialTable& f = state_.Factorials;
+        std::int32_t sum = 0;
+        long double product = 1.0L;
+        for (const std::int32_t r : remaining) {
+            sum += r;
+            product *= f[static_cast<std::size_t>(r)];
+        }
+        return f[static_cast<std::size_t>(sum)] / product;
+    }
     // Complete for a node with two columns left, without visiting its
     // complete tables.
     void CompleteTwoColumns(int stage, const std::vector<std::int32_t>& remaining, Node& result) const;
@@ -870,15 +882,8 @@ void Network::Complete(int stage, std::int32_t node) {
     const auto us = static_cast<std::size_t>(stage);
     if (NodeAt(stage, node).Ready) return;
     const std::vector<std::int32_t> remaining = Remaining(stage, node);
-    const FactorialTable& f = state_.Factorials;
-    std::int32_t sum = 0;
-    long double product = 1.0L;
-    for (std::int32_t r : remaining) {
-        sum += r;
-        product *= f[static_cast<std::size_t>(r)];
-    }
     Node result;
-    result.Closed = f[static_cast<std::size_t>(sum)] / product;
+    result.Closed = ClosedMass(remaining);
     if (stage == stages_) {
         result.Count = 1;
         result.Low[kProbability] = result.High[kProbability] = 1.0L;
@@ -1775,17 +1780,8 @@ bool Network::Prepare() {
     if (!terms_.Available() || !(state_.ObservedProbability > 1e-280)) return false;
     SetUpLines();
     // The probability graph's root's closed mass (its totals in decreasing
-    // order, as Complete forms it), whichever passes this side runs.
-    {
-        const FactorialTable& f = state_.Factorials;
-        std::int32_t sum = 0;
-        long double product = 1.0L;
-        for (auto r = lineTotal_.rbegin(); r != lineTotal_.rend(); ++r) {
-            sum += *r;
-            product *= f[static_cast<std::size_t>(*r)];
-        }
-        normaliser_ = f[static_cast<std::size_t>(sum)] / product;
-    }
+    // order), whichever passes this side runs.
+    normaliser_ = ClosedMass(std::vector<std::int32_t>(lineTotal_.rbegin(), lineTotal_.rend()));
     tallied_[kLikelihoodRatio] = state_.Options.ExaLRtest;
     tallied_[kPearson] = state_.Options.ExaCStest;
     observed_[kProbability] = state_.ObservedProbability;
@@ -1932,7 +1928,6 @@ void Network::PassesBeside() {
     }
     beside_ = nullptr;
     limits_.MaxBytes = fullBudget;
-    done_ = 0;
     if (failure) return;  // (stopped: cannot happen once it ended by itself)
     Adopt(helper);
     for (int o = 0; o < kOrderings; ++o)
