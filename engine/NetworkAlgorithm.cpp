@@ -178,6 +178,14 @@ private:
         std::uint64_t Count = 0;
         bool Counted = false;
         bool Done = false;
+        // The lattice's settling the analysis's thread offers (with a new
+        // number each time), how many helpers are in it, and whether that
+        // thread has ended its passes, so that no more is offered.
+        PearsonLattice::Sharing* Share = nullptr;
+        unsigned Offered = 0;
+        int Helping = 0;
+        bool PassesLeft = false;  // the helper's
+        bool PassesEnded = false;  // this thread's
         std::mutex Changing;
         std::condition_variable Changed;
         void Publish(std::uint64_t count) {
@@ -192,10 +200,25 @@ private:
             Changed.notify_all();
         }
         // Whether the helper has ended (or, with countOnly, counted the
-        // sample points), waiting for it up to the given time.
+        // sample points or left its passes without), waiting for it up to
+        // the given time.
         bool WaitFor(std::chrono::milliseconds most, bool countOnly = false) {
             std::unique_lock<std::mutex> hold(Changing);
-            return Changed.wait_for(hold, most, [&] { return Done || (countOnly && Counted); });
+            return Changed.wait_for(hold, most, [&] { return Done || (countOnly && (Counted || PassesLeft)); });
+        }
+        // Offers a lattice's settling to the helper, or (with nullptr)
+        // withdraws it once the helper has left it.
+        void Offer(PearsonLattice::Sharing* share) {
+            std::unique_lock<std::mutex> hold(Changing);
+            Share = share;
+            if (share != nullptr) ++Offered;
+            Changed.notify_all();
+            if (share == nullptr) Changed.wait(hold, [&] { return Helping == 0; });
+        }
+        void EndPasses() {
+            const std::lock_guard<std::mutex> hold(Changing);
+            PassesEnded = true;
+            Changed.notify_all();
         }
         // The helper's count; 0 before it has one.
         std::uint64_t CountSoFar() {
@@ -223,6 +246,9 @@ private:
     // Takes the orderings neither side has taken, the preferred first, and
     // runs their passes.
     void TakePasses(Beside& beside, std::initializer_list<int> preferred);
+    // The helper, its passes ended: takes part in the settling the
+    // analysis's thread offers until that thread has ended its passes.
+    void HelpSettle(Beside& beside);
     // Takes the tallies of the passes the helper took.
     void Adopt(const Network& helper);
     // Every completion of a node in the current ordering: its remaining
@@ -530,7 +556,7 @@ private:
     long double scale_[kOrderings] = {1.0L, 2.0L, 1.0L};
 
     Beside* publishTo_ = nullptr;     // in a pass beside the analysis's thread
-    const Beside* beside_ = nullptr;  // the pass beside this network's, while it runs
+    Beside* beside_ = nullptr;  // the pass beside this network's, while it runs
     std::uint64_t total_ = 0;
     std::uint64_t settled_ = 0;  // in the current pass
     std::uint64_t done_ = 0;     // in the passes completed
@@ -1856,7 +1882,10 @@ void Network::PassesInTurn() {
 // thread does not change. While its own passes run this thread shows the
 // progress of both and takes the user's break-off; then it waits for the
 // helper, still showing progress. A pass that gave up within its half is
-// left to be settled again in turn.
+// left to be settled again in turn. Pearson's count on its lattice, the one
+// pass that can take far longer than the others, is offered to the helper
+// once its own passes are done: it then settles chunks of the meeting's
+// nodes beside this thread.
 void Network::PassesBeside() {
     Network helper(state_, ports_, limits_);
     helper.limits_.MaxBytes = limits_.MaxBytes / 2;
@@ -1871,6 +1900,7 @@ void Network::PassesBeside() {
         thread = std::thread([&] {
             try {
                 helper.TakePasses(beside, {kLikelihoodRatio, kProbability, kPearson});
+                helper.HelpSettle(beside);
             } catch (...) {
                 failure = std::current_exception();  // (a break-off)
             }
@@ -1888,6 +1918,7 @@ void Network::PassesBeside() {
         Beside& With;
         ~Joined() {
             With.Stop.store(true, std::memory_order_relaxed);
+            With.EndPasses();
             if (Thread.joinable()) Thread.join();
         }
     };
@@ -1914,10 +1945,12 @@ void Network::PassesBeside() {
                 }
             }
             TakePasses(beside, {kPearson, kProbability, kLikelihoodRatio});
+            beside.EndPasses();
             while (!beside.WaitFor(std::chrono::milliseconds(20))) Progress();
         } catch (const BrokenOff&) {
             // What the helper settled counts with the rest.
             beside.Stop.store(true, std::memory_order_relaxed);
+            beside.EndPasses();
             thread.join();
             Adopt(helper);
             done_ += helper.done_ + helper.settled_;
@@ -1949,6 +1982,36 @@ void Network::TakePasses(Beside& beside, std::initializer_list<int> preferred) {
         endedWith_[o] = settled_;
         done_ += settled_;
         settled_ = 0;
+    }
+}
+
+void Network::HelpSettle(Beside& beside) {
+    std::unique_lock<std::mutex> hold(beside.Changing);
+    beside.PassesLeft = true;
+    beside.Changed.notify_all();
+    unsigned helped = 0;
+    while (!beside.PassesEnded && !beside.Stop.load(std::memory_order_relaxed)) {
+        if (beside.Share == nullptr || beside.Offered == helped) {
+            beside.Changed.wait_for(hold, std::chrono::milliseconds(20));
+            continue;
+        }
+        PearsonLattice::Sharing& share = *beside.Share;
+        helped = beside.Offered;
+        ++beside.Helping;
+        hold.unlock();
+        // (Short of memory here, the chunk in hand is left to the other
+        // side; a break-off ends the helper.)
+        std::exception_ptr failure;
+        try {
+            share.Help([this](std::uint64_t steps) { Tick(steps); });
+        } catch (const std::bad_alloc&) {
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        hold.lock();
+        --beside.Helping;
+        beside.Changed.notify_all();
+        if (failure) std::rethrow_exception(failure);
     }
 }
 
@@ -2054,7 +2117,10 @@ bool Network::SettleOnLattice() {
     }
     if (!lattice) lattice = prepared(order);
     if (!lattice) return false;
-    lattice->Settle(counts_[kPearson], masses_[kPearson], settled_);
+    // Beside a helper, which may take part once its own passes have ended.
+    std::function<void(PearsonLattice::Sharing*)> offer;
+    if (beside_ != nullptr) offer = [this](PearsonLattice::Sharing* share) { beside_->Offer(share); };
+    lattice->Settle(counts_[kPearson], masses_[kPearson], settled_, offer);
     return true;
 }
 

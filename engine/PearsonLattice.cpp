@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -21,6 +22,14 @@ namespace {
 // The most past values gathered at a node that are merged in a table of
 // their values before they are sorted.
 constexpr std::size_t kMergedInCache = std::size_t{1} << 14;
+
+// The meeting's nodes fall into about this many chunks, taken one at a
+// time by the threads that settle them.
+constexpr std::size_t kChunks = 256;
+
+// The steps the settling thread counts while it waits for the others'
+// chunks (enough for the progress to be shown).
+constexpr std::uint64_t kWaitTick = std::uint64_t{1} << 14;
 
 // The fewest completions left after some lines that are offered whole.
 constexpr std::uint64_t kWholeFrom = 4;
@@ -172,9 +181,10 @@ bool PearsonLattice::Prepare(double observed, double error, double tolerance) {
 
 bool PearsonLattice::FrontierParents(const std::vector<std::int32_t>& node) {
     Parents(front_, node, parentEdges_);
+    const NodeIndex& index = Sides().frontier_.Index;
     bool reached = false;
     for (Edge& e : parentEdges_) {
-        const std::int32_t p = frontier_.Index.At(e.Node);
+        const std::int32_t p = index.At(e.Node);
         e.Node = static_cast<std::uint64_t>(p);  // from here on the parent's number
         reached = reached || p >= 0;
     }
@@ -601,13 +611,15 @@ void PearsonLattice::PrepareNode(int stage, const std::vector<std::int32_t>& rem
 PearsonLattice::Summary PearsonLattice::Summarise(int stage, const std::vector<std::int32_t>& remaining) {
     PrepareNode(stage, remaining);
     if (stage == stages_ - 2) return TwoColumnSummary(remaining);
+    const NodeIndex& index = Sides().completions_.Index;
+    const std::vector<Summary>& summaries = Sides().summaries_;
     Summary sum;
     bool first = true;
     for (const Edge& e : edges_) {
-        const std::int32_t found = completions_.Index.At(e.Node);
+        const std::int32_t found = index.At(e.Node);
         // Every vector of the back stage has its completions listed.
         if (found < 0) throw std::logic_error("lattice: a node without completions");
-        const Summary& child = summaries_[static_cast<std::size_t>(found)];
+        const Summary& child = summaries[static_cast<std::size_t>(found)];
         sum.Least = first ? e.Term + child.Least : std::min(sum.Least, e.Term + child.Least);
         sum.Greatest = first ? e.Term + child.Greatest : std::max(sum.Greatest, e.Term + child.Greatest);
         sum.Count += e.Ways * child.Count;
@@ -623,10 +635,11 @@ void PearsonLattice::ForEachCompletion(int stage, Emit&& emit) const {
         TwoColumnCompletions(emit);
         return;
     }
+    const Side& back = Sides().completions_;
     for (const Edge& e : edges_) {
-        const auto c = static_cast<std::size_t>(completions_.Index.At(e.Node));
-        for (std::size_t i = completions_.Begin[c]; i < completions_.Begin[c + 1]; ++i) {
-            const Item& item = completions_.Items[i];
+        const auto c = static_cast<std::size_t>(back.Index.At(e.Node));
+        for (std::size_t i = back.Begin[c]; i < back.Begin[c + 1]; ++i) {
+            const Item& item = back.Items[i];
             emit(item.Value + e.Term, item.Ways * e.Ways, item.Mass * e.Factor);
         }
     }
@@ -639,10 +652,11 @@ void PearsonLattice::Gather(int stage) {
 
 std::uint64_t PearsonLattice::Listed(int stage) const {
     if (stage == stages_ - 2) return TwoColumnCount();
+    const Side& back = Sides().completions_;
     std::uint64_t listed = 0;
     for (const Edge& e : edges_) {
-        const auto c = static_cast<std::size_t>(completions_.Index.At(e.Node));
-        listed += completions_.Begin[c + 1] - completions_.Begin[c];
+        const auto c = static_cast<std::size_t>(back.Index.At(e.Node));
+        listed += back.Begin[c + 1] - back.Begin[c];
     }
     return listed;
 }
@@ -893,314 +907,447 @@ void PearsonLattice::RunningSums(const Side& side, WorkVector<std::uint64_t>& wa
     }
 }
 
-void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], std::uint64_t& settled) {
-    // Running sums of the frontier's partial tables.
-    const WorkVector<Item>& past = frontier_.Items;
-    WorkVector<std::uint64_t> waysBefore;
-    WorkVector<long double> massBefore;
-    RunningSums(frontier_, waysBefore, massBefore);
-    // The same for the completions of the back side's nodes, formed when
-    // the meeting stage's completions are taken from them by their lists.
-    const bool fromLists = front_ + 1 < stages_ - 2;
-    WorkVector<std::uint64_t> listWaysBefore;
-    WorkVector<long double> listMassBefore;
-    const std::int64_t from = equalFrom_;
-    const std::int64_t to = equalTo_;
-    WorkVector<std::int64_t> values, highs;
-    WorkVector<std::uint64_t> futureWays, pastWaysBefore;
-    // Per column choice: its list (the position of its child among the
-    // back side's nodes) and the past values to place in it, [First, Last).
-    struct Run {
-        std::size_t List, First, Last;
-    };
-    std::vector<Run> runs;
-    WorkVector<long double> futureMass, pastMassBefore;
-    // Past values that went into the merging table, and came out of it.
-    std::uint64_t hashedIn = 0, hashedOut = 0, hashedSkipped = 0;
-    ForEachNode(front_ + 1, [&](const std::vector<std::int32_t>& node) {
-        if (!FrontierParents(node)) return true;
-        // The range of the node's completions, their number and mass.
-        const Summary sum = Summarise(front_ + 1, node);
-        const std::uint64_t count = sum.Count;
-        const long double closed = sum.Closed;
+// A lattice of a thread helping the owner's Settle: the owner's settings,
+// its sides and running sums read through Sides().
+PearsonLattice::PearsonLattice(const PearsonLattice& owner, std::function<void(std::uint64_t)> tick)
+    : owner_(&owner),
+      margins_(owner.margins_),
+      factorials_(owner.factorials_),
+      maxNodes_(owner.maxNodes_),
+      maxItems_(owner.maxItems_),
+      compactFrom_(owner.compactFrom_),
+      pricedFrom_(owner.pricedFrom_),
+      tick_(std::move(tick)),
+      lines_(owner.lines_),
+      stages_(owner.stages_),
+      groupEnd_(owner.groupEnd_),
+      interchangeable_(owner.interchangeable_),
+      bits_(owner.bits_),
+      coefficient_(owner.coefficient_),
+      observedValue_(owner.observedValue_),
+      equalFrom_(owner.equalFrom_),
+      equalTo_(owner.equalTo_),
+      front_(owner.front_),
+      back_(owner.back_) {}
 
-        // Each parent's partial tables, in order of value: a leading run
-        // less than the observed table with every completion, a trailing
-        // run greater; the rest are listed.
-        WorkVector<Item>& pasts = meeting_;
-        pasts.clear();
-        std::size_t compactAt = compactFrom_;
-        for (const Edge& l : parentEdges_) {
-            if (static_cast<std::int32_t>(l.Node) < 0) continue;
-            const auto p = static_cast<std::size_t>(l.Node);
-            const auto begin = past.begin() + static_cast<std::ptrdiff_t>(frontier_.Begin[p]);
-            const auto end = past.begin() + static_cast<std::ptrdiff_t>(frontier_.Begin[p + 1]);
-            const auto [lessEnd, greaterFrom] = SettledRuns(begin, end, l.Term, sum);
-            const std::size_t base = frontier_.Begin[p] + p;
-            const auto run = [&](int which, std::size_t i, std::size_t j) {
-                if (i == j) return;
-                const std::uint64_t w = (waysBefore[base + j] - waysBefore[base + i]) * l.Ways * count;
-                ways[which] += w;
-                mass[which] += (massBefore[base + j] - massBefore[base + i]) * l.Factor * closed;
-                settled += w;
-            };
-            const auto at = [&](auto it) { return static_cast<std::size_t>(it - begin); };
-            run(0, 0, at(lessEnd));
-            run(2, at(greaterFrom), at(end));
-            for (auto it = lessEnd; it != greaterFrom; ++it)
-                pasts.push_back({it->Value + l.Term, it->Ways * l.Ways, it->Mass * l.Factor});
-            // Merged as the list grows, so that it stays within about twice
-            // the merged values and one parent's; the sort is stable, so
-            // equal values still add up in order of arrival.
-            if (pasts.size() > compactAt) {
-                SortMerge(pasts);
-                compactAt = std::max(compactAt, 2 * pasts.size());
-            }
-        }
-        tick_(pasts.size() + 1);
-        if (pasts.empty()) return true;
-        // Few enough to merge in the cache first where partial tables from
-        // different parents often coincide: so long as the table has taken
-        // out at least a quarter of what went through it (and for one node
-        // in 16 regardless, to keep that share current); many, or values
-        // that seldom coincide, are sorted as they are. Either way equal
-        // values add up in order of arrival, so the sums are the same.
-        if (pasts.size() > 64 && pasts.size() <= kMergedInCache &&
-            (4 * (hashedIn - hashedOut) >= hashedIn || ++hashedSkipped % 16 == 0)) {
-            pasts_.Clear();
-            for (const Item& i : pasts) pasts_.Add(i);
-            hashedIn += pasts.size();
-            hashedOut += pasts_.Items().size();
-            pasts.swap(pasts_.Items());
-        }
-        SortMerge(pasts);
+PearsonLattice::Sharing::Sharing(PearsonLattice& owner, std::size_t nodes)
+    : owner_(owner),
+      nodes_(nodes),
+      perChunk_(std::max<std::size_t>(1, (nodes + kChunks - 1) / kChunks)),
+      chunks_((nodes + perChunk_ - 1) / perChunk_),
+      chunk_(std::make_unique<Chunk[]>(chunks_)) {}
 
-        // Against each column choice's list (sorted, with running sums)
-        // the past values, in order, find their two bounds by galloping
-        // down the list; no completion is formed. Chosen when that (at
-        // most a walk down the list, or a bisection per past value) takes
-        // fewer steps than forming every completion and placing it among
-        // the past values (by bisection, or by gathering and sorting them).
-        const std::size_t n = pasts.size();
-        const std::uint64_t listed = Listed(front_ + 1);
-        // Per column choice, the past values before which every completion
-        // of its list is less than the observed table with them, and from
-        // which every one is greater: found by bisection against the list's
-        // least and greatest values. Only those between are placed in the
-        // list, each with two gallops (of the order of the logarithm of how
-        // far its bounds move from the last ones).
-        std::uint64_t walking = 0;
-        runs.clear();
-        if (fromLists)
-            for (const Edge& e : edges_) {
-                const auto c = static_cast<std::size_t>(completions_.Index.At(e.Node));
-                const std::size_t m = completions_.Begin[c + 1] - completions_.Begin[c];
-                if (m == 0) {  // (no completion: nothing to place)
-                    runs.push_back({c, n, n});
-                    continue;
-                }
-                const auto begin = completions_.Items.begin() + static_cast<std::ptrdiff_t>(completions_.Begin[c]);
-                const std::int64_t least = begin->Value;
-                const std::int64_t greatest = begin[static_cast<std::ptrdiff_t>(m - 1)].Value;
-                const auto first = std::partition_point(
-                    pasts.begin(), pasts.end(), [&](const Item& u) { return u.Value + e.Term + greatest < from; });
-                const auto last = std::partition_point(
-                    first, pasts.end(), [&](const Item& u) { return u.Value + e.Term + least <= to; });
-                const auto between = static_cast<std::size_t>(last - first);
-                runs.push_back({c, static_cast<std::size_t>(first - pasts.begin()),
-                                static_cast<std::size_t>(last - pasts.begin())});
-                walking += 2 * std::bit_width(n) + 8 + between * (8 + 4 * std::bit_width(1 + m / std::max<std::size_t>(between, 1)));
-            }
-        const std::uint64_t forming = listed > 8 * n ? 2 * listed * std::bit_width(n) : 8 * listed + n;
-        if (fromLists && walking < forming) {
-            if (listWaysBefore.empty()) RunningSums(completions_, listWaysBefore, listMassBefore);
-            const WorkVector<Item>& list = completions_.Items;
-            // Running sums of the past values' ways and mass: with a
-            // class's share below each bound summed over them, the three
-            // classes follow.
-            pastWaysBefore.resize(n + 1);
-            pastMassBefore.resize(n + 1);
-            pastWaysBefore[0] = 0;
-            pastMassBefore[0] = 0.0L;
-            for (std::size_t j = 0; j < n; ++j) {
-                pastWaysBefore[j + 1] = pastWaysBefore[j] + pasts[j].Ways;
-                pastMassBefore[j + 1] = pastMassBefore[j] + pasts[j].Mass;
-            }
-            const std::uint64_t pastWays = pastWaysBefore[n];
-            const long double pastMass = pastMassBefore[n];
-            for (std::size_t k = 0; k < edges_.size(); ++k) {
-                const Edge& e = edges_[k];
-                const std::size_t c = runs[k].List;
-                const auto begin = list.begin() + static_cast<std::ptrdiff_t>(completions_.Begin[c]);
-                const std::size_t m = completions_.Begin[c + 1] - completions_.Begin[c];
-                const std::uint64_t* const waysBelow = listWaysBefore.data() + completions_.Begin[c] + c;
-                const long double* const massBelow = listMassBefore.data() + completions_.Begin[c] + c;
-                // Over the past values: the ways and mass of the
-                // completions less than the observed table with each (below
-                // lo), and of those not greater (below hi); the past values
-                // before the choice's run have every completion less, those
-                // after it every one greater. (A list without completions
-                // has an empty run at the end and adds nothing.)
-                const std::size_t before = runs[k].First;
-                const auto first = pasts.begin() + static_cast<std::ptrdiff_t>(before);
-                const auto last = pasts.begin() + static_cast<std::ptrdiff_t>(runs[k].Last);
-                std::uint64_t lessWays = pastWaysBefore[before] * waysBelow[m];
-                std::uint64_t notGreaterWays = lessWays;
-                long double lessMass = pastMassBefore[before] * massBelow[m];
-                long double notGreaterMass = lessMass;
-                // As the past values rise the bounds fall: each is sought
-                // within the last one's prefix by galloping down from it
-                // (steps doubling away from it bracket the new end of the
-                // prefix of items below it, then bisection), in steps of
-                // the order of the logarithm of how far it moved.
-                const auto down = [&](std::size_t at, auto&& below) {
-                    std::size_t step = 1;
-                    while (step <= at && !below(begin[static_cast<std::ptrdiff_t>(at - step)])) step *= 2;
-                    const std::size_t low = step <= at ? at - step + 1 : 0;
-                    const std::size_t high = at - step / 2;
-                    return static_cast<std::size_t>(std::partition_point(begin + static_cast<std::ptrdiff_t>(low),
-                                                                         begin + static_cast<std::ptrdiff_t>(high),
-                                                                         below) -
-                                                    begin);
-                };
-                std::size_t lo = m, hi = m;
-                for (auto it = first; it != last; ++it) {
-                    const Item& u = *it;
-                    const std::int64_t less = from - u.Value - e.Term;    // a completion below is less
-                    const std::int64_t most = to - u.Value - e.Term;      // one up to it is not greater
-                    lo = down(lo, [&](const Item& i) { return i.Value < less; });
-                    hi = down(hi, [&](const Item& i) { return i.Value <= most; });
-                    lessWays += u.Ways * waysBelow[lo];
-                    notGreaterWays += u.Ways * waysBelow[hi];
-                    lessMass += u.Mass * massBelow[lo];
-                    notGreaterMass += u.Mass * massBelow[hi];
-                }
-                ways[0] += e.Ways * lessWays;
-                ways[1] += e.Ways * (notGreaterWays - lessWays);
-                ways[2] += e.Ways * (pastWays * waysBelow[m] - notGreaterWays);
-                mass[0] += e.Factor * lessMass;
-                mass[1] += e.Factor * (notGreaterMass - lessMass);
-                mass[2] += e.Factor * (pastMass * massBelow[m] - notGreaterMass);
-                tick_(pasts.size());
-            }
-            for (const Item& u : pasts) settled += u.Ways * count;
-            return true;
-        }
+std::size_t PearsonLattice::Sharing::Take() {
+    if (stop_.load(std::memory_order_relaxed)) return chunks_;
+    return std::min(next_.fetch_add(1, std::memory_order_relaxed), chunks_);
+}
 
-        if (listed > 8 * n) {
-            // Few past values against many completions. With the past
-            // values u_j in decreasing order, the bounds from - u_j and to -
-            // u_j ascend; a completion w is less with u_j when w < from -
-            // u_j, that is for j from the number of lower bounds at most w
-            // on, and not greater when w <= to - u_j, for j from the number
-            // of upper bounds below w on. So each completion, as it is
-            // formed, is counted once into each of two tallies at those
-            // places, and each past value takes their running sums.
-            values.resize(n);
-            highs.resize(n);
-            for (std::size_t j = 0; j < n; ++j) {
-                values[j] = from - pasts[n - 1 - j].Value;
-                highs[j] = to - pasts[n - 1 - j].Value;
-            }
-            futureWays.assign(2 * (n + 1), 0);
-            futureMass.assign(2 * (n + 1), 0.0L);
-            std::uint64_t formed = 0;
-            // (Completions formed one after the other mostly differ little:
-            // each place is sought from the last one.)
-            std::size_t lastJ = kNoHint, lastK = kNoHint;
-            auto place = [&](std::int64_t value, std::uint64_t w, long double m) {
-                const std::size_t j = Boundary(n, [&](std::size_t i) { return values[i] <= value; }, lastJ);
-                const std::size_t k = Boundary(n, [&](std::size_t i) { return highs[i] < value; }, lastK);
-                futureWays[j] += w;
-                futureMass[j] += m;
-                futureWays[n + 1 + k] += w;
-                futureMass[n + 1 + k] += m;
-                if ((++formed & 0xFFFFu) == 0) tick_(0x10000u);
-            };
-            if (front_ + 1 == stages_ - 2) {
-                // With two columns left, the completions that remain after
-                // some lines are placed at once when no bound lies between
-                // their least and greatest value: they share both places.
-                PrepareSuffixes();
-                // Both places of the values from least to greatest (j, k as
-                // in place), or none (n + 1) where a bound lies among them.
-                auto places = [&](std::int64_t least, std::int64_t greatest) {
-                    const std::size_t j = Boundary(n, [&](std::size_t i) { return values[i] <= least; }, lastJ);
-                    if (j < n && values[j] <= greatest) return std::pair{n + 1, n + 1};
-                    const std::size_t k = Boundary(n, [&](std::size_t i) { return highs[i] < least; }, lastK);
-                    if (k < n && highs[k] < greatest) return std::pair{n + 1, n + 1};
-                    return std::pair{j, k};
-                };
-                auto fits = [&](std::int64_t least, std::int64_t greatest) { return places(least, greatest).first <= n; };
-                auto whole = [&](std::int64_t least, std::int64_t greatest, std::uint64_t w, long double m) {
-                    const auto [j, k] = places(least, greatest);
-                    if (j > n) return false;
-                    futureWays[j] += w;
-                    futureMass[j] += m;
-                    futureWays[n + 1 + k] += w;
-                    futureMass[n + 1 + k] += m;
-                    if ((++formed & 0xFFFFu) == 0) tick_(0x10000u);
-                    return true;
-                };
-                TwoColumnCompletions(whole, fits, place);
-            } else {
-                ForEachCompletion(front_ + 1, place);
-            }
-            std::uint64_t lessWays = 0, notGreaterWays = 0;
-            long double lessMass = 0.0L, notGreaterMass = 0.0L;
-            for (std::size_t j = 0; j < n; ++j) {
-                lessWays += futureWays[j];
-                lessMass += futureMass[j];
-                notGreaterWays += futureWays[n + 1 + j];
-                notGreaterMass += futureMass[n + 1 + j];
-                const Item& u = pasts[n - 1 - j];
-                ways[0] += u.Ways * lessWays;
-                mass[0] += u.Mass * lessMass;
-                ways[1] += u.Ways * (notGreaterWays - lessWays);
-                mass[1] += u.Mass * (notGreaterMass - lessMass);
-                ways[2] += u.Ways * (count - notGreaterWays);
-                mass[2] += u.Mass * (closed - notGreaterMass);
-                settled += u.Ways * count;
-            }
-            tick_(n);
-            return true;
-        }
+void PearsonLattice::Sharing::Finish(std::size_t chunk, const Tally& sum, bool failed) {
+    Chunk& c = chunk_[chunk];
+    c.Sum = sum;
+    c.Failed = failed;
+    {
+        const std::lock_guard<std::mutex> hold(finishing_);
+        c.Done.store(true, std::memory_order_release);
+    }
+    finished_.notify_all();
+}
 
-        // The completions themselves, at most 8 for each past value.
-        Gather(front_ + 1);
-        WorkVector<Item>& future = futures_.Items();
-        tick_(future.size());
+void PearsonLattice::Sharing::Help(const std::function<void(std::uint64_t)>& tick) {
+    PearsonLattice helper(owner_, tick);
+    helper.SettleChunks(*this, [] {});
+}
 
-        // Both sorted, with running sums over the completions; as the past
-        // values rise, the completions less with each (below from - u) and
-        // those not greater (up to to - u) are prefixes that shrink, found
-        // by walking down.
-        SortMerge(future);
-        const std::size_t m = future.size();
-        values.resize(m);
-        futureWays.assign(m + 1, 0);
-        futureMass.assign(m + 1, 0.0L);
-        for (std::size_t i = 0; i < m; ++i) {
-            values[i] = future[i].Value;
-            futureWays[i + 1] = futureWays[i] + future[i].Ways;
-            futureMass[i + 1] = futureMass[i] + future[i].Mass;
-        }
-        std::size_t lo = m, hi = m;
-        for (const Item& u : pasts) {
-            while (lo > 0 && values[lo - 1] >= from - u.Value) --lo;
-            while (hi > 0 && values[hi - 1] > to - u.Value) --hi;
-            ways[0] += u.Ways * futureWays[lo];
-            mass[0] += u.Mass * futureMass[lo];
-            if (hi > lo) {
-                ways[1] += u.Ways * (futureWays[hi] - futureWays[lo]);
-                mass[1] += u.Mass * (futureMass[hi] - futureMass[lo]);
-            }
-            ways[2] += u.Ways * (count - futureWays[hi]);
-            mass[2] += u.Mass * (closed - futureMass[hi]);
-            settled += u.Ways * count;
-        }
+std::size_t PearsonLattice::NodesOf(int stage) {
+    std::size_t nodes = 0;
+    ForEachNode(stage, [&](const std::vector<std::int32_t>&) {
+        ++nodes;
         return true;
     });
+    return nodes;
+}
+
+template <typename Done>
+void PearsonLattice::SettleChunks(Sharing& sharing, Done&& done) {
+    std::size_t chunk = sharing.Take();
+    if (chunk >= sharing.chunks_) return;
+    Sharing::Tally sum;
+    std::size_t ordinal = 0;
+    try {
+        ForEachNode(front_ + 1, [&](const std::vector<std::int32_t>& node) {
+            if (ordinal++ / sharing.perChunk_ < chunk) return true;  // (another thread's)
+            if (sharing.stop_.load(std::memory_order_relaxed)) {
+                sharing.Finish(std::exchange(chunk, sharing.chunks_), {}, true);
+                return false;
+            }
+            SettleNode(node, sum);
+            if (ordinal % sharing.perChunk_ != 0 && ordinal != sharing.nodes_) return true;
+            sharing.Finish(std::exchange(chunk, sharing.chunks_), sum, false);
+            sum = {};
+            done();
+            chunk = sharing.Take();
+            return chunk < sharing.chunks_;
+        });
+    } catch (...) {
+        // The chunk in hand is left to the owner.
+        if (chunk < sharing.chunks_) sharing.Finish(chunk, {}, true);
+        throw;
+    }
+}
+
+void PearsonLattice::SettleChunk(const Sharing& sharing, std::size_t chunk, Sharing::Tally& sum) {
+    std::size_t ordinal = 0;
+    ForEachNode(front_ + 1, [&](const std::vector<std::int32_t>& node) {
+        const std::size_t c = ordinal++ / sharing.perChunk_;
+        if (c < chunk) return true;
+        if (c > chunk) return false;
+        SettleNode(node, sum);
+        return true;
+    });
+}
+
+void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], std::uint64_t& settled,
+                            const std::function<void(Sharing*)>& offer) {
+    // Running sums of the frontier's partial tables, and of the completions
+    // of the back side's nodes where the meeting stage's completions are
+    // taken from them by their lists.
+    RunningSums(frontier_, pastWaysBelow_, pastMassBelow_);
+    if (front_ + 1 < stages_ - 2) RunningSums(completions_, listWaysBelow_, listMassBelow_);
+    Sharing sharing(*this, NodesOf(front_ + 1));
+    // The chunks' sums, added in order as far as they are done; a chunk a
+    // helper left is settled here.
+    std::size_t added = 0;
+    auto add = [&] {
+        for (; added < sharing.chunks_; ++added) {
+            Sharing::Chunk& c = sharing.chunk_[added];
+            if (!c.Done.load(std::memory_order_acquire)) return;
+            if (c.Failed) {
+                c.Sum = {};
+                SettleChunk(sharing, added, c.Sum);
+                c.Failed = false;
+            }
+            for (int w = 0; w < 3; ++w) {
+                ways[w] += c.Sum.Ways[w];
+                mass[w] += c.Sum.Mass[w];
+            }
+            settled += c.Sum.Settled;
+        }
+    };
+    // However this ends, the helpers are stopped and gone first.
+    struct Offered {
+        Sharing& With;
+        const std::function<void(Sharing*)>& Offer;
+        ~Offered() {
+            With.stop_.store(true, std::memory_order_relaxed);
+            if (Offer) Offer(nullptr);
+        }
+    };
+    const Offered offered{sharing, offer};
+    if (offer && sharing.chunks_ > 1) offer(&sharing);
+    SettleChunks(sharing, add);
+    // The chunks other threads still settle, waited for with the progress
+    // shown.
+    while (added < sharing.chunks_) {
+        {
+            std::unique_lock<std::mutex> hold(sharing.finishing_);
+            sharing.finished_.wait_for(hold, std::chrono::milliseconds(10), [&] {
+                return sharing.chunk_[added].Done.load(std::memory_order_acquire);
+            });
+        }
+        add();
+        tick_(kWaitTick);
+    }
+}
+
+void PearsonLattice::SettleNode(const std::vector<std::int32_t>& node, Sharing::Tally& tally) {
+    const Side& front = Sides().frontier_;
+    const Side& back = Sides().completions_;
+    const WorkVector<Item>& past = front.Items;
+    const WorkVector<std::uint64_t>& pastWaysBelow = Sides().pastWaysBelow_;
+    const WorkVector<long double>& pastMassBelow = Sides().pastMassBelow_;
+    const bool fromLists = front_ + 1 < stages_ - 2;
+    const std::int64_t from = equalFrom_;
+    const std::int64_t to = equalTo_;
+    if (!FrontierParents(node)) return;
+    // The range of the node's completions, their number and mass.
+    const Summary sum = Summarise(front_ + 1, node);
+    const std::uint64_t count = sum.Count;
+    const long double closed = sum.Closed;
+
+    // Each parent's partial tables, in order of value: a leading run
+    // less than the observed table with every completion, a trailing
+    // run greater; the rest are listed.
+    WorkVector<Item>& pasts = meeting_;
+    pasts.clear();
+    std::size_t compactAt = compactFrom_;
+    for (const Edge& l : parentEdges_) {
+        if (static_cast<std::int32_t>(l.Node) < 0) continue;
+        const auto p = static_cast<std::size_t>(l.Node);
+        const auto begin = past.begin() + static_cast<std::ptrdiff_t>(front.Begin[p]);
+        const auto end = past.begin() + static_cast<std::ptrdiff_t>(front.Begin[p + 1]);
+        const auto [lessEnd, greaterFrom] = SettledRuns(begin, end, l.Term, sum);
+        const std::size_t base = front.Begin[p] + p;
+        const auto run = [&](int which, std::size_t i, std::size_t j) {
+            if (i == j) return;
+            const std::uint64_t w = (pastWaysBelow[base + j] - pastWaysBelow[base + i]) * l.Ways * count;
+            tally.Ways[which] += w;
+            tally.Mass[which] += (pastMassBelow[base + j] - pastMassBelow[base + i]) * l.Factor * closed;
+            tally.Settled += w;
+        };
+        const auto at = [&](auto it) { return static_cast<std::size_t>(it - begin); };
+        run(0, 0, at(lessEnd));
+        run(2, at(greaterFrom), at(end));
+        for (auto it = lessEnd; it != greaterFrom; ++it)
+            pasts.push_back({it->Value + l.Term, it->Ways * l.Ways, it->Mass * l.Factor});
+        // Merged as the list grows, so that it stays within about twice
+        // the merged values and one parent's; the sort is stable, so
+        // equal values still add up in order of arrival.
+        if (pasts.size() > compactAt) {
+            SortMerge(pasts);
+            compactAt = std::max(compactAt, 2 * pasts.size());
+        }
+    }
+    tick_(pasts.size() + 1);
+    if (pasts.empty()) return;
+    // Few enough to merge in the cache first where partial tables from
+    // different parents often coincide: so long as the table has taken
+    // out at least a quarter of what went through it (and for one node
+    // in 16 regardless, to keep that share current); many, or values
+    // that seldom coincide, are sorted as they are. Either way equal
+    // values add up in order of arrival, so the sums are the same.
+    if (pasts.size() > 64 && pasts.size() <= kMergedInCache &&
+        (4 * (hashedIn_ - hashedOut_) >= hashedIn_ || ++hashedSkipped_ % 16 == 0)) {
+        pasts_.Clear();
+        for (const Item& i : pasts) pasts_.Add(i);
+        hashedIn_ += pasts.size();
+        hashedOut_ += pasts_.Items().size();
+        pasts.swap(pasts_.Items());
+    }
+    SortMerge(pasts);
+
+    // Against each column choice's list (sorted, with running sums)
+    // the past values, in order, find their two bounds by galloping
+    // down the list; no completion is formed. Chosen when that (at
+    // most a walk down the list, or a bisection per past value) takes
+    // fewer steps than forming every completion and placing it among
+    // the past values (by bisection, or by gathering and sorting them).
+    const std::size_t n = pasts.size();
+    const std::uint64_t listed = Listed(front_ + 1);
+    // Per column choice, the past values before which every completion
+    // of its list is less than the observed table with them, and from
+    // which every one is greater: found by bisection against the list's
+    // least and greatest values. Only those between are placed in the
+    // list, each with two gallops (of the order of the logarithm of how
+    // far its bounds move from the last ones).
+    std::uint64_t walking = 0;
+    runs_.clear();
+    if (fromLists)
+        for (const Edge& e : edges_) {
+            const auto c = static_cast<std::size_t>(back.Index.At(e.Node));
+            const std::size_t m = back.Begin[c + 1] - back.Begin[c];
+            if (m == 0) {  // (no completion: nothing to place)
+                runs_.push_back({c, n, n});
+                continue;
+            }
+            const auto begin = back.Items.begin() + static_cast<std::ptrdiff_t>(back.Begin[c]);
+            const std::int64_t least = begin->Value;
+            const std::int64_t greatest = begin[static_cast<std::ptrdiff_t>(m - 1)].Value;
+            const auto first = std::partition_point(
+                pasts.begin(), pasts.end(), [&](const Item& u) { return u.Value + e.Term + greatest < from; });
+            const auto last = std::partition_point(
+                first, pasts.end(), [&](const Item& u) { return u.Value + e.Term + least <= to; });
+            const auto between = static_cast<std::size_t>(last - first);
+            runs_.push_back({c, static_cast<std::size_t>(first - pasts.begin()),
+                            static_cast<std::size_t>(last - pasts.begin())});
+            walking += 2 * std::bit_width(n) + 8 + between * (8 + 4 * std::bit_width(1 + m / std::max<std::size_t>(between, 1)));
+        }
+    const std::uint64_t forming = listed > 8 * n ? 2 * listed * std::bit_width(n) : 8 * listed + n;
+    if (fromLists && walking < forming) {
+        const WorkVector<Item>& list = back.Items;
+        // Running sums of the past values' ways and mass: with a
+        // class's share below each bound summed over them, the three
+        // classes follow.
+        pastWaysBefore_.resize(n + 1);
+        pastMassBefore_.resize(n + 1);
+        pastWaysBefore_[0] = 0;
+        pastMassBefore_[0] = 0.0L;
+        for (std::size_t j = 0; j < n; ++j) {
+            pastWaysBefore_[j + 1] = pastWaysBefore_[j] + pasts[j].Ways;
+            pastMassBefore_[j + 1] = pastMassBefore_[j] + pasts[j].Mass;
+        }
+        const std::uint64_t pastWays = pastWaysBefore_[n];
+        const long double pastMass = pastMassBefore_[n];
+        for (std::size_t k = 0; k < edges_.size(); ++k) {
+            const Edge& e = edges_[k];
+            const std::size_t c = runs_[k].List;
+            const auto begin = list.begin() + static_cast<std::ptrdiff_t>(back.Begin[c]);
+            const std::size_t m = back.Begin[c + 1] - back.Begin[c];
+            const std::uint64_t* const waysBelow = Sides().listWaysBelow_.data() + back.Begin[c] + c;
+            const long double* const massBelow = Sides().listMassBelow_.data() + back.Begin[c] + c;
+            // Over the past values: the ways and mass of the
+            // completions less than the observed table with each (below
+            // lo), and of those not greater (below hi); the past values
+            // before the choice's run have every completion less, those
+            // after it every one greater. (A list without completions
+            // has an empty run at the end and adds nothing.)
+            const std::size_t before = runs_[k].First;
+            const auto first = pasts.begin() + static_cast<std::ptrdiff_t>(before);
+            const auto last = pasts.begin() + static_cast<std::ptrdiff_t>(runs_[k].Last);
+            std::uint64_t lessWays = pastWaysBefore_[before] * waysBelow[m];
+            std::uint64_t notGreaterWays = lessWays;
+            long double lessMass = pastMassBefore_[before] * massBelow[m];
+            long double notGreaterMass = lessMass;
+            // As the past values rise the bounds fall: each is sought
+            // within the last one's prefix by galloping down from it
+            // (steps doubling away from it bracket the new end of the
+            // prefix of items below it, then bisection), in steps of
+            // the order of the logarithm of how far it moved.
+            const auto down = [&](std::size_t at, auto&& below) {
+                std::size_t step = 1;
+                while (step <= at && !below(begin[static_cast<std::ptrdiff_t>(at - step)])) step *= 2;
+                const std::size_t low = step <= at ? at - step + 1 : 0;
+                const std::size_t high = at - step / 2;
+                return static_cast<std::size_t>(std::partition_point(begin + static_cast<std::ptrdiff_t>(low),
+                                                                     begin + static_cast<std::ptrdiff_t>(high),
+                                                                     below) -
+                                                begin);
+            };
+            std::size_t lo = m, hi = m;
+            for (auto it = first; it != last; ++it) {
+                const Item& u = *it;
+                const std::int64_t less = from - u.Value - e.Term;    // a completion below is less
+                const std::int64_t most = to - u.Value - e.Term;      // one up to it is not greater
+                lo = down(lo, [&](const Item& i) { return i.Value < less; });
+                hi = down(hi, [&](const Item& i) { return i.Value <= most; });
+                lessWays += u.Ways * waysBelow[lo];
+                notGreaterWays += u.Ways * waysBelow[hi];
+                lessMass += u.Mass * massBelow[lo];
+                notGreaterMass += u.Mass * massBelow[hi];
+            }
+            tally.Ways[0] += e.Ways * lessWays;
+            tally.Ways[1] += e.Ways * (notGreaterWays - lessWays);
+            tally.Ways[2] += e.Ways * (pastWays * waysBelow[m] - notGreaterWays);
+            tally.Mass[0] += e.Factor * lessMass;
+            tally.Mass[1] += e.Factor * (notGreaterMass - lessMass);
+            tally.Mass[2] += e.Factor * (pastMass * massBelow[m] - notGreaterMass);
+            tick_(pasts.size());
+        }
+        for (const Item& u : pasts) tally.Settled += u.Ways * count;
+        return;
+    }
+
+    if (listed > 8 * n) {
+        // Few past values against many completions. With the past
+        // values u_j in decreasing order, the bounds from - u_j and to -
+        // u_j ascend; a completion w is less with u_j when w < from -
+        // u_j, that is for j from the number of lower bounds at most w
+        // on, and not greater when w <= to - u_j, for j from the number
+        // of upper bounds below w on. So each completion, as it is
+        // formed, is counted once into each of two tallies at those
+        // places, and each past value takes their running sums.
+        values_.resize(n);
+        highs_.resize(n);
+        for (std::size_t j = 0; j < n; ++j) {
+            values_[j] = from - pasts[n - 1 - j].Value;
+            highs_[j] = to - pasts[n - 1 - j].Value;
+        }
+        futureWays_.assign(2 * (n + 1), 0);
+        futureMass_.assign(2 * (n + 1), 0.0L);
+        std::uint64_t formed = 0;
+        // (Completions formed one after the other mostly differ little:
+        // each place is sought from the last one.)
+        std::size_t lastJ = kNoHint, lastK = kNoHint;
+        auto place = [&](std::int64_t value, std::uint64_t w, long double m) {
+            const std::size_t j = Boundary(n, [&](std::size_t i) { return values_[i] <= value; }, lastJ);
+            const std::size_t k = Boundary(n, [&](std::size_t i) { return highs_[i] < value; }, lastK);
+            futureWays_[j] += w;
+            futureMass_[j] += m;
+            futureWays_[n + 1 + k] += w;
+            futureMass_[n + 1 + k] += m;
+            if ((++formed & 0xFFFFu) == 0) tick_(0x10000u);
+        };
+        if (front_ + 1 == stages_ - 2) {
+            // With two columns left, the completions that remain after
+            // some lines are placed at once when no bound lies between
+            // their least and greatest value: they share both places.
+            PrepareSuffixes();
+            // Both places of the values from least to greatest (j, k as
+            // in place), or none (n + 1) where a bound lies among them.
+            auto places = [&](std::int64_t least, std::int64_t greatest) {
+                const std::size_t j = Boundary(n, [&](std::size_t i) { return values_[i] <= least; }, lastJ);
+                if (j < n && values_[j] <= greatest) return std::pair{n + 1, n + 1};
+                const std::size_t k = Boundary(n, [&](std::size_t i) { return highs_[i] < least; }, lastK);
+                if (k < n && highs_[k] < greatest) return std::pair{n + 1, n + 1};
+                return std::pair{j, k};
+            };
+            auto fits = [&](std::int64_t least, std::int64_t greatest) { return places(least, greatest).first <= n; };
+            auto whole = [&](std::int64_t least, std::int64_t greatest, std::uint64_t w, long double m) {
+                const auto [j, k] = places(least, greatest);
+                if (j > n) return false;
+                futureWays_[j] += w;
+                futureMass_[j] += m;
+                futureWays_[n + 1 + k] += w;
+                futureMass_[n + 1 + k] += m;
+                if ((++formed & 0xFFFFu) == 0) tick_(0x10000u);
+                return true;
+            };
+            TwoColumnCompletions(whole, fits, place);
+        } else {
+            ForEachCompletion(front_ + 1, place);
+        }
+        std::uint64_t lessWays = 0, notGreaterWays = 0;
+        long double lessMass = 0.0L, notGreaterMass = 0.0L;
+        for (std::size_t j = 0; j < n; ++j) {
+            lessWays += futureWays_[j];
+            lessMass += futureMass_[j];
+            notGreaterWays += futureWays_[n + 1 + j];
+            notGreaterMass += futureMass_[n + 1 + j];
+            const Item& u = pasts[n - 1 - j];
+            tally.Ways[0] += u.Ways * lessWays;
+            tally.Mass[0] += u.Mass * lessMass;
+            tally.Ways[1] += u.Ways * (notGreaterWays - lessWays);
+            tally.Mass[1] += u.Mass * (notGreaterMass - lessMass);
+            tally.Ways[2] += u.Ways * (count - notGreaterWays);
+            tally.Mass[2] += u.Mass * (closed - notGreaterMass);
+            tally.Settled += u.Ways * count;
+        }
+        tick_(n);
+        return;
+    }
+
+    // The completions themselves, at most 8 for each past value.
+    Gather(front_ + 1);
+    WorkVector<Item>& future = futures_.Items();
+    tick_(future.size());
+
+    // Both sorted, with running sums over the completions; as the past
+    // values rise, the completions less with each (below from - u) and
+    // those not greater (up to to - u) are prefixes that shrink, found
+    // by walking down.
+    SortMerge(future);
+    const std::size_t m = future.size();
+    values_.resize(m);
+    futureWays_.assign(m + 1, 0);
+    futureMass_.assign(m + 1, 0.0L);
+    for (std::size_t i = 0; i < m; ++i) {
+        values_[i] = future[i].Value;
+        futureWays_[i + 1] = futureWays_[i] + future[i].Ways;
+        futureMass_[i + 1] = futureMass_[i] + future[i].Mass;
+    }
+    std::size_t lo = m, hi = m;
+    for (const Item& u : pasts) {
+        while (lo > 0 && values_[lo - 1] >= from - u.Value) --lo;
+        while (hi > 0 && values_[hi - 1] > to - u.Value) --hi;
+        tally.Ways[0] += u.Ways * futureWays_[lo];
+        tally.Mass[0] += u.Mass * futureMass_[lo];
+        if (hi > lo) {
+            tally.Ways[1] += u.Ways * (futureWays_[hi] - futureWays_[lo]);
+            tally.Mass[1] += u.Mass * (futureMass_[hi] - futureMass_[lo]);
+        }
+        tally.Ways[2] += u.Ways * (count - futureWays_[hi]);
+        tally.Mass[2] += u.Mass * (closed - futureMass_[hi]);
+        tally.Settled += u.Ways * count;
+    }
 }
 
 }  // namespace kelvorin

@@ -28,9 +28,13 @@
 // listed.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -75,11 +79,57 @@ public:
     // the nodes or values past the limits.
     bool Prepare(double observed, double error, double tolerance);
 
+    class Sharing;
     // Settles every table after Prepare: adds to ways and mass (mass as the
     // product of the columns' factors T! / prod x!) of each class (less,
     // equal, greater) and to settled, so that they agree whenever tick is
-    // called.
-    void Settle(std::uint64_t (&ways)[3], long double (&mass)[3], std::uint64_t& settled);
+    // called. The nodes of the meeting fall into chunks, each summed on its
+    // own and added in order; with offer, other threads may take chunks
+    // too: offer(sharing) is called when they may start (their tallies are
+    // the same to the last bit), and offer(nullptr) before Settle returns
+    // or throws, which must not return while any of them is still in
+    // sharing.Help.
+    void Settle(std::uint64_t (&ways)[3], long double (&mass)[3], std::uint64_t& settled,
+                const std::function<void(Sharing*)>& offer = {});
+
+    // The meeting's chunks of nodes, offered to other threads while the
+    // owner settles them.
+    class Sharing {
+    public:
+        // Settles chunks no thread has taken until none is left, with
+        // tick as the lattice's own (it may throw to stop; the chunk in
+        // hand is then left to the owner).
+        void Help(const std::function<void(std::uint64_t)>& tick);
+
+    private:
+        friend class PearsonLattice;
+        struct Tally {
+            std::uint64_t Ways[3] = {0, 0, 0};
+            long double Mass[3] = {0.0L, 0.0L, 0.0L};
+            std::uint64_t Settled = 0;
+        };
+        struct Chunk {
+            Tally Sum;
+            bool Failed = false;  // left unsettled by the thread that took it
+            std::atomic<bool> Done{false};
+        };
+        Sharing(PearsonLattice& owner, std::size_t nodes);
+        // The next chunk no thread has taken; the number of chunks once
+        // none is left (or the owner has stopped the sharing).
+        std::size_t Take();
+        // Hands a chunk's sum (or its failure) to the owner.
+        void Finish(std::size_t chunk, const Tally& sum, bool failed);
+
+        PearsonLattice& owner_;
+        std::size_t nodes_;
+        std::size_t perChunk_;
+        std::size_t chunks_;
+        std::unique_ptr<Chunk[]> chunk_;
+        std::atomic<std::size_t> next_{0};
+        std::atomic<bool> stop_{false};
+        std::mutex finishing_;
+        std::condition_variable finished_;
+    };
 
     // After Prepare: the observed table's lattice value, and a bound of the
     // meeting's work, every partial table through every column choice into
@@ -90,6 +140,9 @@ public:
     int MeetingStage() const { return front_ + 1; }
 
 private:
+    // A lattice for a thread helping the owner's Settle: the owner's sides
+    // read, the work space its own.
+    PearsonLattice(const PearsonLattice& owner, std::function<void(std::uint64_t)> tick);
     // A value of a node's partial tables (or completions): the lattice
     // value, their number and the sum of their products of column factors.
     struct Item {
@@ -162,6 +215,33 @@ private:
     // Running sums of ways and mass of each node's items from 0: node p's
     // first j at Begin[p] + p + j.
     static void RunningSums(const Side& side, WorkVector<std::uint64_t>& ways, WorkVector<long double>& mass);
+    // The lattice whose sides and running sums are read: a helper's owner,
+    // or this one.
+    const PearsonLattice& Sides() const { return owner_ != nullptr ? *owner_ : *this; }
+    const PearsonLattice* owner_ = nullptr;
+    // The running sums of both sides, formed once for the meeting.
+    WorkVector<std::uint64_t> pastWaysBelow_, listWaysBelow_;
+    WorkVector<long double> pastMassBelow_, listMassBelow_;
+    // The number of nodes of a stage (ForEachNode visits).
+    std::size_t NodesOf(int stage);
+    // Settles the chunks it takes from sharing, visiting the meeting's
+    // nodes once in order, and hands each over, calling done() after each.
+    // SettleChunk: one chunk (left by a thread that failed) into sum.
+    template <typename Done>
+    void SettleChunks(Sharing& sharing, Done&& done);
+    void SettleChunk(const Sharing& sharing, std::size_t chunk, Sharing::Tally& sum);
+    // Settles a node of the meeting into sum.
+    void SettleNode(const std::vector<std::int32_t>& node, Sharing::Tally& sum);
+    // The meeting's work space of one thread.
+    WorkVector<std::int64_t> values_, highs_;
+    WorkVector<std::uint64_t> futureWays_, pastWaysBefore_;
+    WorkVector<long double> futureMass_, pastMassBefore_;
+    struct Run {
+        std::size_t List, First, Last;
+    };
+    std::vector<Run> runs_;
+    // Past values that went into the merging table, and came out of it.
+    std::uint64_t hashedIn_ = 0, hashedOut_ = 0, hashedSkipped_ = 0;
     std::uint64_t Pack(const std::vector<std::int32_t>& remaining) const;
     void Unpack(std::uint64_t key, std::vector<std::int32_t>& remaining) const;
     // The column vectors of a stage from a node (remaining totals) into

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -12,6 +14,8 @@
 #include <numeric>
 #include <optional>
 #include <random>
+#include <stdexcept>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -327,6 +331,124 @@ TEST(PearsonLatticeTest, ClassesRoundingCouldDecideOrValuesTooLargeAreRefused) {
                                       0, 0, 0, 96, 17});
     EXPECT_EQ(large.Denominator, 0);
     EXPECT_FALSE(prepared(large, large.Statistic(), 1e-12, 1e-9));
+}
+
+TEST(PearsonLatticeTest, SettlingSharedWithOtherThreadsGivesTheSameTalliesToTheLastBit) {
+    // The meeting's nodes settled by the owner alone, and with two helper
+    // threads taking chunks of them (the owner slowed until they are
+    // under way): the same tallies to the last bit. A helper that stops in the
+    // middle of a chunk leaves it to the owner, with the same result.
+    struct Tallies {
+        std::uint64_t Ways[3] = {0, 0, 0};
+        long double Mass[3] = {0.0L, 0.0L, 0.0L};
+        std::uint64_t Settled = 0;
+    };
+    struct Stop {};
+    enum class Helpers { None, Two, OneStopping };
+    std::atomic<int> helped{0}, stopped{0};
+    auto settle = [&](const Problem& p, Helpers helpers) -> std::unique_ptr<Tallies> {
+        bool slow = false;
+        std::atomic<int> here{0};  // the helpers' ticks in this settling
+        PearsonLattice lattice(MarginsOf(p), Factorials(), std::size_t{1} << 20, std::size_t{1} << 22,
+                               [&](std::uint64_t) {
+                                   // (Until the helpers are under way.)
+                                   if (slow && here.load() < 3)
+                                       std::this_thread::sleep_for(std::chrono::microseconds(50));
+                               });
+        if (!lattice.Prepare(p.Statistic(), 1e-12, 1e-9)) return nullptr;
+        slow = helpers != Helpers::None;
+        std::vector<std::thread> threads;
+        auto offer = [&](PearsonLattice::Sharing* share) {
+            if (share == nullptr) {
+                for (std::thread& t : threads) t.join();
+                threads.clear();
+                return;
+            }
+            const int count = helpers == Helpers::Two ? 2 : 1;
+            for (int h = 0; h < count; ++h)
+                threads.emplace_back([share, helpers, &here, &helped, &stopped] {
+                    int ticks = 0;
+                    try {
+                        share->Help([&](std::uint64_t) {
+                            here.fetch_add(1);
+                            helped.fetch_add(1);
+                            if (helpers == Helpers::OneStopping && ++ticks == 3) throw Stop{};
+                        });
+                    } catch (const Stop&) {
+                        stopped.fetch_add(1);
+                    }
+                });
+        };
+        auto t = std::make_unique<Tallies>();
+        if (helpers == Helpers::None)
+            lattice.Settle(t->Ways, t->Mass, t->Settled);
+        else
+            lattice.Settle(t->Ways, t->Mass, t->Settled, offer);
+        EXPECT_TRUE(threads.empty());
+        return t;
+    };
+    std::mt19937 random(55117u);
+    int tables = 0;
+    while (tables < 8) {
+        const std::optional<Problem> drawn = RandomProblem(random, {3, 4}, {5, 7}, 3);
+        if (!drawn) continue;
+        const Problem& p = *drawn;
+        const auto alone = settle(p, Helpers::None);
+        if (!alone) continue;
+        ++tables;
+        for (const Helpers helpers : {Helpers::Two, Helpers::OneStopping}) {
+            SCOPED_TRACE(::testing::Message() << "table " << tables << ", helpers " << static_cast<int>(helpers));
+            const auto shared = settle(p, helpers);
+            ASSERT_NE(shared, nullptr);
+            for (int w = 0; w < 3; ++w) {
+                EXPECT_EQ(shared->Ways[w], alone->Ways[w]);
+                EXPECT_EQ(shared->Mass[w], alone->Mass[w]);
+            }
+            EXPECT_EQ(shared->Settled, alone->Settled);
+        }
+    }
+    // The helpers took part, and some stopped with a chunk in hand.
+    EXPECT_GT(helped.load(), 0);
+    EXPECT_GT(stopped.load(), 0);
+}
+
+TEST(PearsonLatticeTest, AnOwnerBrokenOffWaitsForItsHelpersAndKeepsItsTalliesAgreeing) {
+    // The owner's tick throws part way: Settle withdraws its offer (the
+    // helper joined there) before the exception leaves it, and what it
+    // added so far agrees: the classes' ways sum to the tables settled,
+    // fewer than all.
+    const Problem p = Make(3, 6, {2, 1, 0, 3, 1, 2, 0, 2, 3, 1, 1, 0, 3, 0, 1, 2, 2, 1});
+    struct BrokenOff {};
+    bool settling = false;
+    int calls = 0;
+    PearsonLattice lattice(MarginsOf(p), Factorials(), std::size_t{1} << 20, std::size_t{1} << 22,
+                           [&](std::uint64_t) {
+                               if (settling && ++calls == 6) throw BrokenOff{};
+                           });
+    ASSERT_TRUE(lattice.Prepare(p.Statistic(), 1e-12, 1e-9));
+    settling = true;
+    std::vector<std::thread> threads;
+    int withdrawn = 0;
+    auto offer = [&](PearsonLattice::Sharing* share) {
+        if (share == nullptr) {
+            ++withdrawn;
+            for (std::thread& t : threads) t.join();
+            threads.clear();
+            return;
+        }
+        threads.emplace_back([share] {
+            share->Help([](std::uint64_t) { std::this_thread::sleep_for(std::chrono::microseconds(200)); });
+        });
+    };
+    std::uint64_t ways[3] = {0, 0, 0};
+    long double mass[3] = {0.0L, 0.0L, 0.0L};
+    std::uint64_t settled = 0;
+    EXPECT_THROW(lattice.Settle(ways, mass, settled, offer), BrokenOff);
+    EXPECT_EQ(withdrawn, 1);
+    EXPECT_TRUE(threads.empty());
+    EXPECT_EQ(ways[0] + ways[1] + ways[2], settled);
+    const Counted every = CountEveryTable(p, 1e-9);
+    EXPECT_LT(settled, every.Ways[0] + every.Ways[1] + every.Ways[2]);
 }
 
 }  // namespace
