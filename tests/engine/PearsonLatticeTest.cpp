@@ -178,6 +178,21 @@ void ExpectSettledAs(PearsonLattice& lattice, const Counted& expected) {
     EXPECT_EQ(settled, expected.Ways[0] + expected.Ways[1] + expected.Ways[2]);
 }
 
+// What a settling added: ways and mass per class, tables settled.
+struct Tallies {
+    std::uint64_t Ways[3] = {0, 0, 0};
+    long double Mass[3] = {0.0L, 0.0L, 0.0L};
+    std::uint64_t Settled = 0;
+};
+
+void ExpectSameToTheLastBit(const Tallies& t, const Tallies& reference) {
+    for (int w = 0; w < 3; ++w) {
+        EXPECT_EQ(t.Ways[w], reference.Ways[w]) << "class " << w;
+        EXPECT_EQ(t.Mass[w], reference.Mass[w]) << "class " << w;
+    }
+    EXPECT_EQ(t.Settled, reference.Settled);
+}
+
 TEST(PearsonLatticeTest, RandomTablesCountLikeEveryTableClassedByItsStatistic) {
     std::mt19937 random(40213u);
     int tables = 0, refused = 0;
@@ -238,11 +253,6 @@ TEST(PearsonLatticeTest, MergingGatheredValuesEarlyChangesNothing) {
     // The past values gathered at a node of the meeting are merged as their
     // list grows (to bound its memory): from short lengths on, the same
     // tallies to the last bit as when they are merged once.
-    struct Tallies {
-        std::uint64_t Ways[3] = {0, 0, 0};
-        long double Mass[3] = {0.0L, 0.0L, 0.0L};
-        std::uint64_t Settled = 0;
-    };
     auto settle = [&](const Problem& p, std::size_t compactFrom) -> std::unique_ptr<Tallies> {
         PearsonLattice lattice(MarginsOf(p), Factorials(), std::size_t{1} << 20, std::size_t{1} << 22,
                                [](std::uint64_t) {}, compactFrom);
@@ -264,11 +274,7 @@ TEST(PearsonLatticeTest, MergingGatheredValuesEarlyChangesNothing) {
             SCOPED_TRACE(::testing::Message() << "table " << tables << ", merged from " << compactFrom);
             const auto t = settle(p, compactFrom);
             ASSERT_NE(t, nullptr);
-            for (int w = 0; w < 3; ++w) {
-                EXPECT_EQ(t->Ways[w], reference->Ways[w]);
-                EXPECT_EQ(t->Mass[w], reference->Mass[w]);
-            }
-            EXPECT_EQ(t->Settled, reference->Settled);
+            ExpectSameToTheLastBit(*t, *reference);
         }
     }
 }
@@ -338,11 +344,6 @@ TEST(PearsonLatticeTest, SettlingSharedWithOtherThreadsGivesTheSameTalliesToTheL
     // threads taking chunks of them (the owner slowed until they are
     // under way): the same tallies to the last bit. A helper that stops in the
     // middle of a chunk leaves it to the owner, with the same result.
-    struct Tallies {
-        std::uint64_t Ways[3] = {0, 0, 0};
-        long double Mass[3] = {0.0L, 0.0L, 0.0L};
-        std::uint64_t Settled = 0;
-    };
     struct Stop {};
     enum class Helpers { None, Two, OneStopping };
     std::atomic<int> helped{0}, stopped{0};
@@ -400,11 +401,7 @@ TEST(PearsonLatticeTest, SettlingSharedWithOtherThreadsGivesTheSameTalliesToTheL
             SCOPED_TRACE(::testing::Message() << "table " << tables << ", helpers " << static_cast<int>(helpers));
             const auto shared = settle(p, helpers);
             ASSERT_NE(shared, nullptr);
-            for (int w = 0; w < 3; ++w) {
-                EXPECT_EQ(shared->Ways[w], alone->Ways[w]);
-                EXPECT_EQ(shared->Mass[w], alone->Mass[w]);
-            }
-            EXPECT_EQ(shared->Settled, alone->Settled);
+            ExpectSameToTheLastBit(*shared, *alone);
         }
     }
     // The helpers took part, and some stopped with a chunk in hand.
