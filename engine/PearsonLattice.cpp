@@ -930,7 +930,7 @@ PearsonLattice::PearsonLattice(const PearsonLattice& owner, std::function<void(s
       front_(owner.front_),
       back_(owner.back_) {}
 
-PearsonLattice::Sharing::Sharing(PearsonLattice& owner, std::size_t nodes)
+PearsonLattice::Sharing::Sharing(const PearsonLattice& owner, std::size_t nodes)
     : owner_(owner),
       nodes_(nodes),
       perChunk_(std::max<std::size_t>(1, (nodes + kChunks - 1) / kChunks)),

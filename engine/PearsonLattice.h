@@ -113,14 +113,14 @@ public:
             bool Failed = false;  // left unsettled by the thread that took it
             std::atomic<bool> Done{false};
         };
-        Sharing(PearsonLattice& owner, std::size_t nodes);
+        Sharing(const PearsonLattice& owner, std::size_t nodes);
         // The next chunk no thread has taken; the number of chunks once
         // none is left (or the owner has stopped the sharing).
         std::size_t Take();
         // Hands a chunk's sum (or its failure) to the owner.
         void Finish(std::size_t chunk, const Tally& sum, bool failed);
 
-        PearsonLattice& owner_;
+        const PearsonLattice& owner_;  // (read only: helpers read its sides)
         std::size_t nodes_;
         std::size_t perChunk_;
         std::size_t chunks_;
