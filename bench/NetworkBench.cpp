@@ -15,6 +15,7 @@
 #include "BenchHarness.h"
 #include "LargePageMemory.h"
 #include "NetworkAlgorithm.h"
+#include "ProcessorCores.h"
 #include "ReusedMemory.h"
 #include "SamplePointCounter.h"
 
@@ -66,6 +67,9 @@ const Rows kTable4x4b = {{3, 4, 5, 2}, {4, 3, 2, 5}, {5, 2, 3, 4}, {2, 5, 4, 3}}
 // value R's fisher.test computes).
 void Analysis(benchmark::State& state, const Rows& rows, bool allThree) {
     Harness h(rows, kelvorin::bench::ExactTests(allThree, allThree));
+    // The cores the program itself would use here (pinned to one, as for
+    // the one-core figures, the passes run in turn).
+    h.engine.State().Cores = kelvorin::AvailableCores();
     for (auto _ : state) {
         h.report.Clear();
         h.engine.RunAnalysis();

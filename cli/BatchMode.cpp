@@ -102,7 +102,7 @@ public:
 }  // namespace
 
 int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal,
-             const SettingsStore* settings, std::size_t networkMemory) {
+             const SettingsStore* settings, std::size_t networkMemory, unsigned cores) {
     BatchArguments arguments;
     if (auto error = ParseArguments(args, arguments)) {
         err << "kelvorin: " << *error << "\n" << BatchUsage();
@@ -144,6 +144,7 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     progress.Attach(&engine);
     AnalysisState& state = engine.State();
     state.NetworkMemory = networkMemory;
+    state.Cores = cores;
 
     state.DataFileName = arguments.DataFile;
     if (!state.DataFile.Open(arguments.DataFile, TextFile::Mode::Read)) {

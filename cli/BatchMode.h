@@ -34,8 +34,10 @@ std::string BatchUsage();
 // result file is named; messages and progress go to ERR. TERMINAL: ERR is a
 // terminal, so the progress display is drawn there. SETTINGS holds the
 // stored options (only read); nullptr means there are none. NETWORKMEMORY:
-// the bytes the exact tests' network may hold.
+// the bytes the exact tests' network may hold; CORES: the processor cores
+// the analysis may use.
 int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal,
-             const SettingsStore* settings = nullptr, std::size_t networkMemory = kDefaultNetworkMemory);
+             const SettingsStore* settings = nullptr, std::size_t networkMemory = kDefaultNetworkMemory,
+             unsigned cores = MachineCores());
 
 }  // namespace kelvorin

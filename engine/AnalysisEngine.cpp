@@ -302,6 +302,7 @@ void RunEnumeration(AnalysisState& s, const EnginePorts& ports) {
         s.ObservedX11 = s.Table.At(1, 1);
         NetworkLimits limits;
         limits.MaxBytes = s.NetworkMemory;
+        limits.PassesBeside = s.Cores > 1;
         if (RunNetworkAlgorithm(s, ports, limits) != NetworkOutcome::NeedsEnumeration) {
             s.NetworkUsed = true;
             return;

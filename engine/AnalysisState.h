@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "AnalysisOptions.h"
@@ -55,6 +56,12 @@ inline constexpr int kFactorialLimit = 1000;
 inline constexpr std::uint64_t kDefaultNetworkFrom = 1000000;
 // The bytes the network algorithm may hold in partial tables unless the
 // program sets another budget (from the machine's memory).
+// The processor cores of the machine, at least 1.
+inline unsigned MachineCores() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 0 ? cores : 1;
+}
+
 inline constexpr std::size_t kDefaultNetworkMemory = std::size_t{3} << 30;
 using FactorialTable = std::array<long double, kFactorialLimit + 1>;
 
@@ -124,6 +131,12 @@ struct AnalysisState {
     // and the column choices between them; past them the enumeration
     // takes the table.
     std::size_t NetworkMemory = kDefaultNetworkMemory;
+    // The processor cores the analysis may use: with more than one the
+    // network's passes run on two threads (the results are the same). By
+    // default the machine's; the program's start-up sets those its
+    // processor affinity leaves it, where a second thread would only take
+    // turns with the first.
+    unsigned Cores = MachineCores();
     // The last run's exact tests were settled by the network algorithm.
     bool NetworkUsed = false;
 

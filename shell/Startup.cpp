@@ -12,6 +12,7 @@
 #include "BatchMode.h"
 #include "HelpViewer.h"
 #include "LargePageMemory.h"
+#include "ProcessorCores.h"
 #include "NumericError.h"
 #include "QtSettingsStore.h"
 #include "ReusedMemory.h"
@@ -50,7 +51,7 @@ int RunBatchMode(int argc, char** argv) {
     // needed to read it.
     const QtSettingsStore settings;
     try {
-        return RunBatch(args, std::cout, std::cerr, isatty(STDERR_FILENO) != 0, &settings, NetworkMemoryBudget());
+        return RunBatch(args, std::cout, std::cerr, isatty(STDERR_FILENO) != 0, &settings, NetworkMemoryBudget(), AvailableCores());
     } catch (const NumericErrorException& error) {
         std::cout.flush();
         std::cerr << "Error: " << error.what() << '\n';
@@ -88,6 +89,7 @@ int RunProgram(int argc, char** argv) {
     // The six windows, in their creation order; all live until the end.
     TCTable mainWindow(settings);
     mainWindow.Engine().State().NetworkMemory = NetworkMemoryBudget();
+    mainWindow.Engine().State().Cores = AvailableCores();
     TOptions options(settings, &mainWindow);
     TInputGrid inputGrid(&options, &mainWindow);
     TResults results(&mainWindow);
