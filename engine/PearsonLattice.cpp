@@ -43,13 +43,14 @@ bool Times(std::int64_t a, std::int64_t b, std::int64_t& product) {
 
 PearsonLattice::PearsonLattice(const LatticeMargins& margins, const FactorialTable& factorials, std::size_t maxNodes,
                                std::size_t maxItems, std::function<void(std::uint64_t)> tick, std::size_t compactFrom,
-                               std::uint64_t pricedFrom)
+                               std::uint64_t pricedFrom, bool wordKeys)
     : margins_(margins),
       factorials_(factorials),
       maxNodes_(maxNodes),
       maxItems_(maxItems),
       compactFrom_(compactFrom),
       pricedFrom_(pricedFrom),
+      wordKeys_(wordKeys),
       tick_(std::move(tick)) {
     lines_ = static_cast<int>(margins_.Lines.size());
     stages_ = static_cast<int>(margins_.Stages.size());
@@ -376,20 +377,46 @@ void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, b
     // Every column vector reaches its own node, unless lines are
     // interchangeable: vectors that differ by an exchange of such lines and
     // reach the same node with the same term are one edge.
-    if (!interchangeable_) return;
-    std::sort(out.begin(), out.end(), [](const Edge& a, const Edge& b) {
-        return a.Node != b.Node ? a.Node < b.Node : a.Term < b.Term;
-    });
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        if (kept > 0 && out[kept - 1].Node == out[i].Node && out[kept - 1].Term == out[i].Term) {
-            out[kept - 1].Ways += out[i].Ways;
-            out[kept - 1].Factor += out[i].Factor;
+    if (!interchangeable_ || out.size() < 2) return;
+    // Sorted by node, then term, then place (so that equal edges add up in
+    // the order they came). Where the node's key, the term's offset from the
+    // least and the place fit in one word together, by that word, which
+    // moves a word per edge instead of the edge; else by the three.
+    std::int64_t least = out[0].Term, most = out[0].Term;
+    for (const Edge& e : out) {
+        least = std::min(least, e.Term);
+        most = std::max(most, e.Term);
+    }
+    const int placeBits = static_cast<int>(std::bit_width(out.size() - 1));
+    const int termBits = static_cast<int>(std::bit_width(static_cast<std::uint64_t>(most - least)));
+    std::vector<Edge>& sorted = edgesSorted_;
+    sorted.clear();
+    if (wordKeys_ && bits_ * lines_ + termBits + placeBits <= 64) {
+        std::vector<std::uint64_t>& keys = edgeWords_;
+        keys.resize(out.size());
+        for (std::size_t i = 0; i < out.size(); ++i)
+            keys[i] = out[i].Node << (termBits + placeBits) | static_cast<std::uint64_t>(out[i].Term - least) << placeBits | i;
+        std::sort(keys.begin(), keys.end());
+        const std::uint64_t place = (std::uint64_t{1} << placeBits) - 1;
+        for (const std::uint64_t key : keys) sorted.push_back(out[key & place]);
+    } else {
+        std::vector<EdgeKey>& keys = edgeKeys_;
+        keys.resize(out.size());
+        for (std::size_t i = 0; i < out.size(); ++i) keys[i] = {out[i].Node, out[i].Term, i};
+        std::sort(keys.begin(), keys.end(), [](const EdgeKey& a, const EdgeKey& b) {
+            return a.Node != b.Node ? a.Node < b.Node : a.Term != b.Term ? a.Term < b.Term : a.Place < b.Place;
+        });
+        for (const EdgeKey& key : keys) sorted.push_back(out[key.Place]);
+    }
+    out.clear();
+    for (const Edge& e : sorted) {
+        if (!out.empty() && out.back().Node == e.Node && out.back().Term == e.Term) {
+            out.back().Ways += e.Ways;
+            out.back().Factor += e.Factor;
             continue;
         }
-        out[kept++] = out[i];
+        out.push_back(e);
     }
-    out.resize(kept);
 }
 
 // Least significant digit first, up to eleven bits a pass (the counts of
@@ -917,6 +944,7 @@ PearsonLattice::PearsonLattice(const PearsonLattice& owner, std::function<void(s
       maxItems_(owner.maxItems_),
       compactFrom_(owner.compactFrom_),
       pricedFrom_(owner.pricedFrom_),
+      wordKeys_(owner.wordKeys_),
       tick_(std::move(tick)),
       lines_(owner.lines_),
       stages_(owner.stages_),

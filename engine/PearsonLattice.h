@@ -65,11 +65,13 @@ public:
     // left or one stage earlier, the other kind is priced too when the
     // one the sizes of the sides choose is priced at pricedFrom or more
     // (see StepToCheaperMeeting; the default is about a minute and a half
-    // of meeting).
+    // of meeting). With wordKeys, the column choices of interchangeable
+    // lines are sorted by keys of one word wherever they fit (see Vectors;
+    // without, never: the same order either way).
     PearsonLattice(const LatticeMargins& margins, const FactorialTable& factorials, std::size_t maxNodes,
                    std::size_t maxItems, std::function<void(std::uint64_t)> tick,
                    std::size_t compactFrom = std::size_t{1} << 20,
-                   std::uint64_t pricedFrom = std::uint64_t{1} << 33);
+                   std::uint64_t pricedFrom = std::uint64_t{1} << 33, bool wordKeys = true);
 
     // Whether the classes follow from the lattice values for the observed
     // X2 as evaluated (observed), every evaluation of X2 being within
@@ -270,6 +272,15 @@ private:
     void Vectors(int stage, const std::vector<std::int32_t>& from, bool up, std::vector<Edge>& out);
     std::vector<Edge> parentEdges_;
     std::vector<std::int32_t> vectorRoom_, vectorCap_, vectorOther_, vectorSorted_, vectorChosen_;
+    // The edges' sort keys (see Vectors) and the edges in their order.
+    struct EdgeKey {
+        std::uint64_t Node;
+        std::int64_t Term;
+        std::size_t Place;
+    };
+    std::vector<std::uint64_t> edgeWords_;
+    std::vector<EdgeKey> edgeKeys_;
+    std::vector<Edge> edgesSorted_;
     std::vector<std::uint8_t> vectorContinues_;
     // The least and greatest value of a node's completions, their number
     // and the sum of their products of column factors.
@@ -363,6 +374,7 @@ private:
     std::size_t maxItems_;
     std::size_t compactFrom_;
     std::uint64_t pricedFrom_;
+    bool wordKeys_;
     std::function<void(std::uint64_t)> tick_;
 
     int lines_ = 0;

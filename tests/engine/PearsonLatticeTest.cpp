@@ -227,24 +227,34 @@ TEST(PearsonLatticeTest, RandomTablesCountLikeEveryTableClassedByItsStatistic) {
 
 TEST(PearsonLatticeTest, EqualLineTotalsAndManyTiesAgree) {
     // Lines of equal total are one group of interchangeable lines; a
-    // symmetric table has many tables on the observed value.
+    // symmetric table has many tables on the observed value. Their column
+    // choices are merged after a sort by keys of one word, or of three
+    // fields: the same order, so the same tallies to the last bit.
     const std::vector<std::pair<std::pair<int, int>, std::vector<std::int32_t>>> tables{
         {{3, 4}, {2, 1, 1, 0, 1, 2, 0, 1, 0, 1, 2, 1}},
         {{4, 4}, {3, 1, 2, 0, 1, 3, 0, 2, 2, 0, 3, 1, 0, 2, 1, 3}},
         {{2, 6}, {1, 1, 2, 1, 1, 0, 1, 1, 0, 1, 1, 2}},
         {{3, 5}, {4, 0, 0, 1, 0, 0, 4, 0, 0, 1, 0, 0, 4, 1, 0}},
+        {{4, 5}, {2, 1, 3, 0, 1, 0, 2, 1, 2, 2, 3, 1, 0, 1, 2, 1, 1, 2, 1, 2}},
     };
     for (const auto& [size, cells] : tables) {
         const Problem p = Make(size.first, size.second, cells);
+        SCOPED_TRACE(::testing::Message() << size.first << " x " << size.second);
         const Counted expected = CountEveryTable(p, 1e-9);
-        PearsonLattice lattice(MarginsOf(p), Factorials(), std::size_t{1} << 20, std::size_t{1} << 20,
-                               [](std::uint64_t) {});
-        ASSERT_TRUE(lattice.Prepare(p.Statistic(), 1e-12, 1e-9));
-        std::uint64_t ways[3] = {0, 0, 0};
-        long double mass[3] = {0.0L, 0.0L, 0.0L};
-        std::uint64_t settled = 0;
-        lattice.Settle(ways, mass, settled);
-        for (int w = 0; w < 3; ++w) EXPECT_EQ(ways[w], expected.Ways[w]) << "class " << w;
+        Tallies byWord;
+        for (const bool wordKeys : {true, false}) {
+            PearsonLattice lattice(MarginsOf(p), Factorials(), std::size_t{1} << 20, std::size_t{1} << 20,
+                                   [](std::uint64_t) {}, std::size_t{1} << 20, std::uint64_t{1} << 33, wordKeys);
+            ASSERT_TRUE(lattice.Prepare(p.Statistic(), 1e-12, 1e-9));
+            Tallies t;
+            lattice.Settle(t.Ways, t.Mass, t.Settled);
+            for (int w = 0; w < 3; ++w) EXPECT_EQ(t.Ways[w], expected.Ways[w]) << "class " << w;
+            if (wordKeys) {
+                byWord = t;
+            } else {
+                ExpectSameToTheLastBit(t, byWord);
+            }
+        }
         EXPECT_GT(expected.Ways[1], 1u);
     }
 }
