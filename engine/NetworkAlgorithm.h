@@ -99,7 +99,8 @@ struct NetworkLimits {
     // The likelihood ratio's pass runs on a second thread beside the
     // others, each within half of MaxBytes (a pass that does not fit is
     // settled again alone): by default where the machine has more than one
-    // core. (Either way gives the same result.)
+    // core; the analysis sets it where the state's Cores are more than one.
+    // (Either way gives the same result.)
     bool PassesBeside = std::thread::hardware_concurrency() > 1;
 };
 
