@@ -56,13 +56,12 @@ inline constexpr int kFactorialLimit = 1000;
 inline constexpr std::uint64_t kDefaultNetworkFrom = 1000000;
 // The bytes the network algorithm may hold in partial tables unless the
 // program sets another budget (from the machine's memory).
+inline constexpr std::size_t kDefaultNetworkMemory = std::size_t{3} << 30;
 // The processor cores of the machine, at least 1.
 inline unsigned MachineCores() {
     const unsigned cores = std::thread::hardware_concurrency();
     return cores > 0 ? cores : 1;
 }
-
-inline constexpr std::size_t kDefaultNetworkMemory = std::size_t{3} << 30;
 using FactorialTable = std::array<long double, kFactorialLimit + 1>;
 
 struct AnalysisState {
