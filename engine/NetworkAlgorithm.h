@@ -46,7 +46,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <thread>
 #include <vector>
 
 #include "AnalysisEngine.h"
@@ -101,7 +100,7 @@ struct NetworkLimits {
     // settled again alone): by default where the machine has more than one
     // core; the analysis sets it where the state's Cores are more than one.
     // (Either way gives the same result.)
-    bool PassesBeside = std::thread::hardware_concurrency() > 1;
+    bool PassesBeside = MachineCores() > 1;
 };
 
 // Whether the network algorithm may replace the enumeration of the table in
