@@ -13,7 +13,6 @@
 
 #include "AnalysisEngine.h"
 #include "BenchHarness.h"
-#include "LargePageMemory.h"
 #include "NetworkAlgorithm.h"
 #include "ProcessorCores.h"
 #include "ReusedMemory.h"
@@ -22,7 +21,6 @@
 namespace {
 
 // The work arrays' memory as in the program.
-[[maybe_unused]] const kelvorin::LargePageMemory& kMemory = kelvorin::LargePageMemory::InstallAsDefault();
 [[maybe_unused]] const bool kReused = kelvorin::KeepFreedMemoryForReuse();
 
 using kelvorin::ExactTally;

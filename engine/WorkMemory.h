@@ -1,16 +1,17 @@
-// The engine's large work arrays (the exact tests' lists of partial tables
-// and of values, and their merging tables) are vectors over the default
-// memory resource, so that the program can hand them memory suited to
-// arrays of hundreds of megabytes that are filled once (see the program's
-// start-up) without the engine depending on how it is obtained.
+// The engine's large work arrays: the exact tests' lists of partial tables
+// and of values, and their merging tables, of tens of kilobytes to
+// hundreds of megabytes, each filled once. They come from the heap like any
+// other vector (the program keeps freed blocks of up to 32 MiB there for
+// the next pass, see its start-up). Asking the system to back them with
+// transparent large pages was measured slower: on the development machine
+// fresh large pages often took many times as long to come as small ones.
 #pragma once
 
-#include <memory_resource>
 #include <vector>
 
 namespace kelvorin {
 
 template <typename T>
-using WorkVector = std::pmr::vector<T>;
+using WorkVector = std::vector<T>;
 
 }  // namespace kelvorin

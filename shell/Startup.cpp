@@ -11,7 +11,6 @@
 
 #include "BatchMode.h"
 #include "HelpViewer.h"
-#include "LargePageMemory.h"
 #include "ProcessorCores.h"
 #include "NumericError.h"
 #include "QtSettingsStore.h"
@@ -62,12 +61,8 @@ int RunBatchMode(int argc, char** argv) {
 }  // namespace
 
 int RunProgram(int argc, char** argv) {
-    // The exact tests' work arrays on large pages (see LargePageMemory);
-    // not under AddressSanitizer, which watches only the heap's blocks.
-#if !defined(__SANITIZE_ADDRESS__)
-    LargePageMemory::InstallAsDefault();
-#endif
-    // The smaller ones, freed, kept for the next pass and the next analysis.
+    // The exact tests' work arrays, freed, kept for the next pass and the
+    // next analysis.
     KeepFreedMemoryForReuse();
     if (WantsBatch(argc, argv)) return RunBatchMode(argc, argv);
 
