@@ -238,7 +238,7 @@ bool PearsonLattice::StepToCheaperMeeting(bool forward) {
 }
 
 std::uint64_t PearsonLattice::TwoColumnMeetingPrice() {
-    constexpr std::uint64_t kPerPast = 5;
+    constexpr std::uint64_t kPerPast = 3;
     // Every past value carried into the meeting is at most the frontier's
     // through every column choice: below the price that matters, that is
     // price enough.
@@ -1104,10 +1104,9 @@ void PearsonLattice::SettleNode(const std::vector<std::int32_t>& node, Sharing::
 
     // Each parent's partial tables, in order of value: a leading run
     // less than the observed table with every completion, a trailing
-    // run greater; the rest are listed.
-    WorkVector<Item>& pasts = meeting_;
-    pasts.clear();
-    std::size_t compactAt = compactFrom_;
+    // run greater, settled at once; the rest, between, are kept as runs.
+    pastRuns_.clear();
+    std::uint64_t between = 0;
     for (const Edge& l : parentEdges_) {
         if (static_cast<std::int32_t>(l.Node) < 0) continue;
         const auto p = static_cast<std::size_t>(l.Node);
@@ -1125,8 +1124,26 @@ void PearsonLattice::SettleNode(const std::vector<std::int32_t>& node, Sharing::
         const auto at = [&](auto it) { return static_cast<std::size_t>(it - begin); };
         run(0, 0, at(lessEnd));
         run(2, at(greaterFrom), at(end));
-        for (auto it = lessEnd; it != greaterFrom; ++it)
-            pasts.push_back({it->Value + l.Term, it->Ways * l.Ways, it->Mass * l.Factor});
+        if (lessEnd == greaterFrom) continue;
+        pastRuns_.push_back({lessEnd, greaterFrom, base + at(lessEnd), base + at(greaterFrom), &l});
+        between += static_cast<std::uint64_t>(greaterFrom - lessEnd);
+    }
+    const std::uint64_t listed = Listed(front_ + 1);
+    // With two columns left and no more completions listed than 8 for
+    // each past value between, each run of past values is placed in the
+    // node's sorted completions as it is (see SettleRuns): gathering them
+    // (and sorting and merging them) costs more than placing them.
+    if (!fromLists && listed <= 8 * between) {
+        tick_(between + 1);
+        SettleRuns(count, closed, tally);
+        return;
+    }
+    WorkVector<Item>& pasts = meeting_;
+    pasts.clear();
+    std::size_t compactAt = compactFrom_;
+    for (const PastRun& r : pastRuns_) {
+        for (auto it = r.First; it != r.Last; ++it)
+            pasts.push_back({it->Value + r.Through->Term, it->Ways * r.Through->Ways, it->Mass * r.Through->Factor});
         // Merged as the list grows, so that it stays within about twice
         // the merged values and one parent's; the sort is stable, so
         // equal values still add up in order of arrival.
@@ -1160,7 +1177,6 @@ void PearsonLattice::SettleNode(const std::vector<std::int32_t>& node, Sharing::
     // fewer steps than forming every completion and placing it among
     // the past values (by bisection, or by gathering and sorting them).
     const std::size_t n = pasts.size();
-    const std::uint64_t listed = Listed(front_ + 1);
     // Per column choice, the past values before which every completion
     // of its list is less than the observed table with them, and from
     // which every one is greater: found by bisection against the list's
@@ -1375,6 +1391,68 @@ void PearsonLattice::SettleNode(const std::vector<std::int32_t>& node, Sharing::
         tally.Ways[2] += u.Ways * (count - futureWays_[hi]);
         tally.Mass[2] += u.Mass * (closed - futureMass_[hi]);
         tally.Settled += u.Ways * count;
+    }
+}
+
+// The node's completions (two columns left), sorted and merged, with
+// running sums of their number and mass; each run of past values through a
+// column choice rises, so the completions less than the observed table with
+// each (below from - u) and those not greater (up to to - u) are prefixes
+// that shrink along the run: their ends are found by galloping down from
+// the last ones, in steps of the order of the logarithm of how far they
+// move. Each run's sums are formed over its own past values and then
+// multiplied by its column choice's number and factor.
+void PearsonLattice::SettleRuns(std::uint64_t count, long double closed, Sharing::Tally& tally) {
+    Gather(front_ + 1);
+    WorkVector<Item>& future = futures_.Items();
+    tick_(future.size());
+    SortMerge(future);
+    const std::size_t m = future.size();
+    values_.resize(m);
+    futureWays_.assign(m + 1, 0);
+    futureMass_.assign(m + 1, 0.0L);
+    for (std::size_t i = 0; i < m; ++i) {
+        values_[i] = future[i].Value;
+        futureWays_[i + 1] = futureWays_[i] + future[i].Ways;
+        futureMass_[i + 1] = futureMass_[i] + future[i].Mass;
+    }
+    const std::int64_t* const values = values_.data();
+    // The number of completions before position at that are below bound
+    // (below(value)), at most at.
+    const auto down = [&](std::size_t at, auto&& below) {
+        std::size_t step = 1;
+        while (step <= at && !below(values[at - step])) step *= 2;
+        const std::size_t low = step <= at ? at - step + 1 : 0;
+        const std::size_t high = at - step / 2;
+        return static_cast<std::size_t>(std::partition_point(values + low, values + high, below) - values);
+    };
+    const WorkVector<std::uint64_t>& pastWaysBelow = Sides().pastWaysBelow_;
+    const WorkVector<long double>& pastMassBelow = Sides().pastMassBelow_;
+    for (const PastRun& r : pastRuns_) {
+        const Edge& l = *r.Through;
+        std::uint64_t lessWays = 0, notGreaterWays = 0;
+        long double lessMass = 0.0L, notGreaterMass = 0.0L;
+        std::size_t lo = m, hi = m;
+        for (auto it = r.First; it != r.Last; ++it) {
+            const std::int64_t less = equalFrom_ - it->Value - l.Term;  // a completion below is less
+            const std::int64_t most = equalTo_ - it->Value - l.Term;    // one up to it is not greater
+            lo = down(lo, [&](std::int64_t v) { return v < less; });
+            hi = down(hi, [&](std::int64_t v) { return v <= most; });
+            lessWays += it->Ways * futureWays_[lo];
+            notGreaterWays += it->Ways * futureWays_[hi];
+            lessMass += it->Mass * futureMass_[lo];
+            notGreaterMass += it->Mass * futureMass_[hi];
+        }
+        const std::uint64_t runWays = pastWaysBelow[r.LastAt] - pastWaysBelow[r.FirstAt];
+        const long double runMass = pastMassBelow[r.LastAt] - pastMassBelow[r.FirstAt];
+        tally.Ways[0] += l.Ways * lessWays;
+        tally.Ways[1] += l.Ways * (notGreaterWays - lessWays);
+        tally.Ways[2] += l.Ways * (runWays * count - notGreaterWays);
+        tally.Mass[0] += l.Factor * lessMass;
+        tally.Mass[1] += l.Factor * (notGreaterMass - lessMass);
+        tally.Mass[2] += l.Factor * (runMass * closed - notGreaterMass);
+        tally.Settled += l.Ways * runWays * count;
+        tick_(static_cast<std::uint64_t>(r.Last - r.First));
     }
 }
 
