@@ -23,6 +23,19 @@ namespace {
 // their values before they are sorted.
 constexpr std::size_t kMergedInCache = std::size_t{1} << 14;
 
+// The number of values[0, at) below a bound (below holds for a prefix of
+// the values, which rise), found by galloping down from at: steps doubling
+// away from it bracket the end of the prefix, then bisection; of the order
+// of the logarithm of how far the end lies below at.
+template <typename Below>
+std::size_t GallopDown(const std::int64_t* values, std::size_t at, Below&& below) {
+    std::size_t step = 1;
+    while (step <= at && !below(values[at - step])) step *= 2;
+    const std::size_t low = step <= at ? at - step + 1 : 0;
+    const std::size_t high = at - step / 2;
+    return static_cast<std::size_t>(std::partition_point(values + low, values + high, below) - values);
+}
+
 // The meeting's nodes fall into about this many chunks, taken one at a
 // time by the threads that settle them.
 constexpr std::size_t kChunks = 256;
@@ -1040,7 +1053,11 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
     // of the back side's nodes where the meeting stage's completions are
     // taken from them by their lists.
     RunningSums(frontier_, pastWaysBelow_, pastMassBelow_);
-    if (front_ + 1 < stages_ - 2) RunningSums(completions_, listWaysBelow_, listMassBelow_);
+    if (front_ + 1 < stages_ - 2) {
+        RunningSums(completions_, listWaysBelow_, listMassBelow_);
+        listValues_.resize(completions_.Items.size());
+        for (std::size_t i = 0; i < listValues_.size(); ++i) listValues_[i] = completions_.Items[i].Value;
+    }
     Sharing sharing(*this, NodesOf(front_ + 1));
     // The chunks' sums, added in order as far as they are done; a chunk a
     // helper left is settled here.
@@ -1207,7 +1224,6 @@ void PearsonLattice::SettleNode(const std::vector<std::int32_t>& node, Sharing::
         }
     const std::uint64_t forming = listed > 8 * n ? 2 * listed * std::bit_width(n) : 8 * listed + n;
     if (fromLists && walking < forming) {
-        const WorkVector<Item>& list = back.Items;
         // Running sums of the past values' ways and mass: with a
         // class's share below each bound summed over them, the three
         // classes follow.
@@ -1224,7 +1240,7 @@ void PearsonLattice::SettleNode(const std::vector<std::int32_t>& node, Sharing::
         for (std::size_t k = 0; k < edges_.size(); ++k) {
             const Edge& e = edges_[k];
             const std::size_t c = runs_[k].List;
-            const auto begin = list.begin() + static_cast<std::ptrdiff_t>(back.Begin[c]);
+            const std::int64_t* const values = Sides().listValues_.data() + back.Begin[c];
             const std::size_t m = back.Begin[c + 1] - back.Begin[c];
             const std::uint64_t* const waysBelow = Sides().listWaysBelow_.data() + back.Begin[c] + c;
             const long double* const massBelow = Sides().listMassBelow_.data() + back.Begin[c] + c;
@@ -1242,27 +1258,14 @@ void PearsonLattice::SettleNode(const std::vector<std::int32_t>& node, Sharing::
             long double lessMass = pastMassBefore_[before] * massBelow[m];
             long double notGreaterMass = lessMass;
             // As the past values rise the bounds fall: each is sought
-            // within the last one's prefix by galloping down from it
-            // (steps doubling away from it bracket the new end of the
-            // prefix of items below it, then bisection), in steps of
-            // the order of the logarithm of how far it moved.
-            const auto down = [&](std::size_t at, auto&& below) {
-                std::size_t step = 1;
-                while (step <= at && !below(begin[static_cast<std::ptrdiff_t>(at - step)])) step *= 2;
-                const std::size_t low = step <= at ? at - step + 1 : 0;
-                const std::size_t high = at - step / 2;
-                return static_cast<std::size_t>(std::partition_point(begin + static_cast<std::ptrdiff_t>(low),
-                                                                     begin + static_cast<std::ptrdiff_t>(high),
-                                                                     below) -
-                                                begin);
-            };
+            // within the last one's prefix by galloping down from it.
             std::size_t lo = m, hi = m;
             for (auto it = first; it != last; ++it) {
                 const Item& u = *it;
                 const std::int64_t less = from - u.Value - e.Term;    // a completion below is less
                 const std::int64_t most = to - u.Value - e.Term;      // one up to it is not greater
-                lo = down(lo, [&](const Item& i) { return i.Value < less; });
-                hi = down(hi, [&](const Item& i) { return i.Value <= most; });
+                lo = GallopDown(values, lo, [&](std::int64_t v) { return v < less; });
+                hi = GallopDown(values, hi, [&](std::int64_t v) { return v <= most; });
                 lessWays += u.Ways * waysBelow[lo];
                 notGreaterWays += u.Ways * waysBelow[hi];
                 lessMass += u.Mass * massBelow[lo];
@@ -1417,15 +1420,6 @@ void PearsonLattice::SettleRuns(std::uint64_t count, long double closed, Sharing
         futureMass_[i + 1] = futureMass_[i] + future[i].Mass;
     }
     const std::int64_t* const values = values_.data();
-    // The number of completions before position at that are below bound
-    // (below(value)), at most at.
-    const auto down = [&](std::size_t at, auto&& below) {
-        std::size_t step = 1;
-        while (step <= at && !below(values[at - step])) step *= 2;
-        const std::size_t low = step <= at ? at - step + 1 : 0;
-        const std::size_t high = at - step / 2;
-        return static_cast<std::size_t>(std::partition_point(values + low, values + high, below) - values);
-    };
     const WorkVector<std::uint64_t>& pastWaysBelow = Sides().pastWaysBelow_;
     const WorkVector<long double>& pastMassBelow = Sides().pastMassBelow_;
     for (const PastRun& r : pastRuns_) {
@@ -1436,8 +1430,8 @@ void PearsonLattice::SettleRuns(std::uint64_t count, long double closed, Sharing
         for (auto it = r.First; it != r.Last; ++it) {
             const std::int64_t less = equalFrom_ - it->Value - l.Term;  // a completion below is less
             const std::int64_t most = equalTo_ - it->Value - l.Term;    // one up to it is not greater
-            lo = down(lo, [&](std::int64_t v) { return v < less; });
-            hi = down(hi, [&](std::int64_t v) { return v <= most; });
+            lo = GallopDown(values, lo, [&](std::int64_t v) { return v < less; });
+            hi = GallopDown(values, hi, [&](std::int64_t v) { return v <= most; });
             lessWays += it->Ways * futureWays_[lo];
             notGreaterWays += it->Ways * futureWays_[hi];
             lessMass += it->Mass * futureMass_[lo];

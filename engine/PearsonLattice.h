@@ -223,9 +223,12 @@ private:
     // or this one.
     const PearsonLattice& Sides() const { return owner_ != nullptr ? *owner_ : *this; }
     const PearsonLattice* owner_ = nullptr;
-    // The running sums of both sides, formed once for the meeting.
+    // The running sums of both sides, formed once for the meeting, and
+    // the values of the back side's lists on their own (where the meeting
+    // is from lists: walked down by the past values).
     WorkVector<std::uint64_t> pastWaysBelow_, listWaysBelow_;
     WorkVector<long double> pastMassBelow_, listMassBelow_;
+    WorkVector<std::int64_t> listValues_;
     // The number of nodes of a stage (ForEachNode visits).
     std::size_t NodesOf(int stage);
     // Settles the chunks it takes from sharing, visiting the meeting's
