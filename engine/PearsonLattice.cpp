@@ -1362,25 +1362,12 @@ void PearsonLattice::SettleNode(const std::vector<std::int32_t>& node, Sharing::
         return;
     }
 
-    // The completions themselves, at most 8 for each past value.
-    Gather(front_ + 1);
-    WorkVector<Item>& future = futures_.Items();
-    tick_(future.size());
-
-    // Both sorted, with running sums over the completions; as the past
-    // values rise, the completions less with each (below from - u) and
-    // those not greater (up to to - u) are prefixes that shrink, found
-    // by walking down.
-    SortMerge(future);
-    const std::size_t m = future.size();
-    values_.resize(m);
-    futureWays_.assign(m + 1, 0);
-    futureMass_.assign(m + 1, 0.0L);
-    for (std::size_t i = 0; i < m; ++i) {
-        values_[i] = future[i].Value;
-        futureWays_[i + 1] = futureWays_[i] + future[i].Ways;
-        futureMass_[i + 1] = futureMass_[i] + future[i].Mass;
-    }
+    // The completions themselves, at most 8 for each past value. Both
+    // sorted, with running sums over the completions; as the past values
+    // rise, the completions less with each (below from - u) and those not
+    // greater (up to to - u) are prefixes that shrink, found by walking
+    // down.
+    const std::size_t m = SortedCompletions();
     std::size_t lo = m, hi = m;
     for (const Item& u : pasts) {
         while (lo > 0 && values_[lo - 1] >= from - u.Value) --lo;
@@ -1397,15 +1384,7 @@ void PearsonLattice::SettleNode(const std::vector<std::int32_t>& node, Sharing::
     }
 }
 
-// The node's completions (two columns left), sorted and merged, with
-// running sums of their number and mass; each run of past values through a
-// column choice rises, so the completions less than the observed table with
-// each (below from - u) and those not greater (up to to - u) are prefixes
-// that shrink along the run: their ends are found by galloping down from
-// the last ones, in steps of the order of the logarithm of how far they
-// move. Each run's sums are formed over its own past values and then
-// multiplied by its column choice's number and factor.
-void PearsonLattice::SettleRuns(std::uint64_t count, long double closed, Sharing::Tally& tally) {
+std::size_t PearsonLattice::SortedCompletions() {
     Gather(front_ + 1);
     WorkVector<Item>& future = futures_.Items();
     tick_(future.size());
@@ -1419,6 +1398,19 @@ void PearsonLattice::SettleRuns(std::uint64_t count, long double closed, Sharing
         futureWays_[i + 1] = futureWays_[i] + future[i].Ways;
         futureMass_[i + 1] = futureMass_[i] + future[i].Mass;
     }
+    return m;
+}
+
+// The node's completions (two columns left), sorted and merged, with
+// running sums of their number and mass; each run of past values through a
+// column choice rises, so the completions less than the observed table with
+// each (below from - u) and those not greater (up to to - u) are prefixes
+// that shrink along the run: their ends are found by galloping down from
+// the last ones, in steps of the order of the logarithm of how far they
+// move. Each run's sums are formed over its own past values and then
+// multiplied by its column choice's number and factor.
+void PearsonLattice::SettleRuns(std::uint64_t count, long double closed, Sharing::Tally& tally) {
+    const std::size_t m = SortedCompletions();
     const std::int64_t* const values = values_.data();
     const WorkVector<std::uint64_t>& pastWaysBelow = Sides().pastWaysBelow_;
     const WorkVector<long double>& pastMassBelow = Sides().pastMassBelow_;

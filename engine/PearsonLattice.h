@@ -252,6 +252,10 @@ private:
     // With two columns left: settles the node's runs against its
     // completions (count of them, of mass closed) into sum.
     void SettleRuns(std::uint64_t count, long double closed, Sharing::Tally& sum);
+    // Gathers the completions of the meeting's node prepared last, sorted
+    // and merged: their values in values_ and running sums of their number
+    // and mass from 0 in futureWays_ and futureMass_; returns how many.
+    std::size_t SortedCompletions();
     // The meeting's work space of one thread.
     WorkVector<std::int64_t> values_, highs_;
     WorkVector<std::uint64_t> futureWays_, pastWaysBefore_;
