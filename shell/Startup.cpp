@@ -83,14 +83,15 @@ int RunProgram(int argc, char** argv) {
 
     // The six windows, in their creation order; all live until the end.
     TCTable mainWindow(settings);
-    mainWindow.Engine().State().NetworkMemory = NetworkMemoryBudget();
-    mainWindow.Engine().State().Cores = AvailableCores();
     TOptions options(settings, &mainWindow);
     TInputGrid inputGrid(&options, &mainWindow);
     TResults results(&mainWindow);
     TAbout about(&mainWindow);
     TProGrid proGrid(&mainWindow);
     mainWindow.Attach(&options, &inputGrid, &results, &about, &proGrid);
+    // (The analysis engine exists once the windows are attached.)
+    mainWindow.Engine().State().NetworkMemory = NetworkMemoryBudget();
+    mainWindow.Engine().State().Cores = AvailableCores();
 
     mainWindow.show();
     return QApplication::exec();
