@@ -11,8 +11,8 @@
 
 #include "BatchMode.h"
 #include "HelpViewer.h"
-#include "ProcessorCores.h"
 #include "NumericError.h"
+#include "ProcessorCores.h"
 #include "QtSettingsStore.h"
 #include "ReusedMemory.h"
 #include "SystemMemory.h"
@@ -50,7 +50,8 @@ int RunBatchMode(int argc, char** argv) {
     // needed to read it.
     const QtSettingsStore settings;
     try {
-        return RunBatch(args, std::cout, std::cerr, isatty(STDERR_FILENO) != 0, &settings, NetworkMemoryBudget(), AvailableCores());
+        return RunBatch(args, std::cout, std::cerr, isatty(STDERR_FILENO) != 0, &settings, NetworkMemoryBudget(),
+                        AvailableCores());
     } catch (const NumericErrorException& error) {
         std::cout.flush();
         std::cerr << "Error: " << error.what() << '\n';
