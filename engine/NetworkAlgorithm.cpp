@@ -165,6 +165,36 @@ public:
     NetworkOutcome Run();
 
 private:
+    // The nodes of one kind of graph: the probability's (used by the
+    // likelihood ratio too), whose lines are all interchangeable, or
+    // Pearson's, whose terms depend on the line total.
+    struct Graph {
+        bool WithTerms = false;     // Pearson's
+        std::vector<int> GroupEnd;  // the groups of interchangeable lines
+        std::vector<WorkVector<Node>> Nodes;  // per stage 0..S
+        // Per stage: the nodes' numbers by their remaining totals, open
+        // addressing on the totals' hashes (-1: an empty slot), always at
+        // least twice as many slots as nodes, so that finding a node never
+        // changes the index; and the totals, in order of the nodes, packed
+        // into one word each (line 0 in the highest field of PackBits bits)
+        // where all lines fit, else lines after lines in Keys.
+        struct Index {
+            std::vector<std::int32_t> Slots;
+            std::vector<std::uint64_t> Packed;
+            std::vector<std::int16_t> Keys;
+        };
+        std::vector<Index> Indices;
+        bool Packed = false;
+        int PackBits = 0;
+        std::size_t NodeCount = 0;
+        std::size_t Kept = 0;  // children kept by the nodes
+        // Their store: filled as the nodes are completed, emptied only
+        // with the graph, so it grows in large blocks.
+        std::pmr::monotonic_buffer_resource KeptChildren{std::size_t{1} << 20};
+        // Every node reachable from the root is in (no more are added).
+        bool Complete = false;
+    };
+
     // What the passes run on a second thread, beside those of the
     // analysis's own thread, share with them: the orderings neither side
     // has taken yet, the sample points the helper has settled, whether it
@@ -177,6 +207,7 @@ private:
         // built, and whether it has ended (under Changing).
         std::uint64_t Count = 0;
         bool Counted = false;
+        std::shared_ptr<Graph> ProbabilityGraph;  // with the count, where it was that kind
         bool Done = false;
         // The lattice's settling the analysis's thread offers (with a new
         // number each time), how many helpers are in it, and whether that
@@ -188,8 +219,9 @@ private:
         bool PassesEnded = false;  // this thread's
         std::mutex Changing;
         std::condition_variable Changed;
-        void Publish(std::uint64_t count) {
+        void Publish(std::uint64_t count, std::shared_ptr<Graph> graph) {
             const std::lock_guard<std::mutex> hold(Changing);
+            if (!Counted) ProbabilityGraph = std::move(graph);
             Count = count;
             Counted = true;
             Changed.notify_all();
@@ -219,6 +251,11 @@ private:
             const std::lock_guard<std::mutex> hold(Changing);
             PassesEnded = true;
             Changed.notify_all();
+        }
+        // The helper's first graph, where that was the probability's.
+        std::shared_ptr<Graph> GraphSoFar() {
+            const std::lock_guard<std::mutex> hold(Changing);
+            return ProbabilityGraph;
         }
         // The helper's count; 0 before it has one.
         std::uint64_t CountSoFar() {
@@ -292,8 +329,9 @@ private:
     // by the likelihood ratio too) every row is interchangeable with every
     // other (its remaining part depends on the remaining totals alone); in
     // Pearson's graph only rows of equal total are.
-    std::int32_t BuildGraph(bool probability);
-    // The graph of an ordering's kind, built unless it was the last built;
+    void BuildGraph(bool probability);
+    // The graph of an ordering's kind, built unless it is at hand (the
+    // last built, or beside a helper the probability's graph it built);
     // the count of sample points is then known exactly. Returns its root.
     std::int32_t GraphFor(bool probability);
     std::int32_t Intern(int stage, const std::vector<std::int32_t>& remaining);
@@ -314,7 +352,7 @@ private:
     void Columns(int stage, const std::vector<std::int32_t>& remaining, bool merged, Emit&& emit);
     void Children(int stage, const std::vector<std::int32_t>& remaining, WorkVector<Child>& out);
     std::span<const Child> ChildrenOf(int stage, std::int32_t node, WorkVector<Child>& scratch) {
-        const Node& n = nodes_[static_cast<std::size_t>(stage)][static_cast<std::size_t>(node)];
+        const Node& n = graph_->Nodes[static_cast<std::size_t>(stage)][static_cast<std::size_t>(node)];
         if (n.ChildrenKept) return n.Children;
         Children(stage, Remaining(stage, node), scratch);
         return scratch;
@@ -359,7 +397,7 @@ private:
     // are left (the last column is then the rest).
     int Next(int stage) const { return stage == stages_ - 2 ? stages_ : stage + 1; }
     const Node& NodeAt(int stage, std::int32_t node) const {
-        return nodes_[static_cast<std::size_t>(stage)][static_cast<std::size_t>(node)];
+        return graph_->Nodes[static_cast<std::size_t>(stage)][static_cast<std::size_t>(node)];
     }
 
     long double Own(const Child& c) const {
@@ -489,6 +527,8 @@ private:
     // in a pass beside the analysis's thread, publishes its progress
     // instead and breaks off when told.
     void Progress();
+    // The helper's count of sample points, where it has one.
+    void CountFromHelper();
     // Counts steps of work; every so often calls Progress.
     void Tick(std::uint64_t steps = 1) {
         const std::uint64_t before = work_;
@@ -512,35 +552,16 @@ private:
     std::vector<int> lineCell_;            // original row or column of line k
     std::vector<std::int32_t> lineTotal_;  // sorted ascending
     std::vector<int> equalTotals_;         // end of the group of equal totals line k is in
-    std::vector<int> groupEnd_;            // the groups of interchangeable lines in use
     std::vector<std::int32_t> stageTotal_;
     std::vector<int> stageCell_;  // original column or row of stage s
     std::vector<const double*> chiTerm_;  // [k * S + s] -> terms indexed by count
     // n ln n for n = 0..N: the likelihood ratio's part that depends on the
     // table, the same function for every cell.
     std::vector<long double> nLogN_;
-    bool withTerms_ = false;
-    int graph_ = -1;  // 1 for the probability's graph, 0 for Pearson's
-
-    std::vector<WorkVector<Node>> nodes_;  // per stage 0..S
-    // Per stage: the nodes' numbers by their remaining totals, open
-    // addressing on the totals' hashes (-1: an empty slot); and the totals,
-    // in order of the nodes, packed into one word each (line 0 in the
-    // highest field of packBits_ bits) where all lines fit, else lines_
-    // after lines_ in Keys.
-    struct NodeIndex {
-        std::vector<std::int32_t> Slots;
-        std::vector<std::uint64_t> Packed;
-        std::vector<std::int16_t> Keys;
-    };
-    std::vector<NodeIndex> index_;
-    bool packed_ = false;
-    int packBits_ = 0;
-    std::size_t nodeCount_ = 0;
-    std::size_t kept_ = 0;  // children kept by the nodes
-    // Their store, the graph's: filled as the nodes are completed, emptied
-    // only with the graph, so it grows in large blocks.
-    std::pmr::monotonic_buffer_resource keptChildren_{std::size_t{1} << 20};
+    // The graph the passes run on: built by this side, or the
+    // probability's graph the helper built (then read by both sides, which
+    // only look nodes up once it is complete).
+    std::shared_ptr<Graph> graph_;
 
     int ordering_ = kProbability;
     bool tallied_[kOrderings] = {true, false, false};
@@ -587,7 +608,7 @@ private:
     // Records what became of a node's list.
     const Completions* Remember(int stage, std::int32_t node, Completions&& list) {
         auto& of = listOf_[static_cast<std::size_t>(stage)];
-        if (of.size() <= static_cast<std::size_t>(node)) of.resize(nodes_[static_cast<std::size_t>(stage)].size(), kNotListed);
+        if (of.size() <= static_cast<std::size_t>(node)) of.resize(graph_->Nodes[static_cast<std::size_t>(stage)].size(), kNotListed);
         if (list.Items.empty()) {
             of[static_cast<std::size_t>(node)] = kUnlistable;
             return nullptr;
@@ -626,9 +647,16 @@ void Network::SetUpLines() {
 }
 
 std::int32_t Network::GraphFor(bool probability) {
-    if (graph_ == (probability ? 1 : 0)) return 0;  // (the root is the first node)
-    const std::int32_t root = BuildGraph(probability);
-    total_ = NodeAt(0, root).Count;
+    auto serves = [&] { return graph_ && graph_->Complete && graph_->WithTerms == !probability; };
+    if (serves()) return 0;  // (the root is the first node)
+    if (probability && beside_ != nullptr) {
+        // The helper builds the probability's graph first: once it has,
+        // this side runs on it too rather than building it again.
+        while (!beside_->WaitFor(std::chrono::milliseconds(20), true)) Progress();
+        graph_ = beside_->GraphSoFar();
+    }
+    if (!serves()) BuildGraph(probability);
+    total_ = NodeAt(0, 0).Count;
     // (The tallies print counts signed.) The count is now known exactly,
     // also where the counter beforehand gave up: the progress shows it.
     if (total_ >= (std::uint64_t{1} << 63)) throw GiveUp{};
@@ -636,40 +664,40 @@ std::int32_t Network::GraphFor(bool probability) {
         state_.ExpectedSamplePoints = static_cast<double>(total_);
         state_.ExpectedPointsExact = true;
     } else {
-        publishTo_->Publish(total_);
+        publishTo_->Publish(total_, probability ? graph_ : nullptr);
     }
-    return root;
+    return 0;
 }
 
-std::int32_t Network::BuildGraph(bool probability) {
-    withTerms_ = !probability;
-    groupEnd_ = probability ? std::vector<int>(static_cast<std::size_t>(lines_), lines_) : equalTotals_;
-    nodes_.assign(static_cast<std::size_t>(stages_ + 1), {});
+void Network::BuildGraph(bool probability) {
+    // (A graph given up half-built is never used: a new one is built.)
+    graph_ = std::make_shared<Graph>();
+    Graph& g = *graph_;
+    g.WithTerms = !probability;
+    g.GroupEnd = probability ? std::vector<int>(static_cast<std::size_t>(lines_), lines_) : equalTotals_;
+    g.Nodes.assign(static_cast<std::size_t>(stages_ + 1), {});
+    g.Indices.assign(static_cast<std::size_t>(stages_ + 1), {});
+    g.PackBits = static_cast<int>(std::bit_width(static_cast<std::uint32_t>(lineTotal_.back())));
+    g.Packed = limits_.PackedKeys && lines_ * g.PackBits <= 64;
     stageChildren_.resize(static_cast<std::size_t>(stages_ + 1));
-    index_.assign(static_cast<std::size_t>(stages_ + 1), {});
-    packBits_ = static_cast<int>(std::bit_width(static_cast<std::uint32_t>(lineTotal_.back())));
-    packed_ = limits_.PackedKeys && lines_ * packBits_ <= 64;
-    nodeCount_ = 0;
-    kept_ = 0;
-    keptChildren_.release();
     std::vector<std::int32_t> root(lineTotal_.begin(), lineTotal_.end());
-    for (int k = 0; k < lines_; k = groupEnd_[static_cast<std::size_t>(k)])
-        std::sort(root.begin() + k, root.begin() + groupEnd_[static_cast<std::size_t>(k)], std::greater<>());
+    for (int k = 0; k < lines_; k = g.GroupEnd[static_cast<std::size_t>(k)])
+        std::sort(root.begin() + k, root.begin() + g.GroupEnd[static_cast<std::size_t>(k)], std::greater<>());
     const std::int32_t rootNode = Intern(0, root);
     // The complete table: node 0 of the last stage, every child of a node
     // with two columns left.
     Intern(stages_, std::vector<std::int32_t>(static_cast<std::size_t>(lines_), 0));
     Complete(0, rootNode);
-    graph_ = probability ? 1 : 0;
-    return rootNode;
+    g.Complete = true;
 }
 
 std::int32_t Network::Intern(int stage, const std::vector<std::int32_t>& remaining) {
+    Graph& g = *graph_;
     const std::size_t K = remaining.size();
     std::uint64_t packed = 0;
     std::uint64_t hash = 0xCBF29CE484222325ULL;
-    if (packed_) {
-        packed = PackTotals(remaining, packBits_);
+    if (g.Packed) {
+        packed = PackTotals(remaining, g.PackBits);
         hash = packed * 0x9E3779B97F4A7C15ULL;
         hash ^= hash >> 32;
     } else {
@@ -677,51 +705,59 @@ std::int32_t Network::Intern(int stage, const std::vector<std::int32_t>& remaini
             hash = (hash ^ static_cast<std::uint16_t>(remaining[k])) * 0x9E3779B97F4A7C15ULL;
         hash ^= hash >> 29;
     }
-    NodeIndex& index = index_[static_cast<std::size_t>(stage)];
-    auto& nodes = nodes_[static_cast<std::size_t>(stage)];
-    if (2 * (nodes.size() + 1) > index.Slots.size()) {
-        // Twice as many slots as nodes, at least: rehashed from the keys.
-        index.Slots.assign(std::bit_ceil(std::max<std::size_t>(64, 4 * (nodes.size() + 1))), -1);
+    Graph::Index& index = g.Indices[static_cast<std::size_t>(stage)];
+    auto& nodes = g.Nodes[static_cast<std::size_t>(stage)];
+    std::size_t i = 0;
+    if (!index.Slots.empty()) {
         const std::size_t mask = index.Slots.size() - 1;
-        for (std::size_t n = 0; n < nodes.size(); ++n) {
-            std::size_t i = nodes[n].Hash & mask;
-            while (index.Slots[i] >= 0) i = (i + 1) & mask;
-            index.Slots[i] = static_cast<std::int32_t>(n);
+        for (i = hash & mask; index.Slots[i] >= 0; i = (i + 1) & mask) {
+            const auto at = static_cast<std::size_t>(index.Slots[i]);
+            if (g.Packed) {
+                if (index.Packed[at] == packed) return index.Slots[i];
+                continue;
+            }
+            if (nodes[at].Hash != hash) continue;
+            const std::int16_t* const key = index.Keys.data() + at * K;
+            std::size_t k = 0;
+            while (k < K && key[k] == remaining[k]) ++k;
+            if (k == K) return index.Slots[i];
         }
     }
-    const std::size_t mask = index.Slots.size() - 1;
-    std::size_t i = hash & mask;
-    for (; index.Slots[i] >= 0; i = (i + 1) & mask) {
-        const auto at = static_cast<std::size_t>(index.Slots[i]);
-        if (packed_) {
-            if (index.Packed[at] == packed) return index.Slots[i];
-            continue;
-        }
-        if (nodes[at].Hash != hash) continue;
-        const std::int16_t* const key = index.Keys.data() + at * K;
-        std::size_t k = 0;
-        while (k < K && key[k] == remaining[k]) ++k;
-        if (k == K) return index.Slots[i];
-    }
-    if (++nodeCount_ > limits_.MaxNodes) throw GiveUp{};
-    if (packed_) {
+    // A complete graph holds every node its passes reach, and may be read
+    // by both sides at once: it is never added to. (Cannot happen; the
+    // enumeration would then take the table.)
+    if (g.Complete) throw GiveUp{};
+    if (++g.NodeCount > limits_.MaxNodes) throw GiveUp{};
+    if (g.Packed) {
         index.Packed.push_back(packed);
     } else {
         for (const std::int32_t r : remaining) index.Keys.push_back(static_cast<std::int16_t>(r));
     }
     Node node;
     node.Hash = hash;
-    index.Slots[i] = static_cast<std::int32_t>(nodes.size());
+    const auto added = static_cast<std::int32_t>(nodes.size());
     nodes.push_back(std::move(node));
-    return index.Slots[i];
+    if (2 * (nodes.size() + 1) <= index.Slots.size()) {
+        index.Slots[i] = added;
+    } else {
+        // Twice as many slots as nodes, at least: rehashed from the keys.
+        index.Slots.assign(std::bit_ceil(std::max<std::size_t>(64, 4 * (nodes.size() + 1))), -1);
+        const std::size_t mask = index.Slots.size() - 1;
+        for (std::size_t n = 0; n < nodes.size(); ++n) {
+            std::size_t at = nodes[n].Hash & mask;
+            while (index.Slots[at] >= 0) at = (at + 1) & mask;
+            index.Slots[at] = static_cast<std::int32_t>(n);
+        }
+    }
+    return added;
 }
 
 std::vector<std::int32_t> Network::Remaining(int stage, std::int32_t node) const {
     const auto K = static_cast<std::size_t>(lines_);
-    const NodeIndex& index = index_[static_cast<std::size_t>(stage)];
-    if (packed_) {
+    const Graph::Index& index = graph_->Indices[static_cast<std::size_t>(stage)];
+    if (graph_->Packed) {
         std::vector<std::int32_t> remaining;
-        UnpackTotals(index.Packed[static_cast<std::size_t>(node)], packBits_, K, remaining);
+        UnpackTotals(index.Packed[static_cast<std::size_t>(node)], graph_->PackBits, K, remaining);
         return remaining;
     }
     const std::int16_t* const key = index.Keys.data() + static_cast<std::size_t>(node) * K;
@@ -753,7 +789,7 @@ void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, boo
     // last one (none without the terms, or where they are not computed).
     w.Here.assign(K, nullptr);
     w.After.assign(K, nullptr);
-    if (withTerms_)
+    if (graph_->WithTerms)
         for (std::size_t k = 0; k < K; ++k) {
             const std::size_t at = k * static_cast<std::size_t>(stages_) + us;
             w.Here[k] = chiTerm_[at];
@@ -765,7 +801,7 @@ void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, boo
     w.Continues.assign(K, 0);
     if (merged)
         for (std::size_t k = 1; k < K; ++k)
-            w.Continues[k] = groupEnd_[k - 1] == groupEnd_[k] && remaining[k - 1] == remaining[k];
+            w.Continues[k] = graph_->GroupEnd[k - 1] == graph_->GroupEnd[k] && remaining[k - 1] == remaining[k];
     w.Chosen.assign(K, 0);
     std::vector<std::int32_t>& next = w.Next;
     next.resize(K);
@@ -808,9 +844,9 @@ void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, boo
     };
     using Yes = std::true_type;
     using No = std::false_type;
-    if (withTerms_ && lastTwo) {
+    if (graph_->WithTerms && lastTwo) {
         run(Yes{}, Yes{});
-    } else if (withTerms_) {
+    } else if (graph_->WithTerms) {
         run(Yes{}, No{});
     } else if (lastTwo) {
         run(No{}, Yes{});
@@ -843,7 +879,7 @@ void Network::Children(int stage, const std::vector<std::int32_t>& remaining, Wo
         child.Lr = lr;
         child.Chi = chi;
         if (!lastTwo) {
-            SortGroupsDecreasing(next.data(), sorted, groupEnd_);
+            SortGroupsDecreasing(next.data(), sorted, graph_->GroupEnd);
             child.Node = Intern(Next(stage), sorted);
         }
         formed.push_back(child);
@@ -862,7 +898,7 @@ void Network::Children(int stage, const std::vector<std::int32_t>& remaining, Wo
     auto keyOf = [&formed](std::size_t i) {
         return static_cast<std::uint64_t>(formed[i].Node) << 32 | static_cast<std::uint64_t>(i);
     };
-    const std::size_t nodes = nodes_[static_cast<std::size_t>(Next(stage))].size();
+    const std::size_t nodes = graph_->Nodes[static_cast<std::size_t>(Next(stage))].size();
     if (nodes <= 4 * formed.size() + 64) {
         // Few nodes for the children: counted into place by node, in order
         // of position within each (the order the sort gives).
@@ -924,7 +960,7 @@ void Network::Complete(int stage, std::int32_t node) {
         const int next = Next(stage);
         for (const Child& c : children)
             if (!NodeAt(next, c.Node).Ready) Complete(next, c.Node);
-        const WorkVector<Node>& below = nodes_[static_cast<std::size_t>(next)];
+        const WorkVector<Node>& below = graph_->Nodes[static_cast<std::size_t>(next)];
         for (const Child& c : children) {
             std::uint64_t ways = 0;
             if (__builtin_mul_overflow(c.Ways, below[static_cast<std::size_t>(c.Node)].Count, &ways) ||
@@ -948,22 +984,22 @@ void Network::Complete(int stage, std::int32_t node) {
             result.Low[o] = low;
             result.High[o] = high;
         };
-        if (!withTerms_) {
+        if (!graph_->WithTerms) {
             bound(kProbability, [](const Child& c, long double v) { return c.Factor * v; });
             bound(kLikelihoodRatio, [](const Child& c, long double v) { return c.Lr + v; });
         } else {
             bound(kPearson, [](const Child& c, long double v) { return c.Chi + v; });
         }
-        if (kept_ + children.size() <= kKeptChildren) {
-            kept_ += children.size();
-            auto* const kept = static_cast<Child*>(keptChildren_.allocate(children.size() * sizeof(Child), alignof(Child)));
+        if (graph_->Kept + children.size() <= kKeptChildren) {
+            graph_->Kept += children.size();
+            auto* const kept = static_cast<Child*>(graph_->KeptChildren.allocate(children.size() * sizeof(Child), alignof(Child)));
             std::uninitialized_copy(children.begin(), children.end(), kept);
             result.Children = {kept, children.size()};
             result.ChildrenKept = true;
         }
     }
     result.Ready = true;
-    Node& target = nodes_[us][static_cast<std::size_t>(node)];
+    Node& target = graph_->Nodes[us][static_cast<std::size_t>(node)];
     result.Hash = target.Hash;
     target = std::move(result);
     Tick();
@@ -1020,7 +1056,7 @@ void Network::CompleteTwoColumns(int stage, const std::vector<std::int32_t>& rem
     if (completions.Overflowed) throw GiveUp{};
     result.Count = completions.Count;
 
-    const bool probability = !withTerms_;
+    const bool probability = !graph_->WithTerms;
     // g_k(x) of an ordering, and how values combine.
     auto product = [&](std::size_t k, std::int32_t x) { return LineProduct(remaining[k], x); };
     auto lr = [&](std::size_t k, std::int32_t x) { return LineLr(remaining[k], x); };
@@ -1766,15 +1802,28 @@ void Network::Settle(int which, const Entry& e, const Node& n) {
     settled_ += e.Ways * n.Count;
 }
 
+void Network::CountFromHelper() {
+    if (const std::uint64_t count = beside_->CountSoFar(); count != 0) {
+        total_ = count;
+        state_.ExpectedSamplePoints = static_cast<double>(total_);
+        state_.ExpectedPointsExact = true;
+    }
+}
+
 void Network::Progress() {
+    if (total_ == 0 && beside_ != nullptr) CountFromHelper();
     if (publishTo_ != nullptr) {
         publishTo_->Settled.store(done_ + settled_, std::memory_order_relaxed);
         if (publishTo_->Stop.load(std::memory_order_relaxed)) throw BrokenOff{};
         return;
     }
-    // What the progress displays and a progress report read.
-    state_.SamplePointCount = Settled();
-    ports_.Status->SetText(std::to_string(Settled()) + " of " + std::to_string(total_) + "  Click to break");
+    // What the progress displays and a progress report read: a share of
+    // the count, once it is known (before, the estimate may be below the
+    // sample points settled), and the sample points settled.
+    const std::uint64_t settled = Settled();
+    if (total_ != 0) state_.SamplePointCount = settled;
+    const std::string of = total_ == 0 ? "" : " of " + std::to_string(total_);
+    ports_.Status->SetText(std::to_string(settled) + of + "  Click to break");
     ports_.Pump->ProcessPendingEvents();
     if (state_.Abandoned) throw BrokenOff{};
 }
@@ -1876,8 +1925,10 @@ void Network::PassesInTurn() {
 // the next ordering neither has taken until none is left. The helper starts
 // with the likelihood ratio's, in the default report the longer of its two;
 // this thread with Pearson's where it is asked for (its integer count can
-// take longest of all), else the probability's. Each side builds the graphs
-// it needs and holds at most half the memory. The helper's network is
+// take longest of all), else the probability's. The helper builds the
+// probability's graph first, and this side runs on the same graph (only
+// reading it, as the helper does) rather than build it again; each side
+// holds at most half the memory for its passes. The helper's network is
 // prepared here, before the thread starts, so that it only reads what this
 // thread does not change. While its own passes run this thread shows the
 // progress of both and takes the user's break-off; then it waits for the
@@ -1928,25 +1979,18 @@ void Network::PassesBeside() {
     {
         const Joined joined{thread, beside};
         try {
-            // The count of sample points, known before this side settles
-            // any (the helper settles none before its graph gives it): the
-            // progress shows the share of it, and a pass is complete when it
-            // settled it all. This side may start with Pearson's integer
-            // count, which builds no graph: the helper's first graph gives
-            // the count, or else this side's.
-            if (graph_ < 0) {
-                while (!beside.WaitFor(std::chrono::milliseconds(20), true)) Progress();
-                if (const std::uint64_t count = beside.CountSoFar(); count != 0) {
-                    total_ = count;
-                    state_.ExpectedSamplePoints = static_cast<double>(total_);
-                    state_.ExpectedPointsExact = true;
-                } else {
-                    GraphFor(true);
-                }
-            }
+            // The count of sample points: this side's first graph gives
+            // it (the helper's probability graph, which it waits for, or
+            // Pearson's); Pearson's integer count, which needs no graph,
+            // starts at once, and the progress takes the helper's count
+            // once it has one.
             TakePasses(beside, {kPearson, kProbability, kLikelihoodRatio});
             beside.EndPasses();
             while (!beside.WaitFor(std::chrono::milliseconds(20))) Progress();
+            // (Without a count of the helper's, as where it gave up on its
+            // graph, this side's graph gives it.)
+            if (total_ == 0) CountFromHelper();
+            if (total_ == 0) GraphFor(true);
         } catch (const BrokenOff&) {
             // What the helper settled counts with the rest.
             beside.Stop.store(true, std::memory_order_relaxed);

@@ -484,10 +484,11 @@ TEST_F(NetworkAlgorithmTest, ABreakOffStopsThePassBeside) {
 }
 
 // All three tests, the count beforehand stopped at the network's bound:
-// this thread goes on with Pearson's integer count, which builds no graph,
-// while the pass beside takes the others. The sample points are counted
-// before either settles any: the share the progress shows never passes the
-// whole, and the state ends with the exact count.
+// this thread starts Pearson's integer count at once, as it builds no
+// graph, while the pass beside takes the others and counts the sample
+// points with its first graph. The share the progress shows never passes
+// the whole (none is shown before the count is known, nor a count of 0),
+// and the state ends with the exact count.
 TEST_F(NetworkAlgorithmTest, TheProgressShowsAShareOfTheCountWhileThePassesRunBeside) {
     const Table t{{1, 2, 2, 1, 1, 0, 1}, {2, 0, 0, 2, 3, 0, 0}, {0, 1, 1, 1, 2, 7, 3},
                   {1, 1, 2, 0, 0, 0, 1}, {0, 1, 1, 1, 1, 0, 0}};
@@ -509,6 +510,8 @@ TEST_F(NetworkAlgorithmTest, TheProgressShowsAShareOfTheCountWhileThePassesRunBe
             EXPECT_LE(static_cast<double>(s.Points), s.Expected);
         }
     }
+    EXPECT_THAT(env.status.texts, ::testing::Not(::testing::Contains(::testing::HasSubstr(" of 0 "))));
+    EXPECT_THAT(env.status.texts, ::testing::Contains(::testing::HasSubstr(" of " + std::to_string(o.Points) + " ")));
 }
 
 // Preparing a large table forms millions of column vectors (this one's
