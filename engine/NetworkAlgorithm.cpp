@@ -31,6 +31,7 @@
 #include "PackedExtended.h"
 #include "PearsonLattice.h"
 #include "SeparableConvex.h"
+#include "SharedWork.h"
 #include "WorkMemory.h"
 
 namespace kelvorin {
@@ -209,12 +210,17 @@ private:
         bool Counted = false;
         std::shared_ptr<Graph> ProbabilityGraph;  // with the count, where it was that kind
         bool Done = false;
-        // The lattice's settling the analysis's thread offers (with a new
-        // number each time), how many helpers are in it, and whether that
-        // thread has ended its passes, so that no more is offered.
-        PearsonLattice::Sharing* Share = nullptr;
-        unsigned Offered = 0;
-        int Helping = 0;
+        // Work one side offers the other while doing it (with a new number
+        // each time), and how many threads of the other side are in it:
+        // the analysis's thread's (the lattice's settling, a stage's
+        // gathering) for the helper once the helper's passes have ended,
+        // and the helper's for the analysis's thread once its passes have.
+        struct Offering {
+            SharedWork* Share = nullptr;
+            unsigned Offered = 0;
+            int Helping = 0;
+        };
+        Offering ToHelper, ToMain;
         bool PassesLeft = false;  // the helper's
         bool PassesEnded = false;  // this thread's
         std::mutex Changing;
@@ -238,14 +244,38 @@ private:
             std::unique_lock<std::mutex> hold(Changing);
             return Changed.wait_for(hold, most, [&] { return Done || (countOnly && (Counted || PassesLeft)); });
         }
-        // Offers a lattice's settling to the helper, or (with nullptr)
-        // withdraws it once the helper has left it.
-        void Offer(PearsonLattice::Sharing* share) {
+        // Offers work to the other side, or (with nullptr) withdraws it
+        // once no thread of the other side is in it.
+        void Offer(Offering& to, SharedWork* share) {
             std::unique_lock<std::mutex> hold(Changing);
-            Share = share;
-            if (share != nullptr) ++Offered;
+            to.Share = share;
+            if (share != nullptr) ++to.Offered;
             Changed.notify_all();
-            if (share == nullptr) Changed.wait(hold, [&] { return Helping == 0; });
+            if (share == nullptr) Changed.wait(hold, [&] { return to.Helping == 0; });
+        }
+        // Takes part in the work offered (under hold, which it releases
+        // meanwhile) unless it was already helped: whether it did. (Short
+        // of memory, the chunk in hand is left to the owner; a break-off is
+        // passed on.)
+        bool HelpWith(Offering& to, unsigned& helped, std::unique_lock<std::mutex>& hold,
+                      const std::function<void(std::uint64_t)>& tick) {
+            if (to.Share == nullptr || to.Offered == helped) return false;
+            SharedWork& share = *to.Share;
+            helped = to.Offered;
+            ++to.Helping;
+            hold.unlock();
+            std::exception_ptr failure;
+            try {
+                share.Help(tick);
+            } catch (const std::bad_alloc&) {
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            hold.lock();
+            --to.Helping;
+            Changed.notify_all();
+            if (failure) std::rethrow_exception(failure);
+            return true;
         }
         void EndPasses() {
             const std::lock_guard<std::mutex> hold(Changing);
@@ -283,9 +313,15 @@ private:
     // Takes the orderings neither side has taken, the preferred first, and
     // runs their passes.
     void TakePasses(Beside& beside, std::initializer_list<int> preferred);
-    // The helper, its passes ended: takes part in the settling the
-    // analysis's thread offers until that thread has ended its passes.
+    // The helper, its passes ended: takes part in the work the analysis's
+    // thread offers until that thread has ended its passes.
     void HelpSettle(Beside& beside);
+    // This thread, its passes ended: takes part in the work the helper
+    // offers until the helper has ended.
+    void WaitHelping(Beside& beside);
+    // Offers work to the other side, or withdraws it (nullptr); empty
+    // without another side.
+    std::function<void(SharedWork*)> OfferToOtherSide();
     // Takes the tallies of the passes the helper took.
     void Adopt(const Network& helper);
     // Every completion of a node in the current ordering: its remaining
@@ -491,6 +527,41 @@ private:
     void SettleThroughChild(const WorkVector<Entry>& open, const NodeCuts& cuts, const Child& c, const Node& child,
                             const Completions& list);
     void Settle(int which, const Entry& e, const Node& n);
+    // A child's partial tables from one parent: current.Items[From, To)
+    // through the column choice steps[Step] (positions in 32 bits: a stage
+    // holds fewer entries).
+    struct Onward {
+        std::int32_t Node;
+        std::uint32_t Step;
+        std::uint32_t From, To;
+    };
+    struct Step {
+        std::uint64_t Ways;
+        long double Factor;
+        long double Own;
+    };
+    struct KeyAt {
+        std::int64_t Key;
+        std::size_t At;
+    };
+    // A thread's room for gathering: one child's merging table, a block of
+    // partial tables going on, keyed, and the child's keys, to be sorted
+    // with their positions.
+    struct GatherScratch {
+        Merging Table;
+        WorkVector<Keyed> Block;
+        WorkVector<KeyAt> Order;
+    };
+    class Gathering;
+    // Gathers the partial tables of a chunk of the gathering's children,
+    // each from all its parents, and passes each child to emit(node, its
+    // merged entries, their order by past value). tick(steps) counts the
+    // work. Reads only what the pass does not change while it gathers.
+    template <typename Ticks, typename Emit>
+    void GatherChildren(Gathering& g, std::size_t chunk, GatherScratch& s, Ticks&& tick, Emit&& emit) const;
+    // Gathers a stage's partial tables at the children into next, in
+    // chunks the other side may share (the chunks it did appended in order).
+    void Gather(Gathering& g, GatherScratch& s, StageEntries& next);
     // Settles the partial tables of a node with two columns left against
     // its complete tables one by one, unsorted: cheaper than listing them
     // when few partial tables reach the node.
@@ -1986,7 +2057,7 @@ void Network::PassesBeside() {
             // once it has one.
             TakePasses(beside, {kPearson, kProbability, kLikelihoodRatio});
             beside.EndPasses();
-            while (!beside.WaitFor(std::chrono::milliseconds(20))) Progress();
+            WaitHelping(beside);
             // (Without a count of the helper's, as where it gave up on its
             // graph, this side's graph gives it.)
             if (total_ == 0) CountFromHelper();
@@ -2034,29 +2105,32 @@ void Network::HelpSettle(Beside& beside) {
     beside.PassesLeft = true;
     beside.Changed.notify_all();
     unsigned helped = 0;
-    while (!beside.PassesEnded && !beside.Stop.load(std::memory_order_relaxed)) {
-        if (beside.Share == nullptr || beside.Offered == helped) {
+    const std::function<void(std::uint64_t)> tick = [this](std::uint64_t steps) { Tick(steps); };
+    while (!beside.PassesEnded && !beside.Stop.load(std::memory_order_relaxed))
+        if (!beside.HelpWith(beside.ToHelper, helped, hold, tick))
             beside.Changed.wait_for(hold, std::chrono::milliseconds(20));
-            continue;
+}
+
+void Network::WaitHelping(Beside& beside) {
+    unsigned helped = 0;
+    const std::function<void(std::uint64_t)> tick = [this](std::uint64_t steps) { Tick(steps); };
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> hold(beside.Changing);
+            beside.Changed.wait_for(hold, std::chrono::milliseconds(20), [&] {
+                return beside.Done || (beside.ToMain.Share != nullptr && beside.ToMain.Offered != helped);
+            });
+            if (beside.Done) return;
+            beside.HelpWith(beside.ToMain, helped, hold, tick);
         }
-        PearsonLattice::Sharing& share = *beside.Share;
-        helped = beside.Offered;
-        ++beside.Helping;
-        hold.unlock();
-        // (Short of memory here, the chunk in hand is left to the other
-        // side; a break-off ends the helper.)
-        std::exception_ptr failure;
-        try {
-            share.Help([this](std::uint64_t steps) { Tick(steps); });
-        } catch (const std::bad_alloc&) {
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        hold.lock();
-        --beside.Helping;
-        beside.Changed.notify_all();
-        if (failure) std::rethrow_exception(failure);
+        Progress();
     }
+}
+
+std::function<void(SharedWork*)> Network::OfferToOtherSide() {
+    if (beside_ != nullptr) return [b = beside_](SharedWork* work) { b->Offer(b->ToHelper, work); };
+    if (publishTo_ != nullptr) return [b = publishTo_](SharedWork* work) { b->Offer(b->ToMain, work); };
+    return {};
 }
 
 void Network::Adopt(const Network& helper) {
@@ -2161,11 +2235,234 @@ bool Network::SettleOnLattice() {
     }
     if (!lattice) lattice = prepared(order);
     if (!lattice) return false;
-    // Beside a helper, which may take part once its own passes have ended.
-    std::function<void(PearsonLattice::Sharing*)> offer;
-    if (beside_ != nullptr) offer = [this](PearsonLattice::Sharing* share) { beside_->Offer(share); };
-    lattice->Settle(counts_[kPearson], masses_[kPearson], settled_, offer);
+    // Beside the other side, which may take part once its own passes have
+    // ended.
+    const std::function<void(SharedWork*)> offer = OfferToOtherSide();
+    std::function<void(PearsonLattice::Sharing*)> offerLattice;
+    if (offer) offerLattice = [&offer](PearsonLattice::Sharing* share) { offer(share); };
+    lattice->Settle(counts_[kPearson], masses_[kPearson], settled_, offerLattice);
     return true;
+}
+
+// A stage's gathering, in chunks of consecutive children that either side
+// may take. A child's partial tables are merged in one table, in the order
+// of its parents, whoever gathers it: the next stage's entries are the
+// same to the last bit. The owner appends the chunks in order.
+class Network::Gathering final : public SharedWork {
+public:
+    Gathering(const Network& owner, const WorkVector<StoredEntry>& items, const WorkVector<Onward>& byChild,
+              const WorkVector<Step>& steps, std::size_t held, std::size_t maxEntries)
+        : Owner(owner), Items(items), ByChild(byChild), Steps(steps), Held(held), MaxEntries(maxEntries) {
+        // Chunks of about equal work (partial tables through choices).
+        constexpr std::size_t kChunks = 64;
+        std::size_t work = 0;
+        for (const Onward& o : byChild) work += o.To - o.From;
+        const std::size_t each = std::max(owner.limits_.GatherChunk, work / kChunks + 1);
+        Bounds.push_back(0);
+        std::size_t since = 0;
+        for (std::size_t i = 0; i < byChild.size(); ++i) {
+            since += byChild[i].To - byChild[i].From;
+            const bool childEnds = i + 1 == byChild.size() || byChild[i + 1].Node != byChild[i].Node;
+            if (childEnds && (since >= each || i + 1 == byChild.size())) {
+                Bounds.push_back(i + 1);
+                since = 0;
+            }
+        }
+        if (Bounds.size() == 1) Bounds.push_back(0);  // (one empty chunk)
+        Outs = std::make_unique<Out[]>(Chunks());
+    }
+    void Help(const std::function<void(std::uint64_t)>& tick) override;
+
+    // A chunk gathered by a helper: its children's entries in order, each
+    // child's node and number of entries.
+    struct Out {
+        WorkVector<StoredEntry> Items;
+        std::vector<std::int32_t> Nodes;
+        std::vector<std::size_t> Sizes;
+        bool Failed = false;  // left to the owner
+        bool GaveUp = false;  // past the limits
+        std::atomic<bool> Done{false};
+        auto Into() {
+            return [this](std::int32_t node, const WorkVector<Keyed>& items, const WorkVector<KeyAt>& order) {
+                for (const KeyAt& k : order) Items.push_back(items[k.At].Value);
+                Nodes.push_back(node);
+                Sizes.push_back(order.size());
+            };
+        }
+    };
+    std::size_t Chunks() const { return Bounds.size() - 1; }
+    // The next chunk no thread has taken; Chunks() once none is left (or
+    // the sharing has stopped).
+    std::size_t Take() {
+        if (Stopped.load(std::memory_order_relaxed)) return Chunks();
+        return std::min(Next.fetch_add(1, std::memory_order_relaxed), Chunks());
+    }
+    void Finish(std::size_t chunk, bool failed, bool gaveUp) {
+        Out& out = Outs[chunk];
+        out.Failed = failed;
+        out.GaveUp = gaveUp;
+        {
+            const std::lock_guard<std::mutex> hold(Finishing);
+            out.Done.store(true, std::memory_order_release);
+        }
+        Finished.notify_all();
+    }
+    // Whether the next stage's partial tables so far, with more bytes
+    // besides, would pass the budget.
+    bool PastBudget(std::size_t more) const {
+        return Held + Produced.load(std::memory_order_relaxed) * sizeof(StoredEntry) + more > Owner.limits_.MaxBytes;
+    }
+
+    const Network& Owner;
+    const WorkVector<StoredEntry>& Items;
+    const WorkVector<Onward>& ByChild;
+    const WorkVector<Step>& Steps;
+    const std::size_t Held;
+    const std::size_t MaxEntries;
+    std::vector<std::size_t> Bounds;  // chunk c: ByChild[Bounds[c], Bounds[c + 1])
+    std::unique_ptr<Out[]> Outs;
+    std::atomic<std::size_t> Next{0};
+    std::atomic<bool> Stopped{false};
+    std::atomic<std::size_t> Produced{0};  // the next stage's entries so far
+    std::mutex Finishing;
+    std::condition_variable Finished;
+};
+
+void Network::Gathering::Help(const std::function<void(std::uint64_t)>& tick) {
+    GatherScratch s;
+    for (std::size_t chunk = Take(); chunk < Chunks(); chunk = Take()) {
+        Out& out = Outs[chunk];
+        try {
+            Owner.GatherChildren(*this, chunk, s, tick, out.Into());
+        } catch (const GiveUp&) {
+            Finish(chunk, false, true);
+            return;
+        } catch (...) {
+            // The chunk in hand is left to the owner (its entries so far no
+            // longer count).
+            Produced.fetch_sub(out.Items.size(), std::memory_order_relaxed);
+            out.Items = {};
+            out.Nodes.clear();
+            out.Sizes.clear();
+            Finish(chunk, true, false);
+            throw;
+        }
+        Finish(chunk, false, false);
+    }
+}
+
+template <typename Ticks, typename Emit>
+void Network::GatherChildren(Gathering& g, std::size_t chunk, GatherScratch& s, Ticks&& tick, Emit&& emit) const {
+    const std::size_t end = g.Bounds[chunk + 1];
+    for (std::size_t from = g.Bounds[chunk]; from < end;) {
+        const std::int32_t node = g.ByChild[from].Node;
+        s.Table.Clear();
+        for (; from < end && g.ByChild[from].Node == node; ++from) {
+            const Onward& o = g.ByChild[from];
+            const Step& c = g.Steps[o.Step];
+            tick(o.To - o.From);
+            // In blocks: formed, then added (one by one while the merging
+            // table is small; once it is past the caches, fetching ahead).
+            // An entry is read back only after the block is formed, so its
+            // packed values are not read while their stores are still on
+            // their way.
+            for (std::size_t i = o.From; i < o.To;) {
+                s.Block.clear();
+                for (const std::size_t last = std::min<std::size_t>(o.To, i + 256); i < last; ++i) {
+                    const Entry x = Extend(g.Items[i].Load(), c.Ways, c.Factor, c.Own);
+                    s.Block.push_back({Quantise(x.Low), StoredEntry::Of(x)});
+                }
+                if (s.Table.Bytes() < limits_.FetchAheadFrom) {
+                    for (const Keyed& k : s.Block) s.Table.Add(k);
+                } else {
+                    s.Table.AddAll(s.Block.data(), s.Block.size());
+                }
+            }
+            // One node's merging table (an entry, its key and about two
+            // slots, and the key with its position to sort) may be large
+            // too.
+            if (g.PastBudget(s.Table.Items().size() * (sizeof(Keyed) + 16 + sizeof(KeyAt)))) throw GiveUp{};
+        }
+        // Within a node in order of past value, so the cuts move little.
+        // The keys are distinct and rise with the past values (all of an
+        // entry's merged values share its key), so their order is the
+        // values' order: the keys are sorted with their positions, then the
+        // entries gathered.
+        const WorkVector<Keyed>& items = s.Table.Items();
+        if (g.Produced.load(std::memory_order_relaxed) + items.size() > g.MaxEntries ||
+            g.PastBudget(items.size() * sizeof(StoredEntry)))
+            throw GiveUp{};
+        s.Order.clear();
+        for (std::size_t i = 0; i < items.size(); ++i) s.Order.push_back({items[i].Key, i});
+        std::sort(s.Order.begin(), s.Order.end(), [](const KeyAt& x, const KeyAt& y) { return x.Key < y.Key; });
+        emit(node, items, s.Order);
+        g.Produced.fetch_add(items.size(), std::memory_order_relaxed);
+    }
+}
+
+void Network::Gather(Gathering& g, GatherScratch& s, StageEntries& next) {
+    auto intoNext = [&next](std::int32_t node, const WorkVector<Keyed>& items, const WorkVector<KeyAt>& order) {
+        for (const KeyAt& k : order) next.Items.push_back(items[k.At].Value);
+        next.Nodes.push_back(node);
+        next.Begin.push_back(next.Items.size());
+    };
+    auto tick = [this](std::uint64_t steps) { Tick(steps); };
+    // However this ends, the other side has left the gathering first.
+    const std::function<void(SharedWork*)> offer = OfferToOtherSide();
+    struct Offered {
+        Gathering& With;
+        const std::function<void(SharedWork*)>& Offer;
+        ~Offered() {
+            With.Stopped.store(true, std::memory_order_relaxed);
+            if (Offer) Offer(nullptr);
+        }
+    };
+    const Offered offered{g, offer};
+    if (offer && g.Chunks() > 1) offer(&g);
+    // The chunks before added are in next; a chunk taken here when every
+    // one before it is in goes there at once.
+    std::size_t added = 0;
+    auto add = [&] {
+        for (; added < g.Chunks(); ++added) {
+            Gathering::Out& out = g.Outs[added];
+            if (!out.Done.load(std::memory_order_acquire)) return;
+            if (out.GaveUp) throw GiveUp{};
+            if (out.Failed) {
+                GatherChildren(g, added, s, tick, intoNext);
+                continue;
+            }
+            std::size_t at = 0;
+            for (std::size_t k = 0; k < out.Nodes.size(); ++k) {
+                next.Items.insert(next.Items.end(), out.Items.begin() + static_cast<std::ptrdiff_t>(at),
+                                  out.Items.begin() + static_cast<std::ptrdiff_t>(at + out.Sizes[k]));
+                at += out.Sizes[k];
+                next.Nodes.push_back(out.Nodes[k]);
+                next.Begin.push_back(next.Items.size());
+            }
+            out.Items = {};
+        }
+    };
+    for (std::size_t chunk = g.Take(); chunk < g.Chunks(); chunk = g.Take()) {
+        if (chunk == added) {
+            GatherChildren(g, chunk, s, tick, intoNext);
+            ++added;
+        } else {
+            GatherChildren(g, chunk, s, tick, g.Outs[chunk].Into());
+            g.Finish(chunk, false, false);
+        }
+        add();
+    }
+    // The chunks the other side still gathers, waited for with the
+    // progress shown.
+    while (added < g.Chunks()) {
+        {
+            std::unique_lock<std::mutex> hold(g.Finishing);
+            g.Finished.wait_for(hold, std::chrono::milliseconds(10),
+                                [&] { return g.Outs[added].Done.load(std::memory_order_acquire); });
+        }
+        add();
+        Tick(std::uint64_t{1} << 14);
+    }
 }
 
 void Network::Pass(int ordering) {
@@ -2194,27 +2491,11 @@ void Network::Pass(int ordering) {
     // They are gathered child by child once every node of the stage is
     // done. (Positions are kept in 32 bits: a stage holds fewer entries.)
     const std::size_t maxEntries = std::min<std::size_t>(limits_.MaxEntries, std::numeric_limits<std::uint32_t>::max());
-    struct Step {
-        std::uint64_t Ways;
-        long double Factor;
-        long double Own;
-    };
-    struct Onward {
-        std::int32_t Node;
-        std::uint32_t Step;
-        std::uint32_t From, To;
-    };
     WorkVector<Onward> onward, byChild;
     WorkVector<Step> steps;
     WorkVector<std::size_t> childStart;
     StageEntries next;
-    Merging merging;
-    WorkVector<Keyed> keyed;  // a block of partial tables going on, keyed
-    struct KeyAt {
-        std::int64_t Key;
-        std::size_t At;
-    };
-    WorkVector<KeyAt> order;  // a node's keys, to be sorted with their positions
+    GatherScratch gathering;
     // The memory held through the gathering: this stage's partial tables
     // and the choices going on (twice: as they came and by child); the
     // next stage's are counted as they are added.
@@ -2311,11 +2592,6 @@ void Network::Pass(int ordering) {
             if (kept) holding();
         }
         const std::size_t held = holding();
-        // Whether the next stage's partial tables so far, with more bytes
-        // besides, would pass the budget.
-        auto pastBudget = [&](std::size_t more) {
-            return held + next.Items.size() * sizeof(StoredEntry) + more > limits_.MaxBytes;
-        };
         // Each child gathers the partial tables from all its parents, so
         // the merging table in use is one node's: grouped by child (a
         // counting sort, parents in the order they came).
@@ -2335,51 +2611,8 @@ void Network::Pass(int ordering) {
         std::size_t bound = 0;
         for (const Onward& o : onward) bound = std::min(bound + (o.To - o.From), maxEntries + 1);
         next.Items.reserve(bound);
-        for (std::size_t from = 0; from < byChild.size();) {
-            const std::int32_t node = byChild[from].Node;
-            merging.Clear();
-            for (; from < byChild.size() && byChild[from].Node == node; ++from) {
-                const Onward& o = byChild[from];
-                const Step& c = steps[o.Step];
-                Tick(o.To - o.From);
-                // In blocks: formed, then added (one by one while the
-                // merging table is small; once it is past the caches,
-                // fetching ahead). An entry is read back only after the
-                // block is formed, so its packed values are not read while
-                // their stores are still on their way.
-                for (std::size_t i = o.From; i < o.To;) {
-                    keyed.clear();
-                    for (const std::size_t end = std::min<std::size_t>(o.To, i + 256); i < end; ++i) {
-                        const Entry x = Extend(current.Items[i].Load(), c.Ways, c.Factor, c.Own);
-                        keyed.push_back({Quantise(x.Low), StoredEntry::Of(x)});
-                    }
-                    if (merging.Bytes() < limits_.FetchAheadFrom) {
-                        for (const Keyed& k : keyed) merging.Add(k);
-                    } else {
-                        merging.AddAll(keyed.data(), keyed.size());
-                    }
-                }
-                // One node's merging table (an entry, its key and about
-                // two slots, and the key with its position to sort) may be
-                // large too.
-                if (pastBudget(merging.Items().size() * (sizeof(Keyed) + 16 + sizeof(KeyAt)))) throw GiveUp{};
-            }
-            // Within a node in order of past value, so the cuts move little.
-            // The keys are distinct and rise with the past values (all of an
-            // entry's merged values share its key), so their order is the
-            // values' order: the keys are sorted with their positions, then
-            // the entries gathered.
-            const WorkVector<Keyed>& items = merging.Items();
-            if (next.Items.size() + items.size() > maxEntries || pastBudget(items.size() * sizeof(StoredEntry)))
-                throw GiveUp{};
-            order.clear();
-            for (std::size_t i = 0; i < items.size(); ++i) order.push_back({items[i].Key, i});
-            std::sort(order.begin(), order.end(),
-                      [](const KeyAt& x, const KeyAt& y) { return x.Key < y.Key; });
-            for (const KeyAt& k : order) next.Items.push_back(items[k.At].Value);
-            next.Nodes.push_back(node);
-            next.Begin.push_back(next.Items.size());
-        }
+        Gathering chunks(*this, current.Items, byChild, steps, held, maxEntries);
+        Gather(chunks, gathering, next);
         std::swap(current, next);
     }
 }

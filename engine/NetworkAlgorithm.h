@@ -101,6 +101,12 @@ struct NetworkLimits {
     // core; the analysis sets it where the state's Cores are more than one.
     // (Either way gives the same result.)
     bool PassesBeside = MachineCores() > 1;
+    // A stage's gathering of partial tables at the children falls into
+    // chunks of consecutive children, each of at least this many partial
+    // tables through column choices (and at most 64 chunks), which the
+    // other side takes too once its own passes have ended. (Any size gives
+    // the same result.)
+    std::size_t GatherChunk = std::size_t{1} << 14;
 };
 
 // Whether the network algorithm may replace the enumeration of the table in

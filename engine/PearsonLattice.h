@@ -43,6 +43,7 @@
 #include "AnalysisState.h"
 #include "MergingTable.h"
 #include "SeparableConvex.h"
+#include "SharedWork.h"
 #include "WorkMemory.h"
 
 namespace kelvorin {
@@ -98,12 +99,11 @@ public:
 
     // The meeting's chunks of nodes, offered to other threads while the
     // owner settles them.
-    class Sharing {
+    class Sharing final : public SharedWork {
     public:
         // Settles chunks no thread has taken until none is left, with
-        // tick as the lattice's own (it may throw to stop; the chunk in
-        // hand is then left to the owner).
-        void Help(const std::function<void(std::uint64_t)>& tick);
+        // tick as the lattice's own.
+        void Help(const std::function<void(std::uint64_t)>& tick) override;
 
     private:
         friend class PearsonLattice;
