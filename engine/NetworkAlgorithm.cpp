@@ -2294,7 +2294,7 @@ public:
     // The next chunk no thread has taken; Chunks() once none is left (or
     // the sharing has stopped).
     std::size_t Take() {
-        if (Stopped.load(std::memory_order_relaxed)) return Chunks();
+        if (Stopped()) return Chunks();
         return std::min(Next.fetch_add(1, std::memory_order_relaxed), Chunks());
     }
     void Finish(std::size_t chunk, bool failed, bool gaveUp) {
@@ -2322,7 +2322,6 @@ public:
     std::vector<std::size_t> Bounds;  // chunk c: ByChild[Bounds[c], Bounds[c + 1])
     std::unique_ptr<Out[]> Outs;
     std::atomic<std::size_t> Next{0};
-    std::atomic<bool> Stopped{false};
     std::atomic<std::size_t> Produced{0};  // the next stage's entries so far
     std::mutex Finishing;
     std::condition_variable Finished;
@@ -2409,16 +2408,7 @@ void Network::Gather(Gathering& g, GatherScratch& s, StageEntries& next) {
     auto tick = [this](std::uint64_t steps) { Tick(steps); };
     // However this ends, the other side has left the gathering first.
     const std::function<void(SharedWork*)> offer = OfferToOtherSide();
-    struct Offered {
-        Gathering& With;
-        const std::function<void(SharedWork*)>& Offer;
-        ~Offered() {
-            With.Stopped.store(true, std::memory_order_relaxed);
-            if (Offer) Offer(nullptr);
-        }
-    };
-    const Offered offered{g, offer};
-    if (offer && g.Chunks() > 1) offer(&g);
+    const WorkOffer<SharedWork> offered(g, offer, g.Chunks() > 1);
     // The chunks before added are in next; a chunk taken here when every
     // one before it is in goes there at once.
     std::size_t added = 0;

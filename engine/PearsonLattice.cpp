@@ -979,7 +979,7 @@ PearsonLattice::Sharing::Sharing(const PearsonLattice& owner, std::size_t nodes)
       chunk_(std::make_unique<Chunk[]>(chunks_)) {}
 
 std::size_t PearsonLattice::Sharing::Take() {
-    if (stop_.load(std::memory_order_relaxed)) return chunks_;
+    if (Stopped()) return chunks_;
     return std::min(next_.fetch_add(1, std::memory_order_relaxed), chunks_);
 }
 
@@ -1017,7 +1017,7 @@ void PearsonLattice::SettleChunks(Sharing& sharing, Done&& done) {
     try {
         ForEachNode(front_ + 1, [&](const std::vector<std::int32_t>& node) {
             if (ordinal++ / sharing.perChunk_ < chunk) return true;  // (another thread's)
-            if (sharing.stop_.load(std::memory_order_relaxed)) {
+            if (sharing.Stopped()) {
                 sharing.Finish(std::exchange(chunk, sharing.chunks_), {}, true);
                 return false;
             }
@@ -1079,16 +1079,7 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
         }
     };
     // However this ends, the helpers are stopped and gone first.
-    struct Offered {
-        Sharing& With;
-        const std::function<void(Sharing*)>& Offer;
-        ~Offered() {
-            With.stop_.store(true, std::memory_order_relaxed);
-            if (Offer) Offer(nullptr);
-        }
-    };
-    const Offered offered{sharing, offer};
-    if (offer && sharing.chunks_ > 1) offer(&sharing);
+    const WorkOffer<Sharing> offered(sharing, offer, sharing.chunks_ > 1);
     SettleChunks(sharing, add);
     // The chunks other threads still settle, waited for with the progress
     // shown.

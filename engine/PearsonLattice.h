@@ -130,7 +130,6 @@ public:
         std::size_t chunks_;
         std::unique_ptr<Chunk[]> chunk_;
         std::atomic<std::size_t> next_{0};
-        std::atomic<bool> stop_{false};
         std::mutex finishing_;
         std::condition_variable finished_;
     };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -14,12 +15,40 @@ public:
     // helping thread's progress (it may throw to stop: the chunk in hand is
     // then left to the owner, who does it again).
     virtual void Help(const std::function<void(std::uint64_t)>& tick) = 0;
+    // Stops the sharing: no thread takes another chunk.
+    void Stop() { stopped_.store(true, std::memory_order_relaxed); }
+    bool Stopped() const { return stopped_.load(std::memory_order_relaxed); }
 
 protected:
     SharedWork() = default;
     SharedWork(const SharedWork&) = delete;
     SharedWork& operator=(const SharedWork&) = delete;
     ~SharedWork() = default;
+
+private:
+    std::atomic<bool> stopped_{false};
+};
+
+// Work offered to other threads while this lives (where there is someone
+// to offer it to and it has more than one chunk). However the owner leaves,
+// the sharing is stopped and the offer withdrawn first, which returns once
+// no other thread is in the work.
+template <typename Work>
+class WorkOffer {
+public:
+    WorkOffer(Work& work, const std::function<void(Work*)>& offer, bool chunks) : work_(work), offer_(offer) {
+        if (offer_ && chunks) offer_(&work_);
+    }
+    ~WorkOffer() {
+        work_.Stop();
+        if (offer_) offer_(nullptr);
+    }
+    WorkOffer(const WorkOffer&) = delete;
+    WorkOffer& operator=(const WorkOffer&) = delete;
+
+private:
+    Work& work_;
+    const std::function<void(Work*)>& offer_;
 };
 
 }  // namespace kelvorin
