@@ -2252,25 +2252,7 @@ class Network::Gathering final : public SharedWork {
 public:
     Gathering(const Network& owner, const WorkVector<StoredEntry>& items, const WorkVector<Onward>& byChild,
               const WorkVector<Step>& steps, std::size_t held, std::size_t maxEntries)
-        : Owner(owner), Items(items), ByChild(byChild), Steps(steps), Held(held), MaxEntries(maxEntries) {
-        // Chunks of about equal work (partial tables through choices).
-        constexpr std::size_t kChunks = 64;
-        std::size_t work = 0;
-        for (const Onward& o : byChild) work += o.To - o.From;
-        const std::size_t each = std::max(owner.limits_.GatherChunk, work / kChunks + 1);
-        Bounds.push_back(0);
-        std::size_t since = 0;
-        for (std::size_t i = 0; i < byChild.size(); ++i) {
-            since += byChild[i].To - byChild[i].From;
-            const bool childEnds = i + 1 == byChild.size() || byChild[i + 1].Node != byChild[i].Node;
-            if (childEnds && (since >= each || i + 1 == byChild.size())) {
-                Bounds.push_back(i + 1);
-                since = 0;
-            }
-        }
-        if (Bounds.size() == 1) Bounds.push_back(0);  // (one empty chunk)
-        Outs = std::make_unique<Out[]>(Chunks());
-    }
+        : Gathering(owner, items, byChild, steps, held, maxEntries, ChunkBounds(byChild, owner.limits_.GatherChunk)) {}
     void Help(const std::function<void(std::uint64_t)>& tick) override;
 
     // A chunk gathered by a helper: its children's entries in order, each
@@ -2281,7 +2263,6 @@ public:
         std::vector<std::size_t> Sizes;
         bool Failed = false;  // left to the owner
         bool GaveUp = false;  // past the limits
-        std::atomic<bool> Done{false};
         auto Into() {
             return [this](std::int32_t node, const WorkVector<Keyed>& items, const WorkVector<KeyAt>& order) {
                 for (const KeyAt& k : order) Items.push_back(items[k.At].Value);
@@ -2290,28 +2271,49 @@ public:
             };
         }
     };
-    std::size_t Chunks() const { return Bounds.size() - 1; }
-    // The next chunk no thread has taken; Chunks() once none is left (or
-    // the sharing has stopped).
-    std::size_t Take() {
-        if (Stopped()) return Chunks();
-        return std::min(Next.fetch_add(1, std::memory_order_relaxed), Chunks());
-    }
     void Finish(std::size_t chunk, bool failed, bool gaveUp) {
         Out& out = Outs[chunk];
         out.Failed = failed;
         out.GaveUp = gaveUp;
-        {
-            const std::lock_guard<std::mutex> hold(Finishing);
-            out.Done.store(true, std::memory_order_release);
-        }
-        Finished.notify_all();
+        MarkDone(chunk);
     }
     // Whether the next stage's partial tables so far, with more bytes
     // besides, would pass the budget.
     bool PastBudget(std::size_t more) const {
         return Held + Produced.load(std::memory_order_relaxed) * sizeof(StoredEntry) + more > Owner.limits_.MaxBytes;
     }
+
+    // Chunks of about equal work (partial tables through choices), each
+    // of whole children: chunk c is ByChild[Bounds[c], Bounds[c + 1]).
+    static std::vector<std::size_t> ChunkBounds(const WorkVector<Onward>& byChild, std::size_t least) {
+        constexpr std::size_t kChunks = 64;
+        std::size_t work = 0;
+        for (const Onward& o : byChild) work += o.To - o.From;
+        const std::size_t each = std::max(least, work / kChunks + 1);
+        std::vector<std::size_t> bounds{0};
+        std::size_t since = 0;
+        for (std::size_t i = 0; i < byChild.size(); ++i) {
+            since += byChild[i].To - byChild[i].From;
+            const bool childEnds = i + 1 == byChild.size() || byChild[i + 1].Node != byChild[i].Node;
+            if (childEnds && (since >= each || i + 1 == byChild.size())) {
+                bounds.push_back(i + 1);
+                since = 0;
+            }
+        }
+        if (bounds.size() == 1) bounds.push_back(0);  // (one empty chunk)
+        return bounds;
+    }
+    Gathering(const Network& owner, const WorkVector<StoredEntry>& items, const WorkVector<Onward>& byChild,
+              const WorkVector<Step>& steps, std::size_t held, std::size_t maxEntries, std::vector<std::size_t> bounds)
+        : SharedWork(bounds.size() - 1),
+          Owner(owner),
+          Items(items),
+          ByChild(byChild),
+          Steps(steps),
+          Held(held),
+          MaxEntries(maxEntries),
+          Bounds(std::move(bounds)),
+          Outs(std::make_unique<Out[]>(Chunks())) {}
 
     const Network& Owner;
     const WorkVector<StoredEntry>& Items;
@@ -2321,10 +2323,7 @@ public:
     const std::size_t MaxEntries;
     std::vector<std::size_t> Bounds;  // chunk c: ByChild[Bounds[c], Bounds[c + 1])
     std::unique_ptr<Out[]> Outs;
-    std::atomic<std::size_t> Next{0};
     std::atomic<std::size_t> Produced{0};  // the next stage's entries so far
-    std::mutex Finishing;
-    std::condition_variable Finished;
 };
 
 void Network::Gathering::Help(const std::function<void(std::uint64_t)>& tick) {
@@ -2415,7 +2414,7 @@ void Network::Gather(Gathering& g, GatherScratch& s, StageEntries& next) {
     auto add = [&] {
         for (; added < g.Chunks(); ++added) {
             Gathering::Out& out = g.Outs[added];
-            if (!out.Done.load(std::memory_order_acquire)) return;
+            if (!g.IsDone(added)) return;
             if (out.GaveUp) throw GiveUp{};
             if (out.Failed) {
                 GatherChildren(g, added, s, tick, intoNext);
@@ -2445,11 +2444,7 @@ void Network::Gather(Gathering& g, GatherScratch& s, StageEntries& next) {
     // The chunks the other side still gathers, waited for with the
     // progress shown.
     while (added < g.Chunks()) {
-        {
-            std::unique_lock<std::mutex> hold(g.Finishing);
-            g.Finished.wait_for(hold, std::chrono::milliseconds(10),
-                                [&] { return g.Outs[added].Done.load(std::memory_order_acquire); });
-        }
+        g.WaitFor(added, std::chrono::milliseconds(10));
         add();
         Tick(std::uint64_t{1} << 14);
     }

@@ -971,27 +971,18 @@ PearsonLattice::PearsonLattice(const PearsonLattice& owner, std::function<void(s
       front_(owner.front_),
       back_(owner.back_) {}
 
-PearsonLattice::Sharing::Sharing(const PearsonLattice& owner, std::size_t nodes)
-    : owner_(owner),
+PearsonLattice::Sharing::Sharing(const PearsonLattice& owner, std::size_t nodes, std::size_t perChunk)
+    : SharedWork((nodes + perChunk - 1) / perChunk),
+      owner_(owner),
       nodes_(nodes),
-      perChunk_(std::max<std::size_t>(1, (nodes + kChunks - 1) / kChunks)),
-      chunks_((nodes + perChunk_ - 1) / perChunk_),
-      chunk_(std::make_unique<Chunk[]>(chunks_)) {}
-
-std::size_t PearsonLattice::Sharing::Take() {
-    if (Stopped()) return chunks_;
-    return std::min(next_.fetch_add(1, std::memory_order_relaxed), chunks_);
-}
+      perChunk_(perChunk),
+      chunk_(std::make_unique<Chunk[]>(Chunks())) {}
 
 void PearsonLattice::Sharing::Finish(std::size_t chunk, const Tally& sum, bool failed) {
     Chunk& c = chunk_[chunk];
     c.Sum = sum;
     c.Failed = failed;
-    {
-        const std::lock_guard<std::mutex> hold(finishing_);
-        c.Done.store(true, std::memory_order_release);
-    }
-    finished_.notify_all();
+    MarkDone(chunk);
 }
 
 void PearsonLattice::Sharing::Help(const std::function<void(std::uint64_t)>& tick) {
@@ -1011,27 +1002,27 @@ std::size_t PearsonLattice::NodesOf(int stage) {
 template <typename Done>
 void PearsonLattice::SettleChunks(Sharing& sharing, Done&& done) {
     std::size_t chunk = sharing.Take();
-    if (chunk >= sharing.chunks_) return;
+    if (chunk >= sharing.Chunks()) return;
     Sharing::Tally sum;
     std::size_t ordinal = 0;
     try {
         ForEachNode(front_ + 1, [&](const std::vector<std::int32_t>& node) {
             if (ordinal++ / sharing.perChunk_ < chunk) return true;  // (another thread's)
             if (sharing.Stopped()) {
-                sharing.Finish(std::exchange(chunk, sharing.chunks_), {}, true);
+                sharing.Finish(std::exchange(chunk, sharing.Chunks()), {}, true);
                 return false;
             }
             SettleNode(node, sum);
             if (ordinal % sharing.perChunk_ != 0 && ordinal != sharing.nodes_) return true;
-            sharing.Finish(std::exchange(chunk, sharing.chunks_), sum, false);
+            sharing.Finish(std::exchange(chunk, sharing.Chunks()), sum, false);
             sum = {};
             done();
             chunk = sharing.Take();
-            return chunk < sharing.chunks_;
+            return chunk < sharing.Chunks();
         });
     } catch (...) {
         // The chunk in hand is left to the owner.
-        if (chunk < sharing.chunks_) sharing.Finish(chunk, {}, true);
+        if (chunk < sharing.Chunks()) sharing.Finish(chunk, {}, true);
         throw;
     }
 }
@@ -1058,14 +1049,15 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
         listValues_.resize(completions_.Items.size());
         for (std::size_t i = 0; i < listValues_.size(); ++i) listValues_[i] = completions_.Items[i].Value;
     }
-    Sharing sharing(*this, NodesOf(front_ + 1));
+    const std::size_t nodes = NodesOf(front_ + 1);
+    Sharing sharing(*this, nodes, std::max<std::size_t>(1, (nodes + kChunks - 1) / kChunks));
     // The chunks' sums, added in order as far as they are done; a chunk a
     // helper left is settled here.
     std::size_t added = 0;
     auto add = [&] {
-        for (; added < sharing.chunks_; ++added) {
+        for (; added < sharing.Chunks(); ++added) {
             Sharing::Chunk& c = sharing.chunk_[added];
-            if (!c.Done.load(std::memory_order_acquire)) return;
+            if (!sharing.IsDone(added)) return;
             if (c.Failed) {
                 c.Sum = {};
                 SettleChunk(sharing, added, c.Sum);
@@ -1079,17 +1071,12 @@ void PearsonLattice::Settle(std::uint64_t (&ways)[3], long double (&mass)[3], st
         }
     };
     // However this ends, the helpers are stopped and gone first.
-    const WorkOffer<Sharing> offered(sharing, offer, sharing.chunks_ > 1);
+    const WorkOffer<Sharing> offered(sharing, offer, sharing.Chunks() > 1);
     SettleChunks(sharing, add);
     // The chunks other threads still settle, waited for with the progress
     // shown.
-    while (added < sharing.chunks_) {
-        {
-            std::unique_lock<std::mutex> hold(sharing.finishing_);
-            sharing.finished_.wait_for(hold, std::chrono::milliseconds(10), [&] {
-                return sharing.chunk_[added].Done.load(std::memory_order_acquire);
-            });
-        }
+    while (added < sharing.Chunks()) {
+        sharing.WaitFor(added, std::chrono::milliseconds(10));
         add();
         tick_(kWaitTick);
     }

@@ -30,13 +30,10 @@
 // every one greater, are settled as a run, without being listed.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -115,23 +112,15 @@ public:
         struct Chunk {
             Tally Sum;
             bool Failed = false;  // left unsettled by the thread that took it
-            std::atomic<bool> Done{false};
         };
-        Sharing(const PearsonLattice& owner, std::size_t nodes);
-        // The next chunk no thread has taken; the number of chunks once
-        // none is left (or the owner has stopped the sharing).
-        std::size_t Take();
+        Sharing(const PearsonLattice& owner, std::size_t nodes, std::size_t perChunk);
         // Hands a chunk's sum (or its failure) to the owner.
         void Finish(std::size_t chunk, const Tally& sum, bool failed);
 
         const PearsonLattice& owner_;  // (read only: helpers read its sides)
         std::size_t nodes_;
         std::size_t perChunk_;
-        std::size_t chunks_;
         std::unique_ptr<Chunk[]> chunk_;
-        std::atomic<std::size_t> next_{0};
-        std::mutex finishing_;
-        std::condition_variable finished_;
     };
 
     // After Prepare: the observed table's lattice value, and a bound of the
