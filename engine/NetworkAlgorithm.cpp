@@ -237,12 +237,11 @@ private:
             Done = true;
             Changed.notify_all();
         }
-        // Whether the helper has ended (or, with countOnly, counted the
-        // sample points or left its passes without), waiting for it up to
-        // the given time.
-        bool WaitFor(std::chrono::milliseconds most, bool countOnly = false) {
+        // Whether the helper has counted the sample points (or left its
+        // passes without, or ended), waiting for it up to the given time.
+        bool WaitForCount(std::chrono::milliseconds most) {
             std::unique_lock<std::mutex> hold(Changing);
-            return Changed.wait_for(hold, most, [&] { return Done || (countOnly && (Counted || PassesLeft)); });
+            return Changed.wait_for(hold, most, [&] { return Done || Counted || PassesLeft; });
         }
         // Offers work to the other side, or (with nullptr) withdraws it
         // once no thread of the other side is in it.
@@ -528,8 +527,7 @@ private:
                             const Completions& list);
     void Settle(int which, const Entry& e, const Node& n);
     // A child's partial tables from one parent: current.Items[From, To)
-    // through the column choice steps[Step] (positions in 32 bits: a stage
-    // holds fewer entries).
+    // through the column choice steps[Step].
     struct Onward {
         std::int32_t Node;
         std::uint32_t Step;
@@ -723,7 +721,7 @@ std::int32_t Network::GraphFor(bool probability) {
     if (probability && beside_ != nullptr) {
         // The helper builds the probability's graph first: once it has,
         // this side runs on it too rather than building it again.
-        while (!beside_->WaitFor(std::chrono::milliseconds(20), true)) Progress();
+        while (!beside_->WaitForCount(std::chrono::milliseconds(20))) Progress();
         graph_ = beside_->GraphSoFar();
     }
     if (!serves()) BuildGraph(probability);
@@ -2471,9 +2469,8 @@ void Network::Pass(int ordering) {
     current.Items.push_back(StoredEntry::Of(start));
     WorkVector<Child> scratch;
     WorkVector<Entry> open;
-    // The open partial tables of a node going on to a child without a
-    // list: current.Items[From, To) through the column choice steps[Step].
-    // They are gathered child by child once every node of the stage is
+    // The open partial tables going on to children without a list (see
+    // Onward), gathered child by child once every node of the stage is
     // done. (Positions are kept in 32 bits: a stage holds fewer entries.)
     const std::size_t maxEntries = std::min<std::size_t>(limits_.MaxEntries, std::numeric_limits<std::uint32_t>::max());
     WorkVector<Onward> onward, byChild;
