@@ -26,19 +26,25 @@ public:
     // (Inlined: it is the innermost step of the network's and the integer
     // count's merging.)
     [[gnu::always_inline]] void Add(const Item& item) {
+        Add(KeyOf{}(item), [&] { return item; }, [&](Item& existing) { Merge{}(existing, item); });
+    }
+    // As Add, for an item with the given key formed only where the key is
+    // new: make() forms it; otherwise mergeInto(existing) adds it to the
+    // one with its key (as Merge would).
+    template <typename Make, typename MergeInto>
+    [[gnu::always_inline]] void Add(std::int64_t key, Make&& make, MergeInto&& mergeInto) {
         if (2 * (items_.size() + 1) > slots_.size()) Grow();
-        const std::int64_t key = KeyOf{}(item);
         const std::size_t mask = slots_.size() - 1;
         for (std::size_t at = Hash(key) & mask;; at = (at + 1) & mask) {
             std::uint64_t& slot = slots_[at];
             if ((slot >> 32) != generation_) {
                 slot = (generation_ << 32) | items_.size();
-                items_.push_back(item);
+                items_.push_back(make());
                 return;
             }
             Item& existing = items_[slot & 0xFFFFFFFFu];
             if (KeyOf{}(existing) == key) {
-                Merge{}(existing, item);
+                mergeInto(existing);
                 return;
             }
         }

@@ -130,17 +130,17 @@ struct Keyed {
 struct KeyOf {
     std::int64_t operator()(const Keyed& k) const { return k.Key; }
 };
+// Adds the partial tables of x to those of m, keeping the range of both.
+[[gnu::always_inline]] inline void MergeInto(StoredEntry& m, const Entry& x) {
+    m.Ways += x.Ways;
+    m.Mass.Set(m.Mass.Get() + x.Mass);
+    // Mostly equal past values merge, so the range rarely widens: the
+    // extended values are written back only when it does.
+    if (x.Low < m.Low.Get()) m.Low.Set(x.Low);
+    if (x.High > m.High.Get()) m.High.Set(x.High);
+}
 struct Combined {
-    void operator()(Keyed& to, const Keyed& from) const {
-        StoredEntry& m = to.Value;
-        const StoredEntry& x = from.Value;
-        m.Ways += x.Ways;
-        m.Mass.Set(m.Mass.Get() + x.Mass.Get());
-        // Mostly equal past values merge, so the range rarely widens: the
-        // extended values are written back only when it does.
-        if (x.Low.Get() < m.Low.Get()) m.Low = x.Low;
-        if (x.High.Get() > m.High.Get()) m.High = x.High;
-    }
+    void operator()(Keyed& to, const Keyed& from) const { MergeInto(to.Value, from.Value.Load()); }
 };
 using Merging = MergingTable<Keyed, KeyOf, Combined>;
 
@@ -1204,15 +1204,18 @@ std::int64_t Network::Quantise(long double value) const {
         }
         return exponent * (std::int64_t{1} << 48) + mantissa;
     }
-    // llround, inline: the fraction x - trunc(x) is exact, and halves go
-    // away from zero.
+    // llround, inline: an integer within one of x, as the processor rounds
+    // it in whatever mode (a cast would switch the mode to truncation and
+    // back, twice the time), moved to the nearest with halves away from
+    // zero; the fraction x - q is exact.
     const long double x = value / quantum_[ordering_];
     if (!(std::fabs(x) < 0x1p62L)) return std::llround(x);
-    auto q = static_cast<std::int64_t>(x);
+    std::int64_t q = 0;
+    asm("fistpll %0" : "=m"(q) : "t"(x) : "st");
     const long double fraction = x - static_cast<long double>(q);
-    if (fraction >= 0.5L)
+    if (fraction > 0.5L || (fraction == 0.5L && x > 0.0L))
         ++q;
-    else if (fraction <= -0.5L)
+    else if (fraction < -0.5L || (fraction == -0.5L && x < 0.0L))
         --q;
     return q;
 }
@@ -2357,22 +2360,29 @@ void Network::GatherChildren(Gathering& g, std::size_t chunk, GatherScratch& s, 
             const Onward& o = g.ByChild[from];
             const Step& c = g.Steps[o.Step];
             tick(o.To - o.From);
-            // In blocks: formed, then added (one by one while the merging
-            // table is small; once it is past the caches, fetching ahead).
-            // An entry is read back only after the block is formed, so its
-            // packed values are not read while their stores are still on
-            // their way.
+            // While the merging table is small, each partial table is added
+            // as it is formed, merged from the registers (most merge: only
+            // the new ones are stored). Once the table is past the caches,
+            // in blocks: formed, then added fetching ahead what each will
+            // touch.
             for (std::size_t i = o.From; i < o.To;) {
+                const std::size_t last = std::min<std::size_t>(o.To, i + 256);
+                if (s.Table.Bytes() < limits_.FetchAheadFrom) {
+                    for (; i < last; ++i) {
+                        const Entry x = Extend(g.Items[i].Load(), c.Ways, c.Factor, c.Own);
+                        const std::int64_t key = Quantise(x.Low);
+                        s.Table.Add(
+                            key, [&] { return Keyed{key, StoredEntry::Of(x)}; },
+                            [&](Keyed& existing) { MergeInto(existing.Value, x); });
+                    }
+                    continue;
+                }
                 s.Block.clear();
-                for (const std::size_t last = std::min<std::size_t>(o.To, i + 256); i < last; ++i) {
+                for (; i < last; ++i) {
                     const Entry x = Extend(g.Items[i].Load(), c.Ways, c.Factor, c.Own);
                     s.Block.push_back({Quantise(x.Low), StoredEntry::Of(x)});
                 }
-                if (s.Table.Bytes() < limits_.FetchAheadFrom) {
-                    for (const Keyed& k : s.Block) s.Table.Add(k);
-                } else {
-                    s.Table.AddAll(s.Block.data(), s.Block.size());
-                }
+                s.Table.AddAll(s.Block.data(), s.Block.size());
             }
             // One node's merging table (an entry, its key and about two
             // slots, and the key with its position to sort) may be large
