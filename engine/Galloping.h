@@ -9,6 +9,25 @@ namespace kelvorin {
 
 constexpr std::size_t kNoHint = std::numeric_limits<std::size_t>::max();
 
+// std::partition_point (the first element of [first, last) for which
+// inFront fails, inFront holding for a prefix), bisecting without a branch
+// on the outcome: each step keeps the upper half where inFront holds at its
+// start, a conditional move, so the searches of the innermost loops do not
+// stall on mispredicted branches. (For ranges in the caches: over ranges
+// far out of them, the branches' guesses fetch ahead and std::partition_point
+// is the faster.)
+template <typename It, typename InFront>
+It PartitionPoint(It first, It last, InFront&& inFront) {
+    auto n = last - first;
+    if (n == 0) return first;
+    while (n > 1) {
+        const auto half = n / 2;
+        first = inFront(first[half]) ? first + half : first;
+        n -= half;
+    }
+    return first + (inFront(*first) ? 1 : 0);
+}
+
 // The end of the prefix of values for which inFront holds, found by
 // galloping from the hint (steps doubling away from it bracket the end) or,
 // without one, over the whole range, then by bisection; the hint is moved
