@@ -39,7 +39,10 @@ public:
             std::uint64_t& slot = slots_[at];
             if ((slot >> 32) != generation_) {
                 slot = (generation_ << 32) | items_.size();
-                items_.push_back(make());
+                // (Copied in as a named item: the vector's copying append
+                // is inlined where its moving one is not.)
+                const Item& made = make();
+                items_.push_back(made);
                 return;
             }
             Item& existing = items_[slot & 0xFFFFFFFFu];
