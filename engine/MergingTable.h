@@ -26,11 +26,11 @@ public:
     // (Inlined: it is the innermost step of the network's and the integer
     // count's merging.)
     [[gnu::always_inline]] void Add(const Item& item) {
-        Add(KeyOf{}(item), [&] { return item; }, [&](Item& existing) { Merge{}(existing, item); });
+        Add(KeyOf{}(item), [&]() -> const Item& { return item; }, [&](Item& existing) { Merge{}(existing, item); });
     }
     // As Add, for an item with the given key formed only where the key is
-    // new: make() forms it; otherwise mergeInto(existing) adds it to the
-    // one with its key (as Merge would).
+    // new: make() forms it (or refers to it); otherwise mergeInto(existing)
+    // adds it to the one with its key (as Merge would).
     template <typename Make, typename MergeInto>
     [[gnu::always_inline]] void Add(std::int64_t key, Make&& make, MergeInto&& mergeInto) {
         if (2 * (items_.size() + 1) > slots_.size()) Grow();
