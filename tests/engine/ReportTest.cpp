@@ -108,7 +108,18 @@ TEST_F(ReportTest, WorkedExamples) {
           "  (min.expected = 5.2)", ""}},
         {approx, {{5, 5}, {5, 5}}, {},
          {lr, "  Chi^2 =   0.000" + df1 + "1.000000", yates, "  (min.expected = 5.0)", "", pearson, "  Chi^2 =   0.000" + df1 + "1.000000",
-          "  Yates:  Chi^2 =   0.200,           p  =   0.654721", "  (min.expected = 5.0)", ""}},
+          yates, "  (min.expected = 5.0)", ""}},
+        // |ad - bc| = 5 is below N / 2: the correction takes both statistics
+        // to 0, never above the uncorrected ones (p from R's chisq.test and
+        // pchisq).
+        {approx, {{5, 5}, {5, 6}}, {},
+         {lr, "  Chi^2 =   0.043" + df1 + "0.834978", yates, "  (min.expected = 4.8)", "", pearson,
+          "  Chi^2 =   0.043" + df1 + "0.834996", yates, "  (min.expected = 4.8)", ""}},
+        // Counts at their expected values within rounding: the likelihood
+        // ratio's terms cancel to a few units of the last place below 0,
+        // shown as 0 (the distribution refuses a negative argument).
+        {"AppLRtest", {{4721, 4720}, {4722, 4721}}, {}, {lr, "  Chi^2 =   0.000" + df1 + "1.000000", yates}, false},
+        {"AppLRtest", {{7, 7, 63}}, {"1", "1", "9"}, {lr, "  Chi^2 =   0.000" + df2 + "1.000000"}, false},
         // One degree of freedom: p = erfc(sqrt(x / 2)).
         {approx, {{1, 0}, {0, 1}}, {},
          {lr, "  Chi^2 =   2.773" + df1 + Printf("%8.6f", std::erfc(std::sqrt(2.0 * std::log(2.0)))), yates, "  (min.expected = 0.5)", "",
