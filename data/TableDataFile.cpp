@@ -1,10 +1,13 @@
 #include "TableDataFile.h"
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <limits>
+#include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "Format.h"
 
@@ -79,6 +82,96 @@ std::string WeightText(const std::string& text) {
     return "1";
 }
 
+// TEXT without the blanks and control characters at both ends.
+std::string Trimmed(const std::string& text) {
+    std::size_t from = 0, to = text.size();
+    while (from < to && static_cast<unsigned char>(text[from]) <= ' ') ++from;
+    while (to > from && static_cast<unsigned char>(text[to - 1]) <= ' ') --to;
+    return text.substr(from, to - from);
+}
+
+// A weight typed as a decimal number, exactly: Digits x 10^Exponent, the
+// digits without leading or trailing zeros ("" for 0).
+struct DecimalWeight {
+    std::string Digits;
+    long long Exponent = 0;
+};
+
+// TEXT (trimmed) as an unsigned decimal number with an optional "+", an
+// optional fraction and an optional exponent ("0.25", "+.5", "2.", "1e3",
+// "2.5E-2"); nothing for any other text.
+std::optional<DecimalWeight> ParseDecimalWeight(const std::string& text) {
+    std::size_t pos = 0;
+    if (pos < text.size() && text[pos] == '+') ++pos;
+    DecimalWeight weight;
+    bool anyDigit = false;
+    bool fraction = false;
+    for (; pos < text.size(); ++pos) {
+        const char c = text[pos];
+        if (c == '.' && !fraction) {
+            fraction = true;
+        } else if (IsDigit(c)) {
+            anyDigit = true;
+            if (!(weight.Digits.empty() && c == '0')) weight.Digits += c;
+            if (fraction) --weight.Exponent;
+        } else {
+            break;
+        }
+    }
+    if (!anyDigit) return std::nullopt;
+    if (pos < text.size() && (text[pos] == 'e' || text[pos] == 'E')) {
+        ++pos;
+        bool negative = false;
+        if (pos < text.size() && IsSign(text[pos])) negative = text[pos++] == '-';
+        if (pos == text.size()) return std::nullopt;
+        long long exponent = 0;
+        for (; pos < text.size() && IsDigit(text[pos]); ++pos) {
+            exponent = exponent * 10 + (text[pos] - '0');
+            if (exponent > 100000) return std::nullopt;
+        }
+        weight.Exponent += negative ? -exponent : exponent;
+    }
+    if (pos != text.size()) return std::nullopt;
+    while (!weight.Digits.empty() && weight.Digits.back() == '0') {
+        weight.Digits.pop_back();
+        ++weight.Exponent;
+    }
+    return weight;
+}
+
+// The weights of a one-way table as the data file holds them: whole
+// numbers, which the reader reads back. Weights typed as whole numbers are
+// written as they stand; decimal ones ("0.5", "0.25", "0.25") are all
+// multiplied by the same power of ten, which keeps their proportions
+// exactly ("50", "25", "25"). False where that would take a number past
+// the file's 32-bit range. Texts that are no numbers at all (weights the
+// run refused) are written as they stand.
+bool WholeWeights(std::vector<std::string>& texts) {
+    std::vector<DecimalWeight> weights;
+    bool whole = true;
+    for (const std::string& text : texts) {
+        const std::string trimmed = Trimmed(text);
+        const std::optional<DecimalWeight> weight = ParseDecimalWeight(trimmed);
+        if (!weight) return true;
+        whole = whole && trimmed.find_first_not_of("0123456789") == std::string::npos;
+        weights.push_back(*weight);
+    }
+    if (whole) return true;
+    // The power of ten that makes every weight whole (and none larger).
+    long long least = 0;
+    for (const DecimalWeight& w : weights)
+        if (!w.Digits.empty()) least = std::min(least, w.Exponent);
+    for (std::size_t k = 0; k < weights.size(); ++k) {
+        const DecimalWeight& w = weights[k];
+        const long long zeros = w.Digits.empty() ? 0 : w.Exponent - least;
+        if (static_cast<long long>(w.Digits.size()) + zeros > 10) return false;
+        const std::string digits = w.Digits.empty() ? "0" : w.Digits + std::string(static_cast<std::size_t>(zeros), '0');
+        if (std::stoll(digits) > std::numeric_limits<std::int32_t>::max()) return false;
+        texts[k] = digits;
+    }
+    return true;
+}
+
 // Builds the text of the current table and its weights; false (and the
 // message) at the first count cell that is not a whole number.
 bool BuildTableText(const AnalysisState& state, const TextGrid& entryGrid, const TextGrid& proportionsGrid,
@@ -100,12 +193,19 @@ bool BuildTableText(const AnalysisState& state, const TextGrid& entryGrid, const
     text += '\n';
     if (rows != 1 && cols != 1) return true;
 
+    std::vector<std::string> texts;
+    for (int k = 0; k < (rows == 1 ? cols : rows); ++k)
+        texts.push_back(WeightText(rows == 1 ? proportionsGrid.Cell(k, 0) : proportionsGrid.Cell(0, k)));
+    if (!WholeWeights(texts)) {
+        messages.Show("The weights cannot be written as whole numbers", "Error");
+        return false;
+    }
     std::string weights;
     if (rows == 1) {
-        for (int j = 0; j < cols; ++j) weights += ' ' + WeightText(proportionsGrid.Cell(j, 0));
+        for (const std::string& weight : texts) weights += ' ' + weight;
     } else {
-        weights = WeightText(proportionsGrid.Cell(0, 0));
-        for (int i = 1; i < rows; ++i) weights += '\n' + WeightText(proportionsGrid.Cell(0, i));
+        weights = texts.front();
+        for (std::size_t i = 1; i < texts.size(); ++i) weights += '\n' + texts[i];
     }
     text += weights;
     text += "\n\n";

@@ -305,6 +305,35 @@ TEST_F(TableCommandsTest, SaveToNewFileThenFourToSameFileHoldsFiveCopies) {
     EXPECT_EQ(Contents(path), Repeat(copy, 5));
 }
 
+// The file holds whole numbers: decimal weights are written multiplied by one
+// power of ten, so a saved table reads back with the proportions it was
+// analysed with; weights that would need more than 32 bits are refused.
+TEST_F(TableCommandsTest, DecimalWeightsAreSavedAsWholeNumbersInTheSameProportions) {
+    const std::string path = dir.File("decimal.dat");
+    struct Case {
+        Rows table;
+        Lines weights;
+        std::string written;
+    };
+    for (const Case& c : {Case{{{"5", "7", "9"}}, {"0.5", " 0.25 ", ""}, " 50 25 100\n\n"},
+                          Case{{{"4"}, {"5"}}, {"2.5e1", "+.5"}, "250\n5\n\n"},
+                          Case{{{"6", "2"}}, {"1E3", "20"}, " 1000 20\n\n"}}) {
+        SCOPED_TRACE(c.written);
+        NewTable(c.table, c.weights);
+        const Weights analysed = State().Proportions;
+        Answer(saveDialog, path);
+        commands.SaveToNewFile();
+        EXPECT_TRUE(Contents(path).ends_with("\n\n" + c.written)) << Contents(path);
+        ReadNew(path);
+        EXPECT_EQ(State().Proportions, analysed);
+    }
+    NewTable({{"5", "7"}}, {"1e-12", "1"});
+    const std::string before = Contents(path);
+    commands.SaveToNewFile();
+    EXPECT_EQ(messages.shown, (Messages{{"The weights cannot be written as whole numbers", "Error"}}));
+    EXPECT_EQ(Contents(path), before);
+}
+
 // Save refuses a bad count cell or an unwritable file (folder, missing folder,
 // full disk) with its message; the replaced file stays whole, no temporary left.
 TEST_F(TableCommandsTest, UnwritableFileIsReported) {
