@@ -100,7 +100,21 @@ bool MoveReportToResult(const CommandPorts& ports, bool& unopened) {
     return !toFile || state.DetailsFile.Close();
 }
 
+// Makes COPY a copy of GRID.
+void CopyGrid(const TextGrid& grid, MemoryTextGrid& copy) {
+    copy.SetRowCount(grid.RowCount());
+    copy.SetColCount(grid.ColCount());
+    for (int row = 0; row < grid.RowCount(); ++row)
+        for (int col = 0; col < grid.ColCount(); ++col) copy.SetCell(col, row, grid.Cell(col, row));
+}
+
 }  // namespace
+
+void TableCommands::RunAnalysis() {
+    ports_.Engine->RunAnalysis();
+    CopyGrid(*ports_.EntryGrid, analysedTable_);
+    CopyGrid(*ports_.ProportionsGrid, analysedWeights_);
+}
 
 void TableCommands::New() {
     AnalysisState& state = StateOf(ports_);
@@ -111,7 +125,7 @@ void TableCommands::New() {
     state.DataFile.Close();
     if (!ports_.InputGrid->ShowModalAt(gridPlacement_)) return;
     StartTable(ports_);
-    ports_.Engine->RunAnalysis();
+    RunAnalysis();
     gridPlacement_ = ports_.InputGrid->CurrentPlacement();
 }
 
@@ -133,7 +147,7 @@ void TableCommands::ReadFromNewFile() {
         ports_.Messages->ShowErrorAbort(DataErrorText(state));
         return;
     }
-    ports_.Engine->RunAnalysis();
+    RunAnalysis();
     ports_.Menus->SetEnabled(MenuItem::fromsamefile1, true);
 }
 
@@ -154,19 +168,18 @@ void TableCommands::ReadFromSameFile() {
         ports_.Messages->ShowErrorAbort(DataErrorText(state));
         return;
     }
-    ports_.Engine->RunAnalysis();
+    RunAnalysis();
 }
 
 void TableCommands::SaveToNewFile() {
     AnalysisState& state = StateOf(ports_);
     state.SaveFileName.clear();
-    WriteTableData(state, *ports_.SaveDialog2, *ports_.EntryGrid, *ports_.ProportionsGrid, *ports_.Messages);
+    WriteTableData(state, *ports_.SaveDialog2, analysedTable_, analysedWeights_, *ports_.Messages);
     ports_.Menus->SetEnabled(MenuItem::tosamefile1, true);
 }
 
 void TableCommands::SaveToSameFile() {
-    WriteTableData(StateOf(ports_), *ports_.SaveDialog2, *ports_.EntryGrid, *ports_.ProportionsGrid,
-                   *ports_.Messages);
+    WriteTableData(StateOf(ports_), *ports_.SaveDialog2, analysedTable_, analysedWeights_, *ports_.Messages);
 }
 
 void TableCommands::BulkProcessing() {
@@ -206,7 +219,7 @@ void TableCommands::BulkProcessing() {
             if (lines < 0) SkipRestOfBlock(state.DataFile);
             ports_.Report->AppendLine(DataErrorText(state));
         } else {
-            ports_.Engine->RunAnalysis();
+            RunAnalysis();
         }
         // A run with the Details option may have chosen another file under
         // the same name slot; the report goes to whatever it names now.

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "AnalysisEngine.h"
+#include "MemoryTextGrid.h"
 #include "Ports.h"
 
 namespace kelvorin {
@@ -72,9 +73,18 @@ public:
     void StopBulkProcessing() { stopRequested_ = true; }
 
 private:
+    // Starts the analysis run and keeps the grids as it leaves them.
+    void RunAnalysis();
+
     CommandPorts ports_;
     Placement gridPlacement_;
     bool stopRequested_ = false;
+    // The entry and proportions grids as the last run left them: what Save
+    // writes. The grids may change without a run since (an entry that was
+    // not accepted, a read that ended in a data error), and Save must not
+    // write a table that was never analysed.
+    MemoryTextGrid analysedTable_;
+    MemoryTextGrid analysedWeights_;
 };
 
 }  // namespace kelvorin

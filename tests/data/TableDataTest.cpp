@@ -334,23 +334,41 @@ TEST_F(TableCommandsTest, DecimalWeightsAreSavedAsWholeNumbersInTheSameProportio
     EXPECT_EQ(Contents(path), before);
 }
 
-// Save refuses a bad count cell or an unwritable file (folder, missing folder,
-// full disk) with its message; the replaced file stays whole, no temporary left.
+// Save writes the table of the last run: not what a cancelled entry or a read
+// that ended in a data error has left in the entry grid since.
+TEST_F(TableCommandsTest, SaveWritesTheAnalysedTableWhateverTheGridHoldsSince) {
+    NewTable({{"1", "2"}, {"3", "4"}});
+    Fill(entryGrid, {{"7", "8"}, {"9", "10"}});
+    inputGrid.accept = false;
+    commands.New();
+    const std::string path = dir.File("analysed.dat"), analysed = "    1    2\n    3    4\n\n";
+    Answer(saveDialog, path);
+    commands.SaveToNewFile();
+    EXPECT_EQ(Contents(path), analysed);
+    ReadNew(Write("ragged.dat", "5 6 7\n8 9\n\n"));
+    ASSERT_EQ(messages.errorAborts.size(), 1u);
+    ASSERT_EQ(entryGrid.Cell(0, 0), "5");
+    commands.SaveToSameFile();
+    EXPECT_EQ(Contents(path), analysed + analysed);
+}
+
+// Save refuses a bad count cell (of a table its run refused) or an unwritable
+// file (folder, missing folder, full disk) with its message; the replaced
+// file stays whole, no temporary left.
 TEST_F(TableCommandsTest, UnwritableFileIsReported) {
     const Rows ones(20, Lines(60, "1"));
-    NewTable(ones);
     const std::string keep = Write("keep.dat", "    9\n\n");
     Answer(saveDialog, keep);
     for (const std::string bad : {"x", "3.5", "", "12 ", "2147483648"}) {
-        entryGrid.SetCell(59, 19, bad);
+        Rows table = ones;
+        table[19][59] = bad;
+        NewTable(table);
+        messages.shown.clear();
         commands.SaveToNewFile();
+        EXPECT_EQ(messages.shown, Messages(1, {"Data error at (20,60).", "Error"})) << bad;
     }
-    EXPECT_EQ(messages.shown, Messages(5, {"Data error at (20,60).", "Error"}));
-    entryGrid.SetColCount(59);
-    commands.SaveToNewFile();
-    EXPECT_EQ(messages.shown.back().first, "Data error at (1,60).");
     messages.shown.clear();
-    Fill(entryGrid, ones);
+    NewTable(ones);
     WithFileSizeLimit(1000, [&] { commands.SaveToNewFile(); });
     for (const std::string& name : {dir.Path(), dir.File("no/such/folder.dat")}) {
         Answer(saveDialog, name);
