@@ -115,6 +115,7 @@ class UnusedDialog : public FileDialog {
 public:
     void SetFileName(const std::string&) override {}
     std::string FileName() const override { return {}; }
+    void SetConfirmReplace(bool) override {}
     bool Execute() override { return false; }
 };
 

@@ -181,6 +181,10 @@ void TableCommands::BulkProcessing() {
         // The result file is chosen and emptied only once there is data.
         if (!state.DataFile.Open(state.DataFileName, TextFile::Mode::Read)) return;
         state.DetailsFileName.clear();
+        // The result file is replaced, so the dialog asks before taking an
+        // existing one (a run's details file, chosen in the same dialog,
+        // is appended to and does not ask).
+        ports_.SaveDialog1->SetConfirmReplace(true);
         if (ports_.SaveDialog1->Execute()) {
             state.DetailsFileName = ports_.SaveDialog1->FileName();
             DeleteResultFile(state.DetailsFileName);
