@@ -314,6 +314,41 @@ TEST_F(MainWindow, OnlyTheDialogsOfFilesThatAreReplacedAskBeforeTakingAnExisting
     EXPECT_TRUE(trace.open(QIODevice::ReadOnly) && trace.readAll().count("Observed numbers.") == 2);
 }
 
+// The results editor refuses to replace the data file the main window is
+// reading, which reads on as before; once New has closed that file, the
+// editor saves to it like to any other.
+TEST_F(MainWindow, TheResultsEditorDoesNotReplaceTheDataFileBeingRead) {
+    Start();
+    const QByteArray tables = kTable2x3 + "\n" + kTable2x2;
+    const QString data = WriteFile("two.dat", tables);
+    ReadFromNewFile(data);
+    Item("Store1")->trigger();
+    TResults* results = &program->Results;
+    auto saveFromEditor = [&] { modals.When(results, [results] { results->Savetofile1()->trigger(); }); };
+    EXPECT_CALL(dialogs, SaveFileName(results, QString("Text (*.txt)|*.txt"), QString("txt"), _, true))
+        .Times(2)
+        .WillRepeatedly(Return(data));
+    EXPECT_CALL(dialogs, Message(results, QString("The data file being read cannot be written"), QString("Error"),
+                                 DialogService::Icon::Error));
+    saveFromEditor();
+    Item("Edit1")->trigger();
+    EXPECT_TRUE(modals.Done());
+    QFile file(data);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), tables);
+    file.close();
+    progress->StartRun();
+    Item("fromsamefile1")->trigger();
+    EXPECT_EQ(Report().mid(2, kObserved2x2.size()), kObserved2x2);
+
+    TypeTable(kTable2x2);
+    saveFromEditor();
+    Item("Edit1")->trigger();
+    EXPECT_TRUE(modals.Done());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(LinesOf(QString::fromUtf8(file.readAll())), EditorLines());
+}
+
 // After a first run (which turns Results on), a run has Table and Options
 // off, Save and Results on, the progress bar and "N  Click to break" shown.
 // Store appends the lines written so far and Edit shows them meanwhile. Each "No" appends a sample point;
