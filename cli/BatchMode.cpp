@@ -7,6 +7,7 @@
 #include "AnalysisEngine.h"
 #include "ConsolePorts.h"
 #include "MemoryTextGrid.h"
+#include "SameFile.h"
 #include "SettingsStore.h"
 #include "StoredOptions.h"
 #include "TableDataFile.h"
@@ -24,7 +25,8 @@ std::string BatchUsage() {
            "NAME is one of Observed, Expected, Column, Row, ExaLRtest, ExaCStest,\n"
            "AppLRtest, AppCStest, CountPos, Details, 2x2twotail, 2x2onetail\n"
            "(VALUE 1 or 0), Track (0 to 4) or InputData (-1 to 1). DETAILSFILE\n"
-           "receives the sample-point trace when Details=1. Ctrl-C breaks the\n"
+           "receives the sample-point trace when Details=1. DATAFILE, RESULTFILE\n"
+           "and DETAILSFILE must be three different files. Ctrl-C breaks the\n"
            "running enumeration off; a second Ctrl-C ends the program.\n"
            "Exit status: 0 every table got a report, 1 an error was reported for\n"
            "any table or file (later tables are still reported), 2 usage error or\n"
@@ -42,6 +44,23 @@ struct BatchArguments {
     bool NoSettings = false;
     bool Help = false;
 };
+
+// The data, result and details files must be three files: the result file
+// is emptied before the data file is read, and the details file is appended
+// to while the others are read and written. An error text when two of the
+// named ones are one file (whatever their spelling): a usage error, so the
+// run is refused before any of them is opened. The details file counts even
+// without Details=1, so that whether the arguments are accepted does not
+// depend on the stored options.
+std::optional<std::string> FindFileClash(const BatchArguments& arguments) {
+    if (IsSameFile(arguments.OutputFile, arguments.DataFile))
+        return "result file " + arguments.OutputFile + " is the data file";
+    if (IsSameFile(arguments.DetailsFile, arguments.DataFile))
+        return "details file " + arguments.DetailsFile + " is the data file";
+    if (IsSameFile(arguments.DetailsFile, arguments.OutputFile))
+        return "details file " + arguments.DetailsFile + " is the result file";
+    return std::nullopt;
+}
 
 // Parses the arguments; an error text on failure.
 std::optional<std::string> ParseArguments(const std::vector<std::string>& args, BatchArguments& parsed) {
@@ -80,7 +99,7 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& args, 
         }
     }
     if (!batch || parsed.DataFile.empty()) return std::string("no data file given with --batch");
-    return std::nullopt;
+    return FindFileClash(parsed);
 }
 
 // Reads on to the end of the block that a data error interrupted, so the
@@ -96,6 +115,7 @@ class UnusedDialog : public FileDialog {
 public:
     void SetFileName(const std::string&) override {}
     std::string FileName() const override { return {}; }
+    void SetConfirmReplace(bool) override {}
     bool Execute() override { return false; }
 };
 

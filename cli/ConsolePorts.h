@@ -63,6 +63,8 @@ public:
     explicit FixedFileDialog(std::string name) : answer_(std::move(name)) {}
     void SetFileName(const std::string& name) override { name_ = name; }
     std::string FileName() const override { return name_; }
+    // The name is given beforehand: there is nothing to ask.
+    void SetConfirmReplace(bool) override {}
     bool Execute() override;
 
 private:

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <vector>
 
+#include "SameFile.h"
 #include "TableDataFile.h"
 #include "TextFile.h"
 
@@ -17,6 +18,7 @@ namespace {
 constexpr int kMaxTableRows = 50;
 
 const char* const kNoData = "No data avaiable";
+const char* const kDataFileAsResult = "The data file cannot be used as the result file";
 
 AnalysisState& StateOf(const CommandPorts& ports) { return ports.Engine->State(); }
 
@@ -188,18 +190,34 @@ void TableCommands::BulkProcessing() {
     // The open dialog keeps the name it last held. Cancelled, the processing
     // goes on with a data file still open from an earlier Read, from where
     // that read stopped, and with the result file name it already held.
+    bool resultChosen = false;
     if (ports_.OpenDialog1->Execute()) {
         state.DataFile.Close();
         state.DataFileName = ports_.OpenDialog1->FileName();
         // The result file is chosen and emptied only once there is data.
         if (!state.DataFile.Open(state.DataFileName, TextFile::Mode::Read)) return;
         state.DetailsFileName.clear();
+        // The result file is replaced, so the dialog asks before taking an
+        // existing one (a run's details file, chosen in the same dialog,
+        // is appended to and does not ask).
+        ports_.SaveDialog1->SetConfirmReplace(true);
         if (ports_.SaveDialog1->Execute()) {
             state.DetailsFileName = ports_.SaveDialog1->FileName();
-            DeleteResultFile(state.DetailsFileName);
+            resultChosen = true;
         }
     }
     if (!state.DataFile.IsOpen()) return;
+    // The data file as result file would be deleted under the reader (which
+    // would go on reading the old contents while the reports filled a new
+    // file of that name), or would have the reports appended while it is
+    // read: refused before anything is deleted or run. The name is
+    // forgotten, so no later trace is appended to the data file either.
+    if (IsSameFile(state.DetailsFileName, state.DataFileName)) {
+        state.DetailsFileName.clear();
+        ports_.Messages->Show(kDataFileAsResult, "Error");
+        return;
+    }
+    if (resultChosen) DeleteResultFile(state.DetailsFileName);
 
     bool unopenedShown = false;
     for (;;) {

@@ -64,8 +64,12 @@ public:
     void New();
     void ReadFromNewFile();
     void ReadFromSameFile();
+    // Save refuses the data file open for reading (WriteTableData).
     void SaveToNewFile();
     void SaveToSameFile();
+    // Analyses every table of a data file into a result file, which is
+    // replaced. The data file itself as result file is refused with a
+    // message before anything is deleted or run.
     void BulkProcessing();
 
     // Stops a Bulk processing under way after its current table (the main

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Format.h"
+#include "SameFile.h"
 
 namespace kelvorin {
 
@@ -328,6 +329,13 @@ bool WriteTableData(AnalysisState& state, FileDialog& saveDialog2, const TextGri
     const bool newFile = state.SaveFileName.empty();
     if (newFile && saveDialog2.Execute()) state.SaveFileName = saveDialog2.FileName();
     if (state.SaveFileName.empty()) return false;
+    // The data file being read is neither replaced (the reader would go on
+    // in the old contents) nor appended to (it would read the table again).
+    if (state.DataFile.IsOpen() && IsSameFile(state.SaveFileName, state.DataFileName)) {
+        messages.Show(kDataFileBeingRead, "Error");
+        if (newFile) state.SaveFileName.clear();
+        return false;
+    }
 
     std::string text;
     if (!BuildTableText(state, entryGrid, proportionsGrid, messages, text)) return false;

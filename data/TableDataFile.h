@@ -20,6 +20,10 @@ inline constexpr int kScanLimit = 64;
 // Most values on a line of a table block.
 inline constexpr int kMaxTableValues = 60;
 
+// The message (caption "Error") of a save that would write the data file
+// open for reading.
+inline constexpr const char* kDataFileBeingRead = "The data file being read cannot be written";
+
 // Negative results of ReadTableData.
 inline constexpr int kReadTooManyValues = -1;  // a table line of more than 60 values
 inline constexpr int kReadRagged = -2;         // a line whose count differs from the first line's
@@ -71,7 +75,9 @@ int ReadTableData(AnalysisState& state, FileDialog& openDialog1, TextGrid& targe
 // written. Otherwise the table is appended to SaveFileName.
 // A count cell that is not a whole number gives the message "Data error at
 // (row,col)." and a file that cannot be written "Cannot write file <name>",
-// both with the caption "Error"; nothing of the table is written then.
+// both with the caption "Error"; nothing of the table is written then. So
+// does the data file open for reading (state.DataFile) as the file written,
+// with kDataFileBeingRead; a name just chosen for it is not kept.
 // Returns true when the table was written. Without a table (no rows or no
 // columns) nothing is asked and nothing is written.
 bool WriteTableData(AnalysisState& state, FileDialog& saveDialog2, const TextGrid& entryGrid,

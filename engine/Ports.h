@@ -92,6 +92,11 @@ public:
     virtual ~FileDialog() = default;
     virtual void SetFileName(const std::string& name) = 0;
     virtual std::string FileName() const = 0;
+    // Whether a save dialog asks before it takes an existing file: on (as
+    // it starts) for a file the caller replaces, off for one it appends to.
+    // A dialog shared by both kinds of caller is set by each before Execute;
+    // the setting lasts until it is changed.
+    virtual void SetConfirmReplace(bool confirm) = 0;
     // Shows the dialog; true when the user confirmed a name.
     virtual bool Execute() = 0;
 };

@@ -19,6 +19,8 @@ void OpenDetailsFile(AnalysisState& state, const EnginePorts& ports) {
         if (!state.DetailsFileName.empty()) same = state.DetailsFileName.substr(0, stemLength) == stem;
     }
     if (!same) {
+        // The trace is appended: an existing file is no reason to ask.
+        ports.SaveDialog1->SetConfirmReplace(false);
         if (!ports.SaveDialog1->Execute()) return;
         state.DetailsFileName = ports.SaveDialog1->FileName();
     }

@@ -10,8 +10,9 @@
 
 namespace kelvorin {
 
-// Asks for the details file name when needed (through SaveDialog1) and opens
-// it for appending; leaves DetailsFile closed when the dialog is cancelled or
+// Asks for the details file name when needed (through SaveDialog1, which
+// then does not ask before taking an existing file) and opens it for
+// appending; leaves DetailsFile closed when the dialog is cancelled or
 // the file cannot be opened. A name chosen once is reused without asking for
 // tables from a data file whose name starts the same way.
 void OpenDetailsFile(AnalysisState& state, const EnginePorts& ports);

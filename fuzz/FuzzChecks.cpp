@@ -164,6 +164,7 @@ public:
     explicit AnsweringDialog(std::string answer) : answer_(std::move(answer)) {}
     void SetFileName(const std::string& name) override { name_ = name; }
     std::string FileName() const override { return name_; }
+    void SetConfirmReplace(bool) override {}
     bool Execute() override {
         name_ = answer_;
         return true;

@@ -25,13 +25,14 @@ QMessageBox::Icon BoxIcon(DialogService::Icon icon) {
 }
 
 std::optional<QString> RunFileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const QString& filter,
-                                     const QString& defaultExtension, const QString& initialName) {
+                                     const QString& defaultExtension, const QString& initialName,
+                                     bool confirmReplace) {
     QFileDialog dialog(parent);
     dialog.setAcceptMode(mode);
-    // The open dialog takes any name, existing or not; the save dialog
-    // replaces an existing file without a question.
+    // The open dialog takes any name, existing or not; the save dialog asks
+    // before it takes an existing file only for a caller that replaces it.
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !confirmReplace);
     // Native open dialogs insist on an existing file.
     if (mode == QFileDialog::AcceptOpen) dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     const QStringList filters = QtNameFilters(filter);
@@ -110,12 +111,13 @@ void QtDialogService::ErrorAbort(QWidget* parent, const QString& text) {
 
 std::optional<QString> QtDialogService::OpenFileName(QWidget* parent, const QString& filter,
                                                      const QString& defaultExtension, const QString& initialName) {
-    return RunFileDialog(parent, QFileDialog::AcceptOpen, filter, defaultExtension, initialName);
+    return RunFileDialog(parent, QFileDialog::AcceptOpen, filter, defaultExtension, initialName, false);
 }
 
 std::optional<QString> QtDialogService::SaveFileName(QWidget* parent, const QString& filter,
-                                                     const QString& defaultExtension, const QString& initialName) {
-    return RunFileDialog(parent, QFileDialog::AcceptSave, filter, defaultExtension, initialName);
+                                                     const QString& defaultExtension, const QString& initialName,
+                                                     bool confirmReplace) {
+    return RunFileDialog(parent, QFileDialog::AcceptSave, filter, defaultExtension, initialName, confirmReplace);
 }
 
 }  // namespace kelvorin

@@ -24,11 +24,14 @@ public:
     virtual void ErrorAbort(QWidget* parent, const QString& text) = 0;
     // Open and save dialogs. FILTER is in the form "Data file (*.dat)|*.dat|...";
     // DEFAULTEXTENSION ("dat") is appended to a name typed without one;
-    // INITIALNAME is proposed. Nothing when the user cancels.
+    // INITIALNAME is proposed. Nothing when the user cancels. CONFIRMREPLACE:
+    // the save dialog asks the platform's question before it takes an
+    // existing file, because the caller replaces that file.
     virtual std::optional<QString> OpenFileName(QWidget* parent, const QString& filter,
                                                 const QString& defaultExtension, const QString& initialName) = 0;
     virtual std::optional<QString> SaveFileName(QWidget* parent, const QString& filter,
-                                                const QString& defaultExtension, const QString& initialName) = 0;
+                                                const QString& defaultExtension, const QString& initialName,
+                                                bool confirmReplace) = 0;
 };
 
 // The service in use (QtDialogService unless replaced).

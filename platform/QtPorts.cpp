@@ -55,7 +55,7 @@ bool QtFileDialog::Execute() {
     const QString initial = QFile::decodeName(QByteArray::fromStdString(fileName_));
     const std::optional<QString> chosen =
         kind_ == Kind::Open ? Dialogs().OpenFileName(parent_, filter_, defaultExtension_, initial)
-                            : Dialogs().SaveFileName(parent_, filter_, defaultExtension_, initial);
+                            : Dialogs().SaveFileName(parent_, filter_, defaultExtension_, initial, confirmReplace_);
     if (!chosen) return false;
     fileName_ = QFile::encodeName(*chosen).toStdString();
     return true;

@@ -24,12 +24,13 @@ public:
     // Critical icon, caption "Error", one Abort button.
     void ErrorAbort(QWidget* parent, const QString& text) override;
     // The open dialog accepts a name of a file that does not exist; the save
-    // dialog replaces an existing file without asking. A name that is not
-    // an existing file gets the default extension when it has none.
+    // dialog takes an existing file without asking unless CONFIRMREPLACE. A
+    // name that is not an existing file gets the default extension when it
+    // has none.
     std::optional<QString> OpenFileName(QWidget* parent, const QString& filter, const QString& defaultExtension,
                                         const QString& initialName) override;
     std::optional<QString> SaveFileName(QWidget* parent, const QString& filter, const QString& defaultExtension,
-                                        const QString& initialName) override;
+                                        const QString& initialName, bool confirmReplace) override;
 };
 
 // "Data file (*.dat)|*.dat|All files (*.*)|*.*" as the name filters of a
@@ -45,7 +46,8 @@ QString QtFilterText(const QString& filter);
 QString WithDefaultExtension(const QString& name, const QString& defaultExtension);
 
 // A file dialog shown through Dialogs(); it keeps the chosen name between
-// showings and proposes it the next time.
+// showings and proposes it the next time. A save dialog asks before it takes
+// an existing file until SetConfirmReplace(false).
 class QtFileDialog : public FileDialog {
 public:
     enum class Kind { Open, Save };
@@ -54,6 +56,7 @@ public:
 
     void SetFileName(const std::string& name) override { fileName_ = name; }
     std::string FileName() const override { return fileName_; }
+    void SetConfirmReplace(bool confirm) override { confirmReplace_ = confirm; }
     bool Execute() override;
 
     Kind DialogKind() const { return kind_; }
@@ -66,6 +69,7 @@ private:
     QString filter_;
     QString defaultExtension_;
     std::string fileName_;
+    bool confirmReplace_ = true;
 };
 
 // The message boxes of the engine and the Table commands, through Dialogs().

@@ -262,6 +262,10 @@ void TCTable::Attach(TOptions* options, TInputGrid* inputGrid, TResults* results
     commandPorts.Results = results_;
     commands_ = std::make_unique<TableCommands>(commandPorts);
     commands_->GridPlacement() = gridPlacementAtStart_;
+    results_->SetDataFileSource([this] {
+        const AnalysisState& state = engine_->State();
+        return state.DataFile.IsOpen() ? state.DataFileName : std::string();
+    });
 }
 
 void TCTable::SetText(const std::string& text) {

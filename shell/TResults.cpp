@@ -19,6 +19,8 @@
 #include <utility>
 
 #include "DialogService.h"
+#include "SameFile.h"
+#include "TableDataFile.h"
 #include "TextPrinting.h"
 
 namespace kelvorin {
@@ -102,6 +104,13 @@ void TResults::Eraseall1Click() {
 
 void TResults::Savetofile1Click() {
     if (!saveDialog1_.Execute()) return;
+    // The data file being read is not replaced: the reader would go on in
+    // its old contents, and the tables in it would be lost.
+    if (dataFile_ && IsSameFile(saveDialog1_.FileName(), dataFile_())) {
+        Dialogs().Message(this, QString::fromUtf8(kDataFileBeingRead), QStringLiteral("Error"),
+                          DialogService::Icon::Error);
+        return;
+    }
     const QString name = QFile::decodeName(QByteArray::fromStdString(saveDialog1_.FileName()));
     QString text = richEdit1_->toPlainText();
     text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));

@@ -8,6 +8,7 @@
 #include <QString>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "QtPorts.h"
 #include "TableCommands.h"
@@ -55,6 +56,11 @@ public:
     using TextPrinter = std::function<bool(const QString& text, const QFont& font, QString* error)>;
     void SetPrinter(TextPrinter printer);
 
+    // The name of the data file now open for reading, empty when there is
+    // none. Save to file refuses to replace that file. None unless set.
+    using DataFileSource = std::function<std::string()>;
+    void SetDataFileSource(DataFileSource source) { dataFile_ = std::move(source); }
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -74,6 +80,7 @@ private:
     QStatusBar* statusBar1_ = nullptr;
     QtFileDialog saveDialog1_;
     TextPrinter printer_;
+    DataFileSource dataFile_;
 };
 
 }  // namespace kelvorin

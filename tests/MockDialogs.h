@@ -17,8 +17,10 @@ public:
     MOCK_METHOD(void, ErrorAbort, (QWidget*, const QString&), (override));
     MOCK_METHOD(std::optional<QString>, OpenFileName, (QWidget*, const QString&, const QString&, const QString&),
                 (override));
-    MOCK_METHOD(std::optional<QString>, SaveFileName, (QWidget*, const QString&, const QString&, const QString&),
-                (override));
+    // The last argument tells whether the dialog asks before replacing an
+    // existing file.
+    MOCK_METHOD(std::optional<QString>, SaveFileName,
+                (QWidget*, const QString&, const QString&, const QString&, bool), (override));
 };
 
 }  // namespace kelvorin::testdialogs

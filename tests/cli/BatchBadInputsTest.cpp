@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 
 #include <csignal>
+#include <filesystem>
 
 #include "ReportLines.h"
 
@@ -65,6 +66,50 @@ TEST_F(BatchBadInputsTest, UnusableFilesAreRefusedAndTheResultFileKept) {
         EXPECT_EQ(ReadFile(kept_), "report worth keeping\n");
     }
     EXPECT_TRUE(std::filesystem::is_directory(folder));
+}
+
+// The data, result and details files must be three files, whatever the
+// spelling of their names (a path through "..", a symbolic link, a hard
+// link; two names of a file not there yet): a clash is a usage error before
+// any file is opened, and every file stays as it was, none is created. The
+// details file counts with or without Details=1. Devices are not files that
+// a write replaces: /dev/null takes both the reports and the trace.
+TEST_F(BatchBadInputsTest, TheDataResultAndDetailsFilesMustBeThreeFiles) {
+    namespace fs = std::filesystem;
+    fs::create_directory(dir_.File("sub"));
+    const std::string dotted = dir_.File("sub/../t.dat"), symbolic = dir_.File("link.dat"), hard = dir_.File("hard.dat");
+    fs::create_symlink(data_, symbolic);
+    fs::create_hard_link(data_, hard);
+    const std::string fresh = dir_.File("fresh.txt");
+    const std::string toData = "is the data file\n", toResult = "is the result file\n";
+    const struct {
+        std::vector<std::string> More, Settings;
+        std::string Err;
+    } cases[] = {
+        {{"--output", data_}, {}, "result file " + data_ + " " + toData},
+        {{"--output", dotted}, {}, "result file " + dotted + " " + toData},
+        {{"--output", symbolic}, {}, "result file " + symbolic + " " + toData},
+        {{"--output", hard}, {}, "result file " + hard + " " + toData},
+        {{"--output", kept_, "--details", data_}, {"Details=1"}, "details file " + data_ + " " + toData},
+        {{"--details", symbolic}, {}, "details file " + symbolic + " " + toData},
+        {{"--output", kept_, "--details", kept_}, {"Details=1"}, "details file " + kept_ + " " + toResult},
+        {{"--output", dir_.File("sub/../kept.txt"), "--details", kept_}, {}, "details file " + kept_ + " " + toResult},
+        {{"--output", fresh, "--details", dir_.File("sub/../fresh.txt")}, {"Details=1"},
+         "details file " + dir_.File("sub/../fresh.txt") + " " + toResult},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.More));
+        const BatchResult r = BatchOn(data_, c.Settings, c.More);
+        EXPECT_EQ(r.Status, kelvorin::kBatchUsage);
+        EXPECT_EQ(r.Err, "kelvorin: " + c.Err + kelvorin::BatchUsage());
+        EXPECT_EQ(r.Out, "");
+        EXPECT_EQ(ReadFile(data_), "1 2\n3 4\n\n");
+        EXPECT_EQ(ReadFile(kept_), "report worth keeping\n");
+        EXPECT_FALSE(fs::exists(fresh));
+    }
+    const BatchResult discarded = BatchOn(data_, {"Details=1"}, {"--output", "/dev/null", "--details", "/dev/null"});
+    EXPECT_EQ(discarded.Status, kelvorin::kBatchOk) << discarded.Err;
+    EXPECT_EQ(discarded.Err, "");
 }
 
 // The result file is replaced and holds the reports and data error lines in

@@ -461,5 +461,84 @@ TEST_F(TableCommandsTest, BulkStopsWithOneMessageWhenTheResultFileCannotBeWritte
     EXPECT_EQ(Table(), (Counts{{5, 6}, {7, 8}}));
 }
 
+// Bulk processing refuses the data file as result file, by any spelling and
+// also when it is the result file name held from before (dialogs cancelled):
+// one message, nothing deleted, written or run, the name forgotten. The data
+// file stays open where it was, and a later Bulk with another result file
+// processes every table.
+TEST_F(TableCommandsTest, BulkRefusesTheDataFileAsResultFileAndLosesNothing) {
+    const std::string tables = "1 2\n3 4\n\n5 6\n7 8\n\n";
+    const std::string data = Write("data.dat", tables);
+    std::filesystem::create_directory(dir.File("sub"));
+    std::filesystem::create_symlink(data, dir.File("link.txt"));
+    const Messages refused{{"The data file cannot be used as the result file", "Error"}};
+    for (const std::string& result : {data, dir.File("sub/../data.dat"), dir.File("link.txt")}) {
+        messages.shown.clear();
+        Bulk(data, result);
+        EXPECT_EQ(messages.shown, refused) << result;
+        EXPECT_EQ(Contents(data), tables);
+        EXPECT_TRUE(State().DetailsFileName.empty());
+    }
+    messages.shown.clear();
+    State().DetailsFileName = data;
+    Answer(openDialog, "");
+    commands.BulkProcessing();
+    EXPECT_EQ(messages.shown, refused);
+    EXPECT_EQ(Contents(data), tables);
+    EXPECT_TRUE(State().DetailsFileName.empty());
+    EXPECT_TRUE(report.Lines().empty());
+    EXPECT_TRUE(results.lines.empty());
+    EXPECT_FALSE(State().Table.Exists());
+
+    const std::string result = dir.File("result.txt");
+    messages.shown.clear();
+    Bulk(data, result);
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(Reports(fakes::FileLines(result)), 2);
+    EXPECT_EQ(Contents(data), tables);
+}
+
+// Save, to a new or the same file, refuses the data file open for reading
+// (by any spelling): one message, the file as it was, and the reading goes
+// on where it stood; a name refused for a new file is not kept, so "to same
+// file" asks again. Once the data file is closed (New) it is an ordinary
+// file to save to.
+TEST_F(TableCommandsTest, SaveRefusesTheDataFileBeingRead) {
+    const std::string path = dir.File("saved.dat");
+    NewTable({{"1", "2"}, {"3", "4"}});
+    Answer(saveDialog, path);
+    commands.SaveToNewFile();
+    NewTable({{"5", "6"}, {"7", "8"}});
+    commands.SaveToSameFile();
+    const std::string tables = "    1    2\n    3    4\n\n    5    6\n    7    8\n\n";
+    ASSERT_EQ(Contents(path), tables);
+
+    ReadNew(path);
+    const Messages refused{{"The data file being read cannot be written", "Error"}};
+    commands.SaveToSameFile();
+    EXPECT_EQ(messages.shown, refused);
+    EXPECT_EQ(State().SaveFileName, path);
+    std::filesystem::create_directory(dir.File("sub"));
+    for (const std::string& name : {path, dir.File("sub/../saved.dat")}) {
+        messages.shown.clear();
+        Answer(saveDialog, name);
+        commands.SaveToNewFile();
+        EXPECT_EQ(messages.shown, refused) << name;
+        EXPECT_TRUE(State().SaveFileName.empty());
+    }
+    EXPECT_EQ(Contents(path), tables);
+    commands.ReadFromSameFile();
+    EXPECT_EQ(Table(), (Counts{{5, 6}, {7, 8}}));
+
+    messages.shown.clear();
+    Answer(saveDialog, path);
+    NewTable({{"9", "10"}, {"11", "12"}});
+    const int asked = saveDialog.executions;
+    commands.SaveToSameFile();
+    EXPECT_EQ(saveDialog.executions, asked + 1);
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(Contents(path), "    9   10\n   11   12\n\n");
+}
+
 }  // namespace
 }  // namespace kelvorin

@@ -147,6 +147,7 @@ class FakeFileDialog : public FileDialog {
 public:
     void SetFileName(const std::string& name) override { namesSet.push_back(current = name); }
     std::string FileName() const override { return current; }
+    void SetConfirmReplace(bool confirm) override { confirmReplace = confirm; }
     bool Execute() override {
         ++executions;
         if (confirm && !chosen.empty()) current = chosen;
@@ -156,6 +157,7 @@ public:
     std::string chosen, current;
     int executions = 0;
     std::vector<std::string> namesSet;
+    bool confirmReplace = true;
 };
 
 class FakeModalWindow : public ModalWindow {

@@ -1,14 +1,17 @@
 // The platform services: the settings store over QSettings (also over a
-// settings file of junk) and the message ports over the dialog service.
+// settings file of junk), the message ports over the dialog service and
+// the save dialog's question before it takes an existing file.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QSettings>
 #include <QSize>
+#include <QTimer>
 #include <QWidget>
 
 #include "MockDialogs.h"
@@ -102,6 +105,48 @@ TEST(DialogPorts, PassTheirTextsAndCaptionsThroughTheDialogService) {
     EXPECT_TRUE(boxes.AskYesNo("Abort calculation ?"));
     EXPECT_CALL(mock, ErrorAbort(&owner, QString("Floating point overflow")));
     boxes.ShowErrorAbort("Floating point overflow");
+    SetDialogService(nullptr);
+}
+
+// The standard save dialog asks the platform's question before it takes an
+// existing file when the caller replaces the file, and only then; the file
+// dialog port passes on what its caller set, asking unless told otherwise.
+TEST(FileDialogs, TheSaveDialogAsksBeforeTakingAnExistingFileOnlyWhenTold) {
+    QtDialogService service;
+    for (const bool confirm : {true, false}) {
+        SCOPED_TRACE(confirm);
+        std::optional<bool> asks;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                asks = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
+                dialog->reject();
+            }
+        });
+        poll.start(10);
+        EXPECT_FALSE(service.SaveFileName(nullptr, "Text (*.txt)|*.txt", "txt", "", confirm).has_value());
+        EXPECT_EQ(asks, confirm);
+    }
+
+    ::testing::StrictMock<testdialogs::MockDialogs> mock;
+    SetDialogService(&mock);
+    QtFileDialog port(nullptr, QtFileDialog::Kind::Save, "Text (*.txt)|*.txt", "txt");
+    {
+        ::testing::InSequence order;
+        EXPECT_CALL(mock, SaveFileName(nullptr, QString("Text (*.txt)|*.txt"), QString("txt"), QString(""), true))
+            .WillOnce(Return(std::nullopt));
+        EXPECT_CALL(mock, SaveFileName(nullptr, QString("Text (*.txt)|*.txt"), QString("txt"), QString(""), false))
+            .Times(2)
+            .WillRepeatedly(Return(std::nullopt));
+        EXPECT_CALL(mock, SaveFileName(nullptr, QString("Text (*.txt)|*.txt"), QString("txt"), QString(""), true))
+            .WillOnce(Return(std::nullopt));
+    }
+    EXPECT_FALSE(port.Execute());
+    port.SetConfirmReplace(false);
+    EXPECT_FALSE(port.Execute());
+    EXPECT_FALSE(port.Execute());
+    port.SetConfirmReplace(true);
+    EXPECT_FALSE(port.Execute());
     SetDialogService(nullptr);
 }
 

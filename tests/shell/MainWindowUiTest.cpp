@@ -266,7 +266,7 @@ TEST_F(MainWindow, ClosingDuringBulkProcessingClosesOnceItHasStopped) {
     const QString data = WriteFile("long.dat", kLongTable + "\n" + kTable2x3);
     EXPECT_CALL(dialogs, OpenFileName(_, kDataFilter, QString("dat"), _)).WillOnce(Return(data));
     const QString result = folder.filePath("r.txt");
-    EXPECT_CALL(dialogs, SaveFileName(_, QString("Text (*.txt)|*.txt"), QString("txt"), _)).WillOnce(Return(result));
+    EXPECT_CALL(dialogs, SaveFileName(_, QString("Text (*.txt)|*.txt"), QString("txt"), _, _)).WillOnce(Return(result));
     progress->StartRun();
     Item("Bulkprocessing1")->trigger();
     EXPECT_TRUE(progress->Done());
@@ -279,6 +279,74 @@ TEST_F(MainWindow, ClosingDuringBulkProcessingClosesOnceItHasStopped) {
     EXPECT_EQ(CountStartingWith(lines, " Calculations interrupted at sample point nr "), 1);
     EXPECT_GE(IndexOfBlock(lines, kObservedLong), 0);
     EXPECT_LT(IndexOfBlock(lines, kObserved2x3), 0) << "the next table was run after the close";
+}
+
+// Only the save dialogs whose file is replaced ask before they take an
+// existing file: Save's and Bulk processing's result file. The details file
+// is appended to, and its dialog does not ask, though it is the same dialog
+// as Bulk processing's: neither before Bulk processing nor during it.
+TEST_F(MainWindow, OnlyTheDialogsOfFilesThatAreReplacedAskBeforeTakingAnExistingFile) {
+    Start();
+    AnalysisOptions options;
+    options.Details = true;
+    program->Options.SetCurrent(options);
+    const QString text = "Text (*.txt)|*.txt";
+    const QString details = folder.filePath("details.txt");
+    const QString bulkData = WriteFile("bulk.dat", kTable2x2);
+    const QString result = folder.filePath("result.txt");
+
+    EXPECT_CALL(dialogs, SaveFileName(_, text, QString("txt"), _, false)).WillOnce(Return(details));
+    ReadFromNewFile(WriteFile("table.dat", kTable2x3));
+    EXPECT_EQ(Report().mid(2, kObserved2x3.size()), kObserved2x3);
+    EXPECT_CALL(dialogs, SaveFileName(_, QString("Data file (*.dat)|*.dat"), QString("dat"), _, true))
+        .WillOnce(Return(folder.filePath("saved.dat")));
+    Item("tonewfile1")->trigger();
+    EXPECT_TRUE(QFile::exists(folder.filePath("saved.dat")));
+    {
+        ::testing::InSequence order;
+        EXPECT_CALL(dialogs, OpenFileName(_, kDataFilter, QString("dat"), _)).WillOnce(Return(bulkData));
+        EXPECT_CALL(dialogs, SaveFileName(_, text, QString("txt"), _, true)).WillOnce(Return(result));
+        EXPECT_CALL(dialogs, SaveFileName(_, text, QString("txt"), _, false)).WillOnce(Return(details));
+    }
+    progress->StartRun();
+    Item("Bulkprocessing1")->trigger();
+    QFile trace(details);
+    EXPECT_TRUE(trace.open(QIODevice::ReadOnly) && trace.readAll().count("Observed numbers.") == 2);
+}
+
+// The results editor refuses to replace the data file the main window is
+// reading, which reads on as before; once New has closed that file, the
+// editor saves to it like to any other.
+TEST_F(MainWindow, TheResultsEditorDoesNotReplaceTheDataFileBeingRead) {
+    Start();
+    const QByteArray tables = kTable2x3 + "\n" + kTable2x2;
+    const QString data = WriteFile("two.dat", tables);
+    ReadFromNewFile(data);
+    Item("Store1")->trigger();
+    TResults* results = &program->Results;
+    auto saveFromEditor = [&] { modals.When(results, [results] { results->Savetofile1()->trigger(); }); };
+    EXPECT_CALL(dialogs, SaveFileName(results, QString("Text (*.txt)|*.txt"), QString("txt"), _, true))
+        .Times(2)
+        .WillRepeatedly(Return(data));
+    EXPECT_CALL(dialogs, Message(results, QString("The data file being read cannot be written"), QString("Error"),
+                                 DialogService::Icon::Error));
+    saveFromEditor();
+    Item("Edit1")->trigger();
+    EXPECT_TRUE(modals.Done());
+    QFile file(data);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), tables);
+    file.close();
+    progress->StartRun();
+    Item("fromsamefile1")->trigger();
+    EXPECT_EQ(Report().mid(2, kObserved2x2.size()), kObserved2x2);
+
+    TypeTable(kTable2x2);
+    saveFromEditor();
+    Item("Edit1")->trigger();
+    EXPECT_TRUE(modals.Done());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(LinesOf(QString::fromUtf8(file.readAll())), EditorLines());
 }
 
 // After a first run (which turns Results on), a run has Table and Options

@@ -26,9 +26,10 @@ protected:
     void TearDown() override { SetDialogService(nullptr); }
 
     QString Text() const { return results.RichEdit1()->toPlainText(); }
-    // Save to file, the dialog answering PATH.
+    // Save to file, the dialog answering PATH. The file is replaced, so the
+    // dialog asks before it takes an existing one.
     void SaveTo(const std::optional<QString>& path, const QString& proposed = "") {
-        EXPECT_CALL(dialogs, SaveFileName(&results, QString("Text (*.txt)|*.txt"), QString("txt"), proposed))
+        EXPECT_CALL(dialogs, SaveFileName(&results, QString("Text (*.txt)|*.txt"), QString("txt"), proposed, true))
             .WillOnce(Return(path));
         results.Savetofile1()->trigger();
     }
@@ -45,7 +46,7 @@ protected:
     TResults results;
 };
 
-// Save writes the whole text with CR LF, replacing a file without asking; a
+// Save writes the whole text with CR LF, replacing a file; a
 // cancelled dialog writes nothing. A file that cannot be created, and a write
 // that fails halfway (files limited to 100 bytes, which holds for the
 // super-user too), are reported; the text stays, the old file is as it was,

@@ -1,0 +1,35 @@
+#include "SameFile.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace kelvorin {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// NAME made absolute, with the symbolic links of its existing folders
+// resolved and "." and ".." taken out.
+fs::path NormalPath(const std::string& name) {
+    std::error_code error;
+    fs::path path = fs::weakly_canonical(name, error);
+    if (error) path = fs::absolute(name, error).lexically_normal();
+    return path;
+}
+
+}  // namespace
+
+bool IsSameFile(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return false;
+    std::error_code error;
+    const fs::file_status first = fs::status(a, error);
+    const fs::file_status second = fs::status(b, error);
+    const bool firstExists = fs::exists(first), secondExists = fs::exists(second);
+    if (firstExists != secondExists) return false;
+    if (!firstExists) return NormalPath(a) == NormalPath(b);
+    if (!fs::is_regular_file(first) || !fs::is_regular_file(second)) return false;
+    return fs::equivalent(a, b, error) && !error;
+}
+
+}  // namespace kelvorin
