@@ -1,7 +1,6 @@
 #include "ApplicationSetup.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <clocale>
 
 #ifndef KELVORIN_VERSION
@@ -13,7 +12,6 @@ namespace kelvorin {
 
 void SetUpApplication() {
     QCoreApplication::setApplicationName("Kelvorin");
-    QGuiApplication::setApplicationDisplayName("Kelvorin");
     QCoreApplication::setApplicationVersion(KELVORIN_VERSION);
     std::setlocale(LC_NUMERIC, "C");
 }

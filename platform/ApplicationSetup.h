@@ -10,6 +10,10 @@ namespace kelvorin {
 // written with commas and a typed weight "0.25" refused. With "C" the
 // reports are the same to the character on every machine. The rest of the
 // locale (the character set of file names, for one) stays the user's.
+//
+// No display name is set: the platform would append it to the caption of
+// every other window ("Options — ..."), whose captions are the program's own
+// fixed texts. The main window's title is the program's name already.
 void SetUpApplication();
 
 }  // namespace kelvorin

@@ -1,15 +1,21 @@
 // The desktop program's set-up once its QApplication exists: the number
-// format of the C library, whatever the user's locale.
+// format of the C library, whatever the user's locale, and no display name
+// added to the windows' captions.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QGuiApplication>
 #include <clocale>
 #include <initializer_list>
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "ApplicationSetup.h"
 #include "Format.h"
 #include "TextConversions.h"
+
+[[maybe_unused]] static void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace kelvorin {
 namespace {
@@ -51,6 +57,16 @@ TEST_F(UserLocale, UnderADecimalCommaLocaleReportsAndWeightsUseThePoint) {
     EXPECT_EQ(ParseFiniteDouble("0.25"), 0.25);
     EXPECT_EQ(ParseFiniteDouble("2e-3"), 0.002);
     EXPECT_EQ(ParseFiniteDouble("0,25"), std::nullopt);
+}
+
+// The display name follows the application name as long as none is set; a
+// display name set would be appended to every window's caption.
+TEST(ApplicationSetup, SetsNoDisplayName) {
+    SetUpApplication();
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
+    QCoreApplication::setApplicationName("Another name");
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), QString("Another name"));
+    SetUpApplication();
 }
 
 }  // namespace
