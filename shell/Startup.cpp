@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ApplicationSetup.h"
 #include "BatchMode.h"
 #include "HelpViewer.h"
 #include "NumericError.h"
@@ -22,11 +23,6 @@
 #include "TOptions.h"
 #include "TProGrid.h"
 #include "TResults.h"
-
-#ifndef KELVORIN_VERSION
-// The project version, for a build that does not pass its own.
-#define KELVORIN_VERSION "0.1.0"
-#endif
 
 // The help pages and the About banner, compiled into this library.
 static void InitHelpResources() { Q_INIT_RESOURCE(help); }
@@ -68,9 +64,7 @@ int RunProgram(int argc, char** argv) {
     if (WantsBatch(argc, argv)) return RunBatchMode(argc, argv);
 
     QApplication application(argc, argv);
-    QApplication::setApplicationName("Kelvorin");
-    QApplication::setApplicationDisplayName("Kelvorin");
-    QApplication::setApplicationVersion(KELVORIN_VERSION);
+    SetUpApplication();
 
     // The help viewers, registered before any window is created; they go
     // after the windows, so the main window closes their windows first.

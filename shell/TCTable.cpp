@@ -11,13 +11,16 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <cstdlib>
 #include <exception>
+#include <limits>
 
 #include "DialogService.h"
 #include "Fonts.h"
@@ -45,6 +48,48 @@ const char* const kPlacementNames[4] = {"Top", "Left", "Height", "Width"};
 // The main window's help file and the context of Help > Contents.
 const char* const kMainHelpFile = "zelkat.chm";
 constexpr int kContentsHelpContext = 12;
+
+// VALUE + BY, brought into the range of int: a window placed from another
+// one's values never overflows, however large the stored values are.
+int Shifted(int value, int by) {
+    const long long sum = static_cast<long long>(value) + by;
+    return static_cast<int>(std::clamp<long long>(sum, std::numeric_limits<int>::min(),
+                                                  std::numeric_limits<int>::max()));
+}
+
+// The area that a window at LEFT, TOP of WIDTH x HEIGHT has on AREA,
+// computed in 64 bits, so any stored int values are safe.
+long long AreaOn(const QRect& area, long long left, long long top, long long width, long long height) {
+    const long long across = std::min<long long>(left + width, static_cast<long long>(area.x()) + area.width()) -
+                             std::max<long long>(left, area.x());
+    const long long down = std::min<long long>(top + height, static_cast<long long>(area.y()) + area.height()) -
+                           std::max<long long>(top, area.y());
+    return across > 0 && down > 0 ? across * down : 0;
+}
+
+// The screen on which a window at LEFT, TOP of WIDTH x HEIGHT has the most
+// area; nullptr when it has none on any screen.
+QScreen* ScreenMostlyUnder(long long left, long long top, long long width, long long height) {
+    QScreen* best = nullptr;
+    long long bestArea = 0;
+    for (QScreen* screen : QGuiApplication::screens()) {
+        const long long area = AreaOn(screen->geometry(), left, top, width, height);
+        if (area > bestArea) {
+            best = screen;
+            bestArea = area;
+        }
+    }
+    return best;
+}
+
+// Whether at least half of a window at LEFT, TOP of WIDTH x HEIGHT lies on
+// one screen.
+bool MostlyOnAScreen(long long left, long long top, long long width, long long height) {
+    const QScreen* screen = ScreenMostlyUnder(left, top, width, height);
+    if (screen == nullptr) return false;
+    const long long area = AreaOn(screen->geometry(), left, top, width, height);
+    return area >= width * height - area;
+}
 
 }  // namespace
 
@@ -193,26 +238,54 @@ QAction* TCTable::Item(const QString& objectName) const {
 }
 
 void TCTable::FormCreate() {
+    // A stored value applies when it is above 0, the design value otherwise.
+    // The size is then brought within the available area of the screen the
+    // window is mostly on (the primary screen when it is on none) and up to
+    // at least the window's minimum size hint; a window that even so would
+    // not lie mostly on one screen gets the design placement. So a placement
+    // stored for a screen that is gone, or nonsense, neither hides the window
+    // nor is stored again at the close. (The frame's margins are not known
+    // before the window is shown; the client size stands for the frame's.)
     int stored[4];
     for (int k = 0; k < 4; ++k) stored[k] = settings_.ReadInteger("MainSetup", kPlacementNames[k], -1);
-    const int top = stored[0] > 0 ? stored[0] : kDesignTop;
-    const int left = stored[1] > 0 ? stored[1] : kDesignLeft;
-    const int height = stored[2] > 0 ? stored[2] : kDesignHeight;
-    const int width = stored[3] > 0 ? stored[3] : kDesignWidth;
+    int top = stored[0] > 0 ? stored[0] : kDesignTop;
+    int left = stored[1] > 0 ? stored[1] : kDesignLeft;
+    int height = stored[2] > 0 ? stored[2] : kDesignHeight;
+    int width = stored[3] > 0 ? stored[3] : kDesignWidth;
+    QScreen* screen = ScreenMostlyUnder(left, top, width, height);
+    if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+    const QSize minimum = minimumSizeHint();
+    if (screen != nullptr) {
+        const QRect available = screen->availableGeometry();
+        width = std::min(width, available.width());
+        height = std::min(height, available.height());
+    }
+    width = std::max(width, minimum.width());
+    height = std::max(height, minimum.height());
+    if (!MostlyOnAScreen(left, top, width, height)) {
+        top = kDesignTop;
+        left = kDesignLeft;
+        height = kDesignHeight;
+        width = kDesignWidth;
+    }
     resize(width, height);
     move(left, top);
 
-    // Grid values below 1 are derived from the main window as it now stands.
+    // Grid values below 1 are derived from the main window as it now stands,
+    // and so are all four when the stored ones would put the grid mostly off
+    // every screen.
     Placement grid;
     grid.Top = settings_.ReadInteger("GridSetup", "Top", -1);
     grid.Left = settings_.ReadInteger("GridSetup", "Left", -1);
     grid.Height = settings_.ReadInteger("GridSetup", "Height", -1);
     grid.Width = settings_.ReadInteger("GridSetup", "Width", -1);
     const int clientHeight = height - menuBar()->sizeHint().height();
-    if (grid.Top < 1) grid.Top = top + 55;
-    if (grid.Left < 1) grid.Left = left + 8;
-    if (grid.Height < 1) grid.Height = clientHeight - 30;
-    if (grid.Width < 1) grid.Width = width - 20;
+    const Placement derived = {Shifted(top, 55), Shifted(left, 8), clientHeight - 30, width - 20};
+    if (grid.Top < 1) grid.Top = derived.Top;
+    if (grid.Left < 1) grid.Left = derived.Left;
+    if (grid.Height < 1) grid.Height = derived.Height;
+    if (grid.Width < 1) grid.Width = derived.Width;
+    if (!MostlyOnAScreen(grid.Left, grid.Top, std::max(grid.Width, 1), std::max(grid.Height, 1))) grid = derived;
     gridPlacementAtStart_ = grid;
 }
 
@@ -320,7 +393,7 @@ void TCTable::Bulkprocessing1Click() { RunCommand([this] { commands_->BulkProces
 void TCTable::Exit2Click() { close(); }
 
 void TCTable::Options1Click() {
-    options_->move(x() + 50, y());
+    options_->move(Shifted(x(), 50), y());
     options_->exec();
 }
 

@@ -1,12 +1,14 @@
 // The main of the widget tests: an offscreen QApplication whose per-user
 // settings live in a fresh temporary folder, so no test touches the real
-// user's settings.
+// user's settings, set up as the program sets up its own.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <cstdlib>
+
+#include "ApplicationSetup.h"
 
 int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -17,6 +19,7 @@ int main(int argc, char** argv) {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
     QApplication app(argc, argv);
+    kelvorin::SetUpApplication();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTextBrowser>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -181,6 +182,64 @@ TEST_F(MainWindow, PlacementIsReadAtStartAndStoredOnceAtClose) {
         expected.push_back({expected.size() < 4 ? "MainSetup" : "GridSetup", names[expected.size() % 4],
                             std::to_string(value)});
     EXPECT_EQ(settings.Writes(), expected);
+}
+
+// Whether at least half of RECT lies on one screen.
+bool MostlyOnAScreen(const QRect& rect) {
+    const long long whole = static_cast<long long>(rect.width()) * rect.height();
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect on = rect.intersected(screen->geometry());
+        if (!on.isEmpty() && 2LL * on.width() * on.height() >= whole) return true;
+    }
+    return false;
+}
+
+// Stored values that would put the window off every screen, overflow where
+// the grid's place is derived from them, or give a window larger than the
+// screen: the window opens mostly on a screen at a size it can show, the grid's place is derived without
+// overflow, and the close stores values that open the window in the same
+// place again. A grid stored off every screen is derived from the window.
+TEST_F(MainWindow, StoredPlacementsOffTheScreensOrOfUnusableSizeAreNotUsed) {
+    struct Case {
+        std::vector<const char*> Main, Grid;  // Top, Left, Height, Width; "": not stored
+    };
+    const Case cases[] = {
+        {{"3000", "5000"}, {}},
+        {{"2147483647"}, {}},
+        {{"", "2147483647"}, {}},
+        {{"2147483647", "2147483647", "2147483647", "2147483647"}, {}},
+        {{"10", "10", "100000", "100000"}, {}},
+        {{"150", "320", "400", "620"}, {"3000", "5000", "300", "500"}},
+    };
+    const std::string names[] = {"Top", "Left", "Height", "Width"};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.Main) + " " + ::testing::PrintToString(c.Grid));
+        settings.Clear();
+        for (const auto& [section, values] : {std::pair("MainSetup", c.Main), std::pair("GridSetup", c.Grid)})
+            for (std::size_t k = 0; k < values.size(); ++k) settings.WriteText(section, names[k], values[k]);
+        Start();
+        const QRect window(Window().pos(), Window().size());
+        EXPECT_TRUE(MostlyOnAScreen(window)) << window.x() << ',' << window.y();
+        const QSize minimum = Window().minimumSizeHint();
+        const QRect available = Window().screen()->availableGeometry();
+        EXPECT_GE(window.width(), minimum.width());
+        EXPECT_GE(window.height(), minimum.height());
+        EXPECT_LE(window.width(), std::max(available.width(), minimum.width()));
+        EXPECT_LE(window.height(), std::max(available.height(), minimum.height()));
+        const Placement grid = Window().Commands().GridPlacement();
+        EXPECT_TRUE(MostlyOnAScreen(QRect(grid.Left, grid.Top, std::max(grid.Width, 1), std::max(grid.Height, 1))))
+            << grid.Left << ',' << grid.Top;
+
+        settings.Clear();
+        Item("Exit2")->trigger();
+        const int written[4] = {settings.ReadInteger("MainSetup", "Top", -1),
+                                settings.ReadInteger("MainSetup", "Left", -1),
+                                settings.ReadInteger("MainSetup", "Height", -1),
+                                settings.ReadInteger("MainSetup", "Width", -1)};
+        EXPECT_EQ(QRect(written[1], written[0], written[3], written[2]), window);
+        Start();
+        EXPECT_EQ(QRect(Window().pos(), Window().size()), window);
+    }
 }
 
 // The worked example typed into the grid: banner, observed block, 521
