@@ -10,12 +10,15 @@ namespace {
 namespace fs = std::filesystem;
 
 // NAME made absolute, with the symbolic links of its existing folders
-// resolved and "." and ".." taken out.
+// resolved and "." and ".." taken out. (Made absolute first: a relative
+// name whose first part does not exist would stay relative, and "r.txt"
+// would not meet "/folder/r.txt".)
 fs::path NormalPath(const std::string& name) {
     std::error_code error;
-    fs::path path = fs::weakly_canonical(name, error);
-    if (error) path = fs::absolute(name, error).lexically_normal();
-    return path;
+    const fs::path absolute = fs::absolute(name, error).lexically_normal();
+    if (error) return fs::path(name).lexically_normal();
+    fs::path path = fs::weakly_canonical(absolute, error);
+    return error ? absolute : path;
 }
 
 }  // namespace

@@ -96,7 +96,11 @@ TEST_F(BatchBadInputsTest, TheDataResultAndDetailsFilesMustBeThreeFiles) {
         {{"--output", dir_.File("sub/../kept.txt"), "--details", kept_}, {}, "details file " + kept_ + " " + toResult},
         {{"--output", fresh, "--details", dir_.File("sub/../fresh.txt")}, {"Details=1"},
          "details file " + dir_.File("sub/../fresh.txt") + " " + toResult},
+        // Run in the folder: a relative name of a file not there yet.
+        {{"--output", fresh, "--details", "fresh.txt"}, {"Details=1"}, "details file fresh.txt " + toResult},
     };
+    const fs::path folder = fs::current_path();
+    fs::current_path(dir_.File("."));
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.More));
         const BatchResult r = BatchOn(data_, c.Settings, c.More);
@@ -107,6 +111,7 @@ TEST_F(BatchBadInputsTest, TheDataResultAndDetailsFilesMustBeThreeFiles) {
         EXPECT_EQ(ReadFile(kept_), "report worth keeping\n");
         EXPECT_FALSE(fs::exists(fresh));
     }
+    fs::current_path(folder);
     const BatchResult discarded = BatchOn(data_, {"Details=1"}, {"--output", "/dev/null", "--details", "/dev/null"});
     EXPECT_EQ(discarded.Status, kelvorin::kBatchOk) << discarded.Err;
     EXPECT_EQ(discarded.Err, "");
