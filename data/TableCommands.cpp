@@ -224,13 +224,15 @@ void TableCommands::BulkProcessing() {
         const int lines = ReadTableBlock(ports_);
         if (lines == 0) break;
         StartTable(ports_);
-        // A table after which the weights block was empty is the last one,
-        // and so is the table at which the file could no longer be read.
+        // The table at which the file could no longer be read is the last
+        // one. (A one-way table whose weights block is empty, the form of one
+        // without weights, is followed by more tables, as the Read commands
+        // and batch mode take it.)
         bool lastTable = lines == kReadFailed;
         int weights = 1;
         if (!IsDataError(lines) && IsOneWay(lines, *ports_.EntryGrid)) {
             weights = ReadWeights(ports_);
-            lastTable = weights == 0 || weights == kReadFailed;
+            lastTable = weights == kReadFailed;
         }
         if (IsDataError(lines) || weights == kReadFailed) {
             // No run on a broken table: its result is one line naming the file.
