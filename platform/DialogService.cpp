@@ -104,6 +104,18 @@ bool QtDialogService::Question(QWidget* parent, const QString& text, const QStri
     return box.exec() == QMessageBox::Yes;
 }
 
+DialogService::Answer QtDialogService::YesNoCancel(QWidget* parent, const QString& text, const QString& caption) {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+                    parent);
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::Cancel);
+    switch (box.exec()) {
+        case QMessageBox::Yes: return Answer::Yes;
+        case QMessageBox::No: return Answer::No;
+        default: return Answer::Cancel;
+    }
+}
+
 void QtDialogService::ErrorAbort(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Abort, parent);
     box.exec();

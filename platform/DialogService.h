@@ -14,12 +14,16 @@ namespace kelvorin {
 class DialogService {
 public:
     enum class Icon { None, Information, Warning, Error, Question };
+    enum class Answer { Yes, No, Cancel };
 
     virtual ~DialogService() = default;
     // A message with a single OK button.
     virtual void Message(QWidget* parent, const QString& text, const QString& caption, Icon icon) = 0;
     // A question with Yes and No; true for Yes.
     virtual bool Question(QWidget* parent, const QString& text, const QString& caption) = 0;
+    // A question with Yes, No and Cancel; a box closed without a button
+    // (Escape, its close box) answers Cancel.
+    virtual Answer YesNoCancel(QWidget* parent, const QString& text, const QString& caption) = 0;
     // The standard error dialog with a single Abort button.
     virtual void ErrorAbort(QWidget* parent, const QString& text) = 0;
     // Open and save dialogs. FILTER is in the form "Data file (*.dat)|*.dat|...";

@@ -21,6 +21,8 @@ class QtDialogService : public DialogService {
 public:
     void Message(QWidget* parent, const QString& text, const QString& caption, Icon icon) override;
     bool Question(QWidget* parent, const QString& text, const QString& caption) override;
+    // The question icon; Yes is the default button.
+    Answer YesNoCancel(QWidget* parent, const QString& text, const QString& caption) override;
     // Critical icon, caption "Error", one Abort button.
     void ErrorAbort(QWidget* parent, const QString& text) override;
     // The open dialog accepts a name of a file that does not exist; the save

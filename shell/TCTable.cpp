@@ -49,6 +49,9 @@ const char* const kPlacementNames[4] = {"Top", "Left", "Height", "Width"};
 const char* const kMainHelpFile = "zelkat.chm";
 constexpr int kContentsHelpContext = 12;
 
+// Asked at the close while the results editor holds unsaved text.
+const char* const kSaveResultsQuestion = "Save the stored results before closing?";
+
 // VALUE + BY, brought into the range of int: a window placed from another
 // one's values never overflows, however large the stored values are.
 int Shifted(int value, int by) {
@@ -463,15 +466,36 @@ bool TCTable::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TCTable::closeEvent(QCloseEvent* event) {
+    // Unsaved stored results are asked about before anything else happens
+    // (every way of closing comes here, the end of the session too): Cancel
+    // leaves the window open, a run going on and nothing stored.
+    if (storedResults_ == StoredResults::Unasked && results_ != nullptr && results_->HasUnsavedText()) {
+        switch (Dialogs().YesNoCancel(this, kSaveResultsQuestion, "Confirm")) {
+            case DialogService::Answer::Cancel: event->ignore(); return;
+            case DialogService::Answer::No: storedResults_ = StoredResults::Discard; break;
+            case DialogService::Answer::Yes: storedResults_ = StoredResults::Save; break;
+        }
+    }
     // A close during a run breaks the run off as Yes to "Abort calculation ?"
     // would; the window closes once the enumeration has unwound and nothing
-    // of the table is in use any more.
+    // of the table is in use any more. The answer above holds for that
+    // close, so the results are saved with all that the run still adds.
     if (engine_ && (engine_->State().Running || commandDepth_ > 0)) {
         engine_->BreakOff();
         commands_->StopBulkProcessing();
         closePending_ = true;
         event->ignore();
         return;
+    }
+    // The editor's own Save to file, with its dialog and its messages. Not
+    // saved (cancelled, refused, failed), the window stays open and the
+    // next close asks again.
+    if (storedResults_ == StoredResults::Save) {
+        storedResults_ = StoredResults::Unasked;
+        if (!results_->SaveToFile()) {
+            event->ignore();
+            return;
+        }
     }
     if (!closed_) {
         FormClose();

@@ -130,10 +130,15 @@ private:
     std::unique_ptr<AnalysisEngine> engine_;
     std::unique_ptr<TableCommands> commands_;
 
+    // The answer to the question about unsaved stored results, kept from
+    // a close asked for during a run to the close once it has unwound.
+    enum class StoredResults { Unasked, Save, Discard };
+
     Placement gridPlacementAtStart_;
     int commandDepth_ = 0;
     bool closePending_ = false;
     bool closed_ = false;
+    StoredResults storedResults_ = StoredResults::Unasked;
 };
 
 }  // namespace kelvorin

@@ -15,6 +15,7 @@
 #include <QStatusBar>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QVBoxLayout>
 #include <utility>
 
@@ -97,19 +98,26 @@ void TResults::SetPrinter(TextPrinter printer) { printer_ = printer ? std::move(
 
 void TResults::UpdateStatusBar() { statusBar1_->showMessage(CountText(richEdit1_->toPlainText())); }
 
+bool TResults::HasUnsavedText() const {
+    const QTextDocument* document = richEdit1_->document();
+    return document->isModified() && !document->isEmpty();
+}
+
 void TResults::Eraseall1Click() {
     richEdit1_->clear();
     UpdateStatusBar();
 }
 
-void TResults::Savetofile1Click() {
-    if (!saveDialog1_.Execute()) return;
+void TResults::Savetofile1Click() { SaveToFile(); }
+
+bool TResults::SaveToFile() {
+    if (!saveDialog1_.Execute()) return false;
     // The data file being read is not replaced: the reader would go on in
     // its old contents, and the tables in it would be lost.
     if (dataFile_ && IsSameFile(saveDialog1_.FileName(), dataFile_())) {
         Dialogs().Message(this, QString::fromUtf8(kDataFileBeingRead), QStringLiteral("Error"),
                           DialogService::Icon::Error);
-        return;
+        return false;
     }
     const QString name = QFile::decodeName(QByteArray::fromStdString(saveDialog1_.FileName()));
     QString text = richEdit1_->toPlainText();
@@ -125,7 +133,10 @@ void TResults::Savetofile1Click() {
         file.cancelWriting();
         Dialogs().Message(this, QStringLiteral("Cannot write file ") + name, QStringLiteral("Error"),
                           DialogService::Icon::Error);
+        return false;
     }
+    richEdit1_->document()->setModified(false);
+    return true;
 }
 
 void TResults::Print1Click() {

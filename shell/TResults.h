@@ -1,7 +1,9 @@
 // The stored-results editor: the text collected by Results > Store (and by
 // Bulk processing without a result file), which the user can edit, erase,
 // save to a text file and print. Its status bar shows the number of
-// characters of the text, a line break counting two.
+// characters of the text, a line break counting two. The editor knows
+// whether its text has changed since it was last saved (or since the start),
+// so that closing the program can offer to save it.
 #pragma once
 
 #include <QDialog>
@@ -38,6 +40,20 @@ public:
     QAction* Print1() const { return print1_; }
     QAction* Return1() const { return return1_; }
     QtFileDialog& SaveDialog1() { return saveDialog1_; }
+
+    // True when the text is not empty and has changed since it was last
+    // saved to a file (since the start, when it was empty, if it never
+    // was): stored, appended or typed. An edit undone back to the saved
+    // text counts as no change; Erase all leaves nothing to save.
+    bool HasUnsavedText() const;
+
+    // Save to file: asks for the file name and writes the whole text with
+    // CR LF line ends, replacing the file only once the text is complete.
+    // True when the text was written, which makes it the saved text; false
+    // when the dialog was cancelled, or the file was refused or could not
+    // be written (said in a message), and the text then counts as unsaved
+    // as before.
+    bool SaveToFile();
 
     // Handlers of the menu and of the window's events.
     void Eraseall1Click();

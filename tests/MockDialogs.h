@@ -14,6 +14,7 @@ class MockDialogs : public DialogService {
 public:
     MOCK_METHOD(void, Message, (QWidget*, const QString&, const QString&, Icon), (override));
     MOCK_METHOD(bool, Question, (QWidget*, const QString&, const QString&), (override));
+    MOCK_METHOD(Answer, YesNoCancel, (QWidget*, const QString&, const QString&), (override));
     MOCK_METHOD(void, ErrorAbort, (QWidget*, const QString&), (override));
     MOCK_METHOD(std::optional<QString>, OpenFileName, (QWidget*, const QString&, const QString&, const QString&),
                 (override));

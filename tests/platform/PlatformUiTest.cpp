@@ -9,6 +9,9 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
 #include <QSize>
 #include <QTimer>
@@ -106,6 +109,41 @@ TEST(DialogPorts, PassTheirTextsAndCaptionsThroughTheDialogService) {
     EXPECT_CALL(mock, ErrorAbort(&owner, QString("Floating point overflow")));
     boxes.ShowErrorAbort("Floating point overflow");
     SetDialogService(nullptr);
+}
+
+// The three-way question is the platform's question box with Yes (the
+// default), No and Cancel; Escape answers Cancel, as its close box does.
+TEST(QuestionBox, AnswersYesNoOrCancelAndEscapeIsCancel) {
+    using Answer = DialogService::Answer;
+    QtDialogService service;
+    const std::pair<QMessageBox::StandardButton, Answer> cases[] = {{QMessageBox::Yes, Answer::Yes},
+                                                                    {QMessageBox::No, Answer::No},
+                                                                    {QMessageBox::Cancel, Answer::Cancel},
+                                                                    {QMessageBox::NoButton, Answer::Cancel}};
+    for (const auto& [button, expected] : cases) {
+        SCOPED_TRACE(static_cast<int>(button));
+        bool shown = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&, button = button] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) return;
+            shown = true;
+            EXPECT_EQ(box->icon(), QMessageBox::Question);
+            EXPECT_EQ(box->windowTitle(), QString("Confirm"));
+            EXPECT_EQ(box->text(), QString("Save?"));
+            EXPECT_EQ(box->standardButtons(), QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+            EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::Yes));
+            if (button == QMessageBox::NoButton) {
+                QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                QApplication::sendEvent(box, &escape);
+            } else {
+                box->button(button)->click();
+            }
+        });
+        poll.start(10);
+        EXPECT_EQ(service.YesNoCancel(nullptr, "Save?", "Confirm"), expected);
+        EXPECT_TRUE(shown);
+    }
 }
 
 // The standard save dialog asks the platform's question before it takes an

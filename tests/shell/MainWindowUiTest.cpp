@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTextBrowser>
+#include <QWindow>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <memory>
@@ -32,6 +33,8 @@ using ::testing::Return;
 const QString kDataFilter = "Data file (*.dat)|*.dat|Text file (*.txt)|*.txt|All files (*.*)|*.*";
 const QString kNoData = "No data avaiable";
 const QString kAbort = "Abort calculation ?";
+const QString kSaveResults = "Save the stored results before closing?";
+using Answer = DialogService::Answer;
 
 // Tables in the form of a data file: the descriptive report's worked example
 // and a 2 x 2 table, with the observed blocks of their reports.
@@ -124,6 +127,21 @@ protected:
         EXPECT_CALL(dialogs, OpenFileName(_, kDataFilter, QString("dat"), _)).WillOnce(Return(answer));
         progress->StartRun();
         Window().fromnewfile1Click();
+    }
+
+    // The question about unsaved stored results at the close, answered
+    // ANSWER.
+    void ExpectSaveResultsQuestion(Answer answer) {
+        EXPECT_CALL(dialogs, YesNoCancel(&Window(), kSaveResults, QString("Confirm"))).WillOnce(Return(answer));
+    }
+    // The results editor's save dialog, answering ANSWER.
+    void ExpectResultsSaveDialog(const std::optional<QString>& answer) {
+        EXPECT_CALL(dialogs, SaveFileName(&program->Results, QString("Text (*.txt)|*.txt"), QString("txt"), _, true))
+            .WillOnce(Return(answer));
+    }
+    QStringList FileLines(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? LinesOf(QString::fromUtf8(file.readAll())) : QStringList{"<missing>"};
     }
 
     ::testing::StrictMock<MockDialogs> dialogs;
@@ -338,6 +356,140 @@ TEST_F(MainWindow, ClosingDuringBulkProcessingClosesOnceItHasStopped) {
     EXPECT_EQ(CountStartingWith(lines, " Calculations interrupted at sample point nr "), 1);
     EXPECT_GE(IndexOfBlock(lines, kObservedLong), 0);
     EXPECT_LT(IndexOfBlock(lines, kObserved2x3), 0) << "the next table was run after the close";
+}
+
+// Stored results not saved since they were stored are asked about first
+// at the close, however the window is closed (Exit, its close box, the end
+// of the session). Cancel leaves everything as it was: the window open,
+// nothing stored, the table and the data file kept. No closes, and the
+// window goes as it always does.
+TEST_F(MainWindow, UnsavedStoredResultsAreAskedAboutFirstAndCancelKeepsEverything) {
+    Start();
+    const QString data = WriteFile("two.dat", kTable2x3 + "\n" + kTable2x2);
+    ReadFromNewFile(data);
+    Item("Store1")->trigger();
+    settings.Clear();
+    // Exit, the close box, and the close of every window with which the
+    // application quits (at the end of the session too).
+    const std::function<void()> closings[] = {
+        [this] { Item("Exit2")->trigger(); },
+        [this] { Window().windowHandle()->close(); },
+        [] { QApplication::closeAllWindows(); },
+    };
+    for (const auto& close : closings) {
+        ExpectSaveResultsQuestion(Answer::Cancel);
+        close();
+        EXPECT_TRUE(Window().isVisible());
+    }
+    EXPECT_TRUE(settings.Writes().empty());
+    EXPECT_TRUE(State().DataFile.IsOpen());
+    progress->StartRun();
+    Item("fromsamefile1")->trigger();
+    EXPECT_EQ(Report().mid(2, kObserved2x2.size()), kObserved2x2);
+
+    ExpectSaveResultsQuestion(Answer::No);
+    Item("Exit2")->trigger();
+    EXPECT_FALSE(Window().isVisible());
+    EXPECT_EQ(settings.Writes().size(), 8u);
+    EXPECT_FALSE(State().DataFile.IsOpen());
+}
+
+// Yes saves the stored results through the editor's Save to file before the
+// window closes. A save dialog cancelled, or a file that cannot be written,
+// keeps the window open, stores nothing, and the next close asks again.
+// Results saved, from the editor or at the close, are not asked about; an
+// editor empty, or emptied by Erase all, is not either.
+TEST_F(MainWindow, YesSavesTheStoredResultsAndOnlyASaveThatHappenedCloses) {
+    Start();
+    TypeTable(kTable2x3);
+    Item("Exit2")->trigger();
+    EXPECT_FALSE(Window().isVisible()) << "closed at once: nothing was stored";
+
+    Start();
+    TypeTable(kTable2x3);
+    Item("Store1")->trigger();
+    program->Results.Eraseall1()->trigger();
+    Item("Exit2")->trigger();
+    EXPECT_FALSE(Window().isVisible()) << "closed at once: the stored results were erased";
+
+    Start();
+    TypeTable(kTable2x3);
+    Item("Store1")->trigger();
+    settings.Clear();
+    ExpectSaveResultsQuestion(Answer::Yes);
+    ExpectResultsSaveDialog(std::nullopt);
+    Item("Exit2")->trigger();
+    EXPECT_TRUE(Window().isVisible());
+    const QString missing = folder.filePath("missing/results.txt");
+    ExpectSaveResultsQuestion(Answer::Yes);
+    ExpectResultsSaveDialog(missing);
+    EXPECT_CALL(dialogs, Message(&program->Results, "Cannot write file " + missing, QString("Error"),
+                                 DialogService::Icon::Error));
+    Window().close();
+    EXPECT_TRUE(Window().isVisible());
+    EXPECT_TRUE(settings.Writes().empty());
+
+    const QString path = folder.filePath("results.txt");
+    ExpectSaveResultsQuestion(Answer::Yes);
+    ExpectResultsSaveDialog(path);
+    Item("Exit2")->trigger();
+    EXPECT_FALSE(Window().isVisible());
+    EXPECT_EQ(settings.Writes().size(), 8u);
+    EXPECT_EQ(FileLines(path), EditorLines());
+    EXPECT_GE(IndexOfBlock(FileLines(path), kObserved2x3), 0);
+
+    Start();
+    TypeTable(kTable2x2);
+    Item("Store1")->trigger();
+    ExpectResultsSaveDialog(path);
+    program->Results.Savetofile1()->trigger();
+    Item("Exit2")->trigger();
+    EXPECT_FALSE(Window().isVisible()) << "closed at once: the stored results were saved";
+    EXPECT_EQ(FileLines(path), EditorLines());
+}
+
+// A close during a run asks before it breaks anything off: Cancel lets the
+// run go on. Yes breaks the run off and saves once it has unwound, with the
+// rest of the report Bulk processing adds to the stored results; the window
+// then closes without asking again.
+TEST_F(MainWindow, AskingAtACloseDuringARunComesBeforeTheRunIsBrokenOff) {
+    Start();
+    TypeTable(kTable2x2);
+    Item("Store1")->trigger();
+    const QString data = WriteFile("long.dat", kLongTable + "\n" + kTable2x3);
+    const QString path = folder.filePath("results.txt");
+    bool runningAfterCancel = false;
+    bool visibleAfterYes = false;
+    progress->At([&] {
+        ExpectSaveResultsQuestion(Answer::Cancel);
+        Window().close();
+        runningAfterCancel = Window().isVisible() && State().Running;
+    });
+    progress->At([&] {
+        ExpectSaveResultsQuestion(Answer::Yes);
+        Window().close();
+        visibleAfterYes = Window().isVisible();
+        ExpectResultsSaveDialog(path);
+    });
+    {
+        ::testing::InSequence order;
+        EXPECT_CALL(dialogs, OpenFileName(_, kDataFilter, QString("dat"), _)).WillOnce(Return(data));
+        EXPECT_CALL(dialogs, SaveFileName(_, QString("Text (*.txt)|*.txt"), QString("txt"), _, true))
+            .WillOnce(Return(std::nullopt));
+    }
+    settings.Clear();
+    progress->StartRun();
+    Item("Bulkprocessing1")->trigger();
+    EXPECT_TRUE(progress->Done());
+    EXPECT_TRUE(runningAfterCancel) << "Cancel broke the run off or closed the window";
+    EXPECT_TRUE(visibleAfterYes) << "the window closed while the run was still on the stack";
+    EXPECT_TRUE(ProcessEventsUntil([this] { return !Window().isVisible(); }));
+    EXPECT_EQ(settings.Writes().size(), 8u);
+    const QStringList saved = FileLines(path);
+    EXPECT_EQ(saved, EditorLines());
+    EXPECT_EQ(CountStartingWith(saved, " Calculations interrupted at sample point nr "), 1);
+    EXPECT_GE(IndexOfBlock(saved, kObservedLong), 0);
+    EXPECT_LT(IndexOfBlock(saved, kObserved2x3), 0) << "the next table was run after the close";
 }
 
 // Only the save dialogs whose file is replaced ask before they take an

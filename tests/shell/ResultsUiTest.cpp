@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <csignal>
@@ -79,6 +80,48 @@ TEST_F(ResultsEditor, ASaveThatFailsKeepsTheTextAndTheOldFile) {
     EXPECT_EQ(ReadAll(path), old);
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList{"kept.txt"});
     EXPECT_EQ(Text(), text);
+}
+
+// The text counts as unsaved once it is stored, appended or typed, until a
+// save that writes it: a cancelled or failed save leaves it unsaved. An edit
+// undone back to the saved text is no change; an empty text, erased or
+// typed away, holds nothing to save.
+TEST_F(ResultsEditor, KnowsWhetherItsTextHasChangedSinceItWasSaved) {
+    const QString path = folder.filePath("results.txt");
+    const QString missing = folder.filePath("missing/results.txt");
+    auto type = [this](Qt::Key key, const QString& text) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+        QApplication::sendEvent(results.RichEdit1(), &press);
+    };
+    EXPECT_FALSE(results.HasUnsavedText());
+    results.AppendLine("first report");
+    EXPECT_TRUE(results.HasUnsavedText());
+    SaveTo(std::nullopt);
+    EXPECT_TRUE(results.HasUnsavedText());
+    ExpectCannotWrite(missing);
+    SaveTo(missing);
+    EXPECT_TRUE(results.HasUnsavedText());
+    SaveTo(path, missing);
+    EXPECT_FALSE(results.HasUnsavedText());
+    EXPECT_EQ(ReadAll(path), QByteArray("first report\r\n"));
+
+    results.RichEdit1()->moveCursor(QTextCursor::End);
+    type(Qt::Key_X, "x");
+    EXPECT_EQ(Text(), QString("first report\nx"));
+    EXPECT_TRUE(results.HasUnsavedText());
+    results.RichEdit1()->undo();
+    EXPECT_EQ(Text(), QString("first report\n"));
+    EXPECT_FALSE(results.HasUnsavedText());
+    results.AppendLine("second report");
+    EXPECT_TRUE(results.HasUnsavedText());
+
+    results.Eraseall1()->trigger();
+    EXPECT_FALSE(results.HasUnsavedText());
+    type(Qt::Key_Y, "y");
+    EXPECT_TRUE(results.HasUnsavedText());
+    type(Qt::Key_Backspace, "");
+    EXPECT_EQ(Text(), QString(""));
+    EXPECT_FALSE(results.HasUnsavedText());
 }
 
 }  // namespace
