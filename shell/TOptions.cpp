@@ -3,12 +3,15 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSlider>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "HelpViewer.h"
 #include "StoredOptions.h"
@@ -178,6 +181,20 @@ void TOptions::CheckBox8Click() { trackBar1_->setVisible(CheckBox(8)->isChecked(
 void TOptions::CheckBox9Click() {
     QCheckBox* twoTailed = CheckBox(9);
     twoTailed->setText(twoTailed->isChecked() ? "Two tailed test - not recommended!" : "Two tailed test");
+}
+
+void TOptions::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    const QScreen* screen = QGuiApplication::screenAt(frameGeometry().center());
+    if (screen == nullptr) screen = this->screen();
+    if (screen == nullptr) return;
+    const QRect available = screen->availableGeometry();
+    const QRect frame = frameGeometry();
+    // Right and bottom edges first, so that a dialog larger than the area
+    // keeps its top left corner (its title bar) on the screen.
+    const int left = std::max(available.left(), std::min(frame.left(), available.right() + 1 - frame.width()));
+    const int top = std::max(available.top(), std::min(frame.top(), available.bottom() + 1 - frame.height()));
+    if (left != frame.left() || top != frame.top()) move(left, top);
 }
 
 void TOptions::keyPressEvent(QKeyEvent* event) {

@@ -55,6 +55,10 @@ public:
 protected:
     // F1 anywhere in the dialog asks for the dialog's help context.
     void keyPressEvent(QKeyEvent* event) override;
+    // The dialog opens where the main window puts it, moved only as far as
+    // it takes to lie within its screen's available area (it is taller than
+    // the main window, and its buttons are at its foot).
+    void showEvent(QShowEvent* event) override;
 
 private:
     SettingsStore& settings_;

@@ -260,6 +260,32 @@ TEST_F(MainWindow, StoredPlacementsOffTheScreensOrOfUnusableSizeAreNotUsed) {
     }
 }
 
+// The options dialog, taller than the main window, opens beside it, moved
+// only as far as it takes to lie on the screen: with the main window low on
+// the screen its buttons at the foot would be out of reach.
+TEST_F(MainWindow, TheOptionsDialogOpensWithinTheScreen) {
+    for (const char* top : {"", "500"}) {
+        SCOPED_TRACE(top);
+        settings.Clear();
+        if (*top != '\0') settings.WriteText("MainSetup", "Top", top);
+        Start();
+        QRect shown;
+        QRect available;
+        modals.When(&program->Options, [&] {
+            shown = program->Options.frameGeometry();
+            available = program->Options.screen()->availableGeometry();
+        });
+        Window().Item("Options1")->trigger();
+        ASSERT_TRUE(modals.Done());
+        ASSERT_LE(shown.height(), available.height());
+        EXPECT_TRUE(available.contains(shown)) << shown.top() << " " << shown.bottom();
+        EXPECT_EQ(shown.left(), Window().x() + 50);
+        if (shown.bottom() < available.bottom()) {
+            EXPECT_EQ(shown.top(), Window().y());
+        }
+    }
+}
+
 // The worked example typed into the grid: banner, observed block, 521
 // sample points; Save and Results, off at start, on afterwards. Store moves the report to
 // the editor without showing it; a second report replaces the first in the
