@@ -1,6 +1,7 @@
 #include "BatchMode.h"
 
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -109,6 +110,15 @@ void SkipRestOfBlock(TextFile& file) {
     bool outOfRange = false;
     while (ScanNumberLine(file, values, kScanLimit, outOfRange) > 0 || outOfRange) {
     }
+}
+
+// Whether any line from FILE's position to its end holds a digit: a table
+// that an empty table before it keeps from being read.
+bool DigitsFollow(TextFile& file) {
+    std::string line;
+    while (file.ReadLine(line))
+        if (line.find_first_of("0123456789") != std::string::npos) return true;
+    return false;
 }
 
 class UnusedDialog : public FileDialog {
@@ -232,6 +242,12 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
             if (table == 1) {
                 messages.SetTableNumber(0);
                 messages.Show("No data avaiable", "Error");
+            } else if (DigitsFollow(state.DataFile)) {
+                // An empty table (a second empty line where a table should
+                // begin) ends the reading, as in the desktop program's Bulk
+                // processing; tables after it would otherwise go unanalysed
+                // behind a status that says every table got its report.
+                messages.Show("An empty table ends the reading; the tables after it are not analysed", "Error");
             }
             break;
         }

@@ -111,6 +111,11 @@ TEST_F(BatchModeTest, RefusedSkippedAndOneWayTablesWithTheirMessagesAndStatus) {
         // column with an empty weights block gets equal proportions.
         {"2\t0\r\n0\t 2\r\n\r\n1 0\r\n0 1\r\n\r\n", {}, 0, "", {n4, n2}, {}},
         {"2 0\r0 2\r\r12\r7\r5\r\r\r1 0\r0 1\r\r", {"Expected=1"}, 0, "", {n4, "    24", n2}, {"   8.0", "   8.0", "   8.0"}},
+        // An empty table ends the reading: said, and a failure, where tables
+        // follow it; empty lines alone at the end are no table.
+        {twoZero + "\n" + oneZero, {}, 1,
+         "Error (table 2): An empty table ends the reading; the tables after it are not analysed\n", {n4}, {}},
+        {twoZero + "\n\n  \n", {}, 0, "", {n4}, {}},
         // A file without any table is no empty success.
         {"", {}, 1, "Error: No data avaiable\n", {}, {}},
         {"\n1 2\n3 4\n\n", {}, 1, "Error: No data avaiable\n", {}, {}},
