@@ -11,6 +11,7 @@
 
 #include "Format.h"
 #include "SameFile.h"
+#include "TextConversions.h"
 
 namespace kelvorin {
 
@@ -83,14 +84,6 @@ std::string WeightText(const std::string& text) {
     return "1";
 }
 
-// TEXT without the blanks and control characters at both ends.
-std::string Trimmed(const std::string& text) {
-    std::size_t from = 0, to = text.size();
-    while (from < to && static_cast<unsigned char>(text[from]) <= ' ') ++from;
-    while (to > from && static_cast<unsigned char>(text[to - 1]) <= ' ') --to;
-    return text.substr(from, to - from);
-}
-
 // A weight typed as a decimal number, exactly: Digits x 10^Exponent, the
 // digits without leading or trailing zeros ("" for 0).
 struct DecimalWeight {
@@ -151,7 +144,7 @@ bool WholeWeights(std::vector<std::string>& texts) {
     std::vector<DecimalWeight> weights;
     bool whole = true;
     for (const std::string& text : texts) {
-        const std::string trimmed = Trimmed(text);
+        const std::string trimmed = TrimControl(text);
         const std::optional<DecimalWeight> weight = ParseDecimalWeight(trimmed);
         if (!weight) return true;
         whole = whole && trimmed.find_first_not_of("0123456789") == std::string::npos;
