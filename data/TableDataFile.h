@@ -20,10 +20,6 @@ inline constexpr int kScanLimit = 64;
 // Most values on a line of a table block.
 inline constexpr int kMaxTableValues = 60;
 
-// The message (caption "Error") of a save that would write the data file
-// open for reading.
-inline constexpr const char* kDataFileBeingRead = "The data file being read cannot be written";
-
 // Negative results of ReadTableData.
 inline constexpr int kReadTooManyValues = -1;  // a table line of more than 60 values
 inline constexpr int kReadRagged = -2;         // a line whose count differs from the first line's

@@ -16,4 +16,8 @@ namespace kelvorin {
 // writing reports and a trace both to /dev/null replaces nothing.
 bool IsSameFile(const std::string& a, const std::string& b);
 
+// The message (caption "Error") of a save or a trace that would write the
+// data file the tables are read from.
+inline constexpr const char* kDataFileBeingRead = "The data file being read cannot be written";
+
 }  // namespace kelvorin

@@ -6,6 +6,7 @@
 #include "DescriptiveReport.h"
 #include "ExactEnumeration.h"
 #include "Format.h"
+#include "SameFile.h"
 
 namespace kelvorin {
 
@@ -18,12 +19,24 @@ void OpenDetailsFile(AnalysisState& state, const EnginePorts& ports) {
         ports.SaveDialog1->SetFileName(stem);
         if (!state.DetailsFileName.empty()) same = state.DetailsFileName.substr(0, stemLength) == stem;
     }
+    std::string name = state.DetailsFileName;
     if (!same) {
         // The trace is appended: an existing file is no reason to ask.
         ports.SaveDialog1->SetConfirmReplace(false);
         if (!ports.SaveDialog1->Execute()) return;
-        state.DetailsFileName = ports.SaveDialog1->FileName();
+        name = ports.SaveDialog1->FileName();
     }
+    // A trace appended to the data file would break it for every later
+    // reading (in Bulk processing the reader would meet the appended lines).
+    // This run goes without a trace; a name so chosen is not kept, and one
+    // kept from before (a data file read under the details file's name) is
+    // forgotten, so the next run asks.
+    if (!state.DataFileName.empty() && IsSameFile(name, state.DataFileName)) {
+        if (same) state.DetailsFileName.clear();
+        ports.Messages->Show(kDataFileBeingRead, "Error");
+        return;
+    }
+    state.DetailsFileName = name;
     state.DetailsFile.Open(state.DetailsFileName, TextFile::Mode::Append);
 }
 

@@ -21,7 +21,6 @@
 
 #include "DialogService.h"
 #include "SameFile.h"
-#include "TableDataFile.h"
 #include "TextPrinting.h"
 
 namespace kelvorin {

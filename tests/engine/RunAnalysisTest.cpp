@@ -215,5 +215,35 @@ TEST_F(BadInputsTest, DetailsFilesThatCannotBeWrittenOrCreated) {
     EXPECT_FALSE(fakes::FileLines(dir.File("other.txt")).empty());
 }
 
+// The data file is never the details file: neither chosen in the dialog
+// nor kept from before, when a data file is read under the details file's
+// name. The run goes on without a trace and the file is left as it was.
+TEST_F(BadInputsTest, TheDataFileIsNeverTheDetailsFile) {
+    Options() = fakes::With("Details CountPos");
+    const std::string data = dir.File("tables.txt");
+    std::ofstream(data) << "5 3 2\n1 4 6\n\n";
+    const Lines untraced = Body(Run({{5, 3, 2}, {1, 4, 6}}));
+    AnalysisState& s = engine.State();
+    s.DataFileName = data;
+    s.DetailsFileName = "elsewhere/other.txt";
+    env.saveDialog.chosen = dir.Path() + "/./tables.txt";
+    EXPECT_EQ(Body(Run({{5, 3, 2}, {1, 4, 6}})), untraced);
+    EXPECT_EQ(env.messages.shown, (std::vector<Message>{{"The data file being read cannot be written", "Error"}}));
+    EXPECT_EQ(s.DetailsFileName, "elsewhere/other.txt");
+    ExpectEndStepRan();
+    s.DetailsFileName = data;  // the same stem: reused without the dialog
+    env.messages.shown.clear();
+    EXPECT_EQ(Body(Run({{5, 3, 2}, {1, 4, 6}})), untraced);
+    EXPECT_EQ(env.messages.shown.size(), 1u);
+    EXPECT_EQ(s.DetailsFileName, "");
+    EXPECT_EQ(fakes::FileLines(data), (Lines{"5 3 2", "1 4 6", ""}));
+    // Another file of the same stem is still taken without a question.
+    env.messages.shown.clear();
+    s.DetailsFileName = dir.File("tables.log");
+    Run({{5, 3, 2}, {1, 4, 6}});
+    EXPECT_THAT(env.messages.shown, IsEmpty());
+    EXPECT_FALSE(fakes::FileLines(dir.File("tables.log")).empty());
+}
+
 }  // namespace
 }  // namespace kelvorin
