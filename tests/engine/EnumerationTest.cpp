@@ -235,7 +235,8 @@ TEST(TallyBandTest, ClassesOnlyWhereTheRuleAgreesThroughoutTheError) {
 }
 
 // The count made beforehand (it decides the network algorithm and the
-// progress shown): published figures, the 12! permutation matrices, 2 x 2
+// progress shown): the benchmark tables' figures, published with them and
+// recounted apart from the program (row by row), the 12! permutation matrices, 2 x 2
 // closed forms, either way round; exact below 2^64, approximate above;
 // one-way C(n + k - 1, k - 1), where C(67, 33) fits and C(68, 33) does not.
 TEST(SamplePointCounter, PublishedFiguresClosedFormsAndTheLimitOfTheExactCount) {
@@ -291,8 +292,9 @@ TEST(SamplePointCounter, CountingUpToABoundStopsWhereTheCountReachesIt) {
 
 // The exact count by dominance sums over the box of row totals: the
 // published figures; the budgeted counter's exact counts on random margins;
-// tables whose count the budgeted counter gives up on, against the
-// network's counts (in its reports); the box limit and the 2^63 limit.
+// tables whose count the budgeted counter gives up on, against counts made
+// apart from the program (row by row over a map of the remaining column
+// totals, in 128-bit integers); the box limit and the 2^63 limit.
 TEST(SamplePointCounter, TheCountByDominanceSumsIsExact) {
     using Margins = std::vector<int>;
     constexpr std::size_t kBox = std::size_t{1} << 24;
