@@ -89,13 +89,29 @@ void TResults::AppendLine(const std::string& line) {
 }
 
 QString TResults::CountText(const QString& text) {
-    const qsizetype characters = text.toUcs4().size() + text.count(QLatin1Char('\n'));
+    // Characters, not UTF-16 units: a surrogate pair is one character.
+    qsizetype characters = text.size();
+    const QChar* const end = text.constData() + text.size();
+    for (const QChar* c = text.constData(); c != end; ++c) {
+        if (*c == QLatin1Char('\n')) ++characters;
+        else if (c->isHighSurrogate() && c + 1 != end && c[1].isLowSurrogate()) --characters, ++c;
+    }
     return QString::number(characters);
+}
+
+QString TResults::Text() const {
+    // The document's own characters, lines joined by line feeds. The
+    // editor's toPlainText would also make every no-break space a plain
+    // blank, so a saved file would not hold the text the editor shows.
+    QString text = richEdit1_->document()->toRawText();
+    for (QChar& c : text)
+        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator) c = QLatin1Char('\n');
+    return text;
 }
 
 void TResults::SetPrinter(TextPrinter printer) { printer_ = printer ? std::move(printer) : TextPrinter(PrintPlainText); }
 
-void TResults::UpdateStatusBar() { statusBar1_->showMessage(CountText(richEdit1_->toPlainText())); }
+void TResults::UpdateStatusBar() { statusBar1_->showMessage(CountText(Text())); }
 
 bool TResults::HasUnsavedText() const {
     const QTextDocument* document = richEdit1_->document();
@@ -119,7 +135,7 @@ bool TResults::SaveToFile() {
         return false;
     }
     const QString name = QFile::decodeName(QByteArray::fromStdString(saveDialog1_.FileName()));
-    QString text = richEdit1_->toPlainText();
+    QString text = Text();
     text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
     const QByteArray bytes = text.toUtf8();
     // The file is replaced only once the whole text is written. Unbuffered,
@@ -140,7 +156,7 @@ bool TResults::SaveToFile() {
 
 void TResults::Print1Click() {
     QString error;
-    if (!printer_(richEdit1_->toPlainText(), richEdit1_->font(), &error)) {
+    if (!printer_(Text(), richEdit1_->font(), &error)) {
         if (error.isEmpty()) error = QStringLiteral("Printing failed.");
         Dialogs().Message(this, error, QStringLiteral("Error"), DialogService::Icon::Error);
     }

@@ -63,6 +63,11 @@ public:
     void FormActivate();
     void RichEdit1KeyDown();
 
+    // The editor's whole text, its lines joined by line feeds, every other
+    // character as typed or stored: what Save to file writes (with CR LF),
+    // printing prints and the status bar counts.
+    QString Text() const;
+
     // The status bar's text for TEXT: its number of characters, each line
     // break counting two (carriage return and line feed), in decimal.
     static QString CountText(const QString& text);

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <csignal>
 
@@ -122,6 +123,26 @@ TEST_F(ResultsEditor, KnowsWhetherItsTextHasChangedSinceItWasSaved) {
     type(Qt::Key_Backspace, "");
     EXPECT_EQ(Text(), QString(""));
     EXPECT_FALSE(results.HasUnsavedText());
+}
+
+// What is saved, printed and counted is the text as it stands: a no-break
+// space stays one (not a blank), a character beyond 16 bits counts once,
+// a line break twice (CR LF), a line separator typed with Shift+Enter is a
+// line break.
+TEST_F(ResultsEditor, SavesPrintsAndCountsTheTextAsItStands) {
+    const QString smiley = QString::fromUcs4(U"\U0001F600");
+    results.RichEdit1()->setPlainText(QString("a") + QChar(0x00A0) + "b\n\n" + smiley + " c");
+    results.RichEdit1()->moveCursor(QTextCursor::End);
+    results.RichEdit1()->insertPlainText(QString(QChar::LineSeparator) + "d");
+    const QString path = folder.filePath("results.txt");
+    SaveTo(path);
+    EXPECT_EQ(ReadAll(path), QByteArray("a\xC2\xA0" "b\r\n\r\n\xF0\x9F\x98\x80 c\r\nd"));
+    results.FormActivate();
+    EXPECT_EQ(results.StatusBar1()->currentMessage(), QString("13"));
+    QString printed;
+    results.SetPrinter([&](const QString& text, const QFont&, QString*) { return printed = text, true; });
+    results.Print1()->trigger();
+    EXPECT_EQ(printed, QString("a") + QChar(0x00A0) + "b\n\n" + smiley + " c\nd");
 }
 
 }  // namespace
