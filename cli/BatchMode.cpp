@@ -274,10 +274,19 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
         // shown, a table too short to reach a progress display) belongs to
         // no run: it must not break this table off.
         InterruptHandler::TakeRequest();
+        const int errorsBefore = messages.ErrorCount();
         progress.Start();
         engine.RunAnalysis();
         progress.Finish();
         const std::vector<std::string> reportLines = report.Lines();
+        // A table the run leaves without a report and without a message (a
+        // table of one cell, which has nothing to test) is said, so that the
+        // failed status has its reason.
+        if (reportLines.empty() && messages.ErrorCount() == errorsBefore)
+            messages.Show(entryGrid.RowCount() == 1 && entryGrid.ColCount() == 1
+                              ? "A table of one cell has nothing to test"
+                              : "The table was not analysed",
+                          "Error");
         if (reportLines.empty()) status = kBatchTableFailed;
         report.Clear();
         if (!emit(reportLines)) {

@@ -79,8 +79,8 @@ TEST_F(BatchModeTest, RefusedSkippedAndOneWayTablesWithTheirMessagesAndStatus) {
         {"0 0\n1 0\n\n0 0 0\n\n\n" + oneZero, {}, 1,
          "Error (table 1): All zeros in row 1\nError (table 1): All zeros in column 2\n"
          "Error (table 2): All zeros in row 1\n", {n2}, {}},
-        // A 1 x 1 table gets neither report nor message, but fails the run.
-        {"5\n\n\n" + oneZero, {}, 1, "", {n2}, {}},
+        // A 1 x 1 table gets no report; it is said, and fails the run.
+        {"5\n\n\n" + oneZero, {}, 1, "Error (table 1): A table of one cell has nothing to test\n", {n2}, {}},
         // The lines after a ragged one are not taken for a table of their own.
         {"1 2 3\n4 5\n6 7 8\n9 10 11\n\n" + oneZero, {}, 1, "Error (table 1): " + dataError + "\n", {dataError, n2}, {}},
         // Never wrapped; the line "5 6" after the faulty one belongs to the skipped table.
