@@ -38,7 +38,6 @@ TEST(DesktopStartTest, TheProgramStartsAndWaitsForTheUser) {
     if (ended == 0) {
         kill(child, SIGKILL);
         waitpid(child, &status, 0);
-        SUCCEED();
         return;
     }
     ADD_FAILURE() << "the program ended on its own: "

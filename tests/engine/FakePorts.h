@@ -238,8 +238,6 @@ inline std::vector<std::string> FileLines(const std::string& name) {
     return lines;
 }
 
-// A fresh environment and engine per test; the save dialog names a details
-// file in the test's own directory.
 // The same counts in each tally (probability, likelihood ratio, Pearson) as
 // the enumeration's, of `points` sample points, and the same masses to
 // within its rounding: its running sums in double precision are within
@@ -260,6 +258,8 @@ inline void ExpectSameTallies(const ExactTally (&got)[3], const ExactTally (&enu
     }
 }
 
+// A fresh environment and engine per test; the save dialog names a details
+// file in the test's own directory.
 class EngineHarness : public ::testing::Test {
 protected:
     EngineHarness() { env.saveDialog.chosen = dir.File("details.txt"); }

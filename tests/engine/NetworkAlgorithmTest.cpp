@@ -306,7 +306,6 @@ TEST_F(NetworkAlgorithmTest, OnlyLargeUntracedTablesWithoutDirectEvaluationQuali
     engine.State().DirectEvaluation = false;
     EXPECT_FALSE(RunWith({{3, 1}, {2, 5}}, 0).Network);  // 2 x 2: the Fisher sums need every point
     Options().Details = true;
-    fakes::TempDirectory dir;
     env.saveDialog.chosen = dir.File("trace.txt");
     EXPECT_FALSE(RunWith(t, 0).Network);
 }

@@ -35,6 +35,7 @@ std::vector<Input> Inputs() {
 }
 
 TEST(FuzzCorpusReplay, EveryInputPassesTheDataFileReaderChecks) {
+    ASSERT_FALSE(Inputs().empty()) << "no corpus";
     for (const Input& input : Inputs())
         EXPECT_EQ(kelvorin::fuzzing::CheckDataFileReader(input.Bytes.data(), input.Bytes.size()), "") << input.Name;
 }
