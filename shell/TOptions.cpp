@@ -113,7 +113,9 @@ TOptions::TOptions(SettingsStore& settings, QWidget* parent) : QDialog(parent), 
     button1_->setObjectName("Button1");
     button2_ = new QPushButton("Ret&urn", this);
     button2_->setObjectName("Button2");
-    for (QPushButton* button : {button3_, button1_, button2_}) button->setAutoDefault(false);
+    // Return is the default button: Enter on a check box or the track bar
+    // closes the dialog. Enter on a focused button presses that button, so
+    // Enter on "Save options" saves rather than closing unsaved.
     button2_->setDefault(true);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(button3_);

@@ -2,6 +2,7 @@
 // run sees (Current), and what only Save stores.
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -112,6 +113,24 @@ TEST_F(OptionsDialog, OnlySaveStoresTheChoicesThatReturnAndTheCloseBoxKeepForThe
     EXPECT_EQ(settings.Writes(), expected);
     const AnalysisOptions saved = dialog->Current();
     EXPECT_EQ(Create().Current(), saved);
+}
+
+// Enter presses the button that has the focus (Save saves, the dialog
+// stays open); elsewhere it presses Return, which closes the dialog.
+TEST_F(OptionsDialog, EnterPressesTheFocusedButtonElseReturn) {
+    auto enter = [](QWidget* widget) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(widget, &press);
+    };
+    Create().show();
+    Box(2)->click();
+    enter(dialog->Button1());
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(settings.Writes().size(), 14u);
+    EXPECT_EQ(ReadStoredOptions(settings), dialog->Current());
+    enter(Box(3));
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(dialog->result(), QDialog::Accepted);
 }
 
 }  // namespace
