@@ -102,28 +102,23 @@ bool TInputGrid::ShowModalAt(const Placement& placement) {
     return ok;
 }
 
+// Top and Left place the window's frame, Height and Width size the window
+// inside its frame, both ways, as for the main window. The frame's extent
+// is not known before the window manager has framed the window (after it
+// is shown), so a placement read back as the frame's size would grow by
+// the frame at every showing in a new session.
 void TInputGrid::ApplyPlacement(const Placement& placement) {
-    // The frame's extent is known once the window is on screen; before that
-    // the outer size is taken as the client size.
-    const QRect frame = frameGeometry();
-    const QSize extra = frame.size() - size();
-    if (placement.Left >= 1 || placement.Top >= 1) {
-        move(placement.Left >= 1 ? placement.Left : frame.left(), placement.Top >= 1 ? placement.Top : frame.top());
-    }
-    if (placement.Width >= 1 || placement.Height >= 1) {
-        const int clientWidth = placement.Width >= 1 ? placement.Width - extra.width() : width();
-        const int clientHeight = placement.Height >= 1 ? placement.Height - extra.height() : height();
-        resize(std::max(clientWidth, 1), std::max(clientHeight, 1));
-    }
+    const QRect now = geometry();
+    setGeometry(placement.Left >= 1 ? placement.Left : now.left(), placement.Top >= 1 ? placement.Top : now.top(),
+                placement.Width >= 1 ? placement.Width : now.width(), placement.Height >= 1 ? placement.Height : now.height());
 }
 
 Placement TInputGrid::CurrentPlacement() const {
-    const QRect frame = frameGeometry();
     Placement placement;
-    placement.Top = frame.top();
-    placement.Left = frame.left();
-    placement.Height = frame.height();
-    placement.Width = frame.width();
+    placement.Top = geometry().top();
+    placement.Left = geometry().left();
+    placement.Height = height();
+    placement.Width = width();
     return placement;
 }
 

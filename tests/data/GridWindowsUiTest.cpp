@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QStatusBar>
 #include <QTableWidget>
+#include <QTimer>
 
 #include "MockDialogs.h"
 #include "TInputGrid.h"
@@ -221,6 +222,27 @@ TEST(ProGridTest, KeysMoveThroughTheCategoriesAndCommitOrSetTheWeights) {
     window.show();
     Press(grid, Qt::Key_End);
     EXPECT_EQ(weights(), "111");
+}
+
+// Under a window manager, which frames a window only once it is shown: the
+// placement read back after an accepted entry is the one the window was
+// given, however often it is shown, in one session or in a new one (a
+// window of its own each time, as at every start of the program). Run by
+// the test GridPlacementUnderAWindowManager; elsewhere windows have no frame.
+TEST(WindowManager, TheEntryGridKeepsItsPlacementAcrossShowingsAndSessions) {
+    if (QGuiApplication::platformName() != "xcb") GTEST_SKIP() << "needs an X display with a window manager";
+    fakes::SettableOptions options;
+    const Placement given{100, 120, 300, 400};
+    Placement placement = given;
+    for (int session = 0; session < 3; ++session) {
+        TInputGrid window{&options};
+        for (int showing = 0; showing < 3; ++showing) {
+            QTimer::singleShot(400, &window, [&] { window.accept(); });
+            ASSERT_TRUE(window.ShowModalAt(placement));
+            placement = window.CurrentPlacement();
+            EXPECT_EQ(placement, given) << "session " << session << ", showing " << showing;
+        }
+    }
 }
 
 }  // namespace
