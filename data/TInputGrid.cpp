@@ -141,17 +141,25 @@ bool TInputGrid::LastRowEmpty() const {
 // without any text never stops trimming by itself.
 bool TInputGrid::TrimEmptyEdges() {
     bool removed = true;
+    bool shrunk = false;
     for (int pass = 0; pass < kTrimPasses && removed; ++pass) {
         removed = false;
         if (LastColumnEmpty()) {
+            shrunk |= grid_.ColCount() > 1;
             grid_.SetColCount(grid_.ColCount() - 1);
             removed = true;
         }
         if (LastRowEmpty()) {
+            shrunk |= grid_.RowCount() > 1;
             grid_.SetRowCount(grid_.RowCount() - 1);
             removed = true;
         }
     }
+    // The grid moves the current cell out of a removed column or row before
+    // the column or row is gone: its status is set again for the grid as
+    // it is now.
+    if (shrunk && StringGrid1->currentRow() >= 0 && StringGrid1->currentColumn() >= 0)
+        StringGrid1SelectCell(StringGrid1->currentColumn(), StringGrid1->currentRow());
     return !removed;
 }
 

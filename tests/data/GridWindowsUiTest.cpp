@@ -191,6 +191,18 @@ TEST_F(InputGridTest, ArrowsExtendTheGridAndTheStatusNamesTheWays) {
     Fill(window.Grid(), 1, 3);
     window.show();
     EXPECT_EQ(Status(), QString("Use Arrow right to extend table"));
+    // A check that trims the current cell's column away and fails leaves
+    // the status naming the ways from the cell that is current now.
+    window.close();
+    Fill(window.Grid(), 2, 1, {"1", "2"});
+    window.show();
+    grid->setCurrentCell(0, 1);
+    for (int k = 0; k < 7; ++k) Press(grid, Qt::Key_Right);
+    Press(grid, Qt::Key_End);
+    EXPECT_TRUE(window.isVisible() && messages.empty());
+    EXPECT_EQ(Shape(window.Grid()), Cell(3, 1));
+    EXPECT_EQ(Current(grid), Cell(2, 0));
+    EXPECT_EQ(Status(), QString("Use Arrow right or Arrow down to extend table"));
 }
 
 // The proportions window: Down or Enter moves along a column, Right or Enter
