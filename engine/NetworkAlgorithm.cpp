@@ -39,7 +39,10 @@ namespace kelvorin {
 bool NetworkMayApply(const AnalysisState& state) {
     const ContingencyTable& t = state.Table;
     if (!t.TwoWay || t.Rows < 2 || t.Cols < 2 || (t.Rows == 2 && t.Cols == 2)) return false;
-    return t.GrandTotal() <= kFactorialLimit && !state.DirectEvaluation && !state.Options.Details &&
+    // Only a trace actually written needs the tables one by one: with its
+    // dialog cancelled, or its file not opened, the run has none.
+    const bool traced = state.Options.Details && state.DetailsFile.IsOpen();
+    return t.GrandTotal() <= kFactorialLimit && !state.DirectEvaluation && !traced &&
            state.NetworkFrom != std::numeric_limits<std::uint64_t>::max();
 }
 

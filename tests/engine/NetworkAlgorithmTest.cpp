@@ -308,6 +308,8 @@ TEST_F(NetworkAlgorithmTest, OnlyLargeUntracedTablesWithoutDirectEvaluationQuali
     Options().Details = true;
     env.saveDialog.chosen = dir.File("trace.txt");
     EXPECT_FALSE(RunWith(t, 0).Network);
+    env.saveDialog.confirm = false;  // no trace after all
+    EXPECT_TRUE(RunWith(t, 0).Network);
 }
 
 // A table whose sample points the counter gives up counting beforehand
