@@ -9,13 +9,16 @@ namespace kelvorin {
 TextFile::~TextFile() { Close(); }
 
 TextFile::TextFile(TextFile&& other) noexcept
-    : file_(std::exchange(other.file_, nullptr)), failed_(std::exchange(other.failed_, false)) {}
+    : file_(std::exchange(other.file_, nullptr)),
+      failed_(std::exchange(other.failed_, false)),
+      firstLine_(std::exchange(other.firstLine_, false)) {}
 
 TextFile& TextFile::operator=(TextFile&& other) noexcept {
     if (this != &other) {
         Close();
         file_ = std::exchange(other.file_, nullptr);
         failed_ = std::exchange(other.failed_, false);
+        firstLine_ = std::exchange(other.firstLine_, false);
     }
     return *this;
 }
@@ -28,6 +31,7 @@ bool TextFile::Open(const std::string& name, Mode mode) {
     if (::stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return false;
     const char* how = mode == Mode::Read ? "rb" : mode == Mode::Write ? "wb" : "ab";
     file_ = std::fopen(name.c_str(), how);
+    firstLine_ = mode == Mode::Read;
     return file_ != nullptr;
 }
 
@@ -63,6 +67,10 @@ bool TextFile::ReadLine(std::string& line) {
         }
         if (line.size() < kMaxLineLength) line.push_back(static_cast<char>(ch));
         ch = std::getc(file_);
+    }
+    if (firstLine_) {
+        firstLine_ = false;
+        if (line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
     }
     return !readError();
 }

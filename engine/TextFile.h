@@ -2,7 +2,8 @@
 // table data file, the details file and every file the program writes.
 // Lines end at a line feed, at a carriage return followed by a line feed, or
 // at a carriage return alone, so files with LF, CR LF or CR line ends all
-// read the same.
+// read the same. A UTF-8 byte order mark that begins a file read is passed
+// over: editors that write one make the first line no different.
 #pragma once
 
 #include <cstddef>
@@ -54,6 +55,7 @@ public:
 private:
     std::FILE* file_ = nullptr;
     bool failed_ = false;
+    bool firstLine_ = false;  // the next line read is the file's first
 };
 
 }  // namespace kelvorin

@@ -110,6 +110,8 @@ TEST_F(BatchModeTest, RefusedSkippedAndOneWayTablesWithTheirMessagesAndStatus) {
         // Tabs, CR LF and CR alone read as blanks and line ends; a single
         // column with an empty weights block gets equal proportions.
         {"2\t0\r\n0\t 2\r\n\r\n1 0\r\n0 1\r\n\r\n", {}, 0, "", {n4, n2}, {}},
+        // A file saved with a UTF-8 byte order mark reads as without.
+        {"\xEF\xBB\xBF" + twoZero, {}, 0, "", {n4}, {}},
         {"2 0\r0 2\r\r12\r7\r5\r\r\r1 0\r0 1\r\r", {"Expected=1"}, 0, "", {n4, "    24", n2}, {"   8.0", "   8.0", "   8.0"}},
         // An empty table ends the reading: said, and a failure, where tables
         // follow it; empty lines alone at the end are no table.

@@ -55,6 +55,9 @@ TEST_F(TextFileTest, LineEndsAndBytesOfEveryKind) {
         {std::string(binary, sizeof binary - 1), {std::string("1\0 2", 4), "\x80\xff\x01", std::string(1, '\0'), "3"}},
         {"1\n" + longLine + "\n2 3\n", {"1", longLine.substr(0, limit), "2 3"}},
         {std::string(3 * limit, ' '), {std::string(limit, ' ')}},
+        // A UTF-8 byte order mark is passed over where it begins the file only.
+        {"\xEF\xBB\xBF" "1 2\r\n\xEF\xBB\xBF" "3\r\n", {"1 2", "\xEF\xBB\xBF" "3"}},
+        {"\xEF\xBB\xBF", {""}},
     };
     for (const auto& [bytes, lines] : cases) EXPECT_EQ(LinesOf(bytes), lines) << bytes.substr(0, 40);
 }
