@@ -99,6 +99,11 @@ bool TInputGrid::ShowModalAt(const Placement& placement) {
     pendingPlacement_ = placement;
     const bool ok = exec() == QDialog::Accepted;
     pendingPlacement_.reset();
+    // The window that opened the grid takes the keys again. A window
+    // manager need not see to it: after a failed check's message the grid
+    // asks for the focus and is closed at once, which can leave the focus
+    // on no window at all.
+    if (QWidget* owner = parentWidget()) owner->activateWindow();
     return ok;
 }
 

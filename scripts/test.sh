@@ -5,8 +5,9 @@
 # KELVORIN_SANITIZERS=0 leaves the sanitizer run out.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
-# A virtual display and a window manager for the window placement test.
-install_missing_packages xvfb openbox
+# A virtual display, a window manager and a way to type into it, for the
+# tests of windows as a desktop shows them.
+install_missing_packages xvfb openbox xdotool
 export QT_QPA_PLATFORM=offscreen
 # Tests that start the program itself read per-user settings: give them an
 # empty settings folder of their own, never the real user's.
