@@ -86,6 +86,13 @@ bool GridKeyDelegate::eventFilter(QObject* watched, QEvent* event) {
         const auto* key = static_cast<QKeyEvent*>(event);
         const bool caretKey = key->key() == Qt::Key_Right || key->key() == Qt::Key_End;
         if ((!caretKey || AtRightSide(watched)) && handler_(key->key(), key->modifiers())) return true;
+        // Alt with a letter is a menu key that found no item (one that did
+        // never comes here), not a character of the cell: typed into it, it
+        // would turn a count or weight into text. AltGr (Ctrl+Alt on some
+        // systems) does type characters.
+        const Qt::KeyboardModifiers modifiers = key->modifiers();
+        if (modifiers.testFlag(Qt::AltModifier) && !modifiers.testFlag(Qt::ControlModifier) && !key->text().isEmpty())
+            return true;
     }
     return QStyledItemDelegate::eventFilter(watched, event);
 }

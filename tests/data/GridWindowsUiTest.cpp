@@ -162,6 +162,18 @@ TEST_F(InputGridTest, FaultyCellsAfterReturnCloseWithCancelAndKeepTheirText) {
     EXPECT_EQ(window.Grid().Cell(1, 0), "x");
 }
 
+// Alt with a letter in an open cell editor types nothing (a menu key whose
+// letter no item has); the cell keeps what was typed.
+TEST_F(InputGridTest, AltWithALetterTypesNothingIntoACell) {
+    Fill(window.Grid(), 2, 2, {"", "2", "3", "4"});
+    window.show();
+    QWidget* editor = TypeInto(grid, '6');
+    Press(editor, Qt::Key_X, Qt::AltModifier, "x");
+    Press(editor, Qt::Key_Q, Qt::AltModifier | Qt::ShiftModifier, "Q");
+    Press(grid, Qt::Key_Down);
+    EXPECT_EQ(window.Grid().Cell(0, 0), "6");
+}
+
 // Right and Down grow the grid at its edge (not when shifted), the status names
 // the ways to extend, Clear All keeps the size and the current cell. A Read
 // reshapes the grid while the window is hidden: the next showing sets the
