@@ -396,7 +396,7 @@ void TCTable::Bulkprocessing1Click() { RunCommand([this] { commands_->BulkProces
 void TCTable::Exit2Click() { close(); }
 
 void TCTable::Options1Click() {
-    options_->move(Shifted(x(), 50), y());
+    options_->PlaceAt(Shifted(x(), 50), y());
     options_->exec();
 }
 

@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QSlider>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 
 #include "HelpViewer.h"
@@ -185,8 +186,22 @@ void TOptions::CheckBox9Click() {
     twoTailed->setText(twoTailed->isChecked() ? "Two tailed test - not recommended!" : "Two tailed test");
 }
 
+void TOptions::PlaceAt(int left, int top) {
+    // The layout gives the dialog its fixed size now, not as it is shown: a
+    // size set then would count as a placement of the dialog's inside, and
+    // a window manager would put the inside, not the frame, at LEFT, TOP (a
+    // title bar higher than asked). Where the frame is known as the dialog
+    // is shown, showEvent puts it there again.
+    layout()->activate();
+    move(left, top);
+    placedAt_ = QPoint(left, top);
+}
+
 void TOptions::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
+    if (placedAt_ && frameGeometry().topLeft() != geometry().topLeft() && frameGeometry().topLeft() != *placedAt_)
+        move(*placedAt_);
+    placedAt_.reset();
     const QScreen* screen = QGuiApplication::screenAt(frameGeometry().center());
     if (screen == nullptr) screen = this->screen();
     if (screen == nullptr) return;

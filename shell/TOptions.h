@@ -6,6 +6,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QPoint>
+#include <optional>
 
 #include "AnalysisOptions.h"
 #include "SettingsStore.h"
@@ -24,6 +26,10 @@ class TOptions : public QDialog, public OptionsProvider {
     Q_OBJECT
 public:
     TOptions(SettingsStore& settings, QWidget* parent = nullptr);
+
+    // Puts the dialog's frame with its top left corner at LEFT, TOP for its
+    // next showing.
+    void PlaceAt(int left, int top);
 
     // The options as the controls now stand.
     AnalysisOptions Current() const override;
@@ -61,6 +67,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    std::optional<QPoint> placedAt_;  // where PlaceAt put the frame, until the dialog is shown
     SettingsStore& settings_;
     QCheckBox* checkBoxes_[12] = {};
     QSlider* trackBar1_ = nullptr;

@@ -2,7 +2,10 @@
 // run sees (Current), and what only Save stores.
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QKeyEvent>
+#include <QTimer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -131,6 +134,40 @@ TEST_F(OptionsDialog, EnterPressesTheFocusedButtonElseReturn) {
     enter(Box(3));
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
+}
+
+// Under a window manager: the dialog's frame is where it was put (the main
+// window's top, 50 pixels right of its left), not its inside. Run by the
+// test OptionsPlacementUnderAWindowManager; elsewhere windows have no frame.
+TEST(WindowManager, TheOptionsDialogsFrameIsWhereItWasPut) {
+    if (QGuiApplication::platformName() != "xcb") GTEST_SKIP() << "needs an X display with a window manager";
+    // Until the window manager has framed WINDOW (its frame's corner is no
+    // longer its inside's), or five seconds have passed.
+    auto framed = [](QWidget& window) {
+        for (QDeadlineTimer deadline(5000); !deadline.hasExpired();) {
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+            if (window.frameGeometry().topLeft() != window.geometry().topLeft()) return true;
+        }
+        return false;
+    };
+    QWidget main;
+    main.resize(559, 361);
+    main.move(280, 201);
+    main.show();
+    ASSERT_TRUE(framed(main));
+    ASSERT_EQ(main.frameGeometry().topLeft(), QPoint(280, 201));
+    MemorySettingsStore settings;
+    TOptions dialog(settings, &main);
+    for (int showing = 0; showing < 2; ++showing) {
+        dialog.PlaceAt(main.x() + 50, main.y());
+        QPoint frame;
+        QTimer::singleShot(0, &dialog, [&] {
+            if (framed(dialog)) frame = dialog.frameGeometry().topLeft();
+            dialog.reject();
+        });
+        dialog.exec();
+        EXPECT_EQ(frame, QPoint(330, 201)) << "showing " << showing;
+    }
 }
 
 }  // namespace
