@@ -23,7 +23,9 @@ if [ ! -s "$work/display" ]; then echo "Xvfb did not start"; exit 1; fi
 export DISPLAY=":$(head -n1 "$work/display")"
 export XDG_CONFIG_HOME="$work"
 export QT_QPA_PLATFORM=xcb
-openbox >/dev/null 2>&1 &
+# openbox runs its start-up command once it manages the display's windows.
+openbox --startup "touch $work/managing" >/dev/null 2>&1 &
 wm=$!
-sleep 1
+for _ in $(seq 100); do [ -e "$work/managing" ] && break; sleep 0.1; done
+if [ ! -e "$work/managing" ]; then echo "openbox did not start"; exit 1; fi
 "$@"

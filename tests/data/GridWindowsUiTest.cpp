@@ -14,6 +14,7 @@
 #include "MockDialogs.h"
 #include "TInputGrid.h"
 #include "TProGrid.h"
+#include "WindowFrames.h"
 #include "engine/FakePorts.h"
 
 namespace kelvorin {
@@ -255,6 +256,11 @@ TEST(ProGridTest, KeysMoveThroughTheCategoriesAndCommitOrSetTheWeights) {
 // the test GridPlacementUnderAWindowManager; elsewhere windows have no frame.
 TEST(WindowManager, TheEntryGridKeepsItsPlacementAcrossShowingsAndSessions) {
     if (QGuiApplication::platformName() != "xcb") GTEST_SKIP() << "needs an X display with a window manager";
+    // A window manager frames the windows here (a placement read back
+    // unchanged would prove nothing without one).
+    QWidget framed;
+    framed.show();
+    ASSERT_TRUE(testwindows::Framed(framed));
     fakes::SettableOptions options;
     const Placement given{100, 120, 300, 400};
     Placement placement = given;

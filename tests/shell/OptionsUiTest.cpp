@@ -2,19 +2,18 @@
 // run sees (Current), and what only Save stores.
 #include <QCheckBox>
 #include <QGroupBox>
-#include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QKeyEvent>
-#include <QTimer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
 #include "MainWindowTestSupport.h"
 #include "QtSettingsStore.h"
 #include "StoredOptions.h"
+#include "WindowFrames.h"
 
 namespace kelvorin {
 namespace {
@@ -141,20 +140,11 @@ TEST_F(OptionsDialog, EnterPressesTheFocusedButtonElseReturn) {
 // test OptionsPlacementUnderAWindowManager; elsewhere windows have no frame.
 TEST(WindowManager, TheOptionsDialogsFrameIsWhereItWasPut) {
     if (QGuiApplication::platformName() != "xcb") GTEST_SKIP() << "needs an X display with a window manager";
-    // Until the window manager has framed WINDOW (its frame's corner is no
-    // longer its inside's), or five seconds have passed.
-    auto framed = [](QWidget& window) {
-        for (QDeadlineTimer deadline(5000); !deadline.hasExpired();) {
-            QApplication::processEvents(QEventLoop::AllEvents, 50);
-            if (window.frameGeometry().topLeft() != window.geometry().topLeft()) return true;
-        }
-        return false;
-    };
     QWidget main;
     main.resize(559, 361);
     main.move(280, 201);
     main.show();
-    ASSERT_TRUE(framed(main));
+    ASSERT_TRUE(testwindows::Framed(main));
     ASSERT_EQ(main.frameGeometry().topLeft(), QPoint(280, 201));
     MemorySettingsStore settings;
     TOptions dialog(settings, &main);
@@ -162,7 +152,7 @@ TEST(WindowManager, TheOptionsDialogsFrameIsWhereItWasPut) {
         dialog.PlaceAt(main.x() + 50, main.y());
         QPoint frame;
         QTimer::singleShot(0, &dialog, [&] {
-            if (framed(dialog)) frame = dialog.frameGeometry().topLeft();
+            if (testwindows::Framed(dialog)) frame = dialog.frameGeometry().topLeft();
             dialog.reject();
         });
         dialog.exec();

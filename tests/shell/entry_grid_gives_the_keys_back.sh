@@ -19,17 +19,26 @@ sleep 1  # until the window manager has taken it on
 xdotool windowmove "$main" 100 60
 xdotool windowsize "$main" 700 500
 xdotool windowactivate --sync "$main"
-# The window manager's part is a race: six rounds, each must end with
+# The window manager's part is a race: eight rounds, each must end with
 # the keys in the main window.
-for round in 1 2 3 4 5 6; do
+for round in 1 2 3 4 5 6 7 8; do
   xdotool key alt+t Return    # Table > New (the grid holds the last table)
   sleep 1
+  if ! xdotool search --onlyvisible --name '^InputGrid$' >/dev/null 2>&1; then
+    echo "round $round: the entry grid did not open"; exit 1
+  fi
   xdotool type 5; xdotool key Return; xdotool type x; xdotool key Return
   xdotool type 3; xdotool key Return; xdotool type 4
   xdotool key alt+r           # the grid's Return: "Data error at (1,2)."
   sleep 1
+  if ! xdotool search --onlyvisible --name '^Error$' >/dev/null 2>&1; then
+    echo "round $round: no message for the faulty cell"; exit 1
+  fi
   xdotool key Return          # OK: the grid closes without a run
   sleep 1
+  if xdotool search --onlyvisible --name '^(InputGrid|Error)$' >/dev/null 2>&1; then
+    echo "round $round: the grid or its message is still open"; exit 1
+  fi
   focused="$(xdotool getwindowfocus getwindowname 2>/dev/null)"
   if [ "$focused" != "Kelvorin" ]; then
     echo "round $round: after the failed entry the keys go to '${focused:-no window}', not to the main window"
