@@ -279,14 +279,12 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
         engine.RunAnalysis();
         progress.Finish();
         const std::vector<std::string> reportLines = report.Lines();
-        // A table the run leaves without a report and without a message (a
-        // table of one cell, which has nothing to test) is said, so that the
-        // failed status has its reason.
+        // The one table the run leaves without a report and without a
+        // message is a table of one cell (a cancelled proportions window, the
+        // other silent end, needs a window): it is said, so that the failed
+        // status has its reason.
         if (reportLines.empty() && messages.ErrorCount() == errorsBefore)
-            messages.Show(entryGrid.RowCount() == 1 && entryGrid.ColCount() == 1
-                              ? "A table of one cell has nothing to test"
-                              : "The table was not analysed",
-                          "Error");
+            messages.Show("A table of one cell has nothing to test", "Error");
         if (reportLines.empty()) status = kBatchTableFailed;
         report.Clear();
         if (!emit(reportLines)) {

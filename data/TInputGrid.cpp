@@ -96,9 +96,7 @@ TInputGrid::TInputGrid(const OptionsProvider* options, QWidget* parent)
 
 bool TInputGrid::ShowModalAt(const Placement& placement) {
     ApplyPlacement(placement);
-    pendingPlacement_ = placement;
     const bool ok = exec() == QDialog::Accepted;
-    pendingPlacement_.reset();
     // The window that opened the grid takes the keys again. A window
     // manager need not see to it: after a failed check's message the grid
     // asks for the focus and is closed at once, which can leave the focus
@@ -107,11 +105,10 @@ bool TInputGrid::ShowModalAt(const Placement& placement) {
     return ok;
 }
 
-// Top and Left place the window's frame, Height and Width size the window
-// inside its frame, both ways, as for the main window. The frame's extent
-// is not known before the window manager has framed the window (after it
-// is shown), so a placement read back as the frame's size would grow by
-// the frame at every showing in a new session.
+// The placement is the window's inside (within its frame), given and read
+// back alike. The frame's extent is not known before the window manager
+// has framed the window (after it is shown), so a placement read back as
+// the frame would grow by the frame at every showing in a new session.
 void TInputGrid::ApplyPlacement(const Placement& placement) {
     const QRect now = geometry();
     setGeometry(placement.Left >= 1 ? placement.Left : now.left(), placement.Top >= 1 ? placement.Top : now.top(),
@@ -119,11 +116,12 @@ void TInputGrid::ApplyPlacement(const Placement& placement) {
 }
 
 Placement TInputGrid::CurrentPlacement() const {
+    const QRect inside = geometry();
     Placement placement;
-    placement.Top = geometry().top();
-    placement.Left = geometry().left();
-    placement.Height = height();
-    placement.Width = width();
+    placement.Top = inside.top();
+    placement.Left = inside.left();
+    placement.Height = inside.height();
+    placement.Width = inside.width();
     return placement;
 }
 
@@ -145,21 +143,20 @@ bool TInputGrid::LastRowEmpty() const {
 // (row) leaves the grid as it is but still counts as a removal, so a grid
 // without any text never stops trimming by itself.
 bool TInputGrid::TrimEmptyEdges() {
+    const int cols = grid_.ColCount(), rows = grid_.RowCount();
     bool removed = true;
-    bool shrunk = false;
     for (int pass = 0; pass < kTrimPasses && removed; ++pass) {
         removed = false;
         if (LastColumnEmpty()) {
-            shrunk |= grid_.ColCount() > 1;
             grid_.SetColCount(grid_.ColCount() - 1);
             removed = true;
         }
         if (LastRowEmpty()) {
-            shrunk |= grid_.RowCount() > 1;
             grid_.SetRowCount(grid_.RowCount() - 1);
             removed = true;
         }
     }
+    const bool shrunk = grid_.ColCount() != cols || grid_.RowCount() != rows;
     // The grid moves the current cell out of a removed column or row before
     // the column or row is gone: its status is set again for the grid as
     // it is now.
@@ -290,10 +287,6 @@ void TInputGrid::SetCurrentCell(int col, int row) {
 void TInputGrid::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (event->spontaneous()) return;
-    if (pendingPlacement_) {
-        ApplyPlacement(*pendingPlacement_);
-        pendingPlacement_.reset();
-    }
     FormActivate();
     StringGrid1->setFocus();
 }

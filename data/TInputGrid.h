@@ -6,7 +6,6 @@
 #pragma once
 
 #include <QDialog>
-#include <optional>
 
 #include "AnalysisOptions.h"
 #include "TableCommands.h"
@@ -32,10 +31,11 @@ public:
     // The table: cell (j, i) holds the count of row i + 1, column j + 1.
     TextGrid& Grid() { return grid_; }
 
-    // Gives the window the outer position and size of PLACEMENT (each value
-    // below 1 is left as it is), shows it modally; true when it closed with OK.
+    // Gives the window's inside (within its frame) the position and size of
+    // PLACEMENT (each value below 1 is left as it is), shows it modally;
+    // true when it closed with OK.
     bool ShowModalAt(const Placement& placement) override;
-    // The window's outer position and size.
+    // The position and size of the window's inside.
     Placement CurrentPlacement() const override;
 
     // Trims empty trailing columns and rows (at most six passes), then checks
@@ -59,8 +59,8 @@ private:
     // Makes (COL, ROW) the current cell; the cell-selection handler runs
     // even when it already was the current one.
     void SetCurrentCell(int col, int row);
-    // Moves and sizes the window so that its outer frame has the values of
-    // PLACEMENT that are 1 or more.
+    // Moves and sizes the window's inside to the values of PLACEMENT that
+    // are 1 or more.
     void ApplyPlacement(const Placement& placement);
     void EnterRowByRow(int col, int row);
     void EnterColumnByColumn(int col, int row);
@@ -77,9 +77,6 @@ private:
     QTableWidget* StringGrid1;
     TableWidgetGrid grid_;
     GridKeyDelegate* keys_;
-    // The placement of the showing under way, applied again once the window
-    // is on screen and the extent of its frame is known.
-    std::optional<Placement> pendingPlacement_;
 };
 
 }  // namespace kelvorin

@@ -409,7 +409,7 @@ void AnalysisEngine::RunReport() {
         }
         guard.Check();
     }
-    if (o.Details && s.DetailsFile.IsOpen()) WriteDetailsHeader(s, DateTimeText(s.StartTime));
+    if (TraceWritten(s)) WriteDetailsHeader(s, DateTimeText(s.StartTime));
     const bool twoByTwo = (t.Rows - 1) * (t.Cols - 1) == 1;
     if (twoByTwo) {
         const FloatingPointGuard guard;

@@ -147,4 +147,11 @@ struct AnalysisState {
     std::string SaveFileName;
 };
 
+// Whether this run writes the sample-point trace: the Details option is on
+// and the details file is open (its dialog may have been cancelled, or the
+// file not opened).
+inline bool TraceWritten(const AnalysisState& state) {
+    return state.Options.Details && state.DetailsFile.IsOpen();
+}
+
 }  // namespace kelvorin

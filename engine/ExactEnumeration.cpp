@@ -228,7 +228,7 @@ TwoWayEnumerator::TwoWayEnumerator(AnalysisState& state, SamplePointStep& step)
     // A 2 x 2 table has at most 1001 sample points and also sums the 2 x 2
     // probabilities by x11: it is evaluated directly too.
     incremental_ = terms_.Available() && !state.DirectEvaluation && rows_ >= 2 && cols_ >= 2 &&
-                   rows_ * cols_ > 4 && !(state.Options.Details && state.DetailsFile.IsOpen());
+                   rows_ * cols_ > 4 && !TraceWritten(state);
     const std::size_t width = static_cast<std::size_t>(cols_ + 1);
     storage_.assign(static_cast<std::size_t>(rows_ + 1) * kLevelArrays * width, 0);
     rowsBefore_.assign(static_cast<std::size_t>(rows_ + 1), 0);

@@ -39,10 +39,8 @@ namespace kelvorin {
 bool NetworkMayApply(const AnalysisState& state) {
     const ContingencyTable& t = state.Table;
     if (!t.TwoWay || t.Rows < 2 || t.Cols < 2 || (t.Rows == 2 && t.Cols == 2)) return false;
-    // Only a trace actually written needs the tables one by one: with its
-    // dialog cancelled, or its file not opened, the run has none.
-    const bool traced = state.Options.Details && state.DetailsFile.IsOpen();
-    return t.GrandTotal() <= kFactorialLimit && !state.DirectEvaluation && !traced &&
+    // Only a trace actually written needs the tables one by one.
+    return t.GrandTotal() <= kFactorialLimit && !state.DirectEvaluation && !TraceWritten(state) &&
            state.NetworkFrom != std::numeric_limits<std::uint64_t>::max();
 }
 

@@ -111,9 +111,10 @@ struct NetworkLimits {
 
 // Whether the network algorithm may replace the enumeration of the table in
 // the state: a two-way table larger than 2 x 2 with N at most 1000, no
-// details trace being written (the details file open), no direct evaluation asked for, and the number of sample
-// points counted exactly and at least the state's NetworkFrom, or too many to
-// count beforehand (unless NetworkFrom is the largest value: never).
+// details trace being written (TraceWritten), no direct evaluation asked
+// for, and the number of sample points counted exactly and at least the
+// state's NetworkFrom, or too many to count beforehand (unless NetworkFrom
+// is the largest value: never).
 bool NetworkApplies(const AnalysisState& state);
 // The same but for the number of sample points: whether the network may be
 // chosen for some count (then the count need only be known up to

@@ -14,7 +14,7 @@ SamplePointStep::SamplePointStep(AnalysisState& state, const EnginePorts& ports)
       twoByTwo_(state.Table.Rows == 2 && state.Table.Cols == 2),
       tallyLR_(state.Options.ExaLRtest),
       tallyChi_(state.Options.ExaCStest),
-      trace_(state.Options.Details && state.DetailsFile.IsOpen()) {}
+      trace_(TraceWritten(state)) {}
 
 SamplePointStep::~SamplePointStep() { Finish(); }
 

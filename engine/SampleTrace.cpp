@@ -31,7 +31,7 @@ void OpenDetailsFile(AnalysisState& state, const EnginePorts& ports) {
     // This run goes without a trace; a name so chosen is not kept, and one
     // kept from before (a data file read under the details file's name) is
     // forgotten, so the next run asks.
-    if (!state.DataFileName.empty() && IsSameFile(name, state.DataFileName)) {
+    if (IsSameFile(name, state.DataFileName)) {
         if (same) state.DetailsFileName.clear();
         ports.Messages->Show(kDataFileBeingRead, "Error");
         return;

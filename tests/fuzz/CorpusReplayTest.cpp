@@ -35,8 +35,9 @@ std::vector<Input> Inputs() {
 }
 
 TEST(FuzzCorpusReplay, EveryInputPassesTheDataFileReaderChecks) {
-    ASSERT_FALSE(Inputs().empty()) << "no corpus";
-    for (const Input& input : Inputs())
+    const std::vector<Input> inputs = Inputs();
+    ASSERT_FALSE(inputs.empty()) << "no corpus";
+    for (const Input& input : inputs)
         EXPECT_EQ(kelvorin::fuzzing::CheckDataFileReader(input.Bytes.data(), input.Bytes.size()), "") << input.Name;
 }
 
