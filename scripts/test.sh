@@ -22,5 +22,8 @@ if [ "${KELVORIN_SANITIZERS:-1}" != 0 ]; then
   cmake -S "$ROOT" -B "$ASAN_BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DKELVORIN_SANITIZE=ON -DKELVORIN_BUILD_BENCH=OFF >/dev/null
   cmake --build "$ASAN_BUILD_DIR" -j"$(nproc)"
-  (cd "$ASAN_BUILD_DIR" && ctest --output-on-failure -j"$(nproc)")
+  # The tests under a window manager run in the plain build only: on the
+  # X display the system's keyboard library (libxkbcommon-x11) reads past a
+  # string as the application starts, which the address sanitizer stops.
+  (cd "$ASAN_BUILD_DIR" && ctest --output-on-failure -j"$(nproc)" -E 'UnderAWindowManager$')
 fi
