@@ -64,7 +64,8 @@ void WriteBytes(const std::string& path, const std::uint8_t* data, std::size_t s
 
 // The lines of the file: a line ends at LF, CR LF or a lone CR; a last line
 // without terminator counts when it holds any character; of a line only the
-// first TextFile::kMaxLineLength characters count.
+// first TextFile::kMaxLineLength characters count, and of those a UTF-8 byte
+// order mark that begins the file is dropped.
 std::vector<std::string> SplitLines(const std::uint8_t* data, std::size_t size) {
     std::vector<std::string> lines;
     std::string current;
@@ -81,6 +82,7 @@ std::vector<std::string> SplitLines(const std::uint8_t* data, std::size_t size) 
     }
     const bool unterminated = size > 0 && data[size - 1] != '\n' && data[size - 1] != '\r';
     if (unterminated) lines.push_back(current);
+    if (!lines.empty() && lines.front().starts_with("\xEF\xBB\xBF")) lines.front().erase(0, 3);
     return lines;
 }
 
