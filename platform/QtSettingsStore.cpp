@@ -22,15 +22,19 @@ std::optional<QString> TextOfBytes(const QByteArray& bytes) {
     return text;
 }
 
+std::unique_ptr<QSettings> OpenSettings() {
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Morvo"),
+                                       QStringLiteral("Zelkat"));
+}
+
 }  // namespace
 
-QtSettingsStore::QtSettingsStore()
-    : settings_(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Morvo"), QStringLiteral("Zelkat")) {}
+QtSettingsStore::QtSettingsStore() : settings_(OpenSettings()) {}
 
-QtSettingsStore::~QtSettingsStore() { settings_.sync(); }
+QtSettingsStore::~QtSettingsStore() { settings_->sync(); }
 
 std::optional<std::string> QtSettingsStore::ReadText(const std::string& section, const std::string& name) const {
-    const QVariant value = settings_.value(KeyOf(section, name));
+    const QVariant value = settings_->value(KeyOf(section, name));
     if (!value.isValid()) return std::nullopt;
     switch (value.typeId()) {
         case QMetaType::QString: return value.toString().toStdString();
@@ -44,10 +48,23 @@ std::optional<std::string> QtSettingsStore::ReadText(const std::string& section,
 }
 
 void QtSettingsStore::WriteText(const std::string& section, const std::string& name, const std::string& value) {
-    settings_.setValue(KeyOf(section, name), QString::fromStdString(value));
+    settings_->setValue(KeyOf(section, name), QString::fromStdString(value));
 }
 
-void QtSettingsStore::Sync() { settings_.sync(); }
+bool QtSettingsStore::Flush() {
+    settings_->sync();
+    if (settings_->status() == QSettings::NoError) return true;
+    // An error met before (this write's or an earlier one's, or a file that
+    // could not be read) would be reported again: a new QSettings takes every
+    // value as this one holds them and writes them out.
+    std::unique_ptr<QSettings> fresh = OpenSettings();
+    for (const QString& key : settings_->allKeys()) fresh->setValue(key, settings_->value(key));
+    fresh->sync();
+    settings_ = std::move(fresh);
+    return settings_->status() == QSettings::NoError;
+}
+
+std::string QtSettingsStore::Where() const { return settings_->fileName().toStdString(); }
 
 std::optional<std::string> MemorySettingsStore::ReadText(const std::string& section, const std::string& name) const {
     const auto found = texts_.find(Key(section, name));

@@ -4,6 +4,7 @@
 
 #include <QSettings>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -26,11 +27,17 @@ public:
     std::optional<std::string> ReadText(const std::string& section, const std::string& name) const override;
     void WriteText(const std::string& section, const std::string& name, const std::string& value) override;
 
-    // Writes what is pending to the store now.
-    void Sync();
+    // Writes what is pending to the settings file now: false when it
+    // cannot be written (its folder cannot be made, a file stands in the
+    // way, the disk is full, ...).
+    bool Flush() override;
+    // The settings file.
+    std::string Where() const override;
 
 private:
-    mutable QSettings settings_;
+    // QSettings keeps the first error it met for good: Flush hands the
+    // values over to a new one to try again.
+    std::unique_ptr<QSettings> settings_;
 };
 
 // Sections of named text values in memory. A value can also be marked as
@@ -54,6 +61,9 @@ public:
     bool Contains(const std::string& section, const std::string& name) const;
     // Every WriteText, in order.
     const std::vector<Write>& Writes() const { return writes_; }
+    // Flush then fails as a store that cannot be written does.
+    void SetUnwritable(bool unwritable) { unwritable_ = unwritable; }
+    bool Flush() override { return !unwritable_; }
     void Clear();
 
 private:
@@ -61,6 +71,7 @@ private:
     std::map<Key, std::string> texts_;
     std::set<Key> nonTexts_;
     std::vector<Write> writes_;
+    bool unwritable_ = false;
 };
 
 }  // namespace kelvorin

@@ -16,6 +16,11 @@ public:
     // The stored text, or nothing when the value is missing or not text.
     virtual std::optional<std::string> ReadText(const std::string& section, const std::string& name) const = 0;
     virtual void WriteText(const std::string& section, const std::string& name, const std::string& value) = 0;
+    // Writes what was written so far to the store itself now: false when the
+    // store cannot be written (Where names it then). A store that writes at
+    // once has nothing to do.
+    virtual bool Flush() { return true; }
+    virtual std::string Where() const { return "the settings"; }
 
     int ReadInteger(const std::string& section, const std::string& name, int fallback) const;
     bool ReadBool(const std::string& section, const std::string& name, bool fallback) const;

@@ -14,6 +14,7 @@
 #include <QWindow>
 #include <algorithm>
 
+#include "DialogService.h"
 #include "HelpViewer.h"
 #include "StoredOptions.h"
 
@@ -175,7 +176,14 @@ void TOptions::FormCreate() {
     trackBar1_->setVisible(CheckBox(8)->isChecked());
 }
 
-void TOptions::Button1Click() { WriteStoredOptions(settings_, Current()); }
+void TOptions::Button1Click() {
+    // The options are written through to the store at once, so that a store
+    // that cannot be written is told now and not taken for saved options.
+    WriteStoredOptions(settings_, Current());
+    if (!settings_.Flush())
+        Dialogs().Message(this, QStringLiteral("Cannot write file ") + QString::fromStdString(settings_.Where()),
+                          QStringLiteral("Error"), DialogService::Icon::Error);
+}
 
 void TOptions::Button3Click() { ShowHelpTopic(kOptionsHelpFile, kOptionsHelpTopic); }
 

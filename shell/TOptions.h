@@ -41,7 +41,7 @@ public:
     void FormCreate();
 
     // Event handlers.
-    void Button1Click();    // "Sa&ve options": writes the section "Option"
+    void Button1Click();    // "Sa&ve options": writes the section "Option" (an error box when it cannot)
     void Button3Click();    // "&Help": the topic "IDH_Options" of the dialog's help file
     void CheckBox8Click();  // Details: the track bar follows it
     void CheckBox9Click();  // two-tailed 2 x 2 test: its caption warns while checked

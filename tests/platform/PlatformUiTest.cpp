@@ -65,8 +65,8 @@ QByteArray Bytes(const char (&text)[N]) {
 }
 
 // A settings file of junk, broken sections or values of the wrong kind gives
-// the defaults, and the next settings are stored over it as text the next
-// store reads.
+// the defaults, and the next settings are stored over it (the junk is no
+// failure to write) as text the next store reads.
 TEST(SettingsFile, JunkGivesTheDefaultsAndTheNextSettingsAreStored) {
     const QString path = QSettings(QSettings::NativeFormat, QSettings::UserScope, "Morvo", "Zelkat").fileName();
     const QByteArray junks[] = {
@@ -86,11 +86,36 @@ TEST(SettingsFile, JunkGivesTheDefaultsAndTheNextSettingsAreStored) {
             EXPECT_EQ(store.ReadInteger("GridSetup", "Height", -1), -1);
             store.WriteInteger("MainSetup", "Top", 201);
             store.WriteText("Option", "Track", "3");
+            EXPECT_TRUE(store.Flush());
         }
         QtSettingsStore reopened;
         EXPECT_EQ(reopened.ReadInteger("MainSetup", "Top", -1), 201);
         EXPECT_EQ(ReadStoredOptions(reopened).Track, 3);
     }
+    QFile::remove(path);
+}
+
+// A settings file that cannot be written (here a file stands where its
+// folder must be) makes Flush fail and name the file; once the way is free
+// the same store writes, and what it holds is read back.
+TEST(SettingsFile, FlushTellsWhetherTheFileWasWritten) {
+    const QString path = QSettings(QSettings::NativeFormat, QSettings::UserScope, "Morvo", "Zelkat").fileName();
+    const QString folder = QFileInfo(path).absolutePath();
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    QFile obstacle(folder);
+    ASSERT_TRUE(obstacle.open(QIODevice::WriteOnly));
+    obstacle.close();
+    {
+        QtSettingsStore store;
+        EXPECT_EQ(store.Where(), path.toStdString());
+        store.WriteText("Option", "Track", "3");
+        EXPECT_FALSE(store.Flush());
+        ASSERT_TRUE(QFile::remove(folder));
+        store.WriteText("Option", "Track", "2");
+        EXPECT_TRUE(store.Flush());
+    }
+    QtSettingsStore reopened;
+    EXPECT_EQ(ReadStoredOptions(reopened).Track, 2);
     QFile::remove(path);
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "MainWindowTestSupport.h"
+#include "MockDialogs.h"
 #include "QtSettingsStore.h"
 #include "StoredOptions.h"
 #include "WindowFrames.h"
@@ -115,6 +116,24 @@ TEST_F(OptionsDialog, OnlySaveStoresTheChoicesThatReturnAndTheCloseBoxKeepForThe
     EXPECT_EQ(settings.Writes(), expected);
     const AnalysisOptions saved = dialog->Current();
     EXPECT_EQ(Create().Current(), saved);
+}
+
+// Save tells when the store cannot take the options (the dialog stays
+// open, so the user can save again); a store that takes them says nothing.
+TEST_F(OptionsDialog, SaveTellsWhenTheStoreCannotBeWritten) {
+    ::testing::StrictMock<testdialogs::MockDialogs> dialogs;
+    SetDialogService(&dialogs);
+    Create().show();
+    settings.SetUnwritable(true);
+    EXPECT_CALL(dialogs, Message(dialog.get(), QString("Cannot write file the settings"), QString("Error"),
+                                 DialogService::Icon::Error));
+    dialog->Button1()->click();
+    ::testing::Mock::VerifyAndClearExpectations(&dialogs);
+    EXPECT_TRUE(dialog->isVisible());
+    settings.SetUnwritable(false);
+    dialog->Button1()->click();
+    EXPECT_EQ(ReadStoredOptions(settings), dialog->Current());
+    SetDialogService(nullptr);
 }
 
 // Enter presses the button that has the focus (Save saves, the dialog
