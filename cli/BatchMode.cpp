@@ -103,15 +103,6 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& args, 
     return FindFileClash(parsed);
 }
 
-// Reads on to the end of the block that a data error interrupted, so the
-// rest of a broken table is not taken for the next table.
-void SkipRestOfBlock(TextFile& file) {
-    std::int32_t values[kScanLimit];
-    bool outOfRange = false;
-    while (ScanNumberLine(file, values, kScanLimit, outOfRange) > 0 || outOfRange) {
-    }
-}
-
 // Whether any line from FILE's position to its end holds a digit: a table
 // that an empty table before it keeps from being read.
 bool DigitsFollow(TextFile& file) {
@@ -235,7 +226,8 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
     InterruptHandler::Install();
     for (int table = 1;; ++table) {
         messages.SetTableNumber(table);
-        const int lines = ReadTableData(state, openDialog, entryGrid, BlockTarget::Table);
+        BlockShape shape;
+        const int lines = ReadTableData(state, openDialog, entryGrid, BlockTarget::Table, &shape);
         if (lines == 0) {
             // A file that holds no table at all is reported, not taken for
             // an empty success.
@@ -254,7 +246,7 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
         // A read error of the system (kReadFailed) ends the run: nothing
         // after it can be trusted, and reading on would only fail again.
         if (lines < 0 || lines > 50) {
-            if (lines < 0) SkipRestOfBlock(state.DataFile);
+            SkipBrokenTable(state.DataFile, lines, shape);
             writeFailed = !reportDataError();
             if (writeFailed || lines == kReadFailed) break;
             continue;

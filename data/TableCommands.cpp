@@ -28,18 +28,8 @@ bool IsDataError(int lines) { return lines < 0 || lines > kMaxTableRows; }
 
 std::string DataErrorText(const AnalysisState& state) { return "Data error reading file " + state.DataFileName; }
 
-// Reads on up to and including the end line of the block that a data error
-// interrupted, so that the rest of a broken block is not taken for the next
-// block. A line whose number is out of range still belongs to the block.
-void SkipRestOfBlock(TextFile& file) {
-    std::int32_t values[kScanLimit];
-    bool outOfRange = false;
-    while (ScanNumberLine(file, values, kScanLimit, outOfRange) > 0 || outOfRange) {
-    }
-}
-
-int ReadTableBlock(const CommandPorts& ports) {
-    return ReadTableData(StateOf(ports), *ports.OpenDialog1, *ports.EntryGrid, BlockTarget::Table);
+int ReadTableBlock(const CommandPorts& ports, BlockShape* shape = nullptr) {
+    return ReadTableData(StateOf(ports), *ports.OpenDialog1, *ports.EntryGrid, BlockTarget::Table, shape);
 }
 
 // A table of LINES rows (LINES >= 1) now in the entry grid that has one row
@@ -221,7 +211,8 @@ void TableCommands::BulkProcessing() {
 
     bool unopenedShown = false;
     for (;;) {
-        const int lines = ReadTableBlock(ports_);
+        BlockShape shape;
+        const int lines = ReadTableBlock(ports_, &shape);
         if (lines == 0) break;
         StartTable(ports_);
         // The table at which the file could no longer be read is the last
@@ -236,7 +227,7 @@ void TableCommands::BulkProcessing() {
         }
         if (IsDataError(lines) || weights == kReadFailed) {
             // No run on a broken table: its result is one line naming the file.
-            if (lines < 0) SkipRestOfBlock(state.DataFile);
+            if (IsDataError(lines)) SkipBrokenTable(state.DataFile, lines, shape);
             ports_.Report->AppendLine(DataErrorText(state));
         } else {
             RunAnalysis();

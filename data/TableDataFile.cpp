@@ -267,7 +267,8 @@ int ScanNumberLine(TextFile& file, std::int32_t* values, int maxCount, bool& out
     return ScanNumbers(line, values, maxCount, outOfRange);
 }
 
-int ReadTableData(AnalysisState& state, FileDialog& openDialog1, TextGrid& target, BlockTarget kind) {
+int ReadTableData(AnalysisState& state, FileDialog& openDialog1, TextGrid& target, BlockTarget kind,
+                  BlockShape* shape) {
     if (state.DataFileName.empty()) {
         openDialog1.SetFileName("");
         if (openDialog1.Execute()) {
@@ -291,6 +292,7 @@ int ReadTableData(AnalysisState& state, FileDialog& openDialog1, TextGrid& targe
             break;
         }
         if (firstWidth < 0) firstWidth = n;
+        if (shape != nullptr && (n > 0 || outOfRange)) shape->Add(n, outOfRange);
         if (outOfRange) {
             result = kReadOutOfRange;
             break;
@@ -314,6 +316,24 @@ int ReadTableData(AnalysisState& state, FileDialog& openDialog1, TextGrid& targe
     }
     if (lines > 0) target.Redraw();
     return result;
+}
+
+void SkipRestOfBlock(TextFile& file, BlockShape* shape) {
+    std::array<std::int32_t, kScanLimit> values{};
+    for (;;) {
+        bool outOfRange = false;
+        const int n = ScanNumberLine(file, values.data(), kScanLimit, outOfRange);
+        if (n == 0 && !outOfRange) return;
+        if (shape != nullptr) shape->Add(n, outOfRange);
+    }
+}
+
+void SkipBrokenTable(TextFile& file, int result, BlockShape shape) {
+    if (result == kReadFailed) return;
+    if (result < 0) SkipRestOfBlock(file, &shape);
+    // The block after a one-way table is its weights block (an empty one
+    // when it has none), whatever it holds.
+    if (shape.OneWay()) SkipRestOfBlock(file);
 }
 
 bool WriteTableData(AnalysisState& state, FileDialog& saveDialog2, const TextGrid& entryGrid,

@@ -43,6 +43,21 @@ int ScanNumberLine(TextFile& file, std::int32_t* values, int maxCount, bool& out
 // than 60 values refused) or the weights that follow a one-way table.
 enum class BlockTarget { Table, Proportions };
 
+// The lines of a block seen so far and whether each held exactly one number.
+// A line cut short by a number beyond 32 bits counts the numbers before it
+// and that one.
+struct BlockShape {
+    int Lines = 0;
+    bool SingleValues = true;
+    void Add(int numbers, bool outOfRange) {
+        ++Lines;
+        if (numbers + (outOfRange ? 1 : 0) != 1) SingleValues = false;
+    }
+    // A table of one row or one column, which the weights block after it
+    // belongs to.
+    bool OneWay() const { return Lines == 1 || (Lines > 0 && SingleValues); }
+};
+
 // Reads the next block of the data file into TARGET, one grid row per line
 // and one grid column per value, each value as decimal text. When
 // state.DataFileName is empty, OPENDIALOG1 is first emptied and shown; a
@@ -56,8 +71,23 @@ enum class BlockTarget { Table, Proportions };
 // is stored), kReadOutOfRange (the line is not stored) or kReadFailed (a read
 // error: the lines before it stay stored, and the file reads as failed from
 // then on, so a caller that reads on gets kReadFailed again). In every other
-// case the file is left positioned after the last line scanned.
-int ReadTableData(AnalysisState& state, FileDialog& openDialog1, TextGrid& target, BlockTarget kind);
+// case the file is left positioned after the last line scanned. SHAPE, when
+// given, receives the shape of the lines scanned (the offending one too).
+int ReadTableData(AnalysisState& state, FileDialog& openDialog1, TextGrid& target, BlockTarget kind,
+                  BlockShape* shape = nullptr);
+
+// Reads on up to and including the end line of the block that a data error
+// interrupted, so that the rest of a broken block is not taken for the next
+// block. A line whose number is out of range still belongs to the block.
+// SHAPE, when given, goes on with the lines skipped.
+void SkipRestOfBlock(TextFile& file, BlockShape* shape = nullptr);
+
+// After a table block that cannot be analysed (ReadTableData gave RESULT, a
+// data error or more than 50 lines, and SHAPE): reads on past its rest and,
+// when the table had one row or one column, past the weights block that
+// belongs to it, so that neither is read as the next table. After a read
+// error of the system nothing is read.
+void SkipBrokenTable(TextFile& file, int result, BlockShape shape);
 
 // Writes the current table, state.Table.Rows x state.Table.Cols cells of
 // ENTRYGRID, one line per row with " %4d" per count, then an empty line; a

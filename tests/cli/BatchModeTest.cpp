@@ -86,6 +86,10 @@ TEST_F(BatchModeTest, RefusedSkippedAndOneWayTablesWithTheirMessagesAndStatus) {
         // Never wrapped; the line "5 6" after the faulty one belongs to the skipped table.
         {"2 0\n0 2147483648\n\n1 2\n-2147483649 4\n5 6\n\n" + oneZero, {}, 1,
          "Error (table 1): " + dataError + "\nError (table 2): " + dataError + "\n", {dataError, dataError, n2}, {}},
+        // A broken table of one row or one column takes its weights block
+        // along (one without weights has an empty one).
+        {"5 99999999999\n\n1 1 2\n\n4\n2147483648\n\n\n" + oneZero, {}, 1,
+         "Error (table 1): " + dataError + "\nError (table 2): " + dataError + "\n", {dataError, dataError, n2}, {}},
         // Counts and margins out of range are refused naming the cell or margin.
         {"2 40000\n3 4\n\n1 2\n-3 4\n\n20000 20000\n1 1\n\n10000 10000\n10000 10000\n\n" + oneZero, {}, 1,
          "Error (table 1): Count 40000 at (1,2) is outside the range 0 to 32767\nError (table 2): Count -3 at (2,1) is "
