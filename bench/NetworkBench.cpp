@@ -125,6 +125,40 @@ BENCHMARK_CAPTURE(Counter, Table5x7, kTable5x7)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(Counter, Table4x4, kTable4x4)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(Counter, Table4x4b, kTable4x4b)->Unit(benchmark::kMicrosecond);
 
+// A single row against equal proportions, the whole analysis with all three
+// exact tests: by the meeting of its two parts of categories, and by the
+// enumeration (the network never used). The meeting must give the
+// enumeration's tallies (taken once, where the enumeration is not timed).
+const Rows kOneWayK7 = {{5, 8, 3, 6, 9, 4, 7}};           // 12.3 million sample points
+const Rows kOneWayK8 = {{5, 8, 3, 6, 9, 4, 7, 5}};        // 177 million
+const Rows kOneWayK10 = {{6, 7, 5, 6, 4, 7, 5, 6, 6, 8}};  // 5.7e10
+void OneWay(benchmark::State& state, const Rows& rows, bool meeting, bool checked) {
+    Harness h(rows, kelvorin::bench::ExactTests(true, true));
+    kelvorin::AnalysisState& s = h.engine.State();
+    ExactTally reference[3];
+    if (checked) {
+        s.NetworkFrom = std::numeric_limits<std::uint64_t>::max();
+        h.engine.RunAnalysis();
+        reference[0] = s.ProbabilityTally;
+        reference[1] = s.G2Tally;
+        reference[2] = s.X2Tally;
+    }
+    s.NetworkFrom = meeting ? 0 : std::numeric_limits<std::uint64_t>::max();
+    for (auto _ : state) {
+        h.report.Clear();
+        h.engine.RunAnalysis();
+    }
+    state.counters["sample_points"] = static_cast<double>(s.SamplePointCount);
+    if (s.NetworkUsed != meeting) state.SkipWithError(meeting ? "the table was enumerated" : "the table was met");
+    if (checked && (!SameCounts(s.ProbabilityTally, reference[0]) || !SameCounts(s.G2Tally, reference[1]) ||
+                    !SameCounts(s.X2Tally, reference[2])))
+        state.SkipWithError("the tallies differ from the enumeration's");
+}
+BENCHMARK_CAPTURE(OneWay, K7Meeting, kOneWayK7, true, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OneWay, K7Enumeration, kOneWayK7, false, false)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(OneWay, K8Meeting, kOneWayK8, true, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OneWay, K10Meeting, kOneWayK10, true, false)->Unit(benchmark::kMillisecond)->Iterations(1);
+
 BENCHMARK_CAPTURE(Analysis, Table5x7All, kTable5x7, true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Analysis, Table5x7Probability, kTable5x7, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Analysis, Table4x4All, kTable4x4, true)->Unit(benchmark::kMillisecond);

@@ -16,6 +16,7 @@
 #include "FloatingPointGuard.h"
 #include "Format.h"
 #include "OneWay.h"
+#include "OneWayMeeting.h"
 #include "NetworkAlgorithm.h"
 #include "SamplePointCounter.h"
 #include "SamplePointStep.h"
@@ -314,7 +315,6 @@ void RunEnumeration(AnalysisState& s, const EnginePorts& ports) {
         TwoWayEnumerator(s, step).EnumerateTables();
         return;
     }
-    SamplePointStep step(s, ports);
     const FloatingPointGuard guard;
     const long double observed = MultinomialProbability(s.Categories, s.CategoryTotal, s.CategoryCounts.data(),
                                                         s.Proportions.data(), s.Factorials);
@@ -327,6 +327,14 @@ void RunEnumeration(AnalysisState& s, const EnginePorts& ports) {
         s.Abandoned = true;
         return;
     }
+    OneWayMeetingLimits limits;
+    limits.MaxBytes = s.NetworkMemory;
+    if (RunOneWayMeeting(s, ports, limits) != NetworkOutcome::NeedsEnumeration) {
+        s.NetworkUsed = true;
+        return;
+    }
+    ResetEnumeration(s);
+    SamplePointStep step(s, ports);
     OneWayEnumerator(s, step).EnumerateCategories();
 }
 

@@ -83,8 +83,8 @@ double OneWayPearsonStatistic(const std::vector<std::int32_t>& counts, const std
     return sum;
 }
 
-OneWayEnumerator::OneWayEnumerator(AnalysisState& state, SamplePointStep& step)
-    : state_(state), step_(step), k_(state.Categories), n_(state.CategoryTotal), total_(state.CategoryTotal) {
+OneWayValues::OneWayValues(const AnalysisState& state)
+    : state_(state), k_(state.Categories), n_(state.CategoryTotal) {
     constexpr std::size_t kMaxEntries = std::size_t{1} << 22;
     const std::size_t entries = static_cast<std::size_t>(k_) * static_cast<std::size_t>(n_ + 1);
     tabulated_ = entries <= kMaxEntries;
@@ -97,10 +97,11 @@ OneWayEnumerator::OneWayEnumerator(AnalysisState& state, SamplePointStep& step)
                     std::pow(static_cast<long double>(state.Proportions[static_cast<std::size_t>(i)]),
                              static_cast<long double>(x));
     }
+    const double total = n_;
     if (state.ComputeLR) lrTerm_.resize(entries);
     if (state.ComputeChi) chiTerm_.resize(entries);
     for (int i = 0; i < k_; ++i) {
-        const double e = total_ * state.Proportions[static_cast<std::size_t>(i)];
+        const double e = total * state.Proportions[static_cast<std::size_t>(i)];
         for (int x = 0; x <= n_; ++x) {
             const std::size_t at = static_cast<std::size_t>(i) * static_cast<std::size_t>(n_ + 1) + static_cast<std::size_t>(x);
             const double v = x;
@@ -113,45 +114,57 @@ OneWayEnumerator::OneWayEnumerator(AnalysisState& state, SamplePointStep& step)
     }
 }
 
-void OneWayEnumerator::Visit() {
-    const std::int32_t* counts = state_.CategoryCounts.data();
+void OneWayValues::Evaluate(const std::vector<std::int32_t>& counts, double& p, double& g, double& x) const {
     long double probability;
     if (!powers_.empty()) {
         // The same products as MultinomialProbability, with the powers read
         // from the table.
         const std::size_t stride = static_cast<std::size_t>(n_ + 1);
         long double denominator = 1.0L;
-        for (int i = 0; i < k_; ++i) denominator *= state_.Factorials[counts[i]];
+        for (int i = 0; i < k_; ++i) denominator *= state_.Factorials[counts[static_cast<std::size_t>(i)]];
         probability = state_.Factorials[n_] / denominator;
         for (int i = 0; i < k_; ++i)
-            if (counts[i] != 0) probability *= powers_[static_cast<std::size_t>(i) * stride + static_cast<std::size_t>(counts[i])];
+            if (const std::int32_t c = counts[static_cast<std::size_t>(i)]; c != 0)
+                probability *= powers_[static_cast<std::size_t>(i) * stride + static_cast<std::size_t>(c)];
     } else {
-        probability = MultinomialProbability(k_, n_, counts, state_.Proportions.data(), state_.Factorials);
+        probability = MultinomialProbability(k_, n_, counts.data(), state_.Proportions.data(), state_.Factorials);
     }
-    const double p = static_cast<double>(probability);
-    double g = 0.0;
-    double x = 0.0;
+    p = static_cast<double>(probability);
+    g = 0.0;
+    x = 0.0;
     if (tabulated_) {
         const std::size_t stride = static_cast<std::size_t>(n_ + 1);
         if (state_.ComputeLR) {
             double sum = 0.0;
-            for (int i = 0; i < k_; ++i) sum += lrTerm_[static_cast<std::size_t>(i) * stride + static_cast<std::size_t>(counts[i])];
+            for (int i = 0; i < k_; ++i)
+                sum += lrTerm_[static_cast<std::size_t>(i) * stride + static_cast<std::size_t>(counts[static_cast<std::size_t>(i)])];
             g = 2.0 * sum;
         }
         if (state_.ComputeChi) {
-            for (int i = 0; i < k_; ++i) x += chiTerm_[static_cast<std::size_t>(i) * stride + static_cast<std::size_t>(counts[i])];
+            for (int i = 0; i < k_; ++i)
+                x += chiTerm_[static_cast<std::size_t>(i) * stride + static_cast<std::size_t>(counts[static_cast<std::size_t>(i)])];
         }
     } else {
-        if (state_.ComputeLR) g = OneWayLikelihoodRatioStatistic(state_.CategoryCounts, state_.Proportions);
-        if (state_.ComputeChi) x = OneWayPearsonStatistic(state_.CategoryCounts, state_.Proportions);
+        if (state_.ComputeLR) g = OneWayLikelihoodRatioStatistic(counts, state_.Proportions);
+        if (state_.ComputeChi) x = OneWayPearsonStatistic(counts, state_.Proportions);
     }
+}
+
+OneWayEnumerator::OneWayEnumerator(AnalysisState& state, SamplePointStep& step)
+    : state_(state), step_(step), values_(state) {}
+
+void OneWayEnumerator::Visit() {
+    double p = 0.0;
+    double g = 0.0;
+    double x = 0.0;
+    values_.Evaluate(state_.CategoryCounts, p, g, x);
     step_.Visit(p, g, x);
 }
 
 void OneWayEnumerator::EnumerateCategories() {
     std::vector<std::int32_t>& x = state_.CategoryCounts;
-    const int k = k_;
-    const int n = n_;
+    const int k = state_.Categories;
+    const int n = state_.CategoryTotal;
     for (int i = 0; i < k; ++i) x[static_cast<std::size_t>(i)] = 0;
     for (;;) {
         int partial = 0;

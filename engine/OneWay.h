@@ -4,6 +4,7 @@
 // its multinomial probability n! / (x_0! ... x_(k-1)!) p_0^x_0 ... p_(k-1)^x_(k-1).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -30,6 +31,39 @@ double OneWayLikelihoodRatioStatistic(const std::vector<std::int32_t>& counts,
                                       const std::vector<double>& proportions);
 double OneWayPearsonStatistic(const std::vector<std::int32_t>& counts, const std::vector<double>& proportions);
 
+// The probability and the statistics of one-way sample points, as the
+// formulas read: the probability with MultinomialProbability's operations in
+// its order (the powers p_i^x tabulated from the same power function, up to
+// n = 1000), each statistic as the sum of its category terms in category
+// order, the terms tabulated once where that is small enough. Every caller
+// gets the very bits of the direct evaluation.
+class OneWayValues {
+public:
+    explicit OneWayValues(const AnalysisState& state);
+    // P is the probability rounded to double; G and X the likelihood ratio
+    // and Pearson's statistic where the state computes them, else 0.
+    void Evaluate(const std::vector<std::int32_t>& counts, double& p, double& g, double& x) const;
+
+    // The tabulated parts of category I with count X (n at most 1000 and
+    // the statistics computed): p_i^x, and the statistics' terms.
+    long double Power(int i, int x) const { return powers_[At(i, x)]; }
+    double LikelihoodRatioTerm(int i, int x) const { return lrTerm_[At(i, x)]; }
+    double PearsonTerm(int i, int x) const { return chiTerm_[At(i, x)]; }
+
+private:
+    std::size_t At(int i, int x) const {
+        return static_cast<std::size_t>(i) * static_cast<std::size_t>(n_ + 1) + static_cast<std::size_t>(x);
+    }
+
+    const AnalysisState& state_;
+    int k_;
+    int n_;
+    bool tabulated_ = false;
+    std::vector<double> lrTerm_;
+    std::vector<double> chiTerm_;
+    std::vector<long double> powers_;
+};
+
 // Visits every vector of k non-negative counts with sum n in lexicographic
 // order of (x_0, ..., x_(k-2)) (x_0 slowest, x_(k-1) the remainder), writing
 // each into CategoryCounts; stops after the sample point at which Abandoned
@@ -44,17 +78,7 @@ private:
 
     AnalysisState& state_;
     SamplePointStep& step_;
-    int k_;
-    int n_;
-    double total_;
-    // Per-category terms of the statistics for every count 0..n, tabulated
-    // once (when small enough), read in category order like the direct sums.
-    bool tabulated_ = false;
-    std::vector<double> lrTerm_;
-    std::vector<double> chiTerm_;
-    // p_i^x for every category and count 0..n, from the same extended power
-    // function the probability uses (up to n = 1000).
-    std::vector<long double> powers_;
+    OneWayValues values_;
 };
 
 }  // namespace kelvorin

@@ -1,0 +1,429 @@
+#include "OneWayMeeting.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "ExactEnumeration.h"
+#include "OneWay.h"
+#include "Ports.h"
+
+namespace kelvorin {
+
+bool OneWayMeetingApplies(const AnalysisState& state) {
+    if (state.Table.TwoWay || state.Categories < 2 || state.CategoryTotal < 1) return false;
+    if (state.CategoryTotal > kFactorialLimit || state.DirectEvaluation || TraceWritten(state)) return false;
+    if (state.NetworkFrom == std::numeric_limits<std::uint64_t>::max()) return false;
+    return state.ExpectedPointsExact && state.ExpectedSamplePoints < 9.2e18 &&
+           state.ExpectedSamplePoints >= static_cast<double>(state.NetworkFrom);
+}
+
+namespace {
+
+enum Ordering { kProbability, kLikelihoodRatio, kPearson, kOrderings };
+
+struct BrokenOff {};
+
+// C(n, k), or the largest value where it does not fit 64 bits.
+std::uint64_t Binomial(int n, int k) {
+    if (k < 0 || k > n) return 0;
+    k = std::min(k, n - k);
+    std::uint64_t r = 1;
+    for (int i = 0; i < k; ++i) {
+        // r = C(n, i): r (n - i) / (i + 1) = C(n, i + 1) is exact.
+        std::uint64_t product = 0;
+        if (__builtin_mul_overflow(r, static_cast<std::uint64_t>(n - i), &product))
+            return std::numeric_limits<std::uint64_t>::max();
+        r = product / static_cast<std::uint64_t>(i + 1);
+    }
+    return r;
+}
+
+// The ways of writing S as an ordered sum of PARTS counts of 0 or more.
+std::uint64_t Compositions(int s, int parts) { return parts == 0 ? (s == 0 ? 1 : 0) : Binomial(s + parts - 1, parts - 1); }
+
+// The first index from FROM on (below SIZE) where inFront fails, inFront
+// holding for a prefix: steps doubling from FROM bracket it, then bisection.
+template <typename InFront>
+std::size_t GallopFrom(const long double* v, std::size_t from, std::size_t size, InFront&& inFront) {
+    std::size_t lo = from;
+    std::size_t step = 1;
+    std::size_t hi = from;
+    while (hi < size && inFront(v[hi])) {
+        lo = hi + 1;
+        hi = from + step;
+        step *= 2;
+    }
+    hi = std::min(hi, size);
+    return static_cast<std::size_t>(std::partition_point(v + lo, v + hi, inFront) - v);
+}
+
+class Meeting {
+public:
+    Meeting(AnalysisState& state, const EnginePorts& ports, const OneWayMeetingLimits& limits)
+        : state_(state), ports_(ports), limits_(limits), values_(state), k_(state.Categories),
+          n_(state.CategoryTotal) {}
+    NetworkOutcome Run();
+
+private:
+    bool Prepare();
+    bool ChooseSplit();
+    // An ordering's value of category I with count X: ln(p_i^x / x!), the
+    // likelihood ratio's term (half of G2 is their sum) or Pearson's.
+    long double Term(int o, int i, int x) const;
+    void Pass(int o);
+    void ListRest(int o);
+    void MeetFirstPart(int o, int category, int used, long double value, long double weight);
+    void MeetList(int o, int m, long double value, long double weight);
+    void EvaluateDirectly(int o, int s, std::uint32_t rank);
+    void Tick(std::uint64_t points);
+    void Progress();
+    std::uint64_t Settled() const;
+    void WriteTallies(std::uint64_t points);
+
+    AnalysisState& state_;
+    const EnginePorts& ports_;
+    OneWayMeetingLimits limits_;
+    OneWayValues values_;
+    int k_;
+    int n_;
+    int h_ = 1;  // the categories 0..h-1 are the first part, h..k-1 the rest
+
+    bool tallied_[kOrderings] = {true, false, false};
+    double observed_[kOrderings] = {0.0, 0.0, 0.0};
+    // Per ordering, in its values' units: the edges of the tally rule (the
+    // less side ends at Low, the greater side starts at High) and how far a
+    // value formed here may be from the enumeration's.
+    long double low_[kOrderings] = {};
+    long double high_[kOrderings] = {};
+    long double margin_[kOrderings] = {};
+    // ln(p_i^x / x!) and p_i^x / x! per category and count.
+    std::vector<long double> logTerm_;
+    std::vector<long double> weight_;
+    long double logFactorialN_ = 0.0L;
+
+    // The rest's partial sample points of each total s, sorted by value:
+    // from Offset[s], their values, their ranks among the rest's
+    // compositions of s (in the enumeration's order), and the running sums
+    // of their weights over the list's largest weight (from Offset[s] + s,
+    // one more than the list's length).
+    std::vector<std::size_t> offset_;
+    std::vector<long double> listValue_;
+    std::vector<std::uint32_t> listRank_;
+    std::vector<double> listPrefix_;
+    std::vector<long double> listScale_;
+
+    std::vector<std::int32_t> counts_;  // the sample point being formed
+    std::uint64_t total_ = 0;
+    int passes_ = 0;
+    std::uint64_t done_ = 0;     // sample points of the passes completed
+    std::uint64_t settled_ = 0;  // in the current pass
+    std::uint64_t work_ = 0;
+    std::uint64_t tally_[kOrderings][3] = {};
+    long double mass_[kOrderings][3] = {};
+};
+
+long double Meeting::Term(int o, int i, int x) const {
+    switch (o) {
+        case kProbability: return logTerm_[static_cast<std::size_t>(i * (n_ + 1) + x)];
+        case kLikelihoodRatio: return values_.LikelihoodRatioTerm(i, x);
+        default: return values_.PearsonTerm(i, x);
+    }
+}
+
+bool Meeting::ChooseSplit() {
+    // Memory: per listed point a value, a rank and a running sum; per list
+    // its offset and scale; the sort's indices and values of one list.
+    // Work: per point of the first part four searches of a list, per
+    // listed point its share of a sort.
+    double best = std::numeric_limits<double>::infinity();
+    for (int h = 1; h < k_; ++h) {
+        const int rest = k_ - h;
+        const std::uint64_t listed = Compositions(n_, rest + 1);  // totals 0..n
+        const std::uint64_t first = Compositions(n_, h + 1);
+        const std::uint64_t longest = Compositions(n_, rest);
+        if (listed == std::numeric_limits<std::uint64_t>::max() || first == std::numeric_limits<std::uint64_t>::max())
+            continue;
+        const double bytes = static_cast<double>(listed) * (sizeof(long double) + sizeof(std::uint32_t) + sizeof(double)) +
+                             static_cast<double>(longest) * (sizeof(std::uint32_t) * 2 + sizeof(long double) + sizeof(double));
+        if (bytes > static_cast<double>(limits_.MaxBytes) || longest >= (std::uint64_t{1} << 32)) continue;
+        const double depth = std::log2(static_cast<double>(longest) + 2.0);
+        const double cost = static_cast<double>(first) * (depth + 8.0) + static_cast<double>(listed) * (depth + 4.0);
+        if (cost < best) {
+            best = cost;
+            h_ = h;
+        }
+    }
+    return best < std::numeric_limits<double>::infinity();
+}
+
+bool Meeting::Prepare() {
+    if (!(state_.ObservedProbability > 1e-280) || !ChooseSplit()) return false;
+    total_ = static_cast<std::uint64_t>(state_.ExpectedSamplePoints);
+    if (total_ != Compositions(n_, k_)) return false;
+    tallied_[kLikelihoodRatio] = state_.Options.ExaLRtest;
+    tallied_[kPearson] = state_.Options.ExaCStest;
+    observed_[kProbability] = state_.ObservedProbability;
+    observed_[kLikelihoodRatio] = state_.G2;
+    observed_[kPearson] = state_.X2;
+    passes_ = 0;
+    for (int o = 0; o < kOrderings; ++o) passes_ += tallied_[o] ? 1 : 0;
+
+    const auto cells = static_cast<std::size_t>(k_) * static_cast<std::size_t>(n_ + 1);
+    logTerm_.resize(cells);
+    weight_.resize(cells);
+    for (int i = 0; i < k_; ++i) {
+        const long double logP = std::log(static_cast<long double>(state_.Proportions[static_cast<std::size_t>(i)]));
+        for (int x = 0; x <= n_; ++x) {
+            const auto at = static_cast<std::size_t>(i * (n_ + 1) + x);
+            logTerm_[at] = static_cast<long double>(x) * logP - std::log(state_.Factorials[x]);
+            weight_[at] = values_.Power(i, x) / state_.Factorials[x];
+        }
+    }
+    logFactorialN_ = std::log(state_.Factorials[n_]);
+
+    // The rule's edges: a value a is equal to b when |a - b| / (a + b) < t,
+    // so for b > 0 less up to b (1 - t) / (1 + t) and greater from
+    // b (1 + t) / (1 - t).
+    const long double k = k_;
+    for (int o = 0; o < kOrderings; ++o) {
+        if (!tallied_[o]) continue;
+        long double magnitude = 0.0L;  // the most any point's terms add up to
+        for (int i = 0; i < k_; ++i) {
+            long double most = 0.0L;
+            for (int x = 0; x <= n_; ++x) most = std::max(most, std::fabs(Term(o, i, x)));
+            magnitude += most;
+        }
+        const long double t = o == kProbability ? kProbabilityTolerance : kStatisticTolerance;
+        const long double b = observed_[o];
+        long double lowEdge = b * (1.0L - t) / (1.0L + t);
+        long double highEdge = b * (1.0L + t) / (1.0L - t);
+        // An observed statistic rounded to 0 or below: a value a with a + b
+        // below 0 is equal (the quotient is negative), one above -b greater,
+        // and no value lies below b by more than the rounding.
+        if (b <= 0.0L) {
+            lowEdge = b;
+            highEdge = -b;
+        }
+        long double error = 0.0L;
+        if (o == kProbability) {
+            // The value is ln p - ln n!. The direct probability's products
+            // (the factorials, the powers of the extended power function)
+            // are within (4k + 8) 2^-64 of the same terms' exact product,
+            // then rounded to double; the logarithms here are summed in
+            // extended precision from terms each within 2^-63 of their size.
+            low_[o] = std::log(lowEdge) - logFactorialN_;
+            high_[o] = std::log(highEdge) - logFactorialN_;
+            error = 1.01L * (0x1p-53L + (4.0L * k + 8.0L) * 0x1p-64L) + (2.0L * k + 8.0L) * 0x1p-64L * magnitude +
+                    0x1p-62L * (std::fabs(std::log(highEdge)) + logFactorialN_);
+        } else {
+            // Half G2, or X2: the direct sum of the double terms in category
+            // order is within (k - 1) 2^-53 of their magnitude, the sums
+            // here within (k + 2) 2^-64.
+            const long double unit = o == kLikelihoodRatio ? 0.5L : 1.0L;
+            low_[o] = unit * lowEdge;
+            high_[o] = unit * highEdge;
+            error = 1.01L * ((k + 1.0L) * 0x1p-53L + (k + 4.0L) * 0x1p-64L) * magnitude + 0x1p-62L * high_[o];
+        }
+        // The rule's own quotient is rounded to double; the cuts on a list
+        // are formed in extended precision.
+        margin_[o] = limits_.MarginScale * (error + 1e-12L * t * std::fabs(high_[o]) +
+                                            0x1p-60L * (std::fabs(low_[o]) + std::fabs(high_[o]) + magnitude + logFactorialN_));
+    }
+    counts_.assign(static_cast<std::size_t>(k_), 0);
+    return true;
+}
+
+void Meeting::ListRest(int o) {
+    const int rest = k_ - h_;
+    offset_.assign(static_cast<std::size_t>(n_ + 2), 0);
+    for (int s = 0; s <= n_; ++s)
+        offset_[static_cast<std::size_t>(s + 1)] = offset_[static_cast<std::size_t>(s)] + Compositions(s, rest);
+    const std::size_t listed = offset_.back();
+    listValue_.resize(listed);
+    listRank_.resize(listed);
+    listPrefix_.resize(listed + static_cast<std::size_t>(n_ + 1));
+    listScale_.assign(static_cast<std::size_t>(n_ + 1), 0.0L);
+    std::vector<long double> value;
+    std::vector<long double> weight;
+    std::vector<std::uint32_t> order;
+    std::vector<std::int32_t> x(static_cast<std::size_t>(rest), 0);
+    for (int s = 0; s <= n_; ++s) {
+        // The compositions of s in the enumeration's order: the first of the
+        // rest's categories slowest, the last the remainder.
+        value.clear();
+        weight.clear();
+        std::fill(x.begin(), x.end(), 0);
+        x.back() = s;
+        for (;;) {
+            long double v = 0.0L;
+            long double w = 1.0L;
+            for (int j = 0; j < rest; ++j) {
+                v += Term(o, h_ + j, x[static_cast<std::size_t>(j)]);
+                w *= weight_[static_cast<std::size_t>((h_ + j) * (n_ + 1) + x[static_cast<std::size_t>(j)])];
+            }
+            value.push_back(v);
+            weight.push_back(w);
+            // The next composition: raise the rightmost count before the last
+            // that can be raised, zero those after it.
+            int j = rest - 2;
+            int before = 0;
+            for (int i = 0; i < rest - 1; ++i) before += x[static_cast<std::size_t>(i)];
+            if (j < 0 || before == s) {
+                while (j >= 0 && x[static_cast<std::size_t>(j)] == 0) --j;
+                if (j <= 0) break;
+                before -= x[static_cast<std::size_t>(j)];
+                x[static_cast<std::size_t>(j)] = 0;
+                --j;
+            }
+            ++x[static_cast<std::size_t>(j)];
+            x.back() = s - before - 1;
+            Tick(0);
+        }
+        const std::size_t from = offset_[static_cast<std::size_t>(s)];
+        order.resize(value.size());
+        std::iota(order.begin(), order.end(), 0u);
+        std::sort(order.begin(), order.end(), [&value](std::uint32_t a, std::uint32_t b) { return value[a] < value[b]; });
+        long double scale = 0.0L;
+        for (const long double w : weight) scale = std::max(scale, w);
+        listScale_[static_cast<std::size_t>(s)] = scale;
+        double* prefix = listPrefix_.data() + from + static_cast<std::size_t>(s);
+        prefix[0] = 0.0;
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            listValue_[from + i] = value[order[i]];
+            listRank_[from + i] = order[i];
+            prefix[i + 1] = prefix[i] + (scale > 0.0L ? static_cast<double>(weight[order[i]] / scale) : 0.0);
+        }
+    }
+}
+
+void Meeting::EvaluateDirectly(int o, int s, std::uint32_t rank) {
+    // The rest's composition of s with this rank in the enumeration's order.
+    int remaining = s;
+    std::uint64_t r = rank;
+    for (int j = h_; j < k_ - 1; ++j) {
+        int v = 0;
+        for (;; ++v) {
+            const std::uint64_t after = Compositions(remaining - v, k_ - 1 - j);
+            if (r < after) break;
+            r -= after;
+        }
+        counts_[static_cast<std::size_t>(j)] = v;
+        remaining -= v;
+    }
+    counts_[static_cast<std::size_t>(k_ - 1)] = remaining;
+    double p = 0.0;
+    double g = 0.0;
+    double x = 0.0;
+    values_.Evaluate(counts_, p, g, x);
+    const double value = o == kProbability ? p : o == kLikelihoodRatio ? g : x;
+    const int c = TallyClass(o == kProbability ? TallyKind::Probability : TallyKind::Statistic, value, observed_[o]);
+    ++tally_[o][c];
+    mass_[o][c] += p;
+}
+
+void Meeting::MeetList(int o, int m, long double value, long double weight) {
+    const int s = n_ - m;
+    const std::size_t from = offset_[static_cast<std::size_t>(s)];
+    const std::size_t size = offset_[static_cast<std::size_t>(s + 1)] - from;
+    const long double* v = listValue_.data() + from;
+    const long double margin = margin_[o];
+    const long double lessBelow = low_[o] - margin - value;
+    const long double openTo = low_[o] + margin - value;
+    const long double equalBelow = high_[o] - margin - value;
+    const long double greaterAbove = high_[o] + margin - value;
+    const std::size_t i1 = static_cast<std::size_t>(std::lower_bound(v, v + size, lessBelow) - v);
+    const std::size_t i2 = GallopFrom(v, i1, size, [openTo](long double a) { return a <= openTo; });
+    const std::size_t i3 = GallopFrom(v, i2, size, [equalBelow](long double a) { return a < equalBelow; });
+    const std::size_t i4 = GallopFrom(v, i3, size, [greaterAbove](long double a) { return a <= greaterAbove; });
+    tally_[o][0] += i1;
+    tally_[o][1] += i3 - i2;
+    tally_[o][2] += size - i4;
+    const double* prefix = listPrefix_.data() + from + static_cast<std::size_t>(s);
+    const long double factor = weight * listScale_[static_cast<std::size_t>(s)] * state_.Factorials[n_];
+    mass_[o][0] += factor * prefix[i1];
+    mass_[o][1] += factor * (static_cast<long double>(prefix[i3]) - prefix[i2]);
+    mass_[o][2] += factor * (static_cast<long double>(prefix[size]) - prefix[i4]);
+    for (std::size_t i = i1; i < i2; ++i) EvaluateDirectly(o, s, listRank_[from + i]);
+    for (std::size_t i = i3; i < i4; ++i) EvaluateDirectly(o, s, listRank_[from + i]);
+    Tick(size);
+}
+
+void Meeting::MeetFirstPart(int o, int category, int used, long double value, long double weight) {
+    if (category == h_) {
+        MeetList(o, used, value, weight);
+        return;
+    }
+    const auto at = static_cast<std::size_t>(category * (n_ + 1));
+    for (int x = 0; used + x <= n_; ++x) {
+        counts_[static_cast<std::size_t>(category)] = x;
+        MeetFirstPart(o, category + 1, used + x, value + Term(o, category, x),
+                      weight * weight_[at + static_cast<std::size_t>(x)]);
+    }
+}
+
+void Meeting::Pass(int o) {
+    settled_ = 0;
+    ListRest(o);
+    MeetFirstPart(o, 0, 0, 0.0L, 1.0L);
+    done_ += total_;
+    settled_ = 0;
+}
+
+void Meeting::Tick(std::uint64_t points) {
+    settled_ += points;
+    if ((++work_ & 0xFFFF) == 0) Progress();
+}
+
+std::uint64_t Meeting::Settled() const { return passes_ == 0 ? 0 : (done_ + settled_) / static_cast<std::uint64_t>(passes_); }
+
+void Meeting::Progress() {
+    const std::uint64_t settled = Settled();
+    state_.SamplePointCount = settled;
+    ports_.Status->SetText(std::to_string(settled) + " of " + std::to_string(total_) + "  Click to break");
+    ports_.Pump->ProcessPendingEvents();
+    if (state_.Abandoned) throw BrokenOff{};
+}
+
+void Meeting::WriteTallies(std::uint64_t points) {
+    ExactTally* targets[kOrderings] = {&state_.ProbabilityTally, &state_.G2Tally, &state_.X2Tally};
+    for (int o = 0; o < kOrderings; ++o) {
+        if (!tallied_[o]) continue;
+        ExactTally& t = *targets[o];
+        t.LessCount = static_cast<std::int64_t>(tally_[o][0]);
+        t.EqualCount = static_cast<std::int64_t>(tally_[o][1]);
+        t.GreaterCount = static_cast<std::int64_t>(tally_[o][2]);
+        t.LessMass = static_cast<double>(mass_[o][0]);
+        t.EqualMass = static_cast<double>(mass_[o][1]);
+        t.GreaterMass = static_cast<double>(mass_[o][2]);
+    }
+    state_.SamplePointCount = points;
+}
+
+NetworkOutcome Meeting::Run() {
+    if (!Prepare()) return NetworkOutcome::NeedsEnumeration;
+    try {
+        for (int o = 0; o < kOrderings; ++o)
+            if (tallied_[o]) Pass(o);
+    } catch (const std::bad_alloc&) {
+        return NetworkOutcome::NeedsEnumeration;
+    } catch (const BrokenOff&) {
+        WriteTallies(Settled());
+        return NetworkOutcome::BrokenOff;
+    }
+    WriteTallies(total_);
+    return NetworkOutcome::Completed;
+}
+
+}  // namespace
+
+NetworkOutcome RunOneWayMeeting(AnalysisState& state, const EnginePorts& ports, const OneWayMeetingLimits& limits) {
+    if (!OneWayMeetingApplies(state)) return NetworkOutcome::NeedsEnumeration;
+    return Meeting(state, ports, limits).Run();
+}
+
+}  // namespace kelvorin

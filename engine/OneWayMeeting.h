@@ -1,0 +1,51 @@
+// The exact tests of a single row or column without visiting its sample
+// points one by one. A sample point's probability and statistics are
+// separable over the categories: the probability is n! times the product of
+// p_i^x_i / x_i!, each statistic the sum of its category terms. The
+// categories are split into the first h and the rest. The rest's partial
+// sample points are listed for every total s, sorted by their part of the
+// value; each partial sample point of the first h categories, with total m,
+// then meets the list of total n - m: the points of the list on each side of
+// the edges of the tally rule (less, equal within the tolerance, greater)
+// are found by a search and counted at once, their mass taken from running
+// sums. The points within rounding of an edge, where a value formed this
+// way could be sorted otherwise than the enumeration's, are evaluated one by
+// one exactly as the enumeration evaluates them (OneWayValues). So the
+// counts are the enumeration's, and the masses are the same sums in another
+// order.
+#pragma once
+
+#include <cstddef>
+
+#include "AnalysisEngine.h"
+#include "AnalysisState.h"
+#include "NetworkAlgorithm.h"
+
+namespace kelvorin {
+
+// Whether the meeting may replace the enumeration of the one-way table in
+// the state: n at most 1000, no trace written, no direct evaluation asked
+// for, and the number of sample points counted exactly and at least
+// NetworkFrom (never when NetworkFrom is the largest value).
+bool OneWayMeetingApplies(const AnalysisState& state);
+
+struct OneWayMeetingLimits {
+    // The bytes the lists may take; past them the enumeration takes the
+    // table.
+    std::size_t MaxBytes = kDefaultNetworkMemory;
+    // The margins around the rule's edges, within which points are
+    // evaluated directly, multiplied by this. (Any value of 1 or more gives
+    // the same result; larger ones evaluate more points directly.)
+    long double MarginScale = 1.0L;
+};
+
+// Fills ProbabilityTally, G2Tally (when ExaLRtest), X2Tally (when ExaCStest)
+// and SamplePointCount as the enumeration would. ObservedProbability,
+// Proportions, G2 and X2 must be set. Shows progress as the number of sample
+// points settled and lets the user break off through the pump. Leaves the
+// table to the enumeration (NeedsEnumeration, nothing tallied) when its
+// lists would take more than the limits' bytes.
+NetworkOutcome RunOneWayMeeting(AnalysisState& state, const EnginePorts& ports,
+                                const OneWayMeetingLimits& limits = OneWayMeetingLimits{});
+
+}  // namespace kelvorin

@@ -1,0 +1,209 @@
+// The meeting of a one-way table's two parts against the enumeration: the
+// same counts in every tally, the same masses at the printed precision, the
+// same report; the points within rounding of an edge evaluated one by one;
+// and the tables it leaves to the enumeration.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "AnalysisEngine.h"
+#include "FakePorts.h"
+#include "OneWayMeeting.h"
+
+namespace kelvorin {
+namespace {
+
+struct Outcome {
+    std::vector<std::string> Lines;
+    ExactTally Tallies[3];
+    std::uint64_t Points = 0;
+    bool Met = false;
+};
+
+// A one-way table: its counts along one row or one column, and the weights
+// typed for them (none: equal proportions).
+struct OneWayTable {
+    std::vector<int> Counts;
+    std::vector<std::string> Weights;
+    bool Column = false;
+};
+
+std::string Text(const OneWayTable& t) {
+    std::string text = t.Column ? "column" : "row";
+    for (int c : t.Counts) text += " " + std::to_string(c);
+    if (!t.Weights.empty()) text += " weights";
+    for (const std::string& w : t.Weights) text += " " + w;
+    return text;
+}
+
+class OneWayMeetingTest : public fakes::EngineHarness {
+protected:
+    void SetUp() override {
+        Options() = fakes::NoSections();
+        Options().ExaLRtest = Options().ExaCStest = Options().CountPos = true;
+    }
+    Outcome RunWith(const OneWayTable& t, std::uint64_t from) {
+        engine.State().NetworkFrom = from;
+        std::vector<std::vector<int>> grid;
+        if (t.Column) {
+            for (int c : t.Counts) grid.push_back({c});
+        } else {
+            grid.push_back(t.Counts);
+        }
+        TypeWeights(t.Weights);
+        Outcome o;
+        o.Lines = Run(grid);
+        const AnalysisState& s = engine.State();
+        o.Tallies[0] = s.ProbabilityTally;
+        o.Tallies[1] = s.G2Tally;
+        o.Tallies[2] = s.X2Tally;
+        o.Points = s.SamplePointCount;
+        o.Met = s.NetworkUsed;
+        return o;
+    }
+    // The report without the enumeration's warning on 1 - the sum of its
+    // masses, which reports the rounding of its running sums.
+    static std::vector<std::string> WithoutWarning(std::vector<std::string> lines) {
+        std::erase_if(lines, [](const std::string& l) { return l.starts_with("Warning :"); });
+        return lines;
+    }
+    // Runs the table both ways; returns whether the meeting settled it.
+    bool ExpectSameAsEnumeration(const OneWayTable& t) {
+        SCOPED_TRACE(Text(t));
+        const Outcome enumerated = RunWith(t, std::numeric_limits<std::uint64_t>::max());
+        const Outcome met = RunWith(t, 0);
+        EXPECT_FALSE(enumerated.Met);
+        EXPECT_EQ(met.Points, enumerated.Points);
+        fakes::ExpectSameTallies(met.Tallies, enumerated.Tallies, enumerated.Points);
+        EXPECT_EQ(WithoutWarning(met.Lines), WithoutWarning(enumerated.Lines));
+        return met.Met;
+    }
+};
+
+OneWayTable RandomTable(std::mt19937& random) {
+    OneWayTable t;
+    for (;;) {
+        const int k = 2 + static_cast<int>(random() % 6);
+        const int kind = static_cast<int>(random() % 5);
+        t.Counts.assign(static_cast<std::size_t>(k), 0);
+        for (int& c : t.Counts) {
+            switch (kind) {
+                case 0: c = 4; break;                                                // all equal: many ties
+                case 1: c = static_cast<int>(random() % 3) * 3 + 1; break;           // a few values
+                case 2: c = static_cast<int>(random() % 4); break;                   // sparse
+                default: c = static_cast<int>(random() % 9); break;
+            }
+        }
+        if (kind == 2) t.Counts.back() += 12;  // one large category
+        int n = 0;
+        for (int c : t.Counts) n += c;
+        if (n >= 1 && n <= 36) break;
+    }
+    t.Weights.clear();
+    if (random() % 2 == 0) {
+        const char* weights[] = {"1", "2", "3", "0.5", "10", "1.5"};
+        for (std::size_t i = 0; i < t.Counts.size(); ++i) t.Weights.push_back(weights[random() % 6]);
+    }
+    t.Column = random() % 3 == 0;
+    return t;
+}
+
+// Random rows and columns, with equal counts (every permutation a tie),
+// sparse ones with one large category, and typed weights, decimal ones
+// among them: the meeting gives the enumeration's report to the character,
+// and its counts exactly.
+TEST_F(OneWayMeetingTest, RandomTablesGetTheEnumerationsCountsMassesAndReport) {
+    std::mt19937 random(60113u);
+    int met = 0;
+    for (int table = 0; table < 120; ++table) met += ExpectSameAsEnumeration(RandomTable(random)) ? 1 : 0;
+    EXPECT_EQ(met, 120);
+    // Every category at its expected count: the observed statistics are 0
+    // or a rounding away from it, and the points near them are evaluated
+    // one by one.
+    EXPECT_TRUE(ExpectSameAsEnumeration({{6, 6, 6, 6, 6}, {}, false}));
+    EXPECT_TRUE(ExpectSameAsEnumeration({{2, 4, 6}, {"1", "2", "3"}, true}));
+    EXPECT_TRUE(ExpectSameAsEnumeration({{3, 3, 6, 9}, {"0.5", "0.5", "1", "1.5"}, false}));
+    // Here G2 rounds to a value below 0.
+    EXPECT_TRUE(ExpectSameAsEnumeration({{7, 7, 63}, {"1", "1", "9"}, false}));
+    EXPECT_LT(engine.State().G2, 0.0);
+}
+
+// Two categories, n = 3, observed (3, 0), equal proportions: the points have
+// probabilities 1/8, 3/8, 3/8, 1/8; the probability tally is less 0, same 2
+// (mass 0.25), greater 2 (0.75); G2 of the observed point is shared by
+// (0, 3), the other two lie below.
+TEST_F(OneWayMeetingTest, TheWorkedExampleOfTwoCategories) {
+    const Outcome o = RunWith({{3, 0}, {}, false}, 0);
+    ASSERT_TRUE(o.Met);
+    EXPECT_EQ(o.Points, 4u);
+    EXPECT_EQ(o.Tallies[0].LessCount, 0);
+    EXPECT_EQ(o.Tallies[0].EqualCount, 2);
+    EXPECT_EQ(o.Tallies[0].GreaterCount, 2);
+    EXPECT_DOUBLE_EQ(o.Tallies[0].EqualMass, 0.25);
+    EXPECT_DOUBLE_EQ(o.Tallies[0].GreaterMass, 0.75);
+    EXPECT_EQ(o.Tallies[1].GreaterCount, 0);
+    EXPECT_EQ(o.Tallies[1].EqualCount, 2);
+    EXPECT_EQ(o.Tallies[1].LessCount, 2);
+}
+
+// With the margins around the edges widened a million-millionfold, the
+// points near the edges of the rule are evaluated one by one (their counts
+// found again from their places in the sorted lists): the tallies stay the
+// enumeration's.
+TEST_F(OneWayMeetingTest, PointsNearTheEdgesEvaluatedOneByOneGiveTheSameTallies) {
+    std::mt19937 random(60127u);
+    AnalysisState& s = engine.State();
+    for (int table = 0; table < 40; ++table) {
+        const OneWayTable t = RandomTable(random);
+        SCOPED_TRACE(Text(t));
+        const Outcome enumerated = RunWith(t, std::numeric_limits<std::uint64_t>::max());
+        for (const long double scale : {1e9L, 1e12L}) {
+            s.NetworkFrom = 0;
+            s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
+            OneWayMeetingLimits limits;
+            limits.MarginScale = scale;
+            if (RunOneWayMeeting(s, env.Ports(), limits) != NetworkOutcome::Completed) continue;
+            const ExactTally got[3] = {s.ProbabilityTally, s.G2Tally, s.X2Tally};
+            fakes::ExpectSameTallies(got, enumerated.Tallies, enumerated.Points);
+        }
+    }
+}
+
+// A table whose lists do not fit the memory goes to the enumeration; so does
+// every table when the network is never to be used, and a table of fewer
+// sample points than the network is used from.
+TEST_F(OneWayMeetingTest, TablesLeftToTheEnumeration) {
+    AnalysisState& s = engine.State();
+    const OneWayTable uneven{{5, 8, 3, 6, 9, 4}, {}, false};
+    s.NetworkMemory = 1000;
+    EXPECT_FALSE(RunWith(uneven, 0).Met);
+    s.NetworkMemory = kDefaultNetworkMemory;
+    EXPECT_TRUE(RunWith(uneven, 0).Met);
+    EXPECT_FALSE(RunWith(uneven, std::numeric_limits<std::uint64_t>::max()).Met);
+    EXPECT_FALSE(RunWith(uneven, 1000000).Met);  // 658,008 sample points
+    EXPECT_TRUE(RunWith(uneven, 658008).Met);
+}
+
+// A break-off once some sample points are settled: the report says how many,
+// fewer than the table has.
+TEST_F(OneWayMeetingTest, ABreakOffReportsTheSamplePointsSettledSoFar) {
+    env.pump.onPass = [&] {
+        if (engine.State().SamplePointCount > 0) engine.BreakOff();
+    };
+    const Outcome o = RunWith({{5, 8, 3, 6, 9, 4, 7, 5, 2}, {}, false}, 0);
+    env.pump.onPass = nullptr;
+    ASSERT_TRUE(o.Met);
+    EXPECT_GT(o.Points, 0u);
+    EXPECT_LT(o.Points, 1652411475u);  // C(57, 8)
+    EXPECT_NE(std::find(o.Lines.begin(), o.Lines.end(),
+                        " Calculations interrupted at sample point nr " + std::to_string(o.Points)),
+              o.Lines.end());
+}
+
+}  // namespace
+}  // namespace kelvorin
