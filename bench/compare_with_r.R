@@ -405,16 +405,16 @@ expected_report <- function(tb) {
   yates <- twoway && df == 1
   if (yates) {
     a <- m[1, 1]; b <- m[1, 2]; cc <- m[2, 1]; d <- m[2, 2]
-    x2y <- (abs(a * d - b * cc) - 0.5 * N)^2 * N / C[1] / C[2] / R[1] / R[2]
-    o <- as.vector(t(m)) * 1.0; e <- as.vector(t(E))
-    o <- ifelse(o > e, o - 0.5, ifelse(o < e, o + 0.5, o))
+    # The continuity correction never goes past 0: |ad - bc| - N/2 stops at
+    # 0, and each count moves by 1/2 towards its expected count but not
+    # beyond it (the program's rule, as chisq.test stops Pearson's; R has no
+    # corrected likelihood ratio of its own).
+    x2y <- max(0, abs(a * d - b * cc) - 0.5 * N)^2 * N / C[1] / C[2] / R[1] / R[2]
+    e <- as.vector(t(E))
+    o <- as.vector(t(m)) * 1.0
+    o <- ifelse(o > e, pmax(o - 0.5, e), ifelse(o < e, pmin(o + 0.5, e), o))
     g2y <- 2 * sum(ifelse(o != 0, log(o / e) * o, 0))
     x2y_r <- suppressWarnings(chisq.test(m, correct = TRUE)$statistic[[1]])
-    # the same correction stopped at the expected counts, as chisq.test stops
-    # the Pearson one (R has no corrected likelihood ratio of its own)
-    o2 <- as.vector(t(m)) * 1.0
-    o2 <- ifelse(o2 > e, pmax(o2 - 0.5, e), ifelse(o2 < e, pmin(o2 + 0.5, e), o2))
-    g2y_stop <- 2 * sum(ifelse(o2 != 0, log(o2 / e) * o2, 0))
   }
   # Pearson's statistic also from chisq.test (R has no likelihood-ratio test
   # in its base packages; its statistic is the reference's own)
@@ -428,8 +428,7 @@ expected_report <- function(tb) {
           alt = list(s_r, df, pchisq(s_r, df, lower.tail = FALSE)), tag = paste0("approx", which)))
     if (yates) {
       sy <- if (which == "LR") g2y else x2y
-      alt <- if (which == "X2") list(x2y_r, pchisq(x2y_r, 1, lower.tail = FALSE))
-             else list(g2y_stop, pchisq(g2y_stop, 1, lower.tail = FALSE))
+      alt <- if (which == "X2") list(x2y_r, pchisq(x2y_r, 1, lower.tail = FALSE)) else NULL
       add(L("  Yates:  Chi^2 = %7.3f,           p  =  %9.6f", sy, nr_pvalue(sy, 1),
             alt = alt, tag = paste0("yates", which)))
     }
@@ -648,7 +647,6 @@ check_run <- function(network) {
                fisher2x2two = "2 x 2 'corrected' two-tailed p vs fisher.test() two-sided",
                fisher2x2one = "2 x 2 one-tailed p vs fisher.test() with the alternative of the smaller tail",
                approxLR = "approximate LR p vs pchisq()", approxX2 = "approximate Pearson p vs pchisq()",
-               yatesLR = "LR Yates vs the correction stopped at the expected counts",
                yatesX2 = "Pearson Yates vs chisq.test(correct = TRUE)",
                warning = "sum-of-probabilities warning")
   if (length(notes)) {
