@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <numeric>
 #include <string>
 #include <vector>
 
@@ -137,7 +136,8 @@ long double Meeting::Term(int o, int i, int x) const {
 
 bool Meeting::ChooseSplit() {
     // Memory: per listed point a value, a rank and a running sum; per list
-    // its offset and scale; the sort's indices and values of one list.
+    // its offset, scale and one more running sum; while a list is formed,
+    // its points (a value and rank, padded to two values) and weights.
     // Work: per point of the first part four searches of a list, per
     // listed point its share of a sort.
     double best = std::numeric_limits<double>::infinity();
@@ -149,7 +149,8 @@ bool Meeting::ChooseSplit() {
         if (listed == std::numeric_limits<std::uint64_t>::max() || first == std::numeric_limits<std::uint64_t>::max())
             continue;
         const double bytes = static_cast<double>(listed) * (sizeof(long double) + sizeof(std::uint32_t) + sizeof(double)) +
-                             static_cast<double>(longest) * (sizeof(std::uint32_t) * 2 + sizeof(long double) + sizeof(double));
+                             static_cast<double>(longest) * (2 * sizeof(long double) + sizeof(long double)) +
+                             static_cast<double>(n_ + 1) * (2 * sizeof(double) + sizeof(long double));
         if (bytes > static_cast<double>(limits_.MaxBytes) || longest >= (std::uint64_t{1} << 32)) continue;
         const double depth = std::log2(static_cast<double>(longest) + 2.0);
         const double cost = static_cast<double>(first) * (depth + 8.0) + static_cast<double>(listed) * (depth + 4.0);
@@ -248,14 +249,20 @@ void Meeting::ListRest(int o) {
     listRank_.resize(listed);
     listPrefix_.resize(listed + static_cast<std::size_t>(n_ + 1));
     listScale_.assign(static_cast<std::size_t>(n_ + 1), 0.0L);
-    std::vector<long double> value;
+    // A list's points in the order formed (their ranks), sorted by value in
+    // place: the sort moves the values with their ranks, not indices into
+    // them.
+    struct Point {
+        long double Value;
+        std::uint32_t Rank;
+    };
+    std::vector<Point> points;
     std::vector<long double> weight;
-    std::vector<std::uint32_t> order;
     std::vector<std::int32_t> x(static_cast<std::size_t>(rest), 0);
     for (int s = 0; s <= n_; ++s) {
         // The compositions of s in the enumeration's order: the first of the
         // rest's categories slowest, the last the remainder.
-        value.clear();
+        points.clear();
         weight.clear();
         std::fill(x.begin(), x.end(), 0);
         x.back() = s;
@@ -266,7 +273,7 @@ void Meeting::ListRest(int o) {
                 v += Term(o, h_ + j, x[static_cast<std::size_t>(j)]);
                 w *= weight_[static_cast<std::size_t>((h_ + j) * (n_ + 1) + x[static_cast<std::size_t>(j)])];
             }
-            value.push_back(v);
+            points.push_back({v, static_cast<std::uint32_t>(points.size())});
             weight.push_back(w);
             // The next composition: raise the rightmost count before the last
             // that can be raised, zero those after it.
@@ -285,18 +292,16 @@ void Meeting::ListRest(int o) {
             Tick(0);
         }
         const std::size_t from = offset_[static_cast<std::size_t>(s)];
-        order.resize(value.size());
-        std::iota(order.begin(), order.end(), 0u);
-        std::sort(order.begin(), order.end(), [&value](std::uint32_t a, std::uint32_t b) { return value[a] < value[b]; });
+        std::sort(points.begin(), points.end(), [](const Point& a, const Point& b) { return a.Value < b.Value; });
         long double scale = 0.0L;
         for (const long double w : weight) scale = std::max(scale, w);
         listScale_[static_cast<std::size_t>(s)] = scale;
         double* prefix = listPrefix_.data() + from + static_cast<std::size_t>(s);
         prefix[0] = 0.0;
-        for (std::size_t i = 0; i < order.size(); ++i) {
-            listValue_[from + i] = value[order[i]];
-            listRank_[from + i] = order[i];
-            prefix[i + 1] = prefix[i] + (scale > 0.0L ? static_cast<double>(weight[order[i]] / scale) : 0.0);
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            listValue_[from + i] = points[i].Value;
+            listRank_[from + i] = points[i].Rank;
+            prefix[i + 1] = prefix[i] + (scale > 0.0L ? static_cast<double>(weight[points[i].Rank] / scale) : 0.0);
         }
     }
 }
