@@ -1908,18 +1908,7 @@ std::uint64_t Network::Settled() const {
 }
 
 void Network::WriteTallies(std::uint64_t points) {
-    ExactTally* targets[kOrderings] = {&state_.ProbabilityTally, &state_.G2Tally, &state_.X2Tally};
-    for (int o = 0; o < kOrderings; ++o) {
-        if (!tallied_[o]) continue;
-        ExactTally& t = *targets[o];
-        t.LessCount = static_cast<std::int64_t>(counts_[o][0]);
-        t.EqualCount = static_cast<std::int64_t>(counts_[o][1]);
-        t.GreaterCount = static_cast<std::int64_t>(counts_[o][2]);
-        t.LessMass = static_cast<double>(masses_[o][0] / normaliser_);
-        t.EqualMass = static_cast<double>(masses_[o][1] / normaliser_);
-        t.GreaterMass = static_cast<double>(masses_[o][2] / normaliser_);
-    }
-    state_.SamplePointCount = points;
+    WriteSettledTallies(state_, tallied_, counts_, masses_, normaliser_, points);
 }
 
 bool Network::Prepare() {
@@ -2624,6 +2613,22 @@ void ColumnsByTotal(const ContingencyTable& t, bool transposed, std::vector<std:
         totals.push_back(total);
         numbers.push_back(number);
     }
+}
+
+void WriteSettledTallies(AnalysisState& state, const bool (&tallied)[3], const std::uint64_t (&counts)[3][3],
+                         const long double (&masses)[3][3], long double scale, std::uint64_t points) {
+    ExactTally* targets[3] = {&state.ProbabilityTally, &state.G2Tally, &state.X2Tally};
+    for (int o = 0; o < 3; ++o) {
+        if (!tallied[o]) continue;
+        ExactTally& t = *targets[o];
+        t.LessCount = static_cast<std::int64_t>(counts[o][0]);
+        t.EqualCount = static_cast<std::int64_t>(counts[o][1]);
+        t.GreaterCount = static_cast<std::int64_t>(counts[o][2]);
+        t.LessMass = static_cast<double>(masses[o][0] / scale);
+        t.EqualMass = static_cast<double>(masses[o][1] / scale);
+        t.GreaterMass = static_cast<double>(masses[o][2] / scale);
+    }
+    state.SamplePointCount = points;
 }
 
 NetworkOutcome RunNetworkAlgorithm(AnalysisState& state, const EnginePorts& ports, const NetworkLimits& limits) {

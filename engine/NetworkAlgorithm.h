@@ -128,6 +128,13 @@ bool NetworkMayApply(const AnalysisState& state);
 void ColumnsByTotal(const ContingencyTable& t, bool transposed, std::vector<std::int32_t>& totals,
                     std::vector<int>& numbers);
 
+// Writes what a pass-by-pass settlement found into the state: for each
+// ordering tallied (probability, likelihood ratio, Pearson) its counts and
+// its masses divided by SCALE (less, equal, greater), and POINTS as the
+// sample-point count.
+void WriteSettledTallies(AnalysisState& state, const bool (&tallied)[3], const std::uint64_t (&counts)[3][3],
+                         const long double (&masses)[3][3], long double scale, std::uint64_t points);
+
 // Fills ProbabilityTally, G2Tally (when ExaLRtest), X2Tally (when ExaCStest)
 // and SamplePointCount as the enumeration would. ObservedProbability,
 // RowMultinomial, G2 and X2 must be set. Shows progress as the number of

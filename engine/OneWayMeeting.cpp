@@ -395,18 +395,7 @@ void Meeting::Progress() {
 }
 
 void Meeting::WriteTallies(std::uint64_t points) {
-    ExactTally* targets[kOrderings] = {&state_.ProbabilityTally, &state_.G2Tally, &state_.X2Tally};
-    for (int o = 0; o < kOrderings; ++o) {
-        if (!tallied_[o]) continue;
-        ExactTally& t = *targets[o];
-        t.LessCount = static_cast<std::int64_t>(tally_[o][0]);
-        t.EqualCount = static_cast<std::int64_t>(tally_[o][1]);
-        t.GreaterCount = static_cast<std::int64_t>(tally_[o][2]);
-        t.LessMass = static_cast<double>(mass_[o][0]);
-        t.EqualMass = static_cast<double>(mass_[o][1]);
-        t.GreaterMass = static_cast<double>(mass_[o][2]);
-    }
-    state_.SamplePointCount = points;
+    WriteSettledTallies(state_, tallied_, tally_, mass_, 1.0L, points);
 }
 
 NetworkOutcome Meeting::Run() {
