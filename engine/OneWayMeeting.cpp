@@ -48,7 +48,7 @@ std::uint64_t Compositions(int s, int parts) { return parts == 0 ? (s == 0 ? 1 :
 // The first index from FROM on (below SIZE) where inFront fails, inFront
 // holding for a prefix: steps doubling from FROM bracket it, then bisection.
 template <typename InFront>
-std::size_t GallopFrom(const long double* v, std::size_t from, std::size_t size, InFront&& inFront) {
+std::size_t GallopFrom(const double* v, std::size_t from, std::size_t size, InFront&& inFront) {
     std::size_t lo = from;
     std::size_t step = 1;
     std::size_t hi = from;
@@ -106,12 +106,12 @@ private:
     long double logFactorialN_ = 0.0L;
 
     // The rest's partial sample points of each total s, sorted by value:
-    // from Offset[s], their values, their ranks among the rest's
-    // compositions of s (in the enumeration's order), and the running sums
-    // of their weights over the list's largest weight (from Offset[s] + s,
-    // one more than the list's length).
+    // from Offset[s], their values (rounded to double), their ranks among
+    // the rest's compositions of s (in the enumeration's order), and the
+    // running sums of their weights over the list's largest weight (from
+    // Offset[s] + s, one more than the list's length).
     std::vector<std::size_t> offset_;
-    std::vector<long double> listValue_;
+    std::vector<double> listValue_;
     std::vector<std::uint32_t> listRank_;
     std::vector<double> listPrefix_;
     std::vector<long double> listScale_;
@@ -137,7 +137,7 @@ long double Meeting::Term(int o, int i, int x) const {
 bool Meeting::ChooseSplit() {
     // Memory: per listed point a value, a rank and a running sum; per list
     // its offset, scale and one more running sum; while a list is formed,
-    // its points (a value and rank, padded to two values) and weights.
+    // its points (a value and a rank, padded to two values) and weights.
     // Work: per point of the first part four searches of a list, per
     // listed point its share of a sort.
     double best = std::numeric_limits<double>::infinity();
@@ -148,8 +148,8 @@ bool Meeting::ChooseSplit() {
         const std::uint64_t longest = Compositions(n_, rest);
         if (listed == std::numeric_limits<std::uint64_t>::max() || first == std::numeric_limits<std::uint64_t>::max())
             continue;
-        const double bytes = static_cast<double>(listed) * (sizeof(long double) + sizeof(std::uint32_t) + sizeof(double)) +
-                             static_cast<double>(longest) * (2 * sizeof(long double) + sizeof(long double)) +
+        const double bytes = static_cast<double>(listed) * (2 * sizeof(double) + sizeof(std::uint32_t)) +
+                             static_cast<double>(longest) * (2 * sizeof(double) + sizeof(long double)) +
                              static_cast<double>(n_ + 1) * (2 * sizeof(double) + sizeof(long double));
         if (bytes > static_cast<double>(limits_.MaxBytes) || longest >= (std::uint64_t{1} << 32)) continue;
         const double depth = std::log2(static_cast<double>(longest) + 2.0);
@@ -231,8 +231,9 @@ bool Meeting::Prepare() {
             error = 1.01L * ((k + 1.0L) * 0x1p-53L + (k + 4.0L) * 0x1p-64L) * magnitude + 0x1p-62L * high_[o];
         }
         // The rule's own quotient is rounded to double; the cuts on a list
-        // are formed in extended precision.
-        margin_[o] = limits_.MarginScale * (error + 1e-12L * t * std::fabs(high_[o]) +
+        // are formed in extended precision, and the list keeps its values
+        // rounded to double (within 2^-53 of the magnitude).
+        margin_[o] = limits_.MarginScale * (error + 0x1p-52L * magnitude + 1e-12L * t * std::fabs(high_[o]) +
                                             0x1p-60L * (std::fabs(low_[o]) + std::fabs(high_[o]) + magnitude + logFactorialN_));
     }
     counts_.assign(static_cast<std::size_t>(k_), 0);
@@ -253,7 +254,7 @@ void Meeting::ListRest(int o) {
     // place: the sort moves the values with their ranks, not indices into
     // them.
     struct Point {
-        long double Value;
+        double Value;
         std::uint32_t Rank;
     };
     std::vector<Point> points;
@@ -273,7 +274,7 @@ void Meeting::ListRest(int o) {
                 v += Term(o, h_ + j, x[static_cast<std::size_t>(j)]);
                 w *= weight_[static_cast<std::size_t>((h_ + j) * (n_ + 1) + x[static_cast<std::size_t>(j)])];
             }
-            points.push_back({v, static_cast<std::uint32_t>(points.size())});
+            points.push_back({static_cast<double>(v), static_cast<std::uint32_t>(points.size())});
             weight.push_back(w);
             // The next composition: raise the rightmost count before the last
             // that can be raised, zero those after it.
@@ -335,16 +336,17 @@ void Meeting::MeetList(int o, int m, long double value, long double weight) {
     const int s = n_ - m;
     const std::size_t from = offset_[static_cast<std::size_t>(s)];
     const std::size_t size = offset_[static_cast<std::size_t>(s + 1)] - from;
-    const long double* v = listValue_.data() + from;
+    const double* v = listValue_.data() + from;
     const long double margin = margin_[o];
     const long double lessBelow = low_[o] - margin - value;
     const long double openTo = low_[o] + margin - value;
     const long double equalBelow = high_[o] - margin - value;
     const long double greaterAbove = high_[o] + margin - value;
-    const std::size_t i1 = static_cast<std::size_t>(std::lower_bound(v, v + size, lessBelow) - v);
-    const std::size_t i2 = GallopFrom(v, i1, size, [openTo](long double a) { return a <= openTo; });
-    const std::size_t i3 = GallopFrom(v, i2, size, [equalBelow](long double a) { return a < equalBelow; });
-    const std::size_t i4 = GallopFrom(v, i3, size, [greaterAbove](long double a) { return a <= greaterAbove; });
+    const std::size_t i1 =
+        static_cast<std::size_t>(std::partition_point(v, v + size, [lessBelow](double a) { return a < lessBelow; }) - v);
+    const std::size_t i2 = GallopFrom(v, i1, size, [openTo](double a) { return a <= openTo; });
+    const std::size_t i3 = GallopFrom(v, i2, size, [equalBelow](double a) { return a < equalBelow; });
+    const std::size_t i4 = GallopFrom(v, i3, size, [greaterAbove](double a) { return a <= greaterAbove; });
     tally_[o][0] += i1;
     tally_[o][1] += i3 - i2;
     tally_[o][2] += size - i4;
