@@ -85,9 +85,8 @@ double OneWayPearsonStatistic(const std::vector<std::int32_t>& counts, const std
 
 OneWayValues::OneWayValues(const AnalysisState& state)
     : state_(state), k_(state.Categories), n_(state.CategoryTotal) {
-    constexpr std::size_t kMaxEntries = std::size_t{1} << 22;
     const std::size_t entries = static_cast<std::size_t>(k_) * static_cast<std::size_t>(n_ + 1);
-    tabulated_ = entries <= kMaxEntries;
+    tabulated_ = Tabulates(k_, n_);
     if (!tabulated_) return;
     if (n_ <= kFactorialLimit) {
         powers_.resize(entries);

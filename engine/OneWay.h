@@ -40,6 +40,11 @@ double OneWayPearsonStatistic(const std::vector<std::int32_t>& counts, const std
 class OneWayValues {
 public:
     explicit OneWayValues(const AnalysisState& state);
+    // Whether the terms of K categories with counts up to N are tabulated
+    // (then Power, with N at most 1000, and the terms may be read).
+    static bool Tabulates(int k, int n) {
+        return static_cast<std::size_t>(k) * static_cast<std::size_t>(n + 1) <= (std::size_t{1} << 22);
+    }
     // P is the probability rounded to double; G and X the likelihood ratio
     // and Pearson's statistic where the state computes them, else 0.
     void Evaluate(const std::vector<std::int32_t>& counts, double& p, double& g, double& x) const;

@@ -16,6 +16,7 @@ namespace kelvorin {
 bool OneWayMeetingApplies(const AnalysisState& state) {
     if (state.Table.TwoWay || state.Categories < 2 || state.CategoryTotal < 1) return false;
     if (state.CategoryTotal > kFactorialLimit || state.DirectEvaluation || TraceWritten(state)) return false;
+    if (!OneWayValues::Tabulates(state.Categories, state.CategoryTotal)) return false;
     if (state.NetworkFrom == std::numeric_limits<std::uint64_t>::max()) return false;
     return state.ExpectedPointsExact && state.ExpectedSamplePoints < 9.2e18 &&
            state.ExpectedSamplePoints >= static_cast<double>(state.NetworkFrom);
@@ -100,6 +101,9 @@ private:
     long double low_[kOrderings] = {};
     long double high_[kOrderings] = {};
     long double margin_[kOrderings] = {};
+    // The class of the values below the low edge: less, or for an observed
+    // probability of 0 equal.
+    int lowClass_[kOrderings] = {0, 0, 0};
     // ln(p_i^x / x!) and p_i^x / x! per category and count.
     std::vector<long double> logTerm_;
     std::vector<long double> weight_;
@@ -163,9 +167,10 @@ bool Meeting::ChooseSplit() {
 }
 
 bool Meeting::Prepare() {
-    if (!(state_.ObservedProbability > 1e-280) || !ChooseSplit()) return false;
-    total_ = static_cast<std::uint64_t>(state_.ExpectedSamplePoints);
-    if (total_ != Compositions(n_, k_)) return false;
+    if (!(state_.ObservedProbability >= 0.0) || !ChooseSplit()) return false;
+    total_ = Compositions(n_, k_);
+    // (Three passes' sample points are added up in 64 bits.)
+    if (total_ > std::numeric_limits<std::uint64_t>::max() / 4) return false;
     tallied_[kLikelihoodRatio] = state_.Options.ExaLRtest;
     tallied_[kPearson] = state_.Options.ExaCStest;
     observed_[kProbability] = state_.ObservedProbability;
@@ -203,10 +208,18 @@ bool Meeting::Prepare() {
         const long double b = observed_[o];
         long double lowEdge = b * (1.0L - t) / (1.0L + t);
         long double highEdge = b * (1.0L + t) / (1.0L - t);
+        lowClass_[o] = 0;
+        // An observed probability rounded to 0: a point whose probability
+        // rounds to 0 too is equal (the quotient is not formed), any other
+        // greater; the edge is half the least double.
+        if (o == kProbability && b == 0.0L) {
+            lowEdge = highEdge = 0x1p-1075L;
+            lowClass_[o] = 1;
+        }
         // An observed statistic rounded to 0 or below: a value a with a + b
         // below 0 is equal (the quotient is negative), one above -b greater,
         // and no value lies below b by more than the rounding.
-        if (b <= 0.0L) {
+        if (o != kProbability && b <= 0.0L) {
             lowEdge = b;
             highEdge = -b;
         }
@@ -219,8 +232,10 @@ bool Meeting::Prepare() {
             // extended precision from terms each within 2^-63 of their size.
             low_[o] = std::log(lowEdge) - logFactorialN_;
             high_[o] = std::log(highEdge) - logFactorialN_;
-            error = 1.01L * (0x1p-53L + (4.0L * k + 8.0L) * 0x1p-64L) + (2.0L * k + 8.0L) * 0x1p-64L * magnitude +
-                    0x1p-62L * (std::fabs(std::log(highEdge)) + logFactorialN_);
+            // Near the double's least values its rounding is absolute:
+            // within half the least double, a share of the edge.
+            error = 1.01L * (0x1p-53L + (4.0L * k + 8.0L) * 0x1p-64L + 0x1p-1074L / lowEdge) +
+                    (2.0L * k + 8.0L) * 0x1p-64L * magnitude + 0x1p-62L * (std::fabs(std::log(highEdge)) + logFactorialN_);
         } else {
             // Half G2, or X2: the direct sum of the double terms in category
             // order is within (k - 1) 2^-53 of their magnitude, the sums
@@ -259,6 +274,8 @@ void Meeting::ListRest(int o) {
     };
     std::vector<Point> points;
     std::vector<long double> weight;
+    points.reserve(Compositions(n_, rest));
+    weight.reserve(Compositions(n_, rest));
     std::vector<std::int32_t> x(static_cast<std::size_t>(rest), 0);
     for (int s = 0; s <= n_; ++s) {
         // The compositions of s in the enumeration's order: the first of the
@@ -293,7 +310,11 @@ void Meeting::ListRest(int o) {
             Tick(0);
         }
         const std::size_t from = offset_[static_cast<std::size_t>(s)];
-        std::sort(points.begin(), points.end(), [](const Point& a, const Point& b) { return a.Value < b.Value; });
+        // (The sort of a long list takes seconds: the progress goes on.)
+        std::sort(points.begin(), points.end(), [this](const Point& a, const Point& b) {
+            Tick(0);
+            return a.Value < b.Value;
+        });
         long double scale = 0.0L;
         for (const long double w : weight) scale = std::max(scale, w);
         listScale_[static_cast<std::size_t>(s)] = scale;
@@ -347,12 +368,12 @@ void Meeting::MeetList(int o, int m, long double value, long double weight) {
     const std::size_t i2 = GallopFrom(v, i1, size, [openTo](double a) { return a <= openTo; });
     const std::size_t i3 = GallopFrom(v, i2, size, [equalBelow](double a) { return a < equalBelow; });
     const std::size_t i4 = GallopFrom(v, i3, size, [greaterAbove](double a) { return a <= greaterAbove; });
-    tally_[o][0] += i1;
+    tally_[o][lowClass_[o]] += i1;
     tally_[o][1] += i3 - i2;
     tally_[o][2] += size - i4;
     const double* prefix = listPrefix_.data() + from + static_cast<std::size_t>(s);
     const long double factor = weight * listScale_[static_cast<std::size_t>(s)] * state_.Factorials[n_];
-    mass_[o][0] += factor * prefix[i1];
+    mass_[o][lowClass_[o]] += factor * prefix[i1];
     mass_[o][1] += factor * (static_cast<long double>(prefix[i3]) - prefix[i2]);
     mass_[o][2] += factor * (static_cast<long double>(prefix[size]) - prefix[i4]);
     for (std::size_t i = i1; i < i2; ++i) EvaluateDirectly(o, s, listRank_[from + i]);

@@ -131,6 +131,26 @@ TEST_F(OneWayMeetingTest, RandomTablesGetTheEnumerationsCountsMassesAndReport) {
     // Here G2 rounds to a value below 0.
     EXPECT_TRUE(ExpectSameAsEnumeration({{7, 7, 63}, {"1", "1", "9"}, false}));
     EXPECT_LT(engine.State().G2, 0.0);
+    // Weights that put a neighbour of the observed point within rounding of
+    // an edge of the rule: of the probability (a ratio of 1 + 2e-10), of G2,
+    // of X2. Without the margins they are sorted wrongly.
+    EXPECT_TRUE(ExpectSameAsEnumeration({{17, 3}, {"1250000000", "294117647"}, false}));
+    EXPECT_TRUE(ExpectSameAsEnumeration({{4, 3, 10}, {"561586863", "561586864", "859649543"}, false}));
+    EXPECT_TRUE(ExpectSameAsEnumeration({{1, 2, 3}, {"965779954", "965779955", "971157299"}, true}));
+}
+
+// N = 1000 in three categories: observed probabilities below 1e-280, down
+// among the least doubles (6.6e-320) and rounded to 0 (3^-1000), where the
+// probability tally's edges lie where the double's rounding is absolute.
+TEST_F(OneWayMeetingTest, ObservedProbabilitiesAmongTheLeastDoublesAndZero) {
+    EXPECT_TRUE(ExpectSameAsEnumeration({{850, 150, 0}, {}, false}));
+    EXPECT_LT(engine.State().ObservedProbability, 1e-280);
+    EXPECT_TRUE(ExpectSameAsEnumeration({{880, 120, 0}, {}, false}));
+    EXPECT_LT(engine.State().ObservedProbability, 2.3e-308);
+    EXPECT_GT(engine.State().ObservedProbability, 0.0);
+    EXPECT_TRUE(ExpectSameAsEnumeration({{1000, 0, 0}, {}, true}));
+    EXPECT_EQ(engine.State().ObservedProbability, 0.0);
+    EXPECT_GT(engine.State().ProbabilityTally.EqualCount, 1);
 }
 
 // Two categories, n = 3, observed (3, 0), equal proportions: the points have
