@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ExactEnumeration.h"
+#include "Galloping.h"
 #include "OneWay.h"
 #include "Ports.h"
 
@@ -45,22 +46,6 @@ std::uint64_t Binomial(int n, int k) {
 
 // The ways of writing S as an ordered sum of PARTS counts of 0 or more.
 std::uint64_t Compositions(int s, int parts) { return parts == 0 ? (s == 0 ? 1 : 0) : Binomial(s + parts - 1, parts - 1); }
-
-// The first index from FROM on (below SIZE) where inFront fails, inFront
-// holding for a prefix: steps doubling from FROM bracket it, then bisection.
-template <typename InFront>
-std::size_t GallopFrom(const double* v, std::size_t from, std::size_t size, InFront&& inFront) {
-    std::size_t lo = from;
-    std::size_t step = 1;
-    std::size_t hi = from;
-    while (hi < size && inFront(v[hi])) {
-        lo = hi + 1;
-        hi = from + step;
-        step *= 2;
-    }
-    hi = std::min(hi, size);
-    return static_cast<std::size_t>(std::partition_point(v + lo, v + hi, inFront) - v);
-}
 
 class Meeting {
 public:
@@ -363,11 +348,15 @@ void Meeting::MeetList(int o, int m, long double value, long double weight) {
     const long double openTo = low_[o] + margin - value;
     const long double equalBelow = high_[o] - margin - value;
     const long double greaterAbove = high_[o] + margin - value;
-    const std::size_t i1 =
-        static_cast<std::size_t>(std::partition_point(v, v + size, [lessBelow](double a) { return a < lessBelow; }) - v);
-    const std::size_t i2 = GallopFrom(v, i1, size, [openTo](double a) { return a <= openTo; });
-    const std::size_t i3 = GallopFrom(v, i2, size, [equalBelow](double a) { return a < equalBelow; });
-    const std::size_t i4 = GallopFrom(v, i3, size, [greaterAbove](double a) { return a <= greaterAbove; });
+    // The edges rise (but where the margins are wider than the equal band,
+    // the sure-equal stretch is empty), and the later ones are near the
+    // first: each search gallops from where the one before ended.
+    std::size_t hint = kNoHint;
+    const std::size_t i1 = Boundary(size, [v, lessBelow](std::size_t i) { return v[i] < lessBelow; }, hint);
+    const std::size_t i2 = Boundary(size, [v, openTo](std::size_t i) { return v[i] <= openTo; }, hint);
+    const std::size_t i3 =
+        std::max(i2, Boundary(size, [v, equalBelow](std::size_t i) { return v[i] < equalBelow; }, hint));
+    const std::size_t i4 = Boundary(size, [v, greaterAbove](std::size_t i) { return v[i] <= greaterAbove; }, hint);
     tally_[o][lowClass_[o]] += i1;
     tally_[o][1] += i3 - i2;
     tally_[o][2] += size - i4;
