@@ -1893,12 +1893,7 @@ void Network::Progress() {
     // What the progress displays and a progress report read: a share of
     // the count, once it is known (before, the estimate may be below the
     // sample points settled), and the sample points settled.
-    const std::uint64_t settled = Settled();
-    if (total_ != 0) state_.SamplePointCount = settled;
-    const std::string of = total_ == 0 ? "" : " of " + std::to_string(total_);
-    ports_.Status->SetText(std::to_string(settled) + of + "  Click to break");
-    ports_.Pump->ProcessPendingEvents();
-    if (state_.Abandoned) throw BrokenOff{};
+    if (ShowSettledProgress(state_, ports_, Settled(), total_)) throw BrokenOff{};
 }
 
 std::uint64_t Network::Settled() const {
@@ -2613,6 +2608,14 @@ void ColumnsByTotal(const ContingencyTable& t, bool transposed, std::vector<std:
         totals.push_back(total);
         numbers.push_back(number);
     }
+}
+
+bool ShowSettledProgress(AnalysisState& state, const EnginePorts& ports, std::uint64_t settled, std::uint64_t total) {
+    if (total != 0) state.SamplePointCount = settled;
+    const std::string of = total == 0 ? "" : " of " + std::to_string(total);
+    ports.Status->SetText(std::to_string(settled) + of + "  Click to break");
+    ports.Pump->ProcessPendingEvents();
+    return state.Abandoned;
 }
 
 void WriteSettledTallies(AnalysisState& state, const bool (&tallied)[3], const std::uint64_t (&counts)[3][3],

@@ -128,6 +128,12 @@ bool NetworkMayApply(const AnalysisState& state);
 void ColumnsByTotal(const ContingencyTable& t, bool transposed, std::vector<std::int32_t>& totals,
                     std::vector<int>& numbers);
 
+// The progress of a settlement: SETTLED sample points of TOTAL (0: not yet
+// known, then the count in the state is left as it is and the status line
+// names no total) are shown in the status line, pending events are
+// processed, and whether the user broke off (Abandoned) is returned.
+bool ShowSettledProgress(AnalysisState& state, const EnginePorts& ports, std::uint64_t settled, std::uint64_t total);
+
 // Writes what a pass-by-pass settlement found into the state: for each
 // ordering tallied (probability, likelihood ratio, Pearson) its counts and
 // its masses divided by SCALE (less, equal, greater), and POINTS as the

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <string>
 #include <vector>
 
 #include "ExactEnumeration.h"
@@ -399,11 +398,7 @@ void Meeting::Tick(std::uint64_t points) {
 std::uint64_t Meeting::Settled() const { return passes_ == 0 ? 0 : (done_ + settled_) / static_cast<std::uint64_t>(passes_); }
 
 void Meeting::Progress() {
-    const std::uint64_t settled = Settled();
-    state_.SamplePointCount = settled;
-    ports_.Status->SetText(std::to_string(settled) + " of " + std::to_string(total_) + "  Click to break");
-    ports_.Pump->ProcessPendingEvents();
-    if (state_.Abandoned) throw BrokenOff{};
+    if (ShowSettledProgress(state_, ports_, Settled(), total_)) throw BrokenOff{};
 }
 
 void Meeting::WriteTallies(std::uint64_t points) {
