@@ -3,8 +3,9 @@
 # the enumeration, all three exact tests on: every report line must be the
 # same but the time lines and the enumeration's "Warning : 1 - sum of
 # probabilities" (its own rounding). Tables with more than MAXN sample
-# points (default 3e7) are analysed by the network only; a network run that
-# does not finish within LIMIT seconds (default 120) is reported.
+# points (default 3e7; written 5e9 or 5000000000 alike) are analysed by the
+# network only; a network run that does not finish within LIMIT seconds
+# (default 120) is reported.
 #
 # Usage: bench/compare_with_enumeration.sh [path/to/kelvorin]; COUNT tables
 # (default 200) from SEED (default 1); SHAPES "small" (2 x 3 to 5 x 6 with
@@ -70,6 +71,8 @@ report() {
   KELVORIN_NETWORK_FROM="$1" timeout "$2" "$PROGRAM" --batch "$3" "${OPTS[@]}" 2>&1 |
     grep -v -E 'Used time|Warning :|[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}'
 }
+# (Bash compares whole numbers only: MAXN is read through awk.)
+maxn=$(awk -v m="${MAXN:-3e7}" 'BEGIN { printf "%.0f", m }')
 same=0; large=0; unfinished=0; differ=0
 for file in "$WORK"/*.dat; do
   network="$(report 0 "${LIMIT:-120}" "$file")"
@@ -77,7 +80,7 @@ for file in "$WORK"/*.dat; do
   if [[ -z "$points" ]]; then
     echo "unfinished: $(basename "$file") $(tr '\n' '/' < "$file")"; unfinished=$((unfinished + 1)); continue
   fi
-  if ((points > ${MAXN:-30000000})); then large=$((large + 1)); continue; fi
+  if ((points > maxn)); then large=$((large + 1)); continue; fi
   if [[ "$network" == "$(report never 600 "$file")" ]]; then
     same=$((same + 1))
   else
