@@ -17,6 +17,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <utility>
 
 #include "DialogService.h"
@@ -29,6 +30,15 @@ namespace {
 
 constexpr int kDesignWidth = 652;
 constexpr int kDesignHeight = 563;
+
+// Whether TEXT holds a character that the count takes otherwise than the
+// document's size does: half of a surrogate pair (the pair is one
+// character) or a line separator (a line break, two).
+bool HoldsSpecial(QStringView text) {
+    for (const QChar c : text)
+        if (c.isSurrogate() || c == QChar::LineSeparator) return true;
+    return false;
+}
 
 }  // namespace
 
@@ -59,6 +69,8 @@ TResults::TResults(QWidget* parent)
     richEdit1_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     richEdit1_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     richEdit1_->installEventFilter(this);
+    connect(richEdit1_->document(), &QTextDocument::contentsChange, this,
+            [this](int position, int, int added) { NoteAdded(position, added); });
 
     statusBar1_ = new QStatusBar(this);
     statusBar1_->setObjectName(QStringLiteral("StatusBar1"));
@@ -111,7 +123,32 @@ QString TResults::Text() const {
 
 void TResults::SetPrinter(TextPrinter printer) { printer_ = printer ? std::move(printer) : TextPrinter(PrintPlainText); }
 
-void TResults::UpdateStatusBar() { statusBar1_->showMessage(CountText(Text())); }
+void TResults::UpdateStatusBar() {
+    // The count is taken at every key: from the document's sizes where that
+    // is exact, at once however long the text (its characters, every
+    // paragraph break one of them, and one more per break for CR LF).
+    const QTextDocument* document = richEdit1_->document();
+    if (mayHoldSpecial_) {
+        mayHoldSpecial_ = HoldsSpecial(document->toRawText());
+        if (mayHoldSpecial_) {
+            statusBar1_->showMessage(CountText(Text()));
+            return;
+        }
+    }
+    statusBar1_->showMessage(QString::number(document->characterCount() - 1 + document->blockCount() - 1));
+}
+
+void TResults::NoteAdded(int position, int added) {
+    if (mayHoldSpecial_ || added <= 0) return;
+    QTextDocument* document = richEdit1_->document();
+    // (A text set whole is reported one character longer than it is.)
+    const int end = std::min(position + added, document->characterCount() - 1);
+    if (end <= position) return;
+    QTextCursor cursor(document);
+    cursor.setPosition(position);
+    cursor.setPosition(end, QTextCursor::KeepAnchor);
+    mayHoldSpecial_ = HoldsSpecial(cursor.selectedText());
+}
 
 bool TResults::HasUnsavedText() const {
     const QTextDocument* document = richEdit1_->document();

@@ -91,6 +91,9 @@ protected:
 
 private:
     void UpdateStatusBar();
+    // Notes text added to the editor at POSITION (ADDED characters) that
+    // the count cannot take from the document's sizes.
+    void NoteAdded(int position, int added);
 
     QMenuBar* mainMenu1_ = nullptr;
     QAction* eraseall1_ = nullptr;
@@ -102,6 +105,10 @@ private:
     QtFileDialog saveDialog1_;
     TextPrinter printer_;
     DataFileSource dataFile_;
+    // Whether the text may hold a character that does not count as one
+    // unit of the document (a surrogate pair, a line separator): until a
+    // count finds none, each count goes through the whole text.
+    bool mayHoldSpecial_ = false;
 };
 
 }  // namespace kelvorin

@@ -7,7 +7,9 @@
 #include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <csignal>
+#include <random>
 
 #include "MainWindowTestSupport.h"
 
@@ -143,6 +145,61 @@ TEST_F(ResultsEditor, SavesPrintsAndCountsTheTextAsItStands) {
     results.SetPrinter([&](const QString& text, const QFont&, QString*) { return printed = text, true; });
     results.Print1()->trigger();
     EXPECT_EQ(printed, QString("a") + QChar(0x00A0) + "b\n\n" + smiley + " c\nd");
+}
+
+// The count shown, taken from the document's sizes until a character
+// that counts otherwise has been added, agrees with a count of the whole
+// text through every kind of change: typing, pasting pairs of surrogates
+// and line separators, removing them (also half a pair), storing lines,
+// undoing, erasing all.
+TEST_F(ResultsEditor, TheCountAgreesWithTheWholeTextThroughEveryChange) {
+    const QString smiley = QString::fromUcs4(U"\U0001F600");
+    const QStringList pieces{"a", "report line", "\n", QString(QChar::LineSeparator), smiley,
+                             QString(QChar(0x00A0)), "x\ny"};
+    QPlainTextEdit* editor = results.RichEdit1();
+    std::mt19937 random(20261209);
+    auto below = [&random](int n) { return std::uniform_int_distribution<int>(0, n - 1)(random); };
+    int withoutPairs = 0;  // counts of a text without a surrogate pair
+    for (int step = 0; step < 400; ++step) {
+        QTextCursor cursor(editor->document());
+        const int length = editor->document()->characterCount() - 1;
+        switch (below(8)) {
+            case 0:
+            case 1:
+            case 2:
+                cursor.setPosition(below(length + 1));
+                cursor.insertText(pieces[below(static_cast<int>(pieces.size()))]);
+                break;
+            case 3:
+            case 4: {
+                const int from = below(length + 1);
+                cursor.setPosition(from);
+                cursor.setPosition(std::min(length, from + below(4)), QTextCursor::KeepAnchor);
+                cursor.removeSelectedText();
+                break;
+            }
+            case 5: results.AppendLine(below(2) == 0 ? "stored" : smiley.toStdString()); break;
+            case 6: editor->undo(); break;
+            default:
+                if (below(10) == 0) results.Eraseall1()->trigger();
+                break;
+        }
+        results.FormActivate();
+        const QString whole = TResults::CountText(results.Text());
+        ASSERT_EQ(results.StatusBar1()->currentMessage(), whole) << "step " << step << ": " << results.Text().toStdString();
+        if (!results.Text().contains(smiley[0]) && !results.Text().contains(smiley[1])) ++withoutPairs;
+    }
+    EXPECT_GT(withoutPairs, 20);
+
+    // From an empty text: a line separator is a line break, a character
+    // beyond 16 bits one character.
+    results.Eraseall1()->trigger();
+    editor->insertPlainText("a");
+    results.FormActivate();
+    EXPECT_EQ(results.StatusBar1()->currentMessage(), QString("1"));
+    editor->insertPlainText(QString(QChar::LineSeparator) + smiley);
+    results.FormActivate();
+    EXPECT_EQ(results.StatusBar1()->currentMessage(), QString("4"));
 }
 
 }  // namespace
