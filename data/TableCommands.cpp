@@ -184,8 +184,14 @@ void TableCommands::BulkProcessing() {
     if (ports_.OpenDialog1->Execute()) {
         state.DataFile.Close();
         state.DataFileName = ports_.OpenDialog1->FileName();
-        // The result file is chosen and emptied only once there is data.
-        if (!state.DataFile.Open(state.DataFileName, TextFile::Mode::Read)) return;
+        // The result file is chosen and emptied only once there is data. A
+        // file that cannot be opened is said in the status line, as the
+        // Read commands say it, so that it does not pass for a run whose
+        // reports went to the result file.
+        if (!state.DataFile.Open(state.DataFileName, TextFile::Mode::Read)) {
+            ports_.Status->SetText(kNoData);
+            return;
+        }
         state.DetailsFileName.clear();
         // The result file is replaced, so the dialog asks before taking an
         // existing one (a run's details file, chosen in the same dialog,
@@ -210,10 +216,14 @@ void TableCommands::BulkProcessing() {
     if (resultChosen) DeleteResultFile(state.DetailsFileName);
 
     bool unopenedShown = false;
-    for (;;) {
+    for (bool first = true;; first = false) {
         BlockShape shape;
         const int lines = ReadTableBlock(ports_, &shape);
-        if (lines == 0) break;
+        if (lines == 0) {
+            // Not one table: said likewise.
+            if (first) ports_.Status->SetText(kNoData);
+            break;
+        }
         StartTable(ports_);
         // The table at which the file could no longer be read is the last
         // one. (A one-way table whose weights block is empty, the form of one

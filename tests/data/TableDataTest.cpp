@@ -437,8 +437,9 @@ TEST_F(TableCommandsTest, StopBulkProcessingEndsTheLoopAfterTheCurrentTable) {
     EXPECT_EQ(Table(), (Counts{{11, 12}, {13, 14}}));
 }
 
-// Bulk loses no result file when there is no data file; a result file that
-// cannot be created is said once (reports to the editor), one that fails while
+// Bulk loses no result file when there is no data file, and says when there
+// is none or it holds no table; a result file that cannot be created is said
+// once (reports to the editor), one that fails while
 // written is said once and stops the processing after the table.
 TEST_F(TableCommandsTest, BulkStopsWithOneMessageWhenTheResultFileCannotBeWritten) {
     const std::string result = Write("result.txt", "an older result\n");
@@ -449,6 +450,24 @@ TEST_F(TableCommandsTest, BulkStopsWithOneMessageWhenTheResultFileCannotBeWritte
     EXPECT_EQ(resultDialog.executions, 0);
     EXPECT_EQ(report.Lines(), Lines{"previous report"});
     EXPECT_TRUE(results.lines.empty());
+    // The two files that could not be opened are said in the status line
+    // (the cancelled dialog is not).
+    EXPECT_EQ(status.texts, (Lines{"No data avaiable", "No data avaiable"}));
+
+    // A file without a table at its start, and a file read to its end
+    // before, are said likewise; a file with tables is not.
+    status.texts.clear();
+    Bulk(Write("empty.dat", "\n\n1 2\n3 4\n\n"), result);
+    EXPECT_EQ(status.Last(), "No data avaiable");
+    EXPECT_EQ(Contents(result), "");
+    status.texts.clear();
+    Bulk(Write("one.dat", "1 2\n3 4\n\n"), result);
+    EXPECT_NE(status.Last(), "No data avaiable");
+    const std::string oneReport = Contents(result);
+    EXPECT_NE(oneReport.find("Observed Numbers."), std::string::npos);
+    Bulk("", "");
+    EXPECT_EQ(status.Last(), "No data avaiable");
+    EXPECT_EQ(Contents(result), oneReport);
 
     const std::string data = Write("three.dat", "1 2\n3 4\n\n5 6\n7 8\n\n9 10\n11 12\n\n");
     for (const std::string& unwritable : {dir.File("no/such/folder/result.txt"), dir.File("folder.dat")}) {
