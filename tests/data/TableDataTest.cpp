@@ -439,8 +439,8 @@ TEST_F(TableCommandsTest, StopBulkProcessingEndsTheLoopAfterTheCurrentTable) {
 
 // Bulk loses no result file when there is no data file, and says when there
 // is none or it holds no table; a result file that cannot be created is said
-// once (reports to the editor), one that fails while
-// written is said once and stops the processing after the table.
+// once (reports to the editor), one that fails while written is said once
+// and stops the processing after the table.
 TEST_F(TableCommandsTest, BulkStopsWithOneMessageWhenTheResultFileCannotBeWritten) {
     const std::string result = Write("result.txt", "an older result\n");
     std::filesystem::create_directory(dir.File("folder.dat"));
