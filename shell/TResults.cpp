@@ -111,14 +111,23 @@ QString TResults::CountText(const QString& text) {
     return QString::number(characters);
 }
 
+namespace {
+
+// The document's raw text with its paragraph and line separators as line
+// feeds.
+QString WithLineFeeds(QString raw) {
+    for (QChar& c : raw)
+        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator) c = QLatin1Char('\n');
+    return raw;
+}
+
+}  // namespace
+
 QString TResults::Text() const {
     // The document's own characters, lines joined by line feeds. The
     // editor's toPlainText would also make every no-break space a plain
     // blank, so a saved file would not hold the text the editor shows.
-    QString text = richEdit1_->document()->toRawText();
-    for (QChar& c : text)
-        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator) c = QLatin1Char('\n');
-    return text;
+    return WithLineFeeds(richEdit1_->document()->toRawText());
 }
 
 void TResults::SetPrinter(TextPrinter printer) { printer_ = printer ? std::move(printer) : TextPrinter(PrintPlainText); }
@@ -129,9 +138,10 @@ void TResults::UpdateStatusBar() {
     // paragraph break one of them, and one more per break for CR LF).
     const QTextDocument* document = richEdit1_->document();
     if (mayHoldSpecial_) {
-        mayHoldSpecial_ = HoldsSpecial(document->toRawText());
+        QString raw = document->toRawText();
+        mayHoldSpecial_ = HoldsSpecial(raw);
         if (mayHoldSpecial_) {
-            statusBar1_->showMessage(CountText(Text()));
+            statusBar1_->showMessage(CountText(WithLineFeeds(std::move(raw))));
             return;
         }
     }
