@@ -718,7 +718,14 @@ void Network::SetUpLines() {
 
 std::int32_t Network::GraphFor(bool probability) {
     auto serves = [&] { return graph_ && graph_->Complete && graph_->WithTerms == !probability; };
-    if (serves()) return 0;  // (the root is the first node)
+    // (The tallies print counts signed.) Checked at every pass on the
+    // graph, so that a pass given up for it beside the other side is not
+    // settled again in turn on the graph kept.
+    auto countFits = [&] { return NodeAt(0, 0).Count < (std::uint64_t{1} << 63); };
+    if (serves()) {
+        if (!countFits()) throw GiveUp{};
+        return 0;  // (the root is the first node)
+    }
     if (probability && beside_ != nullptr) {
         // The helper builds the probability's graph first: once it has,
         // this side runs on it too rather than building it again.
@@ -726,10 +733,10 @@ std::int32_t Network::GraphFor(bool probability) {
         graph_ = beside_->GraphSoFar();
     }
     if (!serves()) BuildGraph(probability);
+    if (!countFits()) throw GiveUp{};
+    // The count is now known exactly, also where the counter beforehand
+    // gave up: the progress shows it.
     total_ = NodeAt(0, 0).Count;
-    // (The tallies print counts signed.) The count is now known exactly,
-    // also where the counter beforehand gave up: the progress shows it.
-    if (total_ >= (std::uint64_t{1} << 63)) throw GiveUp{};
     if (publishTo_ == nullptr) {
         state_.ExpectedSamplePoints = static_cast<double>(total_);
         state_.ExpectedPointsExact = true;

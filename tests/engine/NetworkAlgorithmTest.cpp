@@ -421,6 +421,34 @@ TEST_F(NetworkAlgorithmTest, PastItsMemoryLimitsItHandsTheTableBack) {
     EXPECT_TRUE(RunWith(t, 0).Network);
 }
 
+// The tallies print their counts signed: a table of 2^63 sample points or
+// more (this one has 11,707,927,878,053,612,249, counted independently) is
+// handed back, by the passes in turn and by the passes beside each other,
+// where a pass given up beside the other side is settled again in turn.
+TEST_F(NetworkAlgorithmTest, ATableOfTwoToTheSixtyThreeSamplePointsOrMoreIsHandedBack) {
+    const Table t{{4, 2, 4, 2, 2, 1, 2, 2, 1, 0, 0, 2},
+                  {2, 2, 4, 3, 2, 2, 0, 0, 1, 3, 1, 1},
+                  {3, 5, 2, 5, 0, 1, 1, 2, 1, 0, 1, 1},
+                  {5, 1, 2, 1, 3, 2, 0, 0, 0, 0, 0, 1}};
+    AnalysisState& s = engine.State();
+    // An analysis broken off at once prepares the state.
+    env.pump.onPass = [&] { engine.BreakOff(); };
+    RunWith(t, 0);
+    env.pump.onPass = nullptr;
+    // (Pearson's ordering, whose integer count needs no graph, left out: it
+    // would run for seconds before it finds the count too large.)
+    s.Options.ExaCStest = false;
+    for (const bool beside : {false, true}) {
+        SCOPED_TRACE(beside ? "beside" : "in turn");
+        NetworkLimits limits;
+        limits.PassesBeside = beside;
+        s.Abandoned = false;
+        s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
+        EXPECT_EQ(RunNetworkAlgorithm(s, env.Ports(), limits), NetworkOutcome::NeedsEnumeration);
+        EXPECT_EQ(s.ProbabilityTally.LessCount, 0);
+    }
+}
+
 // A machine with less memory than the limits allow for: the network hands
 // the table back to the enumeration instead of failing. (The address space
 // is limited in a child process; the address sanitizer needs far more of
