@@ -159,6 +159,10 @@ struct StageEntries {
 constexpr std::uint64_t kListedChild = std::uint64_t{1} << 8;
 constexpr std::uint64_t kListLimit = std::uint64_t{1} << 22;
 constexpr std::size_t kKeptChildren = std::size_t{1} << 22;
+// Below the least normal double a value's rounding to double is absolute:
+// within half the least positive double, up to which it rounds to 0.
+constexpr long double kLeastNormalDouble = 0x1p-1022L;
+constexpr long double kHalfLeastDouble = 0x1p-1075L;
 class Network {
 public:
     Network(AnalysisState& state, const EnginePorts& ports, const NetworkLimits& limits)
@@ -453,7 +457,7 @@ private:
     std::pair<long double, long double> Range(const Entry& e, long double futureLow, long double futureHigh) const;
     // The class of every value in [low, high] against the observed b under
     // the tally rule, or -1 when the interval reaches a band edge.
-    static int Decide(double tolerance, long double low, long double high, double b);
+    static int Decide(int ordering, long double low, long double high, double b);
     Cuts CutsFor(const Entry& e) const;
     // The parts of the cuts that depend on the pass alone.
     void PrepareCuts();
@@ -636,7 +640,7 @@ private:
     int ordering_ = kProbability;
     bool tallied_[kOrderings] = {true, false, false};
     double observed_[kOrderings] = {0.0, 0.0, 0.0};
-    double tolerance_[kOrderings] = {kProbabilityTolerance, kStatisticTolerance, kStatisticTolerance};
+    static constexpr double tolerance_[kOrderings] = {kProbabilityTolerance, kStatisticTolerance, kStatisticTolerance};
     double probabilitySlack_ = 0.0;  // relative
     double slack_[kOrderings] = {0.0, 0.0, 0.0};      // absolute, of G2 and X2
     double quantum_[kOrderings] = {0.0, 0.0, 0.0};
@@ -1239,7 +1243,20 @@ std::pair<long double, long double> Network::Range(const Entry& e, long double f
             scale * (e.High + futureHigh - offset) + slack_[ordering_]};
 }
 
-int Network::Decide(double tolerance, long double low, long double high, double b) {
+int Network::Decide(int ordering, long double low, long double high, double b) {
+    const double tolerance = tolerance_[ordering];
+    // Near the least doubles the direct probability's rounding to double is
+    // absolute and coarser than the band (at 1e-316 one step of the least
+    // double is 1e-8 of the value, the tolerance 1e-10), and the observed
+    // one may be rounded to 0. A value within [low, high] rounds to a double
+    // between those the ends round to (rounding keeps order), and the rule's
+    // class rises with the value: the ends' doubles, classed by the rule
+    // itself, decide when they agree.
+    if (ordering == kProbability && (b < kLeastNormalDouble || low < kLeastNormalDouble)) {
+        const int lowClass = TallyClass(TallyKind::Probability, static_cast<double>(low), b);
+        const int highClass = TallyClass(TallyKind::Probability, static_cast<double>(high), b);
+        return lowClass == highClass ? lowClass : -1;
+    }
     // The direct rule forms d = |a - b| / (a + b) in extended precision and
     // rounds it to double before comparing it with the tolerance: a margin
     // of 1e-13 of the tolerance covers those roundings.
@@ -1287,7 +1304,16 @@ void Network::PrepareCuts() {
     if (ordering_ == kProbability) {
         const long double up = normaliser_ / (1.0L + probabilitySlack_);
         const long double down = normaliser_ / (1.0L - probabilitySlack_);
-        passCuts_ = {lessBound * up, equalLow * down, equalHigh * up, greaterBound * down};
+        // The direct value is rounded to double, near 0 to within half the
+        // least double: the bounds are moved by that (which leaves them as
+        // they are unless the observed probability lies near the least
+        // doubles). Observed rounded to 0: nothing is less, what rounds to
+        // 0 too is equal, the rest greater.
+        if (b == 0.0L)
+            passCuts_ = {0.0L, 0.0L, kHalfLeastDouble * up, kHalfLeastDouble * down};
+        else
+            passCuts_ = {(lessBound - kHalfLeastDouble) * up, (equalLow + kHalfLeastDouble) * down,
+                         (equalHigh - kHalfLeastDouble) * up, (greaterBound + kHalfLeastDouble) * down};
         passGuard_ = 0.0L;
         return;
     }
@@ -1464,7 +1490,7 @@ void Network::Split(Exact&& exact, const Completions& list, const Cuts& cuts, st
         const Entry e = exact();
         auto classOf = [&](std::size_t i) {
             const auto [low, high] = Range(e, v[i].Value, v[i].Value);
-            return Decide(tolerance_[ordering_], low, high, observed_[ordering_]);
+            return Decide(ordering_, low, high, observed_[ordering_]);
         };
         std::size_t none[2] = {kNoHint, kNoHint};
         const std::size_t first = Boundary(size, [&](std::size_t i) { return classOf(i) == 0; }, none[0]);
@@ -1793,7 +1819,7 @@ void Network::SettleDirectly(int stage, std::int32_t node, const WorkVector<Entr
                 which = 1;
             else {
                 const auto [low, high] = Range(open[i], v, v);
-                which = Decide(tolerance_[ordering], low, high, observed_[ordering]);
+                which = Decide(ordering, low, high, observed_[ordering]);
                 if (which < 0) throw GiveUp{};
             }
             ++ways[3 * i + static_cast<std::size_t>(which)];
@@ -1916,7 +1942,7 @@ void Network::WriteTallies(std::uint64_t points) {
 bool Network::Prepare() {
     const ContingencyTable& t = state_.Table;
     terms_.Prepare(t, state_.ComputeLR, state_.ComputeChi);
-    if (!terms_.Available() || !(state_.ObservedProbability > 1e-280)) return false;
+    if (!terms_.Available() || !(state_.ObservedProbability >= 0.0)) return false;
     SetUpLines();
     // The probability graph's root's closed mass (its totals in decreasing
     // order), whichever passes this side runs.
@@ -2501,7 +2527,7 @@ void Network::Pass(int ordering) {
                 Tick();
                 const Entry e = current.Items[i].Load();
                 const auto [low, high] = Range(e, n.Low[ordering], n.High[ordering]);
-                const int which = Decide(tolerance_[ordering], low, high, observed_[ordering]);
+                const int which = Decide(ordering, low, high, observed_[ordering]);
                 if (which >= 0)
                     Settle(which, e, n);
                 else
@@ -2634,9 +2660,12 @@ void WriteSettledTallies(AnalysisState& state, const bool (&tallied)[3], const s
         t.LessCount = static_cast<std::int64_t>(counts[o][0]);
         t.EqualCount = static_cast<std::int64_t>(counts[o][1]);
         t.GreaterCount = static_cast<std::int64_t>(counts[o][2]);
-        t.LessMass = static_cast<double>(masses[o][0] / scale);
-        t.EqualMass = static_cast<double>(masses[o][1] / scale);
-        t.GreaterMass = static_cast<double>(masses[o][2] / scale);
+        // A class's mass is a sum of probabilities; some are formed as a
+        // total less the others', whose rounding may leave a class of no or
+        // negligible mass a little below 0 (printed "-0.000000"). Kept at 0.
+        t.LessMass = std::max(0.0, static_cast<double>(masses[o][0] / scale));
+        t.EqualMass = std::max(0.0, static_cast<double>(masses[o][1] / scale));
+        t.GreaterMass = std::max(0.0, static_cast<double>(masses[o][2] / scale));
     }
     state.SamplePointCount = points;
 }

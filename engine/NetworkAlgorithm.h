@@ -136,8 +136,8 @@ bool ShowSettledProgress(AnalysisState& state, const EnginePorts& ports, std::ui
 
 // Writes what a pass-by-pass settlement found into the state: for each
 // ordering tallied (probability, likelihood ratio, Pearson) its counts and
-// its masses divided by SCALE (less, equal, greater), and POINTS as the
-// sample-point count.
+// its masses divided by SCALE (less, equal, greater; none below 0), and
+// POINTS as the sample-point count.
 void WriteSettledTallies(AnalysisState& state, const bool (&tallied)[3], const std::uint64_t (&counts)[3][3],
                          const long double (&masses)[3][3], long double scale, std::uint64_t points);
 
