@@ -79,8 +79,8 @@ bool InterruptHandler::TakeRequest() {
     return true;
 }
 
-std::string ProgressText(std::uint64_t count, double expected, double elapsedSeconds) {
-    std::string text = Format("%llu sample points", static_cast<unsigned long long>(count));
+std::string ProgressText(WideCount count, double expected, double elapsedSeconds) {
+    std::string text = CountText(count) + " sample points";
     if (expected <= 0.0) return text;
     const double share = std::min(1.0, static_cast<double>(count) / expected);
     constexpr int kWidth = 30;

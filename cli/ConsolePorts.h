@@ -11,6 +11,7 @@
 
 #include "AnalysisEngine.h"
 #include "Ports.h"
+#include "WideCount.h"
 
 namespace kelvorin {
 
@@ -124,6 +125,6 @@ private:
 
 // The progress text for COUNT sample points of EXPECTED (0 when unknown)
 // after ELAPSED seconds.
-std::string ProgressText(std::uint64_t count, double expected, double elapsedSeconds);
+std::string ProgressText(WideCount count, double expected, double elapsedSeconds);
 
 }  // namespace kelvorin

@@ -88,7 +88,7 @@ void AnalysisEngine::StatusBar1Click() {
         return;
     }
     ReportSink& report = *ports_.Report;
-    report.AppendLine("Sample point no " + std::to_string(state_.SamplePointCount) + " at " + DateTimeText(clickTime));
+    report.AppendLine("Sample point no " + CountText(state_.SamplePointCount) + " at " + DateTimeText(clickTime));
     ShowSamplePoint(state_, report);
     if (state_.Options.Details && state_.Options.Track == 0)
         report.AppendLine("Number of sample points printed: " + std::to_string(state_.TracedCount));

@@ -14,6 +14,7 @@
 
 #include "AnalysisOptions.h"
 #include "TextFile.h"
+#include "WideCount.h"
 
 namespace kelvorin {
 
@@ -44,9 +45,9 @@ struct ContingencyTable {
 // Counts and probability masses of the sample points below, equal to and
 // above the observed table in one ordering.
 struct ExactTally {
-    std::int64_t LessCount = 0;
-    std::int64_t EqualCount = 0;
-    std::int64_t GreaterCount = 0;
+    WideCount LessCount = 0;
+    WideCount EqualCount = 0;
+    WideCount GreaterCount = 0;
     double LessMass = 0.0;
     double EqualMass = 0.0;
     double GreaterMass = 0.0;
@@ -99,7 +100,7 @@ struct AnalysisState {
     ExactTally ProbabilityTally;
     ExactTally G2Tally;
     ExactTally X2Tally;
-    std::uint64_t SamplePointCount = 0;
+    WideCount SamplePointCount = 0;
     std::int64_t ProgressCounter = 0;
     std::int64_t ProgressInterval = 10000;
     std::int64_t TracedCount = 0;

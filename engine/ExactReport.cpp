@@ -7,10 +7,6 @@
 
 namespace kelvorin {
 
-namespace {
-long long Count(std::int64_t value) { return static_cast<long long>(value); }
-}  // namespace
-
 void WriteExactBlocks(const AnalysisState& state, ReportSink& report) {
     const AnalysisOptions& options = state.Options;
     if (state.Abandoned) return;
@@ -21,9 +17,9 @@ void WriteExactBlocks(const AnalysisState& state, ReportSink& report) {
         if (state.TooManyObservations) {
             report.AppendLine("To many observations.");
         } else {
-            report.AppendLine(Format("  Greater than:%9lld points with prob. %9.6f", Count(t.GreaterCount), t.GreaterMass));
-            report.AppendLine(Format("  Equal to:    %9lld points with prob. %9.6f", Count(t.EqualCount), t.EqualMass));
-            report.AppendLine(Format("  Less than:   %9lld points with prob. %9.6f", Count(t.LessCount), t.LessMass));
+            report.AppendLine(Format("  Greater than:%9s points with prob. %9.6f", CountText(t.GreaterCount).c_str(), t.GreaterMass));
+            report.AppendLine(Format("  Equal to:    %9s points with prob. %9.6f", CountText(t.EqualCount).c_str(), t.EqualMass));
+            report.AppendLine(Format("  Less than:   %9s points with prob. %9.6f", CountText(t.LessCount).c_str(), t.LessMass));
             report.AppendLine(Format(" ==>  Significance (recommended)     p =   %9.6f <==", t.EqualMass + t.GreaterMass));
         }
         report.AppendLine("");
@@ -34,9 +30,9 @@ void WriteExactBlocks(const AnalysisState& state, ReportSink& report) {
         if (state.TooManyObservations) {
             report.AppendLine("To many observations.");
         } else {
-            report.AppendLine(Format("  Greater than:%9lld points with prob. %9.6f", Count(t.GreaterCount), t.GreaterMass));
-            report.AppendLine(Format("  Equal to:    %9lld points with prob  %9.6f", Count(t.EqualCount), t.EqualMass));
-            report.AppendLine(Format("  Less than:   %9lld points with prob. %9.6f", Count(t.LessCount), t.LessMass));
+            report.AppendLine(Format("  Greater than:%9s points with prob. %9.6f", CountText(t.GreaterCount).c_str(), t.GreaterMass));
+            report.AppendLine(Format("  Equal to:    %9s points with prob  %9.6f", CountText(t.EqualCount).c_str(), t.EqualMass));
+            report.AppendLine(Format("  Less than:   %9s points with prob. %9.6f", CountText(t.LessCount).c_str(), t.LessMass));
             report.AppendLine(Format(" -->  Significance                   p =   %9.6f <--", t.EqualMass + t.GreaterMass));
         }
         report.AppendLine("");
@@ -44,9 +40,9 @@ void WriteExactBlocks(const AnalysisState& state, ReportSink& report) {
     if (options.CountPos && !state.TooManyObservations) {
         const ExactTally& t = state.ProbabilityTally;
         report.AppendLine("Exact (multi tailed) Fisher test ");
-        report.AppendLine(Format("  Less prob:   %9lld points with prob. %9.6f", Count(t.LessCount), t.LessMass));
-        report.AppendLine(Format("  Same prob:   %9lld points with prob. %9.6f", Count(t.EqualCount), t.EqualMass));
-        report.AppendLine(Format("  Greater prob:%9lld points with prob. %9.6f", Count(t.GreaterCount), t.GreaterMass));
+        report.AppendLine(Format("  Less prob:   %9s points with prob. %9.6f", CountText(t.LessCount).c_str(), t.LessMass));
+        report.AppendLine(Format("  Same prob:   %9s points with prob. %9.6f", CountText(t.EqualCount).c_str(), t.EqualMass));
+        report.AppendLine(Format("  Greater prob:%9s points with prob. %9.6f", CountText(t.GreaterCount).c_str(), t.GreaterMass));
         report.AppendLine(Format(" -->  Significance                   p =   %9.6f <--", t.LessMass + t.EqualMass));
         report.AppendLine(" This value is used by many statistical");
         report.AppendLine(" programs - like SPSS, Stata, SAS and R");
@@ -79,7 +75,7 @@ void WriteClosingLines(AnalysisState& state, const EnginePorts& ports, bool enum
     ReportSink& report = *ports.Report;
     const ExactTally& t = state.ProbabilityTally;
     if (state.Abandoned) {
-        const std::string line = " Calculations interrupted at sample point nr " + std::to_string(state.SamplePointCount);
+        const std::string line = " Calculations interrupted at sample point nr " + CountText(state.SamplePointCount);
         report.AppendLine(line);
         ports.Status->SetText(line);
         ShowSamplePoint(state, report);
@@ -88,7 +84,7 @@ void WriteClosingLines(AnalysisState& state, const EnginePorts& ports, bool enum
         state.Running = false;
         const AnalysisOptions& o = state.Options;
         if ((o.ExaLRtest || o.ExaCStest || o.CountPos) && enumerated) {
-            const std::string line = "Number of sample points = " + std::to_string(state.SamplePointCount);
+            const std::string line = "Number of sample points = " + CountText(state.SamplePointCount);
             ports.Status->SetText(line);
             report.AppendLine(line);
             const double d = 1.0 - (t.LessMass + t.EqualMass + t.GreaterMass);

@@ -397,9 +397,9 @@ NetworkOutcome Search::Run() {
         counts_[o][kDominant[o]] = total_ - others;
         masses_[o][kDominant[o]] = static_cast<double>(1.0L - otherMass);
         ExactTally& t = *targets[o];
-        t.LessCount = static_cast<std::int64_t>(counts_[o][0]);
-        t.EqualCount = static_cast<std::int64_t>(counts_[o][1]);
-        t.GreaterCount = static_cast<std::int64_t>(counts_[o][2]);
+        t.LessCount = counts_[o][0];
+        t.EqualCount = counts_[o][1];
+        t.GreaterCount = counts_[o][2];
         t.LessMass = masses_[o][0];
         t.EqualMass = masses_[o][1];
         t.GreaterMass = masses_[o][2];

@@ -46,12 +46,11 @@ bool NetworkMayApply(const AnalysisState& state) {
 
 bool NetworkApplies(const AnalysisState& state) {
     if (!NetworkMayApply(state)) return false;
-    // Counts are kept in 64 bits; the tallies print them signed. A table
-    // the counter gave up on beforehand (too much work to count, or counted
-    // only until it reached NetworkFrom) is a large one: it qualifies, and
-    // the network counts its sample points itself.
-    if (!state.ExpectedPointsExact) return state.ExpectedSamplePoints == 0.0;
-    if (state.ExpectedSamplePoints >= 9.2e18) return false;
+    // A table the counter did not count exactly beforehand (too much work
+    // to count, counted only until it reached NetworkFrom, or more than 64
+    // bits of sample points) is a large one: it qualifies, and the network
+    // counts its sample points itself.
+    if (!state.ExpectedPointsExact) return true;
     return state.ExpectedSamplePoints >= static_cast<double>(state.NetworkFrom);
 }
 
@@ -75,7 +74,7 @@ struct Child {
 struct Node {
     std::uint64_t Hash = 0;  // of the remaining totals (kept in the stage's keys)
     bool Ready = false;
-    std::uint64_t Count = 0;
+    WideCount Count = 0;
     long double Closed = 0.0L;  // M! / prod r_k!: the sum of the completions' factors
     long double Low[kOrderings] = {0.0L, 0.0L, 0.0L};
     long double High[kOrderings] = {0.0L, 0.0L, 0.0L};
@@ -89,7 +88,7 @@ struct Node {
 // of their past factors, and the range of their past values (the product
 // of the column factors, or the sum of the statistic's cell terms).
 struct Entry {
-    std::uint64_t Ways = 0;
+    WideCount Ways = 0;
     long double Mass = 0.0L;
     long double Low = 0.0L;
     long double High = 0.0L;
@@ -98,11 +97,16 @@ struct Entry {
 // An entry as held in the lists of a stage and in the merging tables:
 // the same values, packed (see PackedExtended.h).
 struct StoredEntry {
-    std::uint64_t Ways;
+    std::uint64_t Ways[2];  // low and high half (kept 8-byte aligned)
     PackedExtended Mass, Low, High;
+    WideCount AllWays() const { return static_cast<WideCount>(Ways[1]) << 64 | Ways[0]; }
+    void SetWays(WideCount ways) {
+        Ways[0] = static_cast<std::uint64_t>(ways);
+        Ways[1] = static_cast<std::uint64_t>(ways >> 64);
+    }
     static StoredEntry Of(const Entry& e) {
         StoredEntry s;
-        s.Ways = e.Ways;
+        s.SetWays(e.Ways);
         s.Mass.Set(e.Mass);
         s.Low.Set(e.Low);
         s.High.Set(e.High);
@@ -110,7 +114,7 @@ struct StoredEntry {
     }
     Entry Load() const {
         Entry e;
-        e.Ways = Ways;
+        e.Ways = AllWays();
         e.Mass = Mass.Get();
         e.Low = Low.Get();
         e.High = High.Get();
@@ -133,7 +137,7 @@ struct KeyOf {
 };
 // Adds the partial tables of x to those of m, keeping the range of both.
 [[gnu::always_inline]] inline void MergeInto(StoredEntry& m, const Entry& x) {
-    m.Ways += x.Ways;
+    m.SetWays(m.AllWays() + x.Ways);
     m.Mass.Set(m.Mass.Get() + x.Mass);
     // Mostly equal past values merge, so the range rarely widens: the
     // extended values are written back only when it does.
@@ -157,6 +161,9 @@ struct StageEntries {
 // up to kListLimit listed in all (per pass).
 // A child reached from its parent is listed on the spot up to this many.
 constexpr std::uint64_t kListedChild = std::uint64_t{1} << 8;
+// The sample points a table may have: the passes' sums of counts hold three
+// times as many.
+constexpr WideCount kMostNetworkCount = WideCount{1} << 126;
 constexpr std::uint64_t kListLimit = std::uint64_t{1} << 22;
 constexpr std::size_t kKeptChildren = std::size_t{1} << 22;
 // Below the least normal double a value's rounding to double is absolute:
@@ -207,11 +214,13 @@ private:
     // is to break off, and whether it has ended.
     struct Beside {
         std::atomic<unsigned> Untaken{0};     // a bit per ordering
-        std::atomic<std::uint64_t> Settled{0};
+        // (The sample points settled, for the progress, under Settling.)
+        std::mutex Settling;
+        WideCount Settled = 0;
         std::atomic<bool> Stop{false};
         // The helper's count of sample points once its first graph is
         // built, and whether it has ended (under Changing).
-        std::uint64_t Count = 0;
+        WideCount Count = 0;
         bool Counted = false;
         std::shared_ptr<Graph> ProbabilityGraph;  // with the count, where it was that kind
         bool Done = false;
@@ -230,7 +239,15 @@ private:
         bool PassesEnded = false;  // this thread's
         std::mutex Changing;
         std::condition_variable Changed;
-        void Publish(std::uint64_t count, std::shared_ptr<Graph> graph) {
+        void Publish(WideCount settled) {
+            const std::lock_guard<std::mutex> hold(Settling);
+            Settled = settled;
+        }
+        WideCount SettledSoFar() {
+            const std::lock_guard<std::mutex> hold(Settling);
+            return Settled;
+        }
+        void Publish(WideCount count, std::shared_ptr<Graph> graph) {
             const std::lock_guard<std::mutex> hold(Changing);
             if (!Counted) ProbabilityGraph = std::move(graph);
             Count = count;
@@ -292,7 +309,7 @@ private:
             return ProbabilityGraph;
         }
         // The helper's count; 0 before it has one.
-        std::uint64_t CountSoFar() {
+        WideCount CountSoFar() {
             const std::lock_guard<std::mutex> hold(Changing);
             return Counted ? Count : 0;
         }
@@ -515,7 +532,7 @@ private:
         // leading run of the partial tables and all above the second for
         // a trailing run; those runs settle by the running sums.
         WorkVector<long double> LessEnvelope, GreaterEnvelope;
-        WorkVector<std::uint64_t> WaysBefore;
+        WorkVector<WideCount> WaysBefore;
         WorkVector<long double> MassBefore;
     };
     // The child that adds no column: the node itself, with one way, factor
@@ -612,8 +629,8 @@ private:
     }
     // The sample points accounted for: the mean over the orderings of the
     // points each has settled.
-    std::uint64_t Settled() const;
-    void WriteTallies(std::uint64_t points);
+    WideCount Settled() const;
+    void WriteTallies(WideCount points);
 
     AnalysisState& state_;
     const EnginePorts& ports_;
@@ -652,17 +669,18 @@ private:
 
     Beside* publishTo_ = nullptr;     // in a pass beside the analysis's thread
     Beside* beside_ = nullptr;  // the pass beside this network's, while it runs
-    std::uint64_t total_ = 0;
-    std::uint64_t settled_ = 0;  // in the current pass
-    std::uint64_t done_ = 0;     // in the passes completed
+    WideCount total_ = 0;
+    WideCount settled_ = 0;  // in the current pass
+    std::uint64_t latticeSettled_ = 0;  // by Pearson's lattice, while it runs
+    WideCount done_ = 0;     // in the passes completed
     int passes_ = 0;
     bool completed_[kOrderings] = {false, false, false};
     // Passes beside another side's: those this side took, and those that
     // ran to their end with the sample points they settled.
     bool taken_[kOrderings] = {false, false, false};
     bool ended_[kOrderings] = {false, false, false};
-    std::uint64_t endedWith_[kOrderings] = {0, 0, 0};
-    std::uint64_t counts_[kOrderings][3] = {};
+    WideCount endedWith_[kOrderings] = {0, 0, 0};
+    WideCount counts_[kOrderings][3] = {};
     long double masses_[kOrderings][3] = {};
     std::uint64_t work_ = 0;
     // N! / prod of the line totals' factorials: the sum of every table's
@@ -722,10 +740,11 @@ void Network::SetUpLines() {
 
 std::int32_t Network::GraphFor(bool probability) {
     auto serves = [&] { return graph_ && graph_->Complete && graph_->WithTerms == !probability; };
-    // (The tallies print counts signed.) Checked at every pass on the
-    // graph, so that a pass given up for it beside the other side is not
-    // settled again in turn on the graph kept.
-    auto countFits = [&] { return NodeAt(0, 0).Count < (std::uint64_t{1} << 63); };
+    // The passes' sums of counts (up to three counts of every sample point)
+    // must fit. Checked at every pass on the graph, so that a pass given up
+    // for it beside the other side is not settled again in turn on the
+    // graph kept.
+    auto countFits = [&] { return NodeAt(0, 0).Count < kMostNetworkCount; };
     if (serves()) {
         if (!countFits()) throw GiveUp{};
         return 0;  // (the root is the first node)
@@ -1043,8 +1062,8 @@ void Network::Complete(int stage, std::int32_t node) {
             if (!NodeAt(next, c.Node).Ready) Complete(next, c.Node);
         const WorkVector<Node>& below = graph_->Nodes[static_cast<std::size_t>(next)];
         for (const Child& c : children) {
-            std::uint64_t ways = 0;
-            if (__builtin_mul_overflow(c.Ways, below[static_cast<std::size_t>(c.Node)].Count, &ways) ||
+            WideCount ways = 0;
+            if (__builtin_mul_overflow(static_cast<WideCount>(c.Ways), below[static_cast<std::size_t>(c.Node)].Count, &ways) ||
                 __builtin_add_overflow(result.Count, ways, &result.Count))
                 throw GiveUp{};
         }
@@ -1545,7 +1564,7 @@ void Network::SettleThroughChild(const WorkVector<Entry>& open, const NodeCuts& 
                                  const Node& child, const Completions& list) {
     Tick(open.size());
     std::size_t hints[4] = {kNoHint, kNoHint, kNoHint, kNoHint};
-    std::uint64_t ways[3] = {0, 0, 0};
+    WideCount ways[3] = {0, 0, 0};
     long double mass[3] = {0.0L, 0.0L, 0.0L};
     const long double own = Own(c);
     const bool probability = ordering_ == kProbability;
@@ -1909,7 +1928,7 @@ void Network::Settle(int which, const Entry& e, const Node& n) {
 }
 
 void Network::CountFromHelper() {
-    if (const std::uint64_t count = beside_->CountSoFar(); count != 0) {
+    if (const WideCount count = beside_->CountSoFar(); count != 0) {
         total_ = count;
         state_.ExpectedSamplePoints = static_cast<double>(total_);
         state_.ExpectedPointsExact = true;
@@ -1919,7 +1938,7 @@ void Network::CountFromHelper() {
 void Network::Progress() {
     if (total_ == 0 && beside_ != nullptr) CountFromHelper();
     if (publishTo_ != nullptr) {
-        publishTo_->Settled.store(done_ + settled_, std::memory_order_relaxed);
+        publishTo_->Publish(done_ + settled_ + latticeSettled_);
         if (publishTo_->Stop.load(std::memory_order_relaxed)) throw BrokenOff{};
         return;
     }
@@ -1929,13 +1948,13 @@ void Network::Progress() {
     if (ShowSettledProgress(state_, ports_, Settled(), total_)) throw BrokenOff{};
 }
 
-std::uint64_t Network::Settled() const {
-    std::uint64_t settled = done_ + settled_;
-    if (beside_ != nullptr) settled += beside_->Settled.load(std::memory_order_relaxed);
-    return passes_ == 0 ? 0 : settled / static_cast<std::uint64_t>(passes_);
+WideCount Network::Settled() const {
+    WideCount settled = done_ + settled_ + latticeSettled_;
+    if (beside_ != nullptr) settled += beside_->SettledSoFar();
+    return passes_ == 0 ? 0 : settled / static_cast<WideCount>(passes_);
 }
 
-void Network::WriteTallies(std::uint64_t points) {
+void Network::WriteTallies(WideCount points) {
     WriteSettledTallies(state_, tallied_, counts_, masses_, normaliser_, points);
 }
 
@@ -1992,7 +2011,8 @@ bool Network::Prepare() {
     for (int o = kLikelihoodRatio; o < kOrderings; ++o)
         if (tallied_[o] && !(observed_[o] > 4.0 * slack_[o])) return false;
 
-    total_ = static_cast<std::uint64_t>(state_.ExpectedSamplePoints);
+    // (Unknown, 0, unless counted exactly beforehand; then below 2^64.)
+    total_ = state_.ExpectedPointsExact ? static_cast<WideCount>(state_.ExpectedSamplePoints) : 0;
     passes_ = 0;
     for (int o = 0; o < kOrderings; ++o) passes_ += tallied_[o] ? 1 : 0;
     return true;
@@ -2087,7 +2107,7 @@ void Network::PassesBeside() {
             beside.EndPasses();
             thread.join();
             Adopt(helper);
-            done_ += helper.done_ + helper.settled_;
+            done_ += helper.done_ + helper.settled_ + helper.latticeSettled_;
             beside_ = nullptr;
             limits_.MaxBytes = fullBudget;
             throw;
@@ -2192,6 +2212,10 @@ NetworkOutcome Network::Run() {
 }
 
 bool Network::SettleOnLattice() {
+    // The lattice counts in 64 bits: with 2^64 sample points or more its
+    // counts would wrap. (Where the count is not known yet, a count that
+    // wrapped cannot equal it once known, and the pass is settled again.)
+    if (total_ > std::numeric_limits<std::uint64_t>::max()) return false;
     const ContingencyTable& t = state_.Table;
     // How far any evaluation of X2 from the cells is from its exact value.
     // A cell's term (n - e)^2 / e, with e = r c / N within 2^-52 of itself
@@ -2259,7 +2283,11 @@ bool Network::SettleOnLattice() {
     const std::function<void(SharedWork*)> offer = OfferToOtherSide();
     std::function<void(PearsonLattice::Sharing*)> offerLattice;
     if (offer) offerLattice = [&offer](PearsonLattice::Sharing* share) { offer(share); };
-    lattice->Settle(counts_[kPearson], masses_[kPearson], settled_, offerLattice);
+    std::uint64_t counts[3] = {0, 0, 0};
+    lattice->Settle(counts, masses_[kPearson], latticeSettled_, offerLattice);
+    for (int which = 0; which < 3; ++which) counts_[kPearson][which] += counts[which];
+    settled_ += latticeSettled_;
+    latticeSettled_ = 0;
     return true;
 }
 
@@ -2478,6 +2506,7 @@ void Network::Gather(Gathering& g, GatherScratch& s, StageEntries& next) {
 
 void Network::Pass(int ordering) {
     ordering_ = ordering;
+    latticeSettled_ = 0;
     if (ordering == kPearson && limits_.Lattice && SettleOnLattice()) return;
     // The probability and the likelihood ratio treat every row alike;
     // Pearson's terms depend on the row total.
@@ -2548,8 +2577,8 @@ void Network::Pass(int ordering) {
             // merged from its children's lists); it pays when the node is
             // small, or small against the partial tables it settles: at most
             // each completions per partial table.
-            auto smallAgainst = [&](std::uint64_t count, std::uint64_t each) {
-                return count <= kListedChild || count <= each * open.size();
+            auto smallAgainst = [&](WideCount count, std::uint64_t each) {
+                return count <= kListedChild || count <= static_cast<WideCount>(each) * open.size();
             };
             // The node's own list: up to 16 completions per partial table,
             // the best measured on some sixty tables of 1e5 to 2e7 points
@@ -2643,23 +2672,23 @@ void ColumnsByTotal(const ContingencyTable& t, bool transposed, std::vector<std:
     }
 }
 
-bool ShowSettledProgress(AnalysisState& state, const EnginePorts& ports, std::uint64_t settled, std::uint64_t total) {
+bool ShowSettledProgress(AnalysisState& state, const EnginePorts& ports, WideCount settled, WideCount total) {
     if (total != 0) state.SamplePointCount = settled;
-    const std::string of = total == 0 ? "" : " of " + std::to_string(total);
-    ports.Status->SetText(std::to_string(settled) + of + "  Click to break");
+    const std::string of = total == 0 ? "" : " of " + CountText(total);
+    ports.Status->SetText(CountText(settled) + of + "  Click to break");
     ports.Pump->ProcessPendingEvents();
     return state.Abandoned;
 }
 
-void WriteSettledTallies(AnalysisState& state, const bool (&tallied)[3], const std::uint64_t (&counts)[3][3],
-                         const long double (&masses)[3][3], long double scale, std::uint64_t points) {
+void WriteSettledTallies(AnalysisState& state, const bool (&tallied)[3], const WideCount (&counts)[3][3],
+                         const long double (&masses)[3][3], long double scale, WideCount points) {
     ExactTally* targets[3] = {&state.ProbabilityTally, &state.G2Tally, &state.X2Tally};
     for (int o = 0; o < 3; ++o) {
         if (!tallied[o]) continue;
         ExactTally& t = *targets[o];
-        t.LessCount = static_cast<std::int64_t>(counts[o][0]);
-        t.EqualCount = static_cast<std::int64_t>(counts[o][1]);
-        t.GreaterCount = static_cast<std::int64_t>(counts[o][2]);
+        t.LessCount = counts[o][0];
+        t.EqualCount = counts[o][1];
+        t.GreaterCount = counts[o][2];
         // A class's mass is a sum of probabilities; some are formed as a
         // total less the others', whose rounding may leave a class of no or
         // negligible mass a little below 0 (printed "-0.000000"). Kept at 0.

@@ -35,8 +35,9 @@
 // Pearson's ordering is first tried on the integer lattice of its values
 // (PearsonLattice.h), where classes are exact integer comparisons; the
 // floating-point pass above settles it when rounding could decide the class
-// of some lattice value, the values exceed 62 bits, or the lattice count
-// would need too much memory.
+// of some lattice value, the values exceed 62 bits, the lattice count
+// would need too much memory, or the table has 2^64 sample points or more
+// (the lattice counts in 64 bits; the network in 128, up to 2^126 tables).
 //
 // Each ordering is settled in a pass of its own. The passes are
 // independent: where the machine has more than one core they are shared
@@ -132,14 +133,14 @@ void ColumnsByTotal(const ContingencyTable& t, bool transposed, std::vector<std:
 // known, then the count in the state is left as it is and the status line
 // names no total) are shown in the status line, pending events are
 // processed, and whether the user broke off (Abandoned) is returned.
-bool ShowSettledProgress(AnalysisState& state, const EnginePorts& ports, std::uint64_t settled, std::uint64_t total);
+bool ShowSettledProgress(AnalysisState& state, const EnginePorts& ports, WideCount settled, WideCount total);
 
 // Writes what a pass-by-pass settlement found into the state: for each
 // ordering tallied (probability, likelihood ratio, Pearson) its counts and
 // its masses divided by SCALE (less, equal, greater; none below 0), and
 // POINTS as the sample-point count.
-void WriteSettledTallies(AnalysisState& state, const bool (&tallied)[3], const std::uint64_t (&counts)[3][3],
-                         const long double (&masses)[3][3], long double scale, std::uint64_t points);
+void WriteSettledTallies(AnalysisState& state, const bool (&tallied)[3], const WideCount (&counts)[3][3],
+                         const long double (&masses)[3][3], long double scale, WideCount points);
 
 // Fills ProbabilityTally, G2Tally (when ExaLRtest), X2Tally (when ExaCStest)
 // and SamplePointCount as the enumeration would. ObservedProbability,

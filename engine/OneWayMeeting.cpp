@@ -110,7 +110,7 @@ private:
     std::uint64_t done_ = 0;     // sample points of the passes completed
     std::uint64_t settled_ = 0;  // in the current pass
     std::uint64_t work_ = 0;
-    std::uint64_t tally_[kOrderings][3] = {};
+    WideCount tally_[kOrderings][3] = {};
     long double mass_[kOrderings][3] = {};
 };
 

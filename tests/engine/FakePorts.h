@@ -242,7 +242,7 @@ inline std::vector<std::string> FileLines(const std::string& name) {
 // the enumeration's, of `points` sample points, and the same masses to
 // within its rounding: its running sums in double precision are within
 // (points) x 2^-52 of the exact ones.
-inline void ExpectSameTallies(const ExactTally (&got)[3], const ExactTally (&enumerated)[3], std::uint64_t points) {
+inline void ExpectSameTallies(const ExactTally (&got)[3], const ExactTally (&enumerated)[3], WideCount points) {
     const double slack = static_cast<double>(points) * 0x1p-52 + 1e-15;
     const char* names[3] = {"probability", "likelihood ratio", "Pearson"};
     for (int k = 0; k < 3; ++k) {

@@ -28,7 +28,7 @@ using reference::Text;
 
 struct Tallies {
     ExactTally Of[3];
-    std::uint64_t Points = 0;
+    WideCount Points = 0;
 };
 
 class NearModeSearchTest : public fakes::EngineHarness {

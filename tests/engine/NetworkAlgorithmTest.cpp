@@ -29,7 +29,7 @@ using reference::Text;
 struct Outcome {
     std::vector<std::string> Lines;
     ExactTally Tallies[3];
-    std::uint64_t Points = 0;
+    WideCount Points = 0;
     bool Network = false;
 };
 
@@ -207,7 +207,7 @@ TEST_F(NetworkAlgorithmTest, ThePassesBesideEachOtherGiveWhatThePassesInTurnGive
             RunWith(t, 0);
             ExactTally inTurn[3], beside[3];
             if (run(false, kDefaultNetworkMemory, inTurn) != NetworkOutcome::Completed) continue;
-            const std::uint64_t points = s.SamplePointCount;
+            const WideCount points = s.SamplePointCount;
             ASSERT_EQ(run(true, kDefaultNetworkMemory, beside), NetworkOutcome::Completed);
             EXPECT_EQ(s.SamplePointCount, points);
             expectSame(beside, inTurn);
@@ -314,17 +314,17 @@ TEST_F(NetworkAlgorithmTest, OnlyLargeUntracedTablesWithoutDirectEvaluationQuali
 
 // A table whose sample points the counter gives up counting beforehand
 // (too much work) is a large one: the network takes it, counts its sample
-// points itself and shows that count; a count known only approximately (past
-// 64 bits) does not qualify, nor does anything when the network is never to
-// be used.
+// points itself and shows that count; so does a count known only
+// approximately (past 64 bits); nothing qualifies when the network is never
+// to be used.
 TEST_F(NetworkAlgorithmTest, ATableTooLargeToCountBeforehandIsCountedByTheNetwork) {
     const Table t{{2, 1, 3, 0, 2}, {1, 3, 0, 2, 1}, {3, 0, 2, 1, 2}, {0, 2, 1, 3, 1}};
     const Outcome enumerated = RunWith(t, std::numeric_limits<std::uint64_t>::max());
     AnalysisState& s = engine.State();
     s.NetworkFrom = kDefaultNetworkFrom;
     s.ExpectedPointsExact = false;
-    s.ExpectedSamplePoints = 1e20;
-    EXPECT_FALSE(NetworkApplies(s));
+    s.ExpectedSamplePoints = 1e20;  // an estimate past 64 bits
+    EXPECT_TRUE(NetworkApplies(s));
     s.ExpectedSamplePoints = 0.0;  // unknown
     s.NetworkFrom = std::numeric_limits<std::uint64_t>::max();
     EXPECT_FALSE(NetworkApplies(s));
@@ -373,7 +373,7 @@ TEST_F(NetworkAlgorithmTest, LargerTablesGetTheSamePearsonTallyFromTheIntegerCou
         RunWith(t, 0);
         AnalysisState& s = engine.State();
         ExactTally tallies[2];
-        std::uint64_t points[2] = {0, 0};
+        WideCount points[2] = {0, 0};
         for (int lattice = 0; lattice < 2; ++lattice) {
             NetworkLimits limits;
             limits.Lattice = lattice == 1;
@@ -436,30 +436,138 @@ TEST_F(NetworkAlgorithmTest, ObservedProbabilitiesNearAndBelowTheLeastDoublesAre
     for (const Table& t : tables) EXPECT_TRUE(ExpectSameAsEnumeration(t));
 }
 
-// The tallies print their counts signed: a table of 2^63 sample points or
-// more (this one has 11,707,927,878,053,612,249, counted independently) is
-// handed back, by the passes in turn and by the passes beside each other,
-// where a pass given up beside the other side is settled again in turn.
-TEST_F(NetworkAlgorithmTest, ATableOfTwoToTheSixtyThreeSamplePointsOrMoreIsHandedBack) {
+// Counts past 64 bits, known in closed form. A two-row table whose classes are known in closed form: A columns of
+// total 2 and B of total 1, both rows of total (2A + B) / 2. With q the
+// columns of total 2 split 1 + 1, a table's probability is 2^q / C(N, N/2)
+// (the product of the binomials of its first row over that of the row
+// total), G2 = 2 ln 2 (2 (A - q) + B) and X2 = 2 (A - q) + B, so each
+// ordering's classes are those of q; the tables with a given q, with p
+// columns (2, 0) and t columns (1, 0) of total 1, number
+// sum_p C(A, p) C(A - p, q) C(B, t) with 2p + q + t = N / 2.
+struct SplitColumns {
+    int A, B;
+    static WideCount Binomial(int n, int k) {
+        if (k < 0 || k > n) return 0;
+        WideCount c = 1;
+        for (int i = 1; i <= k; ++i) c = c * static_cast<unsigned>(n - k + i) / static_cast<unsigned>(i);
+        return c;
+    }
+    int Half() const { return (2 * A + B) / 2; }
+    WideCount Tables(int q) const {
+        WideCount n = 0;
+        for (int p = 0; p + q <= A; ++p)
+            n += Binomial(A, p) * Binomial(A - p, q) * Binomial(B, Half() - 2 * p - q);
+        return n;
+    }
+    long double Mass(int q) const {
+        long double tables = 0.0L;
+        for (int p = 0; p + q <= A; ++p)
+            tables += static_cast<long double>(Binomial(A, p) * Binomial(A - p, q) * Binomial(B, Half() - 2 * p - q));
+        return tables * std::ldexp(1.0L, q) / static_cast<long double>(Binomial(2 * Half(), Half()));
+    }
+    // The table with p columns (2, 0) and q columns (1, 1).
+    Table With(int p, int q) const {
+        EXPECT_TRUE(p + q <= A && Half() - 2 * p - q >= 0 && Half() - 2 * p - q <= B);
+        Table t(2);
+        for (int j = 0; j < A; ++j) t[0].push_back(j < p ? 2 : j < p + q ? 1 : 0);
+        const int t1 = Half() - 2 * p - q;
+        for (int j = 0; j < B; ++j) t[0].push_back(j < t1 ? 1 : 0);
+        for (int j = 0; j < A + B; ++j) t[1].push_back((j < A ? 2 : 1) - t[0][static_cast<std::size_t>(j)]);
+        return t;
+    }
+};
+
+TEST_F(NetworkAlgorithmTest, TablesOfMoreSamplePointsThanSixtyFourBitsHoldAreCountedExactly) {
+    // 2.7e20 sample points, 14.6 times 2^64; every class past 2^63.
+    const SplitColumns split{30, 24};
+    WideCount total = 0;
+    for (int q = 0; q <= split.A; ++q) total += split.Tables(q);
+    ASSERT_GT(total, WideCount{1} << 64);
+    for (const auto& [p, q] : {std::pair{8, 14}, std::pair{8, 3}, std::pair{2, 25}}) {
+        const Table t = split.With(p, q);
+        SCOPED_TRACE(Text(t));
+        const Outcome o = RunWith(t, kDefaultNetworkFrom);
+        ASSERT_TRUE(o.Network);
+        EXPECT_EQ(o.Points, total);
+        WideCount fewer = 0, more = 0;
+        long double fewerMass = 0.0L, moreMass = 0.0L;
+        for (int r = 0; r < q; ++r) fewer += split.Tables(r), fewerMass += split.Mass(r);
+        for (int r = q + 1; r <= split.A; ++r) more += split.Tables(r), moreMass += split.Mass(r);
+        // The probability rises with q, both statistics fall.
+        const ExactTally& f = o.Tallies[0];
+        EXPECT_EQ(f.LessCount, fewer);
+        EXPECT_EQ(f.EqualCount, split.Tables(q));
+        EXPECT_EQ(f.GreaterCount, more);
+        EXPECT_NEAR(f.LessMass, static_cast<double>(fewerMass), 1e-12);
+        EXPECT_NEAR(f.EqualMass, static_cast<double>(split.Mass(q)), 1e-12);
+        EXPECT_NEAR(f.GreaterMass, static_cast<double>(moreMass), 1e-12);
+        for (const int s : {1, 2}) {
+            SCOPED_TRACE(s == 1 ? "likelihood ratio" : "Pearson");
+            EXPECT_EQ(o.Tallies[s].LessCount, more);
+            EXPECT_EQ(o.Tallies[s].EqualCount, split.Tables(q));
+            EXPECT_EQ(o.Tallies[s].GreaterCount, fewer);
+            EXPECT_NEAR(o.Tallies[s].GreaterMass, static_cast<double>(fewerMass), 1e-12);
+        }
+        EXPECT_THAT(o.Lines, ::testing::Contains("Number of sample points = " + CountText(total)));
+        EXPECT_THAT(o.Lines, ::testing::Contains(::testing::StartsWith("  Same prob:   " + CountText(split.Tables(q)) +
+                                                                     " points with prob. ")));
+    }
+}
+
+TEST_F(NetworkAlgorithmTest, PassesBesideAndInTurnAgreePastSixtyFourBitsAndPastTheLimitTheTableIsHandedBack) {
+    // 11,707,927,878,053,612,249 sample points (counted by columns in
+    // exact integers elsewhere), settled by the passes in turn and beside
+    // each other alike.
     const Table t{{4, 2, 4, 2, 2, 1, 2, 2, 1, 0, 0, 2},
                   {2, 2, 4, 3, 2, 2, 0, 0, 1, 3, 1, 1},
                   {3, 5, 2, 5, 0, 1, 1, 2, 1, 0, 1, 1},
                   {5, 1, 2, 1, 3, 2, 0, 0, 0, 0, 0, 1}};
     AnalysisState& s = engine.State();
     // An analysis broken off at once prepares the state.
-    env.pump.onPass = [&] { engine.BreakOff(); };
-    RunWith(t, 0);
-    env.pump.onPass = nullptr;
-    // (Pearson's ordering, whose integer count needs no graph, left out: it
-    // would run for seconds before it finds the count too large.)
-    s.Options.ExaCStest = false;
-    for (const bool beside : {false, true}) {
-        SCOPED_TRACE(beside ? "beside" : "in turn");
+    auto prepare = [&](const Table& table) {
+        env.pump.onPass = [&] { engine.BreakOff(); };
+        RunWith(table, 0);
+        env.pump.onPass = nullptr;
+        // (Pearson's ordering of such sparse tables outgrows the memory.)
+        s.Options.ExaCStest = false;
+    };
+    auto run = [&](bool beside, ExactTally (&tallies)[2]) {
         NetworkLimits limits;
         limits.PassesBeside = beside;
         s.Abandoned = false;
         s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
-        EXPECT_EQ(RunNetworkAlgorithm(s, env.Ports(), limits), NetworkOutcome::NeedsEnumeration);
+        const NetworkOutcome outcome = RunNetworkAlgorithm(s, env.Ports(), limits);
+        tallies[0] = s.ProbabilityTally;
+        tallies[1] = s.G2Tally;
+        return outcome;
+    };
+    prepare(t);
+    ExactTally inTurn[2], beside[2];
+    ASSERT_EQ(run(false, inTurn), NetworkOutcome::Completed);
+    const WideCount points = s.SamplePointCount;
+    EXPECT_EQ(CountText(points), "11707927878053612249");
+    ASSERT_EQ(run(true, beside), NetworkOutcome::Completed);
+    EXPECT_EQ(s.SamplePointCount, points);
+    for (int o = 0; o < 2; ++o) {
+        EXPECT_EQ(inTurn[o].LessCount + inTurn[o].EqualCount + inTurn[o].GreaterCount, points) << o;
+        EXPECT_EQ(beside[o].LessCount, inTurn[o].LessCount) << o;
+        EXPECT_EQ(beside[o].EqualCount, inTurn[o].EqualCount) << o;
+        EXPECT_EQ(beside[o].GreaterCount, inTurn[o].GreaterCount) << o;
+        EXPECT_EQ(beside[o].LessMass, inTurn[o].LessMass) << o;
+    }
+    // Two rows of columns of total 1: C(130, 65) = 9.5e37 sample points,
+    // past the 2^126 the passes' sums allow, and C(140, 70) = 9.4e40, past
+    // 128 bits: both handed back, in turn and beside.
+    for (const int columns : {130, 140}) {
+        Table many(2);
+        for (int j = 0; j < columns; ++j) {
+            many[0].push_back(j % 2);
+            many[1].push_back(1 - j % 2);
+        }
+        SCOPED_TRACE(columns);
+        prepare(many);
+        EXPECT_EQ(run(false, inTurn), NetworkOutcome::NeedsEnumeration);
+        EXPECT_EQ(run(true, beside), NetworkOutcome::NeedsEnumeration);
         EXPECT_EQ(s.ProbabilityTally.LessCount, 0);
     }
 }
@@ -513,7 +621,7 @@ TEST_F(NetworkAlgorithmTest, ABreakOffReportsTheSamplePointsSettledSoFar) {
     EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
     EXPECT_LE(shown.back(), o.Points);
     EXPECT_LT(o.Points, static_cast<std::uint64_t>(engine.State().ExpectedSamplePoints));
-    EXPECT_THAT(o.Lines, ::testing::Contains(" Calculations interrupted at sample point nr " + std::to_string(o.Points)));
+    EXPECT_THAT(o.Lines, ::testing::Contains(" Calculations interrupted at sample point nr " + CountText(o.Points)));
     EXPECT_THAT(env.status.texts, ::testing::Contains(::testing::HasSubstr(" of ")));
 }
 
@@ -537,7 +645,7 @@ TEST_F(NetworkAlgorithmTest, ABreakOffStopsThePassBeside) {
         EXPECT_EQ(passes, at);
         EXPECT_LT(o.Points, all);
         EXPECT_THAT(o.Lines,
-                    ::testing::Contains(" Calculations interrupted at sample point nr " + std::to_string(o.Points)));
+                    ::testing::Contains(" Calculations interrupted at sample point nr " + CountText(o.Points)));
     }
 }
 
@@ -551,7 +659,7 @@ TEST_F(NetworkAlgorithmTest, TheProgressShowsAShareOfTheCountWhileThePassesRunBe
     const Table t{{1, 2, 2, 1, 1, 0, 1}, {2, 0, 0, 2, 3, 0, 0}, {0, 1, 1, 1, 2, 7, 3},
                   {1, 1, 2, 0, 0, 0, 1}, {0, 1, 1, 1, 1, 0, 0}};
     struct Shown {
-        std::uint64_t Points;
+        WideCount Points;
         double Expected;
     };
     std::vector<Shown> shown;
@@ -569,7 +677,7 @@ TEST_F(NetworkAlgorithmTest, TheProgressShowsAShareOfTheCountWhileThePassesRunBe
         }
     }
     EXPECT_THAT(env.status.texts, ::testing::Not(::testing::Contains(::testing::HasSubstr(" of 0 "))));
-    EXPECT_THAT(env.status.texts, ::testing::Contains(::testing::HasSubstr(" of " + std::to_string(o.Points) + " ")));
+    EXPECT_THAT(env.status.texts, ::testing::Contains(::testing::HasSubstr(" of " + CountText(o.Points) + " ")));
 }
 
 // Preparing a large table forms millions of column vectors (this one's

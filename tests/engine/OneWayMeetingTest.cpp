@@ -21,7 +21,7 @@ namespace {
 struct Outcome {
     std::vector<std::string> Lines;
     ExactTally Tallies[3];
-    std::uint64_t Points = 0;
+    WideCount Points = 0;
     bool Met = false;
 };
 
@@ -221,7 +221,7 @@ TEST_F(OneWayMeetingTest, ABreakOffReportsTheSamplePointsSettledSoFar) {
     EXPECT_GT(o.Points, 0u);
     EXPECT_LT(o.Points, 1652411475u);  // C(57, 8)
     EXPECT_NE(std::find(o.Lines.begin(), o.Lines.end(),
-                        " Calculations interrupted at sample point nr " + std::to_string(o.Points)),
+                        " Calculations interrupted at sample point nr " + CountText(o.Points)),
               o.Lines.end());
 }
 
