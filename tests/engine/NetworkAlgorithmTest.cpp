@@ -51,6 +51,18 @@ protected:
         o.Network = s.NetworkUsed;
         return o;
     }
+    // The network alone on the state an analysis prepared, with the given
+    // limits: its outcome and the three tallies.
+    NetworkOutcome Settle(const NetworkLimits& limits, ExactTally (&tallies)[3]) {
+        AnalysisState& s = engine.State();
+        s.Abandoned = false;
+        s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
+        const NetworkOutcome outcome = RunNetworkAlgorithm(s, env.Ports(), limits);
+        tallies[0] = s.ProbabilityTally;
+        tallies[1] = s.G2Tally;
+        tallies[2] = s.X2Tally;
+        return outcome;
+    }
     // Runs the table both ways; returns whether the network settled it.
     bool ExpectSameAsEnumeration(const Table& t) {
         SCOPED_TRACE(Text(t));
@@ -179,12 +191,7 @@ TEST_F(NetworkAlgorithmTest, ThePassesBesideEachOtherGiveWhatThePassesInTurnGive
         limits.PassesBeside = beside;
         limits.MaxBytes = bytes;
         limits.GatherChunk = chunk;
-        s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
-        const NetworkOutcome outcome = RunNetworkAlgorithm(s, env.Ports(), limits);
-        tallies[0] = s.ProbabilityTally;
-        tallies[1] = s.G2Tally;
-        tallies[2] = s.X2Tally;
-        return outcome;
+        return Settle(limits, tallies);
     };
     auto expectSame = [&](const ExactTally (&a)[3], const ExactTally (&b)[3]) {
         for (int o = 0; o < 3; ++o) {
@@ -531,18 +538,13 @@ TEST_F(NetworkAlgorithmTest, PassesBesideAndInTurnAgreePastSixtyFourBitsAndPastT
         // (Pearson's ordering of such sparse tables outgrows the memory.)
         s.Options.ExaCStest = false;
     };
-    auto run = [&](bool beside, ExactTally (&tallies)[2]) {
+    auto run = [&](bool beside, ExactTally (&tallies)[3]) {
         NetworkLimits limits;
         limits.PassesBeside = beside;
-        s.Abandoned = false;
-        s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
-        const NetworkOutcome outcome = RunNetworkAlgorithm(s, env.Ports(), limits);
-        tallies[0] = s.ProbabilityTally;
-        tallies[1] = s.G2Tally;
-        return outcome;
+        return Settle(limits, tallies);
     };
     prepare(t);
-    ExactTally inTurn[2], beside[2];
+    ExactTally inTurn[3], beside[3];
     ASSERT_EQ(run(false, inTurn), NetworkOutcome::Completed);
     const WideCount points = s.SamplePointCount;
     EXPECT_EQ(CountText(points), "11707927878053612249");
