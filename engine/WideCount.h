@@ -10,8 +10,6 @@ namespace kelvorin {
 
 __extension__ typedef unsigned __int128 WideCount;
 
-inline constexpr WideCount kMostWideCount = ~WideCount{0};
-
 // The count in decimal, without sign or separators.
 std::string CountText(WideCount count);
 
