@@ -490,6 +490,10 @@ TEST_F(NetworkAlgorithmTest, TablesOfMoreSamplePointsThanSixtyFourBitsHoldAreCou
     WideCount total = 0;
     for (int q = 0; q <= split.A; ++q) total += split.Tables(q);
     ASSERT_GT(total, WideCount{1} << 64);
+    // (The report's decimals of a count.)
+    EXPECT_EQ(CountText(WideCount{1} << 100), "1267650600228229401496703205376");
+    EXPECT_EQ(CountText(~WideCount{0}), "340282366920938463463374607431768211455");
+    EXPECT_EQ(CountText(0), "0");
     for (const auto& [p, q] : {std::pair{8, 14}, std::pair{8, 3}, std::pair{2, 25}}) {
         const Table t = split.With(p, q);
         SCOPED_TRACE(Text(t));
