@@ -239,7 +239,7 @@ private:
         bool PassesEnded = false;  // this thread's
         std::mutex Changing;
         std::condition_variable Changed;
-        void Publish(WideCount settled) {
+        void PublishSettled(WideCount settled) {
             const std::lock_guard<std::mutex> hold(Settling);
             Settled = settled;
         }
@@ -1938,7 +1938,7 @@ void Network::CountFromHelper() {
 void Network::Progress() {
     if (total_ == 0 && beside_ != nullptr) CountFromHelper();
     if (publishTo_ != nullptr) {
-        publishTo_->Publish(done_ + settled_ + latticeSettled_);
+        publishTo_->PublishSettled(done_ + settled_ + latticeSettled_);
         if (publishTo_->Stop.load(std::memory_order_relaxed)) throw BrokenOff{};
         return;
     }
