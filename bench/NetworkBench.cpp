@@ -14,6 +14,7 @@
 #include "AnalysisEngine.h"
 #include "BenchHarness.h"
 #include "NetworkAlgorithm.h"
+#include "OneWayMeeting.h"
 #include "ProcessorCores.h"
 #include "ReusedMemory.h"
 #include "SamplePointCounter.h"
@@ -158,6 +159,44 @@ BENCHMARK_CAPTURE(OneWay, K7Meeting, kOneWayK7, true, true)->Unit(benchmark::kMi
 BENCHMARK_CAPTURE(OneWay, K7Enumeration, kOneWayK7, false, false)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK_CAPTURE(OneWay, K8Meeting, kOneWayK8, true, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(OneWay, K10Meeting, kOneWayK10, true, false)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// The meeting's two ways on equal proportions, alone (the analysis run once
+// for the observed values): the split's sorted lists and the count
+// patterns. Both must give the same counts where both are run.
+const Rows kOneWayK10N100 = {{10, 12, 8, 9, 11, 10, 9, 11, 10, 10}};  // 4.3e12
+const Rows kOneWayK30N40 = {{2, 2, 0, 3, 1, 0, 1, 0, 2, 3, 1, 3, 0, 1, 1,
+                             1, 3, 2, 1, 3, 1, 0, 1, 3, 1, 1, 0, 1, 1, 1}};  // 2.4e19
+const Rows kOneWayK40N80 = {{2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2,
+                             1, 3, 1, 3, 1, 3, 1, 3, 1, 3, 0, 4, 0, 4, 0, 4, 2, 2, 2, 2}};  // 1.3e33
+void OneWayWays(benchmark::State& state, const Rows& rows, kelvorin::OneWayWay way, bool checked) {
+    Harness h(rows, kelvorin::bench::ExactTests(true, true));
+    kelvorin::AnalysisState& s = h.engine.State();
+    s.NetworkFrom = 0;
+    h.engine.RunAnalysis();
+    const ExactTally reference[3] = {s.ProbabilityTally, s.G2Tally, s.X2Tally};
+    kelvorin::OneWayMeetingLimits limits;
+    limits.Way = way;
+    const kelvorin::EnginePorts ports = Harness::Ports(h);
+    for (auto _ : state) {
+        s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
+        if (kelvorin::RunOneWayMeeting(s, ports, limits) != kelvorin::NetworkOutcome::Completed) {
+            state.SkipWithError("the meeting did not complete");
+            return;
+        }
+    }
+    state.counters["sample_points"] = static_cast<double>(s.SamplePointCount);
+    if (checked && (!SameCounts(s.ProbabilityTally, reference[0]) || !SameCounts(s.G2Tally, reference[1]) ||
+                    !SameCounts(s.X2Tally, reference[2])))
+        state.SkipWithError("the two ways' tallies differ");
+}
+using kelvorin::OneWayWay;
+BENCHMARK_CAPTURE(OneWayWays, K8Split, kOneWayK8, OneWayWay::Split, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OneWayWays, K8Patterns, kOneWayK8, OneWayWay::Patterns, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OneWayWays, K10Split, kOneWayK10, OneWayWay::Split, true)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(OneWayWays, K10Patterns, kOneWayK10, OneWayWay::Patterns, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OneWayWays, K10N100Patterns, kOneWayK10N100, OneWayWay::Patterns, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OneWayWays, K30N40Patterns, kOneWayK30N40, OneWayWay::Patterns, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OneWayWays, K40N80Patterns, kOneWayK40N80, OneWayWay::Patterns, false)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 BENCHMARK_CAPTURE(Analysis, Table5x7All, kTable5x7, true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Analysis, Table5x7Probability, kTable5x7, false)->Unit(benchmark::kMillisecond);

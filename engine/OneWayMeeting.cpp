@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <numeric>
 #include <vector>
 
 #include "ExactEnumeration.h"
@@ -18,8 +19,8 @@ bool OneWayMeetingApplies(const AnalysisState& state) {
     if (state.CategoryTotal > kFactorialLimit || state.DirectEvaluation || TraceWritten(state)) return false;
     if (!OneWayValues::Tabulates(state.Categories, state.CategoryTotal)) return false;
     if (state.NetworkFrom == std::numeric_limits<std::uint64_t>::max()) return false;
-    return state.ExpectedPointsExact && state.ExpectedSamplePoints < 9.2e18 &&
-           state.ExpectedSamplePoints >= static_cast<double>(state.NetworkFrom);
+    // (A count not known exactly is past 64 bits, and so past any NetworkFrom.)
+    return !state.ExpectedPointsExact || state.ExpectedSamplePoints >= static_cast<double>(state.NetworkFrom);
 }
 
 namespace {
@@ -27,6 +28,12 @@ namespace {
 enum Ordering { kProbability, kLikelihoodRatio, kPearson, kOrderings };
 
 struct BrokenOff {};
+// Too many sample points of the count patterns lie within rounding of an
+// edge to be evaluated one by one: the patterns give the table up.
+struct TooManyNearEdges {};
+
+// The largest count the meeting works with: three passes' sums fit 128 bits.
+constexpr WideCount kMostPoints = WideCount{1} << 120;
 
 // C(n, k), or the largest value where it does not fit 64 bits.
 std::uint64_t Binomial(int n, int k) {
@@ -46,6 +53,30 @@ std::uint64_t Binomial(int n, int k) {
 // The ways of writing S as an ordered sum of PARTS counts of 0 or more.
 std::uint64_t Compositions(int s, int parts) { return parts == 0 ? (s == 0 ? 1 : 0) : Binomial(s + parts - 1, parts - 1); }
 
+// C(n, k) in 128 bits, or kMostPoints where it is that or more.
+WideCount WideBinomial(int n, int k) {
+    if (k < 0 || k > n) return 0;
+    k = std::min(k, n - k);
+    WideCount r = 1;
+    for (int i = 0; i < k; ++i) {
+        // r = C(n, i); r (n - i) / (i + 1) = C(n, i + 1) is exact, and
+        // C(n, i) rises with i up to n / 2.
+        WideCount product = 0;
+        if (__builtin_mul_overflow(r, static_cast<WideCount>(n - i), &product)) return kMostPoints;
+        r = product / static_cast<WideCount>(i + 1);
+        if (r >= kMostPoints) return kMostPoints;
+    }
+    return r;
+}
+
+// The compositions of S into PARTS in 128 bits, or 0 where they are
+// kMostPoints or more.
+WideCount WideCompositions(int s, int parts) {
+    if (parts == 0) return s == 0 ? 1 : 0;
+    const WideCount c = WideBinomial(s + parts - 1, parts - 1);
+    return c >= kMostPoints ? 0 : c;
+}
+
 class Meeting {
 public:
     Meeting(AnalysisState& state, const EnginePorts& ports, const OneWayMeetingLimits& limits)
@@ -55,19 +86,37 @@ public:
 
 private:
     bool Prepare();
-    bool ChooseSplit();
+    // The cost of the best split of the categories (infinite when no split's
+    // lists fit the memory), the split chosen.
+    double ChooseSplit();
+    // The number of count patterns (below), as a double.
+    double CountPatterns();
     // An ordering's value of category I with count X: ln(p_i^x / x!), the
     // likelihood ratio's term (half of G2 is their sum) or Pearson's.
     long double Term(int o, int i, int x) const;
+    // The class the rule gives every value within the margin of V, or -1
+    // when the margin reaches across an edge.
+    int Classify(int o, long double v) const;
     void Pass(int o);
+    void WalkPatterns(int j, int remaining, int previous, int place, int run, const long double (&value)[kOrderings],
+                      long double weight, WideCount ways);
+    void SettlePattern(const long double (&value)[kOrderings], long double weight, WideCount ways);
+    void EvaluateArrangements(std::size_t group, const bool (&undecided)[kOrderings]);
+    void WalkAllPatterns();
+    // The group's arrangements WAYS of the counts before a place times the
+    // number of the place in its group (from 1) over the length of the run
+    // of equal counts the place ends: the multinomial coefficient of the
+    // counts given so far. The quotient is whole, and LENGTH / gcd(PLACE,
+    // LENGTH) divides WAYS.
+    WideCount Arranged(WideCount ways, int place, int length) const;
     void ListRest(int o);
     void MeetFirstPart(int o, int category, int used, long double value, long double weight);
     void MeetList(int o, int m, long double value, long double weight);
     void EvaluateDirectly(int o, int s, std::uint32_t rank);
     void Tick(std::uint64_t points);
     void Progress();
-    std::uint64_t Settled() const;
-    void WriteTallies(std::uint64_t points);
+    WideCount Settled() const;
+    void WriteTallies(WideCount points);
 
     AnalysisState& state_;
     const EnginePorts& ports_;
@@ -104,11 +153,39 @@ private:
     std::vector<double> listPrefix_;
     std::vector<long double> listScale_;
 
+    // Categories of equal proportions are exchangeable: every ordering's
+    // terms of a count are the same in each of them. A count pattern gives
+    // each such group the counts of its categories as a non-increasing
+    // sequence; its sample points are the pattern's arrangements within the
+    // groups, all with the same value up to the rounding of the order of
+    // their sums. Where the groups are large, the patterns are far fewer
+    // than the sample points, and are walked one by one instead of the
+    // split's lists being met.
+    bool byPatterns_ = false;
+    double splitCost_ = 0.0;
+    std::vector<int> order_;              // the categories, group by group
+    std::vector<std::size_t> groupFrom_;  // where each group starts in order_, then k
+    std::vector<char> groupStarts_;       // per place in order_
+    int lastGroupFrom_ = 0;
+    std::vector<std::int32_t> pattern_;   // the pattern being formed, per place
+    WideCount directLeft_ = 0;
+    // Per divisor d up to k: the power of 2 in d, and the inverse of its odd
+    // part modulo 2^128.
+    std::vector<int> halvings_;
+    std::vector<WideCount> oddInverse_;
+    // Per place: where its group ends in order_; the ways of choosing which
+    // of its group's places hold 0 when it is the first of them (C(size,
+    // places from it to the end)); and Pearson's terms of 0 at the group's
+    // places after it, summed.
+    std::vector<int> groupEnd_;
+    std::vector<WideCount> zeroWays_;
+    std::vector<long double> zeroTail_;
+
     std::vector<std::int32_t> counts_;  // the sample point being formed
-    std::uint64_t total_ = 0;
+    WideCount total_ = 0;
     int passes_ = 0;
-    std::uint64_t done_ = 0;     // sample points of the passes completed
-    std::uint64_t settled_ = 0;  // in the current pass
+    WideCount done_ = 0;     // sample points of the passes completed
+    WideCount settled_ = 0;  // in the current pass
     std::uint64_t work_ = 0;
     WideCount tally_[kOrderings][3] = {};
     long double mass_[kOrderings][3] = {};
@@ -122,7 +199,7 @@ long double Meeting::Term(int o, int i, int x) const {
     }
 }
 
-bool Meeting::ChooseSplit() {
+double Meeting::ChooseSplit() {
     // Memory: per listed point a value, a rank and a running sum; per list
     // its offset, scale and one more running sum; while a list is formed,
     // its points (a value and a rank, padded to two values) and weights.
@@ -147,14 +224,49 @@ bool Meeting::ChooseSplit() {
             h_ = h;
         }
     }
-    return best < std::numeric_limits<double>::infinity();
+    return best;
+}
+
+double Meeting::CountPatterns() {
+    // The groups in the order of their first categories.
+    order_.clear();
+    groupFrom_.clear();
+    std::vector<char> placed(static_cast<std::size_t>(k_), 0);
+    for (int i = 0; i < k_; ++i) {
+        if (placed[static_cast<std::size_t>(i)]) continue;
+        groupFrom_.push_back(order_.size());
+        const double p = state_.Proportions[static_cast<std::size_t>(i)];
+        for (int j = i; j < k_; ++j) {
+            if (placed[static_cast<std::size_t>(j)] || state_.Proportions[static_cast<std::size_t>(j)] != p) continue;
+            placed[static_cast<std::size_t>(j)] = 1;
+            order_.push_back(j);
+        }
+    }
+    lastGroupFrom_ = static_cast<int>(groupFrom_.back());
+    groupFrom_.push_back(order_.size());
+    groupStarts_.assign(order_.size(), 0);
+    for (std::size_t g = 0; g + 1 < groupFrom_.size(); ++g) groupStarts_[groupFrom_[g]] = 1;
+    pattern_.assign(order_.size(), 0);
+    // The patterns with total n: the coefficient of z^n in the product of
+    // the groups' generating functions of partitions into at most as many
+    // parts as the group has categories, which by conjugation are those
+    // into parts of at most that size, the product of 1 / (1 - z^part).
+    // Multiplying by one such factor is a running sum with that stride.
+    std::vector<double> patterns(static_cast<std::size_t>(n_ + 1), 0.0);
+    patterns[0] = 1.0;
+    for (std::size_t g = 0; g + 1 < groupFrom_.size(); ++g) {
+        const auto size = static_cast<int>(groupFrom_[g + 1] - groupFrom_[g]);
+        for (int part = 1; part <= std::min(size, n_); ++part)
+            for (int t = part; t <= n_; ++t)
+                patterns[static_cast<std::size_t>(t)] += patterns[static_cast<std::size_t>(t - part)];
+    }
+    return patterns[static_cast<std::size_t>(n_)];
 }
 
 bool Meeting::Prepare() {
-    if (!(state_.ObservedProbability >= 0.0) || !ChooseSplit()) return false;
-    total_ = Compositions(n_, k_);
-    // (Three passes' sample points are added up in 64 bits.)
-    if (total_ > std::numeric_limits<std::uint64_t>::max() / 4) return false;
+    if (!(state_.ObservedProbability >= 0.0)) return false;
+    total_ = WideCompositions(n_, k_);
+    if (total_ == 0) return false;
     tallied_[kLikelihoodRatio] = state_.Options.ExaLRtest;
     tallied_[kPearson] = state_.Options.ExaCStest;
     observed_[kProbability] = state_.ObservedProbability;
@@ -162,6 +274,23 @@ bool Meeting::Prepare() {
     observed_[kPearson] = state_.X2;
     passes_ = 0;
     for (int o = 0; o < kOrderings; ++o) passes_ += tallied_[o] ? 1 : 0;
+    // The split's passes each meet every point of the first part with a
+    // list; the patterns' walk visits each pattern once for all orderings,
+    // through up to k partial patterns, forming a term and a count each.
+    splitCost_ = ChooseSplit();
+    const double split = splitCost_ * passes_;
+    const double patternCount = CountPatterns();
+    const double patterns = patternCount * (k_ + 8.0) * (passes_ + 1.0);
+    switch (limits_.Way) {
+        case OneWayWay::Cheaper:
+            // (Patterns hardly fewer than the points are an enumeration.)
+            byPatterns_ = patterns < split && patternCount <= 0.5 * static_cast<double>(total_);
+            break;
+        case OneWayWay::Split: byPatterns_ = false; break;
+        case OneWayWay::Patterns: byPatterns_ = true; break;
+    }
+    if (!byPatterns_ && split == std::numeric_limits<double>::infinity()) return false;
+    directLeft_ = limits_.MostDirectEvaluations;
 
     const auto cells = static_cast<std::size_t>(k_) * static_cast<std::size_t>(n_ + 1);
     logTerm_.resize(cells);
@@ -382,6 +511,158 @@ void Meeting::MeetFirstPart(int o, int category, int used, long double value, lo
     }
 }
 
+int Meeting::Classify(int o, long double v) const {
+    if (v < low_[o] - margin_[o]) return lowClass_[o];
+    if (v <= low_[o] + margin_[o]) return -1;
+    if (v < high_[o] - margin_[o]) return 1;
+    if (v <= high_[o] + margin_[o]) return -1;
+    return 2;
+}
+
+void Meeting::EvaluateArrangements(std::size_t group, const bool (&undecided)[kOrderings]) {
+    if (group + 1 == groupFrom_.size()) {
+        double p = 0.0;
+        double g = 0.0;
+        double x = 0.0;
+        values_.Evaluate(counts_, p, g, x);
+        const double value[kOrderings] = {p, g, x};
+        for (int o = 0; o < kOrderings; ++o) {
+            if (!undecided[o]) continue;
+            const int c = TallyClass(o == kProbability ? TallyKind::Probability : TallyKind::Statistic, value[o], observed_[o]);
+            ++tally_[o][c];
+            mass_[o][c] += p;
+        }
+        return;
+    }
+    // Every distinct arrangement of the group's counts over its categories.
+    const std::size_t from = groupFrom_[group];
+    const std::size_t to = groupFrom_[group + 1];
+    std::vector<std::int32_t> counts(pattern_.begin() + static_cast<std::ptrdiff_t>(from),
+                                     pattern_.begin() + static_cast<std::ptrdiff_t>(to));
+    std::sort(counts.begin(), counts.end());
+    do {
+        for (std::size_t i = from; i < to; ++i) counts_[static_cast<std::size_t>(order_[i])] = counts[i - from];
+        EvaluateArrangements(group + 1, undecided);
+    } while (std::next_permutation(counts.begin(), counts.end()));
+}
+
+void Meeting::SettlePattern(const long double (&value)[kOrderings], long double weight, WideCount ways) {
+    bool undecided[kOrderings] = {};
+    bool near = false;
+    const long double mass = weight * state_.Factorials[n_] * static_cast<long double>(ways);
+    for (int o = 0; o < kOrderings; ++o) {
+        if (!tallied_[o]) continue;
+        const int c = Classify(o, value[o]);
+        if (c < 0) {
+            undecided[o] = near = true;
+            continue;
+        }
+        tally_[o][c] += ways;
+        mass_[o][c] += mass;
+    }
+    if (near) {
+        if (ways > directLeft_) throw TooManyNearEdges{};
+        directLeft_ -= ways;
+        EvaluateArrangements(0, undecided);
+    }
+    settled_ += ways;
+    if ((++work_ & 0xFFFF) == 0) Progress();
+}
+
+WideCount Meeting::Arranged(WideCount ways, int place, int length) const {
+    if (length == 1) return ways * static_cast<WideCount>(place);
+    const int common = std::gcd(place, length);
+    const auto d = static_cast<std::size_t>(length / common);
+    // The exact quotient by d = 2^s q (q odd): shifted by s, times the
+    // inverse of q modulo 2^128.
+    return (ways >> halvings_[d]) * oddInverse_[d] * static_cast<WideCount>(place / common);
+}
+
+// Place J of order_ takes each count it may in the pattern: at most the
+// count before it in its group (PREVIOUS), in the last group at least its
+// share of what remains. VALUE holds the orderings' terms summed so far,
+// WEIGHT the product of p_i^x / x!, WAYS the arrangements of the counts
+// given so far within their groups; PLACE and RUN are the number of the
+// place before within its group (from 1) and how many places before it in
+// a row have its count.
+void Meeting::WalkPatterns(int j, int remaining, int previous, int place, int run,
+                           const long double (&value)[kOrderings], long double weight, WideCount ways) {
+    const auto at = static_cast<std::size_t>(j);
+    const bool starts = groupStarts_[at] != 0;
+    place = starts ? 1 : place + 1;
+    const int most = starts ? remaining : std::min(previous, remaining);
+    int least = 0;
+    if (j >= lastGroupFrom_) {
+        const int left = k_ - j;
+        least = (remaining + left - 1) / left;
+    }
+    const int category = order_[at];
+    const auto terms = static_cast<std::size_t>(category * (n_ + 1));
+    for (int x = most; x >= least; --x) {
+        int length = !starts && x == previous ? run + 1 : 1;
+        WideCount next = Arranged(ways, place, length);
+        long double v[kOrderings] = {value[kProbability] + logTerm_[terms + static_cast<std::size_t>(x)], 0.0L, 0.0L};
+        if (tallied_[kLikelihoodRatio]) v[kLikelihoodRatio] = value[kLikelihoodRatio] + values_.LikelihoodRatioTerm(category, x);
+        if (tallied_[kPearson]) v[kPearson] = value[kPearson] + values_.PearsonTerm(category, x);
+        const long double w = weight * weight_[terms + static_cast<std::size_t>(x)];
+        pattern_[at] = x;
+        int after = j + 1;
+        if (x == 0) {
+            // The group's later places can only take 0 too: the group's
+            // arrangements are those of its counts before this place times
+            // the ways of choosing the places of its zeros. The terms of a
+            // count of 0 are 0 but Pearson's (e_i), and p^0 / 0! is 1.
+            after = groupEnd_[at];
+            next = ways * zeroWays_[at];
+            v[kPearson] += zeroTail_[at];
+            std::fill(pattern_.begin() + j + 1, pattern_.begin() + after, 0);
+        }
+        if (after == k_) {
+            SettlePattern(v, w, next);
+        } else {
+            WalkPatterns(after, remaining - x, x, place, length, v, w, next);
+        }
+    }
+}
+
+void Meeting::WalkAllPatterns() {
+    halvings_.assign(static_cast<std::size_t>(k_ + 1), 0);
+    oddInverse_.assign(static_cast<std::size_t>(k_ + 1), 1);
+    for (int d = 1; d <= k_; ++d) {
+        int odd = d;
+        while (odd % 2 == 0) {
+            odd /= 2;
+            ++halvings_[static_cast<std::size_t>(d)];
+        }
+        // Newton's step y (2 - q y) doubles the low bits of q y that are 1;
+        // q q = 1 modulo 8 to begin with.
+        const auto q = static_cast<WideCount>(odd);
+        WideCount y = q;
+        for (int step = 0; step < 6; ++step) y *= 2 - q * y;
+        oddInverse_[static_cast<std::size_t>(d)] = y;
+    }
+    groupEnd_.assign(order_.size(), 0);
+    zeroWays_.assign(order_.size(), 0);
+    zeroTail_.assign(order_.size(), 0.0L);
+    for (std::size_t g = 0; g + 1 < groupFrom_.size(); ++g) {
+        const std::size_t from = groupFrom_[g];
+        const std::size_t to = groupFrom_[g + 1];
+        const auto size = static_cast<int>(to - from);
+        long double tail = 0.0L;
+        for (std::size_t place = to; place-- > from;) {
+            // (Where C is kMostPoints or more, no pattern of the table, of at
+            // most total_ points, has so many zeros in the group.)
+            groupEnd_[place] = static_cast<int>(to);
+            zeroWays_[place] = WideBinomial(size, static_cast<int>(to - place));
+            zeroTail_[place] = tail;
+            if (tallied_[kPearson]) tail += values_.PearsonTerm(order_[place], 0);
+        }
+    }
+    settled_ = 0;
+    const long double none[kOrderings] = {};
+    WalkPatterns(0, n_, 0, 0, 0, none, 1.0L, 1);
+}
+
 void Meeting::Pass(int o) {
     settled_ = 0;
     ListRest(o);
@@ -395,21 +676,40 @@ void Meeting::Tick(std::uint64_t points) {
     if ((++work_ & 0xFFFF) == 0) Progress();
 }
 
-std::uint64_t Meeting::Settled() const { return passes_ == 0 ? 0 : (done_ + settled_) / static_cast<std::uint64_t>(passes_); }
+WideCount Meeting::Settled() const {
+    if (byPatterns_) return settled_;
+    return passes_ == 0 ? 0 : (done_ + settled_) / static_cast<WideCount>(passes_);
+}
 
 void Meeting::Progress() {
     if (ShowSettledProgress(state_, ports_, Settled(), total_)) throw BrokenOff{};
 }
 
-void Meeting::WriteTallies(std::uint64_t points) {
+void Meeting::WriteTallies(WideCount points) {
     WriteSettledTallies(state_, tallied_, tally_, mass_, 1.0L, points);
 }
 
 NetworkOutcome Meeting::Run() {
     if (!Prepare()) return NetworkOutcome::NeedsEnumeration;
     try {
-        for (int o = 0; o < kOrderings; ++o)
-            if (tallied_[o]) Pass(o);
+        if (byPatterns_) {
+            try {
+                WalkAllPatterns();
+            } catch (const TooManyNearEdges&) {
+                // The split's lists evaluate only the points near an edge.
+                if (splitCost_ == std::numeric_limits<double>::infinity()) return NetworkOutcome::NeedsEnumeration;
+                byPatterns_ = false;
+                settled_ = 0;
+                for (int o = 0; o < kOrderings; ++o)
+                    for (int c = 0; c < 3; ++c) {
+                        tally_[o][c] = 0;
+                        mass_[o][c] = 0.0L;
+                    }
+            }
+        }
+        if (!byPatterns_)
+            for (int o = 0; o < kOrderings; ++o)
+                if (tallied_[o]) Pass(o);
     } catch (const std::bad_alloc&) {
         return NetworkOutcome::NeedsEnumeration;
     } catch (const BrokenOff&) {

@@ -13,6 +13,16 @@
 // one exactly as the enumeration evaluates them (OneWayValues). So the
 // counts are the enumeration's, and the masses are the same sums in another
 // order.
+//
+// Categories of equal proportions are exchangeable: a sample point and its
+// rearrangements within such a group have the same value (up to the rounding
+// of the order of the sums). Where the groups are large, the count patterns
+// (per group the counts as a non-increasing sequence) are far fewer than the
+// points, and they are walked instead: each settles all its arrangements,
+// counted by the multinomial coefficients of its counts, at once, and one
+// within rounding of an edge has its arrangements evaluated one by one.
+// This needs no lists, and settles rows of many categories with equal
+// proportions whose points number far more than 64 bits hold.
 #pragma once
 
 #include <cstddef>
@@ -20,19 +30,28 @@
 #include "AnalysisEngine.h"
 #include "AnalysisState.h"
 #include "NetworkAlgorithm.h"
+#include "WideCount.h"
 
 namespace kelvorin {
 
 // Whether the meeting may replace the enumeration of the one-way table in
 // the state: n at most 1000, no trace written, no direct evaluation asked
-// for, and the number of sample points counted exactly and at least
-// NetworkFrom (never when NetworkFrom is the largest value).
+// for, and the number of sample points at least NetworkFrom (never when
+// NetworkFrom is the largest value).
 bool OneWayMeetingApplies(const AnalysisState& state);
+
+// How the meeting settles the sample points: by the cheaper way for the
+// table, or by one of them (where it applies).
+enum class OneWayWay { Cheaper, Split, Patterns };
 
 struct OneWayMeetingLimits {
     // The bytes the lists may take; past them the enumeration takes the
-    // table.
+    // table (unless its count patterns settle it).
     std::size_t MaxBytes = kDefaultNetworkMemory;
+    OneWayWay Way = OneWayWay::Cheaper;
+    // The sample points of count patterns near an edge of the rule that may
+    // be evaluated one by one; past them the split's lists take the table.
+    WideCount MostDirectEvaluations = WideCount{1} << 22;
     // The margins around the rule's edges, within which points are
     // evaluated directly, multiplied by this. (Any value of 1 or more gives
     // the same result; larger ones evaluate more points directly.)
@@ -44,7 +63,8 @@ struct OneWayMeetingLimits {
 // Proportions, G2 and X2 must be set. Shows progress as the number of sample
 // points settled and lets the user break off through the pump. Leaves the
 // table to the enumeration (NeedsEnumeration, nothing tallied) when its
-// lists would take more than the limits' bytes.
+// lists would take more than the limits' bytes and its count patterns do not
+// settle it, or when it has 2^120 sample points or more.
 NetworkOutcome RunOneWayMeeting(AnalysisState& state, const EnginePorts& ports,
                                 const OneWayMeetingLimits& limits = OneWayMeetingLimits{});
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <random>
@@ -171,27 +172,124 @@ TEST_F(OneWayMeetingTest, TheWorkedExampleOfTwoCategories) {
     EXPECT_EQ(o.Tallies[1].LessCount, 2);
 }
 
-// With the margins around the edges widened a million-millionfold, the
-// points near the edges of the rule are evaluated one by one (their counts
-// found again from their places in the sorted lists): the tallies stay the
-// enumeration's.
-TEST_F(OneWayMeetingTest, PointsNearTheEdgesEvaluatedOneByOneGiveTheSameTallies) {
+// Each way of settling the points, the split's lists and the count
+// patterns, on random rows and columns (typed weights with repeated values
+// form groups of equal proportions); then with the margins around the edges
+// widened a million-millionfold, so that the points near the edges are
+// evaluated one by one (found again from their places in the sorted lists,
+// or as every arrangement of a pattern): the tallies stay the enumeration's.
+// Allowed no such evaluations, the patterns hand the table to the split.
+TEST_F(OneWayMeetingTest, BothWaysAndThePointsNearTheEdgesEvaluatedOneByOneGiveTheSameTallies) {
     std::mt19937 random(60127u);
     AnalysisState& s = engine.State();
-    for (int table = 0; table < 40; ++table) {
+    for (int table = 0; table < 60; ++table) {
         const OneWayTable t = RandomTable(random);
         SCOPED_TRACE(Text(t));
         const Outcome enumerated = RunWith(t, std::numeric_limits<std::uint64_t>::max());
-        for (const long double scale : {1e9L, 1e12L}) {
-            s.NetworkFrom = 0;
-            s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
-            OneWayMeetingLimits limits;
-            limits.MarginScale = scale;
-            if (RunOneWayMeeting(s, env.Ports(), limits) != NetworkOutcome::Completed) continue;
-            const ExactTally got[3] = {s.ProbabilityTally, s.G2Tally, s.X2Tally};
-            fakes::ExpectSameTallies(got, enumerated.Tallies, enumerated.Points);
+        for (const OneWayWay way : {OneWayWay::Split, OneWayWay::Patterns}) {
+            for (const long double scale : {1.0L, 1e9L, 1e12L}) {
+                for (const WideCount direct : {WideCount{1} << 22, WideCount{0}}) {
+                    if (direct == 0 && (way == OneWayWay::Split || scale == 1.0L)) continue;
+                    SCOPED_TRACE(static_cast<double>(scale));
+                    s.NetworkFrom = 0;
+                    s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
+                    s.SamplePointCount = 0;
+                    OneWayMeetingLimits limits;
+                    limits.Way = way;
+                    limits.MarginScale = scale;
+                    limits.MostDirectEvaluations = direct;
+                    ASSERT_EQ(RunOneWayMeeting(s, env.Ports(), limits), NetworkOutcome::Completed);
+                    const ExactTally got[3] = {s.ProbabilityTally, s.G2Tally, s.X2Tally};
+                    EXPECT_EQ(s.SamplePointCount, enumerated.Points);
+                    fakes::ExpectSameTallies(got, enumerated.Tallies, enumerated.Points);
+                }
+            }
         }
     }
+    // Neither way left (the lists too large, and every pattern near an
+    // edge): the enumeration takes the table.
+    const Outcome enumerated = RunWith({{3, 1, 4, 1, 5}, {}, false}, std::numeric_limits<std::uint64_t>::max());
+    s.NetworkFrom = 0;
+    OneWayMeetingLimits limits;
+    limits.MaxBytes = 100;
+    limits.MarginScale = 1e16L;
+    limits.MostDirectEvaluations = 0;
+    EXPECT_EQ(RunOneWayMeeting(s, env.Ports(), limits), NetworkOutcome::NeedsEnumeration);
+    // Allowed them, the patterns evaluate every point one by one.
+    limits.MostDirectEvaluations = WideCount{1} << 22;
+    s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
+    ASSERT_EQ(RunOneWayMeeting(s, env.Ports(), limits), NetworkOutcome::Completed);
+    const ExactTally got[3] = {s.ProbabilityTally, s.G2Tally, s.X2Tally};
+    fakes::ExpectSameTallies(got, enumerated.Tallies, enumerated.Points);
+}
+
+// Thirty categories of equal proportions and n = 40: C(69, 29), about
+// 2.4e19 sample points, more than 64 bits hold, settled by the count
+// patterns (there are 37,338 partitions of 40). With e_i = n / k, Pearson's
+// statistic is (k / n) sum x_i^2 - n, so its classes are those of the sum of
+// squares: a table of counts and masses (n! / prod x_i! k^-n) by the sum of
+// the counts so far and of their squares, category by category, gives them
+// independently. Every ordering's classes add up to the count.
+TEST_F(OneWayMeetingTest, ThirtyEqualCategoriesPastSixtyFourBitsAgainstCountsBySumsOfSquares) {
+    const std::vector<int> row = {2, 2, 0, 3, 1, 0, 1, 0, 2, 3, 1, 3, 0, 1, 1, 1, 3, 2, 1, 3, 1, 0, 1, 3, 1, 1, 0, 1, 1, 1};
+    const int k = static_cast<int>(row.size());
+    int n = 0;
+    int observedSquares = 0;
+    for (int x : row) {
+        n += x;
+        observedSquares += x * x;
+    }
+    ASSERT_EQ(n, 40);
+    const int most = n * n;
+    const auto at = [most](int sum, int squares) { return static_cast<std::size_t>(sum * (most + 1) + squares); };
+    std::vector<WideCount> count(static_cast<std::size_t>((n + 1) * (most + 1)), 0);
+    std::vector<long double> mass(count.size(), 0.0L);
+    count[at(0, 0)] = 1;
+    mass[at(0, 0)] = 1.0L;
+    long double factorial[41] = {1.0L};
+    for (int x = 1; x <= n; ++x) factorial[x] = factorial[x - 1] * x;
+    for (int category = 0; category < k; ++category) {
+        std::vector<WideCount> nextCount(count.size(), 0);
+        std::vector<long double> nextMass(count.size(), 0.0L);
+        for (int sum = 0; sum <= n; ++sum)
+            for (int squares = 0; squares <= most; ++squares) {
+                if (count[at(sum, squares)] == 0) continue;
+                for (int x = 0; sum + x <= n && squares + x * x <= most; ++x) {
+                    nextCount[at(sum + x, squares + x * x)] += count[at(sum, squares)];
+                    nextMass[at(sum + x, squares + x * x)] += mass[at(sum, squares)] / factorial[x];
+                }
+            }
+        count.swap(nextCount);
+        mass.swap(nextMass);
+    }
+    WideCount expected[3] = {};
+    long double expectedMass[3] = {};
+    const long double scale = factorial[n] * std::pow(static_cast<long double>(k), -static_cast<long double>(n));
+    for (int squares = 0; squares <= most; ++squares) {
+        const int c = squares < observedSquares ? 0 : squares == observedSquares ? 1 : 2;
+        expected[c] += count[at(n, squares)];
+        expectedMass[c] += mass[at(n, squares)] * scale;
+    }
+    const WideCount total = expected[0] + expected[1] + expected[2];
+    EXPECT_EQ(CountText(total), "23720460024918645912");  // C(69, 29)
+
+    const Outcome o = RunWith({row, {}, false}, kDefaultNetworkFrom);
+    ASSERT_TRUE(o.Met);
+    EXPECT_EQ(o.Points, total);
+    const ExactTally& pearson = o.Tallies[2];
+    EXPECT_EQ(pearson.LessCount, expected[0]);
+    EXPECT_EQ(pearson.EqualCount, expected[1]);
+    EXPECT_EQ(pearson.GreaterCount, expected[2]);
+    EXPECT_NEAR(pearson.LessMass, static_cast<double>(expectedMass[0]), 1e-12);
+    EXPECT_NEAR(pearson.EqualMass, static_cast<double>(expectedMass[1]), 1e-12);
+    EXPECT_NEAR(pearson.GreaterMass, static_cast<double>(expectedMass[2]), 1e-12);
+    for (const ExactTally& t : o.Tallies) {
+        EXPECT_EQ(t.LessCount + t.EqualCount + t.GreaterCount, total);
+        EXPECT_NEAR(t.LessMass + t.EqualMass + t.GreaterMass, 1.0, 1e-12);
+        EXPECT_GT(t.LessCount, 0u);
+        EXPECT_GT(t.GreaterCount, 0u);
+    }
+    EXPECT_NE(std::find(o.Lines.begin(), o.Lines.end(), "Number of sample points = 23720460024918645912"), o.Lines.end());
 }
 
 // A table whose lists do not fit the memory goes to the enumeration; so does
@@ -200,29 +298,38 @@ TEST_F(OneWayMeetingTest, PointsNearTheEdgesEvaluatedOneByOneGiveTheSameTallies)
 TEST_F(OneWayMeetingTest, TablesLeftToTheEnumeration) {
     AnalysisState& s = engine.State();
     const OneWayTable uneven{{5, 8, 3, 6, 9, 4}, {}, false};
+    const OneWayTable weighted{{5, 8, 3, 6, 9, 4}, {"1", "2", "3", "4", "5", "6"}, false};
     s.NetworkMemory = 1000;
-    EXPECT_FALSE(RunWith(uneven, 0).Met);
+    EXPECT_FALSE(RunWith(weighted, 0).Met);
+    EXPECT_TRUE(RunWith(uneven, 0).Met);  // its count patterns need no lists
     s.NetworkMemory = kDefaultNetworkMemory;
+    EXPECT_TRUE(RunWith(weighted, 0).Met);
     EXPECT_TRUE(RunWith(uneven, 0).Met);
     EXPECT_FALSE(RunWith(uneven, std::numeric_limits<std::uint64_t>::max()).Met);
     EXPECT_FALSE(RunWith(uneven, 1000000).Met);  // 658,008 sample points
     EXPECT_TRUE(RunWith(uneven, 658008).Met);
 }
 
-// A break-off once some sample points are settled: the report says how many,
-// fewer than the table has.
+// A break-off once some sample points are settled, by the split's lists and
+// by the count patterns: the report says how many, fewer than the table has.
 TEST_F(OneWayMeetingTest, ABreakOffReportsTheSamplePointsSettledSoFar) {
     env.pump.onPass = [&] {
         if (engine.State().SamplePointCount > 0) engine.BreakOff();
     };
-    const Outcome o = RunWith({{5, 8, 3, 6, 9, 4, 7, 5, 2}, {}, false}, 0);
+    const std::vector<int> counts = {5, 8, 3, 6, 9, 4, 7, 5, 2};
+    const OneWayTable split{counts, {"1", "2", "3", "4", "5", "6", "7", "8", "9"}, false};
+    std::vector<int> many(40, 2);  // 40 categories, n = 80: 1.3e33 points, 1.5 million patterns
+    for (const OneWayTable& t : {split, OneWayTable{many, {}, false}}) {
+        SCOPED_TRACE(Text(t));
+        const Outcome o = RunWith(t, 0);
+        ASSERT_TRUE(o.Met);
+        EXPECT_GT(o.Points, 0u);
+        EXPECT_LT(o.Points, t.Counts.size() == 9 ? WideCount{1652411475u} : WideCount{1} << 100);  // C(57, 8)
+        EXPECT_NE(std::find(o.Lines.begin(), o.Lines.end(),
+                            " Calculations interrupted at sample point nr " + CountText(o.Points)),
+                  o.Lines.end());
+    }
     env.pump.onPass = nullptr;
-    ASSERT_TRUE(o.Met);
-    EXPECT_GT(o.Points, 0u);
-    EXPECT_LT(o.Points, 1652411475u);  // C(57, 8)
-    EXPECT_NE(std::find(o.Lines.begin(), o.Lines.end(),
-                        " Calculations interrupted at sample point nr " + CountText(o.Points)),
-              o.Lines.end());
 }
 
 }  // namespace
