@@ -167,7 +167,7 @@ const Rows kOneWayK10N100 = {{10, 12, 8, 9, 11, 10, 9, 11, 10, 10}};  // 4.3e12
 const Rows kOneWayK30N40 = {{2, 2, 0, 3, 1, 0, 1, 0, 2, 3, 1, 3, 0, 1, 1,
                              1, 3, 2, 1, 3, 1, 0, 1, 3, 1, 1, 0, 1, 1, 1}};  // 2.4e19
 const Rows kOneWayK40N80 = {{2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2,
-                             1, 3, 1, 3, 1, 3, 1, 3, 1, 3, 0, 4, 0, 4, 0, 4, 2, 2, 2, 2}};  // 1.3e33
+                             1, 3, 1, 3, 1, 3, 1, 3, 1, 3, 0, 4, 0, 4, 0, 4, 2, 2, 2, 2}};  // 3.8e31
 void OneWayWays(benchmark::State& state, const Rows& rows, kelvorin::OneWayWay way, bool checked) {
     Harness h(rows, kelvorin::bench::ExactTests(true, true));
     kelvorin::AnalysisState& s = h.engine.State();
