@@ -32,6 +32,32 @@ bool SameCounts(const ExactTally& a, const ExactTally& b) {
     return a.LessCount == b.LessCount && a.EqualCount == b.EqualCount && a.GreaterCount == b.GreaterCount;
 }
 
+// The three orderings' tallies of a run, and whether another run's counts
+// are the same.
+struct Tallies {
+    ExactTally Of[3];
+    explicit Tallies(const kelvorin::AnalysisState& s) : Of{s.ProbabilityTally, s.G2Tally, s.X2Tally} {}
+    bool SameCountsAs(const kelvorin::AnalysisState& s) const {
+        return SameCounts(s.ProbabilityTally, Of[0]) && SameCounts(s.G2Tally, Of[1]) && SameCounts(s.X2Tally, Of[2]);
+    }
+};
+
+// Runs RUN (an algorithm alone, on the state of an analysis run before) in
+// every iteration, from empty tallies; false (and the benchmark failed)
+// unless every run completes.
+template <class Run>
+bool RepeatAlone(benchmark::State& state, kelvorin::AnalysisState& s, Run run) {
+    for (auto _ : state) {
+        s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
+        if (run() != kelvorin::NetworkOutcome::Completed) {
+            state.SkipWithError("the algorithm did not complete");
+            return false;
+        }
+    }
+    state.counters["sample_points"] = static_cast<double>(s.SamplePointCount);
+    return true;
+}
+
 void Network(benchmark::State& state, const Rows& rows, bool lattice) {
     Harness h(rows, kelvorin::bench::ExactTests(false, true));
     h.engine.RunAnalysis();
@@ -44,15 +70,9 @@ void Network(benchmark::State& state, const Rows& rows, bool lattice) {
     kelvorin::NetworkLimits limits;
     limits.Lattice = lattice;
     const kelvorin::EnginePorts ports = Harness::Ports(h);
-    for (auto _ : state) {
-        s.X2Tally = ExactTally{};
-        if (kelvorin::RunNetworkAlgorithm(s, ports, limits) != kelvorin::NetworkOutcome::Completed) {
-            state.SkipWithError("the network algorithm did not complete");
-            return;
-        }
-    }
-    state.counters["sample_points"] = static_cast<double>(s.SamplePointCount);
-    if (!SameCounts(s.X2Tally, reference)) state.SkipWithError("Pearson's tally differs from the program's");
+    if (RepeatAlone(state, s, [&] { return kelvorin::RunNetworkAlgorithm(s, ports, limits); }) &&
+        !SameCounts(s.X2Tally, reference))
+        state.SkipWithError("Pearson's tally differs from the program's");
 }
 
 const Rows kTable5x7 = {{1, 2, 2, 1, 1, 0, 1}, {2, 0, 0, 2, 3, 0, 0}, {0, 1, 1, 1, 2, 7, 3},
@@ -83,20 +103,12 @@ void NearMode(benchmark::State& state, const Rows& rows, bool search) {
     Harness h(rows, kelvorin::bench::ExactTests(true, true));
     h.engine.RunAnalysis();
     kelvorin::AnalysisState& s = h.engine.State();
-    const ExactTally reference[3] = {s.ProbabilityTally, s.G2Tally, s.X2Tally};
+    const Tallies reference(s);
     kelvorin::NetworkLimits limits;
     limits.NearMode = search;
     const kelvorin::EnginePorts ports = Harness::Ports(h);
-    for (auto _ : state) {
-        s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
-        if (kelvorin::RunNetworkAlgorithm(s, ports, limits) != kelvorin::NetworkOutcome::Completed) {
-            state.SkipWithError("the search or network did not complete");
-            return;
-        }
-    }
-    state.counters["sample_points"] = static_cast<double>(s.SamplePointCount);
-    if (!SameCounts(s.ProbabilityTally, reference[0]) || !SameCounts(s.G2Tally, reference[1]) ||
-        !SameCounts(s.X2Tally, reference[2]))
+    if (RepeatAlone(state, s, [&] { return kelvorin::RunNetworkAlgorithm(s, ports, limits); }) &&
+        !reference.SameCountsAs(s))
         state.SkipWithError("the tallies differ from the program's");
 }
 BENCHMARK_CAPTURE(NearMode, NearIndependenceSearch, kNearIndependence, true)->Unit(benchmark::kMillisecond);
@@ -136,14 +148,11 @@ const Rows kOneWayK10 = {{6, 7, 5, 6, 4, 7, 5, 6, 6, 8}};  // 5.7e10
 void OneWay(benchmark::State& state, const Rows& rows, bool meeting, bool checked) {
     Harness h(rows, kelvorin::bench::ExactTests(true, true));
     kelvorin::AnalysisState& s = h.engine.State();
-    ExactTally reference[3];
     if (checked) {
         s.NetworkFrom = std::numeric_limits<std::uint64_t>::max();
         h.engine.RunAnalysis();
-        reference[0] = s.ProbabilityTally;
-        reference[1] = s.G2Tally;
-        reference[2] = s.X2Tally;
     }
+    const Tallies reference(s);
     s.NetworkFrom = meeting ? 0 : std::numeric_limits<std::uint64_t>::max();
     for (auto _ : state) {
         h.report.Clear();
@@ -151,9 +160,7 @@ void OneWay(benchmark::State& state, const Rows& rows, bool meeting, bool checke
     }
     state.counters["sample_points"] = static_cast<double>(s.SamplePointCount);
     if (s.NetworkUsed != meeting) state.SkipWithError(meeting ? "the table was enumerated" : "the table was met");
-    if (checked && (!SameCounts(s.ProbabilityTally, reference[0]) || !SameCounts(s.G2Tally, reference[1]) ||
-                    !SameCounts(s.X2Tally, reference[2])))
-        state.SkipWithError("the tallies differ from the enumeration's");
+    if (checked && !reference.SameCountsAs(s)) state.SkipWithError("the tallies differ from the enumeration's");
 }
 BENCHMARK_CAPTURE(OneWay, K7Meeting, kOneWayK7, true, true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(OneWay, K7Enumeration, kOneWayK7, false, false)->Unit(benchmark::kMillisecond)->Iterations(1);
@@ -173,20 +180,12 @@ void OneWayWays(benchmark::State& state, const Rows& rows, kelvorin::OneWayWay w
     kelvorin::AnalysisState& s = h.engine.State();
     s.NetworkFrom = 0;
     h.engine.RunAnalysis();
-    const ExactTally reference[3] = {s.ProbabilityTally, s.G2Tally, s.X2Tally};
+    const Tallies reference(s);
     kelvorin::OneWayMeetingLimits limits;
     limits.Way = way;
     const kelvorin::EnginePorts ports = Harness::Ports(h);
-    for (auto _ : state) {
-        s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
-        if (kelvorin::RunOneWayMeeting(s, ports, limits) != kelvorin::NetworkOutcome::Completed) {
-            state.SkipWithError("the meeting did not complete");
-            return;
-        }
-    }
-    state.counters["sample_points"] = static_cast<double>(s.SamplePointCount);
-    if (checked && (!SameCounts(s.ProbabilityTally, reference[0]) || !SameCounts(s.G2Tally, reference[1]) ||
-                    !SameCounts(s.X2Tally, reference[2])))
+    if (RepeatAlone(state, s, [&] { return kelvorin::RunOneWayMeeting(s, ports, limits); }) && checked &&
+        !reference.SameCountsAs(s))
         state.SkipWithError("the two ways' tallies differ");
 }
 using kelvorin::OneWayWay;
