@@ -4,6 +4,7 @@
 
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "AnalysisEngine.h"
@@ -26,10 +27,25 @@ inline AnalysisOptions ExactTests(bool likelihoodRatio, bool pearson) {
     return o;
 }
 
+// The proportions window of a one-row table, typing the given weights (none:
+// equal proportions) into its grid.
+class TypedWeights : public ModalWindow {
+public:
+    TypedWeights(MemoryTextGrid& grid, std::vector<std::string> weights) : grid_(grid), weights_(std::move(weights)) {}
+    bool ShowModalOk() override {
+        for (std::size_t i = 0; i < weights_.size(); ++i) grid_.SetCell(static_cast<int>(i), 0, weights_[i]);
+        return true;
+    }
+
+private:
+    MemoryTextGrid& grid_;
+    std::vector<std::string> weights_;
+};
+
 struct Harness {
     MemoryTextGrid entry;
     MemoryTextGrid proportions;
-    NoWindow window;
+    TypedWeights window;
     MemoryReport report;
     std::ostringstream err;
     ConsoleProgress progress{err, false};
@@ -56,7 +72,8 @@ struct Harness {
         return p;
     }
 
-    Harness(const Rows& rows, const AnalysisOptions& o) : options(o), engine(Ports(*this)) {
+    Harness(const Rows& rows, const AnalysisOptions& o, std::vector<std::string> weights = {})
+        : window(proportions, std::move(weights)), options(o), engine(Ports(*this)) {
         entry.SetRowCount(static_cast<int>(rows.size()));
         entry.SetColCount(static_cast<int>(rows[0].size()));
         for (std::size_t i = 0; i < rows.size(); ++i)

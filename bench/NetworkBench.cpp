@@ -10,6 +10,9 @@
 
 #include <cstdint>
 #include <limits>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "AnalysisEngine.h"
 #include "BenchHarness.h"
@@ -175,8 +178,9 @@ const Rows kOneWayK30N40 = {{2, 2, 0, 3, 1, 0, 1, 0, 2, 3, 1, 3, 0, 1, 1,
                              1, 3, 2, 1, 3, 1, 0, 1, 3, 1, 1, 0, 1, 1, 1}};  // 2.4e19
 const Rows kOneWayK40N80 = {{2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2,
                              1, 3, 1, 3, 1, 3, 1, 3, 1, 3, 0, 4, 0, 4, 0, 4, 2, 2, 2, 2}};  // 3.8e31
-void OneWayWays(benchmark::State& state, const Rows& rows, kelvorin::OneWayWay way, bool checked) {
-    Harness h(rows, kelvorin::bench::ExactTests(true, true));
+void OneWayWays(benchmark::State& state, const Rows& rows, kelvorin::OneWayWay way, bool checked,
+                std::vector<std::string> weights = {}) {
+    Harness h(rows, kelvorin::bench::ExactTests(true, true), std::move(weights));
     kelvorin::AnalysisState& s = h.engine.State();
     s.NetworkFrom = 0;
     h.engine.RunAnalysis();
@@ -196,6 +200,20 @@ BENCHMARK_CAPTURE(OneWayWays, K10Patterns, kOneWayK10, OneWayWay::Patterns, true
 BENCHMARK_CAPTURE(OneWayWays, K10N100Patterns, kOneWayK10N100, OneWayWay::Patterns, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(OneWayWays, K30N40Patterns, kOneWayK30N40, OneWayWay::Patterns, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(OneWayWays, K40N80Patterns, kOneWayK40N80, OneWayWay::Patterns, false)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// Rows of several groups of equal proportions, or of proportions all
+// different: the walk with its bounds between groups, the lists, and the
+// program's choice (the walk tried within about half the lists' time).
+const std::vector<std::string> kWeights1To8 = {"1", "2", "3", "4", "5", "6", "7", "8"};
+const std::vector<std::string> kWeights10To19 = {"10", "11", "12", "13", "14", "15", "16", "17", "18", "19"};
+const std::vector<std::string> kTwoFives = {"1", "1", "1", "1", "1", "2", "2", "2", "2", "2"};
+BENCHMARK_CAPTURE(OneWayWays, K8Weights1To8Split, kOneWayK8, OneWayWay::Split, true, kWeights1To8)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OneWayWays, K8Weights1To8Patterns, kOneWayK8, OneWayWay::Patterns, true, kWeights1To8)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(OneWayWays, K8Weights1To8Cheaper, kOneWayK8, OneWayWay::Cheaper, true, kWeights1To8)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OneWayWays, K10Weights10To19Split, kOneWayK10, OneWayWay::Split, true, kWeights10To19)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(OneWayWays, K10Weights10To19Patterns, kOneWayK10, OneWayWay::Patterns, true, kWeights10To19)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(OneWayWays, K10Weights10To19Cheaper, kOneWayK10, OneWayWay::Cheaper, true, kWeights10To19)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(OneWayWays, K10N100TwoFivesPatterns, kOneWayK10N100, OneWayWay::Patterns, false, kTwoFives)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 BENCHMARK_CAPTURE(Analysis, Table5x7All, kTable5x7, true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Analysis, Table5x7Probability, kTable5x7, false)->Unit(benchmark::kMillisecond);

@@ -29,8 +29,10 @@ enum Ordering { kProbability, kLikelihoodRatio, kPearson, kOrderings };
 
 struct BrokenOff {};
 // Too many sample points of the count patterns lie within rounding of an
-// edge to be evaluated one by one: the patterns give the table up.
+// edge to be evaluated one by one, or the walk has taken longer than the
+// lists are estimated to take: the patterns give the table up.
 struct TooManyNearEdges {};
+struct WalkTooLong {};
 
 // The largest count the meeting works with: three passes' sums fit 128 bits.
 constexpr WideCount kMostPoints = WideCount{1} << 120;
@@ -99,10 +101,18 @@ private:
     int Classify(int o, long double v) const;
     void Pass(int o);
     void WalkPatterns(int j, int remaining, int previous, int place, int run, const long double (&value)[kOrderings],
-                      long double weight, WideCount ways);
-    void SettlePattern(const long double (&value)[kOrderings], long double weight, WideCount ways);
+                      long double weight, WideCount ways, unsigned open);
+    // Settles, at the start of a group, the orderings of OPEN whose every
+    // completion lies in one class; returns those left open.
+    unsigned SettleCompletions(int j, int remaining, const long double (&value)[kOrderings], long double weight,
+                               WideCount ways, unsigned open);
+    void SettlePattern(const long double (&value)[kOrderings], long double weight, WideCount ways, unsigned open);
     void EvaluateArrangements(std::size_t group, const bool (&undecided)[kOrderings]);
+    void BoundCompletions();
     void WalkAllPatterns();
+    // After the patterns gave up: whether the split's lists can take the
+    // table; they then start from empty tallies.
+    bool FallBackToSplit();
     // The group's arrangements WAYS of the counts before a place times the
     // number of the place in its group (from 1) over the length of the run
     // of equal counts the place ends: the multinomial coefficient of the
@@ -114,6 +124,9 @@ private:
     void MeetList(int o, int m, long double value, long double weight);
     void EvaluateDirectly(int o, int s, std::uint32_t rank);
     void Tick(std::uint64_t points);
+    // One more pattern or completion settled by the walk: the progress now
+    // and then, and the walk's limit.
+    void WalkStep();
     void Progress();
     WideCount Settled() const;
     void WriteTallies(WideCount points);
@@ -134,6 +147,10 @@ private:
     long double low_[kOrderings] = {};
     long double high_[kOrderings] = {};
     long double margin_[kOrderings] = {};
+    long double magnitude_[kOrderings] = {};  // the most any point's terms add up to
+    // How many patterns and completions the walk may settle (its work_)
+    // before the lists take the table instead.
+    std::uint64_t mostSettled_ = std::numeric_limits<std::uint64_t>::max();
     // The class of the values below the low edge: less, or for an observed
     // probability of 0 equal.
     int lowClass_[kOrderings] = {0, 0, 0};
@@ -180,6 +197,17 @@ private:
     std::vector<int> groupEnd_;
     std::vector<WideCount> zeroWays_;
     std::vector<long double> zeroTail_;
+    // Per place j and total m the places from j may take (at [j (n + 1) +
+    // m]): the number of completions (the compositions of m over those
+    // places), the sum of their products of p_i^x / x! (the places'
+    // proportions summed, to the m, over m!), and the least and the
+    // greatest sum of each ordering's terms over them. Formed where there
+    // is more than one group, and used at the start of each group.
+    bool bounded_ = false;
+    std::vector<WideCount> completions_;
+    std::vector<long double> completionWeight_;
+    std::vector<long double> least_[kOrderings];
+    std::vector<long double> greatest_[kOrderings];
 
     std::vector<std::int32_t> counts_;  // the sample point being formed
     WideCount total_ = 0;
@@ -281,10 +309,24 @@ bool Meeting::Prepare() {
     const double split = splitCost_ * passes_;
     const double patternCount = CountPatterns();
     const double patterns = patternCount * (k_ + 8.0) * (passes_ + 1.0);
+    const bool groups = groupFrom_.size() > 2;
     switch (limits_.Way) {
         case OneWayWay::Cheaper:
-            // (Patterns hardly fewer than the points are an enumeration.)
-            byPatterns_ = patterns < split && patternCount <= 0.5 * static_cast<double>(total_);
+            // (Patterns hardly fewer than the points would be an enumeration
+            // but for the bounds between groups.)
+            byPatterns_ = (patterns < split && patternCount <= 0.5 * static_cast<double>(total_)) ||
+                          split == std::numeric_limits<double>::infinity();
+            // Between groups whole completions are settled by their bounds,
+            // which may spare most of the walk, or little: it is tried
+            // within about half the lists' estimated time (a node of the
+            // walk takes about as long as 16 units of the lists' work, and
+            // there are one to three nodes to a pattern or completion
+            // settled).
+            if (!byPatterns_ && groups) {
+                byPatterns_ = true;
+                mostSettled_ = limits_.MostWalkSettled != 0 ? limits_.MostWalkSettled
+                                                            : static_cast<std::uint64_t>(std::min(split / 64.0, 1e18));
+            }
             break;
         case OneWayWay::Split: byPatterns_ = false; break;
         case OneWayWay::Patterns: byPatterns_ = true; break;
@@ -317,6 +359,7 @@ bool Meeting::Prepare() {
             for (int x = 0; x <= n_; ++x) most = std::max(most, std::fabs(Term(o, i, x)));
             magnitude += most;
         }
+        magnitude_[o] = magnitude;
         const long double t = o == kProbability ? kProbabilityTolerance : kStatisticTolerance;
         const long double b = observed_[o];
         long double lowEdge = b * (1.0L - t) / (1.0L + t);
@@ -546,12 +589,13 @@ void Meeting::EvaluateArrangements(std::size_t group, const bool (&undecided)[kO
     } while (std::next_permutation(counts.begin(), counts.end()));
 }
 
-void Meeting::SettlePattern(const long double (&value)[kOrderings], long double weight, WideCount ways) {
+void Meeting::SettlePattern(const long double (&value)[kOrderings], long double weight, WideCount ways,
+                            unsigned open) {
     bool undecided[kOrderings] = {};
     bool near = false;
     const long double mass = weight * state_.Factorials[n_] * static_cast<long double>(ways);
     for (int o = 0; o < kOrderings; ++o) {
-        if (!tallied_[o]) continue;
+        if ((open & (1u << o)) == 0) continue;
         const int c = Classify(o, value[o]);
         if (c < 0) {
             undecided[o] = near = true;
@@ -566,7 +610,7 @@ void Meeting::SettlePattern(const long double (&value)[kOrderings], long double 
         EvaluateArrangements(0, undecided);
     }
     settled_ += ways;
-    if ((++work_ & 0xFFFF) == 0) Progress();
+    WalkStep();
 }
 
 WideCount Meeting::Arranged(WideCount ways, int place, int length) const {
@@ -585,10 +629,38 @@ WideCount Meeting::Arranged(WideCount ways, int place, int length) const {
 // given so far within their groups; PLACE and RUN are the number of the
 // place before within its group (from 1) and how many places before it in
 // a row have its count.
+[[gnu::noinline]] unsigned Meeting::SettleCompletions(int j, int remaining, const long double (&value)[kOrderings], long double weight,
+                                   WideCount ways, unsigned open) {
+    const std::size_t at = static_cast<std::size_t>(j) * static_cast<std::size_t>(n_ + 1) + static_cast<std::size_t>(remaining);
+    const WideCount count = ways * completions_[at];
+    const long double mass = weight * state_.Factorials[n_] * static_cast<long double>(ways) * completionWeight_[at];
+    for (int o = 0; o < kOrderings; ++o) {
+        if ((open & (1u << o)) == 0) continue;
+        // A completion's value formed in the walk is within the rounding of
+        // a sum of k terms of the bounds (themselves such sums), far inside
+        // the margins' allowance for the lists' rounding to double.
+        const long double slack = 2.0L * k_ * 0x1p-64L * magnitude_[o];
+        const int c = Classify(o, value[o] + least_[o][at] - slack);
+        if (c < 0 || Classify(o, value[o] + greatest_[o][at] + slack) != c) continue;
+        tally_[o][c] += count;
+        mass_[o][c] += mass;
+        open &= ~(1u << o);
+    }
+    if (open == 0) {
+        settled_ += count;
+        WalkStep();
+    }
+    return open;
+}
+
 void Meeting::WalkPatterns(int j, int remaining, int previous, int place, int run,
-                           const long double (&value)[kOrderings], long double weight, WideCount ways) {
+                           const long double (&value)[kOrderings], long double weight, WideCount ways, unsigned open) {
     const auto at = static_cast<std::size_t>(j);
     const bool starts = groupStarts_[at] != 0;
+    if (starts && bounded_ && j > 0) {
+        open = SettleCompletions(j, remaining, value, weight, ways, open);
+        if (open == 0) return;
+    }
     place = starts ? 1 : place + 1;
     const int most = starts ? remaining : std::min(previous, remaining);
     int least = 0;
@@ -618,9 +690,9 @@ void Meeting::WalkPatterns(int j, int remaining, int previous, int place, int ru
             std::fill(pattern_.begin() + j + 1, pattern_.begin() + after, 0);
         }
         if (after == k_) {
-            SettlePattern(v, w, next);
+            SettlePattern(v, w, next, open);
         } else {
-            WalkPatterns(after, remaining - x, x, place, length, v, w, next);
+            WalkPatterns(after, remaining - x, x, place, length, v, w, next, open);
         }
     }
 }
@@ -658,9 +730,55 @@ void Meeting::WalkAllPatterns() {
             if (tallied_[kPearson]) tail += values_.PearsonTerm(order_[place], 0);
         }
     }
+    BoundCompletions();
     settled_ = 0;
     const long double none[kOrderings] = {};
-    WalkPatterns(0, n_, 0, 0, 0, none, 1.0L, 1);
+    unsigned open = 0;
+    for (int o = 0; o < kOrderings; ++o)
+        if (tallied_[o]) open |= 1u << o;
+    WalkPatterns(0, n_, 0, 0, 0, none, 1.0L, 1, open);
+}
+
+void Meeting::BoundCompletions() {
+    bounded_ = groupFrom_.size() > 2;
+    if (!bounded_) return;
+    const auto width = static_cast<std::size_t>(n_ + 1);
+    const std::size_t cells = static_cast<std::size_t>(k_ + 1) * width;
+    completions_.assign(cells, 0);
+    completionWeight_.assign(cells, 0.0L);
+    long double share = 0.0L;
+    const long double none = std::numeric_limits<long double>::infinity();
+    for (int o = 0; o < kOrderings; ++o) {
+        if (!tallied_[o]) continue;
+        least_[o].assign(cells, none);
+        greatest_[o].assign(cells, -none);
+        least_[o][static_cast<std::size_t>(k_) * width] = greatest_[o][static_cast<std::size_t>(k_) * width] = 0.0L;
+    }
+    // Place by place from the last: a total m of the places from j is x at
+    // j and m - x at the places after it.
+    for (int j = k_ - 1; j >= 0; --j) {
+        const int category = order_[static_cast<std::size_t>(j)];
+        share += state_.Proportions[static_cast<std::size_t>(category)];
+        const std::size_t here = static_cast<std::size_t>(j) * width;
+        const std::size_t after = here + width;
+        for (int m = 0; m <= n_; ++m) {
+            completions_[here + static_cast<std::size_t>(m)] = WideCompositions(m, k_ - j);
+            completionWeight_[here + static_cast<std::size_t>(m)] =
+                std::pow(share, static_cast<long double>(m)) / state_.Factorials[m];
+            for (int o = 0; o < kOrderings; ++o) {
+                if (!tallied_[o]) continue;
+                long double least = none;
+                long double greatest = -none;
+                for (int x = 0; x <= m; ++x) {
+                    const long double term = Term(o, category, x);
+                    least = std::min(least, term + least_[o][after + static_cast<std::size_t>(m - x)]);
+                    greatest = std::max(greatest, term + greatest_[o][after + static_cast<std::size_t>(m - x)]);
+                }
+                least_[o][here + static_cast<std::size_t>(m)] = least;
+                greatest_[o][here + static_cast<std::size_t>(m)] = greatest;
+            }
+        }
+    }
 }
 
 void Meeting::Pass(int o) {
@@ -669,6 +787,11 @@ void Meeting::Pass(int o) {
     MeetFirstPart(o, 0, 0, 0.0L, 1.0L);
     done_ += total_;
     settled_ = 0;
+}
+
+void Meeting::WalkStep() {
+    if (++work_ > mostSettled_) throw WalkTooLong{};
+    if ((work_ & 0xFFFF) == 0) Progress();
 }
 
 void Meeting::Tick(std::uint64_t points) {
@@ -689,6 +812,19 @@ void Meeting::WriteTallies(WideCount points) {
     WriteSettledTallies(state_, tallied_, tally_, mass_, 1.0L, points);
 }
 
+bool Meeting::FallBackToSplit() {
+    // The split's lists evaluate only the points near an edge.
+    if (splitCost_ == std::numeric_limits<double>::infinity()) return false;
+    byPatterns_ = false;
+    settled_ = 0;
+    for (int o = 0; o < kOrderings; ++o)
+        for (int c = 0; c < 3; ++c) {
+            tally_[o][c] = 0;
+            mass_[o][c] = 0.0L;
+        }
+    return true;
+}
+
 NetworkOutcome Meeting::Run() {
     if (!Prepare()) return NetworkOutcome::NeedsEnumeration;
     try {
@@ -696,15 +832,9 @@ NetworkOutcome Meeting::Run() {
             try {
                 WalkAllPatterns();
             } catch (const TooManyNearEdges&) {
-                // The split's lists evaluate only the points near an edge.
-                if (splitCost_ == std::numeric_limits<double>::infinity()) return NetworkOutcome::NeedsEnumeration;
-                byPatterns_ = false;
-                settled_ = 0;
-                for (int o = 0; o < kOrderings; ++o)
-                    for (int c = 0; c < 3; ++c) {
-                        tally_[o][c] = 0;
-                        mass_[o][c] = 0.0L;
-                    }
+                if (!FallBackToSplit()) return NetworkOutcome::NeedsEnumeration;
+            } catch (const WalkTooLong&) {
+                if (!FallBackToSplit()) return NetworkOutcome::NeedsEnumeration;
             }
         }
         if (!byPatterns_)

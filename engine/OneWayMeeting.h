@@ -22,7 +22,15 @@
 // counted by the multinomial coefficients of its counts, at once, and one
 // within rounding of an edge has its arrangements evaluated one by one.
 // This needs no lists, and settles rows of many categories with equal
-// proportions whose points number far more than 64 bits hold.
+// proportions whose points number far more than 64 bits hold. Where a group
+// starts, the completions by the groups after it are bounded (the least and
+// greatest sum of each ordering's terms, by dynamic programming over the
+// places and totals): an ordering whose every completion lies clearly in
+// one class settles them all at once, counted as compositions, their mass
+// in closed form (the places' proportions summed, to the m, over m!). With
+// several groups (or every category its own) this spares most of the walk
+// for many rows and little for others, so where the lists fit the walk is
+// tried for about half their estimated time before they take the row.
 #pragma once
 
 #include <cstddef>
@@ -52,6 +60,11 @@ struct OneWayMeetingLimits {
     // The sample points of count patterns near an edge of the rule that may
     // be evaluated one by one; past them the split's lists take the table.
     WideCount MostDirectEvaluations = WideCount{1} << 22;
+    // Where the cheaper way is chosen and the lists fit, rows of more than
+    // one group of equal proportions whose patterns are not clearly fewer
+    // try the patterns, settling at most this many patterns and completions
+    // (0: about half the lists' estimated time), before the lists take them.
+    std::uint64_t MostWalkSettled = 0;
     // The margins around the rule's edges, within which points are
     // evaluated directly, multiplied by this. (Any value of 1 or more gives
     // the same result; larger ones evaluate more points directly.)

@@ -173,12 +173,15 @@ TEST_F(OneWayMeetingTest, TheWorkedExampleOfTwoCategories) {
 }
 
 // Each way of settling the points, the split's lists and the count
-// patterns, on random rows and columns (typed weights with repeated values
-// form groups of equal proportions); then with the margins around the edges
-// widened a million-millionfold, so that the points near the edges are
-// evaluated one by one (found again from their places in the sorted lists,
-// or as every arrangement of a pattern): the tallies stay the enumeration's.
-// Allowed no such evaluations, the patterns hand the table to the split.
+// patterns (with their bounds between groups), on random rows and columns
+// (typed weights with repeated values form groups of equal proportions);
+// then with the margins around the edges widened a million-millionfold, so
+// that the points near the edges are evaluated one by one (found again from
+// their places in the sorted lists, or as every arrangement of a pattern,
+// and whole completions settled by their bounds only further from the
+// edges): the tallies stay the enumeration's. Allowed no such evaluations,
+// or a walk tried for one node only, the patterns hand the table to the
+// split.
 TEST_F(OneWayMeetingTest, BothWaysAndThePointsNearTheEdgesEvaluatedOneByOneGiveTheSameTallies) {
     std::mt19937 random(60127u);
     AnalysisState& s = engine.State();
@@ -186,10 +189,11 @@ TEST_F(OneWayMeetingTest, BothWaysAndThePointsNearTheEdgesEvaluatedOneByOneGiveT
         const OneWayTable t = RandomTable(random);
         SCOPED_TRACE(Text(t));
         const Outcome enumerated = RunWith(t, std::numeric_limits<std::uint64_t>::max());
-        for (const OneWayWay way : {OneWayWay::Split, OneWayWay::Patterns}) {
+        for (const OneWayWay way : {OneWayWay::Split, OneWayWay::Patterns, OneWayWay::Cheaper}) {
             for (const long double scale : {1.0L, 1e9L, 1e12L}) {
                 for (const WideCount direct : {WideCount{1} << 22, WideCount{0}}) {
-                    if (direct == 0 && (way == OneWayWay::Split || scale == 1.0L)) continue;
+                    if (direct == 0 && (way != OneWayWay::Patterns || scale == 1.0L)) continue;
+                    if (way == OneWayWay::Cheaper && scale != 1.0L) continue;
                     SCOPED_TRACE(static_cast<double>(scale));
                     s.NetworkFrom = 0;
                     s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
@@ -198,6 +202,8 @@ TEST_F(OneWayMeetingTest, BothWaysAndThePointsNearTheEdgesEvaluatedOneByOneGiveT
                     limits.Way = way;
                     limits.MarginScale = scale;
                     limits.MostDirectEvaluations = direct;
+                    // The walk tried and given up at once: the lists take over.
+                    limits.MostWalkSettled = 1;
                     ASSERT_EQ(RunOneWayMeeting(s, env.Ports(), limits), NetworkOutcome::Completed);
                     const ExactTally got[3] = {s.ProbabilityTally, s.G2Tally, s.X2Tally};
                     EXPECT_EQ(s.SamplePointCount, enumerated.Points);
@@ -292,16 +298,18 @@ TEST_F(OneWayMeetingTest, ThirtyEqualCategoriesPastSixtyFourBitsAgainstCountsByS
     EXPECT_NE(std::find(o.Lines.begin(), o.Lines.end(), "Number of sample points = 23720460024918645912"), o.Lines.end());
 }
 
-// A table whose lists do not fit the memory goes to the enumeration; so does
-// every table when the network is never to be used, and a table of fewer
-// sample points than the network is used from.
-TEST_F(OneWayMeetingTest, TablesLeftToTheEnumeration) {
+// A table whose lists do not fit the memory is walked by its count
+// patterns, every category its own group if need be (the bounds between
+// groups settling whole completions), with the enumeration's result. Every
+// table goes to the enumeration when the network is never to be used, and
+// so does a table of fewer sample points than the network is used from.
+TEST_F(OneWayMeetingTest, TablesWithoutRoomForTheListsAndTablesLeftToTheEnumeration) {
     AnalysisState& s = engine.State();
     const OneWayTable uneven{{5, 8, 3, 6, 9, 4}, {}, false};
     const OneWayTable weighted{{5, 8, 3, 6, 9, 4}, {"1", "2", "3", "4", "5", "6"}, false};
     s.NetworkMemory = 1000;
-    EXPECT_FALSE(RunWith(weighted, 0).Met);
-    EXPECT_TRUE(RunWith(uneven, 0).Met);  // its count patterns need no lists
+    EXPECT_TRUE(ExpectSameAsEnumeration(weighted));
+    EXPECT_TRUE(ExpectSameAsEnumeration(uneven));
     s.NetworkMemory = kDefaultNetworkMemory;
     EXPECT_TRUE(RunWith(weighted, 0).Met);
     EXPECT_TRUE(RunWith(uneven, 0).Met);
@@ -310,29 +318,47 @@ TEST_F(OneWayMeetingTest, TablesLeftToTheEnumeration) {
     EXPECT_TRUE(RunWith(uneven, 658008).Met);
 }
 
-// A break-off once some sample points are settled, by the split's lists and
-// by the count patterns: the report says how many, fewer than the table has.
+// C(n + k - 1, k - 1), each step exact: the sample points of a row.
+WideCount Compositions(int n, int k) {
+    WideCount total = 1;
+    for (int i = 1; i < k; ++i) total = total * static_cast<WideCount>(n + i) / static_cast<WideCount>(i);
+    return total;
+}
+
+// A break-off once some sample points are settled: in the analysis, the
+// report says how many, fewer than the table has; by each way alone, the
+// run ends broken off with as many.
 TEST_F(OneWayMeetingTest, ABreakOffReportsTheSamplePointsSettledSoFar) {
+    AnalysisState& s = engine.State();
     env.pump.onPass = [&] {
-        if (engine.State().SamplePointCount > 0) engine.BreakOff();
+        if (s.SamplePointCount > 0) engine.BreakOff();
     };
-    const std::vector<int> counts = {5, 8, 3, 6, 9, 4, 7, 5, 2};
-    const OneWayTable split{counts, {"1", "2", "3", "4", "5", "6", "7", "8", "9"}, false};
-    std::vector<int> many(40, 2);  // 40 categories, n = 80: 3.8e31 points, 15.6 million patterns
-    for (const OneWayTable& t : {split, OneWayTable{many, {}, false}}) {
-        SCOPED_TRACE(Text(t));
-        const Outcome o = RunWith(t, 0);
-        ASSERT_TRUE(o.Met);
-        EXPECT_GT(o.Points, 0u);
-        // C(n + k - 1, k - 1), each step exact.
-        const int n = t.Counts.size() == 9 ? 49 : 80;
-        const int k = static_cast<int>(t.Counts.size());
-        WideCount total = 1;
-        for (int i = 1; i < k; ++i) total = total * static_cast<WideCount>(n + i) / static_cast<WideCount>(i);
-        EXPECT_LT(o.Points, total);
-        EXPECT_NE(std::find(o.Lines.begin(), o.Lines.end(),
-                            " Calculations interrupted at sample point nr " + CountText(o.Points)),
-                  o.Lines.end());
+    const std::vector<int> many(40, 2);  // 40 categories, n = 80: 3.8e31 points, 15.6 million patterns
+    const Outcome o = RunWith({many, {}, false}, 0);
+    ASSERT_TRUE(o.Met);
+    EXPECT_GT(o.Points, 0u);
+    EXPECT_LT(o.Points, Compositions(80, 40));
+    EXPECT_NE(std::find(o.Lines.begin(), o.Lines.end(),
+                        " Calculations interrupted at sample point nr " + CountText(o.Points)),
+              o.Lines.end());
+
+    const OneWayTable weighted{{5, 8, 3, 6, 9, 4, 7, 5, 2}, {"1", "2", "3", "4", "5", "6", "7", "8", "9"}, false};
+    env.pump.onPass = nullptr;
+    RunWith(weighted, 0);
+    const WideCount total = Compositions(49, 9);
+    ASSERT_EQ(s.SamplePointCount, total);
+    env.pump.onPass = [&] {
+        if (s.SamplePointCount > 0) s.Abandoned = true;
+    };
+    for (const OneWayWay way : {OneWayWay::Split, OneWayWay::Patterns}) {
+        s.Abandoned = false;
+        s.SamplePointCount = 0;
+        s.NetworkFrom = 0;
+        OneWayMeetingLimits limits;
+        limits.Way = way;
+        EXPECT_EQ(RunOneWayMeeting(s, env.Ports(), limits), NetworkOutcome::BrokenOff);
+        EXPECT_GT(s.SamplePointCount, 0u);
+        EXPECT_LT(s.SamplePointCount, total);
     }
     env.pump.onPass = nullptr;
 }
