@@ -37,46 +37,19 @@ struct WalkTooLong {};
 // The largest count the meeting works with: three passes' sums fit 128 bits.
 constexpr WideCount kMostPoints = WideCount{1} << 120;
 
-// C(n, k), or the largest value where it does not fit 64 bits.
-std::uint64_t Binomial(int n, int k) {
-    if (k < 0 || k > n) return 0;
-    k = std::min(k, n - k);
-    std::uint64_t r = 1;
-    for (int i = 0; i < k; ++i) {
-        // r = C(n, i): r (n - i) / (i + 1) = C(n, i + 1) is exact.
-        std::uint64_t product = 0;
-        if (__builtin_mul_overflow(r, static_cast<std::uint64_t>(n - i), &product))
-            return std::numeric_limits<std::uint64_t>::max();
-        r = product / static_cast<std::uint64_t>(i + 1);
-    }
-    return r;
-}
-
-// The ways of writing S as an ordered sum of PARTS counts of 0 or more.
-std::uint64_t Compositions(int s, int parts) { return parts == 0 ? (s == 0 ? 1 : 0) : Binomial(s + parts - 1, parts - 1); }
-
-// C(n, k) in 128 bits, or kMostPoints where it is that or more.
-WideCount WideBinomial(int n, int k) {
-    if (k < 0 || k > n) return 0;
-    k = std::min(k, n - k);
-    WideCount r = 1;
-    for (int i = 0; i < k; ++i) {
-        // r = C(n, i); r (n - i) / (i + 1) = C(n, i + 1) is exact, and
-        // C(n, i) rises with i up to n / 2.
-        WideCount product = 0;
-        if (__builtin_mul_overflow(r, static_cast<WideCount>(n - i), &product)) return kMostPoints;
-        r = product / static_cast<WideCount>(i + 1);
-        if (r >= kMostPoints) return kMostPoints;
-    }
-    return r;
-}
-
-// The compositions of S into PARTS in 128 bits, or 0 where they are
-// kMostPoints or more.
+// The compositions of S into PARTS (the ways of writing S as an ordered sum
+// of PARTS counts of 0 or more), or kMostPoints where they are that many or
+// more.
 WideCount WideCompositions(int s, int parts) {
     if (parts == 0) return s == 0 ? 1 : 0;
-    const WideCount c = WideBinomial(s + parts - 1, parts - 1);
-    return c >= kMostPoints ? 0 : c;
+    return WideBinomial(s + parts - 1, parts - 1, kMostPoints);
+}
+
+// The same in 64 bits, or the largest value where they do not fit.
+std::uint64_t Compositions(int s, int parts) {
+    const WideCount c = WideCompositions(s, parts);
+    return c > std::numeric_limits<std::uint64_t>::max() ? std::numeric_limits<std::uint64_t>::max()
+                                                          : static_cast<std::uint64_t>(c);
 }
 
 class Meeting {
@@ -294,7 +267,7 @@ double Meeting::CountPatterns() {
 bool Meeting::Prepare() {
     if (!(state_.ObservedProbability >= 0.0)) return false;
     total_ = WideCompositions(n_, k_);
-    if (total_ == 0) return false;
+    if (total_ >= kMostPoints) return false;
     tallied_[kLikelihoodRatio] = state_.Options.ExaLRtest;
     tallied_[kPearson] = state_.Options.ExaCStest;
     observed_[kProbability] = state_.ObservedProbability;
@@ -725,7 +698,7 @@ void Meeting::WalkAllPatterns() {
             // (Where C is kMostPoints or more, no pattern of the table, of at
             // most total_ points, has so many zeros in the group.)
             groupEnd_[place] = static_cast<int>(to);
-            zeroWays_[place] = WideBinomial(size, static_cast<int>(to - place));
+            zeroWays_[place] = WideBinomial(size, static_cast<int>(to - place), kMostPoints);
             zeroTail_[place] = tail;
             if (tallied_[kPearson]) tail += values_.PearsonTerm(order_[place], 0);
         }

@@ -42,11 +42,10 @@
 #include <utility>
 
 #include "BoundedVectors.h"
+#include "WideCount.h"
 
 namespace kelvorin {
 namespace {
-
-__extension__ typedef unsigned __int128 Uint128;
 
 constexpr std::uint64_t kMaxUint64 = std::numeric_limits<std::uint64_t>::max();
 
@@ -253,7 +252,7 @@ private:
         std::vector<Tally>& row = binomials_[static_cast<std::size_t>(m)];
         if (row.empty()) {
             row.resize(static_cast<std::size_t>(m) + 1);
-            Uint128 exact = 1;
+            WideCount exact = 1;
             long double approx = 1.0L;
             bool overflowed = false;
             for (int k = 0; 2 * k <= m; ++k) {
@@ -262,7 +261,7 @@ private:
                 row[static_cast<std::size_t>(m - k)] = c;
                 approx = approx * static_cast<long double>(m - k) / static_cast<long double>(k + 1);
                 if (!overflowed) {
-                    exact = exact * static_cast<Uint128>(m - k) / static_cast<Uint128>(k + 1);
+                    exact = exact * static_cast<WideCount>(m - k) / static_cast<WideCount>(k + 1);
                     overflowed = exact > kMaxUint64;
                 }
             }
@@ -421,8 +420,8 @@ private:
             return Tally{};
         }
         const std::size_t size = static_cast<std::size_t>(r) + 1;
-        std::vector<Uint128>& a = scratch128_;
-        std::vector<Uint128>& prefix = prefix128_;
+        std::vector<WideCount>& a = scratch128_;
+        std::vector<WideCount>& prefix = prefix128_;
         a.assign(size, 0);
         prefix.resize(size);
         a[0] = 1;
@@ -430,7 +429,7 @@ private:
         for (int c : cols) {
             const std::size_t width = static_cast<std::size_t>(std::min(c, r)) + 1;
             reach = std::min(size - 1, reach + width - 1);
-            Uint128 running = 0;
+            WideCount running = 0;
             for (std::size_t i = 0; i <= reach; ++i) {
                 running += a[i];
                 prefix[i] = running;
@@ -439,7 +438,7 @@ private:
                 a[s] = s < width ? prefix[s] : prefix[s] - prefix[s - width];
             }
         }
-        const Uint128 count = a[size - 1];
+        const WideCount count = a[size - 1];
         if (count > kMaxUint64) {
             return Tally{0, static_cast<long double>(count), true};
         }
@@ -490,8 +489,8 @@ private:
     std::vector<StateMemo> memo_;
     std::vector<std::vector<int>> sorted_;  // per depth: the state being counted there
     std::vector<std::vector<Tally>> binomials_;  // indexed by m, filled on demand
-    std::vector<Uint128> scratch128_;
-    std::vector<Uint128> prefix128_;
+    std::vector<WideCount> scratch128_;
+    std::vector<WideCount> prefix128_;
 };
 
 // log(exp(x) + exp(y)) without overflow.
@@ -803,19 +802,9 @@ SamplePointEstimate CountOneWaySamplePoints(int n, int k) {
     }
     const long long top = static_cast<long long>(n) + k - 1;
     const long long m = std::min<long long>(k - 1, n);
-    // After step i, value = C(top - m + i, i), which never decreases with i;
-    // once it exceeds 64 bits so does the result. Each step is exact: the
-    // product is i C(top - m + i, i), below 2^97.
-    Uint128 value = 1;
-    bool overflowed = false;
-    for (long long i = 1; i <= m; ++i) {
-        value = value * static_cast<Uint128>(top - m + i) / static_cast<Uint128>(i);
-        if (value > kMaxUint64) {
-            overflowed = true;
-            break;
-        }
-    }
-    if (!overflowed) {
+    const WideCount limit = WideCount{kMaxUint64} + 1;
+    const WideCount value = WideBinomial(static_cast<int>(top), static_cast<int>(m), limit);
+    if (value < limit) {
         return ExactEstimate(static_cast<std::uint64_t>(value));
     }
     const long double logCount = std::lgamma(static_cast<long double>(top) + 1.0L) -

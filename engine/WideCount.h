@@ -13,4 +13,7 @@ __extension__ typedef unsigned __int128 WideCount;
 // The count in decimal, without sign or separators.
 std::string CountText(WideCount count);
 
+// C(n, k) (0 outside 0 <= k <= n), or LIMIT where it is LIMIT or more.
+WideCount WideBinomial(int n, int k, WideCount limit);
+
 }  // namespace kelvorin
