@@ -98,24 +98,37 @@ void Analysis(benchmark::State& state, const Rows& rows, bool allThree) {
     }
     if (!h.engine.State().NetworkUsed) state.SkipWithError("the table was enumerated");
 }
-// A 5 x 4 table near independence (3.8e13 sample points, large-sample p
-// values 0.99997): every exact test, by the search of the rare side and by
-// the network alone; both must give the same tallies.
+// The searches of the rare side, and the network alone on the same table;
+// both must give the same tallies. A 5 x 4 table near independence (3.8e13
+// sample points, large-sample p values 0.99997), every exact test; and
+// tables of rows of equal totals all in the diagonal (3.4e10 and 2.7e12
+// sample points), far in the tail.
 const Rows kNearIndependence = {{8, 7, 12, 6}, {6, 4, 7, 4}, {12, 8, 16, 8}, {5, 3, 9, 4}, {10, 6, 12, 5}};
-void NearMode(benchmark::State& state, const Rows& rows, bool search) {
+Rows Diagonal(int rows, int count) {
+    Rows t(static_cast<std::size_t>(rows), std::vector<int>(static_cast<std::size_t>(rows), 0));
+    for (std::size_t i = 0; i < t.size(); ++i) t[i][i] = count;
+    return t;
+}
+void RareSide(benchmark::State& state, const Rows& rows, bool search) {
     Harness h(rows, kelvorin::bench::ExactTests(true, true));
     h.engine.RunAnalysis();
     kelvorin::AnalysisState& s = h.engine.State();
     const Tallies reference(s);
     kelvorin::NetworkLimits limits;
-    limits.NearMode = search;
+    limits.NearMode = limits.FarTail = search;
     const kelvorin::EnginePorts ports = Harness::Ports(h);
     if (RepeatAlone(state, s, [&] { return kelvorin::RunNetworkAlgorithm(s, ports, limits); }) &&
         !reference.SameCountsAs(s))
         state.SkipWithError("the tallies differ from the program's");
 }
-BENCHMARK_CAPTURE(NearMode, NearIndependenceSearch, kNearIndependence, true)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(NearMode, NearIndependenceNetworkOnly, kNearIndependence, false)
+BENCHMARK_CAPTURE(RareSide, NearIndependenceSearch, kNearIndependence, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(RareSide, NearIndependenceNetworkOnly, kNearIndependence, false)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK_CAPTURE(RareSide, Diagonal30Search, Diagonal(4, 30), true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(RareSide, Diagonal30NetworkOnly, Diagonal(4, 30), false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(RareSide, Diagonal50Search, Diagonal(4, 50), true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(RareSide, Diagonal50NetworkOnly, Diagonal(4, 50), false)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 

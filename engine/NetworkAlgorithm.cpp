@@ -27,7 +27,7 @@
 #include "ExactEnumeration.h"
 #include "Galloping.h"
 #include "MergingTable.h"
-#include "NearModeSearch.h"
+#include "RareSideSearch.h"
 #include "PackedExtended.h"
 #include "PearsonLattice.h"
 #include "SeparableConvex.h"
@@ -2704,6 +2704,10 @@ NetworkOutcome RunNetworkAlgorithm(AnalysisState& state, const EnginePorts& port
     if (limits.NearMode) {
         const NetworkOutcome nearMode = RunNearModeSearch(state, ports);
         if (nearMode != NetworkOutcome::NeedsEnumeration) return nearMode;
+    }
+    if (limits.FarTail) {
+        const NetworkOutcome farTail = RunFarTailSearch(state, ports);
+        if (farTail != NetworkOutcome::NeedsEnumeration) return farTail;
     }
     return Network(state, ports, limits).Run();
 }

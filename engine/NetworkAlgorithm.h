@@ -93,9 +93,10 @@ struct NetworkLimits {
     // total fits, else line by line. (Either way the same nodes in the same
     // order.)
     bool PackedKeys = true;
-    // A table near the mode of its distribution is first tried by listing
-    // its rare side only (see NearModeSearch.h).
+    // A table near the mode of its distribution, or far in its tail, is
+    // first tried by listing its rare side only (see RareSideSearch.h).
     bool NearMode = true;
+    bool FarTail = true;
     // The likelihood ratio's pass runs on a second thread beside the
     // others, each within half of MaxBytes (a pass that does not fit is
     // settled again alone): by default where the machine has more than one

@@ -1,7 +1,7 @@
 // The search of a table's rare side against the enumeration: the same counts
 // in every tally and the same masses at the printed precision, on tables
-// near independence (where it drops most partial tables) and on others;
-// and its ways of giving the table back.
+// near independence and far in the tail (where it drops most partial
+// tables) and on others; and its ways of giving the table back.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 
 #include "AnalysisEngine.h"
 #include "FakePorts.h"
-#include "NearModeSearch.h"
+#include "RareSideSearch.h"
 #include "NetworkAlgorithm.h"
 #include "ReferenceTables.h"
 #include "SamplePointCounter.h"
@@ -31,7 +31,7 @@ struct Tallies {
     WideCount Points = 0;
 };
 
-class NearModeSearchTest : public fakes::EngineHarness {
+class RareSideSearchTest : public fakes::EngineHarness {
 protected:
     void SetUp() override {
         Options() = fakes::NoSections();
@@ -58,6 +58,17 @@ protected:
         s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
         s.SamplePointCount = 0;
         return RunNearModeSearch(s, env.Ports(), limits);
+    }
+    // The same far in the tail: any table qualifies.
+    NetworkOutcome FarSearch(std::uint64_t maxSteps) {
+        FarTailLimits limits;
+        limits.MinSamplePoints = 0.0;
+        limits.MaxTailP = limits.MaxBoundWork = std::numeric_limits<double>::infinity();
+        limits.MaxSteps = maxSteps;
+        AnalysisState& s = engine.State();
+        s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
+        s.SamplePointCount = 0;
+        return RunFarTailSearch(s, env.Ports(), limits);
     }
     void ExpectSame(const Tallies& got, const Tallies& enumerated) {
         EXPECT_EQ(got.Points, enumerated.Points);
@@ -86,7 +97,7 @@ Table NearIndependence(std::mt19937& random, int rows, int cols, int scale) {
 // Tables near independence, enumerable here: the search evaluates a small
 // part of them (it is allowed as many steps as there are sample points, and
 // each table it evaluates costs 32) and counts them exactly.
-TEST_F(NearModeSearchTest, TablesNearIndependenceGetTheEnumerationsTalliesFromFewOfTheirTables) {
+TEST_F(RareSideSearchTest, TablesNearIndependenceGetTheEnumerationsTalliesFromFewOfTheirTables) {
     std::mt19937 random(90210u);
     int searched = 0;
     for (int k = 0; k < 60 && searched < 10; ++k) {
@@ -105,7 +116,7 @@ TEST_F(NearModeSearchTest, TablesNearIndependenceGetTheEnumerationsTalliesFromFe
 // With steps enough for every table the search settles any table, near the
 // mode or not: every table's class comes from its direct evaluation, and
 // every dropped partial table is in the dominant classes.
-TEST_F(NearModeSearchTest, AnyTableGetsTheEnumerationsTalliesGivenStepsEnough) {
+TEST_F(RareSideSearchTest, AnyTableGetsTheEnumerationsTalliesGivenStepsEnough) {
     std::mt19937 random(1234u);
     int searched = 0;
     for (int k = 0; k < 200 && searched < 15; ++k) {
@@ -121,8 +132,85 @@ TEST_F(NearModeSearchTest, AnyTableGetsTheEnumerationsTalliesGivenStepsEnough) {
         const Tallies enumerated = Enumerated(t);
         ASSERT_EQ(Search(std::numeric_limits<std::uint64_t>::max()), NetworkOutcome::Completed);
         ExpectSame(Current(), enumerated);
+        ASSERT_EQ(FarSearch(std::numeric_limits<std::uint64_t>::max()), NetworkOutcome::Completed);
+        ExpectSame(Current(), enumerated);
     }
     EXPECT_EQ(searched, 15);
+}
+
+// A table of strong association: each row's counts mostly in one column
+// (of a random permutation), a few strays.
+Table Associated(std::mt19937& random, int rows, int cols, int scale, int strays) {
+    Table t(static_cast<std::size_t>(rows), std::vector<int>(static_cast<std::size_t>(cols)));
+    std::vector<int> column(static_cast<std::size_t>(std::max(rows, cols)));
+    for (std::size_t j = 0; j < column.size(); ++j) column[j] = static_cast<int>(j % static_cast<std::size_t>(cols));
+    std::shuffle(column.begin(), column.end(), random);
+    for (int i = 0; i < rows; ++i)
+        t[static_cast<std::size_t>(i)][static_cast<std::size_t>(column[static_cast<std::size_t>(i)])] =
+            scale + static_cast<int>(random() % 3);
+    for (int k = 0; k < strays; ++k) ++t[random() % static_cast<unsigned>(rows)][random() % static_cast<unsigned>(cols)];
+    // (Every column holds a count: the margins are positive.)
+    for (int j = 0; j < cols; ++j) {
+        int total = 0;
+        for (int i = 0; i < rows; ++i) total += t[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)];
+        if (total == 0) t[random() % static_cast<unsigned>(rows)][static_cast<std::size_t>(j)] = 1;
+    }
+    return t;
+}
+
+// Tables of strong association, enumerable here: far in the tail the search
+// evaluates few of them (it is allowed a tenth of their number in steps, a
+// table evaluated costing 32) and counts every class exactly; near the mode
+// it could not.
+TEST_F(RareSideSearchTest, TablesFarInTheTailGetTheEnumerationsTalliesFromFewOfTheirTables) {
+    std::mt19937 random(4711u);
+    int searched = 0;
+    for (int k = 0; k < 300 && searched < 12; ++k) {
+        const int rows = 3 + static_cast<int>(random() % 2), cols = 3 + static_cast<int>(random() % 2);
+        const Table t = Associated(random, rows, cols, 4 + static_cast<int>(random() % 6), static_cast<int>(random() % 3));
+        if (Points(t) < 100'000 || Points(t) > 3'000'000) continue;
+        SCOPED_TRACE(Text(t));
+        const Tallies enumerated = Enumerated(t);
+        ++searched;
+        ASSERT_EQ(FarSearch(enumerated.Points / 10), NetworkOutcome::Completed);
+        ExpectSame(Current(), enumerated);
+        EXPECT_EQ(Search(enumerated.Points / 10), NetworkOutcome::NeedsEnumeration);
+    }
+    EXPECT_EQ(searched, 12);
+}
+
+// Rows of equal totals, all in the diagonal: the tables at least as extreme
+// in every ordering are the diagonal's 4! = 24 permutations, each as probable
+// as the observed one, and every other table is more probable with smaller
+// statistics. On the table of 30s (7.2e9 sample points) the search with its
+// default limits finds those classes and the network's tallies; the
+// analysis, which tries it, reports them.
+TEST_F(RareSideSearchTest, DiagonalTablesFarInTheTailHaveTheirPermutationsOnTheRareSide) {
+    const Table diagonal{{30, 0, 0, 0}, {0, 30, 0, 0}, {0, 0, 30, 0}, {0, 0, 0, 30}};
+    engine.State().NetworkFrom = 0;
+    Run(diagonal);
+    ASSERT_TRUE(engine.State().NetworkUsed);
+    const Tallies analysed = Current();
+    AnalysisState& s = engine.State();
+    NetworkLimits networkOnly;
+    networkOnly.NearMode = networkOnly.FarTail = false;
+    s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
+    ASSERT_EQ(RunNetworkAlgorithm(s, env.Ports(), networkOnly), NetworkOutcome::Completed);
+    const Tallies network = Current();
+    ExpectSame(analysed, network);
+    s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
+    ASSERT_EQ(RunFarTailSearch(s, env.Ports()), NetworkOutcome::Completed);
+    const Tallies searched = Current();
+    ExpectSame(searched, network);
+    const ExactTally& probability = searched.Of[0];
+    EXPECT_EQ(probability.LessCount, 0);
+    EXPECT_EQ(probability.EqualCount, 24);
+    EXPECT_NEAR(probability.EqualMass, 24 * s.ObservedProbability, 1e-12 * probability.EqualMass);
+    for (const ExactTally& statistic : {searched.Of[1], searched.Of[2]}) {
+        EXPECT_EQ(statistic.GreaterCount, 0);
+        EXPECT_EQ(statistic.EqualCount, 24);
+        EXPECT_EQ(statistic.LessCount + 24, searched.Points);
+    }
 }
 
 // A table equal to its expected counts has both statistics exactly 0, and
@@ -130,7 +218,7 @@ TEST_F(NearModeSearchTest, AnyTableGetsTheEnumerationsTalliesGivenStepsEnough) {
 // at the mode, as the enumeration counts it; one of 5.6e13 sample points
 // (beyond any enumeration) gets the same classes from the search with its
 // default limits.
-TEST_F(NearModeSearchTest, TablesEqualToTheirExpectedCountsAreSearchedWithStatisticsOfZero) {
+TEST_F(RareSideSearchTest, TablesEqualToTheirExpectedCountsAreSearchedWithStatisticsOfZero) {
     for (const Table& t : {Table{{2, 2, 2}, {2, 2, 2}, {2, 2, 2}}, Table{{1, 2, 3}, {2, 4, 6}, {1, 2, 3}},
                            Table{{3, 3, 3}, {3, 3, 3}, {3, 3, 3}, {3, 3, 3}}, Table{{2, 4}, {1, 2}, {3, 6}}}) {
         SCOPED_TRACE(Text(t));
@@ -174,7 +262,7 @@ TEST_F(NearModeSearchTest, TablesEqualToTheirExpectedCountsAreSearchedWithStatis
 // Far from the mode the rare side is most of the tables: past its steps the
 // search gives the table back with the tallies as it found them; and a
 // break-off ends it with no sample point accounted for.
-TEST_F(NearModeSearchTest, ItGivesUpPastItsStepsAndStopsAtABreakOff) {
+TEST_F(RareSideSearchTest, ItGivesUpPastItsStepsAndStopsAtABreakOff) {
     const Table far{{9, 1, 1, 1}, {1, 9, 1, 1}, {1, 1, 9, 1}};
     const Tallies enumerated = Enumerated(far);
     AnalysisState& s = engine.State();
@@ -222,7 +310,7 @@ TEST_F(NearModeSearchTest, ItGivesUpPastItsStepsAndStopsAtABreakOff) {
 // independence qualifies and gets the network's tallies (the analysis, which
 // tries the search first, reports them too); one whose statistics put it far
 // from the mode (large-sample p values near 0.01) is left to the network.
-TEST_F(NearModeSearchTest, LargeTablesNearTheModeOnlyQualify) {
+TEST_F(RareSideSearchTest, LargeTablesNearTheModeOnlyQualify) {
     const Table t{{6, 8, 7}, {7, 9, 7}, {5, 7, 8}, {6, 9, 8}, {12, 17, 16}};
     engine.State().NetworkFrom = 0;
     Run(t);
@@ -256,6 +344,67 @@ TEST_F(NearModeSearchTest, LargeTablesNearTheModeOnlyQualify) {
     env.status.texts.clear();
     EXPECT_EQ(RunNearModeSearch(s, env.Ports(), limits), NetworkOutcome::NeedsEnumeration);
     EXPECT_TRUE(env.status.texts.empty());
+}
+
+// Far in the tail: a table near the mode, one too small, and one whose
+// bounds would take too long to table are not begun; past its steps the
+// search gives the table back as it found it; a break-off during the
+// search, or during the count of the total after it, ends it with no
+// sample point accounted for.
+TEST_F(RareSideSearchTest, FarInTheTailItQualifiesByItsLimitsGivesUpAndStopsAtABreakOff) {
+    AnalysisState& s = engine.State();
+    s.NetworkFrom = 0;
+    Run({{6, 8, 7}, {7, 9, 7}, {5, 7, 8}, {6, 9, 8}, {12, 17, 16}});
+    env.status.texts.clear();
+    EXPECT_EQ(RunFarTailSearch(s, env.Ports()), NetworkOutcome::NeedsEnumeration);
+    const Table diagonal{{30, 0, 0, 0}, {0, 30, 0, 0}, {0, 0, 30, 0}, {0, 0, 0, 30}};
+    Run(diagonal);
+    env.status.texts.clear();
+    FarTailLimits limits;
+    limits.MinSamplePoints = 1e11;  // (3.4e10 points)
+    EXPECT_EQ(RunFarTailSearch(s, env.Ports(), limits), NetworkOutcome::NeedsEnumeration);
+    limits = FarTailLimits{};
+    limits.MaxBoundWork = 120.0 * 120.0 - 1.0;
+    EXPECT_EQ(RunFarTailSearch(s, env.Ports(), limits), NetworkOutcome::NeedsEnumeration);
+    EXPECT_TRUE(env.status.texts.empty());
+
+    const Table strays{{9, 1, 0, 1}, {0, 9, 1, 0}, {1, 0, 10, 1}};
+    const Tallies enumerated = Enumerated(strays);
+    ASSERT_EQ(FarSearch(std::numeric_limits<std::uint64_t>::max()), NetworkOutcome::Completed);
+    ExpectSame(Current(), enumerated);
+    s.ProbabilityTally.LessCount = 7;
+    s.SamplePointCount = 11;
+    limits = FarTailLimits{};
+    limits.MinSamplePoints = 0.0;
+    limits.MaxSteps = 50;
+    EXPECT_EQ(RunFarTailSearch(s, env.Ports(), limits), NetworkOutcome::NeedsEnumeration);
+    EXPECT_EQ(s.ProbabilityTally.LessCount, 7);
+    EXPECT_EQ(s.SamplePointCount, 11u);
+
+    // The search near independence has most tables on its rare side: broken
+    // off at its first progress and at its second. The diagonal's search
+    // shows none: broken off at the count's.
+    const Table near{{8, 5, 6, 10}, {8, 6, 5, 9}, {2, 1, 1, 3}, {3, 3, 3, 2}};
+    for (const auto& [t, at] : {std::pair{near, 1}, std::pair{near, 2}, std::pair{diagonal, 1}}) {
+        s.NetworkFrom = 0;
+        Run(t);
+        const int before = env.pump.passes;
+        env.pump.onPass = [&, at = at] {
+            if (env.pump.passes - before >= at) s.Abandoned = true;
+        };
+        s.Abandoned = false;
+        env.status.texts.clear();
+        const auto shown = static_cast<std::uint64_t>(s.ExpectedSamplePoints);
+        ASSERT_EQ(static_cast<WideCount>(shown), s.SamplePointCount);
+        EXPECT_EQ(FarSearch(std::numeric_limits<std::uint64_t>::max()), NetworkOutcome::BrokenOff);
+        EXPECT_EQ(s.SamplePointCount, 0u);
+        EXPECT_EQ(env.pump.passes - before, at);
+        ASSERT_EQ(env.status.texts.size(), static_cast<std::size_t>(at));
+        // (The count known before: after the analysis, the total.)
+        EXPECT_EQ(env.status.texts.back(), "0 of " + std::to_string(shown) + "  Click to break");
+        env.pump.onPass = nullptr;
+        s.Abandoned = false;
+    }
 }
 
 // The bound on the count that spares the search's exact count where the

@@ -1,15 +1,21 @@
-// The exact tests of a table near the mode of its distribution, without
-// forming the network of all its tables.
+// The exact tests of a table near the mode of its distribution, or far in
+// its tail, without forming the network of all its tables.
 //
 // When the observed table lies near the mode, almost every table is less
 // probable than it and has greater statistics: those classes hold nearly all
 // sample points, and the other classes of each ordering (the "rare side")
-// hold few, close to the mode. This search lists the rare side only: it
+// hold few, close to the mode. When it lies far in the tail (a strong
+// association in a large table), almost every table is more probable and
+// has smaller statistics, and the rare side is the few tables at least as
+// extreme as it. The search lists the rare side only: it
 // fills the table column by column (the smaller dimension as the lines) and
 // drops a partial table once every completion is certainly in the dominant
 // class of every tallied ordering (tested after each line of a column, so
 // that a column is not completed in every way when its first counts
-// already settle it), by bounds that hold for every completion:
+// already settle it), by bounds that hold for every completion.
+//
+// Near the mode, lower bounds of the statistics and an upper one of the
+// probability:
 //  - Pearson's X2 is at least that of the table with the unfilled columns
 //    merged into one: per line, sum over those cells of (n - e)^2 / e is at
 //    least (m - E)^2 / E, m and E the sums of the counts and of the expected
@@ -23,10 +29,19 @@
 //    (weak duality: the multipliers ln m_i and ln(C_j / M) make the second
 //    part the same for every completion); the minimum over n is at
 //    n = floor(m_i C_j / M).
+// Far in the tail, upper bounds of all three sums of cell terms (of
+// (n - e)^2 / e, n ln(n / e) and ln n!; each convex in n) over the
+// unfilled cells: the lesser of two relaxations, each tabled once by
+// dynamic programming over the counts,
+//  - line by line: a line's remaining total spread over its open cells as
+//    the greatest sum allows, each cell at most its column's total (the
+//    other lines ignored);
+//  - column by column: each open column's total spread over its lines, each
+//    cell at most its line's total.
 // The tables reached are evaluated and sorted into the tallies exactly as
 // the enumeration does; each ordering's dominant class is the rest: its
-// count is the total (counted exactly beforehand, CountTwoWayTablesExactly)
-// less the others, its mass 1 less theirs.
+// count is the total (counted exactly, CountTwoWayTablesExactly) less the
+// others, its mass 1 less theirs.
 #pragma once
 
 #include <cstddef>
@@ -71,6 +86,19 @@ struct NearModeLimits {
 // larger).
 double TablesAtMost(const std::vector<int>& rows, const std::vector<int>& cols);
 
+// A table far in the tail: tried for tables of at least MinSamplePoints
+// sample points whose large-sample p values (of X2 and of G2) are both at
+// most MaxTailP, where tabling the bounds takes at most MaxBoundWork steps
+// (about the grand total squared); the rare side's size is not known
+// beforehand, so the search gives up past MaxSteps (about 0.1 s).
+struct FarTailLimits {
+    double MinSamplePoints = 1e9;
+    double MaxTailP = 1e-6;
+    double MaxBoundWork = 1e8;
+    std::size_t MaxBoxPoints = std::size_t{1} << 27;
+    std::uint64_t MaxSteps = std::uint64_t{1} << 22;
+};
+
 // Fills ProbabilityTally, G2Tally (when ExaLRtest), X2Tally (when ExaCStest)
 // and SamplePointCount as the enumeration would, or returns NeedsEnumeration
 // with the state untouched when it does not apply or gives up. The caller
@@ -80,5 +108,11 @@ double TablesAtMost(const std::vector<int>& rows, const std::vector<int>& cols);
 // the user break off (BrokenOff, 0 sample points).
 NetworkOutcome RunNearModeSearch(AnalysisState& state, const EnginePorts& ports,
                                  const NearModeLimits& limits = NearModeLimits{});
+
+// The same for a table far in the tail. The total is counted after the
+// search (it is not needed before); progress shows 0 of the count known
+// beforehand.
+NetworkOutcome RunFarTailSearch(AnalysisState& state, const EnginePorts& ports,
+                                const FarTailLimits& limits = FarTailLimits{});
 
 }  // namespace kelvorin

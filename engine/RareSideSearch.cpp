@@ -1,7 +1,8 @@
-#include "NearModeSearch.h"
+#include "RareSideSearch.h"
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <new>
 #include <optional>
 #include <string>
@@ -17,30 +18,51 @@ namespace kelvorin {
 namespace {
 
 enum Ordering { kProbability, kLikelihoodRatio, kPearson, kOrderings };
-// The class that holds nearly every table when the observed one is near the
-// mode: less probable, greater statistics.
-constexpr int kDominant[kOrderings] = {0, 2, 2};
+enum class Side { NearMode, FarTail };
+// The class that holds nearly every table: near the mode less probable,
+// greater statistics; far in the tail more probable, smaller statistics.
+constexpr int kDominant[2][kOrderings] = {{0, 2, 2}, {2, 0, 0}};
 
 class GiveUp {};
+
+// The count beforehand as the progress shows it (0 where unknown or past
+// 64 bits).
+std::uint64_t ShownCount(const AnalysisState& state) {
+    return state.ExpectedSamplePoints < 0x1p64 ? static_cast<std::uint64_t>(state.ExpectedSamplePoints) : 0;
+}
 class BrokenOff {};
+
+// Sums of cell terms.
+struct Parts {
+    double Chi = 0.0;  // sum of (n - e)^2 / e
+    double Lr = 0.0;   // sum of n ln(n / e)
+    double LnFactorials = 0.0;
+};
+
+Parts Least(const Parts& a, const Parts& b) {
+    return {std::min(a.Chi, b.Chi), std::min(a.Lr, b.Lr), std::min(a.LnFactorials, b.LnFactorials)};
+}
+
+Parts Sum(const Parts& a, const Parts& b) { return {a.Chi + b.Chi, a.Lr + b.Lr, a.LnFactorials + b.LnFactorials}; }
 
 class Search {
 public:
-    Search(AnalysisState& state, const EnginePorts& ports, const NearModeLimits& limits, std::uint64_t total)
-        : state_(state), ports_(ports), limits_(limits), total_(total), table_(state.Table) {}
+    // shown: the count in the progress text ("0 of shown").
+    Search(AnalysisState& state, const EnginePorts& ports, Side side, std::uint64_t maxSteps, std::uint64_t shown)
+        : state_(state), ports_(ports), side_(side), dominant_(kDominant[static_cast<int>(side)]),
+          maxSteps_(maxSteps), showing_("0 of " + std::to_string(shown) + "  Click to break"), table_(state.Table) {}
 
-    NetworkOutcome Run();
+    // Lists the rare side: Completed, or NeedsEnumeration where the search
+    // gives up (the state untouched), or BrokenOff (tallies cleared).
+    NetworkOutcome Walk();
+    // Fills the tallies, the dominant classes from the total.
+    void Finish(std::uint64_t total);
 
 private:
     void SetUp();
     // Fills stage s (s columns already filled) with every column vector,
     // line by line from line k with left still to place; column carries the
     // column's parts so far.
-    struct Parts {
-        double Chi = 0.0;  // sum of (n - e)^2 / e
-        double Lr = 0.0;   // sum of n ln(n / e)
-        double LnFactorials = 0.0;
-    };
     void Place(int s, int k, std::int32_t left, Parts column);
     // Stage s's column complete (its parts in column): the partial table
     // is dropped, or taken on to the next stage, or complete.
@@ -52,6 +74,11 @@ private:
     // The same within stage s: its lines up to k filled (their parts in
     // column), left still to place in the lines after k.
     bool DroppedWithin(int s, int k, std::int32_t left, const Parts& column) const;
+    // Far in the tail: whether sums of cell terms of at most `known` plus
+    // `bound` over the open cells are all dominant.
+    bool AllMoreProbableAndSmaller(const Parts& known, const Parts& bound) const;
+    // Tables the far tail's bounds (see SetUpFarTail).
+    void SetUpFarTail();
     double LeastRestLnFactorials(int filled) const;
     // The bound's part of line k with m left after `filled` columns, and
     // the part of the unfilled columns, tabled once (see SetUp).
@@ -76,8 +103,10 @@ private:
 
     AnalysisState& state_;
     const EnginePorts& ports_;
-    NearModeLimits limits_;
-    std::uint64_t total_;
+    Side side_;
+    const int* dominant_;
+    std::uint64_t maxSteps_;
+    std::string showing_;
     ContingencyTable table_;  // the complete tables reached, for their direct evaluation
     StatisticTerms terms_;
 
@@ -103,6 +132,13 @@ private:
     std::int32_t most_ = 0;
     // The edges past which a value is certainly in the dominant class.
     double chiEdge_ = 0.0, lrEdge_ = 0.0, lnProbabilityEdge_ = 0.0;
+    // Far in the tail, the greatest sums of cell terms (Parts): over line k's
+    // cells in stages s.. holding m of it, at (s * K + k) * (most + 1) + m
+    // (s up to S); over stage s's cells in lines k.. holding c of it, at
+    // (s * (K + 1) + k) * (largest stage total + 1) + c; and over whole
+    // stages s.., at s.
+    std::vector<Parts> lineMost_, stageMost_, stagesMost_;
+    std::size_t stageWidth_ = 0;
 
     std::vector<std::int32_t> remaining_, chosen_;  // chosen_ at k * S + s
     std::vector<Parts> parts_;                      // of the filled columns, by their number
@@ -190,6 +226,18 @@ void Search::SetUp() {
     chiEdge_ = state_.X2 * (1.0 + 3e-9) + scale;
     lrEdge_ = state_.G2 * (1.0 + 3e-9) + scale;
     lnProbabilityEdge_ = std::log(state_.ObservedProbability) - 2e-8;
+    if (side_ == Side::FarTail) {
+        // Less than b needs the same relative difference, which any
+        // a <= b (1 - 3e-9) has; more probable than p (which may have
+        // rounded to 0 or below the normal range: any table of a normal
+        // probability is then more probable, or one clearly greater)
+        // likewise from a >= p (1 + 1e-8).
+        chiEdge_ = state_.X2 * (1.0 - 3e-9) - scale;
+        lrEdge_ = state_.G2 * (1.0 - 3e-9) - scale;
+        lnProbabilityEdge_ =
+            std::log(std::max(state_.ObservedProbability, std::numeric_limits<double>::min())) + 2e-8;
+        SetUpFarTail();
+    }
 
     remaining_ = lineTotal_;
     chosen_.assign(static_cast<std::size_t>(lines_) * S, 0);
@@ -219,9 +267,85 @@ double Search::LeastRestLnFactorials(int filled) const {
     return least;
 }
 
+// Each sum is convex in every cell's count, so its greatest value under
+// either relaxation (see the header) is attained, and found exactly, by
+// dynamic programming over the counts a cell at a time (each of the three
+// sums maximised for itself). A line's table holds the counts it can reach
+// (at most its total, and what the stages can take): a line or stage never
+// holds more in a partial table that has completions.
+void Search::SetUpFarTail() {
+    const auto K = static_cast<std::size_t>(lines_);
+    const auto S = static_cast<std::size_t>(stages_);
+    const auto width = static_cast<std::size_t>(most_) + 1;
+    constexpr double kNone = -std::numeric_limits<double>::infinity();
+    const Parts none{kNone, kNone, kNone};
+    auto cell = [&](std::size_t k, std::size_t s, std::int32_t n) {
+        const Terms& t = cellTerms_[(k * S + s) * width + static_cast<std::size_t>(n)];
+        return Parts{t.Chi, t.Lr, lnFactorial_[static_cast<std::size_t>(n)]};
+    };
+    auto raise = [](Parts& best, const Parts& a, const Parts& b) {
+        best.Chi = std::max(best.Chi, a.Chi + b.Chi);
+        best.Lr = std::max(best.Lr, a.Lr + b.Lr);
+        best.LnFactorials = std::max(best.LnFactorials, a.LnFactorials + b.LnFactorials);
+    };
+    lineMost_.assign((S + 1) * K * width, none);
+    for (std::size_t k = 0; k < K; ++k) {
+        lineMost_[(S * K + k) * width] = Parts{};
+        std::int32_t after = 0;  // what the stages after s can take of the line
+        for (std::size_t s = S; s-- > 0;) {
+            const std::int32_t here = std::min(stageTotal_[s], lineTotal_[k]);
+            const std::int32_t reach = std::min(lineTotal_[k], after + here);
+            const Parts* const next = lineMost_.data() + ((s + 1) * K + k) * width;
+            for (std::int32_t m = 0; m <= reach; ++m) {
+                Parts best = none;
+                for (std::int32_t n = std::max(0, m - after); n <= std::min(m, here); ++n)
+                    raise(best, cell(k, s, n), next[m - n]);
+                lineMost_[(s * K + k) * width + static_cast<std::size_t>(m)] = best;
+            }
+            after = reach;
+        }
+    }
+    stageWidth_ = static_cast<std::size_t>(*std::max_element(stageTotal_.begin(), stageTotal_.end())) + 1;
+    stageMost_.assign(S * (K + 1) * stageWidth_, none);
+    stagesMost_.assign(S + 1, Parts{});
+    for (std::size_t s = 0; s < S; ++s) {
+        Parts* const stage = stageMost_.data() + s * (K + 1) * stageWidth_;
+        stage[K * stageWidth_] = Parts{};
+        std::int32_t after = 0;  // what the lines after k can take of the stage
+        for (std::size_t k = K; k-- > 0;) {
+            const std::int32_t here = std::min(stageTotal_[s], lineTotal_[k]);
+            const std::int32_t reach = std::min(stageTotal_[s], after + here);
+            for (std::int32_t c = 0; c <= reach; ++c) {
+                Parts best = none;
+                for (std::int32_t n = std::max(0, c - after); n <= std::min(c, here); ++n)
+                    raise(best, cell(k, s, n), stage[(k + 1) * stageWidth_ + static_cast<std::size_t>(c - n)]);
+                stage[k * stageWidth_ + static_cast<std::size_t>(c)] = best;
+            }
+            after = reach;
+        }
+    }
+    for (std::size_t s = S; s-- > 0;)
+        stagesMost_[s] = Sum(stagesMost_[s + 1],
+                             stageMost_[s * (K + 1) * stageWidth_ + static_cast<std::size_t>(stageTotal_[s])]);
+}
+
+bool Search::AllMoreProbableAndSmaller(const Parts& known, const Parts& bound) const {
+    if (tallied_[kPearson] && !(known.Chi + bound.Chi < chiEdge_)) return false;
+    if (tallied_[kLikelihoodRatio] && !(2.0 * (known.Lr + bound.Lr) < lrEdge_)) return false;
+    return lnConstant_ - known.LnFactorials - bound.LnFactorials > lnProbabilityEdge_;
+}
+
 bool Search::Dropped(int filled) const {
     const Parts& p = parts_[static_cast<std::size_t>(filled)];
     const auto width = static_cast<std::size_t>(most_) + 1;
+    if (side_ == Side::FarTail) {
+        const auto K = static_cast<std::size_t>(lines_);
+        const Parts* const most = lineMost_.data() + static_cast<std::size_t>(filled) * K * width;
+        Parts lines{};
+        for (std::size_t k = 0; k < K; ++k)
+            lines = Sum(lines, most[k * width + static_cast<std::size_t>(remaining_[k])]);
+        return AllMoreProbableAndSmaller(p, Least(lines, stagesMost_[static_cast<std::size_t>(filled)]));
+    }
     const Terms* const rest =
         restTerms_.data() + static_cast<std::size_t>(filled) * static_cast<std::size_t>(lines_) * width;
     if (tallied_[kPearson] || tallied_[kLikelihoodRatio]) {
@@ -250,6 +374,21 @@ bool Search::DroppedWithin(int s, int k, std::int32_t left, const Parts& column)
     const auto S = static_cast<std::size_t>(stages_);
     const auto us = static_cast<std::size_t>(s);
     const Parts& p = parts_[us];
+    if (side_ == Side::FarTail) {
+        // Line i's open cells are in the stages after s, and for the lines
+        // after k in stage s too (there at most left, relaxed to the
+        // stage's total).
+        const auto width = static_cast<std::size_t>(most_) + 1;
+        Parts lines{};
+        for (std::size_t i = 0; i < K; ++i) {
+            const std::size_t at = i <= static_cast<std::size_t>(k) ? us + 1 : us;
+            lines = Sum(lines, lineMost_[(at * K + i) * width + static_cast<std::size_t>(remaining_[i])]);
+        }
+        const Parts stages =
+            Sum(stagesMost_[us + 1],
+                stageMost_[(us * (K + 1) + static_cast<std::size_t>(k) + 1) * stageWidth_ + static_cast<std::size_t>(left)]);
+        return AllMoreProbableAndSmaller(Sum(p, column), Least(lines, stages));
+    }
     if (tallied_[kPearson] || tallied_[kLikelihoodRatio]) {
         const auto width = static_cast<std::size_t>(most_) + 1;
         double chi = p.Chi + column.Chi, lr = p.Lr + column.Lr;
@@ -283,9 +422,9 @@ bool Search::DroppedWithin(int s, int k, std::int32_t left, const Parts& column)
 void Search::Tick(std::uint64_t steps) {
     const std::uint64_t before = steps_;
     steps_ += steps;
-    if (steps_ > limits_.MaxSteps) throw GiveUp{};
+    if (steps_ > maxSteps_) throw GiveUp{};
     if ((before >> 14) == (steps_ >> 14)) return;
-    ports_.Status->SetText("0 of " + std::to_string(total_) + "  Click to break");
+    ports_.Status->SetText(showing_);
     ports_.Pump->ProcessPendingEvents();
     if (state_.Abandoned) throw BrokenOff{};
 }
@@ -364,13 +503,13 @@ void Search::Leaf() {
     for (int o = 0; o < kOrderings; ++o) {
         if (!tallied_[o]) continue;
         const int which = TallyClass(o == kProbability ? TallyKind::Probability : TallyKind::Statistic, value[o], observed[o]);
-        if (which == kDominant[o]) continue;
+        if (which == dominant_[o]) continue;
         ++counts_[o][which];
         masses_[o][which] += p;
     }
 }
 
-NetworkOutcome Search::Run() {
+NetworkOutcome Search::Walk() {
     tallied_[kLikelihoodRatio] = state_.Options.ExaLRtest;
     tallied_[kPearson] = state_.Options.ExaCStest;
     terms_.Prepare(state_.Table, state_.ComputeLR, state_.ComputeChi);
@@ -384,18 +523,22 @@ NetworkOutcome Search::Run() {
         state_.SamplePointCount = 0;
         return NetworkOutcome::BrokenOff;
     }
+    return NetworkOutcome::Completed;
+}
+
+void Search::Finish(std::uint64_t total) {
     ExactTally* targets[kOrderings] = {&state_.ProbabilityTally, &state_.G2Tally, &state_.X2Tally};
     for (int o = 0; o < kOrderings; ++o) {
         if (!tallied_[o]) continue;
         std::uint64_t others = 0;
         long double otherMass = 0.0L;
         for (int which = 0; which < 3; ++which) {
-            if (which == kDominant[o]) continue;
+            if (which == dominant_[o]) continue;
             others += counts_[o][which];
             otherMass += masses_[o][which];
         }
-        counts_[o][kDominant[o]] = total_ - others;
-        masses_[o][kDominant[o]] = static_cast<double>(1.0L - otherMass);
+        counts_[o][dominant_[o]] = total - others;
+        masses_[o][dominant_[o]] = static_cast<double>(1.0L - otherMass);
         ExactTally& t = *targets[o];
         t.LessCount = counts_[o][0];
         t.EqualCount = counts_[o][1];
@@ -404,10 +547,9 @@ NetworkOutcome Search::Run() {
         t.EqualMass = masses_[o][1];
         t.GreaterMass = masses_[o][2];
     }
-    state_.SamplePointCount = total_;
-    state_.ExpectedSamplePoints = static_cast<double>(total_);
+    state_.SamplePointCount = total;
+    state_.ExpectedSamplePoints = static_cast<double>(total);
     state_.ExpectedPointsExact = true;
-    return NetworkOutcome::Completed;
 }
 
 }  // namespace
@@ -432,6 +574,58 @@ double TablesAtMost(const std::vector<int>& rows, const std::vector<int>& cols) 
     return std::min(bound(rows, cols), bound(cols, rows));
 }
 
+namespace {
+
+enum class Counted { Done, GaveUp, BrokenOff };
+
+// The exact number of tables with the table's margins, by dominance sums
+// over a box of at most maxBox points (see CountTwoWayTablesExactly). The
+// count over a large box takes seconds: it shows progress as the network
+// does while it is formed (nothing settled yet) and stops at a break-off,
+// clearing the tallies.
+Counted CountTotal(AnalysisState& state, const EnginePorts& ports, std::size_t maxBox, std::uint64_t& total) {
+    const ContingencyTable& t = state.Table;
+    std::vector<int> rows, cols;
+    for (int i = 1; i <= t.Rows; ++i) rows.push_back(t.RowTotal(i));
+    for (int j = 1; j <= t.Cols; ++j) cols.push_back(t.ColTotal(j));
+    const std::string showing = "0 of " + std::to_string(ShownCount(state)) + "  Click to break";
+    // (Within the network's memory budget, 8 bytes a point; where the
+    // system refuses the memory, the network takes the table.)
+    const std::size_t maxPoints = std::min(maxBox, state.NetworkMemory / sizeof(std::uint64_t));
+    std::optional<std::uint64_t> counted;
+    try {
+        counted = CountTwoWayTablesExactly(rows, cols, maxPoints, [&] {
+            ports.Status->SetText(showing);
+            ports.Pump->ProcessPendingEvents();
+            return !state.Abandoned;
+        });
+    } catch (const std::bad_alloc&) {
+        return Counted::GaveUp;
+    }
+    if (state.Abandoned) {
+        state.ProbabilityTally = state.G2Tally = state.X2Tally = ExactTally{};
+        state.SamplePointCount = 0;
+        return Counted::BrokenOff;
+    }
+    if (!counted) return Counted::GaveUp;
+    total = *counted;
+    return Counted::Done;
+}
+
+// Whether the table has at least least sample points, by the count
+// beforehand where it is exact, else by a bound found at once (the count
+// beforehand may have stopped short, or given up).
+bool AtLeastPoints(const AnalysisState& state, double least) {
+    if (state.ExpectedPointsExact) return state.ExpectedSamplePoints >= least;
+    const ContingencyTable& t = state.Table;
+    std::vector<int> rows, cols;
+    for (int i = 1; i <= t.Rows; ++i) rows.push_back(t.RowTotal(i));
+    for (int j = 1; j <= t.Cols; ++j) cols.push_back(t.ColTotal(j));
+    return TablesAtMost(rows, cols) >= least;
+}
+
+}  // namespace
+
 NetworkOutcome RunNearModeSearch(AnalysisState& state, const EnginePorts& ports, const NearModeLimits& limits) {
     const ContingencyTable& t = state.Table;
     // A table equal to its expected counts has both statistics exactly 0
@@ -442,39 +636,47 @@ NetworkOutcome RunNearModeSearch(AnalysisState& state, const EnginePorts& ports,
     const int df = (t.Rows - 1) * (t.Cols - 1);
     const double rareMass = std::max(ChiSquareCdf(state.X2, df), ChiSquareCdf(state.G2, df));
     if (!(rareMass / state.ObservedProbability <= limits.MaxRareEstimate)) return NetworkOutcome::NeedsEnumeration;
-    if (state.ExpectedPointsExact && state.ExpectedSamplePoints < limits.MinSamplePoints)
-        return NetworkOutcome::NeedsEnumeration;
-    std::vector<int> rows, cols;
-    for (int i = 1; i <= t.Rows; ++i) rows.push_back(t.RowTotal(i));
-    for (int j = 1; j <= t.Cols; ++j) cols.push_back(t.ColTotal(j));
-    // (The count beforehand may have stopped short, or given up.)
-    if (!state.ExpectedPointsExact && TablesAtMost(rows, cols) < limits.MinSamplePoints)
-        return NetworkOutcome::NeedsEnumeration;
-    // The count over a large box takes seconds: it shows progress as the
-    // network does while it is formed (nothing settled yet) and stops at a
-    // break-off.
-    const double expected = state.ExpectedSamplePoints < 0x1p64 ? state.ExpectedSamplePoints : 0.0;
-    const std::string showing = "0 of " + std::to_string(static_cast<std::uint64_t>(expected)) + "  Click to break";
-    // (Within the network's memory budget, 8 bytes a point; where the
-    // system refuses the memory, the network takes the table.)
-    const std::size_t maxPoints = std::min(limits.MaxBoxPoints, state.NetworkMemory / sizeof(std::uint64_t));
-    std::optional<std::uint64_t> total;
-    try {
-        total = CountTwoWayTablesExactly(rows, cols, maxPoints, [&] {
-            ports.Status->SetText(showing);
-            ports.Pump->ProcessPendingEvents();
-            return !state.Abandoned;
-        });
-    } catch (const std::bad_alloc&) {
-        return NetworkOutcome::NeedsEnumeration;
+    if (!AtLeastPoints(state, limits.MinSamplePoints)) return NetworkOutcome::NeedsEnumeration;
+    std::uint64_t total = 0;
+    switch (CountTotal(state, ports, limits.MaxBoxPoints, total)) {
+        case Counted::BrokenOff:
+            return NetworkOutcome::BrokenOff;
+        case Counted::GaveUp:
+            return NetworkOutcome::NeedsEnumeration;
+        case Counted::Done:
+            break;
     }
-    if (state.Abandoned) {
-        state.ProbabilityTally = state.G2Tally = state.X2Tally = ExactTally{};
-        state.SamplePointCount = 0;
-        return NetworkOutcome::BrokenOff;
+    if (static_cast<double>(total) < limits.MinSamplePoints) return NetworkOutcome::NeedsEnumeration;
+    Search search(state, ports, Side::NearMode, limits.MaxSteps, total);
+    const NetworkOutcome outcome = search.Walk();
+    if (outcome == NetworkOutcome::Completed) search.Finish(total);
+    return outcome;
+}
+
+NetworkOutcome RunFarTailSearch(AnalysisState& state, const EnginePorts& ports, const FarTailLimits& limits) {
+    const ContingencyTable& t = state.Table;
+    // (The observed probability may have rounded to 0.)
+    if (!(state.G2 >= 0.0 && state.X2 >= 0.0 && state.ObservedProbability >= 0.0)) return NetworkOutcome::NeedsEnumeration;
+    const int df = (t.Rows - 1) * (t.Cols - 1);
+    const double tail = std::max(1.0 - ChiSquareCdf(state.X2, df), 1.0 - ChiSquareCdf(state.G2, df));
+    if (!(tail <= limits.MaxTailP)) return NetworkOutcome::NeedsEnumeration;
+    const double grand = t.GrandTotal();
+    if (!(grand * grand <= limits.MaxBoundWork)) return NetworkOutcome::NeedsEnumeration;
+    if (!AtLeastPoints(state, limits.MinSamplePoints)) return NetworkOutcome::NeedsEnumeration;
+    Search search(state, ports, Side::FarTail, limits.MaxSteps, ShownCount(state));
+    const NetworkOutcome outcome = search.Walk();
+    if (outcome != NetworkOutcome::Completed) return outcome;
+    std::uint64_t total = 0;
+    switch (CountTotal(state, ports, limits.MaxBoxPoints, total)) {
+        case Counted::BrokenOff:
+            return NetworkOutcome::BrokenOff;
+        case Counted::GaveUp:
+            return NetworkOutcome::NeedsEnumeration;
+        case Counted::Done:
+            break;
     }
-    if (!total || static_cast<double>(*total) < limits.MinSamplePoints) return NetworkOutcome::NeedsEnumeration;
-    return Search(state, ports, limits, *total).Run();
+    search.Finish(total);
+    return NetworkOutcome::Completed;
 }
 
 }  // namespace kelvorin
