@@ -578,20 +578,29 @@ namespace {
 
 enum class Counted { Done, GaveUp, BrokenOff };
 
+void Margins(const AnalysisState& state, std::vector<int>& rows, std::vector<int>& cols) {
+    const ContingencyTable& t = state.Table;
+    for (int i = 1; i <= t.Rows; ++i) rows.push_back(t.RowTotal(i));
+    for (int j = 1; j <= t.Cols; ++j) cols.push_back(t.ColTotal(j));
+}
+
+// The most points of the count's box: within the network's memory budget
+// too, 8 bytes a point (where the system refuses the memory, the network
+// takes the table).
+std::size_t CountBoxLimit(const AnalysisState& state, std::size_t maxBox) {
+    return std::min(maxBox, state.NetworkMemory / sizeof(std::uint64_t));
+}
+
 // The exact number of tables with the table's margins, by dominance sums
 // over a box of at most maxBox points (see CountTwoWayTablesExactly). The
 // count over a large box takes seconds: it shows progress as the network
 // does while it is formed (nothing settled yet) and stops at a break-off,
 // clearing the tallies.
 Counted CountTotal(AnalysisState& state, const EnginePorts& ports, std::size_t maxBox, std::uint64_t& total) {
-    const ContingencyTable& t = state.Table;
     std::vector<int> rows, cols;
-    for (int i = 1; i <= t.Rows; ++i) rows.push_back(t.RowTotal(i));
-    for (int j = 1; j <= t.Cols; ++j) cols.push_back(t.ColTotal(j));
+    Margins(state, rows, cols);
     const std::string showing = "0 of " + std::to_string(ShownCount(state)) + "  Click to break";
-    // (Within the network's memory budget, 8 bytes a point; where the
-    // system refuses the memory, the network takes the table.)
-    const std::size_t maxPoints = std::min(maxBox, state.NetworkMemory / sizeof(std::uint64_t));
+    const std::size_t maxPoints = CountBoxLimit(state, maxBox);
     std::optional<std::uint64_t> counted;
     try {
         counted = CountTwoWayTablesExactly(rows, cols, maxPoints, [&] {
@@ -617,10 +626,8 @@ Counted CountTotal(AnalysisState& state, const EnginePorts& ports, std::size_t m
 // beforehand may have stopped short, or given up).
 bool AtLeastPoints(const AnalysisState& state, double least) {
     if (state.ExpectedPointsExact) return state.ExpectedSamplePoints >= least;
-    const ContingencyTable& t = state.Table;
     std::vector<int> rows, cols;
-    for (int i = 1; i <= t.Rows; ++i) rows.push_back(t.RowTotal(i));
-    for (int j = 1; j <= t.Cols; ++j) cols.push_back(t.ColTotal(j));
+    Margins(state, rows, cols);
     return TablesAtMost(rows, cols) >= least;
 }
 
@@ -662,8 +669,15 @@ NetworkOutcome RunFarTailSearch(AnalysisState& state, const EnginePorts& ports, 
     if (!(tail <= limits.MaxTailP)) return NetworkOutcome::NeedsEnumeration;
     const double grand = t.GrandTotal();
     if (!(grand * grand <= limits.MaxBoundWork)) return NetworkOutcome::NeedsEnumeration;
-    if (!AtLeastPoints(state, limits.MinSamplePoints)) return NetworkOutcome::NeedsEnumeration;
-    Search search(state, ports, Side::FarTail, limits.MaxSteps, ShownCount(state));
+    std::vector<int> rows, cols;
+    Margins(state, rows, cols);
+    if (TwoWayCountBoxPoints(rows, cols) > CountBoxLimit(state, limits.MaxBoxPoints)) return NetworkOutcome::NeedsEnumeration;
+    const double points = state.ExpectedPointsExact ? state.ExpectedSamplePoints : TablesAtMost(rows, cols);
+    if (!(points >= limits.MinSamplePoints)) return NetworkOutcome::NeedsEnumeration;
+    const double scaled = points * limits.StepsPerPoint;
+    const std::uint64_t steps = std::min(
+        limits.MaxSteps, std::max(limits.LeastSteps, scaled < 0x1p63 ? static_cast<std::uint64_t>(scaled) : limits.MaxSteps));
+    Search search(state, ports, Side::FarTail, steps, ShownCount(state));
     const NetworkOutcome outcome = search.Walk();
     if (outcome != NetworkOutcome::Completed) return outcome;
     std::uint64_t total = 0;

@@ -634,26 +634,37 @@ SamplePointEstimate CountTwoWaySamplePoints(const std::vector<int>& rowTotals,
     return EstimateOf(count);
 }
 
+namespace {
+
+// The points 0 <= y <= totals (the largest value for a total not positive,
+// or past the range).
+std::size_t CountBoxPoints(const std::vector<int>& totals) {
+    std::size_t points = 1;
+    for (int t : totals) {
+        if (t <= 0 || __builtin_mul_overflow(points, static_cast<std::size_t>(t) + 1, &points))
+            return std::numeric_limits<std::size_t>::max();
+    }
+    return points;
+}
+
+}  // namespace
+
+std::size_t TwoWayCountBoxPoints(const std::vector<int>& rowTotals, const std::vector<int>& colTotals) {
+    return std::min(CountBoxPoints(rowTotals), CountBoxPoints(colTotals));
+}
+
 std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& rowTotals,
                                                       const std::vector<int>& colTotals,
                                                       std::size_t maxPoints,
                                                       const std::function<bool()>& going) {
     // The box of the given rows, or of the columns as rows: the smaller.
-    auto boxOf = [&](const std::vector<int>& totals) {
-        std::size_t points = 1;
-        for (int t : totals) {
-            if (t <= 0 || __builtin_mul_overflow(points, static_cast<std::size_t>(t) + 1, &points))
-                return std::numeric_limits<std::size_t>::max();
-        }
-        return points;
-    };
-    const bool transposed = boxOf(colTotals) < boxOf(rowTotals);
+    const bool transposed = CountBoxPoints(colTotals) < CountBoxPoints(rowTotals);
     const std::vector<int>& rows = transposed ? colTotals : rowTotals;
     // The columns in increasing order: the two largest are placed last, in
     // closed form, so the sums run over the points of the least totals.
     std::vector<int> cols = transposed ? rowTotals : colTotals;
     std::sort(cols.begin(), cols.end());
-    const std::size_t points = boxOf(rows);
+    const std::size_t points = CountBoxPoints(rows);
     long long rowSum = 0, colSum = 0;
     for (int t : rows) rowSum += t;
     for (int t : cols) {

@@ -66,6 +66,10 @@ std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& ro
                                                       std::size_t maxPoints,
                                                       const std::function<bool()>& going = {});
 
+// The points of the box CountTwoWayTablesExactly counts over (the largest
+// value where a total is not positive or the box is past the range).
+std::size_t TwoWayCountBoxPoints(const std::vector<int>& rowTotals, const std::vector<int>& colTotals);
+
 // Number of vectors of k non-negative counts with sum n: C(n + k - 1, k - 1).
 // Exact while it fits in 64 bits, else approximated through lgammal; 0 and
 // not exact when it does not fit in a double. Negative n or k gives an exact 0;

@@ -64,7 +64,7 @@ protected:
         FarTailLimits limits;
         limits.MinSamplePoints = 0.0;
         limits.MaxTailP = limits.MaxBoundWork = std::numeric_limits<double>::infinity();
-        limits.MaxSteps = maxSteps;
+        limits.LeastSteps = limits.MaxSteps = maxSteps;
         AnalysisState& s = engine.State();
         s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
         s.SamplePointCount = 0;
@@ -366,7 +366,12 @@ TEST_F(RareSideSearchTest, FarInTheTailItQualifiesByItsLimitsGivesUpAndStopsAtAB
     limits = FarTailLimits{};
     limits.MaxBoundWork = 120.0 * 120.0 - 1.0;
     EXPECT_EQ(RunFarTailSearch(s, env.Ports(), limits), NetworkOutcome::NeedsEnumeration);
+    limits = FarTailLimits{};
+    limits.MaxBoxPoints = 31 * 31 * 31 * 31 - 1;  // (the count's box: 31^4 points)
+    EXPECT_EQ(RunFarTailSearch(s, env.Ports(), limits), NetworkOutcome::NeedsEnumeration);
     EXPECT_TRUE(env.status.texts.empty());
+    limits.MaxBoxPoints = 31 * 31 * 31 * 31;
+    EXPECT_EQ(RunFarTailSearch(s, env.Ports(), limits), NetworkOutcome::Completed);
 
     const Table strays{{9, 1, 0, 1}, {0, 9, 1, 0}, {1, 0, 10, 1}};
     const Tallies enumerated = Enumerated(strays);
@@ -374,12 +379,23 @@ TEST_F(RareSideSearchTest, FarInTheTailItQualifiesByItsLimitsGivesUpAndStopsAtAB
     ExpectSame(Current(), enumerated);
     s.ProbabilityTally.LessCount = 7;
     s.SamplePointCount = 11;
+    // The steps allowed grow with the sample points: 50 of them, then as
+    // many as points, then again at most 50, or at least as many as points.
+    ASSERT_TRUE(s.ExpectedPointsExact);
     limits = FarTailLimits{};
-    limits.MinSamplePoints = 0.0;
-    limits.MaxSteps = 50;
+    limits.LeastSteps = 0;
+    limits.StepsPerPoint = 50.0 / s.ExpectedSamplePoints;
     EXPECT_EQ(RunFarTailSearch(s, env.Ports(), limits), NetworkOutcome::NeedsEnumeration);
     EXPECT_EQ(s.ProbabilityTally.LessCount, 7);
     EXPECT_EQ(s.SamplePointCount, 11u);
+    limits.StepsPerPoint = 1.0;
+    EXPECT_EQ(RunFarTailSearch(s, env.Ports(), limits), NetworkOutcome::Completed);
+    ExpectSame(Current(), enumerated);
+    limits.MaxSteps = 50;
+    EXPECT_EQ(RunFarTailSearch(s, env.Ports(), limits), NetworkOutcome::NeedsEnumeration);
+    limits.StepsPerPoint = 0.0;
+    limits.LeastSteps = limits.MaxSteps = static_cast<std::uint64_t>(s.ExpectedSamplePoints);
+    EXPECT_EQ(RunFarTailSearch(s, env.Ports(), limits), NetworkOutcome::Completed);
 
     // The search near independence has most tables on its rare side: broken
     // off at its first progress and at its second. The diagonal's search
