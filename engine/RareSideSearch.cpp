@@ -576,8 +576,6 @@ double TablesAtMost(const std::vector<int>& rows, const std::vector<int>& cols) 
 
 namespace {
 
-enum class Counted { Done, GaveUp, BrokenOff };
-
 void Margins(const AnalysisState& state, std::vector<int>& rows, std::vector<int>& cols) {
     const ContingencyTable& t = state.Table;
     for (int i = 1; i <= t.Rows; ++i) rows.push_back(t.RowTotal(i));
@@ -595,8 +593,9 @@ std::size_t CountBoxLimit(const AnalysisState& state, std::size_t maxBox) {
 // over a box of at most maxBox points (see CountTwoWayTablesExactly). The
 // count over a large box takes seconds: it shows progress as the network
 // does while it is formed (nothing settled yet) and stops at a break-off,
-// clearing the tallies.
-Counted CountTotal(AnalysisState& state, const EnginePorts& ports, std::size_t maxBox, std::uint64_t& total) {
+// clearing the tallies (BrokenOff); NeedsEnumeration where the box is too
+// large or the count past its range, else Completed with the total.
+NetworkOutcome CountTotal(AnalysisState& state, const EnginePorts& ports, std::size_t maxBox, std::uint64_t& total) {
     std::vector<int> rows, cols;
     Margins(state, rows, cols);
     const std::string showing = "0 of " + std::to_string(ShownCount(state)) + "  Click to break";
@@ -609,16 +608,16 @@ Counted CountTotal(AnalysisState& state, const EnginePorts& ports, std::size_t m
             return !state.Abandoned;
         });
     } catch (const std::bad_alloc&) {
-        return Counted::GaveUp;
+        return NetworkOutcome::NeedsEnumeration;
     }
     if (state.Abandoned) {
         state.ProbabilityTally = state.G2Tally = state.X2Tally = ExactTally{};
         state.SamplePointCount = 0;
-        return Counted::BrokenOff;
+        return NetworkOutcome::BrokenOff;
     }
-    if (!counted) return Counted::GaveUp;
+    if (!counted) return NetworkOutcome::NeedsEnumeration;
     total = *counted;
-    return Counted::Done;
+    return NetworkOutcome::Completed;
 }
 
 // Whether the table has at least least sample points, by the count
@@ -645,14 +644,8 @@ NetworkOutcome RunNearModeSearch(AnalysisState& state, const EnginePorts& ports,
     if (!(rareMass / state.ObservedProbability <= limits.MaxRareEstimate)) return NetworkOutcome::NeedsEnumeration;
     if (!AtLeastPoints(state, limits.MinSamplePoints)) return NetworkOutcome::NeedsEnumeration;
     std::uint64_t total = 0;
-    switch (CountTotal(state, ports, limits.MaxBoxPoints, total)) {
-        case Counted::BrokenOff:
-            return NetworkOutcome::BrokenOff;
-        case Counted::GaveUp:
-            return NetworkOutcome::NeedsEnumeration;
-        case Counted::Done:
-            break;
-    }
+    const NetworkOutcome counted = CountTotal(state, ports, limits.MaxBoxPoints, total);
+    if (counted != NetworkOutcome::Completed) return counted;
     if (static_cast<double>(total) < limits.MinSamplePoints) return NetworkOutcome::NeedsEnumeration;
     Search search(state, ports, Side::NearMode, limits.MaxSteps, total);
     const NetworkOutcome outcome = search.Walk();
@@ -681,14 +674,8 @@ NetworkOutcome RunFarTailSearch(AnalysisState& state, const EnginePorts& ports, 
     const NetworkOutcome outcome = search.Walk();
     if (outcome != NetworkOutcome::Completed) return outcome;
     std::uint64_t total = 0;
-    switch (CountTotal(state, ports, limits.MaxBoxPoints, total)) {
-        case Counted::BrokenOff:
-            return NetworkOutcome::BrokenOff;
-        case Counted::GaveUp:
-            return NetworkOutcome::NeedsEnumeration;
-        case Counted::Done:
-            break;
-    }
+    const NetworkOutcome counted = CountTotal(state, ports, limits.MaxBoxPoints, total);
+    if (counted != NetworkOutcome::Completed) return counted;
     search.Finish(total);
     return NetworkOutcome::Completed;
 }

@@ -26,6 +26,8 @@ namespace {
 using reference::Table;
 using reference::Text;
 
+double Points(const Table& t) { return CountTwoWaySamplePoints(reference::RowTotals(t), reference::ColTotals(t)).Count; }
+
 struct Tallies {
     ExactTally Of[3];
     WideCount Points = 0;
@@ -70,13 +72,28 @@ protected:
         s.SamplePointCount = 0;
         return RunFarTailSearch(s, env.Ports(), limits);
     }
+    // Draws tables by make(random) (an empty one is not taken) until
+    // `wanted` have from least to most sample points, at most `tries`
+    // draws; hands each to check with the enumeration's tallies.
+    template <class Make, class Check>
+    void ForEnumerableTables(unsigned seed, int tries, int wanted, double least, double most, Make make, Check check) {
+        std::mt19937 random(seed);
+        int found = 0;
+        for (int k = 0; k < tries && found < wanted; ++k) {
+            const Table t = make(random);
+            if (t.empty() || Points(t) < least || Points(t) > most) continue;
+            ++found;
+            SCOPED_TRACE(Text(t));
+            check(Enumerated(t));
+        }
+        EXPECT_EQ(found, wanted);
+    }
     void ExpectSame(const Tallies& got, const Tallies& enumerated) {
         EXPECT_EQ(got.Points, enumerated.Points);
         fakes::ExpectSameTallies(got.Of, enumerated.Of, enumerated.Points);
     }
 };
 
-double Points(const Table& t) { return CountTwoWaySamplePoints(reference::RowTotals(t), reference::ColTotals(t)).Count; }
 
 // A table close to its expected counts: row and column weights, each cell
 // their product, nudged by at most one.
@@ -98,44 +115,36 @@ Table NearIndependence(std::mt19937& random, int rows, int cols, int scale) {
 // part of them (it is allowed as many steps as there are sample points, and
 // each table it evaluates costs 32) and counts them exactly.
 TEST_F(RareSideSearchTest, TablesNearIndependenceGetTheEnumerationsTalliesFromFewOfTheirTables) {
-    std::mt19937 random(90210u);
-    int searched = 0;
-    for (int k = 0; k < 60 && searched < 10; ++k) {
+    auto make = [](std::mt19937& random) {
         const int rows = 2 + static_cast<int>(random() % 3), cols = 3 + static_cast<int>(random() % 2);
-        const Table t = NearIndependence(random, rows, cols, rows * cols > 9 ? 2 : 3);
-        if (Points(t) < 10'000 || Points(t) > 300'000) continue;
-        SCOPED_TRACE(Text(t));
-        const Tallies enumerated = Enumerated(t);
-        ++searched;
+        return NearIndependence(random, rows, cols, rows * cols > 9 ? 2 : 3);
+    };
+    ForEnumerableTables(90210u, 60, 10, 10'000, 300'000, make, [&](const Tallies& enumerated) {
         ASSERT_EQ(Search(enumerated.Points), NetworkOutcome::Completed);
         ExpectSame(Current(), enumerated);
-    }
-    EXPECT_EQ(searched, 10);
+    });
 }
 
 // With steps enough for every table the search settles any table, near the
 // mode or not: every table's class comes from its direct evaluation, and
 // every dropped partial table is in the dominant classes.
 TEST_F(RareSideSearchTest, AnyTableGetsTheEnumerationsTalliesGivenStepsEnough) {
-    std::mt19937 random(1234u);
-    int searched = 0;
-    for (int k = 0; k < 200 && searched < 15; ++k) {
+    auto make = [](std::mt19937& random) {
         const int rows = 2 + static_cast<int>(random() % 3), cols = 3 + static_cast<int>(random() % 2);
         Table t(static_cast<std::size_t>(rows), std::vector<int>(static_cast<std::size_t>(cols)));
         for (auto& row : t)
             for (int& v : row) v = static_cast<int>(random() % 6);
         const std::vector<int> rowTotals = reference::RowTotals(t), colTotals = reference::ColTotals(t);
-        if (std::count(rowTotals.begin(), rowTotals.end(), 0) + std::count(colTotals.begin(), colTotals.end(), 0) > 0) continue;
-        if (Points(t) < 1'000 || Points(t) > 20'000) continue;
-        ++searched;
-        SCOPED_TRACE(Text(t));
-        const Tallies enumerated = Enumerated(t);
-        ASSERT_EQ(Search(std::numeric_limits<std::uint64_t>::max()), NetworkOutcome::Completed);
+        const bool empty = std::count(rowTotals.begin(), rowTotals.end(), 0) + std::count(colTotals.begin(), colTotals.end(), 0) > 0;
+        return empty ? Table{} : t;
+    };
+    ForEnumerableTables(1234u, 200, 15, 1'000, 20'000, make, [&](const Tallies& enumerated) {
+        const std::uint64_t any = std::numeric_limits<std::uint64_t>::max();
+        ASSERT_EQ(Search(any), NetworkOutcome::Completed);
         ExpectSame(Current(), enumerated);
-        ASSERT_EQ(FarSearch(std::numeric_limits<std::uint64_t>::max()), NetworkOutcome::Completed);
+        ASSERT_EQ(FarSearch(any), NetworkOutcome::Completed);
         ExpectSame(Current(), enumerated);
-    }
-    EXPECT_EQ(searched, 15);
+    });
 }
 
 // A table of strong association: each row's counts mostly in one column
@@ -163,20 +172,15 @@ Table Associated(std::mt19937& random, int rows, int cols, int scale, int strays
 // table evaluated costing 32) and counts every class exactly; near the mode
 // it could not.
 TEST_F(RareSideSearchTest, TablesFarInTheTailGetTheEnumerationsTalliesFromFewOfTheirTables) {
-    std::mt19937 random(4711u);
-    int searched = 0;
-    for (int k = 0; k < 300 && searched < 12; ++k) {
+    auto make = [](std::mt19937& random) {
         const int rows = 3 + static_cast<int>(random() % 2), cols = 3 + static_cast<int>(random() % 2);
-        const Table t = Associated(random, rows, cols, 4 + static_cast<int>(random() % 6), static_cast<int>(random() % 3));
-        if (Points(t) < 100'000 || Points(t) > 3'000'000) continue;
-        SCOPED_TRACE(Text(t));
-        const Tallies enumerated = Enumerated(t);
-        ++searched;
+        return Associated(random, rows, cols, 4 + static_cast<int>(random() % 6), static_cast<int>(random() % 3));
+    };
+    ForEnumerableTables(4711u, 300, 12, 100'000, 3'000'000, make, [&](const Tallies& enumerated) {
         ASSERT_EQ(FarSearch(enumerated.Points / 10), NetworkOutcome::Completed);
         ExpectSame(Current(), enumerated);
         EXPECT_EQ(Search(enumerated.Points / 10), NetworkOutcome::NeedsEnumeration);
-    }
-    EXPECT_EQ(searched, 12);
+    });
 }
 
 // Rows of equal totals, all in the diagonal: the tables at least as extreme
