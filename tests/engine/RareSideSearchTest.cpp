@@ -88,6 +88,15 @@ protected:
         }
         EXPECT_EQ(found, wanted);
     }
+    // The network alone (both searches off) on the state of the last run.
+    Tallies NetworkAlone() {
+        AnalysisState& s = engine.State();
+        NetworkLimits limits;
+        limits.NearMode = limits.FarTail = false;
+        s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
+        EXPECT_EQ(RunNetworkAlgorithm(s, env.Ports(), limits), NetworkOutcome::Completed);
+        return Current();
+    }
     void ExpectSame(const Tallies& got, const Tallies& enumerated) {
         EXPECT_EQ(got.Points, enumerated.Points);
         fakes::ExpectSameTallies(got.Of, enumerated.Of, enumerated.Points);
@@ -196,11 +205,7 @@ TEST_F(RareSideSearchTest, DiagonalTablesFarInTheTailHaveTheirPermutationsOnTheR
     ASSERT_TRUE(engine.State().NetworkUsed);
     const Tallies analysed = Current();
     AnalysisState& s = engine.State();
-    NetworkLimits networkOnly;
-    networkOnly.NearMode = networkOnly.FarTail = false;
-    s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
-    ASSERT_EQ(RunNetworkAlgorithm(s, env.Ports(), networkOnly), NetworkOutcome::Completed);
-    const Tallies network = Current();
+    const Tallies network = NetworkAlone();
     ExpectSame(analysed, network);
     s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
     ASSERT_EQ(RunFarTailSearch(s, env.Ports()), NetworkOutcome::Completed);
@@ -322,11 +327,7 @@ TEST_F(RareSideSearchTest, LargeTablesNearTheModeOnlyQualify) {
     const Tallies analysed = Current();
     EXPECT_EQ(analysed.Points, 3'471'623'261u);  // counted apart from the program, row by row
     AnalysisState& s = engine.State();
-    NetworkLimits networkOnly;
-    networkOnly.NearMode = false;
-    s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
-    ASSERT_EQ(RunNetworkAlgorithm(s, env.Ports(), networkOnly), NetworkOutcome::Completed);
-    const Tallies network = Current();
+    const Tallies network = NetworkAlone();
     ExpectSame(analysed, network);
     s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
     ASSERT_EQ(RunNearModeSearch(s, env.Ports()), NetworkOutcome::Completed);
