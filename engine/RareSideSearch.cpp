@@ -24,13 +24,13 @@ enum class Side { NearMode, FarTail };
 constexpr int kDominant[2][kOrderings] = {{0, 2, 2}, {2, 0, 0}};
 
 class GiveUp {};
+class BrokenOff {};
 
 // The count beforehand as the progress shows it (0 where unknown or past
 // 64 bits).
 std::uint64_t ShownCount(const AnalysisState& state) {
     return state.ExpectedSamplePoints < 0x1p64 ? static_cast<std::uint64_t>(state.ExpectedSamplePoints) : 0;
 }
-class BrokenOff {};
 
 // Sums of cell terms.
 struct Parts {
@@ -77,7 +77,8 @@ private:
     // Far in the tail: whether sums of cell terms of at most `known` plus
     // `bound` over the open cells are all dominant.
     bool AllMoreProbableAndSmaller(const Parts& known, const Parts& bound) const;
-    // Tables the far tail's bounds (see SetUpFarTail).
+    // The bounds' tables and the edges of each side.
+    void SetUpNearMode();
     void SetUpFarTail();
     double LeastRestLnFactorials(int filled) const;
     // The bound's part of line k with m left after `filled` columns, and
@@ -130,8 +131,10 @@ private:
     // total (most_); the columns' part by filled.
     std::vector<double> leastLine_, leastColumns_;
     std::int32_t most_ = 0;
-    // The edges past which a value is certainly in the dominant class.
+    // The edges past which a value is certainly in the dominant class, and
+    // the margin of the statistics' rounding in them.
     double chiEdge_ = 0.0, lrEdge_ = 0.0, lnProbabilityEdge_ = 0.0;
+    double scale_ = 0.0;
     // Far in the tail, the greatest sums of cell terms (Parts): over line k's
     // cells in stages s.. holding m of it, at (s * K + k) * (most + 1) + m
     // (s up to S); over stage s's cells in lines k.. holding c of it, at
@@ -185,10 +188,6 @@ void Search::SetUp() {
     for (std::int32_t r : lineTotal_) lnConstant_ += lnFactorial_[static_cast<std::size_t>(r)];
     for (std::int32_t c : stageTotal_) lnConstant_ += lnFactorial_[static_cast<std::size_t>(c)];
 
-    // The bound of the least sum of ln n! over the unfilled cells splits
-    // into a part of the columns and one of each line, which depends only
-    // on the line's remaining total: both tabled for every number of
-    // filled columns.
     most_ = *std::max_element(lineTotal_.begin(), lineTotal_.end());
     const auto width = static_cast<std::size_t>(most_) + 1;
     auto terms = [&](std::int32_t n, double e, double lnE) {
@@ -196,15 +195,41 @@ void Search::SetUp() {
                      n > 0 ? n * (lnInteger_[static_cast<std::size_t>(n)] - lnE) : 0.0};
     };
     cellTerms_.resize(K * S * width);
-    restTerms_.resize(S * K * width);
+    if (side_ == Side::NearMode) restTerms_.resize(S * K * width);
     for (std::size_t k = 0; k < K; ++k)
         for (std::size_t s = 0; s < S; ++s)
             for (std::int32_t n = 0; n <= most_; ++n) {
                 const auto un = static_cast<std::size_t>(n);
                 cellTerms_[(k * S + s) * width + un] = terms(n, expected[k * S + s], lnExpected[k * S + s]);
-                restTerms_[(s * K + k) * width + un] =
-                    terms(n, restExpected[s * K + k], lnRestExpected[s * K + k]);
+                if (side_ == Side::NearMode)
+                    restTerms_[(s * K + k) * width + un] =
+                        terms(n, restExpected[s * K + k], lnRestExpected[s * K + k]);
             }
+    // Greater than b under the tally rule needs a relative difference of at
+    // least 1e-9; less probable than p needs 1e-10. The bounds are sums of
+    // at most a few hundred terms in double precision, the direct
+    // evaluation's rounding of the same order: a further margin of 1e-9 of
+    // the statistics' scale (N and the larger statistic) and of 1e-8 in the
+    // logarithm of the probability is far beyond both.
+    scale_ = 1e-9 * (grand_ + std::max(state_.G2, state_.X2));
+    if (side_ == Side::NearMode) {
+        SetUpNearMode();
+    } else {
+        SetUpFarTail();
+    }
+
+    remaining_ = lineTotal_;
+    chosen_.assign(static_cast<std::size_t>(lines_) * S, 0);
+    parts_.assign(S + 1, Parts{});
+}
+
+void Search::SetUpNearMode() {
+    const auto S = static_cast<std::size_t>(stages_);
+    const auto width = static_cast<std::size_t>(most_) + 1;
+    // The bound of the least sum of ln n! over the unfilled cells splits
+    // into a part of the columns and one of each line, which depends only
+    // on the line's remaining total: both tabled for every number of
+    // filled columns.
     leastLine_.assign(S * width, 0.0);
     leastColumns_.assign(S, 0.0);
     for (std::size_t filled = 0; filled < S; ++filled)
@@ -215,33 +240,12 @@ void Search::SetUp() {
         for (std::size_t s = filled; s < S; ++s) leastColumns_[filled] += LeastColumnPart(stageTotal_[s], lnRest);
     }
 
-    // Greater than b under the tally rule needs a relative difference of at
-    // least 1e-9, which any a >= b (1 + 3e-9) has; less probable than p
-    // needs 1e-10, which any a <= p (1 - 1e-8) has. The bounds are sums of
-    // at most a few hundred terms in double precision, the direct
-    // evaluation's rounding of the same order: a further margin of 1e-9 of
-    // the statistics' scale (N and the larger statistic) and of 1e-8 in the
-    // logarithm of the probability is far beyond both.
-    const double scale = 1e-9 * (grand_ + std::max(state_.G2, state_.X2));
-    chiEdge_ = state_.X2 * (1.0 + 3e-9) + scale;
-    lrEdge_ = state_.G2 * (1.0 + 3e-9) + scale;
+    // Greater than b needs a relative difference of 1e-9, which any
+    // a >= b (1 + 3e-9) has; less probable than p needs 1e-10, which any
+    // a <= p (1 - 1e-8) has.
+    chiEdge_ = state_.X2 * (1.0 + 3e-9) + scale_;
+    lrEdge_ = state_.G2 * (1.0 + 3e-9) + scale_;
     lnProbabilityEdge_ = std::log(state_.ObservedProbability) - 2e-8;
-    if (side_ == Side::FarTail) {
-        // Less than b needs the same relative difference, which any
-        // a <= b (1 - 3e-9) has; more probable than p (which may have
-        // rounded to 0 or below the normal range: any table of a normal
-        // probability is then more probable, or one clearly greater)
-        // likewise from a >= p (1 + 1e-8).
-        chiEdge_ = state_.X2 * (1.0 - 3e-9) - scale;
-        lrEdge_ = state_.G2 * (1.0 - 3e-9) - scale;
-        lnProbabilityEdge_ =
-            std::log(std::max(state_.ObservedProbability, std::numeric_limits<double>::min())) + 2e-8;
-        SetUpFarTail();
-    }
-
-    remaining_ = lineTotal_;
-    chosen_.assign(static_cast<std::size_t>(lines_) * S, 0);
-    parts_.assign(S + 1, Parts{});
 }
 
 // Line k's part, with m = m_k left of M over columns of totals C_j:
@@ -274,6 +278,15 @@ double Search::LeastRestLnFactorials(int filled) const {
 // (at most its total, and what the stages can take): a line or stage never
 // holds more in a partial table that has completions.
 void Search::SetUpFarTail() {
+    // Less than b needs a relative difference of 1e-9, which any
+    // a <= b (1 - 3e-9) has; more probable than p (which may have rounded
+    // to 0 or below the normal range: any table of a normal probability is
+    // then more probable, or one clearly greater) 1e-10, which any
+    // a >= p (1 + 1e-8) has.
+    chiEdge_ = state_.X2 * (1.0 - 3e-9) - scale_;
+    lrEdge_ = state_.G2 * (1.0 - 3e-9) - scale_;
+    lnProbabilityEdge_ = std::log(std::max(state_.ObservedProbability, std::numeric_limits<double>::min())) + 2e-8;
+
     const auto K = static_cast<std::size_t>(lines_);
     const auto S = static_cast<std::size_t>(stages_);
     const auto width = static_cast<std::size_t>(most_) + 1;
