@@ -28,11 +28,12 @@ namespace {
 enum Ordering { kProbability, kLikelihoodRatio, kPearson, kOrderings };
 
 struct BrokenOff {};
-// Too many sample points of the count patterns lie within rounding of an
-// edge to be evaluated one by one, or the walk has taken longer than the
-// lists are estimated to take: the patterns give the table up.
-struct TooManyNearEdges {};
-struct WalkTooLong {};
+// The count patterns give the table up: too many of their sample points
+// lie within rounding of an edge to be evaluated one by one, or the walk
+// has taken longer than the lists are estimated to take.
+struct PatternsGiveUp {};
+struct TooManyNearEdges : PatternsGiveUp {};
+struct WalkTooLong : PatternsGiveUp {};
 
 // The largest count the meeting works with: three passes' sums fit 128 bits.
 constexpr WideCount kMostPoints = WideCount{1} << 120;
@@ -804,9 +805,7 @@ NetworkOutcome Meeting::Run() {
         if (byPatterns_) {
             try {
                 WalkAllPatterns();
-            } catch (const TooManyNearEdges&) {
-                if (!FallBackToSplit()) return NetworkOutcome::NeedsEnumeration;
-            } catch (const WalkTooLong&) {
+            } catch (const PatternsGiveUp&) {
                 if (!FallBackToSplit()) return NetworkOutcome::NeedsEnumeration;
             }
         }
