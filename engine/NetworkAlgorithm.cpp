@@ -32,6 +32,7 @@
 #include "RareSideSearch.h"
 #include "SeparableConvex.h"
 #include "SharedWork.h"
+#include "TwoLineMeeting.h"
 #include "WorkMemory.h"
 
 namespace kelvorin {
@@ -173,7 +174,10 @@ constexpr long double kHalfLeastDouble = 0x1p-1075L;
 class Network {
 public:
     Network(AnalysisState& state, const EnginePorts& ports, const NetworkLimits& limits)
-        : state_(state), ports_(ports), limits_(limits) {}
+        : state_(state), ports_(ports), limits_(limits),
+          deadline_(std::chrono::steady_clock::now() +
+                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                        std::chrono::duration<double>(limits.MostSeconds > 0.0 ? limits.MostSeconds : 0.0))) {}
 
     NetworkOutcome Run();
 
@@ -683,6 +687,10 @@ private:
     WideCount counts_[kOrderings][3] = {};
     long double masses_[kOrderings][3] = {};
     std::uint64_t work_ = 0;
+    // Past MostSeconds (where set) the analysis's thread stops the run as a
+    // break-off would, and it gives the table up.
+    std::chrono::steady_clock::time_point deadline_;
+    bool outOfTime_ = false;
     // N! / prod of the line totals' factorials: the sum of every table's
     // product of column factors, so a table's probability is its product
     // over this (in either orientation).
@@ -1942,6 +1950,10 @@ void Network::Progress() {
         if (publishTo_->Stop.load(std::memory_order_relaxed)) throw BrokenOff{};
         return;
     }
+    if (limits_.MostSeconds > 0.0 && std::chrono::steady_clock::now() > deadline_) {
+        outOfTime_ = true;
+        throw BrokenOff{};
+    }
     // What the progress displays and a progress report read: a share of
     // the count, once it is known (before, the estimate may be below the
     // sample points settled), and the sample points settled.
@@ -2204,6 +2216,7 @@ NetworkOutcome Network::Run() {
         // is freed on the way out).
         return NetworkOutcome::NeedsEnumeration;
     } catch (const BrokenOff&) {
+        if (outOfTime_) return NetworkOutcome::NeedsEnumeration;
         WriteTallies(Settled());
         return NetworkOutcome::BrokenOff;
     }
@@ -2708,6 +2721,24 @@ NetworkOutcome RunNetworkAlgorithm(AnalysisState& state, const EnginePorts& port
     if (limits.FarTail) {
         const NetworkOutcome farTail = RunFarTailSearch(state, ports);
         if (farTail != NetworkOutcome::NeedsEnumeration) return farTail;
+    }
+    if (limits.TwoLines) {
+        // A table of two lines: on many the network is much the quicker,
+        // on others it does not end. It is given the time the meeting of
+        // the halves is estimated to take, then the meeting takes the
+        // table.
+        TwoLineMeetingLimits meeting;
+        meeting.MaxBytes = limits.MaxBytes;
+        meeting.Threads = limits.PassesBeside ? 2 : 1;
+        const double seconds = TwoLineMeetingSeconds(state, meeting);
+        if (seconds > 0.0) {
+            NetworkLimits first = limits;
+            first.MostSeconds = limits.MostSeconds > 0.0 ? std::min(limits.MostSeconds, seconds) : seconds;
+            const NetworkOutcome outcome = Network(state, ports, first).Run();
+            if (outcome != NetworkOutcome::NeedsEnumeration) return outcome;
+            const NetworkOutcome met = RunTwoLineMeeting(state, ports, meeting);
+            if (met != NetworkOutcome::NeedsEnumeration) return met;
+        }
     }
     return Network(state, ports, limits).Run();
 }

@@ -97,6 +97,13 @@ struct NetworkLimits {
     // first tried by listing its rare side only (see RareSideSearch.h).
     bool NearMode = true;
     bool FarTail = true;
+    // A table of two rows or two columns is met by the halves of its other
+    // lines (see TwoLineMeeting.h) where that applies.
+    bool TwoLines = true;
+    // The seconds the run may take before it gives the table up (0: no
+    // limit). (The analysis's thread looks at the clock where it shows
+    // progress.)
+    double MostSeconds = 0.0;
     // The likelihood ratio's pass runs on a second thread beside the
     // others, each within half of MaxBytes (a pass that does not fit is
     // settled again alone): by default where the machine has more than one
