@@ -21,6 +21,7 @@
 #include "ProcessorCores.h"
 #include "ReusedMemory.h"
 #include "SamplePointCounter.h"
+#include "TwoLineMeeting.h"
 
 namespace {
 
@@ -131,6 +132,34 @@ BENCHMARK_CAPTURE(RareSide, Diagonal50Search, Diagonal(4, 50), true)->Unit(bench
 BENCHMARK_CAPTURE(RareSide, Diagonal50NetworkOnly, Diagonal(4, 50), false)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
+
+// Tables of two rows: the meeting of the halves of their columns alone (on
+// one thread), and the network alone, each on the state of an analysis run
+// before, every exact test; both must give the program's tallies. A 2 x 9
+// table of 1.9e12 sample points, which the network settles quickly, and
+// 2 x 10 tables of 1.1e14 and 4.6e13, which it does not end in a minute.
+const Rows kTwoRows9 = {{17, 31, 25, 23, 51, 14, 20, 10, 12}, {30, 33, 18, 21, 23, 16, 12, 10, 8}};
+const Rows kTwoRows10 = {{17, 31, 25, 23, 51, 14, 20, 10, 12, 28}, {30, 33, 18, 21, 23, 16, 12, 10, 8, 33}};
+const Rows kTwoRows10b = {{30, 10, 20, 17, 17, 8, 12, 21, 11, 30}, {18, 21, 38, 15, 26, 8, 13, 16, 35, 12}};
+void TwoLines(benchmark::State& state, const Rows& rows, bool meeting) {
+    Harness h(rows, kelvorin::bench::ExactTests(true, true));
+    h.engine.RunAnalysis();
+    kelvorin::AnalysisState& s = h.engine.State();
+    const Tallies reference(s);
+    const kelvorin::EnginePorts ports = Harness::Ports(h);
+    kelvorin::TwoLineMeetingLimits limits;
+    limits.MinSamplePoints = 0.0;
+    kelvorin::NetworkLimits network;
+    network.NearMode = network.FarTail = network.TwoLines = false;
+    const auto run = [&] {
+        return meeting ? kelvorin::RunTwoLineMeeting(s, ports, limits) : kelvorin::RunNetworkAlgorithm(s, ports, network);
+    };
+    if (RepeatAlone(state, s, run) && !reference.SameCountsAs(s)) state.SkipWithError("the tallies differ from the program's");
+}
+BENCHMARK_CAPTURE(TwoLines, Rows9Meeting, kTwoRows9, true)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(TwoLines, Rows9NetworkOnly, kTwoRows9, false)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(TwoLines, Rows10Meeting, kTwoRows10, true)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(TwoLines, Rows10bMeeting, kTwoRows10b, true)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // The count of sample points made before every analysis (it decides
 // whether the network algorithm is used, and drives the progress of an

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -357,12 +358,14 @@ bool Meeting::Prepare() {
             error = 1.01L * ((2.0L * k + 1.0L) * 0x1p-53L + (k + 4.0L) * 0x1p-64L) * magnitude[o] + 0x1p-62L * std::fabs(high_[o]);
         }
         // The lists keep each half's value rounded to double (together
-        // within 2^-53 of the magnitude); the cuts against them are formed
-        // in extended precision; the rule's own quotient is rounded. Twice
-        // all that, to be safe: the margins only send more pairs to the
-        // direct evaluation.
-        margin_[o] = limits_.MarginScale * 2.0L * (error + 0x1p-52L * magnitude[o] + 1e-12L * t * std::fabs(high_[o]) +
-                             0x1p-60L * (std::fabs(low_[o]) + std::fabs(high_[o]) + magnitude[o]));
+        // within 2^-53 of the magnitude); the edges and the cuts against
+        // them are rounded to double (each within 2^-53 of the edges and
+        // the magnitude); the rule's own quotient is rounded. Twice all
+        // that, to be safe: the margins only send more pairs to the direct
+        // evaluation.
+        margin_[o] = limits_.MarginScale * 2.0L *
+                     (error + 0x1p-52L * magnitude[o] + 1e-12L * t * std::fabs(high_[o]) +
+                      0x1p-50L * (std::fabs(low_[o]) + std::fabs(high_[o]) + magnitude[o]));
         // A statistic's rule counts a value at or below -b as equal: a
         // positive observed value so small that rounding may reach below -b
         // is left to the network, which keeps that stretch.
@@ -471,8 +474,11 @@ void Worker::Sort(Half& half, int o) {
     half.SortedWeight.resize(n);
     half.SortedPlace.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
+        // The value back from its key (the sign bit set for a positive
+        // value, every bit flipped for a negative one), the weight fetched.
+        const std::uint64_t key = keyed_[i].Key;
+        half.SortedValue[i] = std::bit_cast<double>((key >> 63) != 0 ? key ^ (std::uint64_t{1} << 63) : ~key);
         const std::uint32_t place = keyed_[i].Place;
-        half.SortedValue[i] = value[place];
         half.SortedWeight[i] = half.Weight[place];
         half.SortedPlace[i] = place;
     }
@@ -503,14 +509,17 @@ void Worker::Meet(int o, Tallies& local) {
     // other's list falls at four cuts: below low - margin (the low class),
     // up to low + margin (open), below high - margin (equal), up to
     // high + margin (open), the rest greater. Each cut only moves down.
+    // (The edges and the cuts are rounded to double: the margins allow for
+    // it.)
     const long double margin = m_.margin_[o];
-    const long double edge[4] = {m_.low_[o] - margin, m_.low_[o] + margin, m_.high_[o] - margin, m_.high_[o] + margin};
+    const double edge[4] = {static_cast<double>(m_.low_[o] - margin), static_cast<double>(m_.low_[o] + margin),
+                            static_cast<double>(m_.high_[o] - margin), static_cast<double>(m_.high_[o] + margin)};
     std::size_t cut[4] = {nb, nb, nb, nb};
     WideCount count[3] = {};
     long double mass[3] = {};
     for (std::size_t i = 0; i < na; ++i) {
-        const long double v = a[i];
-        const long double below0 = edge[0] - v, upTo1 = edge[1] - v, below2 = edge[2] - v, upTo3 = edge[3] - v;
+        const double v = a[i];
+        const double below0 = edge[0] - v, upTo1 = edge[1] - v, below2 = edge[2] - v, upTo3 = edge[3] - v;
         while (cut[0] > 0 && b[cut[0] - 1] >= below0) --cut[0];
         while (cut[1] > 0 && b[cut[1] - 1] > upTo1) --cut[1];
         while (cut[2] > 0 && b[cut[2] - 1] >= below2) --cut[2];

@@ -32,7 +32,7 @@ void ExpectSortedStably(std::vector<KeyedPlace> items) {
 
 TEST(RadixSortTest, ItSortsKeysOfEverySpanStably) {
     std::mt19937_64 random(7);
-    for (const std::size_t n : {std::size_t{0}, std::size_t{5}, std::size_t{511}, std::size_t{512}, std::size_t{40000}}) {
+    for (const std::size_t n : {std::size_t{0}, std::size_t{5}, std::size_t{511}, std::size_t{512}, std::size_t{40000}, std::size_t{150000}}) {
         for (const int bits : {0, 3, 11, 12, 33, 64}) {
             SCOPED_TRACE(testing::Message() << n << " keys of " << bits << " bits");
             const std::uint64_t base = random();
