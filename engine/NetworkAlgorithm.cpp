@@ -2725,13 +2725,15 @@ NetworkOutcome RunNetworkAlgorithm(AnalysisState& state, const EnginePorts& port
     if (limits.TwoLines) {
         // A table of two lines: on many the network is much the quicker,
         // on others it does not end. It is given the time the meeting of
-        // the halves is estimated to take, then the meeting takes the
-        // table.
+        // the halves is estimated to take, but not much more than 10 s
+        // (where it ended on such tables, it took at most 6 s), then the
+        // meeting takes the table.
         TwoLineMeetingLimits meeting;
         meeting.MaxBytes = limits.MaxBytes;
         meeting.Threads = limits.PassesBeside ? 2 : 1;
-        const double seconds = TwoLineMeetingSeconds(state, meeting);
-        if (seconds > 0.0) {
+        const double estimate = TwoLineMeetingSeconds(state, meeting);
+        if (estimate > 0.0) {
+            const double seconds = std::min(estimate, 10.0 + estimate / 8.0);
             NetworkLimits first = limits;
             first.MostSeconds = limits.MostSeconds > 0.0 ? std::min(limits.MostSeconds, seconds) : seconds;
             const NetworkOutcome outcome = Network(state, ports, first).Run();

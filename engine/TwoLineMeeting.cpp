@@ -92,6 +92,7 @@ std::vector<double> PartialTablesByTotal(const Lines& lines, const std::vector<i
 // What the meeting of the table's halves would form: the partial tables
 // over all totals that meet, and the longest list of each half.
 struct Work {
+    unsigned Threads = 1;  // as many as the memory holds the lists of, up to the limit
     double Formed = 0.0;
     double Longest[2] = {0.0, 0.0};
 };
@@ -435,7 +436,7 @@ void Worker::FormFrom(Half& half, std::size_t level, int remaining, const long d
     // The last two stages: the last takes what remains.
     if (filled_ + static_cast<std::size_t>(to - from + 1) > half.Size) throw GiveUp{};
     const int last = half.Stages[level + 1];
-    const std::size_t lastBase = m_.offset_[static_cast<std::size_t>(last)] + static_cast<std::size_t>(remaining);
+    const std::size_t lastBase = m_.offset_[static_cast<std::size_t>(last)];
     const std::uint64_t radix = half.Radix[level];
     const std::uint64_t lastIndex = index + static_cast<std::uint64_t>(remaining) * half.Radix[level + 1];
     for (int o = 0; o < kOrderings; ++o) {
@@ -443,14 +444,14 @@ void Worker::FormFrom(Half& half, std::size_t level, int remaining, const long d
         const long double* here = m_.term_[o].data() + base;
         const long double* there = m_.term_[o].data() + lastBase;
         double* out = half.Value[o].data() + filled_;
-        for (int x = from; x <= to; ++x) out[x - from] = static_cast<double>(value[o] + here[x] + there[-x]);
+        for (int x = from; x <= to; ++x) out[x - from] = static_cast<double>(value[o] + here[x] + there[remaining - x]);
     }
     const long double* here = m_.binomial_.data() + base;
     const long double* there = m_.binomial_.data() + lastBase;
     double* weights = half.Weight.data() + filled_;
     std::uint64_t* indices = half.Index.data() + filled_;
     for (int x = from; x <= to; ++x) {
-        weights[x - from] = static_cast<double>(weight * here[x] * there[-x]);
+        weights[x - from] = static_cast<double>(weight * here[x] * there[remaining - x]);
         indices[x - from] = lastIndex + static_cast<std::uint64_t>(x) * radix - static_cast<std::uint64_t>(x) * half.Radix[level + 1];
     }
     filled_ += static_cast<std::size_t>(to - from + 1);
@@ -633,41 +634,46 @@ NetworkOutcome Meeting::Run() {
     // The other thread's outcome: settled its share, or gave up.
     std::atomic<bool> helperGaveUp{false};
     std::atomic<bool> helperEnded{false};
-    std::thread helper;
-    const auto join = [&] {
-        stop_.store(true, std::memory_order_relaxed);
-        if (helper.joinable()) helper.join();
-    };
+    // However this thread leaves, the other is stopped and joined first.
+    struct Joined {
+        std::atomic<bool>& Stop;
+        std::thread Thread;
+        ~Joined() { Join(); }
+        void Join() {
+            Stop.store(true, std::memory_order_relaxed);
+            if (Thread.joinable()) Thread.join();
+        }
+    } helper{stop_, {}};
     NetworkOutcome outcome = NetworkOutcome::Completed;
     try {
         if (limits_.Threads > 1 && totals_.size() > 1) {
-            helper = std::thread([this, &helperGaveUp, &helperEnded] {
+            helper.Thread = std::thread([this, &helperGaveUp, &helperEnded] {
                 try {
                     Worker(*this, false).SettleTotals();
                 } catch (const Stopped&) {
                 } catch (...) {
-                    // (A direct evaluation's limit, or memory.)
+                    // (A direct evaluation's limit, or memory: this thread
+                    // stops too.)
                     helperGaveUp.store(true, std::memory_order_relaxed);
+                    stop_.store(true, std::memory_order_relaxed);
                 }
                 helperEnded.store(true, std::memory_order_release);
             });
         }
         Worker(*this, true).SettleTotals();
         // The other thread's last totals, the progress shown meanwhile.
-        while (helper.joinable() && !helperEnded.load(std::memory_order_acquire)) {
+        while (helper.Thread.joinable() && !helperEnded.load(std::memory_order_acquire)) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             Progress();
         }
-        join();
+        helper.Join();
         if (helperGaveUp.load()) outcome = NetworkOutcome::NeedsEnumeration;
     } catch (const BrokenOff&) {
-        join();
+        helper.Join();
         outcome = NetworkOutcome::BrokenOff;
     } catch (const GiveUp&) {
-        join();
         outcome = NetworkOutcome::NeedsEnumeration;
     } catch (const std::bad_alloc&) {
-        join();
         outcome = NetworkOutcome::NeedsEnumeration;
     }
     if (outcome == NetworkOutcome::NeedsEnumeration) return outcome;
@@ -704,12 +710,13 @@ std::optional<Work> MeetingWork(const AnalysisState& state, const TwoLineMeeting
         if (!(box < 0x1p53)) return std::nullopt;
     }
     const std::vector<double> byTotal[2] = {PartialTablesByTotal(lines, halves[0]), PartialTablesByTotal(lines, halves[1])};
-    const Work work = WorkOf(lines, byTotal);
+    Work work = WorkOf(lines, byTotal);
     if (!(work.Formed <= limits.MaxFormed) || !(std::max(work.Longest[0], work.Longest[1]) < 0x1p32)) return std::nullopt;
     // Each thread holds its lists.
-    if ((work.Longest[0] + work.Longest[1]) * kBytesPerPartial * std::max(1u, limits.Threads) >
-        static_cast<double>(limits.MaxBytes))
-        return std::nullopt;
+    const double bytes = (work.Longest[0] + work.Longest[1]) * kBytesPerPartial;
+    if (bytes > static_cast<double>(limits.MaxBytes)) return std::nullopt;
+    for (work.Threads = std::max(1u, limits.Threads); work.Threads > 1; --work.Threads)
+        if (bytes * work.Threads <= static_cast<double>(limits.MaxBytes)) break;
     return work;
 }
 
@@ -723,12 +730,15 @@ double TwoLineMeetingSeconds(const AnalysisState& state, const TwoLineMeetingLim
     const std::optional<Work> work = MeetingWork(state, limits);
     if (!work) return 0.0;
     const int orderings = 1 + (state.Options.ExaLRtest ? 1 : 0) + (state.Options.ExaCStest ? 1 : 0);
-    return std::max(0.25, work->Formed * orderings * 25e-9 / std::max(1u, limits.Threads));
+    return std::max(0.25, work->Formed * orderings * 25e-9 / work->Threads);
 }
 
 NetworkOutcome RunTwoLineMeeting(AnalysisState& state, const EnginePorts& ports, const TwoLineMeetingLimits& limits) {
-    if (!TwoLineMeetingApplies(state, limits)) return NetworkOutcome::NeedsEnumeration;
-    return Meeting(state, ports, limits).Run();
+    const std::optional<Work> work = MeetingWork(state, limits);
+    if (!work) return NetworkOutcome::NeedsEnumeration;
+    TwoLineMeetingLimits fitting = limits;
+    fitting.Threads = work->Threads;
+    return Meeting(state, ports, fitting).Run();
 }
 
 }  // namespace kelvorin

@@ -146,6 +146,26 @@ TEST_F(TwoLineMeetingTest, ItAppliesToTwoLinesWithinItsLimitsAndGivesUpPastItsDi
     EXPECT_FALSE(TwoLineMeetingApplies(s, limits));
     EXPECT_GT(TwoLineMeetingSeconds(s, Any()), 0.0);
     EXPECT_EQ(TwoLineMeetingSeconds(s, limits), 0.0);
+    // Memory for one thread's lists only: two threads asked for, one runs.
+    std::size_t least = 1;
+    while (!TwoLineMeetingApplies(s, [&] {
+        TwoLineMeetingLimits one = Any();
+        one.MaxBytes = least;
+        return one;
+    }()))
+        least *= 2;
+    for (std::size_t step = least / 4; step > 0; step /= 2) {
+        limits = Any();
+        limits.MaxBytes = least - step;
+        if (TwoLineMeetingApplies(s, limits)) least -= step;
+    }
+    limits = Any();
+    limits.MaxBytes = least;
+    limits.Threads = 2;
+    EXPECT_TRUE(TwoLineMeetingApplies(s, limits));
+    EXPECT_EQ(Meet(limits), NetworkOutcome::Completed);
+    limits.MaxBytes = least - 1;
+    EXPECT_FALSE(TwoLineMeetingApplies(s, limits));
 
     // Too many pairs near an edge: the table is given back, its tallies
     // untouched.
