@@ -147,6 +147,15 @@ TallyBand::TallyBand(TallyKind kind, double observed, double error) {
     }
 }
 
+TallyRuleEdges RuleEdges(TallyKind kind, double observed) {
+    const long double t = kind == TallyKind::Probability ? kProbabilityTolerance : kStatisticTolerance;
+    const long double b = observed;
+    TallyRuleEdges edges{b * (1.0L - t) / (1.0L + t), b * (1.0L + t) / (1.0L - t), 0};
+    if (kind == TallyKind::Probability && b == 0.0L) edges = {0x1p-1075L, 0x1p-1075L, 1};
+    if (kind == TallyKind::Statistic && b <= 0.0L) edges = {b, -b, 0};
+    return edges;
+}
+
 // --- StatisticTerms ---------------------------------------------------------
 
 void StatisticTerms::Prepare(const ContingencyTable& table, bool likelihoodRatio, bool pearson) {

@@ -121,6 +121,34 @@ private:
     double upper_[3];
 };
 
+// The tally rule's edges against an observed value b, in extended
+// precision, for sums formed elsewhere than the direct evaluation: for
+// b > 0 a value below Low = b (1 - t) / (1 + t) is less, above
+// High = b (1 + t) / (1 - t) greater, between them equal. An observed
+// probability rounded to 0: a probability that rounds to 0 too is equal
+// (the quotient is not formed), any other greater; both edges are half the
+// least double, and below them is equal (LowClass 1). An observed statistic
+// rounded to 0 or below: a value a with a + b below 0 is equal (the
+// quotient is negative), one above -b greater: the edges are b and -b (no
+// value lies below b by more than the rounding).
+struct TallyRuleEdges {
+    long double Low = 0.0L;
+    long double High = 0.0L;
+    int LowClass = 0;
+};
+TallyRuleEdges RuleEdges(TallyKind kind, double observed);
+
+// The class of a value V formed within MARGIN of the direct evaluation's,
+// against edges LOW and HIGH in the value's units (the class below LOW being
+// LOWCLASS): -1 where the margin reaches across an edge.
+inline int ClassWithinMargin(long double v, long double low, long double high, long double margin, int lowClass) {
+    if (v < low - margin) return lowClass;
+    if (v <= low + margin) return -1;
+    if (v < high - margin) return 1;
+    if (v <= high + margin) return -1;
+    return 2;
+}
+
 // Per-cell terms of the two statistics for every count a cell can take,
 // tabulated once per run: the sums over a table read them in the same order
 // and with the same values as the direct evaluation, so the statistics of

@@ -321,9 +321,8 @@ bool Meeting::Prepare() {
     }
     logFactorialN_ = std::log(state_.Factorials[n_]);
 
-    // The rule's edges: a value a is equal to b when |a - b| / (a + b) < t,
-    // so for b > 0 less up to b (1 - t) / (1 + t) and greater from
-    // b (1 + t) / (1 - t).
+    // The rule's edges (RuleEdges) in the values' units, and how far from
+    // them a value formed here may lie.
     const long double k = k_;
     for (int o = 0; o < kOrderings; ++o) {
         if (!tallied_[o]) continue;
@@ -335,24 +334,10 @@ bool Meeting::Prepare() {
         }
         magnitude_[o] = magnitude;
         const long double t = o == kProbability ? kProbabilityTolerance : kStatisticTolerance;
-        const long double b = observed_[o];
-        long double lowEdge = b * (1.0L - t) / (1.0L + t);
-        long double highEdge = b * (1.0L + t) / (1.0L - t);
-        lowClass_[o] = 0;
-        // An observed probability rounded to 0: a point whose probability
-        // rounds to 0 too is equal (the quotient is not formed), any other
-        // greater; the edge is half the least double.
-        if (o == kProbability && b == 0.0L) {
-            lowEdge = highEdge = 0x1p-1075L;
-            lowClass_[o] = 1;
-        }
-        // An observed statistic rounded to 0 or below: a value a with a + b
-        // below 0 is equal (the quotient is negative), one above -b greater,
-        // and no value lies below b by more than the rounding.
-        if (o != kProbability && b <= 0.0L) {
-            lowEdge = b;
-            highEdge = -b;
-        }
+        const TallyRuleEdges edges = RuleEdges(o == kProbability ? TallyKind::Probability : TallyKind::Statistic, observed_[o]);
+        const long double lowEdge = edges.Low;
+        const long double highEdge = edges.High;
+        lowClass_[o] = edges.LowClass;
         long double error = 0.0L;
         if (o == kProbability) {
             // The value is ln p - ln n!. The direct probability's products
@@ -529,11 +514,7 @@ void Meeting::MeetFirstPart(int o, int category, int used, long double value, lo
 }
 
 int Meeting::Classify(int o, long double v) const {
-    if (v < low_[o] - margin_[o]) return lowClass_[o];
-    if (v <= low_[o] + margin_[o]) return -1;
-    if (v < high_[o] - margin_[o]) return 1;
-    if (v <= high_[o] + margin_[o]) return -1;
-    return 2;
+    return ClassWithinMargin(v, low_[o], high_[o], margin_[o], lowClass_[o]);
 }
 
 void Meeting::EvaluateArrangements(std::size_t group, const bool (&undecided)[kOrderings]) {

@@ -310,31 +310,17 @@ bool Meeting::Prepare() {
         for (int o = 0; o < kOrderings; ++o) magnitude[o] += most[o];
     }
 
-    // The rule's edges: a value a is equal to b when |a - b| / (a + b) < t,
-    // so for b > 0 less up to b (1 - t) / (1 + t) and greater from
-    // b (1 + t) / (1 - t).
+    // The rule's edges (RuleEdges) in the values' units, and how far from
+    // them a value formed here may lie.
     const long double k = lines_.Stages;
     for (int o = 0; o < kOrderings; ++o) {
         if (!tallied_[o]) continue;
         const long double t = o == kProbability ? kProbabilityTolerance : kStatisticTolerance;
         const long double b = observed_[o];
-        long double lowEdge = b * (1.0L - t) / (1.0L + t);
-        long double highEdge = b * (1.0L + t) / (1.0L - t);
-        lowClass_[o] = 0;
-        // An observed probability rounded to 0: a table whose probability
-        // rounds to 0 too is equal (the quotient is not formed), any other
-        // greater; the edge is half the least double.
-        if (o == kProbability && b == 0.0L) {
-            lowEdge = highEdge = 0x1p-1075L;
-            lowClass_[o] = 1;
-        }
-        // An observed statistic rounded to 0 or below: a value a with a + b
-        // below 0 is equal (the quotient is negative), one above -b greater,
-        // and no value lies below b by more than the rounding.
-        if (o != kProbability && b <= 0.0L) {
-            lowEdge = b;
-            highEdge = -b;
-        }
+        const TallyRuleEdges edges = RuleEdges(o == kProbability ? TallyKind::Probability : TallyKind::Statistic, observed_[o]);
+        const long double lowEdge = edges.Low;
+        const long double highEdge = edges.High;
+        lowClass_[o] = edges.LowClass;
         long double error = 0.0L;
         if (o == kProbability) {
             // The value is ln (p C(N, first)). The direct probability's
@@ -458,11 +444,7 @@ void Worker::FormFrom(Half& half, std::size_t level, int remaining, const long d
 }
 
 int Meeting::Classify(int o, long double v) const {
-    if (v < low_[o] - margin_[o]) return lowClass_[o];
-    if (v <= low_[o] + margin_[o]) return -1;
-    if (v < high_[o] - margin_[o]) return 1;
-    if (v <= high_[o] + margin_[o]) return -1;
-    return 2;
+    return ClassWithinMargin(v, low_[o], high_[o], margin_[o], lowClass_[o]);
 }
 
 void Worker::Sort(Half& half, int o) {

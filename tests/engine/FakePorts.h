@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <map>
 #include <sstream>
 #include <string>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "AnalysisEngine.h"
+#include "SamplePointCounter.h"
 
 namespace kelvorin::fakes {
 
@@ -303,6 +305,53 @@ protected:
     AnalysisEngine engine{env.Ports()};
     TempDirectory dir;
     int traces = 0;
+};
+
+// The number of tables with the margins of T (rows of counts), as the
+// counter beforehand gives it.
+inline double SamplePoints(const std::vector<std::vector<int>>& t) {
+    std::vector<int> rows, cols(t.empty() ? 0 : t[0].size(), 0);
+    for (const auto& row : t) {
+        int total = 0;
+        for (std::size_t j = 0; j < row.size(); ++j) {
+            total += row[j];
+            cols[j] += row[j];
+        }
+        rows.push_back(total);
+    }
+    return CountTwoWaySamplePoints(rows, cols).Count;
+}
+
+// The three exact tallies (probability, likelihood ratio, Pearson) and the
+// sample points of a run.
+struct RunTallies {
+    ExactTally Of[3];
+    WideCount Points = 0;
+};
+
+// An algorithm's tallies against the enumeration's: every exact test on, no
+// section but the exact tests; the enumeration run first, the state left
+// ready for the algorithm.
+class TallyHarness : public EngineHarness {
+protected:
+    void SetUp() override {
+        Options() = NoSections();
+        Options().ExaLRtest = Options().ExaCStest = Options().CountPos = true;
+    }
+    RunTallies Current() const {
+        const AnalysisState& s = engine.State();
+        return {{s.ProbabilityTally, s.G2Tally, s.X2Tally}, s.SamplePointCount};
+    }
+    RunTallies Enumerated(const std::vector<std::vector<int>>& t) {
+        engine.State().NetworkFrom = std::numeric_limits<std::uint64_t>::max();
+        Run(t);
+        EXPECT_FALSE(engine.State().NetworkUsed);
+        return Current();
+    }
+    static void ExpectSame(const RunTallies& got, const RunTallies& enumerated) {
+        EXPECT_EQ(got.Points, enumerated.Points);
+        ExpectSameTallies(got.Of, enumerated.Of, enumerated.Points);
+    }
 };
 
 }  // namespace kelvorin::fakes

@@ -26,30 +26,12 @@ namespace {
 using reference::Table;
 using reference::Text;
 
-double Points(const Table& t) { return CountTwoWaySamplePoints(reference::RowTotals(t), reference::ColTotals(t)).Count; }
+using fakes::SamplePoints;
 
-struct Tallies {
-    ExactTally Of[3];
-    WideCount Points = 0;
-};
+using Tallies = fakes::RunTallies;
 
-class RareSideSearchTest : public fakes::EngineHarness {
+class RareSideSearchTest : public fakes::TallyHarness {
 protected:
-    void SetUp() override {
-        Options() = fakes::NoSections();
-        Options().ExaLRtest = Options().ExaCStest = Options().CountPos = true;
-    }
-    Tallies Current() const {
-        const AnalysisState& s = engine.State();
-        return {{s.ProbabilityTally, s.G2Tally, s.X2Tally}, s.SamplePointCount};
-    }
-    // The enumeration's tallies, the state left ready for the search.
-    Tallies Enumerated(const Table& t) {
-        engine.State().NetworkFrom = std::numeric_limits<std::uint64_t>::max();
-        Run(t);
-        EXPECT_FALSE(engine.State().NetworkUsed);
-        return Current();
-    }
     // Any table qualifies; the search gives up past maxSteps.
     NetworkOutcome Search(std::uint64_t maxSteps) {
         NearModeLimits limits;
@@ -81,7 +63,7 @@ protected:
         int found = 0;
         for (int k = 0; k < tries && found < wanted; ++k) {
             const Table t = make(random);
-            if (t.empty() || Points(t) < least || Points(t) > most) continue;
+            if (t.empty() || SamplePoints(t) < least || SamplePoints(t) > most) continue;
             ++found;
             SCOPED_TRACE(Text(t));
             check(Enumerated(t));
@@ -96,10 +78,6 @@ protected:
         s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
         EXPECT_EQ(RunNetworkAlgorithm(s, env.Ports(), limits), NetworkOutcome::Completed);
         return Current();
-    }
-    void ExpectSame(const Tallies& got, const Tallies& enumerated) {
-        EXPECT_EQ(got.Points, enumerated.Points);
-        fakes::ExpectSameTallies(got.Of, enumerated.Of, enumerated.Points);
     }
 };
 
@@ -257,7 +235,7 @@ TEST_F(RareSideSearchTest, TablesEqualToTheirExpectedCountsAreSearchedWithStatis
     s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
     ASSERT_EQ(RunNearModeSearch(s, env.Ports()), NetworkOutcome::Completed);
     const Tallies searched = Current();
-    EXPECT_EQ(static_cast<double>(searched.Points), Points(even));
+    EXPECT_EQ(static_cast<double>(searched.Points), SamplePoints(even));
     for (const ExactTally& statistic : {searched.Of[1], searched.Of[2]}) {
         EXPECT_EQ(statistic.EqualCount, 1);
         EXPECT_EQ(statistic.LessCount, 0);
@@ -307,7 +285,7 @@ TEST_F(RareSideSearchTest, ItGivesUpPastItsStepsAndStopsAtABreakOff) {
         ASSERT_EQ(env.status.texts.size(), static_cast<std::size_t>(at));
         EXPECT_EQ(env.status.texts.front(), "0 of 0  Click to break");
         if (at == 2) {
-            EXPECT_EQ(env.status.texts.back(), "0 of " + std::to_string(static_cast<std::uint64_t>(Points(near))) +
+            EXPECT_EQ(env.status.texts.back(), "0 of " + std::to_string(static_cast<std::uint64_t>(SamplePoints(near))) +
                                                    "  Click to break");
         }
     }

@@ -24,30 +24,10 @@ namespace {
 using reference::Table;
 using reference::Text;
 
-double Points(const Table& t) { return CountTwoWaySamplePoints(reference::RowTotals(t), reference::ColTotals(t)).Count; }
+using fakes::SamplePoints;
 
-struct Tallies {
-    ExactTally Of[3];
-    WideCount Points = 0;
-};
-
-class TwoLineMeetingTest : public fakes::EngineHarness {
+class TwoLineMeetingTest : public fakes::TallyHarness {
 protected:
-    void SetUp() override {
-        Options() = fakes::NoSections();
-        Options().ExaLRtest = Options().ExaCStest = Options().CountPos = true;
-    }
-    Tallies Current() const {
-        const AnalysisState& s = engine.State();
-        return {{s.ProbabilityTally, s.G2Tally, s.X2Tally}, s.SamplePointCount};
-    }
-    // The enumeration's tallies, the state left ready for the meeting.
-    Tallies Enumerated(const Table& t) {
-        engine.State().NetworkFrom = std::numeric_limits<std::uint64_t>::max();
-        Run(t);
-        EXPECT_FALSE(engine.State().NetworkUsed);
-        return Current();
-    }
     static TwoLineMeetingLimits Any() {
         TwoLineMeetingLimits limits;
         limits.MinSamplePoints = 0.0;
@@ -58,10 +38,6 @@ protected:
         s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
         s.SamplePointCount = 0;
         return RunTwoLineMeeting(s, env.Ports(), limits);
-    }
-    void ExpectSame(const Tallies& got, const Tallies& enumerated) {
-        EXPECT_EQ(got.Points, enumerated.Points);
-        fakes::ExpectSameTallies(got.Of, enumerated.Of, enumerated.Points);
     }
 };
 
@@ -92,11 +68,11 @@ TEST_F(TwoLineMeetingTest, ItGivesTheEnumerationsTalliesOnTwoRowsAndTwoColumns) 
     for (int draw = 0; draw < 400 && met < 24; ++draw) {
         const int k = 3 + static_cast<int>(random() % 5);
         const Table t = TwoLines(random, k, 4 + static_cast<int>(random() % 8), draw % 3 == 0, draw % 2 == 1);
-        const double points = Points(t);
+        const double points = SamplePoints(t);
         if (points < 200 || points > 3e5) continue;
         ++met;
         SCOPED_TRACE(Text(t));
-        const Tallies enumerated = Enumerated(t);
+        const fakes::RunTallies enumerated = Enumerated(t);
         TwoLineMeetingLimits limits = Any();
         for (const unsigned threads : {1u, 2u}) {
             limits.Threads = threads;
@@ -121,7 +97,7 @@ TEST_F(TwoLineMeetingTest, PairsNearAnEdgeAreEvaluatedAsTheEnumerationDoes) {
     };
     for (const Table& t : tables) {
         SCOPED_TRACE(Text(t));
-        const Tallies enumerated = Enumerated(t);
+        const fakes::RunTallies enumerated = Enumerated(t);
         TwoLineMeetingLimits limits = Any();
         limits.MarginScale = 1e9L;
         limits.Threads = 2;
@@ -136,7 +112,7 @@ TEST_F(TwoLineMeetingTest, ItAppliesToTwoLinesWithinItsLimitsAndGivesUpPastItsDi
     Enumerated(t);
     EXPECT_TRUE(TwoLineMeetingApplies(s, Any()));
     TwoLineMeetingLimits limits = Any();
-    limits.MinSamplePoints = Points(t) + 1;
+    limits.MinSamplePoints = SamplePoints(t) + 1;
     EXPECT_FALSE(TwoLineMeetingApplies(s, limits));
     limits = Any();
     limits.MaxFormed = 10;  // (the halves form some hundreds)
@@ -189,7 +165,7 @@ TEST_F(TwoLineMeetingTest, ItAppliesToTwoLinesWithinItsLimitsAndGivesUpPastItsDi
 TEST_F(TwoLineMeetingTest, ABreakOffKeepsTheTotalsSettled) {
     // Some 70 totals, each shown as it is settled.
     const Table t{{9, 12, 7, 11, 8, 10, 6}, {10, 8, 12, 9, 11, 7, 12}};
-    const Tallies enumerated = Enumerated(t);
+    const fakes::RunTallies enumerated = Enumerated(t);
     AnalysisState& s = engine.State();
     for (const unsigned threads : {1u, 2u}) {
         SCOPED_TRACE(threads);
@@ -205,7 +181,7 @@ TEST_F(TwoLineMeetingTest, ABreakOffKeepsTheTotalsSettled) {
         s.Abandoned = false;
         // Whole totals only: every ordering accounts for the same points,
         // fewer than all.
-        const Tallies got = Current();
+        const fakes::RunTallies got = Current();
         EXPECT_GT(got.Points, 0u);
         EXPECT_LT(got.Points, enumerated.Points);
         for (const ExactTally& tally : got.Of)
@@ -221,7 +197,7 @@ TEST_F(TwoLineMeetingTest, TheNetworkGivesUpPastItsTimeAndTheMeetingSettlesTheTa
     s.NetworkFrom = 0;
     Run(t);
     ASSERT_TRUE(s.NetworkUsed);
-    const Tallies network = Current();
+    const fakes::RunTallies network = Current();
     NetworkLimits limits;
     limits.NearMode = limits.FarTail = limits.TwoLines = false;
     limits.MostSeconds = 1e-9;
