@@ -24,8 +24,9 @@ namespace {
 enum Ordering { kProbability, kLikelihoodRatio, kPearson, kOrderings };
 
 struct BrokenOff {};
-// Too many pairs lie within rounding of an edge to be evaluated one by one,
-// or the observed statistic is so near 0 that the rule's sign rule matters.
+// Too many pairs lie within rounding of an edge to be evaluated one by one
+// (or a list came out longer or shorter than its count, which would be a
+// fault).
 struct GiveUp {};
 
 // The table as two lines over its stages: the columns of a two-row table,
