@@ -98,13 +98,16 @@ struct Work {
     double Longest[2] = {0.0, 0.0};
 };
 
-// Per partial table of a list: each tallied ordering's value and its weight
-// (the product of its stages' binomial coefficients, at most 2^N) as
-// doubles, its place in the half's box; while a list is met, its sort key
-// and place, and its value and weight in sorted order, and running sums of
-// the other list's weights.
-constexpr double kBytesPerPartial = 4 * sizeof(double) + sizeof(std::uint64_t) + 2 * sizeof(KeyedPlace) +
-                                    2 * sizeof(double) + sizeof(std::uint32_t) + sizeof(long double);
+// The bytes a thread holds for lists of LONGEST partial tables at most:
+// per partial table, each tallied ordering's value and its weight (the
+// product of its stages' binomial coefficients, at most 2^N) as doubles,
+// its sort key and place, its weight in sorted order; for the longer list, the sort's scratch and the running
+// sums of its weights.
+double ListBytes(const double (&longest)[2], int orderings) {
+    const double perPartial = (orderings + 2.0) * sizeof(double) + sizeof(KeyedPlace);
+    return (longest[0] + longest[1]) * perPartial +
+           std::max(longest[0], longest[1]) * static_cast<double>(sizeof(KeyedPlace) + sizeof(long double));
+}
 
 Work WorkOf(const Lines& lines, const std::vector<double> (&byTotal)[2]) {
     Work work;
@@ -125,18 +128,21 @@ Work WorkOf(const Lines& lines, const std::vector<double> (&byTotal)[2]) {
 struct Half {
     std::vector<int> Stages;
     std::vector<int> Room;             // per level, the totals of the stages from it on
-    std::vector<std::uint64_t> Radix;  // per level, its place value in the half's box
+    // Per level l and total r (at [l (Room[0] + 1) + r]): the partial tables
+    // of the stages from l on with total r, as the lists are formed (the
+    // first stage's count slowest), so a place in a list gives its counts.
+    std::vector<std::uint64_t> Completions;
+    int Total = 0;  // of the current list
     std::size_t Size = 0;
     std::vector<double> Value[kOrderings];
     std::vector<double> Weight;
-    std::vector<std::uint64_t> Index;
     double Least[kOrderings] = {};
     double Most[kOrderings] = {};
     long double WeightSum = 0.0L;
-    // The list sorted by one ordering's value.
-    std::vector<double> SortedValue;
+    // The list sorted by one ordering's value: the values' order keys
+    // with their places, and the weights in that order.
+    std::vector<KeyedPlace> Sorted;
     std::vector<double> SortedWeight;
-    std::vector<std::uint32_t> SortedPlace;
 };
 
 // What the pairs of one total (or of all totals settled) came to.
@@ -215,7 +221,7 @@ public:
         for (int h = 0; h < 2; ++h) {
             halves_[h].Stages = m.halves_[h].Stages;
             halves_[h].Room = m.halves_[h].Room;
-            halves_[h].Radix = m.halves_[h].Radix;
+            halves_[h].Completions = m.halves_[h].Completions;
         }
     }
     // Settles totals no thread has taken until none is left.
@@ -224,11 +230,13 @@ public:
 private:
     void Form(Half& half, int total, std::size_t size);
     void FormFrom(Half& half, std::size_t level, int remaining, const long double (&value)[kOrderings],
-                  long double weight, std::uint64_t index);
+                  long double weight);
     void Meet(int o, Tallies& local);
     void Sort(Half& half, int o);
-    void EvaluatePair(int o, std::uint64_t first, std::uint64_t rest, Tallies& local);
-    void Place(const Half& half, std::uint64_t index);
+    void EvaluatePair(int o, std::uint32_t first, std::uint32_t rest, Tallies& local);
+    // Puts the counts of the partial table at PLACE of the half's list into
+    // the table evaluated directly.
+    void Place(const Half& half, std::uint32_t place);
     // Now and then within a long list: the progress (main thread), or
     // whether to stop (the other).
     void Checkpoint();
@@ -237,7 +245,6 @@ private:
     bool main_;
     ContingencyTable table_;  // the pairs evaluated directly
     Half halves_[2];
-    std::vector<KeyedPlace> keyed_;
     std::vector<KeyedPlace> scratch_;
     std::vector<long double> prefix_;
     std::size_t filled_ = 0;  // the partial tables formed of the list
@@ -249,11 +256,18 @@ struct Stopped {};
 void Meeting::SetUpHalf(Half& half, const std::vector<int>& stages) {
     half.Stages = stages;
     half.Room.assign(stages.size() + 1, 0);
-    half.Radix.assign(stages.size(), 1);
     for (std::size_t l = stages.size(); l-- > 0;)
         half.Room[l] = half.Room[l + 1] + lines_.Total[static_cast<std::size_t>(stages[l])];
-    for (std::size_t l = 1; l < stages.size(); ++l)
-        half.Radix[l] = half.Radix[l - 1] * static_cast<std::uint64_t>(lines_.Total[static_cast<std::size_t>(stages[l - 1])] + 1);
+    const auto width = static_cast<std::size_t>(half.Room[0]) + 1;
+    half.Completions.assign((stages.size() + 1) * width, 0);
+    half.Completions[stages.size() * width] = 1;
+    for (std::size_t l = stages.size(); l-- > 0;) {
+        const int c = lines_.Total[static_cast<std::size_t>(stages[l])];
+        for (int r = 0; r <= half.Room[l]; ++r)
+            for (int x = 0; x <= std::min(c, r); ++x)
+                half.Completions[l * width + static_cast<std::size_t>(r)] +=
+                    half.Completions[(l + 1) * width + static_cast<std::size_t>(r - x)];
+    }
 }
 
 bool Meeting::Prepare() {
@@ -376,13 +390,13 @@ void Worker::Form(Half& half, int total, std::size_t size) {
         half.Least[o] = std::numeric_limits<double>::infinity();
         half.Most[o] = -std::numeric_limits<double>::infinity();
     }
+    half.Total = total;
     half.Weight.resize(size);
-    half.Index.resize(size);
     half.WeightSum = 0.0L;
     filled_ = 0;
     if (size == 0) return;
     const long double none[kOrderings] = {};
-    FormFrom(half, 0, total, none, 1.0L, 0);
+    FormFrom(half, 0, total, none, 1.0L);
     if (filled_ != size) throw GiveUp{};  // (the count by total and the forming agree)
     for (double w : half.Weight) half.WeightSum += w;
     for (int o = 0; o < kOrderings; ++o) {
@@ -395,7 +409,7 @@ void Worker::Form(Half& half, int total, std::size_t size) {
 }
 
 void Worker::FormFrom(Half& half, std::size_t level, int remaining, const long double (&value)[kOrderings],
-                       long double weight, std::uint64_t index) {
+                       long double weight) {
     const int j = half.Stages[level];
     const int c = m_.lines_.Total[static_cast<std::size_t>(j)];
     const std::size_t base = m_.offset_[static_cast<std::size_t>(j)];
@@ -404,8 +418,7 @@ void Worker::FormFrom(Half& half, std::size_t level, int remaining, const long d
         const std::size_t at = base + static_cast<std::size_t>(remaining);
         for (int o = 0; o < kOrderings; ++o)
             if (m_.tallied_[o]) half.Value[o][filled_] = static_cast<double>(value[o] + m_.term_[o][at]);
-        half.Weight[filled_] = static_cast<double>(weight * m_.binomial_[at]);
-        half.Index[filled_++] = index + static_cast<std::uint64_t>(remaining) * half.Radix[level];
+        half.Weight[filled_++] = static_cast<double>(weight * m_.binomial_[at]);
         return;
     }
     const int from = std::max(0, remaining - half.Room[level + 1]);
@@ -415,8 +428,7 @@ void Worker::FormFrom(Half& half, std::size_t level, int remaining, const long d
             const std::size_t at = base + static_cast<std::size_t>(x);
             long double v[kOrderings];
             for (int o = 0; o < kOrderings; ++o) v[o] = m_.tallied_[o] ? value[o] + m_.term_[o][at] : 0.0L;
-            FormFrom(half, level + 1, remaining - x, v, weight * m_.binomial_[at],
-                     index + static_cast<std::uint64_t>(x) * half.Radix[level]);
+            FormFrom(half, level + 1, remaining - x, v, weight * m_.binomial_[at]);
         }
         return;
     }
@@ -424,8 +436,6 @@ void Worker::FormFrom(Half& half, std::size_t level, int remaining, const long d
     if (filled_ + static_cast<std::size_t>(to - from + 1) > half.Size) throw GiveUp{};
     const int last = half.Stages[level + 1];
     const std::size_t lastBase = m_.offset_[static_cast<std::size_t>(last)];
-    const std::uint64_t radix = half.Radix[level];
-    const std::uint64_t lastIndex = index + static_cast<std::uint64_t>(remaining) * half.Radix[level + 1];
     for (int o = 0; o < kOrderings; ++o) {
         if (!m_.tallied_[o]) continue;
         const long double* here = m_.term_[o].data() + base;
@@ -436,11 +446,7 @@ void Worker::FormFrom(Half& half, std::size_t level, int remaining, const long d
     const long double* here = m_.binomial_.data() + base;
     const long double* there = m_.binomial_.data() + lastBase;
     double* weights = half.Weight.data() + filled_;
-    std::uint64_t* indices = half.Index.data() + filled_;
-    for (int x = from; x <= to; ++x) {
-        weights[x - from] = static_cast<double>(weight * here[x] * there[remaining - x]);
-        indices[x - from] = lastIndex + static_cast<std::uint64_t>(x) * radix - static_cast<std::uint64_t>(x) * half.Radix[level + 1];
-    }
+    for (int x = from; x <= to; ++x) weights[x - from] = static_cast<double>(weight * here[x] * there[remaining - x]);
     filled_ += static_cast<std::size_t>(to - from + 1);
 }
 
@@ -450,22 +456,19 @@ int Meeting::Classify(int o, long double v) const {
 
 void Worker::Sort(Half& half, int o) {
     const std::size_t n = half.Size;
-    keyed_.resize(n);
+    half.Sorted.resize(n);
     const std::vector<double>& value = half.Value[o];
-    for (std::size_t i = 0; i < n; ++i) keyed_[i] = KeyedPlace{TallyBand::OrderKey(value[i]), static_cast<std::uint32_t>(i)};
-    SortByKey(keyed_, scratch_);
-    half.SortedValue.resize(n);
+    for (std::size_t i = 0; i < n; ++i)
+        half.Sorted[i] = KeyedPlace{TallyBand::OrderKey(value[i]), static_cast<std::uint32_t>(i)};
+    SortByKey(half.Sorted, scratch_);
     half.SortedWeight.resize(n);
-    half.SortedPlace.resize(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        // The value back from its key (the sign bit set for a positive
-        // value, every bit flipped for a negative one), the weight fetched.
-        const std::uint64_t key = keyed_[i].Key;
-        half.SortedValue[i] = std::bit_cast<double>((key >> 63) != 0 ? key ^ (std::uint64_t{1} << 63) : ~key);
-        const std::uint32_t place = keyed_[i].Place;
-        half.SortedWeight[i] = half.Weight[place];
-        half.SortedPlace[i] = place;
-    }
+    for (std::size_t i = 0; i < n; ++i) half.SortedWeight[i] = half.Weight[half.Sorted[i].Place];
+}
+
+// The double whose TallyBand::OrderKey KEY is: the sign bit set for a
+// positive value, every bit flipped for a negative one.
+double ValueOf(std::uint64_t key) {
+    return std::bit_cast<double>((key >> 63) != 0 ? key ^ (std::uint64_t{1} << 63) : ~key);
 }
 
 // Settles every pair of the current total's lists in ordering O.
@@ -484,8 +487,8 @@ void Worker::Meet(int o, Tallies& local) {
     }
     Sort(first, o);
     Sort(rest, o);
-    const double* a = first.SortedValue.data();
-    const double* b = rest.SortedValue.data();
+    const KeyedPlace* a = first.Sorted.data();
+    const KeyedPlace* b = rest.Sorted.data();
     prefix_.resize(nb + 1);
     prefix_[0] = 0.0L;
     for (std::size_t i = 0; i < nb; ++i) prefix_[i + 1] = prefix_[i] + rest.SortedWeight[i];
@@ -502,12 +505,16 @@ void Worker::Meet(int o, Tallies& local) {
     WideCount count[3] = {};
     long double mass[3] = {};
     for (std::size_t i = 0; i < na; ++i) {
-        const double v = a[i];
-        const double below0 = edge[0] - v, upTo1 = edge[1] - v, below2 = edge[2] - v, upTo3 = edge[3] - v;
-        while (cut[0] > 0 && b[cut[0] - 1] >= below0) --cut[0];
-        while (cut[1] > 0 && b[cut[1] - 1] > upTo1) --cut[1];
-        while (cut[2] > 0 && b[cut[2] - 1] >= below2) --cut[2];
-        while (cut[3] > 0 && b[cut[3] - 1] > upTo3) --cut[3];
+        const double v = ValueOf(a[i].Key);
+        // (Compared by their order keys, as the doubles compare but for
+        // -0, which sorts below +0: a value equal to a cut may then fall on
+        // its other side, which the margins, twice the error, allow.)
+        const std::uint64_t below0 = TallyBand::OrderKey(edge[0] - v), upTo1 = TallyBand::OrderKey(edge[1] - v),
+                            below2 = TallyBand::OrderKey(edge[2] - v), upTo3 = TallyBand::OrderKey(edge[3] - v);
+        while (cut[0] > 0 && b[cut[0] - 1].Key >= below0) --cut[0];
+        while (cut[1] > 0 && b[cut[1] - 1].Key > upTo1) --cut[1];
+        while (cut[2] > 0 && b[cut[2] - 1].Key >= below2) --cut[2];
+        while (cut[3] > 0 && b[cut[3] - 1].Key > upTo3) --cut[3];
         const std::size_t i1 = cut[0], i2 = cut[1], i3 = std::max(cut[1], cut[2]), i4 = cut[3];
         const long double w = first.SortedWeight[i];
         count[m_.lowClass_[o]] += i1;
@@ -516,8 +523,8 @@ void Worker::Meet(int o, Tallies& local) {
         mass[m_.lowClass_[o]] += w * prefix_[i1];
         mass[1] += w * (prefix_[i3] - prefix_[i2]);
         mass[2] += w * (prefix_[nb] - prefix_[i4]);
-        for (std::size_t l = i1; l < i2; ++l) EvaluatePair(o, first.Index[first.SortedPlace[i]], rest.Index[rest.SortedPlace[l]], local);
-        for (std::size_t l = i3; l < i4; ++l) EvaluatePair(o, first.Index[first.SortedPlace[i]], rest.Index[rest.SortedPlace[l]], local);
+        for (std::size_t l = i1; l < i2; ++l) EvaluatePair(o, a[i].Place, b[l].Place, local);
+        for (std::size_t l = i3; l < i4; ++l) EvaluatePair(o, a[i].Place, b[l].Place, local);
         if ((i & 0x3FFFF) == 0x3FFFF) Checkpoint();
     }
     for (int c = 0; c < 3; ++c) {
@@ -526,11 +533,22 @@ void Worker::Meet(int o, Tallies& local) {
     }
 }
 
-void Worker::Place(const Half& half, std::uint64_t index) {
+void Worker::Place(const Half& half, std::uint32_t place) {
+    const auto width = static_cast<std::size_t>(half.Room[0]) + 1;
+    std::uint64_t left = place;
+    int remaining = half.Total;
     for (std::size_t l = 0; l < half.Stages.size(); ++l) {
         const int j = half.Stages[l];
         const int c = m_.lines_.Total[static_cast<std::size_t>(j)];
-        const auto x = static_cast<int>(index / half.Radix[l] % static_cast<std::uint64_t>(c + 1));
+        // The counts come in increasing order at each stage, each followed
+        // by all completions of what remains.
+        int x = std::max(0, remaining - half.Room[l + 1]);
+        for (;; ++x) {
+            const std::uint64_t after = half.Completions[(l + 1) * width + static_cast<std::size_t>(remaining - x)];
+            if (left < after || x == std::min(c, remaining)) break;
+            left -= after;
+        }
+        remaining -= x;
         if (m_.lines_.Transposed) {
             table_.At(j + 1, 1) = static_cast<std::int16_t>(x);
             table_.At(j + 1, 2) = static_cast<std::int16_t>(c - x);
@@ -543,7 +561,7 @@ void Worker::Place(const Half& half, std::uint64_t index) {
 
 // A pair within rounding of an edge: its table evaluated and classed as the
 // enumeration does.
-void Worker::EvaluatePair(int o, std::uint64_t first, std::uint64_t rest, Tallies& local) {
+void Worker::EvaluatePair(int o, std::uint32_t first, std::uint32_t rest, Tallies& local) {
     // Past the limit (shared by the threads), nothing is left.
     if (m_.directLeft_.fetch_sub(1, std::memory_order_relaxed) == 0) {
         m_.directLeft_.store(0, std::memory_order_relaxed);
@@ -676,6 +694,10 @@ NetworkOutcome Meeting::Run() {
 
 namespace {
 
+int TalliedOrderings(const AnalysisState& state) {
+    return 1 + (state.Options.ExaLRtest ? 1 : 0) + (state.Options.ExaCStest ? 1 : 0);
+}
+
 // The work of meeting the table's halves, or nothing where the meeting
 // does not apply.
 std::optional<Work> MeetingWork(const AnalysisState& state, const TwoLineMeetingLimits& limits) {
@@ -685,8 +707,7 @@ std::optional<Work> MeetingWork(const AnalysisState& state, const TwoLineMeeting
     const Lines lines = LinesOf(t);
     std::vector<int> halves[2];
     SplitStages(lines, halves[0], halves[1]);
-    // Places in a half's box are kept in 64 bits, and the counts by total
-    // (as doubles) are exact.
+    // The counts by total (as doubles) are exact.
     for (const std::vector<int>& half : halves) {
         double box = 1.0;
         for (int j : half) box *= lines.Total[static_cast<std::size_t>(j)] + 1.0;
@@ -696,7 +717,7 @@ std::optional<Work> MeetingWork(const AnalysisState& state, const TwoLineMeeting
     Work work = WorkOf(lines, byTotal);
     if (!(work.Formed <= limits.MaxFormed) || !(std::max(work.Longest[0], work.Longest[1]) < 0x1p32)) return std::nullopt;
     // Each thread holds its lists.
-    const double bytes = (work.Longest[0] + work.Longest[1]) * kBytesPerPartial;
+    const double bytes = ListBytes(work.Longest, TalliedOrderings(state));
     if (bytes > static_cast<double>(limits.MaxBytes)) return std::nullopt;
     for (work.Threads = std::max(1u, limits.Threads); work.Threads > 1; --work.Threads)
         if (bytes * work.Threads <= static_cast<double>(limits.MaxBytes)) break;
@@ -712,8 +733,7 @@ bool TwoLineMeetingApplies(const AnalysisState& state, const TwoLineMeetingLimit
 double TwoLineMeetingSeconds(const AnalysisState& state, const TwoLineMeetingLimits& limits) {
     const std::optional<Work> work = MeetingWork(state, limits);
     if (!work) return 0.0;
-    const int orderings = 1 + (state.Options.ExaLRtest ? 1 : 0) + (state.Options.ExaCStest ? 1 : 0);
-    return std::max(0.25, work->Formed * orderings * 25e-9 / work->Threads);
+    return std::max(0.25, work->Formed * TalliedOrderings(state) * 25e-9 / work->Threads);
 }
 
 NetworkOutcome RunTwoLineMeeting(AnalysisState& state, const EnginePorts& ports, const TwoLineMeetingLimits& limits) {

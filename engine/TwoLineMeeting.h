@@ -40,7 +40,8 @@ struct TwoLineMeetingLimits {
     // beforehand, or its bound), below which the network is quick.
     double MinSamplePoints = 1e9;
     // The partial tables formed, over all totals, at most (each takes about
-    // 0.1 us a tallied ordering), and the bytes of the longest lists.
+    // 25 ns a tallied ordering), and the bytes of a thread's longest lists
+    // (about 40 bytes a partial table, and 8 more an ordering).
     double MaxFormed = 4e9;
     std::size_t MaxBytes = kDefaultNetworkMemory;
     // The pairs within rounding of an edge that may be evaluated one by
