@@ -101,8 +101,8 @@ struct Work {
 // The bytes a thread holds for lists of LONGEST partial tables at most:
 // per partial table, each tallied ordering's value and its weight (the
 // product of its stages' binomial coefficients, at most 2^N) as doubles,
-// its sort key and place, its weight in sorted order; for the longer list, the sort's scratch and the running
-// sums of its weights.
+// its sort key and place, its weight in sorted order; for the longer list,
+// the sort's scratch and the running sums of its weights.
 double ListBytes(const double (&longest)[2], int orderings) {
     const double perPartial = (orderings + 2.0) * sizeof(double) + sizeof(KeyedPlace);
     return (longest[0] + longest[1]) * perPartial +
