@@ -107,6 +107,10 @@ public:
         const std::uint64_t negative = static_cast<std::uint64_t>(static_cast<std::int64_t>(bits) >> 63);
         return bits ^ (negative | (std::uint64_t{1} << 63));
     }
+    // The double whose OrderKey KEY is.
+    static double FromOrderKey(std::uint64_t key) {
+        return std::bit_cast<double>((key >> 63) != 0 ? key ^ (std::uint64_t{1} << 63) : ~key);
+    }
 
 private:
     static constexpr int kClassAbove[6] = {-1, 0, -1, 1, -1, 2};

@@ -10,6 +10,7 @@
 #include "ExactEnumeration.h"
 #include "Galloping.h"
 #include "OneWay.h"
+#include "RadixSort.h"
 #include "Ports.h"
 
 namespace kelvorin {
@@ -204,7 +205,8 @@ long double Meeting::Term(int o, int i, int x) const {
 double Meeting::ChooseSplit() {
     // Memory: per listed point a value, a rank and a running sum; per list
     // its offset, scale and one more running sum; while a list is formed,
-    // its points (a value and a rank, padded to two values) and weights.
+    // its points (a sort key and a rank, padded to two values), the sort's
+    // scratch of as many, and the weights.
     // Work: per point of the first part four searches of a list, per
     // listed point its share of a sort.
     double best = std::numeric_limits<double>::infinity();
@@ -216,7 +218,7 @@ double Meeting::ChooseSplit() {
         if (listed == std::numeric_limits<std::uint64_t>::max() || first == std::numeric_limits<std::uint64_t>::max())
             continue;
         const double bytes = static_cast<double>(listed) * (2 * sizeof(double) + sizeof(std::uint32_t)) +
-                             static_cast<double>(longest) * (2 * sizeof(double) + sizeof(long double)) +
+                             static_cast<double>(longest) * (2 * sizeof(KeyedPlace) + sizeof(long double)) +
                              static_cast<double>(n_ + 1) * (2 * sizeof(double) + sizeof(long double));
         if (bytes > static_cast<double>(limits_.MaxBytes) || longest >= (std::uint64_t{1} << 32)) continue;
         const double depth = std::log2(static_cast<double>(longest) + 2.0);
@@ -380,14 +382,10 @@ void Meeting::ListRest(int o) {
     listRank_.resize(listed);
     listPrefix_.resize(listed + static_cast<std::size_t>(n_ + 1));
     listScale_.assign(static_cast<std::size_t>(n_ + 1), 0.0L);
-    // A list's points in the order formed (their ranks), sorted by value in
-    // place: the sort moves the values with their ranks, not indices into
-    // them.
-    struct Point {
-        double Value;
-        std::uint32_t Rank;
-    };
-    std::vector<Point> points;
+    // A list's points in the order formed (their ranks), sorted by the
+    // order keys of their values.
+    std::vector<KeyedPlace> points;
+    std::vector<KeyedPlace> scratch;
     std::vector<long double> weight;
     points.reserve(Compositions(n_, rest));
     weight.reserve(Compositions(n_, rest));
@@ -406,7 +404,7 @@ void Meeting::ListRest(int o) {
                 v += Term(o, h_ + j, x[static_cast<std::size_t>(j)]);
                 w *= weight_[static_cast<std::size_t>((h_ + j) * (n_ + 1) + x[static_cast<std::size_t>(j)])];
             }
-            points.push_back({static_cast<double>(v), static_cast<std::uint32_t>(points.size())});
+            points.push_back({TallyBand::OrderKey(static_cast<double>(v)), static_cast<std::uint32_t>(points.size())});
             weight.push_back(w);
             // The next composition: raise the rightmost count before the last
             // that can be raised, zero those after it.
@@ -425,20 +423,17 @@ void Meeting::ListRest(int o) {
             Tick(0);
         }
         const std::size_t from = offset_[static_cast<std::size_t>(s)];
-        // (The sort of a long list takes seconds: the progress goes on.)
-        std::sort(points.begin(), points.end(), [this](const Point& a, const Point& b) {
-            Tick(0);
-            return a.Value < b.Value;
-        });
+        SortByKey(points, scratch);
+        Tick(0);
         long double scale = 0.0L;
         for (const long double w : weight) scale = std::max(scale, w);
         listScale_[static_cast<std::size_t>(s)] = scale;
         double* prefix = listPrefix_.data() + from + static_cast<std::size_t>(s);
         prefix[0] = 0.0;
         for (std::size_t i = 0; i < points.size(); ++i) {
-            listValue_[from + i] = points[i].Value;
-            listRank_[from + i] = points[i].Rank;
-            prefix[i + 1] = prefix[i] + (scale > 0.0L ? static_cast<double>(weight[points[i].Rank] / scale) : 0.0);
+            listValue_[from + i] = TallyBand::FromOrderKey(points[i].Key);
+            listRank_[from + i] = points[i].Place;
+            prefix[i + 1] = prefix[i] + (scale > 0.0L ? static_cast<double>(weight[points[i].Place] / scale) : 0.0);
         }
     }
 }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <bit>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -465,12 +464,6 @@ void Worker::Sort(Half& half, int o) {
     for (std::size_t i = 0; i < n; ++i) half.SortedWeight[i] = half.Weight[half.Sorted[i].Place];
 }
 
-// The double whose TallyBand::OrderKey KEY is: the sign bit set for a
-// positive value, every bit flipped for a negative one.
-double ValueOf(std::uint64_t key) {
-    return std::bit_cast<double>((key >> 63) != 0 ? key ^ (std::uint64_t{1} << 63) : ~key);
-}
-
 // Settles every pair of the current total's lists in ordering O.
 void Worker::Meet(int o, Tallies& local) {
     Half& first = halves_[0];
@@ -505,7 +498,7 @@ void Worker::Meet(int o, Tallies& local) {
     WideCount count[3] = {};
     long double mass[3] = {};
     for (std::size_t i = 0; i < na; ++i) {
-        const double v = ValueOf(a[i].Key);
+        const double v = TallyBand::FromOrderKey(a[i].Key);
         // (Compared by their order keys, as the doubles compare but for
         // -0, which sorts below +0: a value equal to a cut may then fall on
         // its other side, which the margins, twice the error, allow.)
