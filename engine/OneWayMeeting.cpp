@@ -337,8 +337,6 @@ bool Meeting::Prepare() {
         magnitude_[o] = magnitude;
         const long double t = o == kProbability ? kProbabilityTolerance : kStatisticTolerance;
         const TallyRuleEdges edges = RuleEdges(o == kProbability ? TallyKind::Probability : TallyKind::Statistic, observed_[o]);
-        const long double lowEdge = edges.Low;
-        const long double highEdge = edges.High;
         lowClass_[o] = edges.LowClass;
         long double error = 0.0L;
         if (o == kProbability) {
@@ -347,19 +345,19 @@ bool Meeting::Prepare() {
             // are within (4k + 8) 2^-64 of the same terms' exact product,
             // then rounded to double; the logarithms here are summed in
             // extended precision from terms each within 2^-63 of their size.
-            low_[o] = std::log(lowEdge) - logFactorialN_;
-            high_[o] = std::log(highEdge) - logFactorialN_;
+            low_[o] = std::log(edges.Low) - logFactorialN_;
+            high_[o] = std::log(edges.High) - logFactorialN_;
             // Near the double's least values its rounding is absolute:
             // within half the least double, a share of the edge.
-            error = 1.01L * (0x1p-53L + (4.0L * k + 8.0L) * 0x1p-64L + 0x1p-1074L / lowEdge) +
-                    (2.0L * k + 8.0L) * 0x1p-64L * magnitude + 0x1p-62L * (std::fabs(std::log(highEdge)) + logFactorialN_);
+            error = 1.01L * (0x1p-53L + (4.0L * k + 8.0L) * 0x1p-64L + 0x1p-1074L / edges.Low) +
+                    (2.0L * k + 8.0L) * 0x1p-64L * magnitude + 0x1p-62L * (std::fabs(std::log(edges.High)) + logFactorialN_);
         } else {
             // Half G2, or X2: the direct sum of the double terms in category
             // order is within (k - 1) 2^-53 of their magnitude, the sums
             // here within (k + 2) 2^-64.
             const long double unit = o == kLikelihoodRatio ? 0.5L : 1.0L;
-            low_[o] = unit * lowEdge;
-            high_[o] = unit * highEdge;
+            low_[o] = unit * edges.Low;
+            high_[o] = unit * edges.High;
             error = 1.01L * ((k + 1.0L) * 0x1p-53L + (k + 4.0L) * 0x1p-64L) * magnitude + 0x1p-62L * high_[o];
         }
         // The rule's own quotient is rounded to double; the cuts on a list

@@ -332,8 +332,6 @@ bool Meeting::Prepare() {
         const long double t = o == kProbability ? kProbabilityTolerance : kStatisticTolerance;
         const long double b = observed_[o];
         const TallyRuleEdges edges = RuleEdges(o == kProbability ? TallyKind::Probability : TallyKind::Statistic, observed_[o]);
-        const long double lowEdge = edges.Low;
-        const long double highEdge = edges.High;
         lowClass_[o] = edges.LowClass;
         long double error = 0.0L;
         if (o == kProbability) {
@@ -344,18 +342,18 @@ bool Meeting::Prepare() {
             // the least double near 0; the logarithms here (three a stage,
             // each within two units of the last place) are summed in
             // extended precision.
-            low_[o] = std::log(lowEdge) + logRows;
-            high_[o] = std::log(highEdge) + logRows;
-            error = 1.01L * (0x1p-53L + (4.0L * k + 8.0L) * 0x1p-64L + 0x1p-1074L / lowEdge) +
+            low_[o] = std::log(edges.Low) + logRows;
+            high_[o] = std::log(edges.High) + logRows;
+            error = 1.01L * (0x1p-53L + (4.0L * k + 8.0L) * 0x1p-64L + 0x1p-1074L / edges.Low) +
                     (8.0L * k + 8.0L) * 0x1p-64L * magnitude[o] +
-                    0x1p-62L * (std::fabs(std::log(lowEdge)) + std::fabs(std::log(highEdge)) + std::fabs(logRows));
+                    0x1p-62L * (std::fabs(std::log(edges.Low)) + std::fabs(std::log(edges.High)) + std::fabs(logRows));
         } else {
             // Half G2, or X2: the direct sum of the 2k double cell terms in
             // row order is within (2k - 1) 2^-53 of their magnitude, the sums
             // here within (k + 2) 2^-64.
             const long double unit = o == kLikelihoodRatio ? 0.5L : 1.0L;
-            low_[o] = unit * lowEdge;
-            high_[o] = unit * highEdge;
+            low_[o] = unit * edges.Low;
+            high_[o] = unit * edges.High;
             error = 1.01L * ((2.0L * k + 1.0L) * 0x1p-53L + (k + 4.0L) * 0x1p-64L) * magnitude[o] + 0x1p-62L * std::fabs(high_[o]);
         }
         // The lists keep each half's value rounded to double (together
