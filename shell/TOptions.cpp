@@ -90,6 +90,11 @@ TOptions::TOptions(SettingsStore& settings, QWidget* parent) : QDialog(parent), 
             trackBar1_->setTickInterval(1);
             trackBar1_->setTickPosition(QSlider::TicksBelow);
             trackBar1_->setFixedWidth(120);
+            // Its room is kept while it is hidden, so that Details does not
+            // change the dialog's width under the user's pointer.
+            QSizePolicy policy = trackBar1_->sizePolicy();
+            policy.setRetainSizeWhenHidden(true);
+            trackBar1_->setSizePolicy(policy);
             boxLayout->addStretch(1);
             boxLayout->addWidget(trackBar1_);
         }

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -152,6 +153,23 @@ TEST_F(OptionsDialog, EnterPressesTheFocusedButtonElseReturn) {
     enter(Box(3));
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
+}
+
+// The track bar showing and hiding with Details leaves the dialog's size
+// and the check box's place as they were: the room is kept for it.
+TEST_F(OptionsDialog, TheTrackBarShowsAndHidesWithinTheDialogsSize) {
+    Create().show();
+    QApplication::processEvents();
+    const QSize size = dialog->size();
+    const QPoint place = Box(8)->pos();
+    for (bool details : {true, false, true}) {
+        Box(8)->setChecked(details);
+        dialog->layout()->activate();
+        QApplication::processEvents();
+        EXPECT_EQ(TrackShown(), details);
+        EXPECT_EQ(dialog->size(), size) << details;
+        EXPECT_EQ(Box(8)->pos(), place) << details;
+    }
 }
 
 // Under a window manager: the dialog's frame is where it was put (the main
