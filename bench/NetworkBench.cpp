@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -182,6 +183,21 @@ void Counter(benchmark::State& state, const Rows& rows) {
 BENCHMARK_CAPTURE(Counter, Table5x7, kTable5x7)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(Counter, Table4x4, kTable4x4)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(Counter, Table4x4b, kTable4x4b)->Unit(benchmark::kMicrosecond);
+
+// The exact count by dominance sums over a box of about 2^27 points (1 GiB),
+// as the search of a rare side needs it: the 5 x 5 table of N = 229 near
+// independence in bench/tables/large.
+void CounterLargeBox(benchmark::State& state) {
+    const std::vector<int> rows{65, 49, 32, 66, 17}, cols{28, 30, 58, 56, 57};
+    std::optional<std::uint64_t> count;
+    for (auto _ : state) {
+        count = kelvorin::CountTwoWayTablesExactly(rows, cols, std::size_t{1} << 27);
+        benchmark::DoNotOptimize(count);
+    }
+    if (!count) state.SkipWithError("the count gave up");
+    else state.counters["sample_points"] = static_cast<double>(*count);
+}
+BENCHMARK(CounterLargeBox)->Unit(benchmark::kMillisecond);
 
 // A single row against equal proportions, the whole analysis with all three
 // exact tests: by the meeting of its two parts of categories, and by the
