@@ -83,6 +83,33 @@ TEST_F(TwoLineMeetingTest, ItGivesTheEnumerationsTalliesOnTwoRowsAndTwoColumns) 
     EXPECT_EQ(met, 24);
 }
 
+// Lines of total 1 (their terms tabled for two counts), one line holding
+// most of N beside small ones, and lines each wholly in one of the two (the
+// terms of counts of 0): as rows and as columns, by one thread and by two.
+TEST_F(TwoLineMeetingTest, ItGivesTheEnumerationsTalliesOnLinesOfOneALargeLineAndEmptyCells) {
+    const std::vector<Table> tables = {
+        {{1, 0, 5, 0, 7, 1}, {0, 1, 3, 1, 2, 0}},
+        {{180, 3, 5, 2, 6}, {150, 4, 2, 5, 3}},
+        {{0, 9, 1, 12, 0, 8}, {11, 0, 10, 1, 9, 0}},
+    };
+    for (const Table& rows : tables)
+        for (const bool transposed : {false, true}) {
+            Table t = rows;
+            if (transposed) {
+                t.assign(rows[0].size(), std::vector<int>(2));
+                for (std::size_t j = 0; j < rows[0].size(); ++j) t[j] = {rows[0][j], rows[1][j]};
+            }
+            SCOPED_TRACE(Text(t));
+            const fakes::RunTallies enumerated = Enumerated(t);
+            TwoLineMeetingLimits limits = Any();
+            for (const unsigned threads : {1u, 2u}) {
+                limits.Threads = threads;
+                ASSERT_EQ(Meet(limits), NetworkOutcome::Completed);
+                ExpectSame(Current(), enumerated);
+            }
+        }
+}
+
 TEST_F(TwoLineMeetingTest, PairsNearAnEdgeAreEvaluatedAsTheEnumerationDoes) {
     // Margins a billion times wider send every pair within about 1e-4 of
     // an edge (of a probability's logarithm, or of a statistic) to the
