@@ -39,7 +39,26 @@ protected:
         s.SamplePointCount = 0;
         return RunTwoLineMeeting(s, env.Ports(), limits);
     }
+    // The meeting by one thread and by two gives the enumeration's tallies.
+    void ExpectMeetingAsEnumerated(const Table& t) {
+        SCOPED_TRACE(Text(t));
+        const fakes::RunTallies enumerated = Enumerated(t);
+        TwoLineMeetingLimits limits = Any();
+        for (const unsigned threads : {1u, 2u}) {
+            limits.Threads = threads;
+            ASSERT_EQ(Meet(limits), NetworkOutcome::Completed);
+            ExpectSame(Current(), enumerated);
+        }
+    }
 };
+
+// The table's rows as columns.
+Table Transposed(const Table& rows) {
+    Table columns(rows[0].size(), std::vector<int>(rows.size()));
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        for (std::size_t j = 0; j < rows[0].size(); ++j) columns[j][i] = rows[i][j];
+    return columns;
+}
 
 // A table of two rows (or, transposed, two columns) of K lines: line totals
 // around MEAN, the first row's share drawn around a half, or each line
@@ -53,13 +72,7 @@ Table TwoLines(std::mt19937& random, int k, int mean, bool strong, bool transpos
         rows[0][j] = first;
         rows[1][j] = total - first;
     }
-    if (!transposed) return rows;
-    Table columns(static_cast<std::size_t>(k), std::vector<int>(2));
-    for (std::size_t j = 0; j < static_cast<std::size_t>(k); ++j) {
-        columns[j][0] = rows[0][j];
-        columns[j][1] = rows[1][j];
-    }
-    return columns;
+    return transposed ? Transposed(rows) : rows;
 }
 
 TEST_F(TwoLineMeetingTest, ItGivesTheEnumerationsTalliesOnTwoRowsAndTwoColumns) {
@@ -71,14 +84,7 @@ TEST_F(TwoLineMeetingTest, ItGivesTheEnumerationsTalliesOnTwoRowsAndTwoColumns) 
         const double points = SamplePoints(t);
         if (points < 200 || points > 3e5) continue;
         ++met;
-        SCOPED_TRACE(Text(t));
-        const fakes::RunTallies enumerated = Enumerated(t);
-        TwoLineMeetingLimits limits = Any();
-        for (const unsigned threads : {1u, 2u}) {
-            limits.Threads = threads;
-            ASSERT_EQ(Meet(limits), NetworkOutcome::Completed);
-            ExpectSame(Current(), enumerated);
-        }
+        ExpectMeetingAsEnumerated(t);
     }
     EXPECT_EQ(met, 24);
 }
@@ -92,22 +98,10 @@ TEST_F(TwoLineMeetingTest, ItGivesTheEnumerationsTalliesOnLinesOfOneALargeLineAn
         {{180, 3, 5, 2, 6}, {150, 4, 2, 5, 3}},
         {{0, 9, 1, 12, 0, 8}, {11, 0, 10, 1, 9, 0}},
     };
-    for (const Table& rows : tables)
-        for (const bool transposed : {false, true}) {
-            Table t = rows;
-            if (transposed) {
-                t.assign(rows[0].size(), std::vector<int>(2));
-                for (std::size_t j = 0; j < rows[0].size(); ++j) t[j] = {rows[0][j], rows[1][j]};
-            }
-            SCOPED_TRACE(Text(t));
-            const fakes::RunTallies enumerated = Enumerated(t);
-            TwoLineMeetingLimits limits = Any();
-            for (const unsigned threads : {1u, 2u}) {
-                limits.Threads = threads;
-                ASSERT_EQ(Meet(limits), NetworkOutcome::Completed);
-                ExpectSame(Current(), enumerated);
-            }
-        }
+    for (const Table& rows : tables) {
+        ExpectMeetingAsEnumerated(rows);
+        ExpectMeetingAsEnumerated(Transposed(rows));
+    }
 }
 
 TEST_F(TwoLineMeetingTest, PairsNearAnEdgeAreEvaluatedAsTheEnumerationDoes) {
