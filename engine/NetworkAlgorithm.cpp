@@ -549,6 +549,14 @@ private:
         return c;
     }
     NodeCuts CutsBeforeChildren(const WorkVector<Entry>& open, std::span<const Child> kids) const;
+    // Settles, by running sums, the leading run of a node's partial tables
+    // whose every completion through child c is less and the trailing run
+    // whose every one is greater, by their cuts: the child's completions
+    // have values within [least, greatest], number ways and mass mass (a
+    // list's or the child's bounds, count and closed mass). Returns the
+    // partial tables left, [first, last).
+    std::pair<std::size_t, std::size_t> SettleRuns(const NodeCuts& cuts, const Child& c, long double least,
+                                                   long double greatest, WideCount ways, long double mass);
     void SettleThroughChild(const WorkVector<Entry>& open, const NodeCuts& cuts, const Child& c, const Node& child,
                             const Completions& list);
     void Settle(int which, const Entry& e, const Node& n);
@@ -1577,26 +1585,11 @@ void Network::SettleThroughChild(const WorkVector<Entry>& open, const NodeCuts& 
     const long double own = Own(c);
     const bool probability = ordering_ == kProbability;
     const std::size_t size = list.Size();
-    // The cuts for this child: the child's own value taken off (a monotone
-    // step, so the envelopes keep their order and stay no looser).
+    // The cuts for this child: the child's own value taken off.
     auto shift = [&](long double cut) { return probability ? cut / own : cut - own; };
-    // Partial tables [0, first) have every completion below their less cut
-    // and [last, count) every one above their greater cut: all less, all
-    // greater, as the search would find.
-    const std::size_t count = open.size();
-    const long double least = list.Value(0);
-    const long double greatest = list.Value(size - 1);
-    std::size_t runs = kNoHint;  // the second search starts where the first ended
-    const std::size_t first =
-        Boundary(count, [&](std::size_t i) { return greatest < shift(cuts.LessEnvelope[i]); }, runs);
-    const std::size_t last =
-        Boundary(count, [&](std::size_t i) { return !(least > shift(cuts.GreaterEnvelope[i])); }, runs);
-    const std::uint64_t allWays = list.Ways(0, size);
-    const auto allShare = static_cast<long double>(list.Items[size].Share - list.Items[0].Share);
-    ways[0] += cuts.WaysBefore[first] * allWays;
-    mass[0] += cuts.MassBefore[first] * allShare;
-    ways[2] += (cuts.WaysBefore[count] - cuts.WaysBefore[last]) * allWays;
-    mass[2] += (cuts.MassBefore[count] - cuts.MassBefore[last]) * allShare;
+    const auto [first, last] =
+        SettleRuns(cuts, c, list.Value(0), list.Value(size - 1), list.Ways(0, size),
+                   static_cast<long double>(list.Items[size].Share - list.Items[0].Share) * list.Scale);
     for (std::size_t i = first; i < last; ++i) {
         const Entry& e = open[i];
         const Cuts& base = cuts.Of[i];
@@ -1620,7 +1613,36 @@ void Network::SettleThroughChild(const WorkVector<Entry>& open, const NodeCuts& 
         counts_[ordering_][which] += ways[which] * c.Ways;
         masses_[ordering_][which] += mass[which] * factor;
     }
-    settled_ += cuts.WaysBefore[count] * c.Ways * child.Count;
+    settled_ += (cuts.WaysBefore[last] - cuts.WaysBefore[first]) * c.Ways * child.Count;
+}
+
+std::pair<std::size_t, std::size_t> Network::SettleRuns(const NodeCuts& cuts, const Child& c, long double least,
+                                                        long double greatest, WideCount ways, long double mass) {
+    const long double own = Own(c);
+    const bool probability = ordering_ == kProbability;
+    // The cuts for this child: the child's own value taken off (a monotone
+    // step, so the envelopes keep their order and stay no looser).
+    auto shift = [&](long double cut) { return probability ? cut / own : cut - own; };
+    // Partial tables [0, first) have every completion below their less cut
+    // and [last, count) every one above their greater cut: all less, all
+    // greater, as the search would find.
+    const std::size_t count = cuts.Of.size();
+    std::size_t runs = kNoHint;  // the second search starts where the first ended
+    const std::size_t first =
+        Boundary(count, [&](std::size_t i) { return greatest < shift(cuts.LessEnvelope[i]); }, runs);
+    const std::size_t last =
+        Boundary(count, [&](std::size_t i) { return !(least > shift(cuts.GreaterEnvelope[i])); }, runs);
+    // Every partial table goes on through the child's c.Ways column
+    // vectors, each with the factor c.Factor.
+    const WideCount allWays = ways * c.Ways;
+    const long double factor = c.Factor * static_cast<long double>(c.Ways) * mass;
+    const WideCount less = cuts.WaysBefore[first], greater = cuts.WaysBefore[count] - cuts.WaysBefore[last];
+    counts_[ordering_][0] += less * allWays;
+    masses_[ordering_][0] += cuts.MassBefore[first] * factor;
+    counts_[ordering_][2] += greater * allWays;
+    masses_[ordering_][2] += (cuts.MassBefore[count] - cuts.MassBefore[last]) * factor;
+    settled_ += (less + greater) * allWays;
+    return {first, last};
 }
 
 // The four cuts of every partial table, sorted, split the values into
@@ -2631,14 +2653,22 @@ void Network::Pass(int ordering) {
                     SettleThroughChild(open, cutsFor, c, child, *list);
                     continue;
                 }
+                // The partial tables whose every completion through the
+                // child lies in one class by the child's bounds (a leading
+                // run of less, a trailing run of greater) settle here; the
+                // rest go on to it.
+                if (cutsFor.Of.empty()) cutsFor = CutsBeforeChildren(open, kids);
+                const auto [first, last] =
+                    SettleRuns(cutsFor, c, child.Low[ordering], child.High[ordering], child.Count, child.Closed);
+                if (first == last) continue;
                 if (!kept) {
                     std::transform(open.begin(), open.end(),
                                    current.Items.begin() + static_cast<std::ptrdiff_t>(current.Begin[k]), StoredEntry::Of);
                     kept = true;
                 }
                 onward.push_back({c.Node, static_cast<std::uint32_t>(steps.size()),
-                                  static_cast<std::uint32_t>(current.Begin[k]),
-                                  static_cast<std::uint32_t>(current.Begin[k] + open.size())});
+                                  static_cast<std::uint32_t>(current.Begin[k] + first),
+                                  static_cast<std::uint32_t>(current.Begin[k] + last)});
                 steps.push_back({c.Ways, c.Factor, Own(c)});
             }
             if (kept) holding();

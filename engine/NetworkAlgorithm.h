@@ -19,7 +19,11 @@
 // A partial table whose value, with every completion, lies clearly inside
 // one class of the tally (less, equal within the tolerance, greater) is
 // settled as a whole: its completions are counted and their mass added.
-// Partial tables that reach the same node with the same past values (to
+// The same holds through each column choice before a partial table is
+// carried on: a node's partial tables come in order of past value, so the
+// leading run of those whose every completion through a child is less, and
+// the trailing run of greater, are settled at once by running sums, and only
+// the rest reach the child. Partial tables that reach the same node with the same past values (to
 // within a few units of the last place; the spread is carried as an
 // interval) are merged.
 //
