@@ -166,7 +166,6 @@ constexpr std::uint64_t kListedChild = std::uint64_t{1} << 8;
 // times as many.
 constexpr WideCount kMostNetworkCount = WideCount{1} << 126;
 constexpr std::uint64_t kListLimit = std::uint64_t{1} << 22;
-constexpr std::size_t kKeptChildren = std::size_t{1} << 22;
 // Below the least normal double a value's rounding to double is absolute:
 // within half the least positive double, up to which it rounds to 0.
 constexpr long double kLeastNormalDouble = 0x1p-1022L;
@@ -1106,7 +1105,7 @@ void Network::Complete(int stage, std::int32_t node) {
         } else {
             bound(kPearson, [](const Child& c, long double v) { return c.Chi + v; });
         }
-        if (graph_->Kept + children.size() <= kKeptChildren) {
+        if (graph_->Kept + children.size() <= limits_.KeptChildren) {
             graph_->Kept += children.size();
             auto* const kept = static_cast<Child*>(graph_->KeptChildren.allocate(children.size() * sizeof(Child), alignof(Child)));
             std::uninitialized_copy(children.begin(), children.end(), kept);

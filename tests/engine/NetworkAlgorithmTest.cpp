@@ -140,10 +140,11 @@ TEST_F(NetworkAlgorithmTest, RandomTablesGetTheEnumerationsCountsMassesAndReport
 // lists of completions everywhere, nodes of two columns settled one table at
 // a time everywhere (with the partial tables merged in blocks that fetch
 // ahead), and the default mix; Pearson's ordering in floating point in all
-// three, and on its integer lattice; and the nodes' totals kept line by
-// line, as for tables whose totals do not fit in a word.
+// three, and on its integer lattice; the nodes' totals kept line by line,
+// as for tables whose totals do not fit in a word; and no node keeping its
+// children, each pass forming them again.
 TEST_F(NetworkAlgorithmTest, EveryWayOfSettlingANodeGivesTheEnumerationsTallies) {
-    NetworkLimits listed, direct, floating, unpacked, unpackedFloating;
+    NetworkLimits listed, direct, floating, unpacked, unpackedFloating, unkept;
     listed.ListedNode = std::numeric_limits<std::uint64_t>::max();
     listed.DirectPerEntry = std::numeric_limits<std::uint64_t>::max();
     direct.ListedNode = 0;
@@ -151,11 +152,13 @@ TEST_F(NetworkAlgorithmTest, EveryWayOfSettlingANodeGivesTheEnumerationsTallies)
     direct.FetchAheadFrom = 0;
     listed.Lattice = direct.Lattice = floating.Lattice = unpackedFloating.Lattice = false;
     unpacked.PackedKeys = unpackedFloating.PackedKeys = false;
+    unkept.KeptChildren = 0;
+    unkept.Lattice = false;
     std::mt19937 random(5113u);
     for (int k = 0; k < 25; ++k)
         EXPECT_EQ(ExpectSameUnder(RandomTable(random, 34),
-                                  {listed, direct, floating, NetworkLimits{}, unpacked, unpackedFloating}),
-                  6);
+                                  {listed, direct, floating, NetworkLimits{}, unpacked, unpackedFloating, unkept}),
+                  7);
 }
 
 // Larger totals: many partial tables per node and per column choice, each
@@ -164,7 +167,8 @@ TEST_F(NetworkAlgorithmTest, EveryWayOfSettlingANodeGivesTheEnumerationsTallies)
 // completions cannot be listed (past the limit of listed completions) is
 // settled one complete table at a time even where that is the slower way.
 TEST_F(NetworkAlgorithmTest, ManyPartialTablesGatheredAtEachChildAgree) {
-    NetworkLimits unlisted, unlistedNotDirect;
+    NetworkLimits unlisted, unlistedNotDirect, unkept;
+    unkept.KeptChildren = 0;
     unlisted.ListedNode = unlistedNotDirect.ListedNode = 0;
     unlisted.FetchAheadFrom = 0;  // merged in blocks that fetch ahead
     unlisted.DirectPerEntry = 0;
@@ -173,7 +177,8 @@ TEST_F(NetworkAlgorithmTest, ManyPartialTablesGatheredAtEachChildAgree) {
     const std::vector<Table> tables{{{12, 8, 5, 9}, {7, 11, 10, 4}, {6, 9, 13, 8}},
                                     {{6, 4, 3, 5}, {4, 6, 5, 2}, {3, 5, 7, 4}},
                                     {{7, 4, 2, 5, 3}, {3, 6, 5, 2, 4}, {2, 3, 6, 4, 5}}};
-    for (const Table& t : tables) EXPECT_EQ(ExpectSameUnder(t, {unlisted, unlistedNotDirect, NetworkLimits{}}), 3);
+    for (const Table& t : tables)
+        EXPECT_EQ(ExpectSameUnder(t, {unlisted, unlistedNotDirect, NetworkLimits{}, unkept}), 4);
 }
 
 // The passes shared between two threads give bit for bit the tallies of
