@@ -23,9 +23,9 @@
 // carried on: a node's partial tables come in order of past value, so the
 // leading run of those whose every completion through a child is less, and
 // the trailing run of greater, are settled at once by running sums, and only
-// the rest reach the child. Partial tables that reach the same node with the same past values (to
-// within a few units of the last place; the spread is carried as an
-// interval) are merged.
+// the rest reach the child. Partial tables that reach the same node with
+// the same past values (to within a few units of the last place; the spread
+// is carried as an interval) are merged.
 //
 // Every bound is widened by the rounding error of both this evaluation and
 // the direct one (cell terms from the same table, summed in another order;
