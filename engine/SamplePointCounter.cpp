@@ -35,10 +35,11 @@
 #include <cfloat>
 #include <cmath>
 #include <cstddef>
+#include <cstdlib>
 #include <functional>
-#include <bit>
 #include <limits>
 #include <memory>
+#include <new>
 #include <utility>
 
 #include "BoundedVectors.h"
@@ -659,7 +660,10 @@ std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& ro
                                                       const std::function<bool()>& going) {
     // The box of the given rows, or of the columns as rows: the smaller.
     const bool transposed = CountBoxPoints(colTotals) < CountBoxPoints(rowTotals);
-    const std::vector<int>& rows = transposed ? colTotals : rowTotals;
+    // The rows in increasing order, so that the inner axes (see the blocks
+    // below) span the fewest points and the most of them fit a block.
+    std::vector<int> rows = transposed ? colTotals : rowTotals;
+    std::sort(rows.begin(), rows.end());
     // The columns in increasing order: the two largest are placed last, in
     // closed form, so the sums run over the points of the least totals.
     std::vector<int> cols = transposed ? rowTotals : colTotals;
@@ -680,26 +684,32 @@ std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& ro
         s *= static_cast<std::size_t>(rows[k]) + 1;
     }
     // Per point of the box (index sum y_k stride_k) the count of the
-    // columns multiplied in so far; y is the point being visited. Points are
-    // set to 0 as the totals reached come to them (the points of larger
-    // totals are never touched).
-    const std::unique_ptr<std::uint64_t[]> value(new std::uint64_t[points]);
+    // columns multiplied in so far; y is the point being visited. The box
+    // starts at 0 (a large one as fresh pages of zeros, which are not
+    // cleared again; the points of larger totals than reached are never
+    // touched).
+    const std::unique_ptr<std::uint64_t[], decltype(&std::free)> value(
+        static_cast<std::uint64_t*>(std::calloc(points, sizeof(std::uint64_t))), &std::free);
+    if (!value) throw std::bad_alloc();
     value[0] = 1;
     std::vector<int> y(K);
-    // Visits the points with total from lower to limit in increasing index
-    // order, as runs along the first axis: for each point of the other
-    // coordinates (held in y, y[0] staying 0), of total T, the points with
-    // y_0 from max(0, lower - T) to min(R_0, limit - T), whose indices are
-    // consecutive: run(index of the first, its y_0, the last y_0).
+    // Visits the points with total from lower to limit whose coordinates
+    // from axes on are those held in y (of total baseTotal, at index base),
+    // in increasing index order, as runs along the first axis: for each
+    // point of the coordinates 1 to axes - 1 (held in y, y[0] staying 0), of
+    // total T, the points with y_0 from max(0, lower - T) to min(R_0, limit
+    // - T), whose indices are consecutive: run(index of the first, its y_0,
+    // the last y_0). forEachRun: over the whole box.
     // The points visited since going was last asked, and whether it said
     // to stop (then every later walk visits nothing).
     constexpr std::size_t kAskEvery = std::size_t{1} << 20;
     std::size_t visited = 0;
     bool stopped = false;
-    auto forEachRun = [&](long long lower, long long limit, auto&& run) {
-        std::fill(y.begin(), y.end(), 0);
-        std::size_t index = 0;
-        long long total = 0;
+    auto forEachRunIn = [&](std::size_t axes, std::size_t base, long long baseTotal, long long lower, long long limit,
+                            auto&& run) {
+        for (std::size_t k = 0; k < axes; ++k) y[k] = 0;
+        std::size_t index = base;
+        long long total = baseTotal;
         while (!stopped) {
             const long long from = std::max(0LL, lower - total);
             const long long to = std::min<long long>(rows[0], limit - total);
@@ -711,19 +721,78 @@ std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& ro
                     stopped = !going();
                 }
             }
-            // The next point of the other coordinates: raise the first that
-            // can rise within the box and the limit, zeroing those before it.
+            // The next point of the coordinates 1 to axes - 1: raise the
+            // first that can rise within the box and the limit, zeroing
+            // those before it.
             std::size_t k = 1;
-            for (; k < K; ++k) {
+            for (; k < axes; ++k) {
                 if (y[k] < rows[k] && total < limit) break;
                 total -= y[k];
                 index -= static_cast<std::size_t>(y[k]) * stride[k];
                 y[k] = 0;
             }
-            if (k >= K) return;
+            if (k >= axes) return;
             ++y[k];
             ++total;
             index += stride[k];
+        }
+    };
+    auto forEachRun = [&](long long lower, long long limit, auto&& run) { forEachRunIn(K, 0, 0, lower, limit, run); };
+    // Running sums along axis d: a point then holds its own value and the
+    // sum along the axis below it. overflow is set where a sum passes 2^64.
+    bool overflow = false;
+    auto runningSums = [&](std::size_t d) {
+        const std::size_t step = stride[d];
+        // (The overflow of a run is gathered in a local: kept in the
+        // captured flag, every addition waited for the last one's store.)
+        return [&, d, step](std::size_t first, long long from, long long to) {
+            if (d > 0 && y[d] == 0) return;
+            std::uint64_t* v = value.get() + first;
+            if (d == 0 && from == 0) {
+                ++from;
+                ++v;
+            }
+            bool carried = false;
+            for (long long y0 = from; y0 <= to; ++y0, ++v) carried |= __builtin_add_overflow(*v, *(v - step), v);
+            overflow |= carried;
+        };
+    };
+    auto clear = [&](std::size_t first, long long from, long long to) {
+        std::fill_n(value.get() + first, to - from + 1, 0);
+    };
+    // The box is taken in blocks of its first `inner` axes, each at most
+    // kBlockPoints points (a few hundred kilobytes: two blocks stay in the
+    // core's own cache); the running sums along those axes and the next are
+    // formed block by block while the block is in the cache (along the next
+    // axis a block adds the one before it, just done), the others in sweeps
+    // over the box. The sums along different axes may be formed in any
+    // order: each is the same sum over the points below.
+    constexpr std::size_t kBlockPoints = std::size_t{1} << 15;
+    std::size_t inner = 1;
+    for (std::size_t span = static_cast<std::size_t>(rows[0]) + 1;
+         inner + 1 < K && span * (static_cast<std::size_t>(rows[inner]) + 1) <= kBlockPoints;
+         span *= static_cast<std::size_t>(rows[inner]) + 1, ++inner) {
+    }
+    // Calls block(base index, its total) for the blocks holding points of
+    // total up to limit, in increasing index order (y holding their
+    // coordinates from inner on).
+    auto forEachBlock = [&](long long limit, auto&& block) {
+        for (std::size_t k = inner; k < K; ++k) y[k] = 0;
+        std::size_t base = 0;
+        long long total = 0;
+        while (!stopped) {
+            block(base, total);
+            std::size_t k = inner;
+            for (; k < K; ++k) {
+                if (y[k] < rows[k] && total < limit) break;
+                total -= y[k];
+                base -= static_cast<std::size_t>(y[k]) * stride[k];
+                y[k] = 0;
+            }
+            if (k >= K) return;
+            ++y[k];
+            ++total;
+            base += stride[k];
         }
     };
     // With few rows the last two columns are placed in closed form (below);
@@ -731,13 +800,9 @@ std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& ro
     const bool closedForm = K <= 6 && cols.size() >= 2;
     long long placed = 0;  // the total of the columns multiplied in
     for (std::size_t j = 0; j + (closedForm ? 2 : 1) < cols.size(); ++j) {
-        // Only the points of total placed hold counts; the others up to it
-        // are 0, and those up to the next total are set to 0.
+        // Only the points of total placed hold counts; the others are 0.
         const long long before = placed;
         placed += cols[j];
-        forEachRun(before + 1, placed, [&](std::size_t first, long long from, long long to) {
-            std::fill_n(value.get() + first, to - from + 1, 0);
-        });
         // Running sums along each axis over the points of total from
         // before to placed (those below hold 0 and stay so): a point then
         // holds the sum over the points below it. The points of total
@@ -745,20 +810,13 @@ std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& ro
         // count; every value summed into them is a part of theirs, so an
         // overflow there means the final count overflows. (Points of a
         // smaller total hold such parts and are then cleared.)
-        bool overflow = false;
-        for (std::size_t d = 0; d < K; ++d) {
-            const std::size_t step = stride[d];
-            forEachRun(before, placed, [&](std::size_t first, long long from, long long to) {
-                if (d > 0 && y[d] == 0) return;
-                std::uint64_t* v = value.get() + first;
-                for (long long y0 = from; y0 <= to; ++y0, ++v)
-                    if (d > 0 || y0 > 0) overflow |= __builtin_add_overflow(*v, *(v - step), v);
-            });
-        }
-        if (overflow || stopped) return std::nullopt;
-        forEachRun(before, placed - 1, [&](std::size_t first, long long from, long long to) {
-            std::fill_n(value.get() + first, to - from + 1, 0);
+        const std::size_t fused = inner < K ? inner + 1 : inner;
+        forEachBlock(placed, [&](std::size_t base, long long total) {
+            for (std::size_t d = 0; d < fused; ++d) forEachRunIn(inner, base, total, before, placed, runningSums(d));
         });
+        for (std::size_t d = fused; d < K; ++d) forEachRun(before, placed, runningSums(d));
+        if (overflow || stopped) return std::nullopt;
+        forEachRun(before, placed - 1, clear);
     }
     // The last column is whatever the rows have left. In closed form, a point
     // y of the last total completes in as many ways as the last column but
@@ -778,19 +836,19 @@ std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& ro
     std::vector<std::int64_t> room(K);
     auto completions = [&]() -> std::int64_t {
         if (!closedForm) return 1;
+        // The sets in increasing order of their rows, each set's larger
+        // ones skipped once its rows alone take more than T.
         std::int64_t sum = 0;
-        for (std::size_t set = 0; set < (std::size_t{1} << K); ++set) {
-            std::int64_t n = static_cast<std::int64_t>(T);
-            for (std::size_t k = 0; k < K && n >= 0; ++k)
-                if (set >> k & 1) n -= room[k] + 1;
-            if (n < 0) continue;
+        auto over = [&](auto& self, std::size_t k, std::int64_t n, bool odd) -> void {
+            for (; k < K; ++k)
+                if (const std::int64_t left = n - room[k] - 1; left >= 0) self(self, k + 1, left, !odd);
             const std::int64_t c = binomial[static_cast<std::size_t>(n)];
-            sum += std::popcount(set) % 2 == 0 ? c : -c;
-        }
+            sum += odd ? -c : c;
+        };
+        over(over, 0, static_cast<std::int64_t>(T), false);
         return sum;
     };
     std::uint64_t count = 0;
-    bool overflow = false;
     forEachRun(placed, placed, [&](std::size_t first, long long from, long long) {
         if (value[first] == 0) return;
         room[0] = rows[0] - from;
