@@ -970,6 +970,10 @@ void Network::Columns(int stage, const std::vector<std::int32_t>& remaining, boo
     }
 }
 
+// The children of a node reaching one node of the next stage are sorted by
+// insertion up to this many.
+constexpr std::size_t kInsertedUpTo = 16;
+
 void Network::Children(int stage, const std::vector<std::int32_t>& remaining, WorkVector<Child>& out) {
     // With two columns left the last one is the rest: the child is the
     // complete table, its values those of both columns.
@@ -1038,9 +1042,19 @@ void Network::Children(int stage, const std::vector<std::int32_t>& remaining, Wo
     for (std::size_t from = 0; from < keys.size();) {
         std::size_t to = from + 1;
         while (to < keys.size() && keys[to] >> 32 == keys[from] >> 32) ++to;
-        if (to - from > 1)
+        if (to - from > kInsertedUpTo) {
             std::sort(keys.begin() + static_cast<std::ptrdiff_t>(from), keys.begin() + static_cast<std::ptrdiff_t>(to),
                       byValues);
+        } else {
+            // A node's children are mostly few: sorted by insertion in place
+            // (the library's sort moves them through calls to memmove).
+            for (std::size_t i = from + 1; i < to; ++i) {
+                const std::uint64_t key = keys[i];
+                std::size_t j = i;
+                for (; j > from && byValues(key, keys[j - 1]); --j) keys[j] = keys[j - 1];
+                keys[j] = key;
+            }
+        }
         for (std::size_t i = from; i < to; ++i) {
             const Child& c = formed[static_cast<std::uint32_t>(keys[i])];
             if (i > from && !byValues(keys[i - 1], keys[i])) {
