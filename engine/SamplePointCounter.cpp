@@ -705,6 +705,23 @@ std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& ro
     constexpr std::size_t kAskEvery = std::size_t{1} << 20;
     std::size_t visited = 0;
     bool stopped = false;
+    // The next point of the coordinates first to end - 1 (of the given
+    // total and index, both kept up): raises the first that can rise within
+    // the box and the limit, zeroing those before it; false once none can.
+    auto advance = [&](std::size_t first, std::size_t end, long long& total, std::size_t& index, long long limit) {
+        std::size_t k = first;
+        for (; k < end; ++k) {
+            if (y[k] < rows[k] && total < limit) break;
+            total -= y[k];
+            index -= static_cast<std::size_t>(y[k]) * stride[k];
+            y[k] = 0;
+        }
+        if (k >= end) return false;
+        ++y[k];
+        ++total;
+        index += stride[k];
+        return true;
+    };
     auto forEachRunIn = [&](std::size_t axes, std::size_t base, long long baseTotal, long long lower, long long limit,
                             auto&& run) {
         for (std::size_t k = 0; k < axes; ++k) y[k] = 0;
@@ -721,20 +738,7 @@ std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& ro
                     stopped = !going();
                 }
             }
-            // The next point of the coordinates 1 to axes - 1: raise the
-            // first that can rise within the box and the limit, zeroing
-            // those before it.
-            std::size_t k = 1;
-            for (; k < axes; ++k) {
-                if (y[k] < rows[k] && total < limit) break;
-                total -= y[k];
-                index -= static_cast<std::size_t>(y[k]) * stride[k];
-                y[k] = 0;
-            }
-            if (k >= axes) return;
-            ++y[k];
-            ++total;
-            index += stride[k];
+            if (!advance(1, axes, total, index, limit)) return;
         }
     };
     auto forEachRun = [&](long long lower, long long limit, auto&& run) { forEachRunIn(K, 0, 0, lower, limit, run); };
@@ -782,17 +786,7 @@ std::optional<std::uint64_t> CountTwoWayTablesExactly(const std::vector<int>& ro
         long long total = 0;
         while (!stopped) {
             block(base, total);
-            std::size_t k = inner;
-            for (; k < K; ++k) {
-                if (y[k] < rows[k] && total < limit) break;
-                total -= y[k];
-                base -= static_cast<std::size_t>(y[k]) * stride[k];
-                y[k] = 0;
-            }
-            if (k >= K) return;
-            ++y[k];
-            ++total;
-            base += stride[k];
+            if (!advance(inner, K, total, base, limit)) return;
         }
     };
     // With few rows the last two columns are placed in closed form (below);
