@@ -240,24 +240,43 @@ inline std::vector<std::string> FileLines(const std::string& name) {
     return lines;
 }
 
-// The same counts in each tally (probability, likelihood ratio, Pearson) as
-// the enumeration's, of `points` sample points, and the same masses to
-// within its rounding: its running sums in double precision are within
-// (points) x 2^-52 of the exact ones.
-inline void ExpectSameTallies(const ExactTally (&got)[3], const ExactTally (&enumerated)[3], WideCount points) {
-    const double slack = static_cast<double>(points) * 0x1p-52 + 1e-15;
-    const char* names[3] = {"probability", "likelihood ratio", "Pearson"};
-    for (int k = 0; k < 3; ++k) {
-        SCOPED_TRACE(names[k]);
-        const ExactTally& a = got[k];
-        const ExactTally& b = enumerated[k];
-        EXPECT_EQ(a.LessCount, b.LessCount);
-        EXPECT_EQ(a.EqualCount, b.EqualCount);
-        EXPECT_EQ(a.GreaterCount, b.GreaterCount);
-        EXPECT_NEAR(a.LessMass, b.LessMass, slack);
-        EXPECT_NEAR(a.EqualMass, b.EqualMass, slack);
-        EXPECT_NEAR(a.GreaterMass, b.GreaterMass, slack);
+// The same counts in each class of the tally as expected.
+inline void ExpectSameCounts(const ExactTally& got, const ExactTally& expected) {
+    EXPECT_EQ(got.LessCount, expected.LessCount);
+    EXPECT_EQ(got.EqualCount, expected.EqualCount);
+    EXPECT_EQ(got.GreaterCount, expected.GreaterCount);
+}
+
+// The same counts, and each class's mass within SLACK of the expected one
+// (a slack of 0: the same to the last bit).
+inline void ExpectSameTally(const ExactTally& got, const ExactTally& expected, double slack) {
+    ExpectSameCounts(got, expected);
+    if (slack == 0.0) {
+        EXPECT_EQ(got.LessMass, expected.LessMass);
+        EXPECT_EQ(got.EqualMass, expected.EqualMass);
+        EXPECT_EQ(got.GreaterMass, expected.GreaterMass);
+    } else {
+        EXPECT_NEAR(got.LessMass, expected.LessMass, slack);
+        EXPECT_NEAR(got.EqualMass, expected.EqualMass, slack);
+        EXPECT_NEAR(got.GreaterMass, expected.GreaterMass, slack);
     }
+}
+
+// The same for each of the first COUNT tallies (probability, likelihood
+// ratio, Pearson).
+inline void ExpectTalliesWithin(const ExactTally* got, const ExactTally* expected, double slack, int count = 3) {
+    const char* names[3] = {"probability", "likelihood ratio", "Pearson"};
+    for (int k = 0; k < count; ++k) {
+        SCOPED_TRACE(names[k]);
+        ExpectSameTally(got[k], expected[k], slack);
+    }
+}
+
+// The same counts in each tally as the enumeration's, of `points` sample
+// points, and the same masses to within its rounding: its running sums in
+// double precision are within (points) x 2^-52 of the exact ones.
+inline void ExpectSameTallies(const ExactTally (&got)[3], const ExactTally (&enumerated)[3], WideCount points) {
+    ExpectTalliesWithin(got, enumerated, static_cast<double>(points) * 0x1p-52 + 1e-15);
 }
 
 // A fresh environment and engine per test; the save dialog names a details
@@ -329,6 +348,13 @@ struct RunTallies {
     WideCount Points = 0;
 };
 
+// A whole run: its report and tallies, and whether the network's side (an
+// algorithm other than the enumeration) settled the table.
+struct RunOutcome : RunTallies {
+    std::vector<std::string> Lines;
+    bool Network = false;
+};
+
 // An algorithm's tallies against the enumeration's: every exact test on, no
 // section but the exact tests; the enumeration run first, the state left
 // ready for the algorithm.
@@ -348,9 +374,42 @@ protected:
         EXPECT_FALSE(engine.State().NetworkUsed);
         return Current();
     }
+    // The tallies and the count emptied, for an algorithm run alone on the
+    // state the last run left.
+    AnalysisState& ClearedState() {
+        AnalysisState& s = engine.State();
+        s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
+        s.SamplePointCount = 0;
+        return s;
+    }
+    // Runs the table with the network used from NETWORKFROM sample points on.
+    RunOutcome RunFrom(const std::vector<std::vector<int>>& t, std::uint64_t networkFrom) {
+        engine.State().NetworkFrom = networkFrom;
+        RunOutcome o;
+        o.Lines = Run(t);
+        static_cast<RunTallies&>(o) = Current();
+        o.Network = engine.State().NetworkUsed;
+        return o;
+    }
     static void ExpectSame(const RunTallies& got, const RunTallies& enumerated) {
         EXPECT_EQ(got.Points, enumerated.Points);
         ExpectSameTallies(got.Of, enumerated.Of, enumerated.Points);
+    }
+    // Runs the table by the enumeration and with the network from 0 on: the
+    // same counts, masses and report (but for the warning on 1 - the sum of
+    // the masses, which reports the rounding of the enumeration's running
+    // sums). Returns whether the network's side settled it.
+    bool ExpectSameAsEnumeration(const std::vector<std::vector<int>>& t) {
+        const RunOutcome enumerated = RunFrom(t, std::numeric_limits<std::uint64_t>::max());
+        const RunOutcome network = RunFrom(t, 0);
+        EXPECT_FALSE(enumerated.Network);
+        ExpectSame(network, enumerated);
+        auto withoutWarning = [](std::vector<std::string> lines) {
+            std::erase_if(lines, [](const std::string& l) { return l.starts_with("Warning :"); });
+            return lines;
+        };
+        EXPECT_EQ(withoutWarning(network.Lines), withoutWarning(enumerated.Lines));
+        return network.Network;
     }
 };
 

@@ -26,31 +26,10 @@ namespace {
 using reference::Table;
 using reference::Text;
 
-struct Outcome {
-    std::vector<std::string> Lines;
-    ExactTally Tallies[3];
-    WideCount Points = 0;
-    bool Network = false;
-};
+using fakes::RunOutcome;
 
-class NetworkAlgorithmTest : public fakes::EngineHarness {
+class NetworkAlgorithmTest : public fakes::TallyHarness {
 protected:
-    void SetUp() override {
-        Options() = fakes::NoSections();
-        Options().ExaLRtest = Options().ExaCStest = Options().CountPos = true;
-    }
-    Outcome RunWith(const Table& t, std::uint64_t networkFrom) {
-        engine.State().NetworkFrom = networkFrom;
-        Outcome o;
-        o.Lines = Run(t);
-        const AnalysisState& s = engine.State();
-        o.Tallies[0] = s.ProbabilityTally;
-        o.Tallies[1] = s.G2Tally;
-        o.Tallies[2] = s.X2Tally;
-        o.Points = s.SamplePointCount;
-        o.Network = s.NetworkUsed;
-        return o;
-    }
     // The network alone on the state an analysis prepared, with the given
     // limits: its outcome and the three tallies.
     NetworkOutcome Settle(const NetworkLimits& limits, ExactTally (&tallies)[3]) {
@@ -63,44 +42,23 @@ protected:
         tallies[2] = s.X2Tally;
         return outcome;
     }
-    // Runs the table both ways; returns whether the network settled it.
     bool ExpectSameAsEnumeration(const Table& t) {
         SCOPED_TRACE(Text(t));
-        const Outcome enumerated = RunWith(t, std::numeric_limits<std::uint64_t>::max());
-        const Outcome network = RunWith(t, 0);
-        EXPECT_FALSE(enumerated.Network);
-        EXPECT_EQ(network.Points, enumerated.Points);
-        fakes::ExpectSameTallies(network.Tallies, enumerated.Tallies, enumerated.Points);
-        // The warning on 1 - the sum of the masses reports the rounding of
-        // the enumeration's running sums, which the network does not share.
-        auto withoutWarning = [](std::vector<std::string> lines) {
-            std::erase_if(lines, [](const std::string& l) { return l.starts_with("Warning :"); });
-            return lines;
-        };
-        EXPECT_EQ(withoutWarning(network.Lines), withoutWarning(enumerated.Lines));
-        return network.Network;
+        return TallyHarness::ExpectSameAsEnumeration(t);
     }
     // Runs the network under each of the limits; every run that completes
     // must give the enumeration's counts and masses. Returns how many did.
     int ExpectSameUnder(const Table& t, const std::vector<NetworkLimits>& all) {
         SCOPED_TRACE(Text(t));
-        const Outcome enumerated = RunWith(t, std::numeric_limits<std::uint64_t>::max());
-        AnalysisState& s = engine.State();
-        s.NetworkFrom = 0;
+        const fakes::RunTallies enumerated = Enumerated(t);
+        engine.State().NetworkFrom = 0;
         int completed = 0;
         for (const NetworkLimits& limits : all) {
-            s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
-            if (RunNetworkAlgorithm(s, env.Ports(), limits) != NetworkOutcome::Completed) continue;
+            if (RunNetworkAlgorithm(ClearedState(), env.Ports(), limits) != NetworkOutcome::Completed) continue;
             ++completed;
-            EXPECT_EQ(s.SamplePointCount, enumerated.Points);
-            const ExactTally* got[3] = {&s.ProbabilityTally, &s.G2Tally, &s.X2Tally};
-            for (int o = 0; o < 3; ++o) {
-                EXPECT_EQ(got[o]->LessCount, enumerated.Tallies[o].LessCount) << o;
-                EXPECT_EQ(got[o]->EqualCount, enumerated.Tallies[o].EqualCount) << o;
-                EXPECT_EQ(got[o]->GreaterCount, enumerated.Tallies[o].GreaterCount) << o;
-                EXPECT_NEAR(got[o]->LessMass, enumerated.Tallies[o].LessMass, 1e-9) << o;
-                EXPECT_NEAR(got[o]->GreaterMass, enumerated.Tallies[o].GreaterMass, 1e-9) << o;
-            }
+            const fakes::RunTallies got = Current();
+            EXPECT_EQ(got.Points, enumerated.Points);
+            fakes::ExpectTalliesWithin(got.Of, enumerated.Of, 1e-9);
         }
         return completed;
     }
@@ -198,16 +156,6 @@ TEST_F(NetworkAlgorithmTest, ThePassesBesideEachOtherGiveWhatThePassesInTurnGive
         limits.GatherChunk = chunk;
         return Settle(limits, tallies);
     };
-    auto expectSame = [&](const ExactTally (&a)[3], const ExactTally (&b)[3]) {
-        for (int o = 0; o < 3; ++o) {
-            EXPECT_EQ(a[o].LessCount, b[o].LessCount) << o;
-            EXPECT_EQ(a[o].EqualCount, b[o].EqualCount) << o;
-            EXPECT_EQ(a[o].GreaterCount, b[o].GreaterCount) << o;
-            EXPECT_EQ(a[o].LessMass, b[o].LessMass) << o;
-            EXPECT_EQ(a[o].EqualMass, b[o].EqualMass) << o;
-            EXPECT_EQ(a[o].GreaterMass, b[o].GreaterMass) << o;
-        }
-    };
     std::mt19937 random(9122026u);
     std::vector<Table> tables{{{5, 6, 7, 8}, {8, 7, 6, 5}, {3, 4, 6, 5}},
                               {{3, 4, 5, 2}, {4, 3, 2, 5}, {5, 2, 3, 4}, {2, 5, 4, 3}}};
@@ -216,13 +164,13 @@ TEST_F(NetworkAlgorithmTest, ThePassesBesideEachOtherGiveWhatThePassesInTurnGive
         SCOPED_TRACE(Text(t));
         for (const bool pearson : {true, false}) {
             Options().ExaCStest = pearson;
-            RunWith(t, 0);
+            RunFrom(t, 0);
             ExactTally inTurn[3], beside[3];
             if (run(false, kDefaultNetworkMemory, inTurn) != NetworkOutcome::Completed) continue;
             const WideCount points = s.SamplePointCount;
             ASSERT_EQ(run(true, kDefaultNetworkMemory, beside), NetworkOutcome::Completed);
             EXPECT_EQ(s.SamplePointCount, points);
-            expectSame(beside, inTurn);
+            fakes::ExpectTalliesWithin(beside, inTurn, 0.0);
             // Every child a chunk of its own: the side whose passes end
             // first gathers chunks of the other's stages, which appends
             // them in order (with all three tests, this side's Pearson pass
@@ -230,7 +178,7 @@ TEST_F(NetworkAlgorithmTest, ThePassesBesideEachOtherGiveWhatThePassesInTurnGive
             ASSERT_EQ(run(false, kDefaultNetworkMemory, inTurn, !pearson), NetworkOutcome::Completed);
             ASSERT_EQ(run(true, kDefaultNetworkMemory, beside, !pearson, 1), NetworkOutcome::Completed);
             EXPECT_EQ(s.SamplePointCount, points);
-            expectSame(beside, inTurn);
+            fakes::ExpectTalliesWithin(beside, inTurn, 0.0);
         }
     }
     // The least budget the passes in turn complete with, by bisection; the
@@ -239,7 +187,7 @@ TEST_F(NetworkAlgorithmTest, ThePassesBesideEachOtherGiveWhatThePassesInTurnGive
     Options().ExaCStest = true;
     for (const Table& t : tables) {
         SCOPED_TRACE(Text(t));
-        RunWith(t, 0);
+        RunFrom(t, 0);
         for (const bool lattice : {true, false}) {
             ExactTally inTurn[3], beside[3];
             if (run(false, kDefaultNetworkMemory, inTurn, lattice) != NetworkOutcome::Completed) continue;
@@ -252,43 +200,52 @@ TEST_F(NetworkAlgorithmTest, ThePassesBesideEachOtherGiveWhatThePassesInTurnGive
             ASSERT_EQ(run(false, serves / 2, inTurn, lattice), NetworkOutcome::NeedsEnumeration);
             ASSERT_EQ(run(false, serves, inTurn, lattice), NetworkOutcome::Completed);
             ASSERT_EQ(run(true, serves, beside, lattice), NetworkOutcome::Completed);
-            expectSame(beside, inTurn);
+            fakes::ExpectTalliesWithin(beside, inTurn, 0.0);
         }
     }
 }
 
-TEST_F(NetworkAlgorithmTest, TablesWithEqualMarginsAndManyTiesAgree) {
-    // Equal row totals merge their rows' remainders; symmetric tables have
-    // many sample points exactly equal to the observed one in each ordering.
-    const std::vector<Table> tables{{{2, 1, 1}, {1, 2, 1}, {1, 1, 2}},
-                                    {{3, 1, 2, 0}, {1, 3, 0, 2}, {2, 0, 3, 1}, {0, 2, 1, 3}},
-                                    {{1, 1, 1, 1, 1}, {1, 1, 1, 1, 1}, {2, 0, 2, 0, 2}},
-                                    {{4, 0, 0}, {0, 4, 0}, {0, 0, 4}},
-                                    {{5, 1}, {1, 5}, {3, 3}, {0, 6}},
-                                    {{2, 2, 2, 2, 2, 2}, {3, 1, 3, 1, 3, 1}}};
-    for (const Table& t : tables) EXPECT_TRUE(ExpectSameAsEnumeration(t)) << Text(t);
-}
-
-TEST_F(NetworkAlgorithmTest, ABenchmarkTableAndATableOnItsSideAgree) {
-    // 1,887,711 sample points; and a table taken on its side (more rows
-    // than columns), whose columns become the nodes.
-    EXPECT_TRUE(ExpectSameAsEnumeration({{5, 6, 7, 8}, {8, 7, 6, 5}, {3, 4, 6, 5}}));
-    EXPECT_TRUE(ExpectSameAsEnumeration({{2, 1, 4}, {1, 3, 2}, {2, 2, 1}, {3, 1, 2}, {1, 2, 3}}));
-}
-
-// Three rows: a node with two columns left has about as many completions as
-// there are partial tables before it, so most tables are settled along the
-// last free line, in runs between the bucket edges. A table far in a tail
-// (the edges cut through the bulk of the tables) and one near independence.
-TEST_F(NetworkAlgorithmTest, ThreeByThreeTablesInATailAndNearIndependenceAgree) {
-    EXPECT_TRUE(ExpectSameAsEnumeration({{31, 10, 13}, {12, 40, 13}, {10, 15, 38}}));
-    EXPECT_TRUE(ExpectSameAsEnumeration({{15, 20, 21}, {17, 14, 12}, {23, 20, 17}}));
-}
-
-TEST_F(NetworkAlgorithmTest, AnObservedTableOnItsExpectedValuesIsLeftToTheEnumeration) {
-    // Both statistics are 0: every other table's class against 0 hangs on
-    // rounding noise, so the network cannot settle them.
-    EXPECT_FALSE(ExpectSameAsEnumeration({{1, 2, 3}, {1, 2, 3}, {2, 4, 6}}));
+// Tables of particular shapes and values, each settled by the network (but
+// the one on its expected values) with the enumeration's counts, masses and
+// report.
+TEST_F(NetworkAlgorithmTest, ParticularTablesGetTheEnumerationsCountsMassesAndReport) {
+    const std::pair<Table, bool> tables[] = {
+        // Equal row totals merge their rows' remainders; symmetric tables
+        // have many sample points exactly equal to the observed one in each
+        // ordering.
+        {{{2, 1, 1}, {1, 2, 1}, {1, 1, 2}}, true},
+        {{{3, 1, 2, 0}, {1, 3, 0, 2}, {2, 0, 3, 1}, {0, 2, 1, 3}}, true},
+        {{{1, 1, 1, 1, 1}, {1, 1, 1, 1, 1}, {2, 0, 2, 0, 2}}, true},
+        {{{4, 0, 0}, {0, 4, 0}, {0, 0, 4}}, true},
+        {{{5, 1}, {1, 5}, {3, 3}, {0, 6}}, true},
+        {{{2, 2, 2, 2, 2, 2}, {3, 1, 3, 1, 3, 1}}, true},
+        // 1,887,711 sample points; and a table taken on its side (more rows
+        // than columns), whose columns become the nodes.
+        {{{5, 6, 7, 8}, {8, 7, 6, 5}, {3, 4, 6, 5}}, true},
+        {{{2, 1, 4}, {1, 3, 2}, {2, 2, 1}, {3, 1, 2}, {1, 2, 3}}, true},
+        // Three rows: a node with two columns left has about as many
+        // completions as there are partial tables before it, so most tables
+        // are settled along the last free line, in runs between the bucket
+        // edges. A table far in a tail (the edges cut through the bulk of
+        // the tables) and one near independence.
+        {{{31, 10, 13}, {12, 40, 13}, {10, 15, 38}}, true},
+        {{{15, 20, 21}, {17, 14, 12}, {23, 20, 17}}, true},
+        // Both statistics are 0: every other table's class against 0 hangs
+        // on rounding noise, so the network cannot settle them and leaves
+        // the table to the enumeration.
+        {{{1, 2, 3}, {1, 2, 3}, {2, 4, 6}}, false},
+        // Strongly associated tables of large N: observed probabilities
+        // below the normal doubles, down to rounded to 0. There the direct
+        // probability's rounding to double is coarser than the band (a
+        // table is equal when it rounds to the observed double; with the
+        // observed rounded to 0, when it rounds to 0 too), and some classes
+        // are left without mass.
+        {{{440, 1, 0}, {2, 552, 1}, {0, 1, 3}}, true},    // 1e-295
+        {{{457, 1, 0}, {2, 528, 1}, {0, 1, 10}}, true},   // 2e-309, below the normal doubles
+        {{{485, 2, 1}, {1, 485, 2}, {2, 1, 16}}, true},   // 9e-314, its transpose as probable
+        {{{480, 1, 0}, {2, 498, 1}, {0, 1, 16}}, true},   // 2e-319
+        {{{490, 0, 0}, {0, 490, 0}, {0, 0, 20}}, true}};  // 1e-335, rounded to 0
+    for (const auto& [t, byNetwork] : tables) EXPECT_EQ(ExpectSameAsEnumeration(t), byNetwork) << Text(t);
 }
 
 // The count beforehand stops once it reaches NetworkFrom; whichever way the
@@ -300,8 +257,8 @@ TEST_F(NetworkAlgorithmTest, ACountStoppedAtTheNetworksBoundIsMadeWholeForTheEnu
                                              {{{1, 2, 3}, {1, 2, 3}, {2, 4, 6}}, false}};  // on its expected values
     for (const auto& [t, byNetwork] : tables) {
         SCOPED_TRACE(Text(t));
-        const Outcome enumerated = RunWith(t, std::numeric_limits<std::uint64_t>::max());
-        const Outcome stopped = RunWith(t, 10);
+        const RunOutcome enumerated = RunFrom(t, std::numeric_limits<std::uint64_t>::max());
+        const RunOutcome stopped = RunFrom(t, 10);
         EXPECT_EQ(stopped.Network, byNetwork);
         EXPECT_EQ(stopped.Points, enumerated.Points);
         EXPECT_TRUE(engine.State().ExpectedPointsExact);
@@ -311,17 +268,17 @@ TEST_F(NetworkAlgorithmTest, ACountStoppedAtTheNetworksBoundIsMadeWholeForTheEnu
 
 TEST_F(NetworkAlgorithmTest, OnlyLargeUntracedTablesWithoutDirectEvaluationQualify) {
     const Table t{{3, 1, 2, 0}, {1, 3, 0, 2}, {2, 0, 3, 1}};
-    EXPECT_TRUE(RunWith(t, 0).Network);
-    EXPECT_FALSE(RunWith(t, 1000000).Network);  // fewer sample points than that
+    EXPECT_TRUE(RunFrom(t, 0).Network);
+    EXPECT_FALSE(RunFrom(t, 1000000).Network);  // fewer sample points than that
     engine.State().DirectEvaluation = true;
-    EXPECT_FALSE(RunWith(t, 0).Network);
+    EXPECT_FALSE(RunFrom(t, 0).Network);
     engine.State().DirectEvaluation = false;
-    EXPECT_FALSE(RunWith({{3, 1}, {2, 5}}, 0).Network);  // 2 x 2: the Fisher sums need every point
+    EXPECT_FALSE(RunFrom({{3, 1}, {2, 5}}, 0).Network);  // 2 x 2: the Fisher sums need every point
     Options().Details = true;
     env.saveDialog.chosen = dir.File("trace.txt");
-    EXPECT_FALSE(RunWith(t, 0).Network);
+    EXPECT_FALSE(RunFrom(t, 0).Network);
     env.saveDialog.confirm = false;  // no trace after all
-    EXPECT_TRUE(RunWith(t, 0).Network);
+    EXPECT_TRUE(RunFrom(t, 0).Network);
 }
 
 // A table whose sample points the counter gives up counting beforehand
@@ -331,7 +288,7 @@ TEST_F(NetworkAlgorithmTest, OnlyLargeUntracedTablesWithoutDirectEvaluationQuali
 // to be used.
 TEST_F(NetworkAlgorithmTest, ATableTooLargeToCountBeforehandIsCountedByTheNetwork) {
     const Table t{{2, 1, 3, 0, 2}, {1, 3, 0, 2, 1}, {3, 0, 2, 1, 2}, {0, 2, 1, 3, 1}};
-    const Outcome enumerated = RunWith(t, std::numeric_limits<std::uint64_t>::max());
+    const RunOutcome enumerated = RunFrom(t, std::numeric_limits<std::uint64_t>::max());
     AnalysisState& s = engine.State();
     s.NetworkFrom = kDefaultNetworkFrom;
     s.ExpectedPointsExact = false;
@@ -342,17 +299,12 @@ TEST_F(NetworkAlgorithmTest, ATableTooLargeToCountBeforehandIsCountedByTheNetwor
     EXPECT_FALSE(NetworkApplies(s));
     s.NetworkFrom = kDefaultNetworkFrom;
     ASSERT_TRUE(NetworkApplies(s));
-    s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
-    ASSERT_EQ(RunNetworkAlgorithm(s, env.Ports()), NetworkOutcome::Completed);
+    ASSERT_EQ(RunNetworkAlgorithm(ClearedState(), env.Ports()), NetworkOutcome::Completed);
     EXPECT_EQ(s.SamplePointCount, enumerated.Points);
     EXPECT_TRUE(s.ExpectedPointsExact);
     EXPECT_EQ(s.ExpectedSamplePoints, static_cast<double>(enumerated.Points));
-    const ExactTally* got[3] = {&s.ProbabilityTally, &s.G2Tally, &s.X2Tally};
-    for (int o = 0; o < 3; ++o) {
-        EXPECT_EQ(got[o]->LessCount, enumerated.Tallies[o].LessCount) << o;
-        EXPECT_EQ(got[o]->EqualCount, enumerated.Tallies[o].EqualCount) << o;
-        EXPECT_EQ(got[o]->GreaterCount, enumerated.Tallies[o].GreaterCount) << o;
-    }
+    const fakes::RunTallies got = Current();
+    for (int o = 0; o < 3; ++o) fakes::ExpectSameCounts(got.Of[o], enumerated.Of[o]);
 }
 
 // Four rows of equal total (5): Pearson's integer count with those rows
@@ -382,31 +334,22 @@ TEST_F(NetworkAlgorithmTest, LargerTablesGetTheSamePearsonTallyFromTheIntegerCou
     };
     for (const Table& t : tables) {
         SCOPED_TRACE(Text(t));
-        RunWith(t, 0);
-        AnalysisState& s = engine.State();
-        ExactTally tallies[2];
-        WideCount points[2] = {0, 0};
-        for (int lattice = 0; lattice < 2; ++lattice) {
+        RunFrom(t, 0);
+        fakes::RunTallies byLattice[2];
+        for (const bool lattice : {false, true}) {
             NetworkLimits limits;
-            limits.Lattice = lattice == 1;
-            s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
-            ASSERT_EQ(RunNetworkAlgorithm(s, env.Ports(), limits), NetworkOutcome::Completed);
-            tallies[lattice] = s.X2Tally;
-            points[lattice] = s.SamplePointCount;
+            limits.Lattice = lattice;
+            ASSERT_EQ(RunNetworkAlgorithm(ClearedState(), env.Ports(), limits), NetworkOutcome::Completed);
+            byLattice[lattice] = Current();
         }
-        EXPECT_EQ(points[1], points[0]);
-        EXPECT_EQ(tallies[1].LessCount, tallies[0].LessCount);
-        EXPECT_EQ(tallies[1].EqualCount, tallies[0].EqualCount);
-        EXPECT_EQ(tallies[1].GreaterCount, tallies[0].GreaterCount);
-        EXPECT_NEAR(tallies[1].LessMass, tallies[0].LessMass, 1e-12);
-        EXPECT_NEAR(tallies[1].EqualMass, tallies[0].EqualMass, 1e-12);
-        EXPECT_NEAR(tallies[1].GreaterMass, tallies[0].GreaterMass, 1e-12);
+        EXPECT_EQ(byLattice[1].Points, byLattice[0].Points);
+        fakes::ExpectSameTally(byLattice[1].Of[2], byLattice[0].Of[2], 1e-12);
     }
 }
 
 TEST_F(NetworkAlgorithmTest, PastItsMemoryLimitsItHandsTheTableBack) {
     const Table t{{3, 1, 2, 0, 2, 4}, {1, 3, 0, 2, 1, 2}, {2, 0, 3, 1, 1, 3}};
-    const Outcome enumerated = RunWith(t, std::numeric_limits<std::uint64_t>::max());
+    const RunOutcome enumerated = RunFrom(t, std::numeric_limits<std::uint64_t>::max());
     AnalysisState& s = engine.State();
     s.NetworkFrom = 0;
     NetworkLimits few;
@@ -420,32 +363,16 @@ TEST_F(NetworkAlgorithmTest, PastItsMemoryLimitsItHandsTheTableBack) {
     EXPECT_EQ(RunNetworkAlgorithm(s, env.Ports(), few), NetworkOutcome::NeedsEnumeration);
     s.ProbabilityTally = {};
     ASSERT_EQ(RunNetworkAlgorithm(s, env.Ports()), NetworkOutcome::Completed);
-    EXPECT_EQ(s.ProbabilityTally.LessCount, enumerated.Tallies[0].LessCount);
-    EXPECT_EQ(s.ProbabilityTally.EqualCount, enumerated.Tallies[0].EqualCount);
+    fakes::ExpectSameCounts(s.ProbabilityTally, enumerated.Of[0]);
     EXPECT_EQ(s.SamplePointCount, enumerated.Points);
     // The analysis gives the network the memory budget the program set:
     // too little, and the enumeration writes the same report.
     s.NetworkMemory = 4096;
-    const Outcome starved = RunWith(t, 0);
+    const RunOutcome starved = RunFrom(t, 0);
     EXPECT_FALSE(starved.Network);
     EXPECT_EQ(starved.Lines, enumerated.Lines);
     s.NetworkMemory = kDefaultNetworkMemory;
-    EXPECT_TRUE(RunWith(t, 0).Network);
-}
-
-// Strongly associated tables of large N: observed probabilities below the
-// normal doubles, down to rounded to 0. There the direct probability's
-// rounding to double is coarser than the band (a table is equal when it
-// rounds to the observed double; with the observed rounded to 0, when it
-// rounds to 0 too), and some classes are left without mass.
-TEST_F(NetworkAlgorithmTest, ObservedProbabilitiesNearAndBelowTheLeastDoublesAreClassedAsEnumerated) {
-    const std::vector<Table> tables{
-        {{440, 1, 0}, {2, 552, 1}, {0, 1, 3}},    // 1e-295
-        {{457, 1, 0}, {2, 528, 1}, {0, 1, 10}},   // 2e-309, below the normal doubles
-        {{485, 2, 1}, {1, 485, 2}, {2, 1, 16}},   // 9e-314, its transpose as probable
-        {{480, 1, 0}, {2, 498, 1}, {0, 1, 16}},   // 2e-319
-        {{490, 0, 0}, {0, 490, 0}, {0, 0, 20}}};  // 1e-335, rounded to 0
-    for (const Table& t : tables) EXPECT_TRUE(ExpectSameAsEnumeration(t));
+    EXPECT_TRUE(RunFrom(t, 0).Network);
 }
 
 // Counts past 64 bits, known in closed form. A two-row table whose classes are known in closed form: A columns of
@@ -502,7 +429,7 @@ TEST_F(NetworkAlgorithmTest, TablesOfMoreSamplePointsThanSixtyFourBitsHoldAreCou
     for (const auto& [p, q] : {std::pair{8, 14}, std::pair{8, 3}, std::pair{2, 25}}) {
         const Table t = split.With(p, q);
         SCOPED_TRACE(Text(t));
-        const Outcome o = RunWith(t, kDefaultNetworkFrom);
+        const RunOutcome o = RunFrom(t, kDefaultNetworkFrom);
         ASSERT_TRUE(o.Network);
         EXPECT_EQ(o.Points, total);
         WideCount fewer = 0, more = 0;
@@ -510,19 +437,14 @@ TEST_F(NetworkAlgorithmTest, TablesOfMoreSamplePointsThanSixtyFourBitsHoldAreCou
         for (int r = 0; r < q; ++r) fewer += split.Tables(r), fewerMass += split.Mass(r);
         for (int r = q + 1; r <= split.A; ++r) more += split.Tables(r), moreMass += split.Mass(r);
         // The probability rises with q, both statistics fall.
-        const ExactTally& f = o.Tallies[0];
-        EXPECT_EQ(f.LessCount, fewer);
-        EXPECT_EQ(f.EqualCount, split.Tables(q));
-        EXPECT_EQ(f.GreaterCount, more);
-        EXPECT_NEAR(f.LessMass, static_cast<double>(fewerMass), 1e-12);
-        EXPECT_NEAR(f.EqualMass, static_cast<double>(split.Mass(q)), 1e-12);
-        EXPECT_NEAR(f.GreaterMass, static_cast<double>(moreMass), 1e-12);
+        fakes::ExpectSameTally(o.Of[0],
+                               {fewer, split.Tables(q), more, static_cast<double>(fewerMass),
+                                static_cast<double>(split.Mass(q)), static_cast<double>(moreMass)},
+                               1e-12);
         for (const int s : {1, 2}) {
             SCOPED_TRACE(s == 1 ? "likelihood ratio" : "Pearson");
-            EXPECT_EQ(o.Tallies[s].LessCount, more);
-            EXPECT_EQ(o.Tallies[s].EqualCount, split.Tables(q));
-            EXPECT_EQ(o.Tallies[s].GreaterCount, fewer);
-            EXPECT_NEAR(o.Tallies[s].GreaterMass, static_cast<double>(fewerMass), 1e-12);
+            fakes::ExpectSameCounts(o.Of[s], {more, split.Tables(q), fewer});
+            EXPECT_NEAR(o.Of[s].GreaterMass, static_cast<double>(fewerMass), 1e-12);
         }
         EXPECT_THAT(o.Lines, ::testing::Contains("Number of sample points = " + CountText(total)));
         EXPECT_THAT(o.Lines, ::testing::Contains(::testing::StartsWith("  Same prob:   " + CountText(split.Tables(q)) +
@@ -542,7 +464,7 @@ TEST_F(NetworkAlgorithmTest, PassesBesideAndInTurnAgreePastSixtyFourBitsAndPastT
     // An analysis broken off at once prepares the state.
     auto prepare = [&](const Table& table) {
         env.pump.onPass = [&] { engine.BreakOff(); };
-        RunWith(table, 0);
+        RunFrom(table, 0);
         env.pump.onPass = nullptr;
         // (Pearson's ordering of such sparse tables outgrows the memory.)
         s.Options.ExaCStest = false;
@@ -559,13 +481,8 @@ TEST_F(NetworkAlgorithmTest, PassesBesideAndInTurnAgreePastSixtyFourBitsAndPastT
     EXPECT_EQ(CountText(points), "11707927878053612249");
     ASSERT_EQ(run(true, beside), NetworkOutcome::Completed);
     EXPECT_EQ(s.SamplePointCount, points);
-    for (int o = 0; o < 2; ++o) {
-        EXPECT_EQ(inTurn[o].LessCount + inTurn[o].EqualCount + inTurn[o].GreaterCount, points) << o;
-        EXPECT_EQ(beside[o].LessCount, inTurn[o].LessCount) << o;
-        EXPECT_EQ(beside[o].EqualCount, inTurn[o].EqualCount) << o;
-        EXPECT_EQ(beside[o].GreaterCount, inTurn[o].GreaterCount) << o;
-        EXPECT_EQ(beside[o].LessMass, inTurn[o].LessMass) << o;
-    }
+    for (int o = 0; o < 2; ++o) EXPECT_EQ(inTurn[o].LessCount + inTurn[o].EqualCount + inTurn[o].GreaterCount, points) << o;
+    fakes::ExpectTalliesWithin(beside, inTurn, 0.0, 2);
     // Two rows of columns of total 1: C(130, 65) = 9.5e37 sample points,
     // past the 2^126 the passes' sums allow, and C(140, 70) = 9.4e40, past
     // 128 bits: both handed back, in turn and beside.
@@ -599,7 +516,7 @@ TEST_F(NetworkAlgorithmTest, RunningOutOfMemoryHandsTheTableBack) {
     const Table t{{8, 10, 18, 2, 10, 8}, {3, 14, 3, 8, 6, 6}, {8, 12, 4, 5, 15, 10}};
     Options().ExaLRtest = Options().ExaCStest = false;
     env.pump.onPass = [&] { engine.BreakOff(); };
-    ASSERT_TRUE(RunWith(t, 0).Network);
+    ASSERT_TRUE(RunFrom(t, 0).Network);
     env.pump.onPass = nullptr;
     AnalysisState& s = engine.State();
     auto underLimit = [&] {
@@ -626,7 +543,7 @@ TEST_F(NetworkAlgorithmTest, ABreakOffReportsTheSamplePointsSettledSoFar) {
         shown.push_back(engine.State().SamplePointCount);
         if (shown.size() == 3) engine.BreakOff();
     };
-    const Outcome o = RunWith(t, 0);
+    const RunOutcome o = RunFrom(t, 0);
     EXPECT_TRUE(o.Network);
     ASSERT_EQ(shown.size(), 3u);
     EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
@@ -645,13 +562,13 @@ TEST_F(NetworkAlgorithmTest, ABreakOffStopsThePassBeside) {
     const Table t{{1, 2, 2, 1, 1, 0, 1}, {2, 0, 0, 2, 3, 0, 0}, {0, 1, 1, 1, 2, 7, 3},
                   {1, 1, 2, 0, 0, 0, 1}, {0, 1, 1, 1, 1, 0, 0}};
     Options().ExaCStest = false;
-    const std::uint64_t all = RunWith(t, 0).Points;
+    const std::uint64_t all = RunFrom(t, 0).Points;
     for (std::size_t at = 1; at <= 6; ++at) {
         std::size_t passes = 0;
         env.pump.onPass = [&] {
             if (++passes == at) engine.BreakOff();
         };
-        const Outcome o = RunWith(t, 0);
+        const RunOutcome o = RunFrom(t, 0);
         EXPECT_TRUE(o.Network);
         EXPECT_EQ(passes, at);
         EXPECT_LT(o.Points, all);
@@ -677,7 +594,7 @@ TEST_F(NetworkAlgorithmTest, TheProgressShowsAShareOfTheCountWhileThePassesRunBe
     env.pump.onPass = [&] {
         shown.push_back({engine.State().SamplePointCount, engine.State().ExpectedSamplePoints});
     };
-    const Outcome o = RunWith(t, kDefaultNetworkFrom);
+    const RunOutcome o = RunFrom(t, kDefaultNetworkFrom);
     ASSERT_TRUE(o.Network);
     EXPECT_TRUE(engine.State().ExpectedPointsExact);
     EXPECT_EQ(engine.State().ExpectedSamplePoints, static_cast<double>(o.Points));
@@ -703,7 +620,7 @@ TEST_F(NetworkAlgorithmTest, ABreakOffWhileALargeTableIsPreparedSettlesNothing) 
         shown.push_back(engine.State().SamplePointCount);
         engine.BreakOff();
     };
-    const Outcome o = RunWith(t, 0);
+    const RunOutcome o = RunFrom(t, 0);
     EXPECT_TRUE(o.Network);
     ASSERT_FALSE(shown.empty());
     EXPECT_EQ(shown.front(), 0u);

@@ -19,12 +19,7 @@
 namespace kelvorin {
 namespace {
 
-struct Outcome {
-    std::vector<std::string> Lines;
-    ExactTally Tallies[3];
-    WideCount Points = 0;
-    bool Met = false;
-};
+using fakes::RunOutcome;
 
 // A one-way table: its counts along one row or one column, and the weights
 // typed for them (none: equal proportions).
@@ -42,47 +37,25 @@ std::string Text(const OneWayTable& t) {
     return text;
 }
 
-class OneWayMeetingTest : public fakes::EngineHarness {
+class OneWayMeetingTest : public fakes::TallyHarness {
 protected:
-    void SetUp() override {
-        Options() = fakes::NoSections();
-        Options().ExaLRtest = Options().ExaCStest = Options().CountPos = true;
-    }
-    Outcome RunWith(const OneWayTable& t, std::uint64_t from) {
-        engine.State().NetworkFrom = from;
-        std::vector<std::vector<int>> grid;
-        if (t.Column) {
-            for (int c : t.Counts) grid.push_back({c});
-        } else {
-            grid.push_back(t.Counts);
-        }
+    // Runs the table, its weights typed, with the network's side (the
+    // meeting) used from FROM sample points on.
+    RunOutcome RunWith(const OneWayTable& t, std::uint64_t from) {
         TypeWeights(t.Weights);
-        Outcome o;
-        o.Lines = Run(grid);
-        const AnalysisState& s = engine.State();
-        o.Tallies[0] = s.ProbabilityTally;
-        o.Tallies[1] = s.G2Tally;
-        o.Tallies[2] = s.X2Tally;
-        o.Points = s.SamplePointCount;
-        o.Met = s.NetworkUsed;
-        return o;
-    }
-    // The report without the enumeration's warning on 1 - the sum of its
-    // masses, which reports the rounding of its running sums.
-    static std::vector<std::string> WithoutWarning(std::vector<std::string> lines) {
-        std::erase_if(lines, [](const std::string& l) { return l.starts_with("Warning :"); });
-        return lines;
+        return RunFrom(Grid(t), from);
     }
     // Runs the table both ways; returns whether the meeting settled it.
     bool ExpectSameAsEnumeration(const OneWayTable& t) {
         SCOPED_TRACE(Text(t));
-        const Outcome enumerated = RunWith(t, std::numeric_limits<std::uint64_t>::max());
-        const Outcome met = RunWith(t, 0);
-        EXPECT_FALSE(enumerated.Met);
-        EXPECT_EQ(met.Points, enumerated.Points);
-        fakes::ExpectSameTallies(met.Tallies, enumerated.Tallies, enumerated.Points);
-        EXPECT_EQ(WithoutWarning(met.Lines), WithoutWarning(enumerated.Lines));
-        return met.Met;
+        TypeWeights(t.Weights);
+        return TallyHarness::ExpectSameAsEnumeration(Grid(t));
+    }
+    static std::vector<std::vector<int>> Grid(const OneWayTable& t) {
+        std::vector<std::vector<int>> grid;
+        if (!t.Column) return {t.Counts};
+        for (int c : t.Counts) grid.push_back({c});
+        return grid;
     }
 };
 
@@ -159,17 +132,17 @@ TEST_F(OneWayMeetingTest, ObservedProbabilitiesAmongTheLeastDoublesAndZero) {
 // (mass 0.25), greater 2 (0.75); G2 of the observed point is shared by
 // (0, 3), the other two lie below.
 TEST_F(OneWayMeetingTest, TheWorkedExampleOfTwoCategories) {
-    const Outcome o = RunWith({{3, 0}, {}, false}, 0);
-    ASSERT_TRUE(o.Met);
+    const RunOutcome o = RunWith({{3, 0}, {}, false}, 0);
+    ASSERT_TRUE(o.Network);
     EXPECT_EQ(o.Points, 4u);
-    EXPECT_EQ(o.Tallies[0].LessCount, 0);
-    EXPECT_EQ(o.Tallies[0].EqualCount, 2);
-    EXPECT_EQ(o.Tallies[0].GreaterCount, 2);
-    EXPECT_DOUBLE_EQ(o.Tallies[0].EqualMass, 0.25);
-    EXPECT_DOUBLE_EQ(o.Tallies[0].GreaterMass, 0.75);
-    EXPECT_EQ(o.Tallies[1].GreaterCount, 0);
-    EXPECT_EQ(o.Tallies[1].EqualCount, 2);
-    EXPECT_EQ(o.Tallies[1].LessCount, 2);
+    EXPECT_EQ(o.Of[0].LessCount, 0);
+    EXPECT_EQ(o.Of[0].EqualCount, 2);
+    EXPECT_EQ(o.Of[0].GreaterCount, 2);
+    EXPECT_DOUBLE_EQ(o.Of[0].EqualMass, 0.25);
+    EXPECT_DOUBLE_EQ(o.Of[0].GreaterMass, 0.75);
+    EXPECT_EQ(o.Of[1].GreaterCount, 0);
+    EXPECT_EQ(o.Of[1].EqualCount, 2);
+    EXPECT_EQ(o.Of[1].LessCount, 2);
 }
 
 // Each way of settling the points, the split's lists and the count
@@ -188,7 +161,7 @@ TEST_F(OneWayMeetingTest, BothWaysAndThePointsNearTheEdgesEvaluatedOneByOneGiveT
     for (int table = 0; table < 60; ++table) {
         const OneWayTable t = RandomTable(random);
         SCOPED_TRACE(Text(t));
-        const Outcome enumerated = RunWith(t, std::numeric_limits<std::uint64_t>::max());
+        const RunOutcome enumerated = RunWith(t, std::numeric_limits<std::uint64_t>::max());
         for (const OneWayWay way : {OneWayWay::Split, OneWayWay::Patterns, OneWayWay::Cheaper}) {
             for (const long double scale : {1.0L, 1e9L, 1e12L}) {
                 for (const WideCount direct : {WideCount{1} << 22, WideCount{0}}) {
@@ -196,25 +169,21 @@ TEST_F(OneWayMeetingTest, BothWaysAndThePointsNearTheEdgesEvaluatedOneByOneGiveT
                     if (way == OneWayWay::Cheaper && scale != 1.0L) continue;
                     SCOPED_TRACE(static_cast<double>(scale));
                     s.NetworkFrom = 0;
-                    s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
-                    s.SamplePointCount = 0;
                     OneWayMeetingLimits limits;
                     limits.Way = way;
                     limits.MarginScale = scale;
                     limits.MostDirectEvaluations = direct;
                     // The walk tried and given up at once: the lists take over.
                     limits.MostWalkSettled = 1;
-                    ASSERT_EQ(RunOneWayMeeting(s, env.Ports(), limits), NetworkOutcome::Completed);
-                    const ExactTally got[3] = {s.ProbabilityTally, s.G2Tally, s.X2Tally};
-                    EXPECT_EQ(s.SamplePointCount, enumerated.Points);
-                    fakes::ExpectSameTallies(got, enumerated.Tallies, enumerated.Points);
+                    ASSERT_EQ(RunOneWayMeeting(ClearedState(), env.Ports(), limits), NetworkOutcome::Completed);
+                    ExpectSame(Current(), enumerated);
                 }
             }
         }
     }
     // Neither way left (the lists too large, and every pattern near an
     // edge): the enumeration takes the table.
-    const Outcome enumerated = RunWith({{3, 1, 4, 1, 5}, {}, false}, std::numeric_limits<std::uint64_t>::max());
+    const RunOutcome enumerated = RunWith({{3, 1, 4, 1, 5}, {}, false}, std::numeric_limits<std::uint64_t>::max());
     s.NetworkFrom = 0;
     OneWayMeetingLimits limits;
     limits.MaxBytes = 100;
@@ -223,10 +192,8 @@ TEST_F(OneWayMeetingTest, BothWaysAndThePointsNearTheEdgesEvaluatedOneByOneGiveT
     EXPECT_EQ(RunOneWayMeeting(s, env.Ports(), limits), NetworkOutcome::NeedsEnumeration);
     // Allowed them, the patterns evaluate every point one by one.
     limits.MostDirectEvaluations = WideCount{1} << 22;
-    s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
-    ASSERT_EQ(RunOneWayMeeting(s, env.Ports(), limits), NetworkOutcome::Completed);
-    const ExactTally got[3] = {s.ProbabilityTally, s.G2Tally, s.X2Tally};
-    fakes::ExpectSameTallies(got, enumerated.Tallies, enumerated.Points);
+    ASSERT_EQ(RunOneWayMeeting(ClearedState(), env.Ports(), limits), NetworkOutcome::Completed);
+    ExpectSame(Current(), enumerated);
 }
 
 // Thirty categories of equal proportions and n = 40: C(69, 29), about
@@ -279,17 +246,14 @@ TEST_F(OneWayMeetingTest, ThirtyEqualCategoriesPastSixtyFourBitsAgainstCountsByS
     const WideCount total = expected[0] + expected[1] + expected[2];
     EXPECT_EQ(CountText(total), "23720460024918645912");  // C(69, 29)
 
-    const Outcome o = RunWith({row, {}, false}, kDefaultNetworkFrom);
-    ASSERT_TRUE(o.Met);
+    const RunOutcome o = RunWith({row, {}, false}, kDefaultNetworkFrom);
+    ASSERT_TRUE(o.Network);
     EXPECT_EQ(o.Points, total);
-    const ExactTally& pearson = o.Tallies[2];
-    EXPECT_EQ(pearson.LessCount, expected[0]);
-    EXPECT_EQ(pearson.EqualCount, expected[1]);
-    EXPECT_EQ(pearson.GreaterCount, expected[2]);
-    EXPECT_NEAR(pearson.LessMass, static_cast<double>(expectedMass[0]), 1e-12);
-    EXPECT_NEAR(pearson.EqualMass, static_cast<double>(expectedMass[1]), 1e-12);
-    EXPECT_NEAR(pearson.GreaterMass, static_cast<double>(expectedMass[2]), 1e-12);
-    for (const ExactTally& t : o.Tallies) {
+    fakes::ExpectSameTally(o.Of[2],
+                           {expected[0], expected[1], expected[2], static_cast<double>(expectedMass[0]),
+                            static_cast<double>(expectedMass[1]), static_cast<double>(expectedMass[2])},
+                           1e-12);
+    for (const ExactTally& t : o.Of) {
         EXPECT_EQ(t.LessCount + t.EqualCount + t.GreaterCount, total);
         EXPECT_NEAR(t.LessMass + t.EqualMass + t.GreaterMass, 1.0, 1e-12);
         EXPECT_GT(t.LessCount, 0u);
@@ -311,11 +275,11 @@ TEST_F(OneWayMeetingTest, TablesWithoutRoomForTheListsAndTablesLeftToTheEnumerat
     EXPECT_TRUE(ExpectSameAsEnumeration(weighted));
     EXPECT_TRUE(ExpectSameAsEnumeration(uneven));
     s.NetworkMemory = kDefaultNetworkMemory;
-    EXPECT_TRUE(RunWith(weighted, 0).Met);
-    EXPECT_TRUE(RunWith(uneven, 0).Met);
-    EXPECT_FALSE(RunWith(uneven, std::numeric_limits<std::uint64_t>::max()).Met);
-    EXPECT_FALSE(RunWith(uneven, 1000000).Met);  // 658,008 sample points
-    EXPECT_TRUE(RunWith(uneven, 658008).Met);
+    EXPECT_TRUE(RunWith(weighted, 0).Network);
+    EXPECT_TRUE(RunWith(uneven, 0).Network);
+    EXPECT_FALSE(RunWith(uneven, std::numeric_limits<std::uint64_t>::max()).Network);
+    EXPECT_FALSE(RunWith(uneven, 1000000).Network);  // 658,008 sample points
+    EXPECT_TRUE(RunWith(uneven, 658008).Network);
 }
 
 // C(n + k - 1, k - 1), each step exact: the sample points of a row.
@@ -334,8 +298,8 @@ TEST_F(OneWayMeetingTest, ABreakOffReportsTheSamplePointsSettledSoFar) {
         if (s.SamplePointCount > 0) engine.BreakOff();
     };
     const std::vector<int> many(40, 2);  // 40 categories, n = 80: 3.8e31 points, 15.6 million patterns
-    const Outcome o = RunWith({many, {}, false}, 0);
-    ASSERT_TRUE(o.Met);
+    const RunOutcome o = RunWith({many, {}, false}, 0);
+    ASSERT_TRUE(o.Network);
     EXPECT_GT(o.Points, 0u);
     EXPECT_LT(o.Points, Compositions(80, 40));
     EXPECT_NE(std::find(o.Lines.begin(), o.Lines.end(),

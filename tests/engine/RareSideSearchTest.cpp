@@ -38,10 +38,7 @@ protected:
         limits.MinSamplePoints = 0.0;
         limits.MaxRareEstimate = std::numeric_limits<double>::infinity();
         limits.MaxSteps = maxSteps;
-        AnalysisState& s = engine.State();
-        s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
-        s.SamplePointCount = 0;
-        return RunNearModeSearch(s, env.Ports(), limits);
+        return RunNearModeSearch(ClearedState(), env.Ports(), limits);
     }
     // The same far in the tail: any table qualifies.
     NetworkOutcome FarSearch(std::uint64_t maxSteps) {
@@ -49,10 +46,7 @@ protected:
         limits.MinSamplePoints = 0.0;
         limits.MaxTailP = limits.MaxBoundWork = std::numeric_limits<double>::infinity();
         limits.LeastSteps = limits.MaxSteps = maxSteps;
-        AnalysisState& s = engine.State();
-        s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
-        s.SamplePointCount = 0;
-        return RunFarTailSearch(s, env.Ports(), limits);
+        return RunFarTailSearch(ClearedState(), env.Ports(), limits);
     }
     // Draws tables by make(random) (an empty one is not taken) until
     // `wanted` have from least to most sample points, at most `tries`
@@ -72,12 +66,21 @@ protected:
     }
     // The network alone (both searches off) on the state of the last run.
     Tallies NetworkAlone() {
-        AnalysisState& s = engine.State();
         NetworkLimits limits;
         limits.NearMode = limits.FarTail = false;
-        s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
-        EXPECT_EQ(RunNetworkAlgorithm(s, env.Ports(), limits), NetworkOutcome::Completed);
+        EXPECT_EQ(RunNetworkAlgorithm(ClearedState(), env.Ports(), limits), NetworkOutcome::Completed);
         return Current();
+    }
+    // The analysis of the table, which tries the searches before the
+    // network, against the network alone: the same tallies, returned.
+    Tallies AnalysedAsByTheNetworkAlone(const Table& t) {
+        engine.State().NetworkFrom = 0;
+        Run(t);
+        EXPECT_TRUE(engine.State().NetworkUsed);
+        const Tallies analysed = Current();
+        const Tallies network = NetworkAlone();
+        ExpectSame(analysed, network);
+        return network;
     }
 };
 
@@ -178,15 +181,9 @@ TEST_F(RareSideSearchTest, TablesFarInTheTailGetTheEnumerationsTalliesFromFewOfT
 // analysis, which tries it, reports them.
 TEST_F(RareSideSearchTest, DiagonalTablesFarInTheTailHaveTheirPermutationsOnTheRareSide) {
     const Table diagonal{{30, 0, 0, 0}, {0, 30, 0, 0}, {0, 0, 30, 0}, {0, 0, 0, 30}};
-    engine.State().NetworkFrom = 0;
-    Run(diagonal);
-    ASSERT_TRUE(engine.State().NetworkUsed);
-    const Tallies analysed = Current();
+    const Tallies network = AnalysedAsByTheNetworkAlone(diagonal);
     AnalysisState& s = engine.State();
-    const Tallies network = NetworkAlone();
-    ExpectSame(analysed, network);
-    s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
-    ASSERT_EQ(RunFarTailSearch(s, env.Ports()), NetworkOutcome::Completed);
+    ASSERT_EQ(RunFarTailSearch(ClearedState(), env.Ports()), NetworkOutcome::Completed);
     const Tallies searched = Current();
     ExpectSame(searched, network);
     const ExactTally& probability = searched.Of[0];
@@ -232,8 +229,7 @@ TEST_F(RareSideSearchTest, TablesEqualToTheirExpectedCountsAreSearchedWithStatis
     ASSERT_EQ(s.X2, 0.0);
     s.Abandoned = false;
     env.pump.onPass = nullptr;
-    s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
-    ASSERT_EQ(RunNearModeSearch(s, env.Ports()), NetworkOutcome::Completed);
+    ASSERT_EQ(RunNearModeSearch(ClearedState(), env.Ports()), NetworkOutcome::Completed);
     const Tallies searched = Current();
     EXPECT_EQ(static_cast<double>(searched.Points), SamplePoints(even));
     for (const ExactTally& statistic : {searched.Of[1], searched.Of[2]}) {
@@ -299,16 +295,10 @@ TEST_F(RareSideSearchTest, ItGivesUpPastItsStepsAndStopsAtABreakOff) {
 // from the mode (large-sample p values near 0.01) is left to the network.
 TEST_F(RareSideSearchTest, LargeTablesNearTheModeOnlyQualify) {
     const Table t{{6, 8, 7}, {7, 9, 7}, {5, 7, 8}, {6, 9, 8}, {12, 17, 16}};
-    engine.State().NetworkFrom = 0;
-    Run(t);
-    ASSERT_TRUE(engine.State().NetworkUsed);
-    const Tallies analysed = Current();
-    EXPECT_EQ(analysed.Points, 3'471'623'261u);  // counted apart from the program, row by row
+    const Tallies network = AnalysedAsByTheNetworkAlone(t);
+    EXPECT_EQ(network.Points, 3'471'623'261u);  // counted apart from the program, row by row
     AnalysisState& s = engine.State();
-    const Tallies network = NetworkAlone();
-    ExpectSame(analysed, network);
-    s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
-    ASSERT_EQ(RunNearModeSearch(s, env.Ports()), NetworkOutcome::Completed);
+    ASSERT_EQ(RunNearModeSearch(ClearedState(), env.Ports()), NetworkOutcome::Completed);
     ExpectSame(Current(), network);
     // Its count's box (88,689 points) past the memory budget: not begun.
     const std::size_t budget = s.NetworkMemory;

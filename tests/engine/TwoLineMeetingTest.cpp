@@ -34,10 +34,7 @@ protected:
         return limits;
     }
     NetworkOutcome Meet(const TwoLineMeetingLimits& limits) {
-        AnalysisState& s = engine.State();
-        s.ProbabilityTally = s.G2Tally = s.X2Tally = ExactTally{};
-        s.SamplePointCount = 0;
-        return RunTwoLineMeeting(s, env.Ports(), limits);
+        return RunTwoLineMeeting(ClearedState(), env.Ports(), limits);
     }
     // The meeting by one thread and by two gives the enumeration's tallies.
     void ExpectMeetingAsEnumerated(const Table& t) {
