@@ -3,9 +3,7 @@
 // that fill the disk. No file is lost or emptied before its time, and every
 // error message fails the run.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <filesystem>
 
 #include "ReportLines.h"
@@ -135,14 +133,8 @@ TEST_F(BatchBadInputsTest, TheResultFileIsReplacedAndHoldsReportsAndDataErrorsIn
 // The batch run on DATA with MORE arguments and the full trace asked for,
 // while files stop growing at LIMIT bytes, as on a full disk.
 BatchResult OnAFullDisk(rlim_t limit, const std::string& data, const std::vector<std::string>& more) {
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit small{limit, saved.rlim_max};
-    setrlimit(RLIMIT_FSIZE, &small);
-    const BatchResult r = BatchOn(data, {"Details=1", "Track=4"}, more);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, handler);
+    BatchResult r;
+    kelvorin::fakes::WithFileSizeLimit(limit, [&] { r = BatchOn(data, {"Details=1", "Track=4"}, more); });
     return r;
 }
 

@@ -1,10 +1,8 @@
 // The Table commands with the data file reader and writer, over fakes of
 // every port and real files, including files that are not what they expect.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -30,19 +28,6 @@ std::string Contents(const std::string& path) {
     std::ostringstream text;
     text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
-}
-
-// Runs ACT with files limited to BYTES: writes fail midway as on a full disk.
-template <typename Act>
-void WithFileSizeLimit(rlim_t bytes, Act act) {
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit small{bytes, saved.rlim_max};
-    setrlimit(RLIMIT_FSIZE, &small);
-    act();
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, handler);
 }
 
 std::string Repeat(const std::string& text, int times) {
@@ -369,7 +354,7 @@ TEST_F(TableCommandsTest, UnwritableFileIsReported) {
     }
     messages.shown.clear();
     NewTable(ones);
-    WithFileSizeLimit(1000, [&] { commands.SaveToNewFile(); });
+    fakes::WithFileSizeLimit(1000, [&] { commands.SaveToNewFile(); });
     for (const std::string& name : {dir.Path(), dir.File("no/such/folder.dat")}) {
         Answer(saveDialog, name);
         commands.SaveToNewFile();
@@ -478,7 +463,7 @@ TEST_F(TableCommandsTest, BulkStopsWithOneMessageWhenTheResultFileCannotBeWritte
     EXPECT_EQ(Reports(results.lines), 6);
     EXPECT_TRUE(std::filesystem::is_directory(dir.File("folder.dat")));
     messages.shown.clear();
-    WithFileSizeLimit(10, [&] { Bulk(data, result); });
+    fakes::WithFileSizeLimit(10, [&] { Bulk(data, result); });
     EXPECT_EQ(messages.shown, (Messages{{"Cannot write file " + result, "Error"}}));
     EXPECT_EQ(Reports(results.lines), 6);
     commands.ReadFromSameFile();

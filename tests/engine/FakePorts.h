@@ -3,9 +3,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -277,6 +279,20 @@ inline void ExpectTalliesWithin(const ExactTally* got, const ExactTally* expecte
 // double precision are within (points) x 2^-52 of the exact ones.
 inline void ExpectSameTallies(const ExactTally (&got)[3], const ExactTally (&enumerated)[3], WideCount points) {
     ExpectTalliesWithin(got, enumerated, static_cast<double>(points) * 0x1p-52 + 1e-15);
+}
+
+// Runs ACT with files limited to BYTES, SIGXFSZ ignored: writes fail
+// midway as on a full disk.
+template <typename Act>
+void WithFileSizeLimit(rlim_t bytes, Act act) {
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit small{bytes, saved.rlim_max};
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    act();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, handler);
 }
 
 // A fresh environment and engine per test; the save dialog names a details

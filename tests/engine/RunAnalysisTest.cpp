@@ -2,10 +2,8 @@
 // tables too large for the exact tests, details files that fail.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -189,15 +187,11 @@ TEST_F(BadInputsTest, DetailsFilesThatCannotBeWrittenOrCreated) {
     Options().Track = 4;
     const std::string details = dir.File("details.txt");
     std::ofstream(details) << "trace of an earlier run\n";
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const rlimit small{4000, saved.rlim_max};
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     for (const std::string& name : {std::string("/dev/full"), details, dir.File("no/such/folder/details.txt"), dir.Path()}) {
         env.saveDialog.chosen = name;
-        setrlimit(RLIMIT_FSIZE, name == details ? &small : &saved);
-        const Lines report = Run({{5, 3, 2}, {1, 4, 6}});
-        setrlimit(RLIMIT_FSIZE, &saved);
+        Lines report;
+        auto run = [&] { report = Run({{5, 3, 2}, {1, 4, 6}}); };
+        name == details ? fakes::WithFileSizeLimit(4000, run) : run();
         const bool opened = name == details || name == "/dev/full";
         EXPECT_EQ(env.messages.shown, (opened ? std::vector<Message>{{"Cannot write file " + name, "Error"}} : std::vector<Message>()));
         EXPECT_TRUE(EndsWithUsedTime(report));
@@ -205,7 +199,6 @@ TEST_F(BadInputsTest, DetailsFilesThatCannotBeWrittenOrCreated) {
         env.messages.shown.clear();
         ExpectEndStepRan();
     }
-    std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(fakes::FileLines(details).at(0), "trace of an earlier run");
     EXPECT_LE(std::filesystem::file_size(details), 4000u);
     EXPECT_FALSE(std::filesystem::exists(dir.File("no")));

@@ -1,6 +1,4 @@
 // The stored-results editor: Save to file, files never lost or half-written.
-#include <sys/resource.h>
-
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
@@ -8,10 +6,10 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <algorithm>
-#include <csignal>
 #include <random>
 
 #include "MainWindowTestSupport.h"
+#include "engine/FakePorts.h"
 
 namespace kelvorin {
 namespace {
@@ -71,15 +69,7 @@ TEST_F(ResultsEditor, ASaveThatFailsKeepsTheTextAndTheOldFile) {
     EXPECT_FALSE(QFile::exists(missing));
 
     ExpectCannotWrite(path);
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit small = saved;
-    small.rlim_cur = 100;
-    void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    SaveTo(path, missing);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous);
+    fakes::WithFileSizeLimit(100, [&] { SaveTo(path, missing); });
     EXPECT_EQ(ReadAll(path), old);
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList{"kept.txt"});
     EXPECT_EQ(Text(), text);
