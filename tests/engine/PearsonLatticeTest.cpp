@@ -25,9 +25,12 @@
 namespace kelvorin {
 namespace {
 
-struct Counted {
+// A settling's or a count's ways and mass per class (less, equal,
+// greater), and the tables settled.
+struct Tallies {
     std::uint64_t Ways[3] = {0, 0, 0};
     long double Mass[3] = {0.0L, 0.0L, 0.0L};
+    std::uint64_t Settled = 0;
 };
 
 const FactorialTable& Factorials() {
@@ -110,8 +113,8 @@ Problem Make(int K, int S, std::vector<std::int32_t> cells) {
 // rule (equal when |a - b| / (a + b) < tolerance) on its exact statistic
 // against the observed one; its mass the product over the columns of T! /
 // prod x!.
-Counted CountEveryTable(const Problem& p, long double tolerance) {
-    Counted c;
+Tallies CountEveryTable(const Problem& p, long double tolerance) {
+    Tallies c;
     const long double b = p.Exact(p.Cells);
     std::vector<std::int32_t> cells(p.Cells.size(), 0);
     std::vector<std::int32_t> rowLeft(p.Lines);
@@ -126,6 +129,7 @@ Counted CountEveryTable(const Problem& p, long double tolerance) {
             }
             const int which = std::fabs(a - b) / (a + b) < tolerance ? 1 : a < b ? 0 : 2;
             ++c.Ways[which];
+            ++c.Settled;
             c.Mass[which] += mass;
             return;
         }
@@ -164,26 +168,17 @@ std::optional<Problem> RandomProblem(std::mt19937& random, std::pair<int, int> l
 
 // Settles a prepared lattice: every class's count as expected, its mass to
 // the last places, every table settled.
-void ExpectSettledAs(PearsonLattice& lattice, const Counted& expected) {
-    std::uint64_t ways[3] = {0, 0, 0};
-    long double mass[3] = {0.0L, 0.0L, 0.0L};
-    std::uint64_t settled = 0;
-    lattice.Settle(ways, mass, settled);
+void ExpectSettledAs(PearsonLattice& lattice, const Tallies& expected) {
+    Tallies t;
+    lattice.Settle(t.Ways, t.Mass, t.Settled);
     const long double total = expected.Mass[0] + expected.Mass[1] + expected.Mass[2];
     for (int w = 0; w < 3; ++w) {
-        EXPECT_EQ(ways[w], expected.Ways[w]) << "class " << w;
-        EXPECT_NEAR(static_cast<double>(mass[w] / total), static_cast<double>(expected.Mass[w] / total), 1e-15)
+        EXPECT_EQ(t.Ways[w], expected.Ways[w]) << "class " << w;
+        EXPECT_NEAR(static_cast<double>(t.Mass[w] / total), static_cast<double>(expected.Mass[w] / total), 1e-15)
             << "class " << w;
     }
-    EXPECT_EQ(settled, expected.Ways[0] + expected.Ways[1] + expected.Ways[2]);
+    EXPECT_EQ(t.Settled, expected.Settled);
 }
-
-// What a settling added: ways and mass per class, tables settled.
-struct Tallies {
-    std::uint64_t Ways[3] = {0, 0, 0};
-    long double Mass[3] = {0.0L, 0.0L, 0.0L};
-    std::uint64_t Settled = 0;
-};
 
 void ExpectSameToTheLastBit(const Tallies& t, const Tallies& reference) {
     for (int w = 0; w < 3; ++w) {
@@ -208,7 +203,7 @@ TEST(PearsonLatticeTest, RandomTablesCountLikeEveryTableClassedByItsStatistic) {
         // and a wide one, where a band of lattice values is; small limits
         // now and then, so both sides take other numbers of steps.
         const double tolerance = tables % 2 == 0 ? 1e-9 : 0.05;
-        const Counted expected = CountEveryTable(p, tolerance);
+        const Tallies expected = CountEveryTable(p, tolerance);
         const std::size_t items = tables % 3 == 0 ? 64 : std::size_t{1} << 20;
         std::uint64_t ticks = 0;
         PearsonLattice lattice(MarginsOf(p), Factorials(), std::size_t{1} << 20, items,
@@ -240,7 +235,7 @@ TEST(PearsonLatticeTest, EqualLineTotalsAndManyTiesAgree) {
     for (const auto& [size, cells] : tables) {
         const Problem p = Make(size.first, size.second, cells);
         SCOPED_TRACE(::testing::Message() << size.first << " x " << size.second);
-        const Counted expected = CountEveryTable(p, 1e-9);
+        const Tallies expected = CountEveryTable(p, 1e-9);
         Tallies byWord;
         for (const bool wordKeys : {true, false}) {
             PearsonLattice lattice(MarginsOf(p), Factorials(), std::size_t{1} << 20, std::size_t{1} << 20,
@@ -302,7 +297,7 @@ TEST(PearsonLatticeTest, EitherKindOfMeetingCountsLikeEveryTable) {
         const Problem& p = *drawn;
         const double x2 = p.Statistic();
         if (!(x2 > 1e-6)) continue;
-        const Counted expected = CountEveryTable(p, 1e-9);
+        const Tallies expected = CountEveryTable(p, 1e-9);
         int stage[2] = {0, 0};
         for (const std::uint64_t pricedFrom : {std::numeric_limits<std::uint64_t>::max(), std::uint64_t{0}}) {
             SCOPED_TRACE(::testing::Message() << "table " << tables << ", priced from " << pricedFrom);
@@ -447,15 +442,12 @@ TEST(PearsonLatticeTest, AnOwnerBrokenOffWaitsForItsHelpersAndKeepsItsTalliesAgr
             share->Help([](std::uint64_t) { std::this_thread::sleep_for(std::chrono::microseconds(200)); });
         });
     };
-    std::uint64_t ways[3] = {0, 0, 0};
-    long double mass[3] = {0.0L, 0.0L, 0.0L};
-    std::uint64_t settled = 0;
-    EXPECT_THROW(lattice.Settle(ways, mass, settled, offer), BrokenOff);
+    Tallies t;
+    EXPECT_THROW(lattice.Settle(t.Ways, t.Mass, t.Settled, offer), BrokenOff);
     EXPECT_EQ(withdrawn, 1);
     EXPECT_TRUE(threads.empty());
-    EXPECT_EQ(ways[0] + ways[1] + ways[2], settled);
-    const Counted every = CountEveryTable(p, 1e-9);
-    EXPECT_LT(settled, every.Ways[0] + every.Ways[1] + every.Ways[2]);
+    EXPECT_EQ(t.Ways[0] + t.Ways[1] + t.Ways[2], t.Settled);
+    EXPECT_LT(t.Settled, CountEveryTable(p, 1e-9).Settled);
 }
 
 }  // namespace
