@@ -64,6 +64,25 @@ protected:
         }
         EXPECT_EQ(found, wanted);
     }
+    // Runs SEARCH with a break-off at the AT-th progress display: it ends
+    // broken off, after AT displays, with no sample point accounted for.
+    // Returns the status texts it showed.
+    template <class Search>
+    std::vector<std::string> BrokenOffAt(int at, Search search) {
+        AnalysisState& s = engine.State();
+        const int before = env.pump.passes;
+        env.pump.onPass = [&] {
+            if (env.pump.passes - before >= at) s.Abandoned = true;
+        };
+        s.Abandoned = false;
+        env.status.texts.clear();
+        EXPECT_EQ(search(), NetworkOutcome::BrokenOff);
+        EXPECT_EQ(s.SamplePointCount, 0u);
+        EXPECT_EQ(env.pump.passes - before, at);
+        env.pump.onPass = nullptr;
+        s.Abandoned = false;
+        return env.status.texts;
+    }
     // The network alone (both searches off) on the state of the last run.
     Tallies NetworkAlone() {
         NetworkLimits limits;
@@ -267,26 +286,16 @@ TEST_F(RareSideSearchTest, ItGivesUpPastItsStepsAndStopsAtABreakOff) {
     // progress first (once on so small a box), then the search: broken off
     // at the search's first progress, and at the count's.
     for (const int at : {2, 1}) {
-        const int before = env.pump.passes;
-        env.pump.onPass = [&] {
-            if (env.pump.passes - before >= at) s.Abandoned = true;
-        };
-        s.Abandoned = false;
-        env.status.texts.clear();
         s.ExpectedSamplePoints = 0.0;  // (as where the count beforehand stopped short)
         s.ExpectedPointsExact = false;
-        EXPECT_EQ(Search(std::numeric_limits<std::uint64_t>::max()), NetworkOutcome::BrokenOff);
-        EXPECT_EQ(s.SamplePointCount, 0u);
-        EXPECT_EQ(env.pump.passes - before, at);
-        ASSERT_EQ(env.status.texts.size(), static_cast<std::size_t>(at));
-        EXPECT_EQ(env.status.texts.front(), "0 of 0  Click to break");
+        const auto texts = BrokenOffAt(at, [&] { return Search(std::numeric_limits<std::uint64_t>::max()); });
+        ASSERT_EQ(texts.size(), static_cast<std::size_t>(at));
+        EXPECT_EQ(texts.front(), "0 of 0  Click to break");
         if (at == 2) {
-            EXPECT_EQ(env.status.texts.back(), "0 of " + std::to_string(static_cast<std::uint64_t>(SamplePoints(near))) +
-                                                   "  Click to break");
+            EXPECT_EQ(texts.back(), "0 of " + std::to_string(static_cast<std::uint64_t>(SamplePoints(near))) +
+                                        "  Click to break");
         }
     }
-    env.pump.onPass = nullptr;
-    s.Abandoned = false;
 }
 
 // With the default limits: a table of 3.5e9 sample points near
@@ -377,22 +386,12 @@ TEST_F(RareSideSearchTest, FarInTheTailItQualifiesByItsLimitsGivesUpAndStopsAtAB
     for (const auto& [t, at] : {std::pair{near, 1}, std::pair{near, 2}, std::pair{diagonal, 1}}) {
         s.NetworkFrom = 0;
         Run(t);
-        const int before = env.pump.passes;
-        env.pump.onPass = [&, at = at] {
-            if (env.pump.passes - before >= at) s.Abandoned = true;
-        };
-        s.Abandoned = false;
-        env.status.texts.clear();
         const auto shown = static_cast<std::uint64_t>(s.ExpectedSamplePoints);
         ASSERT_EQ(static_cast<WideCount>(shown), s.SamplePointCount);
-        EXPECT_EQ(FarSearch(std::numeric_limits<std::uint64_t>::max()), NetworkOutcome::BrokenOff);
-        EXPECT_EQ(s.SamplePointCount, 0u);
-        EXPECT_EQ(env.pump.passes - before, at);
-        ASSERT_EQ(env.status.texts.size(), static_cast<std::size_t>(at));
+        const auto texts = BrokenOffAt(at, [&] { return FarSearch(std::numeric_limits<std::uint64_t>::max()); });
+        ASSERT_EQ(texts.size(), static_cast<std::size_t>(at));
         // (The count known before: after the analysis, the total.)
-        EXPECT_EQ(env.status.texts.back(), "0 of " + std::to_string(shown) + "  Click to break");
-        env.pump.onPass = nullptr;
-        s.Abandoned = false;
+        EXPECT_EQ(texts.back(), "0 of " + std::to_string(shown) + "  Click to break");
     }
 }
 
