@@ -45,6 +45,20 @@ std::size_t GallopDown(const std::int64_t* values, std::size_t at, Below&& below
     return static_cast<std::size_t>(PartitionPoint(values + low, values + high, below) - values);
 }
 
+// The same upwards: the number of values[0, size) below a bound (a prefix),
+// known to be at least at, found from at. The four values from at are
+// tested first without a branch; past them, by galloping up.
+template <typename Below>
+std::size_t GallopUp(const std::int64_t* values, std::size_t size, std::size_t at, Below&& below) {
+    if (at + 4 <= size) {
+        const std::size_t under = std::size_t{below(values[at])} + std::size_t{below(values[at + 1])} +
+                                  std::size_t{below(values[at + 2])} + std::size_t{below(values[at + 3])};
+        if (under < 4) return at + under;
+        at += 4;
+    }
+    return Boundary(size, [&](std::size_t i) { return below(values[i]); }, at);
+}
+
 // The meeting's nodes fall into about this many chunks, taken one at a
 // time by the threads that settle them.
 constexpr std::size_t kChunks = 256;
@@ -1300,14 +1314,18 @@ void PearsonLattice::SettleNode(const std::vector<std::int32_t>& node, Sharing::
         // (Completions formed one after the other mostly differ little:
         // each place is sought from the last one.)
         std::size_t lastJ = kNoHint, lastK = kNoHint;
-        auto place = [&](std::int64_t value, std::uint64_t w, long double m) {
-            const std::size_t j = Boundary(n, [&](std::size_t i) { return values_[i] <= value; }, lastJ);
-            const std::size_t k = Boundary(n, [&](std::size_t i) { return highs_[i] < value; }, lastK);
+        // Completions of number w and mass m at places j and k.
+        auto addAt = [&](std::size_t j, std::size_t k, std::uint64_t w, long double m) {
             futureWays_[j] += w;
             futureMass_[j] += m;
             futureWays_[n + 1 + k] += w;
             futureMass_[n + 1 + k] += m;
             if ((++formed & 0xFFFFu) == 0) tick_(0x10000u);
+        };
+        auto place = [&](std::int64_t value, std::uint64_t w, long double m) {
+            const std::size_t j = Boundary(n, [&](std::size_t i) { return values_[i] <= value; }, lastJ);
+            const std::size_t k = Boundary(n, [&](std::size_t i) { return highs_[i] < value; }, lastK);
+            addAt(j, k, w, m);
         };
         if (front_ + 1 == stages_ - 2) {
             // With two columns left, the completions that remain after
@@ -1327,16 +1345,38 @@ void PearsonLattice::SettleNode(const std::vector<std::int32_t>& node, Sharing::
             auto whole = [&](std::int64_t least, std::int64_t greatest, std::uint64_t w, long double m) {
                 const auto [j, k] = places(least, greatest);
                 if (j > n) return false;
-                futureWays_[j] += w;
-                futureMass_[j] += m;
-                futureWays_[n + 1 + k] += w;
-                futureMass_[n + 1 + k] += m;
-                if ((++formed & 0xFFFFu) == 0) tick_(0x10000u);
+                addAt(j, k, w, m);
                 return true;
             };
             TwoColumnCompletions(whole, fits, place);
         } else {
-            ForEachCompletion(front_ + 1, place);
+            // Each column choice's list of completions rises: from its
+            // first completion's places (sought from the last ones) both
+            // places only move up, mostly by a bound or two (a search from
+            // the last place for each completion mispredicts most of its
+            // steps). The places, and so the sums, are the same.
+            const Side& back = Sides().completions_;
+            const std::int64_t* const lower = values_.data();
+            const std::int64_t* const upper = highs_.data();
+            const std::int64_t* const listValues = Sides().listValues_.data();
+            for (const Edge& e : edges_) {
+                const auto c = static_cast<std::size_t>(back.Index.At(e.Node));
+                const std::size_t begin = back.Begin[c];
+                const std::size_t end = back.Begin[c + 1];
+                if (begin == end) continue;
+                const std::int64_t first = listValues[begin] + e.Term;
+                std::size_t j = Boundary(n, [&](std::size_t i) { return lower[i] <= first; }, lastJ);
+                std::size_t k = Boundary(n, [&](std::size_t i) { return upper[i] < first; }, lastK);
+                for (std::size_t i = begin; i < end; ++i) {
+                    const std::int64_t value = listValues[i] + e.Term;
+                    j = GallopUp(lower, n, j, [value](std::int64_t v) { return v <= value; });
+                    k = GallopUp(upper, n, k, [value](std::int64_t v) { return v < value; });
+                    const Item& item = back.Items[i];
+                    addAt(j, k, item.Ways * e.Ways, item.Mass * e.Factor);
+                }
+                lastJ = j;
+                lastK = k;
+            }
         }
         std::uint64_t lessWays = 0, notGreaterWays = 0;
         long double lessMass = 0.0L, notGreaterMass = 0.0L;
