@@ -13,6 +13,7 @@
 
 #include "BoundedVectors.h"
 #include "Galloping.h"
+#include "RadixSort.h"
 #include "SeparableConvex.h"
 
 namespace kelvorin {
@@ -434,7 +435,7 @@ void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, b
         keys.resize(out.size());
         for (std::size_t i = 0; i < out.size(); ++i)
             keys[i] = out[i].Node << (termBits + placeBits) | static_cast<std::uint64_t>(out[i].Term - least) << placeBits | i;
-        std::sort(keys.begin(), keys.end());
+        SortPlacedWords(keys, placeBits, edgeScratch_, radixStarts_);
         const std::uint64_t place = (std::uint64_t{1} << placeBits) - 1;
         for (const std::uint64_t key : keys) sorted.push_back(out[key & place]);
     } else {

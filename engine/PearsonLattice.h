@@ -282,13 +282,15 @@ private:
     void Vectors(int stage, const std::vector<std::int32_t>& from, bool up, std::vector<Edge>& out);
     std::vector<Edge> parentEdges_;
     std::vector<std::int32_t> vectorRoom_, vectorCap_, vectorOther_, vectorSorted_, vectorChosen_;
-    // The edges' sort keys (see Vectors) and the edges in their order.
+    // The edges' sort keys (see Vectors), the radix sort's scratch for them,
+    // and the edges in their order.
     struct EdgeKey {
         std::uint64_t Node;
         std::int64_t Term;
         std::size_t Place;
     };
     std::vector<std::uint64_t> edgeWords_;
+    std::vector<std::uint64_t> edgeScratch_;
     std::vector<EdgeKey> edgeKeys_;
     std::vector<Edge> edgesSorted_;
     std::vector<std::uint8_t> vectorContinues_;
@@ -425,6 +427,7 @@ private:
         Item Held;
     };
     WorkVector<Slot> scratch_;
+    // The radix sorts' bucket starts (of the values and of the edges).
     std::vector<std::size_t> radixStarts_;
     std::vector<Edge> edges_;
 };

@@ -5,6 +5,8 @@
 #include <bit>
 #include <cstddef>
 #include <cstring>
+#include <limits>
+#include <utility>
 
 namespace kelvorin {
 
@@ -80,6 +82,61 @@ void SortByKey(std::vector<KeyedPlace>& items, std::vector<KeyedPlace>& scratch)
         SortLowDigits(scratch.data() + start[b], items.data() + start[b], size, least, shift);
     }
     items.swap(scratch);
+}
+
+void SortPlacedWords(std::vector<std::uint64_t>& words, int placeBits, std::vector<std::uint64_t>& scratch,
+                     std::vector<std::size_t>& starts) {
+    const std::size_t n = words.size();
+    if (n <= 32) {
+        for (std::size_t i = 1; i < n; ++i) {
+            const std::uint64_t w = words[i];
+            std::size_t j = i;
+            for (; j > 0 && words[j - 1] > w; --j) words[j] = words[j - 1];
+            words[j] = w;
+        }
+        return;
+    }
+    std::uint64_t least = words[0] >> placeBits, most = least;
+    for (const std::uint64_t w : words) {
+        least = std::min(least, w >> placeBits);
+        most = std::max(most, w >> placeBits);
+    }
+    const int width = static_cast<int>(std::bit_width(most - least));
+    if (width == 0) return;
+    // A pass costs its buckets (cleared and summed) and two touches of
+    // each word.
+    int bits = 8;
+    std::size_t cost = std::numeric_limits<std::size_t>::max();
+    for (int b = 4; b <= 8; ++b) {
+        const auto p = static_cast<std::size_t>((width + b - 1) / b);
+        const std::size_t c = p * ((std::size_t{1} << b) + 2 * n);
+        if (c < cost) {
+            cost = c;
+            bits = b;
+        }
+    }
+    const std::size_t buckets = std::size_t{1} << bits;
+    const int passes = (width + bits - 1) / bits;
+    auto digit = [&](std::uint64_t w, int pass) {
+        return static_cast<std::size_t>((((w >> placeBits) - least) >> (pass * bits)) & (buckets - 1));
+    };
+    starts.assign(static_cast<std::size_t>(passes) * buckets, 0);
+    for (const std::uint64_t w : words)
+        for (int pass = 0; pass < passes; ++pass) ++starts[static_cast<std::size_t>(pass) * buckets + digit(w, pass)];
+    scratch.resize(n);
+    std::uint64_t* from = words.data();
+    std::uint64_t* to = scratch.data();
+    for (int pass = 0; pass < passes; ++pass) {
+        std::size_t* const start = starts.data() + static_cast<std::size_t>(pass) * buckets;
+        for (std::size_t b = 0, sum = 0; b < buckets; ++b) {
+            const std::size_t here = start[b];
+            start[b] = sum;
+            sum += here;
+        }
+        for (std::size_t k = 0; k < n; ++k) to[start[digit(from[k], pass)]++] = from[k];
+        std::swap(from, to);
+    }
+    if (from != words.data()) words.swap(scratch);
 }
 
 }  // namespace kelvorin

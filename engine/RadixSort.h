@@ -5,6 +5,7 @@
 // order. A double's TallyBand::OrderKey sorts as the doubles do.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -17,5 +18,14 @@ struct KeyedPlace {
 
 // Sorts ITEMS by Key (stably); SCRATCH is working space, resized as needed.
 void SortByKey(std::vector<KeyedPlace>& items, std::vector<KeyedPlace>& scratch);
+
+// Sorts short lists of words whose low PLACE_BITS bits are their places,
+// rising as the words stand, as the merging of a node's edges sorts them:
+// by the bits above, stably, which is their order as words. Least
+// significant digit first over the span of the high parts, in digits of 4
+// to 8 bits as the number of words makes the buckets worth it; up to 32
+// words by insertion. SCRATCH and STARTS are working space.
+void SortPlacedWords(std::vector<std::uint64_t>& words, int placeBits, std::vector<std::uint64_t>& scratch,
+                     std::vector<std::size_t>& starts);
 
 }  // namespace kelvorin

@@ -1,9 +1,11 @@
-// The radix sort of keyed places against a stable comparison sort: keys
-// spanning all 64 bits, a few bits, one value; short and long lists; and
-// doubles of both signs by their order keys.
+// The radix sorts against a comparison sort: keyed places with keys
+// spanning all 64 bits, a few bits, one value, short and long lists, and
+// doubles of both signs by their order keys; words carrying their places
+// in their low bits.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -60,6 +62,30 @@ TEST(RadixSortTest, DoublesSortByTheirOrderKeys) {
     std::vector<KeyedPlace> scratch;
     SortByKey(items, scratch);
     for (std::size_t i = 1; i < items.size(); ++i) ASSERT_LE(values[items[i - 1].Place], values[items[i].Place]) << i;
+}
+
+// Words of a high part (equal ones many times over, or spanning up to all
+// the bits above the places) and their place below: sorted as words.
+TEST(RadixSortTest, PlacedWordsSortAsWords) {
+    std::mt19937_64 random(13);
+    std::vector<std::uint64_t> scratch;
+    std::vector<std::size_t> starts;
+    for (const std::size_t n : {std::size_t{2}, std::size_t{32}, std::size_t{33}, std::size_t{300}, std::size_t{5000}}) {
+        const int placeBits = static_cast<int>(std::bit_width(n - 1));
+        for (const int bits : {0, 1, 5, 9, 17, 30, 64 - placeBits}) {
+            SCOPED_TRACE(testing::Message() << n << " words, high parts of " << bits << " bits");
+            const std::uint64_t base = bits == 64 - placeBits ? 0 : random() >> (placeBits + bits + 1);
+            std::vector<std::uint64_t> words(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                const std::uint64_t high = bits == 0 ? base : base + (random() >> (64 - bits));
+                words[i] = high << placeBits | i;
+            }
+            std::vector<std::uint64_t> expected = words;
+            std::sort(expected.begin(), expected.end());
+            SortPlacedWords(words, placeBits, scratch, starts);
+            ASSERT_EQ(words, expected);
+        }
+    }
 }
 
 }  // namespace
