@@ -428,8 +428,17 @@ void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, b
     }
     const int placeBits = static_cast<int>(std::bit_width(out.size() - 1));
     const int termBits = static_cast<int>(std::bit_width(static_cast<std::uint64_t>(most - least)));
-    std::vector<Edge>& sorted = edgesSorted_;
-    sorted.clear();
+    // The edges in their order into merged, equal ones added up.
+    std::vector<Edge>& merged = edgesSorted_;
+    merged.clear();
+    auto take = [&merged](const Edge& e) {
+        if (!merged.empty() && merged.back().Node == e.Node && merged.back().Term == e.Term) {
+            merged.back().Ways += e.Ways;
+            merged.back().Factor += e.Factor;
+            return;
+        }
+        merged.push_back(e);
+    };
     if (wordKeys_ && bits_ * lines_ + termBits + placeBits <= 64) {
         std::vector<std::uint64_t>& keys = edgeWords_;
         keys.resize(out.size());
@@ -437,7 +446,7 @@ void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, b
             keys[i] = out[i].Node << (termBits + placeBits) | static_cast<std::uint64_t>(out[i].Term - least) << placeBits | i;
         SortPlacedWords(keys, placeBits, edgeScratch_, radixStarts_);
         const std::uint64_t place = (std::uint64_t{1} << placeBits) - 1;
-        for (const std::uint64_t key : keys) sorted.push_back(out[key & place]);
+        for (const std::uint64_t key : keys) take(out[key & place]);
     } else {
         std::vector<EdgeKey>& keys = edgeKeys_;
         keys.resize(out.size());
@@ -445,17 +454,9 @@ void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, b
         std::sort(keys.begin(), keys.end(), [](const EdgeKey& a, const EdgeKey& b) {
             return a.Node != b.Node ? a.Node < b.Node : a.Term != b.Term ? a.Term < b.Term : a.Place < b.Place;
         });
-        for (const EdgeKey& key : keys) sorted.push_back(out[key.Place]);
+        for (const EdgeKey& key : keys) take(out[key.Place]);
     }
-    out.clear();
-    for (const Edge& e : sorted) {
-        if (!out.empty() && out.back().Node == e.Node && out.back().Term == e.Term) {
-            out.back().Ways += e.Ways;
-            out.back().Factor += e.Factor;
-            continue;
-        }
-        out.push_back(e);
-    }
+    out.swap(merged);
 }
 
 // Least significant digit first, up to eleven bits a pass (the counts of

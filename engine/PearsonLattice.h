@@ -283,7 +283,7 @@ private:
     std::vector<Edge> parentEdges_;
     std::vector<std::int32_t> vectorRoom_, vectorCap_, vectorOther_, vectorSorted_, vectorChosen_;
     // The edges' sort keys (see Vectors), the radix sort's scratch for them,
-    // and the edges in their order.
+    // and the edges merged in their order.
     struct EdgeKey {
         std::uint64_t Node;
         std::int64_t Term;
