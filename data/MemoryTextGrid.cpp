@@ -10,12 +10,18 @@ MemoryTextGrid::MemoryTextGrid(int cols, int rows) {
 }
 
 void MemoryTextGrid::SetRowCount(int rows) {
-    rows_ = std::max(rows, 1);
+    rows = std::max(rows, 1);
+    if (rows == rows_) return;
+    rows_ = rows;
     cells_.resize(static_cast<std::size_t>(rows_), std::vector<std::string>(static_cast<std::size_t>(cols_)));
 }
 
 void MemoryTextGrid::SetColCount(int cols) {
-    cols_ = std::max(cols, 1);
+    // The reader sets the column count at every line it stores: resizing
+    // every row each time would make a long block quadratic.
+    cols = std::max(cols, 1);
+    if (cols == cols_) return;
+    cols_ = cols;
     for (auto& row : cells_) row.resize(static_cast<std::size_t>(cols_));
 }
 
