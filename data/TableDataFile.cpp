@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "Format.h"
@@ -137,9 +138,10 @@ std::optional<DecimalWeight> ParseDecimalWeight(const std::string& text) {
 // numbers, which the reader reads back. Weights typed as whole numbers are
 // written as they stand; decimal ones ("0.5", "0.25", "0.25") are all
 // multiplied by the same power of ten, which keeps their proportions
-// exactly ("50", "25", "25"). False where that would take a number past
-// the file's 32-bit range. Texts that are no numbers at all (weights the
-// run refused) are written as they stand.
+// exactly ("50", "25", "25"). False where a number, made whole or typed
+// whole, would lie past the file's 32-bit range (it would read back as a
+// broken weights block). Texts that are no numbers at all (weights the run
+// refused) are written as they stand.
 bool WholeWeights(std::vector<std::string>& texts) {
     std::vector<DecimalWeight> weights;
     bool whole = true;
@@ -150,19 +152,20 @@ bool WholeWeights(std::vector<std::string>& texts) {
         whole = whole && trimmed.find_first_not_of("0123456789") == std::string::npos;
         weights.push_back(*weight);
     }
-    if (whole) return true;
-    // The power of ten that makes every weight whole (and none larger).
+    // The power of ten that makes every weight whole (and none larger); 0
+    // when they all are whole already, which are then checked for range only.
     long long least = 0;
     for (const DecimalWeight& w : weights)
         if (!w.Digits.empty()) least = std::min(least, w.Exponent);
-    for (std::size_t k = 0; k < weights.size(); ++k) {
-        const DecimalWeight& w = weights[k];
+    std::vector<std::string> scaled;
+    for (const DecimalWeight& w : weights) {
         const long long zeros = w.Digits.empty() ? 0 : w.Exponent - least;
         if (static_cast<long long>(w.Digits.size()) + zeros > 10) return false;
         const std::string digits = w.Digits.empty() ? "0" : w.Digits + std::string(static_cast<std::size_t>(zeros), '0');
         if (std::stoll(digits) > std::numeric_limits<std::int32_t>::max()) return false;
-        texts[k] = digits;
+        scaled.push_back(digits);
     }
+    if (!whole) texts = std::move(scaled);
     return true;
 }
 
@@ -229,6 +232,14 @@ bool ReplaceFile(const std::string& name, const std::string& text) {
     // changes nothing); this also refuses a folder.
     const fs::file_status existing = fs::status(target, error);
     const bool exists = !error && fs::exists(existing);
+    // A device or a pipe is written to as it stands: renaming a file over
+    // it would put a plain file in its place.
+    if (exists && !fs::is_regular_file(existing)) {
+        TextFile device;
+        if (!device.Open(target.string(), TextFile::Mode::Write)) return false;
+        const bool written = device.Write(text);
+        return device.Close() && written;
+    }
     if (exists) {
         TextFile probe;
         if (!probe.Open(target.string(), TextFile::Mode::Append)) return false;

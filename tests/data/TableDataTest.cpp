@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -312,11 +313,18 @@ TEST_F(TableCommandsTest, DecimalWeightsAreSavedAsWholeNumbersInTheSameProportio
         ReadNew(path);
         EXPECT_EQ(State().Proportions, analysed);
     }
-    NewTable({{"5", "7"}}, {"1e-12", "1"});
+    // Weights past the file's 32-bit numbers, made whole or typed whole
+    // (which would read back as a broken weights block, equal
+    // proportions): refused, the file as it was.
     const std::string before = Contents(path);
-    commands.SaveToNewFile();
-    EXPECT_EQ(messages.shown, (Messages{{"The weights cannot be written as whole numbers", "Error"}}));
-    EXPECT_EQ(Contents(path), before);
+    for (const Lines& weights : {Lines{"1e-12", "1"}, Lines{"1", "3000000000"}}) {
+        SCOPED_TRACE(weights[0]);
+        messages.shown.clear();
+        NewTable({{"5", "7"}}, weights);
+        commands.SaveToNewFile();
+        EXPECT_EQ(messages.shown, (Messages{{"The weights cannot be written as whole numbers", "Error"}}));
+        EXPECT_EQ(Contents(path), before);
+    }
 }
 
 // Save writes the table of the last run: not what a cancelled entry or a read
@@ -547,6 +555,20 @@ TEST_F(TableCommandsTest, SaveRefusesTheDataFileBeingRead) {
     EXPECT_EQ(saveDialog.executions, asked + 1);
     EXPECT_TRUE(messages.shown.empty());
     EXPECT_EQ(Contents(path), "    9   10\n   11   12\n\n");
+}
+
+// Save to a device (a null device made in the test's folder, where devices
+// can be made): the table goes to the device, which stays a device rather
+// than being replaced by a plain file.
+TEST_F(TableCommandsTest, SaveToADeviceLeavesTheDeviceInPlace) {
+    const std::string device = dir.File("null");
+    if (std::system(("mknod '" + device + "' c 1 3 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "no device can be made here";
+    NewTable({{"1", "2"}, {"3", "4"}});
+    Answer(saveDialog, device);
+    commands.SaveToNewFile();
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_TRUE(std::filesystem::is_character_file(device));
 }
 
 }  // namespace
