@@ -90,6 +90,10 @@ std::string ProgressText(WideCount count, double expected, double elapsedSeconds
     text += Format(" %5.1f%%", 100.0 * share);
     if (share > 0.0 && elapsedSeconds > 0.0) {
         const double left = elapsedSeconds * (1.0 - share) / share;
+        // Beyond a million hours the figure says nothing more (and past
+        // the range of a 64-bit integer it could not be rounded at all).
+        constexpr double kLongestShown = 3600.0 * 1e6;
+        if (!(left < kLongestShown)) return text + "  over 1000000h left";
         const long long seconds = std::llround(left);
         if (seconds >= 3600)
             text += Format("  %lldh%02lldm left", seconds / 3600, seconds / 60 % 60);
