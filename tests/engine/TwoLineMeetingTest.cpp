@@ -194,14 +194,24 @@ TEST_F(TwoLineMeetingTest, ABreakOffKeepsTheTotalsSettled) {
         s.Abandoned = false;
         TwoLineMeetingLimits limits = Any();
         limits.Threads = threads;
-        ASSERT_EQ(Meet(limits), NetworkOutcome::BrokenOff);
+        // (On two threads the helper may settle every total while this
+        // thread waits for the processor, before the break-off.)
+        const NetworkOutcome outcome = Meet(limits);
+        if (threads == 1) {
+            ASSERT_EQ(outcome, NetworkOutcome::BrokenOff);
+        } else {
+            ASSERT_TRUE(outcome == NetworkOutcome::BrokenOff || outcome == NetworkOutcome::Completed);
+        }
         env.pump.onPass = nullptr;
         s.Abandoned = false;
         // Whole totals only: every ordering accounts for the same points,
-        // fewer than all.
+        // fewer than all where the run was broken off on one thread.
         const fakes::RunTallies got = Current();
         EXPECT_GT(got.Points, 0u);
-        EXPECT_LT(got.Points, enumerated.Points);
+        if (threads == 1) {
+            EXPECT_LT(got.Points, enumerated.Points);
+        }
+        EXPECT_LE(got.Points, enumerated.Points);
         for (const ExactTally& tally : got.Of)
             EXPECT_EQ(tally.LessCount + tally.EqualCount + tally.GreaterCount, got.Points);
     }
