@@ -21,6 +21,24 @@ fs::path NormalPath(const std::string& name) {
     return error ? absolute : path;
 }
 
+// NAME with the symbolic links of its last part followed, also when they
+// lead to no file yet: a file opened under NAME is created where they lead.
+std::string FollowLinks(const std::string& name) {
+    std::error_code error;
+    fs::path path = fs::absolute(name, error);
+    if (error) return name;
+    for (int hops = 0; hops < 40; ++hops) {
+        const fs::file_status link = fs::symlink_status(path, error);
+        if (error || !fs::is_symlink(link)) break;
+        const fs::path target = fs::read_symlink(path, error);
+        if (error) break;
+        // A relative target is taken from the folder that holds the link.
+        path = target.is_absolute() ? target : fs::weakly_canonical(path.parent_path(), error) / target;
+        if (error) break;
+    }
+    return path.string();
+}
+
 }  // namespace
 
 bool IsSameFile(const std::string& a, const std::string& b) {
@@ -30,7 +48,7 @@ bool IsSameFile(const std::string& a, const std::string& b) {
     const fs::file_status second = fs::status(b, error);
     const bool firstExists = fs::exists(first), secondExists = fs::exists(second);
     if (firstExists != secondExists) return false;
-    if (!firstExists) return NormalPath(a) == NormalPath(b);
+    if (!firstExists) return NormalPath(FollowLinks(a)) == NormalPath(FollowLinks(b));
     if (!fs::is_regular_file(first) || !fs::is_regular_file(second)) return false;
     return fs::equivalent(a, b, error) && !error;
 }

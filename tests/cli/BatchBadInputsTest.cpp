@@ -78,7 +78,8 @@ TEST_F(BatchBadInputsTest, TheDataResultAndDetailsFilesMustBeThreeFiles) {
     const std::string dotted = dir_.File("sub/../t.dat"), symbolic = dir_.File("link.dat"), hard = dir_.File("hard.dat");
     fs::create_symlink(data_, symbolic);
     fs::create_hard_link(data_, hard);
-    const std::string fresh = dir_.File("fresh.txt");
+    const std::string fresh = dir_.File("fresh.txt"), pending = dir_.File("pending.txt");
+    fs::create_symlink("fresh.txt", pending);
     const std::string toData = "is the data file\n", toResult = "is the result file\n";
     const struct {
         std::vector<std::string> More, Settings;
@@ -96,6 +97,9 @@ TEST_F(BatchBadInputsTest, TheDataResultAndDetailsFilesMustBeThreeFiles) {
          "details file " + dir_.File("sub/../fresh.txt") + " " + toResult},
         // Run in the folder: a relative name of a file not there yet.
         {{"--output", fresh, "--details", "fresh.txt"}, {"Details=1"}, "details file fresh.txt " + toResult},
+        // A link to a file not there yet: writing through it creates that file.
+        {{"--output", pending, "--details", fresh}, {"Details=1"}, "details file " + fresh + " " + toResult},
+        {{"--output", fresh, "--details", pending}, {"Details=1"}, "details file " + pending + " " + toResult},
     };
     const fs::path folder = fs::current_path();
     fs::current_path(dir_.File("."));
