@@ -475,20 +475,9 @@ void PearsonLattice::SortMerge(WorkVector<Item>& items) {
             least = std::min(least, i.Value);
             greatest = std::max(greatest, i.Value);
         }
-        // Digits of 6 to 11 bits: a pass costs its buckets (cleared and
-        // summed) and two touches of each value, so short lists take
-        // narrower digits.
+        // Digits of 6 to 11 bits.
         const int width = static_cast<int>(std::bit_width(static_cast<std::uint64_t>(greatest - least)));
-        int bits = 11;
-        std::size_t cost = std::numeric_limits<std::size_t>::max();
-        for (int b = 6; b <= 11; ++b) {
-            const auto p = static_cast<std::size_t>((width + b - 1) / b);
-            const std::size_t c = p * ((std::size_t{1} << b) + 2 * n);
-            if (c < cost) {
-                cost = c;
-                bits = b;
-            }
-        }
+        const int bits = RadixDigitBits(width, n, 6, 11);
         const std::size_t buckets = std::size_t{1} << bits;
         const int passes = (width + bits - 1) / bits;
         radixStarts_.assign(static_cast<std::size_t>(passes) * buckets, 0);

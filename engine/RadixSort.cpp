@@ -84,6 +84,20 @@ void SortByKey(std::vector<KeyedPlace>& items, std::vector<KeyedPlace>& scratch)
     items.swap(scratch);
 }
 
+int RadixDigitBits(int width, std::size_t n, int fewest, int most) {
+    int bits = most;
+    std::size_t cost = std::numeric_limits<std::size_t>::max();
+    for (int b = fewest; b <= most; ++b) {
+        const auto passes = static_cast<std::size_t>((width + b - 1) / b);
+        const std::size_t c = passes * ((std::size_t{1} << b) + 2 * n);
+        if (c < cost) {
+            cost = c;
+            bits = b;
+        }
+    }
+    return bits;
+}
+
 void SortPlacedWords(std::vector<std::uint64_t>& words, int placeBits, std::vector<std::uint64_t>& scratch,
                      std::vector<std::size_t>& starts) {
     const std::size_t n = words.size();
@@ -103,18 +117,7 @@ void SortPlacedWords(std::vector<std::uint64_t>& words, int placeBits, std::vect
     }
     const int width = static_cast<int>(std::bit_width(most - least));
     if (width == 0) return;
-    // A pass costs its buckets (cleared and summed) and two touches of
-    // each word.
-    int bits = 8;
-    std::size_t cost = std::numeric_limits<std::size_t>::max();
-    for (int b = 4; b <= 8; ++b) {
-        const auto p = static_cast<std::size_t>((width + b - 1) / b);
-        const std::size_t c = p * ((std::size_t{1} << b) + 2 * n);
-        if (c < cost) {
-            cost = c;
-            bits = b;
-        }
-    }
+    const int bits = RadixDigitBits(width, n, 4, 8);
     const std::size_t buckets = std::size_t{1} << bits;
     const int passes = (width + bits - 1) / bits;
     auto digit = [&](std::uint64_t w, int pass) {

@@ -19,6 +19,12 @@ struct KeyedPlace {
 // Sorts ITEMS by Key (stably); SCRATCH is working space, resized as needed.
 void SortByKey(std::vector<KeyedPlace>& items, std::vector<KeyedPlace>& scratch);
 
+// The width of the digits, from FEWEST to MOST bits, for a least
+// significant digit first sort of N keys spanning WIDTH bits: a pass costs
+// its buckets (cleared and summed) and two touches of each key, so short
+// lists take narrower digits.
+int RadixDigitBits(int width, std::size_t n, int fewest, int most);
+
 // Sorts short lists of words whose low PLACE_BITS bits are their places,
 // rising as the words stand, as the merging of a node's edges sorts them:
 // by the bits above, stably, which is their order as words. Least
