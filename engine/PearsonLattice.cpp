@@ -429,7 +429,7 @@ void PearsonLattice::Vectors(int stage, const std::vector<std::int32_t>& from, b
     const int placeBits = static_cast<int>(std::bit_width(out.size() - 1));
     const int termBits = static_cast<int>(std::bit_width(static_cast<std::uint64_t>(most - least)));
     // The edges in their order into merged, equal ones added up.
-    std::vector<Edge>& merged = edgesSorted_;
+    std::vector<Edge>& merged = edgesMerged_;
     merged.clear();
     auto take = [&merged](const Edge& e) {
         if (!merged.empty() && merged.back().Node == e.Node && merged.back().Term == e.Term) {

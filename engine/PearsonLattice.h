@@ -292,7 +292,7 @@ private:
     std::vector<std::uint64_t> edgeWords_;
     std::vector<std::uint64_t> edgeScratch_;
     std::vector<EdgeKey> edgeKeys_;
-    std::vector<Edge> edgesSorted_;
+    std::vector<Edge> edgesMerged_;
     std::vector<std::uint8_t> vectorContinues_;
     // The least and greatest value of a node's completions, their number
     // and the sum of their products of column factors.
