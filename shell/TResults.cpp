@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -187,12 +188,20 @@ bool TResults::SaveToFile() {
     const QByteArray bytes = text.toUtf8();
     // The file is replaced only once the whole text is written. Unbuffered,
     // so that a short write (a full disk) shows in the count written rather
-    // than going unnoticed in a later flush.
-    QSaveFile file(name);
-    const bool written = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
-                         file.write(bytes) == bytes.size() && file.commit();
+    // than going unnoticed in a later flush. A device or a pipe is written
+    // to as it stands: a replacement would put a plain file in its place.
+    bool written = false;
+    const QFileInfo target(name);
+    if (target.exists() && !target.isFile() && !target.isDir()) {
+        QFile device(name);
+        written = device.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && device.write(bytes) == bytes.size();
+    } else {
+        QSaveFile file(name);
+        written = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(bytes) == bytes.size() &&
+                  file.commit();
+        if (!written) file.cancelWriting();
+    }
     if (!written) {
-        file.cancelWriting();
         Dialogs().Message(this, QStringLiteral("Cannot write file ") + name, QStringLiteral("Error"),
                           DialogService::Icon::Error);
         return false;

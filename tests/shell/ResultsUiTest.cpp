@@ -6,6 +6,8 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <random>
 
 #include "MainWindowTestSupport.h"
@@ -73,6 +75,19 @@ TEST_F(ResultsEditor, ASaveThatFailsKeepsTheTextAndTheOldFile) {
     EXPECT_EQ(ReadAll(path), old);
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList{"kept.txt"});
     EXPECT_EQ(Text(), text);
+}
+
+// Save to a device (a null device made in the test's folder, where devices
+// can be made): the text goes to the device, which stays a device rather
+// than being replaced by a plain file.
+TEST_F(ResultsEditor, ASaveToADeviceLeavesTheDeviceInPlace) {
+    const QString device = folder.filePath("null");
+    if (std::system(("mknod '" + device.toStdString() + "' c 1 3 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "no device can be made here";
+    results.RichEdit1()->setPlainText("line one");
+    SaveTo(device);
+    EXPECT_TRUE(std::filesystem::is_character_file(device.toStdString()));
+    EXPECT_FALSE(results.RichEdit1()->document()->isModified());
 }
 
 // The text counts as unsaved once it is stored, appended or typed, until a
