@@ -75,14 +75,17 @@ bool ParseCount(const std::string& text, std::int32_t& value) {
     return true;
 }
 
-// A weight cell as written: its text as it stands, but "1" (the weight an
-// empty cell stands for) when nothing is left after trimming blanks and
-// control characters, so that no line of blanks is written.
+// A weight cell as written: its text trimmed of blanks and control
+// characters, as the run reads it, or "1" (the weight an empty cell stands
+// for) when nothing is left, so that no line of blanks is written. A line
+// break pasted with a weight would split the weights block and turn its rest
+// into another table: control characters left inside become blanks.
 std::string WeightText(const std::string& text) {
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) > ' ') return text;
-    }
-    return "1";
+    std::string weight = TrimControl(text);
+    if (weight.empty()) return "1";
+    for (char& c : weight)
+        if (static_cast<unsigned char>(c) < ' ') c = ' ';
+    return weight;
 }
 
 // A weight typed as a decimal number, exactly: Digits x 10^Exponent, the

@@ -557,6 +557,30 @@ TEST_F(TableCommandsTest, SaveRefusesTheDataFileBeingRead) {
     EXPECT_EQ(Contents(path), "    9   10\n   11   12\n\n");
 }
 
+// A weight pasted into the proportions grid keeps the line break copied with
+// it ("2\n"); the run takes it as 2. Saved, the table must read back with the
+// weights it was analysed with, and no further table may appear in the file.
+TEST_F(TableCommandsTest, APastedLineBreakInAWeightDoesNotBreakTheSavedFile) {
+    for (const Rows& table : {Rows{{"5"}, {"7"}, {"9"}}, Rows{{"5", "7", "9"}}}) {
+        SCOPED_TRACE(table.size());
+        for (const std::string& pasted : {std::string("2\n"), std::string("2\r\n")}) {
+            NewTable(table, {pasted, "1", "1"});
+            ASSERT_EQ(State().Proportions, (Weights{0.5, 0.25, 0.25}));
+            const std::string path = dir.File("pasted.dat");
+            Answer(saveDialog, path);
+            commands.SaveToNewFile();
+            commands.SaveToSameFile();
+            ReadNew(path);
+            EXPECT_EQ(Table(), (Counts(table.size() == 1 ? Counts{{5, 7, 9}} : Counts{{5}, {7}, {9}})));
+            EXPECT_EQ(State().Proportions, (Weights{0.5, 0.25, 0.25})) << Contents(path);
+            commands.ReadFromSameFile();
+            EXPECT_EQ(State().Proportions, (Weights{0.5, 0.25, 0.25})) << Contents(path);
+            commands.ReadFromSameFile();
+            EXPECT_EQ(report.Lines(), Lines{kNoData}) << Contents(path);
+        }
+    }
+}
+
 // Save to a device (a null device made in the test's folder, where devices
 // can be made): the table goes to the device, which stays a device rather
 // than being replaced by a plain file.
