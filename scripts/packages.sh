@@ -1,6 +1,11 @@
-# Defines install_missing_packages: installs those of the Debian packages
-# named as its arguments that are not installed yet (through sudo when not
-# root). Sourced by the set-up and fuzzing scripts.
+# Defines as_root, which runs its arguments as a command through sudo when
+# not root, and install_missing_packages: installs those of the Debian
+# packages named as its arguments that are not installed yet. Sourced by the
+# set-up and fuzzing scripts.
+as_root() {
+  if [ "$(id -u)" -ne 0 ]; then sudo "$@"; else "$@"; fi
+}
+
 install_missing_packages() {
   local missing=() package
   for package in "$@"; do
@@ -10,9 +15,7 @@ install_missing_packages() {
   done
   if [ "${#missing[@]}" -gt 0 ]; then
     echo "Installing: ${missing[*]}"
-    local sudo_cmd=()
-    if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
-    "${sudo_cmd[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
   fi
 }

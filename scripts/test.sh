@@ -11,10 +11,7 @@ install_missing_packages xvfb openbox xdotool
 # A user locale with a decimal comma, for the test that reports and typed
 # weights keep the point under it; where none can be made, that test skips.
 if ! locale -a 2>/dev/null | grep -qiE '^de_DE\.utf-?8$'; then
-  sudo_cmd=()
-  if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
-  { install_missing_packages locales &&
-    "${sudo_cmd[@]}" localedef -i de_DE -f UTF-8 de_DE.UTF-8; } >/dev/null 2>&1 ||
+  { install_missing_packages locales && as_root localedef -i de_DE -f UTF-8 de_DE.UTF-8; } >/dev/null 2>&1 ||
     echo "No locale with a decimal comma could be made; its test will skip."
 fi
 export QT_QPA_PLATFORM=offscreen
