@@ -265,11 +265,14 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
         // A Ctrl-C pressed while no table was being analysed (a message
         // shown, a table too short to reach a progress display) belongs to
         // no run: it must not break this table off.
-        InterruptHandler::TakeRequest();
+        InterruptHandler::ClearRequests();
         const int errorsBefore = messages.ErrorCount();
         progress.Start();
         engine.RunAnalysis();
         progress.Finish();
+        // A press that broke this table off, and one pressed too late for
+        // its last progress display, end with it.
+        InterruptHandler::ClearRequests();
         const std::vector<std::string> reportLines = report.Lines();
         // The one table the run leaves without a report and without a
         // message is a table of one cell (a cancelled proportions window, the

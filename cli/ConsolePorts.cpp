@@ -42,6 +42,10 @@ bool FixedFileDialog::Execute() {
 
 namespace {
 volatile std::sig_atomic_t interruptPresses = 0;
+// The press that broke the current table off has been taken: it stays
+// counted, so that a further press before the table is finished ends the
+// program rather than being lost with the table's end.
+volatile std::sig_atomic_t requestTaken = 0;
 // The SIGINT action that Install replaced, put back by Uninstall.
 struct sigaction previousAction {};
 bool installed = false;
@@ -64,7 +68,7 @@ void InterruptHandler::Install() {
     sigaction(SIGINT, &action, installed ? nullptr : &previousAction);
     installed = true;
     // A new run starts with no press pending from an earlier one.
-    interruptPresses = 0;
+    ClearRequests();
 }
 
 void InterruptHandler::Uninstall() {
@@ -74,9 +78,14 @@ void InterruptHandler::Uninstall() {
 }
 
 bool InterruptHandler::TakeRequest() {
-    if (interruptPresses == 0) return false;
-    interruptPresses = 0;
+    if (interruptPresses == 0 || requestTaken != 0) return false;
+    requestTaken = 1;
     return true;
+}
+
+void InterruptHandler::ClearRequests() {
+    requestTaken = 0;
+    interruptPresses = 0;
 }
 
 std::string ProgressText(WideCount count, double expected, double elapsedSeconds) {

@@ -96,8 +96,13 @@ public:
     // default), so a program that runs batch mode keeps its own Ctrl-C.
     static void Install();
     static void Uninstall();
-    // True (once) when a break-off was requested since the last call.
+    // True (once) when a break-off was requested since the last
+    // ClearRequests. The press stays counted until then, so that a second
+    // one ends the program.
     static bool TakeRequest();
+    // Forgets the presses so far: at the start and the end of each table,
+    // so that a press between tables breaks nothing off.
+    static void ClearRequests();
 };
 
 // The progress display: at every progress display of an enumeration the

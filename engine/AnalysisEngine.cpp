@@ -256,6 +256,7 @@ void ResetEnumeration(AnalysisState& s) {
     s.ProgressCounter = 0;
     s.ProgressInterval = 10000;
     s.SamplePointCount = 0;
+    s.SettledMass = 0.0;
 }
 
 // The number of sample points, for the progress and for the choice of the

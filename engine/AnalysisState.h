@@ -101,6 +101,11 @@ struct AnalysisState {
     ExactTally G2Tally;
     ExactTally X2Tally;
     WideCount SamplePointCount = 0;
+    // The probability mass of the sample points a broken-off run of the
+    // network or a meeting accounted for (the mean over the orderings'
+    // passes, as SamplePointCount is there): the sum its interruption
+    // reports.
+    double SettledMass = 0.0;
     std::int64_t ProgressCounter = 0;
     std::int64_t ProgressInterval = 10000;
     std::int64_t TracedCount = 0;

@@ -79,7 +79,11 @@ void WriteClosingLines(AnalysisState& state, const EnginePorts& ports, bool enum
         report.AppendLine(line);
         ports.Status->SetText(line);
         ShowSamplePoint(state, report);
-        report.AppendLine(Format(" Sum of probabilities %7.3E ", t.LessMass + t.EqualMass + t.GreaterMass));
+        // The enumeration's sum is that of the points visited; the network's
+        // passes each settle points of one ordering, and their mean mass
+        // goes with their mean count.
+        const double visited = state.NetworkUsed ? state.SettledMass : t.LessMass + t.EqualMass + t.GreaterMass;
+        report.AppendLine(Format(" Sum of probabilities %7.3E ", visited));
     } else {
         state.Running = false;
         const AnalysisOptions& o = state.Options;

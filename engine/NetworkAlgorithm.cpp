@@ -337,6 +337,9 @@ private:
     // Takes the orderings neither side has taken, the preferred first, and
     // runs their passes.
     void TakePasses(Beside& beside, std::initializer_list<int> preferred);
+    // A pass given up within its half: what it settled is dropped (it is
+    // settled again in turn), so that a break-off meanwhile counts none of it.
+    void Forget(int ordering);
     // The helper, its passes ended: takes part in the work the analysis's
     // thread offers until that thread has ended its passes.
     void HelpSettle(Beside& beside);
@@ -2175,8 +2178,10 @@ void Network::TakePasses(Beside& beside, std::initializer_list<int> preferred) {
             settled_ = 0;
             Pass(o);
         } catch (const GiveUp&) {
-            continue;  // (settled again in turn)
+            Forget(o);  // (settled again in turn)
+            continue;
         } catch (const std::bad_alloc&) {
+            Forget(o);
             continue;
         }
         ended_[o] = true;
@@ -2184,6 +2189,13 @@ void Network::TakePasses(Beside& beside, std::initializer_list<int> preferred) {
         done_ += settled_;
         settled_ = 0;
     }
+}
+
+void Network::Forget(int ordering) {
+    std::fill(std::begin(counts_[ordering]), std::end(counts_[ordering]), 0);
+    std::fill(std::begin(masses_[ordering]), std::end(masses_[ordering]), 0.0L);
+    settled_ = 0;
+    latticeSettled_ = 0;
 }
 
 void Network::HelpSettle(Beside& beside) {
@@ -2753,6 +2765,18 @@ void WriteSettledTallies(AnalysisState& state, const bool (&tallied)[3], const W
         t.GreaterMass = std::max(0.0, static_cast<double>(masses[o][2] / scale));
     }
     state.SamplePointCount = points;
+    // Every ordering's pass adds the mass of the points it settles, and a
+    // run broken off counts its points as the passes' mean: the mass that
+    // goes with them is their mean too (after a whole run, each is the
+    // whole mass).
+    long double settled = 0.0L;
+    int passes = 0;
+    for (int o = 0; o < 3; ++o) {
+        if (!tallied[o]) continue;
+        settled += masses[o][0] + masses[o][1] + masses[o][2];
+        ++passes;
+    }
+    state.SettledMass = passes == 0 ? 0.0 : std::max(0.0, static_cast<double>(settled / scale / passes));
 }
 
 NetworkOutcome RunNetworkAlgorithm(AnalysisState& state, const EnginePorts& ports, const NetworkLimits& limits) {

@@ -466,6 +466,17 @@ bool TCTable::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TCTable::closeEvent(QCloseEvent* event) {
+    // A close that comes while a command waits in one of its windows for
+    // the user (the entry grid, a file dialog, a message, the editor or the
+    // About box opened during a run) is refused, and nothing of it is kept:
+    // kept for later, it would break off a run because of a close that did
+    // not happen, or end the program after whatever the user goes on to do
+    // in that window, a whole analysis included.
+    const bool commandUnderWay = engine_ && (engine_->State().Running || commandDepth_ > 0);
+    if (commandUnderWay && QApplication::activeModalWidget() != nullptr) {
+        event->ignore();
+        return;
+    }
     // Unsaved stored results are asked about before anything else happens
     // (every way of closing comes here, the end of the session too): Cancel
     // leaves the window open, a run going on and nothing stored.
@@ -480,7 +491,7 @@ void TCTable::closeEvent(QCloseEvent* event) {
     // would; the window closes once the enumeration has unwound and nothing
     // of the table is in use any more. The answer above holds for that
     // close, so the results are saved with all that the run still adds.
-    if (engine_ && (engine_->State().Running || commandDepth_ > 0)) {
+    if (commandUnderWay) {
         engine_->BreakOff();
         commands_->StopBulkProcessing();
         closePending_ = true;

@@ -90,6 +90,38 @@ TEST(InterruptTest, SecondCtrlCBeforeTheBreakOffEndsTheProgram) {
                 [](int s) { return WIFSIGNALED(s) || (WIFEXITED(s) && WEXITSTATUS(s) != 0); }, "");
 }
 
+// An error stream that presses Ctrl-C once at each of the first PRESSES
+// progress displays: the second press then comes after the first has broken
+// the table off, while that table is still being finished.
+struct PressingAtDisplays : std::stringbuf {
+    int presses = 0;
+    int sync() override {
+        if (presses > 0 && str().find("sample points") != std::string::npos) {
+            --presses;
+            raise(SIGINT);
+        }
+        return 0;
+    }
+};
+
+// A second press once the first has been taken, before the run goes on with
+// the next table, ends the program as a second press before the break-off
+// does; it is not lost with the table's end.
+TEST(InterruptTest, SecondCtrlCWhileTheBrokenOffTableIsFinishedEndsTheProgram) {
+    TempDir dir;
+    const std::string data = WriteFile(dir.File("long.dat"), kData);
+    auto run = [&] {
+        setenv("KELVORIN_NETWORK_FROM", "never", 1);
+        PressingAtDisplays buffer;
+        buffer.presses = 2;
+        std::ostream err(&buffer);
+        std::ostringstream out;
+        const int status = kelvorin::RunBatch({"--batch", data, "--option", "ExaCStest=1"}, out, err, true);
+        std::_Exit(status == kelvorin::kBatchOk ? 0 : 1);
+    };
+    EXPECT_EXIT(run(), ::testing::ExitedWithCode(130), "Interrupted");
+}
+
 volatile std::sig_atomic_t ownHandlerCalls = 0;
 
 extern "C" void OwnInterruptHandler(int) { ownHandlerCalls = ownHandlerCalls + 1; }

@@ -553,6 +553,45 @@ TEST_F(NetworkAlgorithmTest, ABreakOffReportsTheSamplePointsSettledSoFar) {
     EXPECT_THAT(env.status.texts, ::testing::Contains(::testing::HasSubstr(" of ")));
 }
 
+// Broken off at any moment, with every test on, the sum of probabilities
+// reported goes with the sample points reported: the points are the mean of
+// the orderings' passes, and so is their mass. It is above 0 once points
+// are (the probability's pass may not have started: a pass of another
+// ordering settled them), and below the whole while a pass has points left
+// (on one thread the probability's pass may have ended before the others).
+TEST_F(NetworkAlgorithmTest, ABreakOffReportsTheMassOfThePointsItReports) {
+    const Table t{{1, 2, 2, 1, 1, 0, 1}, {2, 0, 0, 2, 3, 0, 0}, {0, 1, 1, 1, 2, 7, 3},
+                  {1, 1, 2, 0, 0, 0, 1}, {0, 1, 1, 1, 1, 0, 0}};
+    const std::string sumLine = " Sum of probabilities ";
+    int reported = 0;
+    for (const unsigned cores : {1u, 2u}) {
+        for (std::size_t at = 1; at <= 12; ++at) {
+            SCOPED_TRACE(testing::Message() << cores << " cores, broken off at display " << at);
+            engine.State().Cores = cores;
+            std::size_t displays = 0;
+            env.pump.onPass = [&] {
+                if (++displays == at) engine.BreakOff();
+            };
+            const RunOutcome o = RunFrom(t, 0);
+            ASSERT_TRUE(o.Network);
+            const auto line = std::find_if(o.Lines.begin(), o.Lines.end(),
+                                           [&](const std::string& l) { return l.starts_with(sumLine); });
+            ASSERT_NE(line, o.Lines.end());
+            const double sum = std::stod(line->substr(sumLine.size()));
+            if (o.Points == 0) {
+                EXPECT_EQ(sum, 0.0);
+                continue;
+            }
+            ++reported;
+            EXPECT_GT(sum, 0.0);
+            if (cores == 1) {
+                EXPECT_LT(sum, 0.9995);
+            }
+        }
+    }
+    EXPECT_GT(reported, 12);
+}
+
 // The default two tests, the likelihood ratio's pass beside the
 // probability's: broken off at each of the first progress displays (while
 // the probability's graph is formed, in its pass, or while this thread

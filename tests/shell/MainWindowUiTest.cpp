@@ -100,9 +100,11 @@ protected:
         return Status();
     }
 
-    // Table > New with the table TEXT typed into the entry grid.
-    void TypeTable(const QByteArray& text) {
-        modals.When(&program->InputGrid, [this, text] {
+    // Table > New with the table TEXT typed into the entry grid, after
+    // FIRST has been done while the grid is open.
+    void TypeTable(const QByteArray& text, const std::function<void()>& first = {}) {
+        modals.When(&program->InputGrid, [this, text, first] {
+            if (first) first();
             const QList<QByteArray> rows = text.trimmed().split('\n');
             TextGrid& grid = program->InputGrid.Grid();
             grid.SetRowCount(static_cast<int>(rows.size()));
@@ -382,6 +384,41 @@ TEST_F(MainWindow, ClosingDuringBulkProcessingClosesOnceItHasStopped) {
     EXPECT_EQ(CountStartingWith(lines, " Calculations interrupted at sample point nr "), 1);
     EXPECT_GE(IndexOfBlock(lines, kObservedLong), 0);
     EXPECT_LT(IndexOfBlock(lines, kObserved2x3), 0) << "the next table was run after the close";
+}
+
+// A close that reaches the main window while a command waits in one of its
+// windows for the user (as the close of every window at the end of a
+// session does when it comes to the main window first) is refused and not
+// kept: the table then accepted in the entry grid is analysed and the
+// window stays open with its report; a run in whose pumping the editor was
+// opened is not broken off by it and the window stays open after the run.
+TEST_F(MainWindow, ACloseRefusedWhileACommandsWindowIsOpenIsNotKept) {
+    Start();
+    bool visibleInGrid = false;
+    TypeTable(kTable2x3, [&] {
+        Window().close();
+        visibleInGrid = Window().isVisible();
+    });
+    EXPECT_TRUE(visibleInGrid);
+    QApplication::processEvents();
+    EXPECT_TRUE(Window().isVisible()) << "the refused close ended the program after the analysis";
+    EXPECT_EQ(Report().mid(2, kObserved2x3.size()), kObserved2x3);
+
+    bool runningAfterClose = false;
+    progress->At([&] {
+        modals.When(&program->Results, [&] {
+            Window().close();
+            runningAfterClose = State().Running && !State().Abandoned;
+        });
+        Item("Edit1")->trigger();
+    });
+    progress->At([this] { Window().Engine().BreakOff(); });
+    TypeTable(kLongTable);
+    EXPECT_TRUE(progress->Done());
+    EXPECT_TRUE(runningAfterClose) << "the refused close broke the run off";
+    QApplication::processEvents();
+    EXPECT_TRUE(Window().isVisible()) << "the refused close ended the program after the run";
+    EXPECT_TRUE(settings.Writes().empty());
 }
 
 // Stored results not saved since they were stored are asked about first
