@@ -2779,12 +2779,63 @@ void WriteSettledTallies(AnalysisState& state, const bool (&tallied)[3], const W
     state.SettledMass = passes == 0 ? 0.0 : std::max(0.0, static_cast<double>(settled / scale / passes));
 }
 
+namespace {
+
+// Whether every cell equals its expected count r c / N (in integers).
+bool AtExpectedCounts(const ContingencyTable& t) {
+    const std::int64_t n = t.GrandTotal();
+    for (int i = 1; i <= t.Rows; ++i)
+        for (int j = 1; j <= t.Cols; ++j)
+            if (std::int64_t{t.At(i, j)} * n != std::int64_t{t.RowTotal(i)} * t.ColTotal(j)) return false;
+    return true;
+}
+
+// A table equal to its expected counts has both statistics exactly 0 (every
+// cell term is: n / e is exactly 1, n - e exactly 0), and every other table
+// both greater by far more than their evaluations' rounding (X2 by at least
+// 2 / N: two cells differ from their whole expected counts by 1 or more).
+// The statistics' tallies are then the observed table alone as equal and
+// every other one as greater; only the probability's ordering is settled,
+// and the sample points and the mass are its own. (A value 0 observed
+// leaves the network no room for its rounding: without this it would leave
+// the table to the enumeration.)
+NetworkOutcome SettleAtExpectedCounts(AnalysisState& state, const EnginePorts& ports, NetworkLimits limits) {
+    AnalysisOptions& options = state.Options;
+    const bool lr = options.ExaLRtest, chi = options.ExaCStest;
+    struct Restored {
+        AnalysisOptions& Options;
+        bool Lr, Chi;
+        ~Restored() {
+            Options.ExaLRtest = Lr;
+            Options.ExaCStest = Chi;
+        }
+    } restored{options, lr, chi};
+    options.ExaLRtest = options.ExaCStest = false;
+    limits.NearMode = false;  // (tried already)
+    const NetworkOutcome outcome = RunNetworkAlgorithm(state, ports, limits);
+    if (outcome != NetworkOutcome::Completed) return outcome;
+    const ExactTally& p = state.ProbabilityTally;
+    ExactTally statistic;
+    statistic.EqualCount = 1;
+    statistic.GreaterCount = state.SamplePointCount - 1;
+    statistic.EqualMass = state.ObservedProbability;
+    statistic.GreaterMass = std::max(0.0, (p.LessMass + p.EqualMass + p.GreaterMass) - state.ObservedProbability);
+    if (lr) state.G2Tally = statistic;
+    if (chi) state.X2Tally = statistic;
+    return outcome;
+}
+
+}  // namespace
+
 NetworkOutcome RunNetworkAlgorithm(AnalysisState& state, const EnginePorts& ports, const NetworkLimits& limits) {
     if (!NetworkApplies(state)) return NetworkOutcome::NeedsEnumeration;
     if (limits.NearMode) {
         const NetworkOutcome nearMode = RunNearModeSearch(state, ports);
         if (nearMode != NetworkOutcome::NeedsEnumeration) return nearMode;
     }
+    if ((state.Options.ExaLRtest || state.Options.ExaCStest) && AtExpectedCounts(state.Table) &&
+        (!state.ComputeLR || state.G2 == 0.0) && (!state.ComputeChi || state.X2 == 0.0))
+        return SettleAtExpectedCounts(state, ports, limits);
     if (limits.FarTail) {
         const NetworkOutcome farTail = RunFarTailSearch(state, ports);
         if (farTail != NetworkOutcome::NeedsEnumeration) return farTail;

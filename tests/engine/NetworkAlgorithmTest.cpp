@@ -230,10 +230,12 @@ TEST_F(NetworkAlgorithmTest, ParticularTablesGetTheEnumerationsCountsMassesAndRe
         // the tables) and one near independence.
         {{{31, 10, 13}, {12, 40, 13}, {10, 15, 38}}, true},
         {{{15, 20, 21}, {17, 14, 12}, {23, 20, 17}}, true},
-        // Both statistics are 0: every other table's class against 0 hangs
-        // on rounding noise, so the network cannot settle them and leaves
-        // the table to the enumeration.
-        {{{1, 2, 3}, {1, 2, 3}, {2, 4, 6}}, false},
+        // Tables equal to their expected counts: both statistics are 0,
+        // every other table greater in both; only the probability's
+        // ordering is settled by the network.
+        {{{1, 2, 3}, {1, 2, 3}, {2, 4, 6}}, true},
+        {{{2, 2, 2, 2}, {3, 3, 3, 3}}, true},
+        {{{1, 3}, {2, 6}, {1, 3}, {3, 9}}, true},
         // Strongly associated tables of large N: observed probabilities
         // below the normal doubles, down to rounded to 0. There the direct
         // probability's rounding to double is coarser than the band (a
@@ -248,15 +250,49 @@ TEST_F(NetworkAlgorithmTest, ParticularTablesGetTheEnumerationsCountsMassesAndRe
     for (const auto& [t, byNetwork] : tables) EXPECT_EQ(ExpectSameAsEnumeration(t), byNetwork) << Text(t);
 }
 
+// A table equal to its expected counts with one statistic's test on: the
+// other's tally stays empty and the run's options are as they were; and one
+// of more than 2^64 sample points (three rows of twenty 2s), which the
+// enumeration could never end: the statistics' tallies are the observed
+// table as equal and every other one as greater, with the probability's
+// sample points and mass.
+TEST_F(NetworkAlgorithmTest, ATableEqualToItsExpectedCountsHasOnlyItselfEqualInTheStatistics) {
+    const Table small{{2, 4, 2}, {1, 2, 1}, {3, 6, 3}};
+    Options().ExaCStest = false;
+    EXPECT_TRUE(ExpectSameAsEnumeration(small));
+    EXPECT_EQ(engine.State().X2Tally.GreaterCount, 0u);
+    EXPECT_TRUE(engine.State().Options.ExaLRtest);
+    EXPECT_FALSE(engine.State().Options.ExaCStest);
+    Options().ExaCStest = true;
+
+    const Table large(3, std::vector<int>(20, 2));
+    const RunOutcome all = RunFrom(large, 0);
+    ASSERT_TRUE(all.Network);
+    EXPECT_GT(all.Points, WideCount{std::numeric_limits<std::uint64_t>::max()});
+    Options().ExaLRtest = Options().ExaCStest = false;
+    const RunOutcome probability = RunFrom(large, 0);
+    ASSERT_TRUE(probability.Network);
+    EXPECT_EQ(all.Points, probability.Points);
+    fakes::ExpectTalliesWithin(all.Of, probability.Of, 0.0, 1);
+    const double whole = all.Of[0].LessMass + all.Of[0].EqualMass + all.Of[0].GreaterMass;
+    for (const ExactTally& statistic : {all.Of[1], all.Of[2]}) {
+        EXPECT_EQ(statistic.LessCount, 0u);
+        EXPECT_EQ(statistic.EqualCount, 1u);
+        EXPECT_EQ(statistic.GreaterCount, all.Points - 1);
+        EXPECT_EQ(statistic.EqualMass, engine.State().ObservedProbability);
+        EXPECT_NEAR(statistic.GreaterMass, whole - statistic.EqualMass, 1e-15);
+    }
+}
+
 // The count beforehand stops once it reaches NetworkFrom; whichever way the
 // table is then settled, the state ends with its whole count: counted by
 // the network, or again in whole for the enumeration's progress when the
-// network hands the table back.
+// network hands the table back (here for want of memory).
 TEST_F(NetworkAlgorithmTest, ACountStoppedAtTheNetworksBoundIsMadeWholeForTheEnumeration) {
-    const std::pair<Table, bool> tables[] = {{{{3, 1, 2, 0}, {1, 3, 0, 2}, {2, 0, 3, 1}}, true},
-                                             {{{1, 2, 3}, {1, 2, 3}, {2, 4, 6}}, false}};  // on its expected values
-    for (const auto& [t, byNetwork] : tables) {
-        SCOPED_TRACE(Text(t));
+    const Table t{{3, 1, 2, 0}, {1, 3, 0, 2}, {2, 0, 3, 1}};
+    for (const bool byNetwork : {true, false}) {
+        SCOPED_TRACE(byNetwork);
+        engine.State().NetworkMemory = byNetwork ? kDefaultNetworkMemory : 1;
         const RunOutcome enumerated = RunFrom(t, std::numeric_limits<std::uint64_t>::max());
         const RunOutcome stopped = RunFrom(t, 10);
         EXPECT_EQ(stopped.Network, byNetwork);
