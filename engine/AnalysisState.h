@@ -53,6 +53,11 @@ struct ExactTally {
     double GreaterMass = 0.0;
 };
 
+// The mass of every class of a tally: the sum of the probabilities tallied.
+inline double TotalMass(const ExactTally& t) {
+    return t.LessMass + t.EqualMass + t.GreaterMass;
+}
+
 inline constexpr int kFactorialLimit = 1000;
 inline constexpr std::uint64_t kDefaultNetworkFrom = 1000000;
 // The bytes the network algorithm may hold in partial tables unless the

@@ -82,7 +82,7 @@ void WriteClosingLines(AnalysisState& state, const EnginePorts& ports, bool enum
         // The enumeration's sum is that of the points visited; the network's
         // passes each settle points of one ordering, and their mean mass
         // goes with their mean count.
-        const double visited = state.NetworkUsed ? state.SettledMass : t.LessMass + t.EqualMass + t.GreaterMass;
+        const double visited = state.NetworkUsed ? state.SettledMass : TotalMass(t);
         report.AppendLine(Format(" Sum of probabilities %7.3E ", visited));
     } else {
         state.Running = false;
@@ -91,7 +91,7 @@ void WriteClosingLines(AnalysisState& state, const EnginePorts& ports, bool enum
             const std::string line = "Number of sample points = " + CountText(state.SamplePointCount);
             ports.Status->SetText(line);
             report.AppendLine(line);
-            const double d = 1.0 - (t.LessMass + t.EqualMass + t.GreaterMass);
+            const double d = 1.0 - TotalMass(t);
             if (std::fabs(d) > 1e-12) report.AppendLine(Format("Warning :  1 - sum of probabilities = %7.3E ", d));
         }
     }

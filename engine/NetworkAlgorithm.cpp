@@ -2814,12 +2814,11 @@ NetworkOutcome SettleAtExpectedCounts(AnalysisState& state, const EnginePorts& p
     limits.NearMode = false;  // (tried already)
     const NetworkOutcome outcome = RunNetworkAlgorithm(state, ports, limits);
     if (outcome != NetworkOutcome::Completed) return outcome;
-    const ExactTally& p = state.ProbabilityTally;
     ExactTally statistic;
     statistic.EqualCount = 1;
     statistic.GreaterCount = state.SamplePointCount - 1;
     statistic.EqualMass = state.ObservedProbability;
-    statistic.GreaterMass = std::max(0.0, (p.LessMass + p.EqualMass + p.GreaterMass) - state.ObservedProbability);
+    statistic.GreaterMass = std::max(0.0, TotalMass(state.ProbabilityTally) - state.ObservedProbability);
     if (lr) state.G2Tally = statistic;
     if (chi) state.X2Tally = statistic;
     return outcome;

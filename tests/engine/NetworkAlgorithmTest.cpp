@@ -274,7 +274,7 @@ TEST_F(NetworkAlgorithmTest, ATableEqualToItsExpectedCountsHasOnlyItselfEqualInT
     ASSERT_TRUE(probability.Network);
     EXPECT_EQ(all.Points, probability.Points);
     fakes::ExpectTalliesWithin(all.Of, probability.Of, 0.0, 1);
-    const double whole = all.Of[0].LessMass + all.Of[0].EqualMass + all.Of[0].GreaterMass;
+    const double whole = TotalMass(all.Of[0]);
     for (const ExactTally& statistic : {all.Of[1], all.Of[2]}) {
         EXPECT_EQ(statistic.LessCount, 0u);
         EXPECT_EQ(statistic.EqualCount, 1u);

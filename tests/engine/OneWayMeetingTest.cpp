@@ -255,7 +255,7 @@ TEST_F(OneWayMeetingTest, ThirtyEqualCategoriesPastSixtyFourBitsAgainstCountsByS
                            1e-12);
     for (const ExactTally& t : o.Of) {
         EXPECT_EQ(t.LessCount + t.EqualCount + t.GreaterCount, total);
-        EXPECT_NEAR(t.LessMass + t.EqualMass + t.GreaterMass, 1.0, 1e-12);
+        EXPECT_NEAR(TotalMass(t), 1.0, 1e-12);
         EXPECT_GT(t.LessCount, 0u);
         EXPECT_GT(t.GreaterCount, 0u);
     }
