@@ -2,10 +2,11 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QPainter>
-#include <QPalette>
 #include <QPrinter>
 #include <QPrinterInfo>
+#include <QTextBlock>
 #include <QTextDocument>
+#include <QTextLayout>
 
 namespace kelvorin {
 
@@ -46,21 +47,30 @@ bool PrintPlainTextOn(QPrinter& printer, const QString& text, const QFont& font,
 
     QPainter painter;
     if (!painter.begin(&printer)) return Fail(error, QStringLiteral("Printing on %1 cannot start.").arg(name));
-    const int pages = document.pageCount();
-    for (int index = 0; index < pages; ++index) {
-        if (index > 0 && !printer.newPage()) {
-            painter.end();
-            return Fail(error, QStringLiteral("Printing on %1 failed.").arg(name));
+    painter.setPen(Qt::black);
+    // Each line is drawn once, on the page its middle lies on: the layout
+    // moves a line that would cross the foot of a page to the top of the
+    // next, so a line lies whole on one page. (Drawing the whole document
+    // clipped to each page in turn would also draw, clipped away but still
+    // in the printer's output, a line that begins right at the foot.) A
+    // line without characters draws nothing and starts no page, so the
+    // line break that ends the text leaves no blank page after a full one.
+    int current = 0;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        const QTextLayout* layout = block.layout();
+        const QPointF origin = document.documentLayout()->blockBoundingRect(block).topLeft();
+        for (int k = 0; k < layout->lineCount(); ++k) {
+            const QTextLine line = layout->lineAt(k);
+            if (line.textLength() == 0) continue;
+            const int onPage = static_cast<int>((origin.y() + line.y() + line.height() / 2) / page.height());
+            for (; current < onPage; ++current) {
+                if (!printer.newPage()) {
+                    painter.end();
+                    return Fail(error, QStringLiteral("Printing on %1 failed.").arg(name));
+                }
+            }
+            line.draw(&painter, origin - QPointF(0, current * page.height()));
         }
-        const QRectF area(0, index * page.height(), page.width(), page.height());
-        painter.save();
-        painter.translate(0, -area.top());
-        painter.setClipRect(area);
-        QAbstractTextDocumentLayout::PaintContext context;
-        context.clip = area;
-        context.palette.setColor(QPalette::Text, Qt::black);
-        document.documentLayout()->draw(&painter, context);
-        painter.restore();
     }
     if (!painter.end() || printer.printerState() == QPrinter::Error)
         return Fail(error, QStringLiteral("Printing on %1 failed.").arg(name));

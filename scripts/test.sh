@@ -6,8 +6,9 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 # A virtual display, a window manager and a way to type into it, for the
-# tests of windows as a desktop shows them.
-install_missing_packages xvfb openbox xdotool
+# tests of windows as a desktop shows them; and a reader of PDF text, for
+# the test of printing.
+install_missing_packages xvfb openbox xdotool poppler-utils
 # A user locale with a decimal comma, for the test that reports and typed
 # weights keep the point under it; where none can be made, that test skips.
 if ! locale -a 2>/dev/null | grep -qiE '^de_DE\.utf-?8$'; then
