@@ -7,6 +7,7 @@
 #include <cmath>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "ApproximateTests.h"
 #include "DescriptiveReport.h"
@@ -228,8 +229,10 @@ bool ReadOneWay(AnalysisState& s, const EnginePorts& ports) {
         s.Proportions[static_cast<std::size_t>(i)] = *weight;
         sum += *weight;
     }
+    // Weights whose sum is past the double range: the sum overflows, an
+    // error like every other floating-point overflow.
     if (!std::isfinite(sum)) {
-        ports.Messages->Show("The sum of the proportions is too large", "Error");
+        ports.Messages->Show("Floating point overflow", "Error");
         return false;
     }
     for (int i = 0; i < k; ++i) {
@@ -315,6 +318,26 @@ void RunEnumeration(AnalysisState& s, const EnginePorts& ports) {
         SamplePointStep step(s, ports);
         TwoWayEnumerator(s, step).EnumerateTables();
         return;
+    }
+    {
+        // Every sample point's statistics are computed when they are tallied
+        // or traced. With a proportion so small that n / e or (n - e)^2 / e
+        // is past the double range they overflow, which is an error, not an
+        // infinity to be tallied and traced. Each cell's term is convex in
+        // its count (0, or e for Pearson, at a count of 0), so no sample
+        // point's statistic exceeds those of the points that hold the whole
+        // total in one category: those points decide it.
+        const FloatingPointGuard statisticsGuard;
+        bool finite = true;
+        std::vector<std::int32_t> extreme(static_cast<std::size_t>(s.Categories), 0);
+        for (std::size_t i = 0; i < extreme.size(); ++i) {
+            extreme[i] = s.CategoryTotal;
+            if (s.ComputeLR) finite = std::isfinite(OneWayLikelihoodRatioStatistic(extreme, s.Proportions)) && finite;
+            if (s.ComputeChi) finite = std::isfinite(OneWayPearsonStatistic(extreme, s.Proportions)) && finite;
+            extreme[i] = 0;
+        }
+        statisticsGuard.Check();
+        if (!finite) throw FloatingPointError("Floating point overflow");
     }
     const FloatingPointGuard guard;
     const long double observed = MultinomialProbability(s.Categories, s.CategoryTotal, s.CategoryCounts.data(),

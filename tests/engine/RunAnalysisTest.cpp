@@ -93,7 +93,8 @@ TEST_F(BadInputsTest, UnusableWeightsEndTheRunWithTheirMessage) {
     std::vector<std::pair<Lines, std::string>> cases{
         {{" abc ", "1", "1"}, "'abc' is not a valid floating point value"},
         {{"4.9e-324", "1", "1"}, "The proportion of category 1 must be greater than 0"},
-        {{"1e308", "1e308", "1e308"}, "The sum of the proportions is too large"}};
+        {{"1e308", "1e308", "1e308"}, "Floating point overflow"},
+        {{"1", "1.7e308", "1.7e308"}, "Floating point overflow"}};
     for (const char* text : {"2,5", "nan", "NaN", "inf", "-inf", "infinity", "1e999", "-1e999", "0x10", "1/2", "1e", "--1", "½"})
         cases.push_back({{"1", text, "1"}, "'" + std::string(text) + "' is not a valid floating point value"});
     for (const char* text : {"0", "-0", "-2", "0e5", "1e-400", "0.0"})
@@ -109,6 +110,55 @@ TEST_F(BadInputsTest, UnusableWeightsEndTheRunWithTheirMessage) {
     for (const Lines& weights : {Lines{"1e-300", "1", "1"}, Lines{"1", "1e300", "1e300"}, Lines{"1e-160", "1", "1"}}) {
         TypeWeights(weights);
         EXPECT_THAT(Run({{12, 7, 5}}), IsSupersetOf({"Approx. Chi-Square test (Pearson)", ""}));
+    }
+    EXPECT_THAT(env.messages.shown, IsEmpty());
+}
+
+// A weight so small that the statistics of some sample points overflow,
+// although the observed table's do not (its count there is 0): an overflow
+// error that ends the run after its descriptive tables, with nothing
+// tallied or traced as infinite, whether a statistic is wanted for a test
+// or for the trace. Without a statistic to compute, or with a weight whose
+// statistics stay finite, the same table runs through; a table after the
+// error gets the report it gets alone.
+TEST_F(BadInputsTest, SamplePointStatisticsBeyondTheDoubleRangeEndTheRun) {
+    const Table table{{0, 2}};
+    const Table normal{{10, 2}, {3, 15}};
+    const auto noInfinity = [](const Lines& lines) {
+        return std::none_of(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.find("inf") != std::string::npos; });
+    };
+    const AnalysisOptions normalOptions = fakes::With("Observed ExaLRtest CountPos 2x2twotail");
+    Options() = normalOptions;
+    const Lines alone = Run(normal);
+    // Each statistic alone for its exact test, and both for the trace.
+    for (const char* names : {"ExaLRtest", "ExaCStest AppCStest", "CountPos"}) {
+        Options() = fakes::With(std::string("Observed ") + names);
+        TypeWeights({"1e-310", "1"});
+        const bool traced = Options().CountPos;
+        const Lines trace = traced ? TraceOf(table) : Lines{};
+        const Lines report = traced ? env.report.Lines() : Run(table);
+        EXPECT_THAT(report, Contains("Observed Numbers.")) << names;
+        EXPECT_THAT(report, Not(Contains(StartsWith("Exact (multi tailed)")))) << names;
+        EXPECT_THAT(report, Not(Contains(StartsWith("Number of sample points")))) << names;
+        EXPECT_EQ(env.messages.shown, (std::vector<Message>{{"Floating point overflow", "Error"}})) << names;
+        EXPECT_TRUE(noInfinity(trace)) << names;
+        env.messages.shown.clear();
+        ExpectEndStepRan();
+        Options() = normalOptions;
+        EXPECT_EQ(Run(normal), alone) << names;
+    }
+    const std::pair<std::string, AnalysisOptions> runThrough[] = {
+        {"1e-310", fakes::With("CountPos")}, {"1e-300", fakes::With("ExaLRtest ExaCStest CountPos Details")}};
+    for (const auto& [weight, options] : runThrough) {
+        Options() = options;
+        TypeWeights({weight, "1"});
+        const Lines trace = options.Details ? TraceOf(table) : Lines{};
+        if (!options.Details) Run(table);
+        EXPECT_THAT(env.report.Lines(), Contains("Number of sample points = 3")) << weight;
+        EXPECT_TRUE(noInfinity(trace)) << weight;
+        // The header and three sample points.
+        EXPECT_EQ(trace.size(), options.Details ? 9u : 0u) << weight;
     }
     EXPECT_THAT(env.messages.shown, IsEmpty());
 }
