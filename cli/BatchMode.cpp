@@ -31,7 +31,8 @@ std::string BatchUsage() {
            "running enumeration off; a second Ctrl-C ends the program.\n"
            "Exit status: 0 every table got a report, 1 an error was reported for\n"
            "any table or file (later tables are still reported), 2 usage error or\n"
-           "a data file that cannot be opened.\n";
+           "a data file that cannot be opened, 130 a second Ctrl-C ended the\n"
+           "program.\n";
 }
 
 namespace {
