@@ -63,12 +63,19 @@ void ReportNoData(const CommandPorts& ports) {
 }
 
 // Deletes the result file NAME if it exists, so that Bulk processing starts
-// it empty. A folder of that name is left alone (opening it fails later).
-void DeleteResultFile(const std::string& name) {
+// it empty; false when the file is left with its contents. A file that
+// cannot be deleted (its folder is read-only) is emptied instead. A device or
+// a pipe is left in place and written to as it stands (deleting it would put
+// a plain file in its place); a folder is left alone (opening it fails
+// later).
+bool DeleteResultFile(const std::string& name) {
     namespace fs = std::filesystem;
     std::error_code error;
-    if (fs::is_directory(name, error)) return;
-    fs::remove(name, error);
+    const fs::file_status own = fs::symlink_status(name, error);
+    if (error || !fs::exists(own) || !(fs::is_regular_file(own) || fs::is_symlink(own))) return true;
+    if (fs::remove(name, error)) return true;
+    TextFile emptied;
+    return emptied.Open(name, TextFile::Mode::Write) && emptied.Close();
 }
 
 // Moves the report pane's lines to the end of the result file named by
@@ -213,7 +220,13 @@ void TableCommands::BulkProcessing() {
         ports_.Messages->Show(kDataFileAsResult, "Error");
         return;
     }
-    if (resultChosen) DeleteResultFile(state.DetailsFileName);
+    // A result file that cannot be started empty would have the reports
+    // added to its old contents: nothing is run, and the name is forgotten.
+    if (resultChosen && !DeleteResultFile(state.DetailsFileName)) {
+        ports_.Messages->Show("Cannot write file " + state.DetailsFileName, "Error");
+        state.DetailsFileName.clear();
+        return;
+    }
 
     bool unopenedShown = false;
     for (bool first = true;; first = false) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <string>
@@ -89,19 +91,20 @@ std::string WeightText(const std::string& text) {
 }
 
 // A weight typed as a decimal number, exactly: Digits x 10^Exponent, the
-// digits without leading or trailing zeros ("" for 0).
+// digits without leading or trailing zeros ("" for 0), with its sign.
 struct DecimalWeight {
     std::string Digits;
     long long Exponent = 0;
+    bool Negative = false;
 };
 
-// TEXT (trimmed) as an unsigned decimal number with an optional "+", an
-// optional fraction and an optional exponent ("0.25", "+.5", "2.", "1e3",
-// "2.5E-2"); nothing for any other text.
+// TEXT (trimmed) as a decimal number with an optional sign, an optional
+// fraction and an optional exponent ("0.25", "+.5", "2.", "1e3", "2.5E-2",
+// "-3"): every number the run reads as a weight; nothing for any other text.
 std::optional<DecimalWeight> ParseDecimalWeight(const std::string& text) {
     std::size_t pos = 0;
-    if (pos < text.size() && text[pos] == '+') ++pos;
     DecimalWeight weight;
+    if (pos < text.size() && IsSign(text[pos])) weight.Negative = text[pos++] == '-';
     bool anyDigit = false;
     bool fraction = false;
     for (; pos < text.size(); ++pos) {
@@ -141,18 +144,20 @@ std::optional<DecimalWeight> ParseDecimalWeight(const std::string& text) {
 // numbers, which the reader reads back. Weights typed as whole numbers are
 // written as they stand; decimal ones ("0.5", "0.25", "0.25") are all
 // multiplied by the same power of ten, which keeps their proportions
-// exactly ("50", "25", "25"). False where a number, made whole or typed
-// whole, would lie past the file's 32-bit range (it would read back as a
-// broken weights block). Texts that are no numbers at all (weights the run
-// refused) are written as they stand.
-bool WholeWeights(std::vector<std::string>& texts) {
+// exactly ("50", "25", "25"). The message that refuses the save otherwise:
+// for a number that, made whole or typed whole, would lie past the file's
+// 32-bit range (it would read back as a broken weights block), and for a
+// text that is no number at all (a weight the run refused): written as it
+// stands, it would end the weights block early or make its rest a table of
+// its own, and every later table of the file would be read out of step.
+std::optional<std::string> WholeWeights(std::vector<std::string>& texts) {
     std::vector<DecimalWeight> weights;
     bool whole = true;
     for (const std::string& text : texts) {
         const std::string trimmed = TrimControl(text);
         const std::optional<DecimalWeight> weight = ParseDecimalWeight(trimmed);
-        if (!weight) return true;
-        whole = whole && trimmed.find_first_not_of("0123456789") == std::string::npos;
+        if (!weight) return "'" + trimmed + "' is not a valid floating point value";
+        whole = whole && trimmed.find_first_not_of("0123456789", IsSign(trimmed.front()) ? 1 : 0) == std::string::npos;
         weights.push_back(*weight);
     }
     // The power of ten that makes every weight whole (and none larger); 0
@@ -163,13 +168,14 @@ bool WholeWeights(std::vector<std::string>& texts) {
     std::vector<std::string> scaled;
     for (const DecimalWeight& w : weights) {
         const long long zeros = w.Digits.empty() ? 0 : w.Exponent - least;
-        if (static_cast<long long>(w.Digits.size()) + zeros > 10) return false;
+        if (static_cast<long long>(w.Digits.size()) + zeros > 10) return "The weights cannot be written as whole numbers";
         const std::string digits = w.Digits.empty() ? "0" : w.Digits + std::string(static_cast<std::size_t>(zeros), '0');
-        if (std::stoll(digits) > std::numeric_limits<std::int32_t>::max()) return false;
-        scaled.push_back(digits);
+        if (std::stoll(digits) > std::numeric_limits<std::int32_t>::max())
+            return "The weights cannot be written as whole numbers";
+        scaled.push_back(w.Negative && !w.Digits.empty() ? "-" + digits : digits);
     }
     if (!whole) texts = std::move(scaled);
-    return true;
+    return std::nullopt;
 }
 
 // Builds the text of the current table and its weights; false (and the
@@ -196,8 +202,8 @@ bool BuildTableText(const AnalysisState& state, const TextGrid& entryGrid, const
     std::vector<std::string> texts;
     for (int k = 0; k < (rows == 1 ? cols : rows); ++k)
         texts.push_back(WeightText(rows == 1 ? proportionsGrid.Cell(k, 0) : proportionsGrid.Cell(0, k)));
-    if (!WholeWeights(texts)) {
-        messages.Show("The weights cannot be written as whole numbers", "Error");
+    if (const std::optional<std::string> refusal = WholeWeights(texts)) {
+        messages.Show(*refusal, "Error");
         return false;
     }
     std::string weights;
@@ -212,11 +218,57 @@ bool BuildTableText(const AnalysisState& state, const TextGrid& entryGrid, const
     return true;
 }
 
+// The line feeds to write before a table appended to a file whose text ends
+// in TAIL (its last line whole), so that the table starts a block of its
+// own: a line left open is ended, and a last line that holds numbers (a
+// table whose end line an editor took away) gets the empty line that ends
+// its block; otherwise the appended rows would join that block.
+std::string SeparatorBefore(std::string tail) {
+    std::string separator;
+    if (tail.empty()) return separator;
+    // Its final line end (LF, CR LF or CR) taken off, or one written.
+    const bool loneCarriageReturn = tail.back() == '\r';
+    if (tail.ends_with("\r\n"))
+        tail.resize(tail.size() - 2);
+    else if (tail.back() == '\n' || loneCarriageReturn)
+        tail.pop_back();
+    else
+        separator = "\n";
+    const std::size_t lineEnd = tail.find_last_of("\r\n");
+    const std::string lastLine = lineEnd == std::string::npos ? tail : tail.substr(lineEnd + 1);
+    std::array<std::int32_t, kScanLimit> values{};
+    bool outOfRange = false;
+    if (ScanNumbers(lastLine, values.data(), kScanLimit, outOfRange) > 0 || outOfRange) separator += "\n";
+    // A line feed right after a carriage return would make one line end
+    // with it, not an empty line.
+    if (loneCarriageReturn && !separator.empty()) separator.insert(0, "\n");
+    return separator;
+}
+
+// Appends TEXT to NAME. A regular file that the append cannot complete (a
+// full disk, a size limit) is cut back to its former length, so that no half
+// table is left in it for the next append to run into.
 bool AppendToFile(const std::string& name, const std::string& text) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const bool regular = fs::is_regular_file(name, error);
+    const std::uintmax_t formerSize = regular ? fs::file_size(name, error) : 0;
+    const bool sized = regular && !error;
+    std::string separator;
+    if (sized && formerSize > 0) {
+        // The file's end: enough for the longest line a table can have.
+        constexpr std::uintmax_t kTail = 64 * 1024;
+        std::ifstream existing(name, std::ios::binary);
+        existing.seekg(static_cast<std::streamoff>(formerSize > kTail ? formerSize - kTail : 0));
+        std::string tail((std::istreambuf_iterator<char>(existing)), std::istreambuf_iterator<char>());
+        separator = SeparatorBefore(std::move(tail));
+    }
     TextFile file;
     if (!file.Open(name, TextFile::Mode::Append)) return false;
-    const bool written = file.Write(text);
-    return file.Close() && written;
+    const bool written = file.Write(separator + text);
+    if (file.Close() && written) return true;
+    if (sized) fs::resize_file(name, formerSize, error);
+    return false;
 }
 
 // Creates or replaces NAME with TEXT. The text goes to a temporary file in the

@@ -9,6 +9,10 @@
 #include <functional>
 #include <sstream>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "MemoryTextGrid.h"
 #include "TableCommands.h"
 #include "TableDataFile.h"
@@ -327,6 +331,89 @@ TEST_F(TableCommandsTest, DecimalWeightsAreSavedAsWholeNumbersInTheSameProportio
     }
 }
 
+// A weight that is no number (the run refused it) is not written: as typed it
+// would end the weights block early, or make its rest a table of its own,
+// and put every later table of the file out of step.
+TEST_F(TableCommandsTest, AWeightThatIsNoNumberIsNotSavedAndLaterTablesKeepTheirPlace) {
+    for (const Rows& table : {Rows{{"5", "7", "9"}}, Rows{{"5"}, {"7"}, {"9"}}}) {
+        SCOPED_TRACE(table.size());
+        const std::string path = Write("weights.dat", "");
+        Answer(saveDialog, path);
+        NewTable({{"1", "1"}, {"2", "3"}});
+        commands.SaveToNewFile();
+        messages.shown.clear();
+        NewTable(table, {"a", "2", "3"});
+        ASSERT_EQ(messages.shown, (Messages{{"'a' is not a valid floating point value", "Error"}}));
+        commands.SaveToSameFile();
+        EXPECT_EQ(messages.shown.size(), 2u);
+        EXPECT_EQ(messages.shown.back(), Messages::value_type("'a' is not a valid floating point value", "Error"));
+        EXPECT_EQ(Contents(path), "    1    1\n    2    3\n\n");
+        NewTable({{"5", "6"}, {"7", "8"}});
+        commands.SaveToSameFile();
+        ReadNew(path);
+        commands.ReadFromSameFile();
+        EXPECT_EQ(Table(), (Counts{{5, 6}, {7, 8}}));
+    }
+    // A negative weight, refused by the run too, is a number: made whole
+    // with the others, its sign kept.
+    const std::string path = dir.File("negative.dat");
+    Answer(saveDialog, path);
+    NewTable({{"5", "7"}}, {"-0.5", "1"});
+    commands.SaveToNewFile();
+    EXPECT_EQ(Contents(path), "    5    7\n\n -5 10\n\n");
+}
+
+// Save > to same file: a table appended to a file whose end an editor changed
+// starts a block of its own, without an empty line too many (which would end
+// the reading); an append that fails leaves the file as it was, so no half
+// table spoils the next append.
+TEST_F(TableCommandsTest, AnAppendedTableStartsItsOwnBlockAndAFailedOneLeavesNoTrace) {
+    const std::string appended = "    5    6\n    7    8\n\n";
+    struct Case {
+        std::string before;
+        std::string separator;
+        Counts first;
+    };
+    for (const Case& c : {Case{"    1    2\n    3    4\n", "\n", {{1, 2}, {3, 4}}},
+                          Case{"    1    2\n    3    4", "\n\n", {{1, 2}, {3, 4}}},
+                          Case{"1 2\r\n3 4\r\n", "\n", {{1, 2}, {3, 4}}},
+                          Case{"1 2\r3 4\r", "\n\n", {{1, 2}, {3, 4}}},
+                          Case{"1 2\r3 4\r\r", "", {{1, 2}, {3, 4}}},
+                          Case{"1 2\n3 4\n\n", "", {{1, 2}, {3, 4}}},
+                          Case{"1 2\r\n3 4\r\n\r\n", "", {{1, 2}, {3, 4}}},
+                          Case{"1 2\n3 4\nend of the table", "\n", {{1, 2}, {3, 4}}},
+                          Case{"1 2\n3 4\n  \t", "\n", {{1, 2}, {3, 4}}},
+                          Case{"5 7 9\n\n 1 1 2\n", "\n", {{5, 7, 9}}},
+                          Case{"", "", {{5, 6}, {7, 8}}}}) {
+        SCOPED_TRACE(c.before);
+        const std::string path = Write("edited.dat", c.before);
+        State().SaveFileName = path;
+        NewTable({{"5", "6"}, {"7", "8"}});
+        commands.SaveToSameFile();
+        EXPECT_EQ(Contents(path), c.before + c.separator + appended);
+        ReadNew(path);
+        EXPECT_EQ(Table(), c.first);
+        if (!c.before.empty()) {
+            commands.ReadFromSameFile();
+            EXPECT_EQ(Table(), (Counts{{5, 6}, {7, 8}}));
+        }
+    }
+
+    const std::string path = dir.File("saved.dat");
+    Answer(saveDialog, path);
+    NewTable({{"1", "2"}, {"3", "4"}});
+    commands.SaveToNewFile();
+    const std::string before = Contents(path);
+    NewTable(Rows(20, Lines(60, "1")));
+    messages.shown.clear();
+    fakes::WithFileSizeLimit(2000, [&] { commands.SaveToSameFile(); });
+    EXPECT_EQ(messages.shown, (Messages{{"Cannot write file " + path, "Error"}}));
+    EXPECT_EQ(Contents(path), before);
+    NewTable({{"5", "6"}, {"7", "8"}});
+    commands.SaveToSameFile();
+    EXPECT_EQ(Contents(path), before + appended);
+}
+
 // Save writes the table of the last run: not what a cancelled entry or a read
 // that ended in a data error has left in the entry grid since.
 TEST_F(TableCommandsTest, SaveWritesTheAnalysedTableWhateverTheGridHoldsSince) {
@@ -476,6 +563,62 @@ TEST_F(TableCommandsTest, BulkStopsWithOneMessageWhenTheResultFileCannotBeWritte
     EXPECT_EQ(Reports(results.lines), 6);
     commands.ReadFromSameFile();
     EXPECT_EQ(Table(), (Counts{{5, 6}, {7, 8}}));
+}
+
+// Sets or clears a file attribute with chattr ("+i" on a folder: nothing in
+// it can be deleted; "+a" on a file: it can be neither deleted nor emptied,
+// even by the superuser); false where the file system or the user cannot.
+bool FileAttribute(const std::string& change, const std::string& path) {
+    return std::system(("chattr " + change + " '" + path + "' 2>/dev/null").c_str()) == 0;
+}
+
+// Bulk's result file starts empty without putting a plain file in place of a
+// pipe or a device, is emptied where it cannot be deleted, and is refused
+// (nothing run, the name forgotten) where it can be neither: the reports
+// would follow its old contents.
+TEST_F(TableCommandsTest, BulkStartsItsResultFileEmptyWithoutReplacingWhatItIs) {
+    const std::string data = Write("one.dat", "1 2\n3 4\n\n");
+    const std::string pipe = dir.File("pipe.txt");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    // A reader that does not wait for the writer; the report fits the pipe.
+    const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    Bulk(data, pipe);
+    std::string piped(65536, '\0');
+    const ssize_t got = ::read(reader, piped.data(), piped.size());
+    ::close(reader);
+    piped.resize(got > 0 ? std::size_t(got) : 0);
+    EXPECT_TRUE(std::filesystem::is_fifo(pipe));
+    std::istringstream pipedLines(piped);
+    Lines lines;
+    for (std::string line; std::getline(pipedLines, line);) lines.push_back(line);
+    EXPECT_EQ(Reports(lines), 1);
+
+    const std::string device = dir.File("null");
+    if (std::system(("mknod '" + device + "' c 1 3 2>/dev/null").c_str()) == 0) {
+        Bulk(data, device);
+        EXPECT_TRUE(std::filesystem::is_character_file(device));
+    }
+
+    std::filesystem::create_directory(dir.File("kept"));
+    const std::string kept = Write("kept/result.txt", "a report of last week\n");
+    if (!FileAttribute("+i", dir.File("kept"))) GTEST_SKIP() << "no file attributes here";
+    messages.shown.clear();
+    Bulk(data, kept);
+    FileAttribute("-i", dir.File("kept"));
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(Reports(fakes::FileLines(kept)), 1);
+    EXPECT_FALSE(Contents(kept).starts_with("a report of last week"));
+
+    const std::string stuck = Write("stuck.txt", "a report of last week\n");
+    ASSERT_TRUE(FileAttribute("+a", stuck));
+    results.lines.clear();
+    Bulk(data, stuck);
+    FileAttribute("-a", stuck);
+    EXPECT_EQ(messages.shown, (Messages{{"Cannot write file " + stuck, "Error"}}));
+    EXPECT_EQ(Contents(stuck), "a report of last week\n");
+    EXPECT_TRUE(results.lines.empty() && report.Lines().empty());
+    EXPECT_TRUE(State().DetailsFileName.empty());
 }
 
 // Bulk processing refuses the data file as result file, by any spelling and
