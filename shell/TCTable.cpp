@@ -21,6 +21,8 @@
 #include <cstdlib>
 #include <exception>
 #include <limits>
+#include <optional>
+#include <utility>
 
 #include "DialogService.h"
 #include "Fonts.h"
@@ -490,8 +492,19 @@ void TCTable::closeEvent(QCloseEvent* event) {
     // A close during a run breaks the run off as Yes to "Abort calculation ?"
     // would; the window closes once the enumeration has unwound and nothing
     // of the table is in use any more. The answer above holds for that
-    // close, so the results are saved with all that the run still adds.
+    // close, so the results are saved with all that the run still adds: to
+    // a file chosen now, before anything is broken off, so that a save
+    // dialog cancelled (or a file refused) leaves the run, and Bulk
+    // processing, going on with the window open.
     if (commandUnderWay) {
+        if (storedResults_ == StoredResults::Save && !resultsFileName_) {
+            resultsFileName_ = results_->ChooseSaveFile();
+            if (!resultsFileName_) {
+                storedResults_ = StoredResults::Unasked;
+                event->ignore();
+                return;
+            }
+        }
         engine_->BreakOff();
         commands_->StopBulkProcessing();
         closePending_ = true;
@@ -503,7 +516,8 @@ void TCTable::closeEvent(QCloseEvent* event) {
     // next close asks again.
     if (storedResults_ == StoredResults::Save) {
         storedResults_ = StoredResults::Unasked;
-        if (!results_->SaveToFile()) {
+        const std::optional<std::string> chosen = std::exchange(resultsFileName_, std::nullopt);
+        if (!(chosen ? results_->WriteToFile(*chosen) : results_->SaveToFile())) {
             event->ignore();
             return;
         }

@@ -8,6 +8,8 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "AnalysisEngine.h"
 #include "Ports.h"
@@ -139,6 +141,8 @@ private:
     bool closePending_ = false;
     bool closed_ = false;
     StoredResults storedResults_ = StoredResults::Unasked;
+    // The file the stored results go to, chosen at a close during a run.
+    std::optional<std::string> resultsFileName_;
 };
 
 }  // namespace kelvorin

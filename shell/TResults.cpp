@@ -174,15 +174,24 @@ void TResults::Eraseall1Click() {
 void TResults::Savetofile1Click() { SaveToFile(); }
 
 bool TResults::SaveToFile() {
-    if (!saveDialog1_.Execute()) return false;
+    const std::optional<std::string> fileName = ChooseSaveFile();
+    return fileName && WriteToFile(*fileName);
+}
+
+std::optional<std::string> TResults::ChooseSaveFile() {
+    if (!saveDialog1_.Execute()) return std::nullopt;
     // The data file being read is not replaced: the reader would go on in
     // its old contents, and the tables in it would be lost.
     if (dataFile_ && IsSameFile(saveDialog1_.FileName(), dataFile_())) {
         Dialogs().Message(this, QString::fromUtf8(kDataFileBeingRead), QStringLiteral("Error"),
                           DialogService::Icon::Error);
-        return false;
+        return std::nullopt;
     }
-    const QString name = QFile::decodeName(QByteArray::fromStdString(saveDialog1_.FileName()));
+    return saveDialog1_.FileName();
+}
+
+bool TResults::WriteToFile(const std::string& fileName) {
+    const QString name = QFile::decodeName(QByteArray::fromStdString(fileName));
     QString text = Text();
     text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
     const QByteArray bytes = text.toUtf8();

@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <QString>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -54,6 +55,12 @@ public:
     // be written (said in a message), and the text then counts as unsaved
     // as before.
     bool SaveToFile();
+    // Save to file in two steps, for a save whose file must be known before
+    // the text is complete: the name asked for (nothing when the dialog was
+    // cancelled or the file was refused, said in a message), then the
+    // whole text written to it as Save to file writes it.
+    std::optional<std::string> ChooseSaveFile();
+    bool WriteToFile(const std::string& fileName);
 
     // Handlers of the menu and of the window's events.
     void Eraseall1Click();

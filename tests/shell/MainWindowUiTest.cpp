@@ -512,7 +512,8 @@ TEST_F(MainWindow, YesSavesTheStoredResultsAndOnlyASaveThatHappenedCloses) {
 }
 
 // A close during a run asks before it breaks anything off: Cancel lets the
-// run go on. Yes breaks the run off and saves once it has unwound, with the
+// run go on, and so does Yes with the save dialog cancelled. Yes with a file
+// chosen breaks the run off and saves to it once it has unwound, with the
 // rest of the report Bulk processing adds to the stored results; the window
 // then closes without asking again.
 TEST_F(MainWindow, AskingAtACloseDuringARunComesBeforeTheRunIsBrokenOff) {
@@ -522,6 +523,7 @@ TEST_F(MainWindow, AskingAtACloseDuringARunComesBeforeTheRunIsBrokenOff) {
     const QString data = WriteFile("long.dat", kLongTable + "\n" + kTable2x3);
     const QString path = folder.filePath("results.txt");
     bool runningAfterCancel = false;
+    bool runningAfterSaveCancelled = false;
     bool visibleAfterYes = false;
     progress->At([&] {
         ExpectSaveResultsQuestion(Answer::Cancel);
@@ -530,9 +532,15 @@ TEST_F(MainWindow, AskingAtACloseDuringARunComesBeforeTheRunIsBrokenOff) {
     });
     progress->At([&] {
         ExpectSaveResultsQuestion(Answer::Yes);
+        ExpectResultsSaveDialog(std::nullopt);
+        Window().close();
+        runningAfterSaveCancelled = Window().isVisible() && State().Running && !State().Abandoned;
+    });
+    progress->At([&] {
+        ExpectSaveResultsQuestion(Answer::Yes);
+        ExpectResultsSaveDialog(path);
         Window().close();
         visibleAfterYes = Window().isVisible();
-        ExpectResultsSaveDialog(path);
     });
     {
         ::testing::InSequence order;
@@ -545,6 +553,7 @@ TEST_F(MainWindow, AskingAtACloseDuringARunComesBeforeTheRunIsBrokenOff) {
     Item("Bulkprocessing1")->trigger();
     EXPECT_TRUE(progress->Done());
     EXPECT_TRUE(runningAfterCancel) << "Cancel broke the run off or closed the window";
+    EXPECT_TRUE(runningAfterSaveCancelled) << "the save dialog cancelled, the run was broken off all the same";
     EXPECT_TRUE(visibleAfterYes) << "the window closed while the run was still on the stack";
     EXPECT_TRUE(ProcessEventsUntil([this] { return !Window().isVisible(); }));
     EXPECT_EQ(settings.Writes().size(), 8u);
