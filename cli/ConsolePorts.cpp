@@ -49,6 +49,8 @@ volatile std::sig_atomic_t requestTaken = 0;
 // The SIGINT action that Install replaced, put back by Uninstall.
 struct sigaction previousAction {};
 bool installed = false;
+// SIGINT was ignored when Install came: left so.
+bool ignoredBefore = false;
 
 extern "C" void OnInterrupt(int) {
     if (interruptPresses >= 1) {
@@ -61,17 +63,30 @@ extern "C" void OnInterrupt(int) {
 }  // namespace
 
 void InterruptHandler::Install() {
+    // A new run starts with no press pending from an earlier one.
+    ClearRequests();
+    // A program started with SIGINT ignored (a background job of a script,
+    // which the terminal's Ctrl-C is not meant for) keeps it ignored.
+    if (!installed) {
+        struct sigaction current {};
+        sigaction(SIGINT, nullptr, &current);
+        ignoredBefore = current.sa_handler == SIG_IGN;
+    }
+    if (ignoredBefore) return;
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
+    // The handler only counts the press, which the run looks at: a read of
+    // the data file from a pipe or a write to a full pipe that the press
+    // comes in is taken up again, not failed as a read or write error.
+    action.sa_flags = SA_RESTART;
     // Installed twice, the first replaced action is the one to keep.
     sigaction(SIGINT, &action, installed ? nullptr : &previousAction);
     installed = true;
-    // A new run starts with no press pending from an earlier one.
-    ClearRequests();
 }
 
 void InterruptHandler::Uninstall() {
+    ignoredBefore = false;
     if (!installed) return;
     sigaction(SIGINT, &previousAction, nullptr);
     installed = false;

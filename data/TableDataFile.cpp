@@ -27,8 +27,10 @@ bool IsSign(char c) { return c == '-' || c == '+'; }
 // Magnitudes beyond this are out of range for either sign.
 constexpr std::int64_t kMagnitudeLimit = std::int64_t{1} << 31;
 
-// Scans LINE by the data file's number grammar; see ScanNumberLine.
-int ScanNumbers(const std::string& line, std::int32_t* values, int maxCount, bool& outOfRange) {
+// Scans LINE by the data file's number grammar; see ScanNumberLine. AT_END
+// (when given) tells whether the scan went on to the end of the line.
+int ScanNumbers(const std::string& line, std::int32_t* values, int maxCount, bool& outOfRange,
+                bool* atEnd = nullptr) {
     const std::size_t size = line.size();
     std::size_t pos = 0;
     int count = 0;
@@ -54,6 +56,7 @@ int ScanNumbers(const std::string& line, std::int32_t* values, int maxCount, boo
         }
         values[count++] = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
     }
+    if (atEnd != nullptr) *atEnd = pos == size && !outOfRange;
     return count;
 }
 
@@ -330,7 +333,13 @@ int ScanNumberLine(TextFile& file, std::int32_t* values, int maxCount, bool& out
     outOfRange = false;
     std::string line;
     if (!file.ReadLine(line)) return 0;
-    return ScanNumbers(line, values, maxCount, outOfRange);
+    bool atEnd = false;
+    const int count = ScanNumbers(line, values, maxCount, outOfRange, &atEnd);
+    // A line too long to be kept whole, whose numbers go on where it was
+    // cut: its last number may be cut short and others are not seen, so it
+    // is taken as a line with a number the reader cannot take.
+    if (file.LastLineCut() && atEnd && count < maxCount) outOfRange = true;
+    return count;
 }
 
 int ReadTableData(AnalysisState& state, FileDialog& openDialog1, TextGrid& target, BlockTarget kind,

@@ -36,7 +36,9 @@ inline constexpr int kReadFailed = -4;         // the system could not read the 
 // line that starts with text gives nothing). Returns the count stored, 0 at
 // the end of the file and on a read error (FILE.Failed() tells them apart).
 // OUTOFRANGE is cleared on entry and set when a number does not fit a signed
-// 32-bit integer; the scan stops there, without storing that number.
+// 32-bit integer; the scan stops there, without storing that number. It is
+// also set for a line cut at TextFile::kMaxLineLength whose numbers run on
+// to the cut (a number there may have been cut short).
 int ScanNumberLine(TextFile& file, std::int32_t* values, int maxCount, bool& outOfRange);
 
 // What a block read by ReadTableData is: the counts of a table (lines of more

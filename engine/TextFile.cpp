@@ -44,6 +44,7 @@ bool TextFile::Close() {
 
 bool TextFile::ReadLine(std::string& line) {
     line.clear();
+    lastLineCut_ = false;
     if (file_ == nullptr || failed_) return false;
     // getc gives EOF both at the end of the file and on a read error; only
     // the stream's error indicator tells them apart.
@@ -65,7 +66,10 @@ bool TextFile::ReadLine(std::string& line) {
             if (next != '\n' && next != EOF) std::ungetc(next, file_);
             break;
         }
-        if (line.size() < kMaxLineLength) line.push_back(static_cast<char>(ch));
+        if (line.size() < kMaxLineLength)
+            line.push_back(static_cast<char>(ch));
+        else if (ch != ' ' && ch != '\t')
+            lastLineCut_ = true;
         ch = std::getc(file_);
     }
     if (firstLine_) {

@@ -42,6 +42,9 @@ public:
     // the line is empty, even if part of it had been read, and every further
     // call returns false.
     bool ReadLine(std::string& line);
+    // True when the line last read was cut at kMaxLineLength and what was
+    // passed over held more than blanks and tabs: the line is not whole.
+    bool LastLineCut() const { return lastLineCut_; }
 
     // Writes TEXT as it stands; false when the write failed. The failure is
     // also remembered and reported by Failed().
@@ -56,6 +59,7 @@ private:
     std::FILE* file_ = nullptr;
     bool failed_ = false;
     bool firstLine_ = false;  // the next line read is the file's first
+    bool lastLineCut_ = false;
 };
 
 }  // namespace kelvorin

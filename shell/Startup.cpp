@@ -1,9 +1,11 @@
 #include "Startup.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QMessageBox>
+#include <cerrno>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -55,9 +57,21 @@ int RunBatchMode(int argc, char** argv) {
     }
 }
 
+// Opens the null device on any of the standard descriptors the program was
+// started without (closed by its caller), so that no file the program opens
+// takes that place: its messages would be written into a result file.
+void OpenMissingStandardDescriptors() {
+    for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor)
+        if (fcntl(descriptor, F_GETFD) == -1 && errno == EBADF) {
+            // The lowest free descriptor: this one, those below are open.
+            if (open("/dev/null", O_RDWR) < 0) return;
+        }
+}
+
 }  // namespace
 
 int RunProgram(int argc, char** argv) {
+    OpenMissingStandardDescriptors();
     // The exact tests' work arrays, freed, kept for the next pass and the
     // next analysis.
     KeepFreedMemoryForReuse();

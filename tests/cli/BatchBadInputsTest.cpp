@@ -2,6 +2,9 @@
 // be opened or read, result and details files that cannot be created or
 // that fill the disk. No file is lost or emptied before its time, and every
 // error message fails the run.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -200,6 +203,30 @@ TEST_F(BatchBadInputsTest, StandardOutputThatCannotBeWrittenFailsTheRun) {
     EXPECT_EQ(kelvorin::RunBatch({"--batch", data}, out, err, false), kelvorin::kBatchTableFailed);
     EXPECT_EQ(err.str(), "Error (table 2): Cannot write file standard output\n");
     EXPECT_EQ(Masked(buffer.str().substr(0, alone.Out.size())), Masked(alone.Out));
+}
+
+// The program started with its standard input and error stream closed: the
+// result file opened takes none of their places, so no message of the run
+// is written into it (and the run still fails for the refused table).
+TEST_F(BatchBadInputsTest, ClosedStandardStreamsAreNotTakenByTheResultFile) {
+    const std::string data = WriteFile(data_, "0 0\n1 2\n\n1 2\n3 4\n\n");
+    const std::string result = dir_.File("result.txt");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(STDIN_FILENO);
+        close(STDERR_FILENO);
+        execl(KELVORIN_PROGRAM, KELVORIN_PROGRAM, "--batch", data.c_str(), "--output", result.c_str(), "--no-settings",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const std::string written = ReadFile(result);
+    EXPECT_EQ(written.find("All zeros"), std::string::npos) << written;
+    EXPECT_NE(written.find("Observed Numbers."), std::string::npos) << written;
 }
 
 }  // namespace

@@ -1,12 +1,20 @@
 // Ctrl-C in batch mode, pressed while the progress display is drawn, and
 // the SIGINT action of the program around it.
+#include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <fstream>
+#include <iterator>
 #include <regex>
+#include <thread>
 
 #include "ReportLines.h"
 
@@ -141,6 +149,62 @@ TEST(InterruptTest, TheHandlerThatWasInstalledBeforeIsPutBack) {
     raise(SIGINT);
     EXPECT_EQ(ownHandlerCalls, 1);
     std::signal(SIGINT, saved);
+}
+
+// A program started with Ctrl-C ignored (a background job of a script) keeps
+// it ignored: a press breaks nothing off.
+TEST(InterruptTest, ACtrlCIgnoredWhenTheRunStartsStaysIgnored) {
+    const auto saved = std::signal(SIGINT, SIG_IGN);
+    TempDir dir;
+    const BatchResult r = RunPressing(WriteFile(dir.File("row.dat"), "10 10 10\n\n\n"), 1);
+    struct sigaction after {};
+    sigaction(SIGINT, nullptr, &after);
+    std::signal(SIGINT, saved);
+    EXPECT_EQ(after.sa_handler, SIG_IGN);
+    EXPECT_EQ(r.Out.find(" Calculations interrupted"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("Number of sample points = 496"), std::string::npos) << r.Out;
+}
+
+// True once thread TID of this process sleeps in the kernel (state S).
+bool Sleeping(pid_t tid) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::size_t end = text.rfind(')');
+    return end != std::string::npos && text.compare(end + 1, 3, " S ") == 0;
+}
+
+// A press while the run waits for the data file (a pipe) to give its next
+// line is a press between tables: the read goes on, not failed as a read
+// error, and the table gets its whole report.
+TEST(InterruptTest, APressWhileTheDataFileIsReadFromAPipeLosesNothing) {
+    TempDir dir;
+    const std::string pipe = dir.File("data.fifo");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const pthread_t runner = pthread_self();
+    const pid_t runnerTid = gettid();
+    // A run that ended early leaves the pipe without a reader: the write
+    // then fails rather than ending the test program.
+    const auto savedPipeAction = std::signal(SIGPIPE, SIG_IGN);
+    std::thread writer([&] {
+        const int fd = open(pipe.c_str(), O_WRONLY);  // once the run opens the pipe
+        // The run now waits in its read; pressed there.
+        for (int tries = 0; tries < 500 && !Sleeping(runnerTid); ++tries)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        pthread_kill(runner, SIGINT);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const std::string table = "1 2\n3 4\n\n";
+        EXPECT_EQ(write(fd, table.data(), table.size()), ssize_t(table.size()));
+        close(fd);
+    });
+    std::ostringstream out, err;
+    const int status = kelvorin::RunBatch({"--batch", pipe}, out, err, false);
+    writer.join();
+    std::signal(SIGPIPE, savedPipeAction);
+    EXPECT_EQ(status, kelvorin::kBatchOk) << err.str();
+    EXPECT_EQ(err.str().find("Data error"), std::string::npos) << err.str();
+    EXPECT_NE(out.str().find("Observed Numbers."), std::string::npos) << out.str();
+    EXPECT_EQ(out.str().find(" Calculations interrupted"), std::string::npos) << out.str();
 }
 
 }  // namespace

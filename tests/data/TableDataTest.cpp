@@ -194,6 +194,21 @@ TEST_F(TableCommandsTest, ReadErrorsShowTheDialogAndTheRestOfTheTableIsReadNext)
     ReadNew(Write("long.dat", Repeat("1 2\n", 51)));
     EXPECT_EQ(messages.errorAborts.size(), 5u);
     EXPECT_EQ(menus.Enabled(MenuItem::fromsamefile1), 1);
+
+    // A line longer than the reader keeps, whose numbers run on to where it
+    // is cut (a number there cut short): a data error; only blanks past the
+    // cut change nothing.
+    const std::size_t limit = TextFile::kMaxLineLength;
+    const std::string cut = Write("cut.dat", std::string(limit - 5, ' ') + "5 12345\n3 4\n5 6\n\n1 2" +
+                                                 std::string(limit, ' ') + "\n3 4\n\n");
+    ReadNew(cut);
+    EXPECT_EQ(messages.errorAborts, Joined(Lines(4, "Data error reading file " + path),
+                                           {"Data error reading file " + dir.File("long.dat"),
+                                            "Data error reading file " + cut}));
+    commands.ReadFromSameFile();
+    EXPECT_EQ(Table(), (Counts{{3, 4}, {5, 6}}));
+    commands.ReadFromSameFile();
+    EXPECT_EQ(Table(), (Counts{{1, 2}, {3, 4}}));
 }
 
 // No table from a new file: "No data avaiable", Save off, "same file" kept on;
