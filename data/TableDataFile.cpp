@@ -154,6 +154,7 @@ std::optional<DecimalWeight> ParseDecimalWeight(const std::string& text) {
 // stands, it would end the weights block early or make its rest a table of
 // its own, and every later table of the file would be read out of step.
 std::optional<std::string> WholeWeights(std::vector<std::string>& texts) {
+    static const std::string kNotWhole = "The weights cannot be written as whole numbers";
     std::vector<DecimalWeight> weights;
     bool whole = true;
     for (const std::string& text : texts) {
@@ -171,10 +172,9 @@ std::optional<std::string> WholeWeights(std::vector<std::string>& texts) {
     std::vector<std::string> scaled;
     for (const DecimalWeight& w : weights) {
         const long long zeros = w.Digits.empty() ? 0 : w.Exponent - least;
-        if (static_cast<long long>(w.Digits.size()) + zeros > 10) return "The weights cannot be written as whole numbers";
+        if (static_cast<long long>(w.Digits.size()) + zeros > 10) return kNotWhole;
         const std::string digits = w.Digits.empty() ? "0" : w.Digits + std::string(static_cast<std::size_t>(zeros), '0');
-        if (std::stoll(digits) > std::numeric_limits<std::int32_t>::max())
-            return "The weights cannot be written as whole numbers";
+        if (std::stoll(digits) > std::numeric_limits<std::int32_t>::max()) return kNotWhole;
         scaled.push_back(w.Negative && !w.Digits.empty() ? "-" + digits : digits);
     }
     if (!whole) texts = std::move(scaled);
