@@ -595,13 +595,16 @@ TEST_F(NetworkAlgorithmTest, ABreakOffReportsTheSamplePointsSettledSoFar) {
 // are (the probability's pass may not have started: a pass of another
 // ordering settled them), and below the whole while a pass has points left
 // (on one thread the probability's pass may have ended before the others).
+// Beside a helper, how far the passes are at a given display depends on how
+// the threads are scheduled, so the run is broken off at every display in
+// turn until enough reports with points have been seen.
 TEST_F(NetworkAlgorithmTest, ABreakOffReportsTheMassOfThePointsItReports) {
     const Table t{{1, 2, 2, 1, 1, 0, 1}, {2, 0, 0, 2, 3, 0, 0}, {0, 1, 1, 1, 2, 7, 3},
                   {1, 1, 2, 0, 0, 0, 1}, {0, 1, 1, 1, 1, 0, 0}};
     const std::string sumLine = " Sum of probabilities ";
-    int reported = 0;
     for (const unsigned cores : {1u, 2u}) {
-        for (std::size_t at = 1; at <= 12; ++at) {
+        int reported = 0;
+        for (std::size_t at = 1; reported < 6; ++at) {
             SCOPED_TRACE(testing::Message() << cores << " cores, broken off at display " << at);
             engine.State().Cores = cores;
             std::size_t displays = 0;
@@ -610,6 +613,8 @@ TEST_F(NetworkAlgorithmTest, ABreakOffReportsTheMassOfThePointsItReports) {
             };
             const RunOutcome o = RunFrom(t, 0);
             ASSERT_TRUE(o.Network);
+            // The whole run had fewer displays: nothing left to break off.
+            ASSERT_GE(displays, at);
             const auto line = std::find_if(o.Lines.begin(), o.Lines.end(),
                                            [&](const std::string& l) { return l.starts_with(sumLine); });
             ASSERT_NE(line, o.Lines.end());
@@ -625,7 +630,6 @@ TEST_F(NetworkAlgorithmTest, ABreakOffReportsTheMassOfThePointsItReports) {
             }
         }
     }
-    EXPECT_GT(reported, 12);
 }
 
 // The default two tests, the likelihood ratio's pass beside the
