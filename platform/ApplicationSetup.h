@@ -11,6 +11,10 @@ namespace kelvorin {
 // reports are the same to the character on every machine. The rest of the
 // locale (the character set of file names, for one) stays the user's.
 //
+// It also lets a disabled menu item be highlighted, as the program's menus
+// expect: the item's hint (Read > "from same file" before any file was read
+// says so) and its help are reached through the highlight.
+//
 // No display name is set: the platform would append it to the caption of
 // every other window ("Options — ..."), whose captions are the program's own
 // fixed texts. The main window's title is the program's name already.

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -330,6 +331,28 @@ TEST_F(MainWindow, TablesThatCannotBeAnalysedLeaveThePaneEmptyAndTheMenusOn) {
         EXPECT_TRUE(Enabled("Newtable1") && Enabled("Options1") && Enabled("Results1"));
         EXPECT_FALSE(State().Running);
     }
+}
+
+// A disabled item can be highlighted like any other, so its hint is seen:
+// before any file was read, Read > "from same file" tells why it is off.
+TEST_F(MainWindow, ADisabledMenuItemShowsItsHintWhenThePointerIsOnIt) {
+    Start();
+    ASSERT_FALSE(Enabled("fromsamefile1"));
+    QMenu* table = Item("Newtable1")->menu();
+    QMenu* read = Item("Read1")->menu();
+    Window().menuBar()->setActiveAction(Item("Newtable1"));
+    table->setActiveAction(Item("Read1"));
+    read->popup(table->mapToGlobal(table->actionGeometry(Item("Read1")).topRight()));
+    QApplication::processEvents();
+    Window().StatusBar1()->showMessage("previous");
+    const QPoint on = read->actionGeometry(Item("fromsamefile1")).center();
+    QMouseEvent move(QEvent::MouseMove, QPointF(on), read->mapToGlobal(QPointF(on)), Qt::NoButton, Qt::NoButton, {});
+    QApplication::sendEvent(read, &move);
+    QApplication::processEvents();
+    EXPECT_EQ(read->activeAction(), Item("fromsamefile1"));
+    EXPECT_EQ(Status(), QString("You have not yet read data"));
+    read->close();
+    table->close();
 }
 
 // A ragged table is a data error: its message, no run, the report stays.
