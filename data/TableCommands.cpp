@@ -88,6 +88,9 @@ bool MoveReportToResult(const CommandPorts& ports, bool& unopened) {
     const std::vector<std::string> lines = ports.Report->Lines();
     const bool toFile = state.DetailsFile.Open(state.DetailsFileName, TextFile::Mode::Append);
     unopened = !toFile && !state.DetailsFileName.empty();
+    // Lines given to the results editor must be reachable there, also when
+    // no run enabled Results (a bulk file of broken tables only).
+    if (!toFile && !lines.empty()) ports.Menus->SetEnabled(MenuItem::Results1, true);
     for (const std::string& line : lines) {
         if (!toFile)
             ports.Results->AppendLine(line);

@@ -221,19 +221,32 @@ bool BuildTableText(const AnalysisState& state, const TextGrid& entryGrid, const
     return true;
 }
 
+// The text as the file stores it: every line feed written as a carriage
+// return and a line feed, the line end of text files where the data files
+// were first kept (the reader takes either).
+std::string WithCarriageReturns(const std::string& text) {
+    std::string stored;
+    stored.reserve(text.size() + text.size() / 4);
+    for (const char c : text) {
+        if (c == '\n') stored += '\r';
+        stored += c;
+    }
+    return stored;
+}
+
 // The line feeds to write before a table appended to a file whose text ends
 // in TAIL (its last line whole), so that the table starts a block of its
 // own: a line left open is ended, and a last line that holds numbers (a
 // table whose end line an editor took away) gets the empty line that ends
-// its block; otherwise the appended rows would join that block.
+// its block; otherwise the appended rows would join that block. (They are
+// stored as CR LF, so one after a lone carriage return is a line of its own.)
 std::string SeparatorBefore(std::string tail) {
     std::string separator;
     if (tail.empty()) return separator;
     // Its final line end (LF, CR LF or CR) taken off, or one written.
-    const bool loneCarriageReturn = tail.back() == '\r';
     if (tail.ends_with("\r\n"))
         tail.resize(tail.size() - 2);
-    else if (tail.back() == '\n' || loneCarriageReturn)
+    else if (tail.back() == '\n' || tail.back() == '\r')
         tail.pop_back();
     else
         separator = "\n";
@@ -242,9 +255,6 @@ std::string SeparatorBefore(std::string tail) {
     std::array<std::int32_t, kScanLimit> values{};
     bool outOfRange = false;
     if (ScanNumbers(lastLine, values.data(), kScanLimit, outOfRange) > 0 || outOfRange) separator += "\n";
-    // A line feed right after a carriage return would make one line end
-    // with it, not an empty line.
-    if (loneCarriageReturn && !separator.empty()) separator.insert(0, "\n");
     return separator;
 }
 
@@ -268,7 +278,7 @@ bool AppendToFile(const std::string& name, const std::string& text) {
     }
     TextFile file;
     if (!file.Open(name, TextFile::Mode::Append)) return false;
-    const bool written = file.Write(separator + text);
+    const bool written = file.Write(WithCarriageReturns(separator) + text);
     if (file.Close() && written) return true;
     if (sized) fs::resize_file(name, formerSize, error);
     return false;
@@ -427,6 +437,7 @@ bool WriteTableData(AnalysisState& state, FileDialog& saveDialog2, const TextGri
 
     std::string text;
     if (!BuildTableText(state, entryGrid, proportionsGrid, messages, text)) return false;
+    text = WithCarriageReturns(text);
     const bool written = newFile ? ReplaceFile(state.SaveFileName, text) : AppendToFile(state.SaveFileName, text);
     if (!written) messages.Show("Cannot write file " + state.SaveFileName, "Error");
     return written;

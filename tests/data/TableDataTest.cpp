@@ -295,7 +295,7 @@ TEST_F(TableCommandsTest, SaveToNewFileThenFourToSameFileHoldsFiveCopies) {
     Answer(saveDialog, "");
     commands.SaveToNewFile();
     EXPECT_EQ(menus.Enabled(MenuItem::tosamefile1), 1);
-    const std::string path = Write("saved.dat", "an older file\n"), copy = "    5    7    9\n\n 1 1 2\n\n";
+    const std::string path = Write("saved.dat", "an older file\n"), copy = "    5    7    9\r\n\r\n 1 1 2\r\n\r\n";
     Answer(saveDialog, path);
     for (int i = 0; i < 5; ++i) commands.SaveToSameFile();
     EXPECT_EQ(saveDialog.executions, 2);
@@ -306,7 +306,7 @@ TEST_F(TableCommandsTest, SaveToNewFileThenFourToSameFileHoldsFiveCopies) {
     commands.SaveToNewFile();
     NewTable({{"1", "2", "3"}, {"10", "20", "300"}});
     commands.SaveToSameFile();
-    EXPECT_EQ(Contents(dir.File("other.dat")), "    4\n    5\n\n2\n1\n\n    1    2    3\n   10   20  300\n\n");
+    EXPECT_EQ(Contents(dir.File("other.dat")), "    4\r\n    5\r\n\r\n2\r\n1\r\n\r\n    1    2    3\r\n   10   20  300\r\n\r\n");
     EXPECT_EQ(Contents(path), Repeat(copy, 5));
 }
 
@@ -320,15 +320,15 @@ TEST_F(TableCommandsTest, DecimalWeightsAreSavedAsWholeNumbersInTheSameProportio
         Lines weights;
         std::string written;
     };
-    for (const Case& c : {Case{{{"5", "7", "9"}}, {"0.5", " 0.25 ", ""}, " 50 25 100\n\n"},
-                          Case{{{"4"}, {"5"}}, {"2.5e1", "+.5"}, "250\n5\n\n"},
-                          Case{{{"6", "2"}}, {"1E3", "20"}, " 1000 20\n\n"}}) {
+    for (const Case& c : {Case{{{"5", "7", "9"}}, {"0.5", " 0.25 ", ""}, " 50 25 100\r\n\r\n"},
+                          Case{{{"4"}, {"5"}}, {"2.5e1", "+.5"}, "250\r\n5\r\n\r\n"},
+                          Case{{{"6", "2"}}, {"1E3", "20"}, " 1000 20\r\n\r\n"}}) {
         SCOPED_TRACE(c.written);
         NewTable(c.table, c.weights);
         const Weights analysed = State().Proportions;
         Answer(saveDialog, path);
         commands.SaveToNewFile();
-        EXPECT_TRUE(Contents(path).ends_with("\n\n" + c.written)) << Contents(path);
+        EXPECT_TRUE(Contents(path).ends_with("\r\n\r\n" + c.written)) << Contents(path);
         ReadNew(path);
         EXPECT_EQ(State().Proportions, analysed);
     }
@@ -362,7 +362,7 @@ TEST_F(TableCommandsTest, AWeightThatIsNoNumberIsNotSavedAndLaterTablesKeepTheir
         commands.SaveToSameFile();
         EXPECT_EQ(messages.shown.size(), 2u);
         EXPECT_EQ(messages.shown.back(), Messages::value_type("'a' is not a valid floating point value", "Error"));
-        EXPECT_EQ(Contents(path), "    1    1\n    2    3\n\n");
+        EXPECT_EQ(Contents(path), "    1    1\r\n    2    3\r\n\r\n");
         NewTable({{"5", "6"}, {"7", "8"}});
         commands.SaveToSameFile();
         ReadNew(path);
@@ -375,7 +375,18 @@ TEST_F(TableCommandsTest, AWeightThatIsNoNumberIsNotSavedAndLaterTablesKeepTheir
     Answer(saveDialog, path);
     NewTable({{"5", "7"}}, {"-0.5", "1"});
     commands.SaveToNewFile();
-    EXPECT_EQ(Contents(path), "    5    7\n\n -5 10\n\n");
+    EXPECT_EQ(Contents(path), "    5    7\r\n\r\n -5 10\r\n\r\n");
+    // A 1 x 1 table has nothing to test; the weights of the table before
+    // it, refused or not, are neither refused again nor written as its own.
+    for (const Lines& before : {Lines{"a", "2", "3"}, Lines{"0.5", "1", "2"}}) {
+        SCOPED_TRACE(before[0]);
+        NewTable({{"5", "7", "9"}}, before);
+        messages.shown.clear();
+        NewTable({{"5"}});
+        commands.SaveToNewFile();
+        EXPECT_TRUE(messages.shown.empty());
+        EXPECT_EQ(Contents(path), "    5\r\n\r\n 1\r\n\r\n");
+    }
 }
 
 // Save > to same file: a table appended to a file whose end an editor changed
@@ -383,22 +394,22 @@ TEST_F(TableCommandsTest, AWeightThatIsNoNumberIsNotSavedAndLaterTablesKeepTheir
 // the reading); an append that fails leaves the file as it was, so no half
 // table spoils the next append.
 TEST_F(TableCommandsTest, AnAppendedTableStartsItsOwnBlockAndAFailedOneLeavesNoTrace) {
-    const std::string appended = "    5    6\n    7    8\n\n";
+    const std::string appended = "    5    6\r\n    7    8\r\n\r\n";
     struct Case {
         std::string before;
         std::string separator;
         Counts first;
     };
-    for (const Case& c : {Case{"    1    2\n    3    4\n", "\n", {{1, 2}, {3, 4}}},
-                          Case{"    1    2\n    3    4", "\n\n", {{1, 2}, {3, 4}}},
-                          Case{"1 2\r\n3 4\r\n", "\n", {{1, 2}, {3, 4}}},
-                          Case{"1 2\r3 4\r", "\n\n", {{1, 2}, {3, 4}}},
+    for (const Case& c : {Case{"    1    2\n    3    4\n", "\r\n", {{1, 2}, {3, 4}}},
+                          Case{"    1    2\n    3    4", "\r\n\r\n", {{1, 2}, {3, 4}}},
+                          Case{"1 2\r\n3 4\r\n", "\r\n", {{1, 2}, {3, 4}}},
+                          Case{"1 2\r3 4\r", "\r\n", {{1, 2}, {3, 4}}},
                           Case{"1 2\r3 4\r\r", "", {{1, 2}, {3, 4}}},
                           Case{"1 2\n3 4\n\n", "", {{1, 2}, {3, 4}}},
                           Case{"1 2\r\n3 4\r\n\r\n", "", {{1, 2}, {3, 4}}},
-                          Case{"1 2\n3 4\nend of the table", "\n", {{1, 2}, {3, 4}}},
-                          Case{"1 2\n3 4\n  \t", "\n", {{1, 2}, {3, 4}}},
-                          Case{"5 7 9\n\n 1 1 2\n", "\n", {{5, 7, 9}}},
+                          Case{"1 2\n3 4\nend of the table", "\r\n", {{1, 2}, {3, 4}}},
+                          Case{"1 2\n3 4\n  \t", "\r\n", {{1, 2}, {3, 4}}},
+                          Case{"5 7 9\n\n 1 1 2\n", "\r\n", {{5, 7, 9}}},
                           Case{"", "", {{5, 6}, {7, 8}}}}) {
         SCOPED_TRACE(c.before);
         const std::string path = Write("edited.dat", c.before);
@@ -436,7 +447,7 @@ TEST_F(TableCommandsTest, SaveWritesTheAnalysedTableWhateverTheGridHoldsSince) {
     Fill(entryGrid, {{"7", "8"}, {"9", "10"}});
     inputGrid.accept = false;
     commands.New();
-    const std::string path = dir.File("analysed.dat"), analysed = "    1    2\n    3    4\n\n";
+    const std::string path = dir.File("analysed.dat"), analysed = "    1    2\r\n    3    4\r\n\r\n";
     Answer(saveDialog, path);
     commands.SaveToNewFile();
     EXPECT_EQ(Contents(path), analysed);
@@ -512,6 +523,15 @@ TEST_F(TableCommandsTest, BulkWritesADataErrorLineInPlaceOfABrokenTableAndGoesOn
     results.AppendLine("stored earlier");
     Bulk(data, "");
     EXPECT_EQ(results.lines, Joined({"stored earlier"}, expected));
+}
+
+// Bulk processing of a file of broken tables only, with no result file: no
+// run has enabled Results, yet the lines are stored for the user to see.
+TEST_F(TableCommandsTest, BulkLinesStoredWithoutAnyRunCanBeSeenInTheResults) {
+    const std::string data = Write("broken.dat", "1 2 3\n4 5\n\n" + Repeat(" 1", 61) + "\n\n");
+    Bulk(data, "");
+    EXPECT_EQ(results.lines, Lines(2, "Data error reading file " + data));
+    EXPECT_EQ(menus.Enabled(MenuItem::Results1), 1);
 }
 
 // A stop (the main window closing during a run's message) ends Bulk processing
@@ -685,7 +705,7 @@ TEST_F(TableCommandsTest, SaveRefusesTheDataFileBeingRead) {
     commands.SaveToNewFile();
     NewTable({{"5", "6"}, {"7", "8"}});
     commands.SaveToSameFile();
-    const std::string tables = "    1    2\n    3    4\n\n    5    6\n    7    8\n\n";
+    const std::string tables = "    1    2\r\n    3    4\r\n\r\n    5    6\r\n    7    8\r\n\r\n";
     ASSERT_EQ(Contents(path), tables);
 
     ReadNew(path);
@@ -712,7 +732,7 @@ TEST_F(TableCommandsTest, SaveRefusesTheDataFileBeingRead) {
     commands.SaveToSameFile();
     EXPECT_EQ(saveDialog.executions, asked + 1);
     EXPECT_TRUE(messages.shown.empty());
-    EXPECT_EQ(Contents(path), "    9   10\n   11   12\n\n");
+    EXPECT_EQ(Contents(path), "    9   10\r\n   11   12\r\n\r\n");
 }
 
 // A weight pasted into the proportions grid keeps the line break copied with
