@@ -185,8 +185,7 @@ bool TInputGrid::CheckEntryGrid() {
 
 void TInputGrid::ClearAll1Click() {
     keys_->CommitEdit();
-    for (int row = 0; row < grid_.RowCount(); ++row)
-        for (int col = 0; col < grid_.ColCount(); ++col) grid_.SetCell(col, row, "");
+    grid_.EmptyCells();
     grid_.Redraw();
 }
 

@@ -173,11 +173,6 @@ bool ReadTable(AnalysisState& s, const EnginePorts& ports) {
     return valid;
 }
 
-void EmptyCells(TextGrid& grid) {
-    for (int row = 0; row < grid.RowCount(); ++row)
-        for (int col = 0; col < grid.ColCount(); ++col) grid.SetCell(col, row, "");
-}
-
 // Keeps weights that a data file supplied for this table when they hold
 // exactly one weight per category, shaped as the run reads them; otherwise
 // the grid is emptied (equal proportions).
@@ -195,7 +190,7 @@ void PrepareProportionsGrid(AnalysisState& s, TextGrid& grid, int k, bool single
             return;
         }
     }
-    EmptyCells(grid);
+    grid.EmptyCells();
     grid.SetRowCount(singleColumn ? k : 1);
     grid.SetColCount(singleColumn ? 1 : k);
 }
@@ -210,7 +205,7 @@ bool ReadOneWay(AnalysisState& s, const EnginePorts& ports) {
     if (!singleColumn && !(t.Cols >= 2 && t.Rows == 1)) {
         // A 1 x 1 table has nothing to test, but its weight is what a Save
         // writes: an earlier table's weights are not left in the grid.
-        if (!s.ProportionsFromFile) EmptyCells(grid);
+        if (!s.ProportionsFromFile) grid.EmptyCells();
         s.Abandoned = true;
         return false;
     }

@@ -22,6 +22,11 @@ public:
     virtual void SetCell(int col, int row, const std::string& text) = 0;
     // Repaint after a batch of changes; a grid without a screen ignores it.
     virtual void Redraw() {}
+    // Every cell made empty, the grid's size kept.
+    void EmptyCells() {
+        for (int row = 0; row < RowCount(); ++row)
+            for (int col = 0; col < ColCount(); ++col) SetCell(col, row, "");
+    }
 };
 
 // The report pane: lines are appended one at a time, without terminators.
