@@ -234,12 +234,13 @@ std::string WithCarriageReturns(const std::string& text) {
     return stored;
 }
 
-// The line feeds to write before a table appended to a file whose text ends
+// The line ends to write before a table appended to a file whose text ends
 // in TAIL (its last line whole), so that the table starts a block of its
 // own: a line left open is ended, and a last line that holds numbers (a
 // table whose end line an editor took away) gets the empty line that ends
-// its block; otherwise the appended rows would join that block. (They are
-// stored as CR LF, so one after a lone carriage return is a line of its own.)
+// its block; otherwise the appended rows would join that block. Written as
+// CR LF, like the table, so one after a lone carriage return is a line of
+// its own.
 std::string SeparatorBefore(std::string tail) {
     std::string separator;
     if (tail.empty()) return separator;
@@ -249,12 +250,12 @@ std::string SeparatorBefore(std::string tail) {
     else if (tail.back() == '\n' || tail.back() == '\r')
         tail.pop_back();
     else
-        separator = "\n";
+        separator = "\r\n";
     const std::size_t lineEnd = tail.find_last_of("\r\n");
     const std::string lastLine = lineEnd == std::string::npos ? tail : tail.substr(lineEnd + 1);
     std::array<std::int32_t, kScanLimit> values{};
     bool outOfRange = false;
-    if (ScanNumbers(lastLine, values.data(), kScanLimit, outOfRange) > 0 || outOfRange) separator += "\n";
+    if (ScanNumbers(lastLine, values.data(), kScanLimit, outOfRange) > 0 || outOfRange) separator += "\r\n";
     return separator;
 }
 
@@ -278,7 +279,7 @@ bool AppendToFile(const std::string& name, const std::string& text) {
     }
     TextFile file;
     if (!file.Open(name, TextFile::Mode::Append)) return false;
-    const bool written = file.Write(WithCarriageReturns(separator) + text);
+    const bool written = file.Write(separator + text);
     if (file.Close() && written) return true;
     if (sized) fs::resize_file(name, formerSize, error);
     return false;

@@ -176,7 +176,6 @@ bool ReadTable(AnalysisState& s, const EnginePorts& ports) {
 // Keeps weights that a data file supplied for this table when they hold
 // exactly one weight per category, shaped as the run reads them; otherwise
 // the grid is emptied (equal proportions).
-
 void PrepareProportionsGrid(AnalysisState& s, TextGrid& grid, int k, bool singleColumn) {
     if (s.ProportionsFromFile) {
         if (singleColumn && grid.ColCount() == 1 && grid.RowCount() == k) return;

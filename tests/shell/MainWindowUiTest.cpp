@@ -746,9 +746,9 @@ protected:
     WinHelpViewer winHelp;
 };
 
-// Help > Contents opens the contents page; F1 on a highlighted item opens
-// the topic of its context, in a menu with nothing highlighted that of the
-// item that opened it; an item without a context opens nothing.
+// Help > Contents opens the contents page; F1 on a highlighted item, enabled
+// or not, opens the topic of its context, in a menu with nothing highlighted
+// that of the item that opened it; an item without a context opens nothing.
 TEST_F(MainWindowHelp, ContentsAndF1InTheMenusOpenTheMainHelpFile) {
     Start();
     TCTable& window = Window();
@@ -757,7 +757,8 @@ TEST_F(MainWindowHelp, ContentsAndF1InTheMenusOpenTheMainHelpFile) {
     EXPECT_EQ(PageName(html), QString("contents.html"));
     const std::tuple<const char*, bool, const char*> cases[] = {
         {"Newtable1", true, "Table menu"}, {"Save1", true, "Save"}, {"Bulkprocessing1", false, "Bulk processing"},
-        {"Options1", false, "Options"},    {"About1", false, nullptr}};
+        {"Options1", false, "Options"},    {"About1", false, nullptr},
+        {"fromsamefile1", false, "Read from same file"}};  // disabled until a file is read
     for (const auto& [name, inItsMenu, word] : cases) {
         SCOPED_TRACE(name);
         QAction* item = window.Item(name);
