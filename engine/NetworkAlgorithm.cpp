@@ -2740,10 +2740,14 @@ void ColumnsByTotal(const ContingencyTable& t, bool transposed, std::vector<std:
     }
 }
 
+std::string SettledProgressText(WideCount settled, WideCount total) {
+    const std::string of = total == 0 ? "" : " of " + CountText(total);
+    return CountText(settled) + of + "  Click to break";
+}
+
 bool ShowSettledProgress(AnalysisState& state, const EnginePorts& ports, WideCount settled, WideCount total) {
     if (total != 0) state.SamplePointCount = settled;
-    const std::string of = total == 0 ? "" : " of " + CountText(total);
-    ports.Status->SetText(CountText(settled) + of + "  Click to break");
+    ports.Status->SetText(SettledProgressText(settled, total));
     ports.Pump->ProcessPendingEvents();
     return state.Abandoned;
 }

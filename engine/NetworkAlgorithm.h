@@ -51,6 +51,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "AnalysisEngine.h"
@@ -147,6 +148,10 @@ bool NetworkMayApply(const AnalysisState& state);
 // that order: partial tables multiply slowest early.
 void ColumnsByTotal(const ContingencyTable& t, bool transposed, std::vector<std::int32_t>& totals,
                     std::vector<int>& numbers);
+
+// The status line's progress text: SETTLED sample points "of" TOTAL, or
+// without a total where it is 0 (not yet known).
+std::string SettledProgressText(WideCount settled, WideCount total);
 
 // The progress of a settlement: SETTLED sample points of TOTAL (0: not yet
 // known, then the count in the state is left as it is and the status line

@@ -47,10 +47,10 @@ Parts Sum(const Parts& a, const Parts& b) { return {a.Chi + b.Chi, a.Lr + b.Lr, 
 
 class Search {
 public:
-    // shown: the count in the progress text ("0 of shown").
+    // shown: the count in the progress text ("0 of shown"; 0 where unknown).
     Search(AnalysisState& state, const EnginePorts& ports, Side side, std::uint64_t maxSteps, std::uint64_t shown)
         : state_(state), ports_(ports), side_(side), dominant_(kDominant[static_cast<int>(side)]),
-          maxSteps_(maxSteps), showing_("0 of " + std::to_string(shown) + "  Click to break"), table_(state.Table) {}
+          maxSteps_(maxSteps), showing_(SettledProgressText(0, shown)), table_(state.Table) {}
 
     // Lists the rare side: Completed, or NeedsEnumeration where the search
     // gives up (the state untouched), or BrokenOff (tallies cleared).
@@ -611,7 +611,7 @@ std::size_t CountBoxLimit(const AnalysisState& state, std::size_t maxBox) {
 NetworkOutcome CountTotal(AnalysisState& state, const EnginePorts& ports, std::size_t maxBox, std::uint64_t& total) {
     std::vector<int> rows, cols;
     Margins(state, rows, cols);
-    const std::string showing = "0 of " + std::to_string(ShownCount(state)) + "  Click to break";
+    const std::string showing = SettledProgressText(0, ShownCount(state));
     const std::size_t maxPoints = CountBoxLimit(state, maxBox);
     std::optional<std::uint64_t> counted;
     try {
