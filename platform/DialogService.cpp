@@ -1,8 +1,10 @@
 #include "DialogService.h"
 
 #include <QFileDialog>
+#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QStringList>
 
 #include "QtPorts.h"
@@ -24,10 +26,29 @@ QMessageBox::Icon BoxIcon(DialogService::Icon icon) {
     return QMessageBox::NoIcon;
 }
 
+// Icons and type names of the files a file dialog lists, told from their
+// names alone. The platform's provider reads a file whose name does not tell
+// its type to guess it, and a read that never returns (as /proc/kmsg's for
+// the superuser) would stop the program for good, the dialog reopening in
+// that folder at every start.
+class NameOnlyIconProvider : public QFileIconProvider {
+public:
+    using QFileIconProvider::icon;
+    QIcon icon(const QFileInfo& info) const override {
+        return QFileIconProvider::icon(info.isDir() ? Folder : File);
+    }
+    QString type(const QFileInfo& info) const override {
+        if (info.isDir()) return QFileIconProvider::type(info);
+        return QMimeDatabase().mimeTypeForFile(info, QMimeDatabase::MatchExtension).comment();
+    }
+};
+
 std::optional<QString> RunFileDialog(QWidget* parent, QFileDialog::AcceptMode mode, const QString& filter,
                                      const QString& defaultExtension, const QString& initialName,
                                      bool confirmReplace) {
+    static NameOnlyIconProvider iconProvider;
     QFileDialog dialog(parent);
+    dialog.setIconProvider(&iconProvider);
     dialog.setAcceptMode(mode);
     // The open dialog takes any name, existing or not; the save dialog asks
     // before it takes an existing file only for a caller that replaces it.
