@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 
 #include "MockDialogs.h"
 #include "QtPorts.h"
@@ -173,6 +174,20 @@ TEST(QuestionBox, AnswersYesNoOrCancelAndEscapeIsCancel) {
     }
 }
 
+// Runs SHOW; the file dialog it shows modally is handed to LOOK, then
+// cancelled.
+void WithFileDialog(const std::function<void(QFileDialog&)>& look, const std::function<void()>& show) {
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            look(*dialog);
+            dialog->reject();
+        }
+    });
+    poll.start(10);
+    show();
+}
+
 // The standard save dialog asks the platform's question before it takes an
 // existing file when the caller replaces the file, and only then; the file
 // dialog port passes on what its caller set, asking unless told otherwise.
@@ -181,15 +196,9 @@ TEST(FileDialogs, TheSaveDialogAsksBeforeTakingAnExistingFileOnlyWhenTold) {
     for (const bool confirm : {true, false}) {
         SCOPED_TRACE(confirm);
         std::optional<bool> asks;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
-                asks = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
-                dialog->reject();
-            }
+        WithFileDialog([&](QFileDialog& dialog) { asks = !dialog.testOption(QFileDialog::DontConfirmOverwrite); }, [&] {
+            EXPECT_FALSE(service.SaveFileName(nullptr, "Text (*.txt)|*.txt", "txt", "", confirm).has_value());
         });
-        poll.start(10);
-        EXPECT_FALSE(service.SaveFileName(nullptr, "Text (*.txt)|*.txt", "txt", "", confirm).has_value());
         EXPECT_EQ(asks, confirm);
     }
 
@@ -231,18 +240,12 @@ TEST(FileDialogs, ListedFilesAreNotReadToTellTheirType) {
     for (const bool open : {true, false}) {
         SCOPED_TRACE(open);
         std::optional<QString> type;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
-                type = dialog->iconProvider()->type(notes);
-                dialog->reject();
-            }
+        WithFileDialog([&](QFileDialog& dialog) { type = dialog.iconProvider()->type(notes); }, [&] {
+            if (open)
+                service.OpenFileName(nullptr, "All files (*)|*", "", path);
+            else
+                service.SaveFileName(nullptr, "All files (*)|*", "", path, true);
         });
-        poll.start(10);
-        if (open)
-            service.OpenFileName(nullptr, "All files (*)|*", "", path);
-        else
-            service.SaveFileName(nullptr, "All files (*)|*", "", path, true);
         ASSERT_TRUE(type.has_value());
         EXPECT_FALSE(type->contains("PDF")) << type->toStdString();
     }
