@@ -1,13 +1,9 @@
 #include "TInputGrid.h"
 
 #include <QAction>
-#include <QHeaderView>
-#include <QKeyEvent>
 #include <QMenuBar>
-#include <QShowEvent>
 #include <QStatusBar>
 #include <QTableWidget>
-#include <QVBoxLayout>
 #include <algorithm>
 #include <cstdint>
 
@@ -39,31 +35,12 @@ bool IsCount(const std::string& text) {
     return !negative || value == 0;
 }
 
-bool PlainKey(Qt::KeyboardModifiers modifiers) {
-    return (modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) == 0;
-}
-
 }  // namespace
 
 TInputGrid::TInputGrid(const OptionsProvider* options, QWidget* parent)
-    : QDialog(parent),
-      options_(options),
-      StatusBar1(new QStatusBar(this)),
-      MainMenu1(new QMenuBar(this)),
-      ClearAll1(nullptr),
-      Return1(nullptr),
-      StringGrid1(new QTableWidget(2, 2, this)),
-      grid_(StringGrid1),
-      keys_(new GridKeyDelegate(StringGrid1, [this](int key, Qt::KeyboardModifiers shift) {
-          return StringGrid1KeyDown(key, shift);
-      })) {
-    setObjectName("InputGrid");
+    : GridWindow("InputGrid", 2, 2, parent), options_(options), ClearAll1(nullptr), Return1(nullptr) {
     setWindowTitle("InputGrid");
 
-    StatusBar1->setObjectName("StatusBar1");
-    StatusBar1->setSizeGripEnabled(false);
-
-    MainMenu1->setObjectName("MainMenu1");
     ClearAll1 = MainMenu1->addAction("&Clear All");
     ClearAll1->setObjectName("ClearAll1");
     Return1 = MainMenu1->addAction("&Return");
@@ -71,25 +48,9 @@ TInputGrid::TInputGrid(const OptionsProvider* options, QWidget* parent)
     connect(ClearAll1, &QAction::triggered, this, [this] { ClearAll1Click(); });
     connect(Return1, &QAction::triggered, this, [this] { Return1Click(); });
 
-    StringGrid1->setObjectName("StringGrid1");
-    StringGrid1->horizontalHeader()->hide();
-    StringGrid1->verticalHeader()->hide();
-    StringGrid1->horizontalHeader()->setDefaultSectionSize(64);
-    StringGrid1->setShowGrid(true);
-    StringGrid1->setSelectionMode(QAbstractItemView::ContiguousSelection);
-    StringGrid1->setSelectionBehavior(QAbstractItemView::SelectItems);
-    StringGrid1->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
-                                 QAbstractItemView::AnyKeyPressed);
     connect(StringGrid1, &QTableWidget::currentCellChanged, this, [this](int row, int col, int, int) {
         if (row >= 0 && col >= 0) StringGrid1SelectCell(col, row);
     });
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->setMenuBar(MainMenu1);
-    layout->addWidget(StringGrid1);
-    layout->addWidget(StatusBar1);
 
     resize(420, 300);
 }
@@ -183,11 +144,7 @@ bool TInputGrid::CheckEntryGrid() {
     return passed;
 }
 
-void TInputGrid::ClearAll1Click() {
-    keys_->CommitEdit();
-    grid_.EmptyCells();
-    grid_.Redraw();
-}
+void TInputGrid::ClearAll1Click() { EmptyAllCells(); }
 
 void TInputGrid::Return1Click() {
     if (CheckEntryGrid()) {
@@ -280,23 +237,6 @@ void TInputGrid::SetCurrentCell(int col, int row) {
     } else {
         StringGrid1->setCurrentCell(row, col);
     }
-}
-
-// Each showing is one activation of the window: it starts at cell (0, 0).
-void TInputGrid::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (event->spontaneous()) return;
-    FormActivate();
-    StringGrid1->setFocus();
-}
-
-// Escape is an ordinary key of the grid here, not a way to close the window.
-void TInputGrid::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape && PlainKey(event->modifiers())) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }
 
 }  // namespace kelvorin

@@ -1,35 +1,25 @@
 // The entry grid window, in which the user types a table of counts, one per
 // cell, and grows the grid with the arrow keys. It is also where the current
 // table lives between commands: the Read commands write into its grid, the
-// analysis run and Save read from it. Its contents and size persist between
-// showings.
+// analysis run and Save read from it: cell (j, i) of its grid holds the count
+// of row i + 1, column j + 1. Its contents and size persist between showings.
 #pragma once
 
-#include <QDialog>
-
 #include "AnalysisOptions.h"
+#include "GridWindow.h"
 #include "TableCommands.h"
-#include "TableWidgetGrid.h"
 
 class QAction;
-class QKeyEvent;
-class QMenuBar;
-class QShowEvent;
-class QStatusBar;
-class QTableWidget;
 
 namespace kelvorin {
 
-class TInputGrid : public QDialog, public EntryGridWindow {
+class TInputGrid : public GridWindow, public EntryGridWindow {
     Q_OBJECT
 
 public:
     // OPTIONS gives the entry order (InputData) at the moment Enter is
     // pressed; without it the order is row by row.
     explicit TInputGrid(const OptionsProvider* options, QWidget* parent = nullptr);
-
-    // The table: cell (j, i) holds the count of row i + 1, column j + 1.
-    TextGrid& Grid() { return grid_; }
 
     // Gives the window's inside (within its frame) the position and size of
     // PLACEMENT (each value below 1 is left as it is), shows it modally;
@@ -46,14 +36,9 @@ public:
     // Event handlers.
     void ClearAll1Click();
     void Return1Click();
-    // True when KEY was handled here; other keys keep the grid's behaviour.
-    bool StringGrid1KeyDown(int key, Qt::KeyboardModifiers shift);
-    void FormActivate();
+    bool StringGrid1KeyDown(int key, Qt::KeyboardModifiers shift) override;
+    void FormActivate() override;
     void StringGrid1SelectCell(int col, int row);
-
-protected:
-    void showEvent(QShowEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     // Makes (COL, ROW) the current cell; the cell-selection handler runs
@@ -70,13 +55,8 @@ private:
     bool LastRowEmpty() const;
 
     const OptionsProvider* options_;
-    QStatusBar* StatusBar1;
-    QMenuBar* MainMenu1;
     QAction* ClearAll1;
     QAction* Return1;
-    QTableWidget* StringGrid1;
-    TableWidgetGrid grid_;
-    GridKeyDelegate* keys_;
 };
 
 }  // namespace kelvorin

@@ -1,40 +1,16 @@
 #include "TProGrid.h"
 
 #include <QAction>
-#include <QHeaderView>
-#include <QKeyEvent>
 #include <QMenuBar>
-#include <QShowEvent>
 #include <QStatusBar>
 #include <QTableWidget>
-#include <QVBoxLayout>
 #include <algorithm>
 
 namespace kelvorin {
 
-namespace {
-
-bool PlainKey(Qt::KeyboardModifiers modifiers) {
-    return (modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) == 0;
-}
-
-}  // namespace
-
-TProGrid::TProGrid(QWidget* parent)
-    : QDialog(parent),
-      MainMenu1(new QMenuBar(this)),
-      Clearall1(nullptr),
-      Return1(nullptr),
-      StatusBar1(new QStatusBar(this)),
-      StringGrid1(new QTableWidget(1, 1, this)),
-      grid_(StringGrid1),
-      keys_(new GridKeyDelegate(StringGrid1, [this](int key, Qt::KeyboardModifiers shift) {
-          return StringGrid1KeyDown(key, shift);
-      })) {
-    setObjectName("ProGrid");
+TProGrid::TProGrid(QWidget* parent) : GridWindow("ProGrid", 1, 1, parent), Clearall1(nullptr), Return1(nullptr) {
     setWindowTitle("Type proportions/probabilities");
 
-    MainMenu1->setObjectName("MainMenu1");
     Clearall1 = MainMenu1->addAction("Clear all");
     Clearall1->setObjectName("Clearall1");
     Return1 = MainMenu1->addAction("Return");
@@ -42,37 +18,14 @@ TProGrid::TProGrid(QWidget* parent)
     connect(Clearall1, &QAction::triggered, this, [this] { Clearall1Click(); });
     connect(Return1, &QAction::triggered, this, [this] { Return1Click(); });
 
-    StatusBar1->setObjectName("StatusBar1");
-    StatusBar1->setSizeGripEnabled(false);
     StatusBar1->showMessage("Type nothing  ==> Uniform distribution");
-
-    StringGrid1->setObjectName("StringGrid1");
-    StringGrid1->horizontalHeader()->hide();
-    StringGrid1->verticalHeader()->hide();
-    StringGrid1->horizontalHeader()->setDefaultSectionSize(64);
-    StringGrid1->setShowGrid(true);
-    StringGrid1->setSelectionMode(QAbstractItemView::ContiguousSelection);
-    StringGrid1->setSelectionBehavior(QAbstractItemView::SelectItems);
-    StringGrid1->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
-                                 QAbstractItemView::AnyKeyPressed);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->setMenuBar(MainMenu1);
-    layout->addWidget(StringGrid1);
-    layout->addWidget(StatusBar1);
 
     resize(420, 200);
 }
 
 bool TProGrid::ShowModalOk() { return exec() == QDialog::Accepted; }
 
-void TProGrid::Clearall1Click() {
-    keys_->CommitEdit();
-    grid_.EmptyCells();
-    grid_.Redraw();
-}
+void TProGrid::Clearall1Click() { EmptyAllCells(); }
 
 // Return takes the weights as they stand; the analysis run converts them.
 void TProGrid::Return1Click() {
@@ -130,23 +83,5 @@ bool TProGrid::StringGrid1KeyDown(int key, Qt::KeyboardModifiers shift) {
 }
 
 void TProGrid::FormActivate() { StringGrid1->setCurrentCell(0, 0); }
-
-// Each showing is one activation of the window: it starts at cell (0, 0),
-// with the keyboard focus in the grid.
-void TProGrid::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (event->spontaneous()) return;
-    FormActivate();
-    StringGrid1->setFocus();
-}
-
-// Escape is an ordinary key of the grid here, not a way to close the window.
-void TProGrid::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape && PlainKey(event->modifiers())) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
 
 }  // namespace kelvorin
