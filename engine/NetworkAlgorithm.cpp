@@ -133,6 +133,8 @@ struct Keyed {
     std::int64_t Key = 0;  // the past value, quantised
     StoredEntry Value;
 };
+// (The memory limits count a partial table at these sizes.)
+static_assert(sizeof(StoredEntry) == 48 && sizeof(Keyed) == 56);
 struct KeyOf {
     std::int64_t operator()(const Keyed& k) const { return k.Key; }
 };
@@ -160,7 +162,8 @@ struct StageEntries {
 
 // Nodes with few completions (NetworkLimits::ListedNode) have them listed,
 // up to kListLimit listed in all (per pass).
-// A child reached from its parent is listed on the spot up to this many.
+// A node, its own list or a child reached from its parent, is listed on the
+// spot up to this many completions, whatever the partial tables reaching it.
 constexpr std::uint64_t kListedChild = std::uint64_t{1} << 8;
 // The sample points a table may have: the passes' sums of counts hold three
 // times as many.
@@ -399,11 +402,8 @@ private:
     std::int32_t GraphFor(bool probability);
     std::int32_t Intern(int stage, const std::vector<std::int32_t>& remaining);
     std::vector<std::int32_t> Remaining(int stage, std::int32_t node) const;
-    // Calls emit(remaining after the column, prod x_k!, lr, chi) for every
-    // column vector x of the stage with x_k <= r_k and sum T_s (its factor
-    // is Numerator(stage) over the product); with two columns left the last
-    // column y is the rest, and the product (of x_k! y_k!) and the sums are
-    // those of both columns.
+    // T_s!, times T_{s+1}! with two columns left: the numerator of a column
+    // choice's factor.
     long double Numerator(int stage) const {
         const FactorialTable& f = state_.Factorials;
         const auto us = static_cast<std::size_t>(stage);
@@ -411,6 +411,13 @@ private:
         if (stage == stages_ - 2) n *= f[static_cast<std::size_t>(stageTotal_[us + 1])];
         return n;
     }
+    // Calls emit(remaining after the column, prod x_k!, lr, chi, ways) for
+    // the column vectors x of the stage with x_k <= r_k and sum T_s (the
+    // factor is Numerator(stage) over the product). With merged a vector
+    // stands for its ways exchanges among interchangeable lines of equal
+    // remaining total; without it every vector comes once (ways 1). With
+    // two columns left the last column y is the rest, and the product (of
+    // x_k! y_k!) and the sums are those of both columns.
     template <typename Emit>
     void Columns(int stage, const std::vector<std::int32_t>& remaining, bool merged, Emit&& emit);
     void Children(int stage, const std::vector<std::int32_t>& remaining, WorkVector<Child>& out);
@@ -597,8 +604,9 @@ private:
     // chunks the other side may share (the chunks it did appended in order).
     void Gather(Gathering& g, GatherScratch& s, StageEntries& next);
     // Settles the partial tables of a node with two columns left against
-    // its complete tables one by one, unsorted: cheaper than listing them
-    // when few partial tables reach the node.
+    // its complete tables without listing them (see its definition):
+    // cheaper than a list when few partial tables reach the node, and the
+    // only way on where the node cannot be listed.
     void SettleDirectly(int stage, std::int32_t node, const WorkVector<Entry>& open);
     // Calls emit(value, factor) for every complete table below a node with
     // two columns left: the pass's value of its last two columns and their
@@ -1182,8 +1190,8 @@ void Network::CompleteTwoColumns(int stage, const std::vector<std::int32_t>& rem
     std::int32_t sum = 0;
     for (std::int32_t r : remaining) sum += r;
 
-    // The number of completions (running sums past 2^64 give up: far
-    // beyond any count this is used for).
+    // The number of completions, exact in 64 bits; running sums past 2^64
+    // give the run up (the table is handed back).
     const BoundedCount completions = CountBoundedVectors(lo, hi, T);
     if (completions.Overflowed) throw GiveUp{};
     result.Count = completions.Count;
@@ -1661,13 +1669,6 @@ std::pair<std::size_t, std::size_t> Network::SettleRuns(const NodeCuts& cuts, co
     return {first, last};
 }
 
-// The four cuts of every partial table, sorted, split the values into
-// buckets; within a bucket each partial table's class is the same for
-// every completion, unless the bucket lies in one of its two too-close
-// gaps. A completion is therefore only counted into its bucket (found by
-// bisection), and each partial table takes the sums of the buckets of its
-// classes; completions in a gap bucket, or exactly on a cut, are classified
-// one by one for every partial table.
 template <typename Whole, typename Line, typename Emit>
 void Network::CompleteTables(int stage, const std::vector<std::int32_t>& remaining, Whole&& whole, Line&& line,
                              Emit&& emit) const {
@@ -1777,6 +1778,15 @@ void Network::CompleteTables(int stage, const std::vector<std::int32_t>& remaini
     place(place, 0, T, Numerator(stage), 0.0L);
 }
 
+// The four cuts of every partial table, sorted, split the values into
+// buckets; within a bucket each partial table's class is the same for
+// every completion, unless the bucket lies in one of its two too-close
+// gaps. A completion is therefore only counted into its bucket (the last
+// table's bucket tried first, else found by bisection), and each partial
+// table takes the sums of the buckets of its classes; groups of tables, or
+// runs along the last line, that stay within one bucket are counted
+// together, and completions in a gap bucket, or exactly on a cut, are
+// classified one by one for every partial table.
 void Network::SettleDirectly(int stage, std::int32_t node, const WorkVector<Entry>& open) {
     const Node& n = NodeAt(stage, node);
     const std::size_t count = open.size();
@@ -2623,7 +2633,10 @@ void Network::Pass(int ordering) {
                     open.push_back(e);
             }
             if (open.empty()) continue;
-            // A node with few completions settles them in order of value.
+            // With two columns left and few partial tables against the
+            // node's completions (more than DirectPerEntry completions
+            // each), the complete tables are settled without a list, unless
+            // the node is listed already.
             std::uint64_t share = 0;  // completions the partial tables would allow
             const bool few = __builtin_mul_overflow(static_cast<std::uint64_t>(open.size()), limits_.DirectPerEntry, &share)
                                  ? false

@@ -69,22 +69,24 @@ struct NetworkLimits {
     // Past these the run gives up (NeedsEnumeration) rather than hold more
     // memory: nodes over all stages; partial tables held at one stage; the
     // bytes of the partial tables of two stages and the column choices
-    // between them (40 bytes a partial table). A table that comes near
+    // between them (48 bytes a partial table: a 128-bit count and three
+    // packed extended values). A table that comes near
     // them has tens of millions of distinct partial tables; its
     // enumeration would take days.
     std::size_t MaxNodes = std::size_t{1} << 21;
     std::size_t MaxEntries = std::size_t{1} << 25;
     std::size_t MaxBytes = kDefaultNetworkMemory;
     // Values on each side of the meeting of Pearson's integer count (32
-    // bytes each; two orders of the columns may be prepared at once); past
-    // it the floating-point pass settles Pearson's ordering.
+    // bytes each; one order of the columns is prepared at a time); past it
+    // the floating-point pass settles Pearson's ordering.
     std::size_t MaxLatticeValues = std::size_t{1} << 24;
     // How the partial tables at a node are settled: against the sorted
     // list of its completions when it has at most ListedNode of them and
     // few against the partial tables (see Network::Pass); a
-    // node with two columns left is instead settled one complete table at
-    // a time when it has more than DirectPerEntry completions per partial
-    // table reaching it. (Every choice gives the same result.)
+    // node with two columns left is instead settled against its complete
+    // tables without listing them (each counted into its bucket between the
+    // partial tables' cuts) when it has more than DirectPerEntry completions
+    // per partial table reaching it. (Every choice gives the same result.)
     std::uint64_t ListedNode = std::uint64_t{1} << 14;
     std::uint64_t DirectPerEntry = 16;
     // A child's merging table past this many bytes (well past the nearer
@@ -109,11 +111,14 @@ struct NetworkLimits {
     // limit). (The analysis's thread looks at the clock where it shows
     // progress.)
     double MostSeconds = 0.0;
-    // The likelihood ratio's pass runs on a second thread beside the
-    // others, each within half of MaxBytes (a pass that does not fit is
-    // settled again alone): by default where the machine has more than one
-    // core; the analysis sets it where the state's Cores are more than one.
-    // (Either way gives the same result.)
+    // Where more than one ordering is tallied, the passes are shared
+    // between the analysis's thread and a second one: each side takes the
+    // next pass neither has taken (the second starts with the likelihood
+    // ratio's) within half of MaxBytes, a pass given up there is settled
+    // again in turn with the whole budget, and a side whose passes have
+    // ended takes part in the work the other offers. On by default where
+    // the machine has more than one core; the analysis sets it where the
+    // state's Cores are more than one. (Either way gives the same result.)
     bool PassesBeside = MachineCores() > 1;
     // A stage's gathering of partial tables at the children falls into
     // chunks of consecutive children, each of at least this many partial

@@ -570,13 +570,6 @@ WideCount Meeting::Arranged(WideCount ways, int place, int length) const {
     return (ways >> halvings_[d]) * oddInverse_[d] * static_cast<WideCount>(place / common);
 }
 
-// Place J of order_ takes each count it may in the pattern: at most the
-// count before it in its group (PREVIOUS), in the last group at least its
-// share of what remains. VALUE holds the orderings' terms summed so far,
-// WEIGHT the product of p_i^x / x!, WAYS the arrangements of the counts
-// given so far within their groups; PLACE and RUN are the number of the
-// place before within its group (from 1) and how many places before it in
-// a row have its count.
 [[gnu::noinline]] unsigned Meeting::SettleCompletions(int j, int remaining, const long double (&value)[kOrderings], long double weight,
                                    WideCount ways, unsigned open) {
     const std::size_t at = static_cast<std::size_t>(j) * static_cast<std::size_t>(n_ + 1) + static_cast<std::size_t>(remaining);
@@ -601,6 +594,13 @@ WideCount Meeting::Arranged(WideCount ways, int place, int length) const {
     return open;
 }
 
+// Place J of order_ takes each count it may in the pattern: at most the
+// count before it in its group (PREVIOUS), in the last group at least its
+// share of what remains. VALUE holds the orderings' terms summed so far,
+// WEIGHT the product of p_i^x / x!, WAYS the arrangements of the counts
+// given so far within their groups; PLACE and RUN are the number of the
+// place before within its group (from 1) and how many places before it in
+// a row have its count.
 void Meeting::WalkPatterns(int j, int remaining, int previous, int place, int run,
                            const long double (&value)[kOrderings], long double weight, WideCount ways, unsigned open) {
     const auto at = static_cast<std::size_t>(j);

@@ -3,9 +3,8 @@
 // A long double takes sixteen bytes in memory (its alignment pads the ten
 // that hold it). Lists of millions of partial tables, each with three such
 // values, spend a third of their memory on that padding; stored packed, an
-// entry of a count and three values takes 40 bytes instead of 64, and a
-// merging table's keyed entry 48 instead of 80 (no longer across two cache
-// lines). The value is loaded and stored with the x87 instructions
+// entry of a 128-bit count and three values takes 48 bytes instead of 64,
+// and a merging table's keyed entry 56 instead of 80. The value is loaded and stored with the x87 instructions
 // themselves, which take any address, so it is bit for bit the same value:
 // packing changes no result.
 #pragma once

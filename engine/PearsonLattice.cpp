@@ -802,8 +802,10 @@ PearsonLattice::Summary PearsonLattice::TwoColumnSummary(const std::vector<std::
     return sum;
 }
 
-// The number of choices of the x_k (a number of tables, so below 2^63 and
-// exact whatever the running sums did).
+// The number of choices of the x_k, modulo 2^64 (exact below it): the
+// lattice is not used for tables of 2^64 sample points or more, and where
+// the count is not yet known a wrapped count cannot equal it once known
+// (the pass is then settled again).
 std::uint64_t PearsonLattice::TwoColumnCount() const {
     const TwoColumns& t = two_;
     if (t.Least[0] > t.First || t.Most[0] < t.First) return 0;

@@ -24,9 +24,11 @@
 // choice is placed among the completions as it is, without gathering the
 // runs into one list). The stage where the two sides meet is chosen as
 // they grow: the side with fewer values takes the next step, except that
-// where the last step decides between meeting with two columns left and
-// meeting a stage earlier, an estimate of the meeting's time chooses when
-// it is long. Partial tables whose every completion at a node is less, or
+// while the back side is still the complete table a step back that makes
+// the meeting the stage with two columns left is taken first, whatever the
+// sizes, and that where the last step decides between meeting with two
+// columns left and meeting a stage earlier, an estimate of the meeting's
+// time chooses when it is long. Partial tables whose every completion at a node is less, or
 // every one greater, are settled as a run, without being listed.
 #pragma once
 
@@ -338,7 +340,9 @@ private:
     // As TwoColumnCompletions, but whole(least, greatest, count, mass) is
     // first offered the choices left after each line (of at least a few
     // completions); where it takes them, none of them is formed. The last
-    // free line's choices, where not taken whole, go to whole in runs:
+    // free line's choices, where not taken whole, go to whole in runs where
+    // the line has at least kRunsFrom of them and runs have proved long
+    // enough (on the first few lines always), else to emit one by one:
     // fits(least, greatest) tells whether whole would take values from
     // least to greatest (true for a single value). (whole and fits may be
     // null pointers: none is offered.)

@@ -82,7 +82,8 @@ private:
     void SetUpFarTail();
     double LeastRestLnFactorials(int filled) const;
     // The bound's part of line k with m left after `filled` columns, and
-    // the part of the unfilled columns, tabled once (see SetUp).
+    // the part of the unfilled columns, tabled once, near the mode only (see
+    // SetUpNearMode).
     double LeastLinePart(int filled, std::int32_t m) const;
     // The bound's terms (see LeastLinePart) of an open cell, m = m_i > 0
     // left in its line, ln m, c = c_j in its column, and of an open column,

@@ -92,7 +92,7 @@ std::vector<double> PartialTablesByTotal(const Lines& lines, const std::vector<i
 // What the meeting of the table's halves would form: the partial tables
 // over all totals that meet, and the longest list of each half.
 struct Work {
-    unsigned Threads = 1;  // as many as the memory holds the lists of, up to the limit
+    unsigned Threads = 1;  // 1 or 2: as many as the memory holds the lists of, up to the limit
     double Formed = 0.0;
     double Longest[2] = {0.0, 0.0};
 };
@@ -710,7 +710,7 @@ std::optional<Work> MeetingWork(const AnalysisState& state, const TwoLineMeeting
     // Each thread holds its lists.
     const double bytes = ListBytes(work.Longest, TalliedOrderings(state));
     if (bytes > static_cast<double>(limits.MaxBytes)) return std::nullopt;
-    for (work.Threads = std::max(1u, limits.Threads); work.Threads > 1; --work.Threads)
+    for (work.Threads = std::clamp(limits.Threads, 1u, 2u); work.Threads > 1; --work.Threads)
         if (bytes * work.Threads <= static_cast<double>(limits.MaxBytes)) break;
     return work;
 }

@@ -51,9 +51,9 @@ struct TwoLineMeetingLimits {
     // evaluated directly, multiplied by this. (Any value of 1 or more gives
     // the same result; larger ones evaluate more pairs directly.)
     long double MarginScale = 1.0L;
-    // The threads that settle totals (the analysis's own and the others),
-    // fewer where the memory holds fewer threads' lists. (Any number gives
-    // the same result.)
+    // The threads that settle totals: more than 1 gives two (the analysis's
+    // own and one other, never more), one where the memory holds only one
+    // thread's lists. (Either gives the same result.)
     unsigned Threads = 1;
 };
 
