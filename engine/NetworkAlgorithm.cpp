@@ -2071,8 +2071,11 @@ bool Network::Prepare() {
     for (int o = kLikelihoodRatio; o < kOrderings; ++o)
         if (tallied_[o] && !(observed_[o] > 4.0 * slack_[o])) return false;
 
-    // (Unknown, 0, unless counted exactly beforehand; then below 2^64.)
-    total_ = state_.ExpectedPointsExact ? static_cast<WideCount>(state_.ExpectedSamplePoints) : 0;
+    // (Unknown, 0, unless counted exactly beforehand. The state keeps that
+    // count as a double: past 2^53 it may be rounded, and the graph's own
+    // count is taken instead.)
+    const bool countKept = state_.ExpectedPointsExact && state_.ExpectedSamplePoints <= 0x1p53;
+    total_ = countKept ? static_cast<WideCount>(state_.ExpectedSamplePoints) : 0;
     passes_ = 0;
     for (int o = 0; o < kOrderings; ++o) passes_ += tallied_[o] ? 1 : 0;
     return true;
