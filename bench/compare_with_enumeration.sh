@@ -9,9 +9,9 @@
 #
 # Usage: bench/compare_with_enumeration.sh [path/to/kelvorin]; COUNT tables
 # (default 200) from SEED (default 1); SHAPES "small" (2 x 3 to 5 x 6 with
-# N up to 60: uniform, sparse, one large cell, near independence, cyclic,
+# N mostly up to 60: uniform, sparse, one large cell, near independence, cyclic,
 # equal cells, a heavy diagonal), "three" (three lines or stages, and a
-# few of two, with N from 40 to 220, where the network completes long
+# few of two, with N mostly from 40 to 220, where the network completes long
 # lines in runs) or "medium" (4 x 4 to 5 x 5 and 3 x 6, N mostly from 35
 # to 60, more with uniform counts or a heavy diagonal: the size of the
 # benchmark tables; with MAXN raised, the enumeration takes up to minutes

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Ordinary tables side by side: random two-way tables of the sizes users
-# bring (3 x 3 to 5 x 5, 2 x 6 and 2 x 8; N of 60 to 500; cells drawn from
+# bring (3 x 3 to 5 x 5, 3 x 6, 2 x 6 and 2 x 8; N of 60 to 500; cells drawn from
 # the products of random row and column weights, a third of them without
 # association and the rest with some), each given to `kelvorin --batch`
 # (the default report: the probability and likelihood-ratio orderings, both

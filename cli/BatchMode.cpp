@@ -30,8 +30,9 @@ std::string BatchUsage() {
            "and DETAILSFILE must be three different files. Ctrl-C breaks the\n"
            "running enumeration off; a second Ctrl-C ends the program.\n"
            "Exit status: 0 every table got a report, 1 an error was reported for\n"
-           "any table or file (later tables are still reported), 2 usage error or\n"
-           "a data file that cannot be opened, 130 a second Ctrl-C ended the\n"
+           "a table or file (the tables after a refused one are still reported;\n"
+           "a file that cannot be written or read ends the run), 2 usage error\n"
+           "or a data file that cannot be opened, 130 a second Ctrl-C ended the\n"
            "program.\n";
 }
 
