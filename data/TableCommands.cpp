@@ -67,13 +67,18 @@ void ReportNoData(const CommandPorts& ports) {
 // cannot be deleted (its folder is read-only) is emptied instead. A device or
 // a pipe is left in place and written to as it stands (deleting it would put
 // a plain file in its place); a folder is left alone (opening it fails
-// later).
+// later). A link stays too: the file it points to is emptied, or made,
+// through it, as Save replaces the file a link points to (deleting the link
+// would leave that file with its old contents and the reports beside it).
 bool DeleteResultFile(const std::string& name) {
     namespace fs = std::filesystem;
     std::error_code error;
     const fs::file_status own = fs::symlink_status(name, error);
-    if (error || !fs::exists(own) || !(fs::is_regular_file(own) || fs::is_symlink(own))) return true;
-    if (fs::remove(name, error)) return true;
+    if (error || !fs::exists(own)) return true;
+    const bool link = fs::is_symlink(own);
+    const fs::file_status target = link ? fs::status(name, error) : own;
+    if (fs::exists(target) && !fs::is_regular_file(target)) return true;
+    if (!link && fs::remove(name, error)) return true;
     TextFile emptied;
     return emptied.Open(name, TextFile::Mode::Write) && emptied.Close();
 }

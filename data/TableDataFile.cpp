@@ -259,6 +259,28 @@ std::string SeparatorBefore(std::string tail) {
     return separator;
 }
 
+// Whether the blocks of file NAME, as Bulk processing and batch mode read
+// them, end with a table of one row or one column whose weights block has not
+// begun (none was written): a table appended then would be read as its
+// weights. A block ends at its first line without numbers; the block after a
+// one-way table is its weights, whatever it holds; an empty line where a
+// table would start ends the reading.
+bool AwaitsWeightsBlock(const std::string& name) {
+    TextFile file;
+    if (!file.Open(name, TextFile::Mode::Read)) return false;
+    std::array<std::int32_t, kScanLimit> values{};
+    for (;;) {
+        BlockShape table;
+        SkipRestOfBlock(file, &table);
+        if (file.Failed() || table.Lines == 0) return false;
+        if (!table.OneWay()) continue;
+        std::string line;
+        if (!file.ReadLine(line)) return !file.Failed();
+        bool outOfRange = false;
+        if (ScanNumbers(line, values.data(), kScanLimit, outOfRange) > 0 || outOfRange) SkipRestOfBlock(file);
+    }
+}
+
 // Appends TEXT to NAME. A regular file that the append cannot complete (a
 // full disk, a size limit) is cut back to its former length, so that no half
 // table is left in it for the next append to run into.
@@ -276,6 +298,9 @@ bool AppendToFile(const std::string& name, const std::string& text) {
         existing.seekg(static_cast<std::streamoff>(formerSize > kTail ? formerSize - kTail : 0));
         std::string tail((std::istreambuf_iterator<char>(existing)), std::istreambuf_iterator<char>());
         separator = SeparatorBefore(std::move(tail));
+        // An empty weights block, so that the table does not become the
+        // weights of a one-way table saved without them by another hand.
+        if (AwaitsWeightsBlock(name)) separator += "\r\n";
     }
     TextFile file;
     if (!file.Open(name, TextFile::Mode::Append)) return false;

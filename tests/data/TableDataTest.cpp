@@ -391,7 +391,8 @@ TEST_F(TableCommandsTest, AWeightThatIsNoNumberIsNotSavedAndLaterTablesKeepTheir
 
 // Save > to same file: a table appended to a file whose end an editor changed
 // starts a block of its own, without an empty line too many (which would end
-// the reading); an append that fails leaves the file as it was, so no half
+// the reading), and after a one-way table written without weights it is not
+// taken for them; an append that fails leaves the file as it was, so no half
 // table spoils the next append.
 TEST_F(TableCommandsTest, AnAppendedTableStartsItsOwnBlockAndAFailedOneLeavesNoTrace) {
     const std::string appended = "    5    6\r\n    7    8\r\n\r\n";
@@ -399,6 +400,7 @@ TEST_F(TableCommandsTest, AnAppendedTableStartsItsOwnBlockAndAFailedOneLeavesNoT
         std::string before;
         std::string separator;
         Counts first;
+        int between = 0;  // tables read after the first before the appended one
     };
     for (const Case& c : {Case{"    1    2\n    3    4\n", "\r\n", {{1, 2}, {3, 4}}},
                           Case{"    1    2\n    3    4", "\r\n\r\n", {{1, 2}, {3, 4}}},
@@ -410,6 +412,10 @@ TEST_F(TableCommandsTest, AnAppendedTableStartsItsOwnBlockAndAFailedOneLeavesNoT
                           Case{"1 2\n3 4\nend of the table", "\r\n", {{1, 2}, {3, 4}}},
                           Case{"1 2\n3 4\n  \t", "\r\n", {{1, 2}, {3, 4}}},
                           Case{"5 7 9\n\n 1 1 2\n", "\r\n", {{5, 7, 9}}},
+                          Case{"5 7 9\n\n 1 1 2\n\n", "", {{5, 7, 9}}},
+                          Case{"5 7 9\n\n", "\r\n", {{5, 7, 9}}},
+                          Case{"5\r\n7", "\r\n\r\n\r\n", {{5}, {7}}},
+                          Case{"5 7\n\n\n2 3\n4 5\n\n9 9 9\n", "\r\n\r\n", {{5, 7}}, 2},
                           Case{"", "", {{5, 6}, {7, 8}}}}) {
         SCOPED_TRACE(c.before);
         const std::string path = Write("edited.dat", c.before);
@@ -420,7 +426,7 @@ TEST_F(TableCommandsTest, AnAppendedTableStartsItsOwnBlockAndAFailedOneLeavesNoT
         ReadNew(path);
         EXPECT_EQ(Table(), c.first);
         if (!c.before.empty()) {
-            commands.ReadFromSameFile();
+            for (int i = 0; i <= c.between; ++i) commands.ReadFromSameFile();
             EXPECT_EQ(Table(), (Counts{{5, 6}, {7, 8}}));
         }
     }
@@ -608,7 +614,7 @@ bool FileAttribute(const std::string& change, const std::string& path) {
 }
 
 // Bulk's result file starts empty without putting a plain file in place of a
-// pipe or a device, is emptied where it cannot be deleted, and is refused
+// pipe, a device or a link, is emptied where it cannot be deleted, and is refused
 // (nothing run, the name forgotten) where it can be neither: the reports
 // would follow its old contents.
 TEST_F(TableCommandsTest, BulkStartsItsResultFileEmptyWithoutReplacingWhatItIs) {
@@ -634,6 +640,19 @@ TEST_F(TableCommandsTest, BulkStartsItsResultFileEmptyWithoutReplacingWhatItIs) 
         Bulk(data, device);
         EXPECT_TRUE(std::filesystem::is_character_file(device));
     }
+
+    // A link stays a link: the file it points to gets the reports, or is
+    // made for them.
+    const std::string target = Write("target.txt", "a report of last week\n"), link = dir.File("link.txt");
+    std::filesystem::create_symlink(target, link);
+    std::filesystem::create_symlink(dir.File("made.txt"), dir.File("dangling.txt"));
+    for (const std::string& name : {link, dir.File("dangling.txt")}) {
+        Bulk(data, name);
+        EXPECT_TRUE(std::filesystem::is_symlink(name)) << name;
+    }
+    EXPECT_EQ(Reports(fakes::FileLines(target)), 1);
+    EXPECT_FALSE(Contents(target).starts_with("a report of last week"));
+    EXPECT_EQ(Reports(fakes::FileLines(dir.File("made.txt"))), 1);
 
     std::filesystem::create_directory(dir.File("kept"));
     const std::string kept = Write("kept/result.txt", "a report of last week\n");
