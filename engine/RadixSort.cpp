@@ -82,6 +82,7 @@ void SortByKey(std::vector<KeyedPlace>& items, std::vector<KeyedPlace>& scratch)
         SortLowDigits(scratch.data() + start[b], items.data() + start[b], size, least, shift);
     }
     items.swap(scratch);
+    items.resize(n);  // (the working space may have been longer)
 }
 
 int RadixDigitBits(int width, std::size_t n, int fewest, int most) {

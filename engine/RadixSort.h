@@ -1,8 +1,11 @@
 // Sorting long lists of 64-bit keys with a 32-bit payload, as the meetings
-// of partial tables sort their values: a least-significant-digit radix
-// sort, 11 bits a pass, over the keys less the least one (so a list whose
-// keys span few bits takes few passes). Stable: equal keys keep their
-// order. A double's TallyBand::OrderKey sorts as the doubles do.
+// of partial tables sort their values: a radix sort over the keys less the
+// least one (so a list whose keys span few bits takes few passes), 11 bits
+// a digit. Lists of up to 2^16 keys, or of keys spanning one digit, are
+// sorted digit by digit from the lowest; longer ones first by their highest
+// digit, then each bucket from the lowest digit (while it is in the
+// caches); lists of fewer than 64 by a comparison sort. Stable: equal keys
+// keep their order. A double's TallyBand::OrderKey sorts as the doubles do.
 #pragma once
 
 #include <cstddef>

@@ -23,7 +23,8 @@ std::vector<KeyedPlace> Sorted(std::vector<KeyedPlace> items) {
 
 void ExpectSortedStably(std::vector<KeyedPlace> items) {
     const std::vector<KeyedPlace> expected = Sorted(items);
-    std::vector<KeyedPlace> scratch;
+    // Working space left longer by an earlier, longer list.
+    std::vector<KeyedPlace> scratch(items.size() + 1000, KeyedPlace{0, 0});
     SortByKey(items, scratch);
     ASSERT_EQ(items.size(), expected.size());
     for (std::size_t i = 0; i < items.size(); ++i) {
