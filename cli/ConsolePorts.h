@@ -88,7 +88,8 @@ public:
 };
 
 // Ctrl-C: the first press breaks the running enumeration off at its next
-// progress display; a second press before that ends the program.
+// progress display; a second press before the table is finished ends the
+// program.
 class InterruptHandler {
 public:
     // Install puts this handler in place of the SIGINT action in force;

@@ -182,7 +182,8 @@ std::optional<std::string> WholeWeights(std::vector<std::string>& texts) {
 }
 
 // Builds the text of the current table and its weights; false (and the
-// message) at the first count cell that is not a whole number.
+// message) at the first count cell that is not a whole number, or when the
+// weights cannot be written as whole numbers.
 bool BuildTableText(const AnalysisState& state, const TextGrid& entryGrid, const TextGrid& proportionsGrid,
                     MessageBoxes& messages, std::string& text) {
     const int rows = state.Table.Rows;
@@ -322,18 +323,19 @@ bool ReplaceFile(const std::string& name, const std::string& text) {
         fs::path resolved = fs::canonical(target, error);
         if (!error) target = resolved;
     }
-    // An existing file must be writable as such (opening it for appending
-    // changes nothing); this also refuses a folder.
     const fs::file_status existing = fs::status(target, error);
     const bool exists = !error && fs::exists(existing);
-    // A device or a pipe is written to as it stands: renaming a file over
-    // it would put a plain file in its place.
+    // Anything existing that is not a regular file is written to as it
+    // stands: a device or a pipe (renaming a file over it would put a plain
+    // file in its place); a folder fails to open here and is refused.
     if (exists && !fs::is_regular_file(existing)) {
         TextFile device;
         if (!device.Open(target.string(), TextFile::Mode::Write)) return false;
         const bool written = device.Write(text);
         return device.Close() && written;
     }
+    // An existing regular file must be writable as such (opening it for
+    // appending changes nothing).
     if (exists) {
         TextFile probe;
         if (!probe.Open(target.string(), TextFile::Mode::Append)) return false;

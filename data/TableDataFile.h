@@ -94,16 +94,19 @@ void SkipBrokenTable(TextFile& file, int result, BlockShape shape);
 // Writes the current table, state.Table.Rows x state.Table.Cols cells of
 // ENTRYGRID, one line per row with " %4d" per count, then an empty line; a
 // table of one row or one column is followed by its weights from
-// PROPORTIONSGRID (one line " w1 w2 ..." for a single row, one weight per
-// line for a single column, an empty weight written as 1) and another empty
-// line.
+// PROPORTIONSGRID as whole numbers (one line " w1 w2 ..." for a single row,
+// one weight per line for a single column; an empty weight is written as 1,
+// decimal weights are all multiplied by the same power of ten, which keeps
+// their proportions) and another empty line. Lines end in CR LF.
 // When state.SaveFileName is empty, SAVEDIALOG2 is shown and a confirmed name
 // becomes SaveFileName; that file is then created or replaced, through a
 // temporary file in the same folder that replaces it only once completely
 // written. Otherwise the table is appended to SaveFileName.
 // A count cell that is not a whole number gives the message "Data error at
-// (row,col)." and a file that cannot be written "Cannot write file <name>",
-// both with the caption "Error"; nothing of the table is written then. So
+// (row,col).", a weight that is no number or cannot be made a whole number
+// within 32 bits its own message, and a file that cannot be written "Cannot
+// write file <name>", all with the caption "Error"; nothing of the table is
+// written then. So
 // does the data file open for reading (state.DataFile) as the file written,
 // with kDataFileBeingRead; a name just chosen for it is not kept.
 // Returns true when the table was written. Without a table (no rows or no

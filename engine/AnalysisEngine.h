@@ -57,7 +57,9 @@ public:
     std::string DateTimeText(double dateTime) const;
 
 private:
-    // Steps 2 to 12 of a run: everything between its start and its end step.
+    // Everything a run does between its start (options read, menus set) and
+    // its end step: reading and checking the table, the report's sections,
+    // the statistics and the exact tests.
     void RunReport();
 
     EnginePorts ports_;

@@ -1,7 +1,6 @@
 // Everything the analysis keeps between and during runs: the current table,
 // the one-way data, the run flags, the results of the last run and the open
-// files. The main window (or the batch driver) owns one for the whole life of
-// the program.
+// files. The analysis engine owns one for the whole life of the program.
 #pragma once
 
 #include <array>
@@ -138,11 +137,12 @@ struct AnalysisState {
     // written (the results are the same); 0 uses it whenever it applies.
     std::uint64_t NetworkFrom = kDefaultNetworkFrom;
     // The bytes the network may hold in the partial tables of two stages
-    // and the column choices between them; past them the enumeration
-    // takes the table.
+    // and the column choices between them, and the one-way and two-line
+    // meetings in their lists; past them the enumeration takes the table.
     std::size_t NetworkMemory = kDefaultNetworkMemory;
     // The processor cores the analysis may use: with more than one the
-    // network's passes run on two threads (the results are the same). By
+    // network's passes, and the two-line meeting's totals, run on two
+    // threads (the results are the same). By
     // default the machine's; the program's start-up sets those its
     // processor affinity leaves it, where a second thread would only take
     // turns with the first.

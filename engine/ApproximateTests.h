@@ -9,12 +9,14 @@
 
 namespace kelvorin {
 
-// N (|ad - bc| - N/2)^2 / (R_1 R_2 C_1 C_2) for the 2 x 2 table in Cells.
-// The difference has no lower bound (|ad - bc| < N/2 is squared as it is).
+// N max(0, |ad - bc| - N/2)^2 / (R_1 R_2 C_1 C_2) for the 2 x 2 table in
+// Cells: the correction brings |ad - bc| at most to 0, so a table already
+// within N/2 of it gives 0.
 double PearsonYatesStatistic(const ContingencyTable& table);
 
 // The likelihood-ratio statistic of the 2 x 2 table with every count moved
-// half a unit towards its expected count.
+// half a unit towards its expected count, but not past it (a count within
+// half a unit is taken as the expected count).
 double LikelihoodRatioYatesStatistic(const ContingencyTable& table);
 
 // (r - 1)(c - 1) for a two-way table, K - 1 for a one-way table.

@@ -408,7 +408,7 @@ void TwoWayEnumerator::SweepRowTwo(const std::int32_t* remaining) {
     std::int32_t* base = storage_.data() + 2 * kLevelArrays * width;
     std::int32_t* lo = base + kLow * width;
     std::int32_t* hi = base + kHigh * width;
-    std::int32_t* partial = base + kSum * width;  // x_1 + ... + x_j, [0..c-2]
+    std::int32_t* partial = base + kSum * width;  // x_1 + ... + x_j, [0..c-3]
     std::int32_t* x = base + kValue * width;
     std::int32_t* sum = base + kNext * width;  // remaining[1] + ... + remaining[j]
     long double* product = leadingProduct_.data();

@@ -43,9 +43,11 @@ double PearsonStatistic(const ContingencyTable& table);
 // precision rounded to double.
 double ExpectedCount(const ContingencyTable& table, int i, int j);
 
-// Which ordering a tally update is for: probabilities count as equal when
-// their relative difference is below 1e-10 (and only when a + b > 0), the
-// statistics below 1e-9 (when a + b is not 0).
+// Which ordering a tally update is for: a point counts as equal when
+// |a - b| / (a + b) is below 1e-10 for probabilities, 1e-9 for statistics.
+// The quotient is formed only where a + b > 0 (probabilities) or a + b is
+// not 0 (statistics); where it is not formed, or is negative, the point
+// counts as equal.
 enum class TallyKind { Probability, Statistic };
 inline constexpr double kProbabilityTolerance = 1e-10;
 inline constexpr double kStatisticTolerance = 1e-9;
@@ -166,7 +168,8 @@ public:
     bool Available() const { return available_; }
     double LikelihoodRatio(const ContingencyTable& table) const;
     double Pearson(const ContingencyTable& table) const;
-    // The terms of cell (i, j) for the count n (zero when not tabulated).
+    // The terms of cell (i, j) for the count n: only where Available() and
+    // that statistic was prepared.
     const double& LikelihoodRatioTerm(int i, int j, int n) const {
         return lrTerm_[Offset(i, j) + static_cast<std::size_t>(n)];
     }
@@ -261,7 +264,8 @@ private:
     // its entries were made (r - 1 numbers each).
     std::vector<std::int32_t> columnKey_;
     std::vector<long double> rowsAboveFactorials_;  // of a column's cells in rows 3..r
-    // Per position j = 0..c-2 of row 2: the product of the coefficients of
+    // Per position j = 0..c-3 of row 2 (the odometer's; the middle position
+    // c-2 is carried in locals): the product of the coefficients of
     // columns 1..j in column order from 1, and the sums of the terms of rows
     // 3..r and of the pairs of columns 1..j.
     std::vector<long double> leadingProduct_;

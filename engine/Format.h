@@ -1,5 +1,6 @@
-// printf-style formatting into a std::string. The report's layout is defined
-// by printf formats, so every report line is built through this.
+// printf-style formatting into a std::string. The report's number layout is
+// defined by printf formats: lines with formatted numbers are built through
+// this (128-bit counts are made text by CountText first).
 #pragma once
 
 #include <string>

@@ -49,9 +49,11 @@ long double GammaPrefactor(double a, double x, double gln) {
 int GammaIterationLimit(double a) {
     // Both expansions are slowest at their common border x = a + 1. There the
     // n-th series term relative to the first is about exp(-n^2 / (2a)), so at
-    // most sqrt(2a ln(1/EPS)) < 5.5 sqrt(a) terms are needed; the continued
-    // fraction needs fewer (under 2.5 sqrt(a) for a >= 10). The limit
-    // 10 sqrt(a) leaves a wide margin, and it is the classical ITMAX = 100 up
+    // most sqrt(2a ln(1/EPS)) terms are needed: under 5.5 sqrt(a) at the
+    // classical tolerance, under about 8.5 sqrt(a) at kTightEps beyond
+    // a = 100; the continued fraction needs fewer (under 2.5 sqrt(a) for
+    // a >= 10, 3.5 sqrt(a) at kTightEps). The limit 10 sqrt(a) covers both,
+    // and it is the classical ITMAX = 100 up
     // to a = 100 and never below it, so every case that converged within 100
     // iterations still stops at the same step with the same result.
     const double limit = std::ceil(10.0 * std::sqrt(std::max(a, 0.0)));

@@ -11,7 +11,10 @@ namespace kelvorin {
 // read or written through the other: both name one existing regular file
 // (std::filesystem::equivalent, so different spellings of a path, symbolic
 // links and hard links are seen through), or neither exists yet and both
-// spell the same path once made absolute and normal. An empty name is no
+// lead to the same path once the links of their last part are followed (a
+// file opened under the name is made where they lead), the result made
+// absolute, the links of its existing folders resolved and "." and ".."
+// taken out. An empty name is no
 // file. Devices, pipes and sockets are never the same file in this sense:
 // writing reports and a trace both to /dev/null replaces nothing.
 bool IsSameFile(const std::string& a, const std::string& b);

@@ -17,8 +17,9 @@ namespace kelvorin::fuzzing {
 
 // The data file reader: the lines as ScanNumberLine scans them and the blocks
 // as ReadTableData puts them into the entry grid and the proportions grid,
-// both against an independent reading of the same bytes, and every table
-// read written back by WriteTableData and read again.
+// both against an independent reading of the same bytes, and the first three
+// tables read (of 1 to 50 rows, in the pass that reads every block as a
+// table) written back by WriteTableData and read again.
 std::string CheckDataFileReader(const std::uint8_t* data, std::size_t size);
 
 // Inputs longer than this are passed over by CheckBatchRun.
@@ -28,8 +29,8 @@ inline constexpr std::size_t kMaxBatchInput = 4096;
 inline constexpr double kMaxBatchSamplePoints = 20000.0;
 
 // The batch command line with every option on (the detail level taken from
-// the input's size) on the bytes as its data file, with a details file and a
-// result file. Returns "" without running anything when the input is longer
+// the input's size) on the bytes as its data file, with a details file, and
+// a result file for an input of odd size (standard output otherwise). Returns "" without running anything when the input is longer
 // than kMaxBatchInput or its tables have too many sample points.
 std::string CheckBatchRun(const std::uint8_t* data, std::size_t size);
 

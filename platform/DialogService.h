@@ -1,7 +1,7 @@
 // Every message box and file dialog of the program goes through one
 // replaceable service, so tests can answer them without a modal loop. The
-// program installs QtDialogService; a test installs its own answers with
-// SetDialogService.
+// program uses QtDialogService unless another is installed; a test installs
+// its own answers with SetDialogService.
 #pragma once
 
 #include <QString>

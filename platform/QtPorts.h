@@ -75,7 +75,9 @@ private:
 };
 
 // The message boxes of the engine and the Table commands, through Dialogs().
-// They carry no icon; the question has the caption "Confirm".
+// A message has no icon; the question has the question icon and the caption
+// "Confirm"; the error box has the critical icon, the caption "Error" and
+// one Abort button.
 class QtMessageBoxes : public MessageBoxes {
 public:
     explicit QtMessageBoxes(QWidget* parent) : parent_(parent) {}

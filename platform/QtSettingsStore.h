@@ -15,9 +15,10 @@
 
 namespace kelvorin {
 
-// A section is a group of the settings, a value a key in it. Only text is
-// read back: a stored value of another type (a list, binary data) reads as
-// not stored, so the caller's default applies.
+// A section is a group of the settings, a value a key in it. Text is read
+// back, and so are stored bytes that are UTF-8 text without NUL characters;
+// any other stored value (a list, other binary data, a size) reads as not
+// stored, so the caller's default applies.
 class QtSettingsStore : public SettingsStore {
 public:
     QtSettingsStore();

@@ -9,8 +9,8 @@
 namespace kelvorin {
 
 // The network's budget for USABLE bytes of memory: a quarter of them, but
-// no less than the engine's default of 3 GiB while that is at most half of
-// them, and no more than 16 GiB. The process's resident memory runs about a
+// no less than the engine's default of 3 GiB or half of them, whichever is
+// less, and no more than 16 GiB. The process's resident memory runs about a
 // fifth above what the network holds, so the budget leaves at least two
 // fifths of the memory to the rest, where an operating system that
 // overcommits memory (or a memory limit of a control group) would rather
