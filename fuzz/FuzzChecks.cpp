@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <system_error>
 #include <vector>
@@ -396,6 +398,31 @@ bool BatchInputIsSmallEnough(const std::uint8_t* data, std::size_t size) {
     return true;
 }
 
+namespace {
+
+// The first number of TEXT printed as an infinity or NaN ("inf", "-nan",
+// "INF", ...), or "" when it has none: no report or trace may print one.
+std::string NonFiniteNumber(const std::string& text) {
+    auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    for (std::size_t i = 0; i + 3 <= text.size(); ++i) {
+        if (i > 0 && letter(text[i - 1])) continue;
+        std::string word = text.substr(i, 3);
+        for (char& c : word) c = static_cast<char>(c | 0x20);
+        if ((word == "inf" || word == "nan") && (i + 3 == text.size() || !letter(text[i + 3]))) {
+            const std::size_t from = i > 0 && text[i - 1] == '-' ? i - 1 : i;
+            return text.substr(from, i + 3 - from);
+        }
+    }
+    return "";
+}
+
+std::string FileText(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
 std::string CheckBatchRun(const std::uint8_t* data, std::size_t size) {
     if (!BatchInputIsSmallEnough(data, size)) return "";
     const std::string dataFile = Scratch().File("batch.dat");
@@ -431,6 +458,11 @@ std::string CheckBatchRun(const std::uint8_t* data, std::size_t size) {
 
     if (status != kBatchOk && status != kBatchTableFailed)
         return "exit status " + std::to_string(status) + ": " + err.str();
+    const std::pair<const char*, std::string> written[] = {
+        {"report", size % 2 == 1 ? FileText(result) : out.str()}, {"details", FileText(details)}};
+    for (const auto& [what, text] : written)
+        if (const std::string number = NonFiniteNumber(text); !number.empty())
+            return std::string("the ") + what + " prints \"" + number + "\"";
     return "";
 }
 

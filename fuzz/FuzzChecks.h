@@ -30,8 +30,11 @@ inline constexpr double kMaxBatchSamplePoints = 20000.0;
 
 // The batch command line with every option on (the detail level taken from
 // the input's size) on the bytes as its data file, with a details file, and
-// a result file for an input of odd size (standard output otherwise). Returns "" without running anything when the input is longer
-// than kMaxBatchInput or its tables have too many sample points.
+// a result file for an input of odd size (standard output otherwise): it
+// must end with status 0 or 1, and neither the reports nor the trace may
+// print an infinity or a NaN. Returns "" without running anything when the
+// input is longer than kMaxBatchInput or its tables have too many sample
+// points.
 std::string CheckBatchRun(const std::uint8_t* data, std::size_t size);
 
 // True when CheckBatchRun would run the input.
