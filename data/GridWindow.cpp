@@ -7,6 +7,7 @@
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace kelvorin {
 
@@ -44,6 +45,16 @@ GridWindow::GridWindow(const char* name, int rows, int cols, QWidget* parent)
 
 bool GridWindow::PlainKey(Qt::KeyboardModifiers modifiers) {
     return (modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) == 0;
+}
+
+bool GridWindow::StringGrid1KeyDown(int key, Qt::KeyboardModifiers shift) {
+    if (!PlainKey(shift)) return false;
+    if (key != Qt::Key_Right && key != Qt::Key_Down && key != Qt::Key_Return && key != Qt::Key_Enter &&
+        key != Qt::Key_End)
+        return false;
+    keys_->CommitEdit();
+    GridKey(key, std::max(StringGrid1->currentColumn(), 0), std::max(StringGrid1->currentRow(), 0));
+    return true;
 }
 
 void GridWindow::EmptyAllCells() {

@@ -26,9 +26,14 @@ public:
     // Makes cell (0, 0) the current one; run at every showing.
     virtual void FormActivate() = 0;
     // True when KEY was handled here; other keys keep the grid's behaviour.
-    virtual bool StringGrid1KeyDown(int key, Qt::KeyboardModifiers shift) = 0;
+    // Right, Down, Enter and End without Shift, Control, Alt or Meta are
+    // handled (shifted arrows keep selecting a range of cells): the cell
+    // being edited is taken, then GridKey acts.
+    bool StringGrid1KeyDown(int key, Qt::KeyboardModifiers shift);
 
 protected:
+    // What a handled KEY does with (COL, ROW) the current cell.
+    virtual void GridKey(int key, int col, int row) = 0;
     // A grid of ROWS x COLS empty cells; the window's object name is NAME.
     GridWindow(const char* name, int rows, int cols, QWidget* parent);
 

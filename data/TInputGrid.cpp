@@ -178,16 +178,7 @@ void TInputGrid::EnterColumnByColumn(int col, int row) {
     }
 }
 
-bool TInputGrid::StringGrid1KeyDown(int key, Qt::KeyboardModifiers shift) {
-    // Shifted arrows keep selecting a range of cells.
-    if (!PlainKey(shift)) return false;
-    if (key != Qt::Key_Right && key != Qt::Key_Down && key != Qt::Key_Return && key != Qt::Key_Enter &&
-        key != Qt::Key_End)
-        return false;
-
-    keys_->CommitEdit();
-    const int col = std::max(StringGrid1->currentColumn(), 0);
-    const int row = std::max(StringGrid1->currentRow(), 0);
+void TInputGrid::GridKey(int key, int col, int row) {
     switch (key) {
         case Qt::Key_Right:
             if (col == grid_.ColCount() - 1) grid_.SetColCount(grid_.ColCount() + 1);
@@ -208,7 +199,6 @@ bool TInputGrid::StringGrid1KeyDown(int key, Qt::KeyboardModifiers shift) {
             }
             break;
     }
-    return true;
 }
 
 void TInputGrid::FormActivate() { SetCurrentCell(0, 0); }

@@ -36,11 +36,13 @@ public:
     // Event handlers.
     void ClearAll1Click();
     void Return1Click();
-    bool StringGrid1KeyDown(int key, Qt::KeyboardModifiers shift) override;
     void FormActivate() override;
     void StringGrid1SelectCell(int col, int row);
 
 private:
+    // Right and Down grow the grid at its edge, End closes it once checked,
+    // Enter moves on in the entry order (closing it after the last cell).
+    void GridKey(int key, int col, int row) override;
     // Makes (COL, ROW) the current cell; the cell-selection handler runs
     // even when it already was the current one.
     void SetCurrentCell(int col, int row);

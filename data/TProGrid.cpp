@@ -33,16 +33,7 @@ void TProGrid::Return1Click() {
     accept();
 }
 
-bool TProGrid::StringGrid1KeyDown(int key, Qt::KeyboardModifiers shift) {
-    // Shifted arrows keep selecting a range of cells.
-    if (!PlainKey(shift)) return false;
-    if (key != Qt::Key_Right && key != Qt::Key_Down && key != Qt::Key_Return && key != Qt::Key_Enter &&
-        key != Qt::Key_End)
-        return false;
-
-    keys_->CommitEdit();
-    const int col = std::max(StringGrid1->currentColumn(), 0);
-    const int row = std::max(StringGrid1->currentRow(), 0);
+void TProGrid::GridKey(int key, int col, int row) {
     const bool lastCol = col >= grid_.ColCount() - 1;
     const bool lastRow = row >= grid_.RowCount() - 1;
     switch (key) {
@@ -79,7 +70,6 @@ bool TProGrid::StringGrid1KeyDown(int key, Qt::KeyboardModifiers shift) {
             }
             break;
     }
-    return true;
 }
 
 void TProGrid::FormActivate() { StringGrid1->setCurrentCell(0, 0); }

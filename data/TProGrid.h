@@ -24,10 +24,12 @@ public:
     // Event handlers.
     void Clearall1Click();
     void Return1Click();
-    bool StringGrid1KeyDown(int key, Qt::KeyboardModifiers shift) override;
     void FormActivate() override;
 
 private:
+    // Right and Down past the last cell, and Enter after it, close the
+    // window with OK; End fills every cell with 1.
+    void GridKey(int key, int col, int row) override;
     QAction* Clearall1;
     QAction* Return1;
 };
