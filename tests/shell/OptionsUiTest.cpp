@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "MainWindowTestSupport.h"
 #include "MockDialogs.h"
@@ -191,14 +192,21 @@ TEST(WindowManager, TheOptionsDialogsFrameIsWhereItWasPut) {
     MemorySettingsStore settings;
     TOptions dialog(settings, &main);
     for (int showing = 0; showing < 2; ++showing) {
-        dialog.PlaceAt(main.x() + 50, main.y());
-        QPoint frame;
-        QTimer::singleShot(0, &dialog, [&] {
-            if (testwindows::Framed(dialog)) frame = dialog.frameGeometry().topLeft();
-            dialog.reject();
-        });
-        dialog.exec();
-        EXPECT_EQ(frame, QPoint(330, 201)) << "showing " << showing;
+        // The window manager reports a frame's extents as a showing is
+        // mapped; on a loaded machine the toolkit now and then hears of none
+        // for a showing (one in some forty here, with both cores busy),
+        // which no placement can help: such a showing is made again.
+        std::optional<QPoint> frame;
+        for (int attempt = 0; attempt < 3 && !frame; ++attempt) {
+            dialog.PlaceAt(main.x() + 50, main.y());
+            QTimer::singleShot(0, &dialog, [&] {
+                if (testwindows::Framed(dialog)) frame = dialog.frameGeometry().topLeft();
+                dialog.reject();
+            });
+            dialog.exec();
+        }
+        ASSERT_TRUE(frame) << "showing " << showing << " was never framed";
+        EXPECT_EQ(*frame, QPoint(330, 201)) << "showing " << showing;
     }
 }
 
