@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "DateTime.h"
@@ -103,28 +104,37 @@ void InterruptHandler::ClearRequests() {
     interruptPresses = 0;
 }
 
+namespace {
+
+// Whole seconds as minutes and seconds, or past an hour as hours and minutes.
+std::string DurationText(double seconds) {
+    const long long whole = std::llround(seconds);
+    if (whole >= 3600) return Format("%lldh%02lldm", whole / 3600, whole / 60 % 60);
+    return Format("%lldm%02llds", whole / 60, whole % 60);
+}
+
+}  // namespace
+
 std::string ProgressText(WideCount count, double expected, double elapsedSeconds) {
     std::string text = CountText(count) + " sample points";
-    if (expected <= 0.0) return text;
-    const double share = std::min(1.0, static_cast<double>(count) / expected);
-    constexpr int kWidth = 30;
-    const int filled = static_cast<int>(share * kWidth);
-    text += "  [" + std::string(static_cast<std::size_t>(filled), '#') +
-            std::string(static_cast<std::size_t>(kWidth - filled), '.') + "]";
-    text += Format(" %5.1f%%", 100.0 * share);
-    if (share > 0.0 && elapsedSeconds > 0.0) {
-        const double left = elapsedSeconds * (1.0 - share) / share;
-        // Beyond a million hours the figure says nothing more (and past
-        // the range of a 64-bit integer it could not be rounded at all).
-        constexpr double kLongestShown = 3600.0 * 1e6;
-        if (!(left < kLongestShown)) return text + "  over 1000000h left";
-        const long long seconds = std::llround(left);
-        if (seconds >= 3600)
-            text += Format("  %lldh%02lldm left", seconds / 3600, seconds / 60 % 60);
-        else
-            text += Format("  %lldm%02llds left", seconds / 60, seconds % 60);
+    const double share = expected > 0.0 ? std::min(1.0, static_cast<double>(count) / expected) : 0.0;
+    if (expected > 0.0) {
+        constexpr int kWidth = 30;
+        const int filled = static_cast<int>(share * kWidth);
+        text += "  [" + std::string(static_cast<std::size_t>(filled), '#') +
+                std::string(static_cast<std::size_t>(kWidth - filled), '.') + "]";
+        text += Format(" %5.1f%%", 100.0 * share);
     }
-    return text;
+    // Until a share is known (a network forming its graph can take minutes
+    // before it accounts for any point) the time so far shows the run is alive.
+    if (!(share > 0.0)) return text + "  " + DurationText(std::max(0.0, elapsedSeconds)) + " elapsed";
+    if (elapsedSeconds <= 0.0) return text;
+    const double left = elapsedSeconds * (1.0 - share) / share;
+    // Beyond a million hours the figure says nothing more (and past the
+    // range of a 64-bit integer it could not be rounded at all).
+    constexpr double kLongestShown = 3600.0 * 1e6;
+    if (!(left < kLongestShown)) return text + "  over 1000000h left";
+    return text + "  " + DurationText(left) + " left";
 }
 
 void ConsoleProgress::ProcessPendingEvents() {

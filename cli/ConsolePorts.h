@@ -130,7 +130,8 @@ private:
 };
 
 // The progress text for COUNT sample points of EXPECTED (0 when unknown)
-// after ELAPSED seconds.
+// after ELAPSED seconds: with the time left once a share of the points is
+// known, the time so far until then.
 std::string ProgressText(WideCount count, double expected, double elapsedSeconds);
 
 }  // namespace kelvorin

@@ -2758,7 +2758,7 @@ void ColumnsByTotal(const ContingencyTable& t, bool transposed, std::vector<std:
 
 std::string SettledProgressText(WideCount settled, WideCount total) {
     const std::string of = total == 0 ? "" : " of " + CountText(total);
-    return CountText(settled) + of + "  Click to break";
+    return CountText(settled) + of + std::string(kBreakHint);
 }
 
 bool ShowSettledProgress(AnalysisState& state, const EnginePorts& ports, WideCount settled, WideCount total) {

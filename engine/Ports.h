@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kelvorin {
@@ -39,6 +40,9 @@ public:
 };
 
 // The one text panel of the main window's status bar; the latest writer wins.
+// A progress display of a running analysis is a count followed by
+// kBreakHint, and only those texts end with it.
+inline constexpr std::string_view kBreakHint = "  Click to break";
 class StatusLine {
 public:
     virtual ~StatusLine() = default;

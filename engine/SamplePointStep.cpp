@@ -67,7 +67,7 @@ void SamplePointStep::ShowProgress() {
     } else {
         if (state_.ProgressCounter != state_.ProgressInterval) return;
     }
-    ports_.Status->SetText(CountText(state_.SamplePointCount) + "  Click to break");
+    ports_.Status->SetText(CountText(state_.SamplePointCount) + std::string(kBreakHint));
     ports_.Pump->ProcessPendingEvents();
     if (oneWay_) return;
     state_.ProgressCounter = 0;

@@ -51,6 +51,9 @@ const char* const kPlacementNames[4] = {"Top", "Left", "Height", "Width"};
 const char* const kMainHelpFile = "zelkat.chm";
 constexpr int kContentsHelpContext = 12;
 
+// The progress bar's steps from no sample point to all of them.
+constexpr int kProgressSteps = 1000;
+
 // Asked at the close while the results editor holds unsaved text.
 const char* const kSaveResultsQuestion = "Save the stored results before closing?";
 
@@ -118,7 +121,7 @@ TCTable::TCTable(SettingsStore& settings) : settings_(settings) {
     statusBar1_->installEventFilter(this);
     progress_ = new QProgressBar(statusBar1_);
     progress_->setObjectName("ProgressBar");
-    progress_->setRange(0, 1000);
+    progress_->setRange(0, kProgressSteps);
     progress_->setMaximumWidth(160);
     progress_->setTextVisible(false);
     progress_->hide();
@@ -346,16 +349,25 @@ void TCTable::Attach(TOptions* options, TInputGrid* inputGrid, TResults* results
     });
 }
 
+// At a progress display the bar shows the share of the sample points
+// visited or accounted for; until there is one to show (the total not yet
+// known, or no point accounted for while a network's graph is formed, which
+// can take minutes) it shows that the run is busy. Other texts hide it.
 void TCTable::SetText(const std::string& text) {
     statusBar1_->showMessage(QString::fromStdString(text));
     const AnalysisState* state = engine_ ? &engine_->State() : nullptr;
-    if (state != nullptr && state->Running && state->ExpectedSamplePoints > 0.0 && state->SamplePointCount > 0) {
-        const double share = static_cast<double>(state->SamplePointCount) / state->ExpectedSamplePoints;
-        progress_->setValue(static_cast<int>(std::min(1.0, share) * 1000.0));
-        progress_->show();
-    } else {
+    if (state == nullptr || !state->Running || state->Abandoned || !text.ends_with(kBreakHint)) {
         progress_->hide();
+        return;
     }
+    if (state->ExpectedSamplePoints > 0.0 && state->SamplePointCount > 0) {
+        const double share = static_cast<double>(state->SamplePointCount) / state->ExpectedSamplePoints;
+        progress_->setRange(0, kProgressSteps);
+        progress_->setValue(static_cast<int>(std::min(1.0, share) * kProgressSteps));
+    } else {
+        progress_->setRange(0, 0);
+    }
+    progress_->show();
 }
 
 void TCTable::SetEnabled(MenuItem item, bool enabled) {

@@ -21,4 +21,13 @@ TEST(ConsolePortsTest, TheProgressLineShowsTheTimeLeft) {
     }
 }
 
+// Before any point is accounted for (a network forming its graph, for
+// minutes on a large table) no time left can be told: the time so far
+// shows that the run goes on.
+TEST(ConsolePortsTest, BeforeAnyShareTheProgressLineShowsTheTimeSoFar) {
+    EXPECT_EQ(kelvorin::ProgressText(kelvorin::WideCount(0), 0.0, 75.4), "0 sample points  1m15s elapsed");
+    EXPECT_EQ(kelvorin::ProgressText(kelvorin::WideCount(0), 1000.0, 7300.0),
+              "0 sample points  [..............................]   0.0%  2h01m elapsed");
+}
+
 }  // namespace

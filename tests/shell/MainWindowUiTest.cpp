@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QWindow>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -707,6 +708,40 @@ TEST_F(MainWindow, ALongRunCanBeStoredAndBrokenOff) {
     EXPECT_EQ(Status(), lines[10]);
     EXPECT_TRUE(Enabled("Newtable1") && Enabled("Options1"));
     ClickStatusBar(Window());
+}
+
+// Before a network has accounted for any sample point (its total unknown,
+// or its graph still being formed, which takes minutes on large tables) the
+// progress bar shows that the run is busy; once points are accounted for,
+// their share; other texts and the end of the run hide it.
+TEST_F(MainWindow, TheProgressBarIsBusyUntilSamplePointsAreAccountedFor) {
+    Start();
+    State().NetworkFrom = AnalysisState{}.NetworkFrom;
+    AnalysisOptions options;
+    options.ExaCStest = true;
+    program->Options.SetCurrent(options);
+    int busy = 0, measured = 0;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!State().Running || State().Abandoned || !Status().endsWith("Click to break")) return;
+        QProgressBar* bar = ProgressBar();
+        EXPECT_TRUE(bar->isVisible()) << Status().toStdString();
+        if (State().SamplePointCount == 0) {
+            ++busy;
+            EXPECT_EQ(bar->maximum(), 0) << "an indeterminate bar";
+        } else {
+            ++measured;
+            EXPECT_GT(bar->maximum(), 0) << "a bar of the share";
+            Window().Engine().BreakOff();
+        }
+    });
+    watch.start(0);
+    TypeTable("1 2 2 1 1 0 1\n2 0 0 2 3 0 0\n0 1 1 1 2 7 3\n1 1 2 0 0 0 1\n0 1 1 1 1 0 0\n");
+    watch.stop();
+    EXPECT_GT(busy, 0);
+    EXPECT_EQ(measured, 1);
+    EXPECT_TRUE(State().Abandoned);
+    EXPECT_FALSE(ProgressBar()->isVisible());
 }
 
 std::string Title(const HelpViewer& viewer) { return viewer.Window()->Browser()->documentTitle().toStdString(); }
