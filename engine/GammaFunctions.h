@@ -2,8 +2,7 @@
 // regularised incomplete gamma function by its power series (below a + 1) and
 // by its continued fraction (above). After the classical short routines of
 // Press et al., "Numerical Recipes", section 6.2, with relative tolerance
-// 3.0e-7 up to a = 100 and 1e-13 beyond (where the classical one would show
-// in a p value's sixth decimal). Intermediates are held in extended precision inside an expression
+// 1e-13 (the classical 3.0e-7 shows in a p value's sixth decimal). Intermediates are held in extended precision inside an expression
 // and rounded to double whenever stored in a named variable.
 #pragma once
 
@@ -21,8 +20,7 @@ double ChiSquareCdf(double x, int df);
 
 // The iteration limit of both routines for parameter a: the classical 100 up
 // to a = 100, then 10 sqrt(a), so that both expansions converge for every
-// degree of freedom a table can have. It never falls below 100, so a case that
-// converged under the classical limit gives the same result.
+// degree of freedom a table can have.
 int GammaIterationLimit(double a);
 
 }  // namespace kelvorin

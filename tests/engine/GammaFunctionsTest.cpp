@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -69,6 +70,26 @@ TEST(GammaFunctionsTest, LargeDegreesOfFreedomConvergeToTheFullSeries) {
             EXPECT_NEAR(ChiSquareCdf(df + 2.0 - below, df), ReferenceP(0.5 * df, 0.5 * (df + 2.0 - below)), 2e-9)
                 << df << " " << below;
         EXPECT_NEAR(ChiSquareCdf(std::nextafter(df + 2.0, 0.0), df), ChiSquareCdf(df + 2.0, df), 2e-9) << df;
+    }
+}
+
+// From one to 200 degrees of freedom both expansions also end within their
+// 100 terms, and there stopping at the classical tolerance left an error of
+// up to 3e-7 near the mean, which turned a p value's sixth decimal wherever
+// it lay that near a rounding edge (at df = 21 a statistic of 22.160 gave
+// 0.390341 for 0.390340). Across the centre of each distribution and its
+// tails, on both sides of the switch to the continued fraction, the values
+// are those of the full series.
+TEST(GammaFunctionsTest, SmallDegreesOfFreedomConvergeToTheFullSeries) {
+    for (int df : {1, 2, 3, 4, 7, 10, 21, 50, 99, 150, 199, 200}) {
+        const double sd = std::sqrt(2.0 * df);
+        for (double z = -3.0; z <= 6.0; z += 0.25) {
+            const double x = std::max(1e-3, df + z * sd);
+            EXPECT_NEAR(ChiSquareCdf(x, df), ReferenceP(0.5 * df, 0.5 * x), 2e-9) << df << " " << x;
+        }
+        for (double beside : {-1e-9, 0.0, 1e-9, 0.5})
+            EXPECT_NEAR(ChiSquareCdf(df + 2.0 + beside, df), ReferenceP(0.5 * df, 0.5 * (df + 2.0 + beside)), 2e-9)
+                << df << " " << beside;
     }
 }
 
