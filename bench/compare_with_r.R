@@ -169,8 +169,8 @@ oneway_prob <- function(x, prop) {
 }
 
 ## The chi-square distribution function as the program documents it: the
-## series below a + 1, the continued fraction above, relative tolerance 3e-7,
-## at most 100 iterations, the six-term log-gamma.
+## series below a + 1, the continued fraction above, relative tolerance 1e-13,
+## at most max(100, 10 sqrt(a)) iterations, the six-term log-gamma.
 nr_loggamma <- function(xx) {
   cof <- c(76.18009173, -86.50532033, 24.01409822, -1.231739516, 0.120858003e-2, -0.536382e-5)
   x <- xx - 1; tmp <- x + 5.5; tmp <- tmp - (x + 0.5) * log(tmp); ser <- 1
@@ -178,19 +178,20 @@ nr_loggamma <- function(xx) {
   log(2.50662827465 * ser) - tmp
 }
 nr_gammp <- function(a, x) {
-  EPS <- 3e-7
+  EPS <- 1e-13
+  itmax <- max(100, ceiling(10 * sqrt(a)))
   gln <- nr_loggamma(a)
   if (x < a + 1) {
     if (x <= 0) return(0)
     ap <- a; del <- 1 / a; sum <- del
-    for (n in 1:100) {
+    for (n in 1:itmax) {
       ap <- ap + 1; del <- del * (x / ap); sum <- sum + del
       if (abs(del) < abs(sum) * EPS) return(sum * exp(-x + a * log(x) - gln))
     }
     return(NA_real_)
   }
   gold <- 0; a0 <- 1; a1 <- x; b0 <- 0; b1 <- 1; fac <- 1
-  for (n in 1:100) {
+  for (n in 1:itmax) {
     an <- n; ana <- an - a
     a0 <- (a0 * ana + a1) * fac; b0 <- (b0 * ana + b1) * fac
     anf <- an * fac
