@@ -247,7 +247,7 @@ int RunBatch(const std::vector<std::string>& args, std::ostream& out, std::ostre
         }
         // A read error of the system (kReadFailed) ends the run: nothing
         // after it can be trusted, and reading on would only fail again.
-        if (lines < 0 || lines > 50) {
+        if (lines < 0 || lines > kMaxTableRows) {
             SkipBrokenTable(state.DataFile, lines, shape);
             writeFailed = !reportDataError();
             if (writeFailed || lines == kReadFailed) break;

@@ -14,9 +14,6 @@ namespace kelvorin {
 
 namespace {
 
-// Most rows of a table that the commands accept from a data file.
-constexpr int kMaxTableRows = 50;
-
 const char* const kNoData = "No data avaiable";
 const char* const kDataFileAsResult = "The data file cannot be used as the result file";
 

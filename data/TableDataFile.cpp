@@ -419,9 +419,12 @@ int ReadTableData(AnalysisState& state, FileDialog& openDialog1, TextGrid& targe
             break;
         }
         ++lines;
-        target.SetRowCount(lines);
-        target.SetColCount(n);
-        for (int j = 0; j < n; ++j) target.SetCell(j, lines - 1, std::to_string(values[static_cast<std::size_t>(j)]));
+        if (lines <= kMaxStoredLines) {
+            target.SetRowCount(lines);
+            target.SetColCount(n);
+            for (int j = 0; j < n; ++j)
+                target.SetCell(j, lines - 1, std::to_string(values[static_cast<std::size_t>(j)]));
+        }
         if (n != firstWidth) {
             result = kReadRagged;
             break;

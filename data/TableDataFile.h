@@ -19,6 +19,12 @@ namespace kelvorin {
 inline constexpr int kScanLimit = 64;
 // Most values on a line of a table block.
 inline constexpr int kMaxTableValues = 60;
+// Most rows of a table that the Read commands, Bulk processing and batch mode
+// accept.
+inline constexpr int kMaxTableRows = 50;
+// Most lines of a block that ReadTableData stores in its grid: one more than
+// a table may have, so that a block too long for a table still shows as one.
+inline constexpr int kMaxStoredLines = kMaxTableRows + 1;
 
 // Negative results of ReadTableData.
 inline constexpr int kReadTooManyValues = -1;  // a table line of more than 60 values
@@ -66,11 +72,15 @@ struct BlockShape {
 // confirmed name becomes DataFileName and is opened for reading as
 // state.DataFile. The grid is not emptied first: its row count follows the
 // lines read and its column count the latest line's count, so a block of no
-// lines leaves it as it was.
+// lines leaves it as it was. Only the first kMaxStoredLines lines are stored:
+// the lines after them are scanned and counted as any other (the result and
+// the place where the reading stops are the same), but a file of a great
+// many lines does not make a grid of as many rows (the grid of a window
+// takes far more memory per cell than the file per number).
 // Returns the number of lines read (0 when there is no open data file, at the
 // end of the file, or when the first line holds no number), or
 // kReadTooManyValues (the line is not stored), kReadRagged (the offending line
-// is stored), kReadOutOfRange (the line is not stored) or kReadFailed (a read
+// is stored when it is one of the first kMaxStoredLines), kReadOutOfRange (the line is not stored) or kReadFailed (a read
 // error: the lines before it stay stored, and the file reads as failed from
 // then on, so a caller that reads on gets kReadFailed again). In every other
 // case the file is left positioned after the last line scanned. SHAPE, when

@@ -211,6 +211,41 @@ TEST_F(TableCommandsTest, ReadErrorsShowTheDialogAndTheRestOfTheTableIsReadNext)
     EXPECT_EQ(Table(), (Counts{{1, 2}, {3, 4}}));
 }
 
+// A file of a great many lines (a long table, or a one-row table followed by
+// them as its weights block) is read through as any block, and is refused or
+// passed over as before, but the grids keep no more rows than a table too
+// long to read shows: the grid of a window takes far more memory per cell
+// than the file per number. A ragged line that far down is still found.
+TEST_F(TableCommandsTest, AVeryLongBlockIsReadThroughWithoutGrowingTheGrid) {
+    const int many = 100000;
+    const std::string path = Write("long.dat", Repeat("1 2\n", many) + "\n3 4\n5 6\n\n7 8 9\n\n" +
+                                                   Repeat("1 1 1\n", many) + "\n1 2\n3 4\n\n" +
+                                                   Repeat("1 2\n", many) + "1 2 3\n\n5 6\n7 8\n\n");
+    ReadNew(path);
+    EXPECT_EQ(messages.errorAborts, Lines{"Data error reading file " + path});
+    EXPECT_EQ(entryGrid.RowCount(), kMaxStoredLines);
+    commands.ReadFromSameFile();
+    EXPECT_EQ(Table(), (Counts{{3, 4}, {5, 6}}));
+    commands.ReadFromSameFile();
+    EXPECT_EQ(Table(), (Counts{{7, 8, 9}}));
+    EXPECT_EQ(State().Proportions, (Weights{1.0 / 3, 1.0 / 3, 1.0 / 3}));
+    commands.ReadFromSameFile();
+    EXPECT_EQ(Table(), (Counts{{1, 2}, {3, 4}}));
+    commands.ReadFromSameFile();
+    EXPECT_EQ(messages.errorAborts.size(), 2u);
+    EXPECT_EQ(entryGrid.RowCount(), kMaxStoredLines);
+    commands.ReadFromSameFile();
+    EXPECT_EQ(report.Lines(), Lines{kNoData});
+    commands.ReadFromSameFile();
+    EXPECT_EQ(Table(), (Counts{{5, 6}, {7, 8}}));
+
+    const std::string result = dir.File("result.txt");
+    Bulk(path, result);
+    const Lines lines = fakes::FileLines(result);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Data error reading file " + path), 2);
+    EXPECT_EQ(Reports(lines), 4);
+}
+
 // No table from a new file: "No data avaiable", Save off, "same file" kept on;
 // "same file" asks when nothing is open, never enables itself, disables itself.
 TEST_F(TableCommandsTest, NoTableFromNewFileReportsNoDataAndKeepsSameFileEnabled) {
