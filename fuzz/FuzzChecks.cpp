@@ -130,12 +130,13 @@ ScannedLine ScanReference(const std::string& line, int maxCount) {
 // The reading of one block, as the grammar demands it.
 struct ExpectedBlock {
     int Result = 0;
-    std::vector<std::vector<std::int32_t>> Stored;  // the lines put into the grid
+    std::vector<std::vector<std::int32_t>> Stored;  // the lines put into the grid: the first kMaxStoredLines
 };
 
 ExpectedBlock ReadBlockReference(const std::vector<std::string>& lines, std::size_t& cursor, BlockTarget kind) {
     ExpectedBlock block;
     int firstWidth = -1;
+    int read = 0;
     for (;;) {
         ScannedLine scanned;
         if (cursor < lines.size()) scanned = ScanReference(lines[cursor++], kScanLimit);
@@ -150,10 +151,10 @@ ExpectedBlock ReadBlockReference(const std::vector<std::string>& lines, std::siz
             return block;
         }
         if (n == 0) {
-            block.Result = static_cast<int>(block.Stored.size());
+            block.Result = read;
             return block;
         }
-        block.Stored.push_back(scanned.Values);
+        if (++read <= kMaxStoredLines) block.Stored.push_back(scanned.Values);
         if (n != firstWidth) {
             block.Result = kReadRagged;
             return block;
