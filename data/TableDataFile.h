@@ -71,8 +71,8 @@ struct BlockShape {
 // state.DataFileName is empty, OPENDIALOG1 is first emptied and shown; a
 // confirmed name becomes DataFileName and is opened for reading as
 // state.DataFile. The grid is not emptied first: its row count follows the
-// lines read and its column count the latest line's count, so a block of no
-// lines leaves it as it was. Only the first kMaxStoredLines lines are stored:
+// lines stored and its column count the latest stored line's count, so a
+// block of no lines leaves it as it was. Only the first kMaxStoredLines lines are stored:
 // the lines after them are scanned and counted as any other (the result and
 // the place where the reading stops are the same), but a file of a great
 // many lines does not make a grid of as many rows (the grid of a window
@@ -80,11 +80,12 @@ struct BlockShape {
 // Returns the number of lines read (0 when there is no open data file, at the
 // end of the file, or when the first line holds no number), or
 // kReadTooManyValues (the line is not stored), kReadRagged (the offending line
-// is stored when it is one of the first kMaxStoredLines), kReadOutOfRange (the line is not stored) or kReadFailed (a read
-// error: the lines before it stay stored, and the file reads as failed from
-// then on, so a caller that reads on gets kReadFailed again). In every other
-// case the file is left positioned after the last line scanned. SHAPE, when
-// given, receives the shape of the lines scanned (the offending one too).
+// is stored when it is one of the first kMaxStoredLines), kReadOutOfRange
+// (the line is not stored) or kReadFailed (a read error: the lines before it
+// stay stored, and the file reads as failed from then on, so a caller that
+// reads on gets kReadFailed again). In every other case the file is left
+// positioned after the last line scanned. SHAPE, when given, receives the
+// shape of the lines scanned (the offending one too).
 int ReadTableData(AnalysisState& state, FileDialog& openDialog1, TextGrid& target, BlockTarget kind,
                   BlockShape* shape = nullptr);
 

@@ -79,13 +79,12 @@ double GammaSeries(double a, double x, double& gln) {
     double ap = a;
     double del = static_cast<double>(1.0L / a);
     double sum = del;
-    const long double tolerance = kTolerance;
     const int limit = GammaIterationLimit(a);
     for (int n = 1; n <= limit; ++n) {
         ap = ap + 1.0;
         del = static_cast<double>(del * (static_cast<long double>(x) / ap));
         sum = sum + del;
-        if (std::fabs(del) < std::fabs(sum) * tolerance) {
+        if (std::fabs(del) < std::fabs(sum) * kTolerance) {
             return static_cast<double>(sum * GammaPrefactor(a, x, gln));
         }
     }
@@ -104,7 +103,6 @@ double GammaContinuedFraction(double a, double x, double& gln) {
     double b0 = 0.0;
     double b1 = 1.0;
     double fac = 1.0;
-    const long double tolerance = kTolerance;
     const int limit = GammaIterationLimit(a);
     for (int n = 1; n <= limit; ++n) {
         const double an = n;
@@ -117,7 +115,7 @@ double GammaContinuedFraction(double a, double x, double& gln) {
         if (a1 != 0.0) {
             fac = static_cast<double>(1.0L / a1);
             const double g = b1 * fac;
-            if (std::fabs((static_cast<long double>(g) - gold) / g) < tolerance) {
+            if (std::fabs((static_cast<long double>(g) - gold) / g) < kTolerance) {
                 return static_cast<double>(GammaPrefactor(a, x, gln) * g);
             }
             gold = g;

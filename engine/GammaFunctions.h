@@ -2,8 +2,9 @@
 // regularised incomplete gamma function by its power series (below a + 1) and
 // by its continued fraction (above). After the classical short routines of
 // Press et al., "Numerical Recipes", section 6.2, with relative tolerance
-// 1e-13 (the classical 3.0e-7 shows in a p value's sixth decimal). Intermediates are held in extended precision inside an expression
-// and rounded to double whenever stored in a named variable.
+// 1e-13 (the classical 3.0e-7 shows in a p value's sixth decimal).
+// Intermediates are held in extended precision inside an expression and
+// rounded to double whenever stored in a named variable.
 #pragma once
 
 namespace kelvorin {
