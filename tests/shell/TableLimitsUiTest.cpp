@@ -4,6 +4,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <functional>
 #include <memory>
 
 #include "MainWindowTestSupport.h"
@@ -35,7 +36,6 @@ protected:
         SetDialogService(nullptr);
     }
     TCTable& Window() { return program->CTable; }
-    bool Enabled(const char* name) { return Window().Item(name)->isEnabled(); }
     QStringList Report() { return Window().Memo1()->toPlainText().split('\n'); }
 
     // Table > New with ROWS x COLS cells typed from CELL(col, row).
