@@ -2301,6 +2301,10 @@ bool Network::SettleOnLattice() {
     const double error = 0x1p-53 * (16.0 * (magnitude + 2.0 * t.GrandTotal()) +
                                     4.0 * (2.0 * cells + t.Rows + t.Cols + 8.0) * magnitude);
     const auto S = static_cast<std::size_t>(stages_);
+    // Within the pass's memory: on a machine of little memory the lattice
+    // at its limit of values would hold far more than the budget (a
+    // container's limit then ends the program).
+    const std::size_t values = std::min(limits_.MaxLatticeValues, limits_.MaxBytes / kLatticeValueBytes);
     // The lattice with the columns in the given order of stages, or none.
     auto prepared = [&](const std::vector<std::size_t>& order) -> std::unique_ptr<PearsonLattice> {
         LatticeMargins margins;
@@ -2313,8 +2317,7 @@ bool Network::SettleOnLattice() {
                 const int stage = stageCell_[order[s]];
                 margins.Observed[k * S + s] = transposed_ ? t.Observed(stage, line) : t.Observed(line, stage);
             }
-        auto lattice = std::make_unique<PearsonLattice>(margins, state_.Factorials, limits_.MaxNodes,
-                                                        limits_.MaxLatticeValues,
+        auto lattice = std::make_unique<PearsonLattice>(margins, state_.Factorials, limits_.MaxNodes, values,
                                                         [this](std::uint64_t steps) { Tick(steps); });
         if (!lattice->Prepare(observed_[kPearson], error, tolerance_[kPearson])) return nullptr;
         return lattice;
@@ -2729,10 +2732,14 @@ void Network::Pass(int ordering) {
         next.Items.clear();
         next.Begin.assign(1, 0);
         // At most every partial table through every choice: reserved up to
-        // the limit (pages never reached are never touched), so the
-        // entries are not moved as they grow.
+        // the limits (pages never reached are never touched), so the
+        // entries are not moved as they grow. Past the bytes the budget
+        // leaves beside this stage's the gathering gives up: no more are
+        // reserved (an address space limited to the memory the program may
+        // use counts every page reserved, touched or not).
+        const std::size_t most = std::min(maxEntries, (limits_.MaxBytes - held) / sizeof(StoredEntry)) + 1;
         std::size_t bound = 0;
-        for (const Onward& o : onward) bound = std::min(bound + (o.To - o.From), maxEntries + 1);
+        for (const Onward& o : onward) bound = std::min(bound + (o.To - o.From), most);
         next.Items.reserve(bound);
         Gathering chunks(*this, current.Items, byChild, steps, held, maxEntries);
         Gather(chunks, gathering, next);

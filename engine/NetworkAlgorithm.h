@@ -65,6 +65,15 @@ enum class NetworkOutcome {
     NeedsEnumeration // not applicable, or a sample point too close to call
 };
 
+// The memory Pearson's integer count holds per value of its limit on each
+// side, all it holds counted: both sides with the next one formed and a
+// copy kept while a step is priced, the merging table, the running sums of
+// the meeting (the most bytes live at once on sparse 4 x 8 and 5 x 10
+// tables, whose values seldom merge, were 60 to 95 per value of the limit).
+// At the default budget's half (3 GiB, the passes beside each other) the
+// limit stays 2^24.
+inline constexpr std::size_t kLatticeValueBytes = 96;
+
 struct NetworkLimits {
     // Past these the run gives up (NeedsEnumeration) rather than hold more
     // memory: nodes over all stages; partial tables held at one stage; the
@@ -77,8 +86,9 @@ struct NetworkLimits {
     std::size_t MaxEntries = std::size_t{1} << 25;
     std::size_t MaxBytes = kDefaultNetworkMemory;
     // Values on each side of the meeting of Pearson's integer count (32
-    // bytes each; one order of the columns is prepared at a time); past it
-    // the floating-point pass settles Pearson's ordering.
+    // bytes each; one order of the columns is prepared at a time), and no
+    // more than the pass's MaxBytes hold at kLatticeValueBytes each; past
+    // it the floating-point pass settles Pearson's ordering.
     std::size_t MaxLatticeValues = std::size_t{1} << 24;
     // How the partial tables at a node are settled: against the sorted
     // list of its completions when it has at most ListedNode of them and

@@ -2,7 +2,8 @@
 // must not grow with their number. This program counts every allocation (it
 // replaces the global operator new, which is why it is a test program of its
 // own) and compares what is live at the first and at the last progress
-// display of a long enumeration.
+// display of a long enumeration; and it keeps the most bytes live at once,
+// which the network algorithm must keep near the memory budget it is given.
 #include <gtest/gtest.h>
 #include <malloc.h>
 
@@ -17,16 +18,20 @@
 #include <vector>
 
 #include "AnalysisEngine.h"
+#include "NetworkAlgorithm.h"
 #include "engine/FakePorts.h"
 
 namespace {
 
-std::atomic<long> liveBlocks{0}, liveBytes{0}, allocations{0};
+std::atomic<long> liveBlocks{0}, liveBytes{0}, allocations{0}, mostBytes{0};
 
 void* Allocate(std::size_t size) {
     void* block = std::malloc(size == 0 ? 1 : size);
     if (block == nullptr) throw std::bad_alloc();
-    ++allocations, ++liveBlocks, liveBytes += static_cast<long>(malloc_usable_size(block));
+    ++allocations, ++liveBlocks;
+    const long live = liveBytes += static_cast<long>(malloc_usable_size(block));
+    for (long most = mostBytes.load(); live > most && !mostBytes.compare_exchange_weak(most, live);) {
+    }
     return block;
 }
 
@@ -88,6 +93,45 @@ TEST(EnumerationMemory, TheMemoryHeldDoesNotGrowAsTheEnumerationGoesOn) {
         EXPECT_EQ(std::pair(last.live, last.bytes), std::pair(first.live, first.bytes));
         EXPECT_TRUE(details || last.allocated - first.allocated <= 4L * watch->displays);
     }
+}
+
+// The network algorithm keeps to the memory budget the program sizes from
+// the memory it may use (a container's limit kills a program that does not,
+// and the user's unsaved work with it). A sparse 5 x 10 table (N = 70, all
+// three exact tests): Pearson's values seldom merge, and its integer count
+// at its limit of values a side held 1.6 GB. With a budget of 64 MiB, the
+// passes beside each other (each side within half of it), the bytes live
+// at once during the run stay within 384 MiB: the budget, and up to 128 MiB
+// of completions' lists on each side and the nodes on top of it (128 MiB
+// were live at most). The network gives up on this table within it.
+TEST(NetworkMemory, PearsonsIntegerCountKeepsToTheBudget) {
+    fakes::FakeEnvironment env;
+    env.entryGrid.SetCounts({{1, 2, 0, 1, 1, 2, 0, 4, 2, 1},
+                             {3, 0, 2, 0, 1, 0, 0, 0, 1, 0},
+                             {3, 3, 1, 0, 1, 2, 3, 5, 1, 1},
+                             {1, 1, 1, 1, 2, 1, 2, 1, 3, 3},
+                             {2, 2, 2, 2, 2, 1, 0, 1, 0, 1}});
+    env.options.options = fakes::With("ExaLRtest ExaCStest CountPos");
+    AnalysisEngine engine(env.Ports());
+    AnalysisState& s = engine.State();
+    s.NetworkFrom = 0;
+    // The first progress breaks the analysis off once the state is prepared.
+    env.pump.onPass = [&] { engine.BreakOff(); };
+    engine.DiscardTable();
+    engine.RunAnalysis();
+    env.pump.onPass = nullptr;
+    ASSERT_TRUE(s.Table.TwoWay);
+    s.Abandoned = false;
+    constexpr std::size_t kBudget = std::size_t{64} << 20;
+    NetworkLimits limits;
+    limits.MaxBytes = kBudget;
+    limits.PassesBeside = true;
+    limits.NearMode = limits.FarTail = false;
+    const long before = liveBytes.load();
+    mostBytes.store(before);
+    EXPECT_EQ(RunNetworkAlgorithm(s, env.Ports(), limits), NetworkOutcome::NeedsEnumeration);
+    const long most = mostBytes.load() - before;
+    EXPECT_LE(most, 384L << 20) << most / (1 << 20) << " MiB live at once";
 }
 
 }  // namespace
